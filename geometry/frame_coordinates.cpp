@@ -1,0 +1,39 @@
+#include "geometry/frame_coordinates.h"
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// Row (h, k, l) times column `column` of the matrix, summed as (h-term + k-term) + l-term.
+float Coordinate(const InputStruct* record, int h, int k, int l, int column)
+{
+    const float* m = record->userMatrix;
+    return (static_cast<float>(h) * m[column] + static_cast<float>(k) * m[3 + column]) +
+           static_cast<float>(l) * m[6 + column];
+}
+
+}  // namespace
+
+float GetCoordinateTransformationH(const InputStruct* record, int h, int k, int l)
+{
+    return Coordinate(record, h, k, l, 0);
+}
+
+float GetCoordinateTransformationK(const InputStruct* record, int h, int k, int l)
+{
+    return Coordinate(record, h, k, l, 1);
+}
+
+float GetCoordinateTransformationL(const InputStruct* record, int h, int k, int l)
+{
+    return Coordinate(record, h, k, l, 2);
+}
+
+int IndexFromFloat(float index)
+{
+    if (std::isnan(index)) return 0;
+    if (index >= 2147483648.0f) return INT_MAX;
+    if (index < -2147483648.0f) return INT_MIN;
+    return static_cast<int>(index);
+}

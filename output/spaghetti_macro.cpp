@@ -1,0 +1,125 @@
+#include "output/spaghetti_macro.h"
+
+#include <cmath>
+
+#include "geometry/frame_coordinates.h"
+#include "output/curve_table.h"
+#include "output/macro_preamble.h"
+
+namespace {
+
+// Degrees per radian used by the macro's cos terms.
+constexpr double kMacroDegreesPerRadian = 57.2958;
+
+void WriteLabelLines(std::FILE* mac, float h, float k, float l)
+{
+    std::fprintf(mac, "idx=where((a2 gt a5) and  (a2 lt a6) and (a3 gt parms.ymin) and (a3 lt parms.ymax),ct)\n");
+    std::fprintf(mac, "if ct ge 1 then b4=idx(randomu(seed)*ct)\n");
+    std::fprintf(mac, "if ct ge 1 then OPlot, a2,a3, Color=b3 \n");
+    std::fprintf(mac, "if ct ge 1 then XYouts,CharS=0.95,a2[b4],a3[b4]+.02,'%.0f,%.0f,%.0f',Color=b3\n",
+                 static_cast<double>(h), static_cast<double>(k), static_cast<double>(l));
+}
+
+void WriteColourLines(std::FILE* mac)
+{
+    std::fprintf(mac, "b2=b2+1 \n");
+    std::fprintf(mac, "b3=b2-(b2/32)*32 > 1 \n");
+    std::fprintf(mac, "b4=Long(b3/32.0*parms.npts) \n");
+}
+
+void WriteFirstBlock(std::FILE* mac, const InputStruct* record, float k2, float p2, float h,
+                     float k, float l)
+{
+    std::fprintf(mac, "; \n");
+    std::fprintf(mac, "; (%.0f,%.0f,%.0f) \n", static_cast<double>(h), static_cast<double>(k),
+                 static_cast<double>(l));
+    std::fprintf(mac, "; psi01  \n");
+    std::fprintf(mac, "a3 =  %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n",
+                 static_cast<double>(record->latticeA), static_cast<double>(k2),
+                 record->psi01 / kMacroDegreesPerRadian, static_cast<double>(p2));
+    WriteColourLines(mac);
+    WriteLabelLines(mac, h, k, l);
+}
+
+void WriteSecondBlock(std::FILE* mac, const InputStruct* record, float k2, float p2, float h,
+                      float k, float l)
+{
+    std::fprintf(mac, "; \n");
+    std::fprintf(mac, "; (%.0f,%.0f,%.0f) \n", static_cast<double>(h), static_cast<double>(k),
+                 static_cast<double>(l));
+    std::fprintf(mac, "; psi02  \n");
+    std::fprintf(mac, "; psi02-psi01=%2.3f  \n", record->psi02 - record->psi01);
+    std::fprintf(mac, "a3 = %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n",
+                 static_cast<double>(record->latticeA), static_cast<double>(k2),
+                 record->psi02 / kMacroDegreesPerRadian, static_cast<double>(p2));
+    WriteColourLines(mac);
+    std::fprintf(mac, "OPlot, a2,a3, Color=b3 \n");
+    WriteLabelLines(mac, h, k, l);
+}
+
+bool WithinMacroBounds(double psi0, double psi1)
+{
+    return -270.0 < psi0 && psi0 < 270.0 && -180.0 <= psi1 && psi1 <= 180.0;
+}
+
+}  // namespace
+
+void WriteSpaghettiPreamble(std::FILE* fileMac, const InputStruct* record)
+{
+    WriteMacroGridLines(fileMac);
+    std::fprintf(fileMac, "b1='Wavelength [A]'\n");
+    WriteMacroRangeLines(fileMac);
+    std::fprintf(fileMac, "Plot,[0,0],[0,0],XTitle=b0,YTitle=b1,XRange=[a5,a6],YRange=[parms.ymin,parms.ymax],Title=parms.title,/XStyle,/YStyle \n");
+    std::fprintf(fileMac, "b2=0 ; for colors \n");
+    std::fprintf(fileMac, "; \n");
+    std::fprintf(fileMac, "; Plot the band for Unweg pattern \n");
+    const float lowerEdge = record->lambda - record->deltaLambda / 2.0f;
+    const float upperEdge = record->deltaLambda / 2.0f + record->lambda;
+    std::fprintf(fileMac, "OPlot,a2,a2*0.0+%f,LineStyle=3 \n", static_cast<double>(record->lambda));
+    std::fprintf(fileMac, "OPlot,a2,a2*0.0+%f,LineStyle=4 \n", static_cast<double>(lowerEdge));
+    std::fprintf(fileMac, "OPlot,a2,a2*0.0+%f,LineStyle=4 \n", static_cast<double>(upperEdge));
+    std::fprintf(fileMac, "; \n");
+}
+
+void GetUserGraphics(std::FILE* fileMac, const InputStruct* record, float h, float k, float l)
+{
+    const int ih = IndexFromFloat(h);
+    const int ik = IndexFromFloat(k);
+    const int il = IndexFromFloat(l);
+    const float x = GetCoordinateTransformationH(record, ih, ik, il);
+    const float y = GetCoordinateTransformationK(record, ih, ik, il);
+    const float z = GetCoordinateTransformationL(record, ih, ik, il);
+    const float x0 = GetCoordinateTransformationH(record, record->primaryH, record->primaryK,
+                                                  record->primaryL);
+
+    const double h0 = record->primaryH;
+    const double k0 = record->primaryK;
+    const double l0 = record->primaryL;
+    const float p2 =
+        static_cast<float>(((std::pow(h0, 2.0) + std::pow(k0, 2.0)) + std::pow(l0, 2.0)) / 4.0);
+    const float u = ((x * x + y * y) + z * z) - x * x0;
+    const float k2 = static_cast<float>(std::pow(static_cast<double>(u), 2.0) /
+                                        static_cast<double>((y * y + z * z) * 4.0f));
+
+    std::printf("curve [%d]:\tp2 (%6.2f),k2 (%6.2f) ,comph0 (%f) for %2.0f %2.0f %2.0f\n", cpi,
+                static_cast<double>(p2), static_cast<double>(k2), static_cast<double>(x0),
+                static_cast<double>(h), static_cast<double>(k), static_cast<double>(l));
+
+    CurveRow& row = CurrentCurveRow();
+    row.p2 = static_cast<double>(p2);
+    row.k2 = static_cast<double>(k2);
+    row.h = h;
+    row.k = k;
+    row.l = l;
+    std::printf("calispe_param[%d]: %6.4f %6.4f %6.4f %6.4f %2.0f %2.0f %2.0f\n", cpi, row.k2,
+                row.psi0, row.p2, row.intensity, static_cast<double>(h), static_cast<double>(k),
+                static_cast<double>(l));
+    if (cpi < kCurveTableRows) ++cpi;
+
+    if (WithinMacroBounds(record->psi01, record->psi1)) {
+        WriteFirstBlock(fileMac, record, k2, p2, h, k, l);
+    }
+    if (WithinMacroBounds(record->psi02, record->psi1)) {
+        WriteSecondBlock(fileMac, record, k2, p2, h, k, l);
+    }
+}

@@ -1,0 +1,92 @@
+#include "output/umweg_pattern.h"
+
+#include <cmath>
+#include <limits>
+
+#include "output/curve_table.h"
+#include "output/macro_preamble.h"
+
+namespace {
+
+constexpr double kDegreesPerRadian = 180.0 / 3.1415926;
+
+void WriteHeaders(std::FILE* dat, std::FILE* mac)
+{
+    std::fprintf(dat, "  Psi1    Psi2  Intensity      H   K   L \n");
+    WriteMacroGridLines(mac);
+    std::fprintf(mac, "b1='Intensity (approx!)'\n");
+    WriteMacroRangeLines(mac);
+    std::fprintf(mac, "a3= fltarr(parms.npts);data array \n");
+    std::fprintf(mac, "b3= 0;first intersection point \n");
+    std::fprintf(mac, "b4= 0;last intersection point \n");
+    std::fprintf(mac, "Plot,a2,a3,XTitle=b0,YTitle=b1,XRange=[a5,a6],YRange=[parms.ymin,parms.ymax],Title=parms.title,/XStyle,/YStyle \n");
+    std::fprintf(mac, "; \n");
+}
+
+// One crossing of the band: psiA at the lower edge, psiB at the upper edge.
+void WritePair(std::FILE* dat, std::FILE* mac, double psiA, double psiB, const CurveRow& row)
+{
+    const double h = row.h;
+    const double k = row.k;
+    const double l = row.l;
+    std::fprintf(dat, "%7.3f %7.3f %12.3f %3.0f %3.0f %3.0f\n", psiA, psiB, row.intensity, h, k, l);
+    std::fprintf(mac, ";%7.3f %7.3f %12.3f %3.0f %3.0f %3.0f\n", psiA, psiB, row.intensity, h, k, l);
+    std::fprintf(mac, "\n");
+    std::fprintf(mac, "b3=(%7.3f-parms.xmin)/(parms.xmax-parms.xmin)*parms.npts\n", psiA);
+    std::fprintf(mac, "b4=(%7.3f-parms.xmin)/(parms.xmax-parms.xmin)*parms.npts\n", psiB);
+    std::fprintf(mac, "b5=10000\n");
+    std::fprintf(mac, "b6=abs(b4-b3)\n");
+    std::fprintf(mac, "b7=(b4+b3)/2\n");
+    std::fprintf(mac, "b3=b7-3*b6\n");
+    std::fprintf(mac, "b4=b7+3*b6\n");
+    std::fprintf(mac, "b3=(b3>0) < (parms.npts-1)\n");
+    std::fprintf(mac, "b4=(b4>0) < (parms.npts-1)\n");
+    std::fprintf(mac, "for k=b3,b4 do a3(k)=a3(k)+b5/b6*exp(-(k-b7)^2/b6^2)\n");
+    std::fprintf(mac, "xyouts,CharS=0.95,a2(b7),0,orientation=90,'%.0f %.0f %.0f'\n", h, k, l);
+    std::fprintf(mac, "\n\n");
+}
+
+bool IsSquaredCosine(double c2) { return c2 >= 0.0 && c2 <= 1.0; }
+
+}  // namespace
+
+void CalcIntersections(const InputStruct* record, std::FILE* unwegDat, std::FILE* unwegMac)
+{
+    WriteHeaders(unwegDat, unwegMac);
+
+    const double aSquared = static_cast<double>(record->latticeA * record->latticeA);
+    const double lowerEdge = static_cast<double>(record->lambda - record->deltaLambda / 2.0f);
+    const double upperEdge = static_cast<double>(record->deltaLambda / 2.0f + record->lambda);
+    const double psiMin = record->psiMin;
+    const double psiMax = record->psiMax;
+    const auto inWindow = [psiMin, psiMax](double psi) { return psiMin < psi && psi < psiMax; };
+
+    for (int i = 0; i < nbCurves; ++i) {
+        const CurveRow& row = calispe_param[i];
+        const double c1Squared = row.k2 / ((aSquared / lowerEdge) / lowerEdge - row.p2);
+        const double c2Squared = row.k2 / ((aSquared / upperEdge) / upperEdge - row.p2);
+        // A curve that does not reach both band edges has no crossing to show.
+        double angle1 = std::numeric_limits<double>::quiet_NaN();
+        if (IsSquaredCosine(c1Squared) && IsSquaredCosine(c2Squared)) {
+            const double c1 = std::sqrt(c1Squared);
+            const double c2 = std::sqrt(c2Squared);
+            const double pairs[4][2] = {
+                {std::acos(c1) * kDegreesPerRadian + row.psi0, std::acos(c2) * kDegreesPerRadian + row.psi0},
+                {std::acos(c1) * (-kDegreesPerRadian) + row.psi0, std::acos(c2) * (-kDegreesPerRadian) + row.psi0},
+                {std::acos(-c1) * kDegreesPerRadian + row.psi0, std::acos(-c2) * kDegreesPerRadian + row.psi0},
+                {std::acos(-c1) * (-kDegreesPerRadian) + row.psi0, std::acos(-c2) * (-kDegreesPerRadian) + row.psi0},
+            };
+            for (const auto& pair : pairs) {
+                if (inWindow(pair[0]) && inWindow(pair[1])) {
+                    WritePair(unwegDat, unwegMac, pair[0], pair[1], row);
+                }
+            }
+            angle1 = pairs[3][0];
+        }
+        std::printf("Curve %d, lambda= %6.2f angle1 %6.3f k2 %6.3f psi0 %6.3f p2 %6.3f intensity %8.1f HKL %3.0f  %3.0f %3.0f\n",
+                    i, static_cast<double>(record->lambda), angle1, row.k2, row.psi0, row.p2,
+                    row.intensity, static_cast<double>(row.h), static_cast<double>(row.k),
+                    static_cast<double>(row.l));
+    }
+    std::fprintf(unwegMac, "OPlot,a2,a3\n");
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+// Small integer routines of the survey driver.
+int max(int a, int b);
+int min(int a, int b);
+
+// largest = max(max(a, b), c), smallest = min(min(a, b), c), middle = min(max(a, b), c).
+// The middle value is this formula, not the median of the three.
+void SortHKL(int a, int b, int c, int* largest, int* middle, int* smallest);
