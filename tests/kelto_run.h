@@ -1,0 +1,42 @@
+// Runs the kelto program as a user would, with the answers redirected from a file, in a fresh
+// working folder, and collects its exit status, standard output and output files.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+struct KeltoRun {
+    int status = -1;
+    std::string output;  // standard output
+    std::filesystem::path folder;
+
+    std::string File(const std::string& name) const;
+    bool Has(const std::string& name) const;
+};
+
+// A fresh, empty working folder for one test.
+std::filesystem::path FreshFolder(const std::string& name);
+
+// Runs kelto in `folder` with `answers` on standard input.
+KeltoRun RunKelto(const std::string& answers, const std::filesystem::path& folder);
+
+std::string ReadWholeFile(const std::filesystem::path& path);
+
+// The answers of a complete run; the coefficient file is the shipped table.
+struct Answers {
+    std::string structure = "4";
+    std::string factorFile = KELTO_SOURCE_DIR "/data/f0_it1992.txt";
+    std::string latticeA = "5.431";
+    std::string hMax = "7", kMax = "7", lMax = "7";
+    std::string lambda = "1.5406";
+    std::string symbol = "si";
+    std::string psiMin = "-180", psiMax = "180";
+    std::string primaryH = "0", primaryK = "0", primaryL = "2";
+    std::string deltaLambda = "0.02";
+
+    // One answer per line, in the order of the prompts.
+    std::string Text() const;
+};
+
+constexpr const char* kOutputNames[4] = {"kelto_spaghetti.dat", "kelto_spaghetti.mac",
+                                         "kelto_unweg.dat", "kelto_unweg.mac"};
