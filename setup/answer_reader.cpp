@@ -29,6 +29,8 @@ bool InputReadyWithoutWaiting()
 
 }  // namespace
 
+void ResetAnswerReader() { g_midLine = false; }
+
 void FlushStandardInput()
 {
     if (g_midLine) {

@@ -12,6 +12,9 @@ void FlushStandardInput();
 // Each returns true and stores the answer when the conversion succeeded, false otherwise (end of
 // input, text that does not match the conversion, a number outside the 32-bit range, or a word that
 // does not fit in `capacity` bytes with its terminating NUL).
+// Forgets where the last answer stopped, as at the start of a run (for a new standard input).
+void ResetAnswerReader();
+
 bool ReadIntAnswer(int* value);
 bool ReadFloatAnswer(float* value);
 bool ReadWordAnswer(char* word, std::size_t capacity);

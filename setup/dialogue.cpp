@@ -1,7 +1,6 @@
 #include "setup/dialogue.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "setup/answer_reader.h"
 #include "setup/exit_qor.h"
@@ -59,7 +58,7 @@ void GetStructureInput(InputStruct* record)
     FlushStandardInput();
     AskInt("\n Enter the number corresponding to your crystal structure:",
            "the crystal structure number", &record->structure);
-    if (record->structure == 5) std::exit(1);
+    if (record->structure == 5) EndProcess(1);
 }
 
 void GetUserParameters(InputStruct* record)

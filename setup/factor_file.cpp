@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "setup/exit_qor.h"
 
@@ -40,6 +41,12 @@ char* StrUpper(char* text)
 int ReadFParam(InputStruct* record)
 {
     std::FILE* file = std::fopen(record->factorFile, "r");
+    // A folder opens for reading on some systems but holds no text to read.
+    struct stat info {};
+    if (file != nullptr && (::fstat(::fileno(file), &info) != 0 || S_ISDIR(info.st_mode))) {
+        std::fclose(file);
+        file = nullptr;
+    }
     if (file == nullptr) {
         std::printf("File with f0 data (%s) doesn't exist\n", record->factorFile);
         ExitQOR(1);
