@@ -1,5 +1,6 @@
 // kelto: multiple-beam (Umweg) pattern of an azimuthal scan for a cubic crystal of one element.
 #include "setup/dialogue.h"
+#include "setup/exit_qor.h"
 #include "setup/input_struct.h"
 #include "setup/run_checks.h"
 #include "survey/survey_driver.h"
@@ -10,5 +11,5 @@ int main()
     FillInputStruct(&record);
     RefuseUnusableRun(&record);
     CalculHKL(&record);
-    return 0;
+    return CompletedRunStatus();
 }

@@ -33,17 +33,22 @@ fs::path FreshFolder(const std::string& name)
     return folder;
 }
 
-KeltoRun RunKelto(const std::string& answers, const fs::path& folder)
+KeltoRun RunKelto(const std::string& answers, const fs::path& folder, const std::string& outputTarget)
 {
     const fs::path answersFile = folder / "answers.in";
-    const fs::path outputFile = folder / "stdout.out";
+    const fs::path outputFile = outputTarget.empty() ? folder / "stdout.out" : fs::path(outputTarget);
     std::ofstream(answersFile, std::ios::binary) << answers;
-    const std::string command = "cd '" + folder.string() + "' && '" KELTO_BINARY "' < '" +
-                                answersFile.string() + "' > '" + outputFile.string() + "'";
+    // Under the sanitizers a finding must not pass for the program's own status 1.
+    const std::string command = "cd '" + folder.string() +
+                                "' && ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\""
+                                " UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\""
+                                " '" KELTO_BINARY "' < '" +
+                                answersFile.string() + "' > '" + outputFile.string() + "' 2> '" +
+                                (folder / "stderr.out").string() + "'";
     const int raw = std::system(command.c_str());
     KeltoRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.output = ReadWholeFile(outputFile);
+    if (outputTarget.empty()) run.output = ReadWholeFile(outputFile);
     run.folder = folder;
     return run;
 }

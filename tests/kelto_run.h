@@ -17,8 +17,10 @@ struct KeltoRun {
 // A fresh, empty working folder for one test.
 std::filesystem::path FreshFolder(const std::string& name);
 
-// Runs kelto in `folder` with `answers` on standard input.
-KeltoRun RunKelto(const std::string& answers, const std::filesystem::path& folder);
+// Runs kelto in `folder` with `answers` on standard input; standard output goes to a file in the
+// folder, or to `outputTarget` when one is given (then `output` stays empty).
+KeltoRun RunKelto(const std::string& answers, const std::filesystem::path& folder,
+                  const std::string& outputTarget = "");
 
 std::string ReadWholeFile(const std::filesystem::path& path);
 

@@ -1,0 +1,63 @@
+// Fuzzes the calculation from the survey to the band-crossing search with arbitrary run
+// parameters: any structure number and primary reflection, any lattice parameter, wavelength,
+// psi window and band (NaN, infinities, zero and negative numbers included). hMax stays small so
+// that a run is quick. The four files are written into a scratch folder.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "fuzz_support.h"
+#include "output/curve_table.h"
+#include "setup/input_struct.h"
+#include "survey/survey_driver.h"
+
+namespace {
+
+template <typename T>
+T Take(const std::uint8_t*& data, std::size_t& size)
+{
+    T value{};
+    const std::size_t n = std::min(sizeof(T), size);
+    std::memcpy(&value, data, n);
+    data += n;
+    size -= n;
+    return value;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    InterceptEndOfRun();
+    SilenceStandardOutput();
+    EnterScratchFolder();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    InputStruct record{};
+    std::snprintf(record.factorFile, sizeof record.factorFile, "%s", KELTO_TABLE);
+    std::snprintf(record.symbol, sizeof record.symbol, "%s", "si");
+    record.structure = Take<std::int32_t>(data, size);
+    record.hMax = static_cast<std::int32_t>(Take<std::uint8_t>(data, size) % 12) - 1;
+    record.kMax = Take<std::int32_t>(data, size);
+    record.lMax = Take<std::int32_t>(data, size);
+    record.latticeA = Take<float>(data, size);
+    record.lambda = Take<float>(data, size);
+    record.psiMin = Take<float>(data, size);
+    record.psiMax = Take<float>(data, size);
+    record.deltaLambda = Take<float>(data, size);
+    record.primaryH = Take<std::int32_t>(data, size);
+    record.primaryK = Take<std::int32_t>(data, size);
+    record.primaryL = Take<std::int32_t>(data, size);
+    try {
+        CalculHKL(&record);
+    } catch (const RunEnded&) {
+        __builtin_trap();  // the shipped table holds SI and the folder is writable
+    }
+    if (cpi < 0 || cpi > kCurveTableRows || nbCurves != cpi) __builtin_trap();
+    return 0;
+}
