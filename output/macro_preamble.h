@@ -2,7 +2,7 @@
 // x range. Each macro writes its own y title between the two groups.
 #pragma once
 
-#include <cstdio>
+#include "output/text_format.h"
 
-void WriteMacroGridLines(std::FILE* mac);
-void WriteMacroRangeLines(std::FILE* mac);
+void WriteMacroGridLines(text_format::TextWriter& mac);
+void WriteMacroRangeLines(text_format::TextWriter& mac);

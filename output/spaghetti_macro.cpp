@@ -5,55 +5,55 @@
 #include "geometry/frame_coordinates.h"
 #include "output/curve_table.h"
 #include "output/macro_preamble.h"
+#include "output/text_format.h"
+
+using text_format::TextWriter;
 
 namespace {
 
 // Degrees per radian used by the macro's cos terms.
 constexpr double kMacroDegreesPerRadian = 57.2958;
 
-void WriteLabelLines(std::FILE* mac, float h, float k, float l)
+void WriteLabelLines(TextWriter& mac, float h, float k, float l)
 {
-    std::fprintf(mac, "idx=where((a2 gt a5) and  (a2 lt a6) and (a3 gt parms.ymin) and (a3 lt parms.ymax),ct)\n");
-    std::fprintf(mac, "if ct ge 1 then b4=idx(randomu(seed)*ct)\n");
-    std::fprintf(mac, "if ct ge 1 then OPlot, a2,a3, Color=b3 \n");
-    std::fprintf(mac, "if ct ge 1 then XYouts,CharS=0.95,a2[b4],a3[b4]+.02,'%.0f,%.0f,%.0f',Color=b3\n",
-                 static_cast<double>(h), static_cast<double>(k), static_cast<double>(l));
+    mac.Print<"idx=where((a2 gt a5) and  (a2 lt a6) and (a3 gt parms.ymin) and (a3 lt parms.ymax),ct)\n">();
+    mac.Print<"if ct ge 1 then b4=idx(randomu(seed)*ct)\n">();
+    mac.Print<"if ct ge 1 then OPlot, a2,a3, Color=b3 \n">();
+    mac.Print<"if ct ge 1 then XYouts,CharS=0.95,a2[b4],a3[b4]+.02,'%.0f,%.0f,%.0f',Color=b3\n">(static_cast<double>(h), static_cast<double>(k), static_cast<double>(l));
 }
 
-void WriteColourLines(std::FILE* mac)
+void WriteColourLines(TextWriter& mac)
 {
-    std::fprintf(mac, "b2=b2+1 \n");
-    std::fprintf(mac, "b3=b2-(b2/32)*32 > 1 \n");
-    std::fprintf(mac, "b4=Long(b3/32.0*parms.npts) \n");
+    mac.Print<"b2=b2+1 \n">();
+    mac.Print<"b3=b2-(b2/32)*32 > 1 \n">();
+    mac.Print<"b4=Long(b3/32.0*parms.npts) \n">();
 }
 
-void WriteFirstBlock(std::FILE* mac, const InputStruct* record, float k2, float p2, float h,
+void WriteFirstBlock(TextWriter& mac, const InputStruct* record, float k2, float p2, float h,
                      float k, float l)
 {
-    std::fprintf(mac, "; \n");
-    std::fprintf(mac, "; (%.0f,%.0f,%.0f) \n", static_cast<double>(h), static_cast<double>(k),
+    mac.Print<"; \n">();
+    mac.Print<"; (%.0f,%.0f,%.0f) \n">(static_cast<double>(h), static_cast<double>(k),
                  static_cast<double>(l));
-    std::fprintf(mac, "; psi01  \n");
-    std::fprintf(mac, "a3 =  %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n",
-                 static_cast<double>(record->latticeA), static_cast<double>(k2),
+    mac.Print<"; psi01  \n">();
+    mac.Print<"a3 =  %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n">(static_cast<double>(record->latticeA), static_cast<double>(k2),
                  record->psi01 / kMacroDegreesPerRadian, static_cast<double>(p2));
     WriteColourLines(mac);
     WriteLabelLines(mac, h, k, l);
 }
 
-void WriteSecondBlock(std::FILE* mac, const InputStruct* record, float k2, float p2, float h,
+void WriteSecondBlock(TextWriter& mac, const InputStruct* record, float k2, float p2, float h,
                       float k, float l)
 {
-    std::fprintf(mac, "; \n");
-    std::fprintf(mac, "; (%.0f,%.0f,%.0f) \n", static_cast<double>(h), static_cast<double>(k),
+    mac.Print<"; \n">();
+    mac.Print<"; (%.0f,%.0f,%.0f) \n">(static_cast<double>(h), static_cast<double>(k),
                  static_cast<double>(l));
-    std::fprintf(mac, "; psi02  \n");
-    std::fprintf(mac, "; psi02-psi01=%2.3f  \n", record->psi02 - record->psi01);
-    std::fprintf(mac, "a3 = %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n",
-                 static_cast<double>(record->latticeA), static_cast<double>(k2),
+    mac.Print<"; psi02  \n">();
+    mac.Print<"; psi02-psi01=%2.3f  \n">(record->psi02 - record->psi01);
+    mac.Print<"a3 = %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n">(static_cast<double>(record->latticeA), static_cast<double>(k2),
                  record->psi02 / kMacroDegreesPerRadian, static_cast<double>(p2));
     WriteColourLines(mac);
-    std::fprintf(mac, "OPlot, a2,a3, Color=b3 \n");
+    mac.Print<"OPlot, a2,a3, Color=b3 \n">();
     WriteLabelLines(mac, h, k, l);
 }
 
@@ -64,25 +64,28 @@ bool WithinMacroBounds(double psi0, double psi1)
 
 }  // namespace
 
-void WriteSpaghettiPreamble(std::FILE* fileMac, const InputStruct* record)
+void WriteSpaghettiPreamble(std::FILE* macFile, const InputStruct* record)
 {
+    TextWriter fileMac(macFile);
     WriteMacroGridLines(fileMac);
-    std::fprintf(fileMac, "b1='Wavelength [A]'\n");
+    fileMac.Print<"b1='Wavelength [A]'\n">();
     WriteMacroRangeLines(fileMac);
-    std::fprintf(fileMac, "Plot,[0,0],[0,0],XTitle=b0,YTitle=b1,XRange=[a5,a6],YRange=[parms.ymin,parms.ymax],Title=parms.title,/XStyle,/YStyle \n");
-    std::fprintf(fileMac, "b2=0 ; for colors \n");
-    std::fprintf(fileMac, "; \n");
-    std::fprintf(fileMac, "; Plot the band for Unweg pattern \n");
+    fileMac.Print<"Plot,[0,0],[0,0],XTitle=b0,YTitle=b1,XRange=[a5,a6],YRange=[parms.ymin,parms.ymax],Title=parms.title,/XStyle,/YStyle \n">();
+    fileMac.Print<"b2=0 ; for colors \n">();
+    fileMac.Print<"; \n">();
+    fileMac.Print<"; Plot the band for Unweg pattern \n">();
     const float lowerEdge = record->lambda - record->deltaLambda / 2.0f;
     const float upperEdge = record->deltaLambda / 2.0f + record->lambda;
-    std::fprintf(fileMac, "OPlot,a2,a2*0.0+%f,LineStyle=3 \n", static_cast<double>(record->lambda));
-    std::fprintf(fileMac, "OPlot,a2,a2*0.0+%f,LineStyle=4 \n", static_cast<double>(lowerEdge));
-    std::fprintf(fileMac, "OPlot,a2,a2*0.0+%f,LineStyle=4 \n", static_cast<double>(upperEdge));
-    std::fprintf(fileMac, "; \n");
+    fileMac.Print<"OPlot,a2,a2*0.0+%f,LineStyle=3 \n">(static_cast<double>(record->lambda));
+    fileMac.Print<"OPlot,a2,a2*0.0+%f,LineStyle=4 \n">(static_cast<double>(lowerEdge));
+    fileMac.Print<"OPlot,a2,a2*0.0+%f,LineStyle=4 \n">(static_cast<double>(upperEdge));
+    fileMac.Print<"; \n">();
 }
 
-void GetUserGraphics(std::FILE* fileMac, const InputStruct* record, float h, float k, float l)
+void GetUserGraphics(std::FILE* macFile, const InputStruct* record, float h, float k, float l)
 {
+    TextWriter echo(stdout);
+    TextWriter fileMac(macFile);
     const int ih = IndexFromFloat(h);
     const int ik = IndexFromFloat(k);
     const int il = IndexFromFloat(l);
@@ -101,7 +104,7 @@ void GetUserGraphics(std::FILE* fileMac, const InputStruct* record, float h, flo
     const float k2 = static_cast<float>(std::pow(static_cast<double>(u), 2.0) /
                                         static_cast<double>((y * y + z * z) * 4.0f));
 
-    std::printf("curve [%d]:\tp2 (%6.2f),k2 (%6.2f) ,comph0 (%f) for %2.0f %2.0f %2.0f\n", cpi,
+    echo.Print<"curve [%d]:\tp2 (%6.2f),k2 (%6.2f) ,comph0 (%f) for %2.0f %2.0f %2.0f\n">(cpi,
                 static_cast<double>(p2), static_cast<double>(k2), static_cast<double>(x0),
                 static_cast<double>(h), static_cast<double>(k), static_cast<double>(l));
 
@@ -111,7 +114,7 @@ void GetUserGraphics(std::FILE* fileMac, const InputStruct* record, float h, flo
     row.h = h;
     row.k = k;
     row.l = l;
-    std::printf("calispe_param[%d]: %6.4f %6.4f %6.4f %6.4f %2.0f %2.0f %2.0f\n", cpi, row.k2,
+    echo.Print<"calispe_param[%d]: %6.4f %6.4f %6.4f %6.4f %2.0f %2.0f %2.0f\n">(cpi, row.k2,
                 row.psi0, row.p2, row.intensity, static_cast<double>(h), static_cast<double>(k),
                 static_cast<double>(l));
     if (cpi < kCurveTableRows) ++cpi;

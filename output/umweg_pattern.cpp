@@ -5,53 +5,59 @@
 
 #include "output/curve_table.h"
 #include "output/macro_preamble.h"
+#include "output/text_format.h"
+
+using text_format::TextWriter;
 
 namespace {
 
 constexpr double kDegreesPerRadian = 180.0 / 3.1415926;
 
-void WriteHeaders(std::FILE* dat, std::FILE* mac)
+void WriteHeaders(TextWriter& dat, TextWriter& mac)
 {
-    std::fprintf(dat, "  Psi1    Psi2  Intensity      H   K   L \n");
+    dat.Print<"  Psi1    Psi2  Intensity      H   K   L \n">();
     WriteMacroGridLines(mac);
-    std::fprintf(mac, "b1='Intensity (approx!)'\n");
+    mac.Print<"b1='Intensity (approx!)'\n">();
     WriteMacroRangeLines(mac);
-    std::fprintf(mac, "a3= fltarr(parms.npts);data array \n");
-    std::fprintf(mac, "b3= 0;first intersection point \n");
-    std::fprintf(mac, "b4= 0;last intersection point \n");
-    std::fprintf(mac, "Plot,a2,a3,XTitle=b0,YTitle=b1,XRange=[a5,a6],YRange=[parms.ymin,parms.ymax],Title=parms.title,/XStyle,/YStyle \n");
-    std::fprintf(mac, "; \n");
+    mac.Print<"a3= fltarr(parms.npts);data array \n">();
+    mac.Print<"b3= 0;first intersection point \n">();
+    mac.Print<"b4= 0;last intersection point \n">();
+    mac.Print<"Plot,a2,a3,XTitle=b0,YTitle=b1,XRange=[a5,a6],YRange=[parms.ymin,parms.ymax],Title=parms.title,/XStyle,/YStyle \n">();
+    mac.Print<"; \n">();
 }
 
 // One crossing of the band: psiA at the lower edge, psiB at the upper edge.
-void WritePair(std::FILE* dat, std::FILE* mac, double psiA, double psiB, const CurveRow& row)
+void WritePair(TextWriter& dat, TextWriter& mac, double psiA, double psiB, const CurveRow& row)
 {
     const double h = row.h;
     const double k = row.k;
     const double l = row.l;
-    std::fprintf(dat, "%7.3f %7.3f %12.3f %3.0f %3.0f %3.0f\n", psiA, psiB, row.intensity, h, k, l);
-    std::fprintf(mac, ";%7.3f %7.3f %12.3f %3.0f %3.0f %3.0f\n", psiA, psiB, row.intensity, h, k, l);
-    std::fprintf(mac, "\n");
-    std::fprintf(mac, "b3=(%7.3f-parms.xmin)/(parms.xmax-parms.xmin)*parms.npts\n", psiA);
-    std::fprintf(mac, "b4=(%7.3f-parms.xmin)/(parms.xmax-parms.xmin)*parms.npts\n", psiB);
-    std::fprintf(mac, "b5=10000\n");
-    std::fprintf(mac, "b6=abs(b4-b3)\n");
-    std::fprintf(mac, "b7=(b4+b3)/2\n");
-    std::fprintf(mac, "b3=b7-3*b6\n");
-    std::fprintf(mac, "b4=b7+3*b6\n");
-    std::fprintf(mac, "b3=(b3>0) < (parms.npts-1)\n");
-    std::fprintf(mac, "b4=(b4>0) < (parms.npts-1)\n");
-    std::fprintf(mac, "for k=b3,b4 do a3(k)=a3(k)+b5/b6*exp(-(k-b7)^2/b6^2)\n");
-    std::fprintf(mac, "xyouts,CharS=0.95,a2(b7),0,orientation=90,'%.0f %.0f %.0f'\n", h, k, l);
-    std::fprintf(mac, "\n\n");
+    dat.Print<"%7.3f %7.3f %12.3f %3.0f %3.0f %3.0f\n">(psiA, psiB, row.intensity, h, k, l);
+    mac.Print<";%7.3f %7.3f %12.3f %3.0f %3.0f %3.0f\n">(psiA, psiB, row.intensity, h, k, l);
+    mac.Print<"\n">();
+    mac.Print<"b3=(%7.3f-parms.xmin)/(parms.xmax-parms.xmin)*parms.npts\n">(psiA);
+    mac.Print<"b4=(%7.3f-parms.xmin)/(parms.xmax-parms.xmin)*parms.npts\n">(psiB);
+    mac.Print<"b5=10000\n">();
+    mac.Print<"b6=abs(b4-b3)\n">();
+    mac.Print<"b7=(b4+b3)/2\n">();
+    mac.Print<"b3=b7-3*b6\n">();
+    mac.Print<"b4=b7+3*b6\n">();
+    mac.Print<"b3=(b3>0) < (parms.npts-1)\n">();
+    mac.Print<"b4=(b4>0) < (parms.npts-1)\n">();
+    mac.Print<"for k=b3,b4 do a3(k)=a3(k)+b5/b6*exp(-(k-b7)^2/b6^2)\n">();
+    mac.Print<"xyouts,CharS=0.95,a2(b7),0,orientation=90,'%.0f %.0f %.0f'\n">(h, k, l);
+    mac.Print<"\n\n">();
 }
 
 bool IsSquaredCosine(double c2) { return c2 >= 0.0 && c2 <= 1.0; }
 
 }  // namespace
 
-void CalcIntersections(const InputStruct* record, std::FILE* unwegDat, std::FILE* unwegMac)
+void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE* macFile)
 {
+    TextWriter unwegDat(datFile);
+    TextWriter unwegMac(macFile);
+    TextWriter echo(stdout);
     WriteHeaders(unwegDat, unwegMac);
 
     const double aSquared = static_cast<double>(record->latticeA * record->latticeA);
@@ -83,10 +89,10 @@ void CalcIntersections(const InputStruct* record, std::FILE* unwegDat, std::FILE
             }
             angle1 = pairs[3][0];
         }
-        std::printf("Curve %d, lambda= %6.2f angle1 %6.3f k2 %6.3f psi0 %6.3f p2 %6.3f intensity %8.1f HKL %3.0f  %3.0f %3.0f\n",
+        echo.Print<"Curve %d, lambda= %6.2f angle1 %6.3f k2 %6.3f psi0 %6.3f p2 %6.3f intensity %8.1f HKL %3.0f  %3.0f %3.0f\n">(
                     i, static_cast<double>(record->lambda), angle1, row.k2, row.psi0, row.p2,
                     row.intensity, static_cast<double>(row.h), static_cast<double>(row.k),
                     static_cast<double>(row.l));
     }
-    std::fprintf(unwegMac, "OPlot,a2,a3\n");
+    unwegMac.Print<"OPlot,a2,a3\n">();
 }

@@ -10,6 +10,9 @@ namespace {
 constexpr const char* kNames[4] = {"kelto_spaghetti.dat", "kelto_spaghetti.mac", "kelto_unweg.dat",
                                    "kelto_unweg.mac"};
 
+// Large surveys write hundreds of megabytes: big stream buffers keep the system calls few.
+constexpr std::size_t kStreamBuffer = 256 * 1024;
+
 std::FILE* Create(const char* name)
 {
     std::FILE* file = std::fopen(name, "w");
@@ -17,6 +20,7 @@ std::FILE* Create(const char* name)
         std::printf("Cannot create output file %s: %s\n", name, std::strerror(errno));
         ExitQOR(1);
     }
+    std::setvbuf(file, nullptr, _IOFBF, kStreamBuffer);
     return file;
 }
 
