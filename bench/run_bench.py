@@ -46,15 +46,22 @@ def families_surveyed(a, lam, h_max):
 
 
 def timed(command, stdin_path, stdout_path, cwd):
-    """Wall seconds and peak resident memory (KiB) of one process."""
+    """Wall seconds and peak resident memory (KiB) of one process.
+
+    The peak comes from GNU time: a process forked from this Python interpreter would carry the
+    interpreter's own resident memory into its peak."""
+    peak_file = os.path.join(cwd, "peak.txt")
     with open(stdin_path, "rb") as stdin, open(stdout_path, "wb") as stdout:
         start = time.perf_counter()
-        process = subprocess.Popen(command, stdin=stdin, stdout=stdout, cwd=cwd)
-        _, status, usage = os.wait4(process.pid, 0)
+        status = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", peak_file] + command,
+                                 stdin=stdin, stdout=stdout, cwd=cwd)
         wall = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit(f"{command[0]} failed with status {os.waitstatus_to_exitcode(status)}")
-    return wall, usage.ru_maxrss
+    if status != 0:
+        sys.exit(f"{command[0]} failed with status {status}")
+    with open(peak_file) as f:
+        peak = int(f.read().split()[-1])
+    os.remove(peak_file)
+    return wall, peak
 
 
 def build():
@@ -73,6 +80,8 @@ def main():
     parser.add_argument("--kelto", default=None, help="measure this kelto binary instead of building one")
     args = parser.parse_args()
 
+    if not os.path.exists("/usr/bin/time"):
+        sys.exit("the benchmark needs GNU time (Debian package: time)")
     kelto = os.path.abspath(args.kelto) if args.kelto else build()
     workdir = args.workdir or tempfile.mkdtemp(prefix="kelto-bench-")
     table = os.path.join(ROOT, "data", "f0_it1992.txt")
@@ -89,6 +98,11 @@ def main():
             stdout_path = os.path.join(folder, "stdout.txt")
             walls, peaks, floors = [], [], []
             for _ in range(args.runs):
+                # Every run starts without output files, as the copy of the floor does: replacing
+                # the files of an earlier run would add the cost of freeing their pages.
+                for name in OUTPUTS + ["stdout.txt"]:
+                    if os.path.exists(os.path.join(folder, name)):
+                        os.remove(os.path.join(folder, name))
                 wall, peak = timed([kelto], answers, stdout_path, folder)
                 walls.append(wall)
                 peaks.append(peak)

@@ -14,29 +14,65 @@ __extension__ typedef unsigned __int128 Wide;  // a GCC and clang extension, wid
 constexpr std::uint64_t kPowersOfTen[10] = {1,      10,      100,      1000,      10000,
                                              100000, 1000000, 10000000, 100000000, 1000000000};
 
-// Decimal digits of `value` written backwards from `end`; returns the new start.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Decimal digits of `value` written backwards from `end`, two at a time; returns the new start.
 char* DigitsBackwards(char* end, std::uint64_t value)
 {
-    do {
-        *--end = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
+    while (value >= 100) {
+        const std::uint64_t pair = value % 100;
+        value /= 100;
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * pair, 2);
+    }
+    if (value >= 10) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * value, 2);
+    } else {
+        *--end = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
+// Exactly `Precision` decimal digits of `fraction` written backwards from `end`.
+template <int Precision>
+char* FractionBackwards(char* end, std::uint64_t fraction)
+{
+    for (int i = 0; i < Precision / 2; ++i) {
+        const std::uint64_t pair = fraction % 100;
+        fraction /= 100;
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * pair, 2);
+    }
+    if constexpr (Precision % 2 == 1) *--end = static_cast<char>('0' + fraction % 10);
     return end;
 }
 
 // Right-justifies the `length` bytes at `text` in a field of `width` blanks, writing to `out`.
+// Short numbers take a branch-free path of fixed-size copies: `text` must then have 32 readable
+// bytes and `out` room for 48.
 std::size_t Justify(char* out, const char* text, std::size_t length, int width)
 {
-    std::size_t pad = width > 0 && static_cast<std::size_t>(width) > length ? width - length : 0;
-    std::memset(out, ' ', pad);
-    std::memmove(out + pad, text, length);
+    const std::size_t field = static_cast<std::size_t>(width);
+    const std::size_t pad = width > 0 && field > length ? field - length : 0;
+    if (width <= 16 && length <= 32) {
+        std::memset(out, ' ', 16);
+        std::memcpy(out + pad, text, 32);
+    } else {
+        std::memset(out, ' ', pad);
+        std::memmove(out + pad, text, length);
+    }
     return pad + length;
 }
 
 // value * 10^precision rounded to an integer as printf rounds (to nearest, ties to even), when
 // that can be done exactly in 128-bit arithmetic: the value is a finite double below 2^53 in
 // magnitude and the result fits in 64 bits. Returns false otherwise.
-bool ScaledAndRounded(double magnitude, int precision, std::uint64_t* scaled)
+template <int Precision>
+bool ScaledAndRounded(double magnitude, std::uint64_t* scaled)
 {
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(magnitude);
     const int biasedExponent = static_cast<int>(bits >> 52);
@@ -49,7 +85,7 @@ bool ScaledAndRounded(double magnitude, int precision, std::uint64_t* scaled)
         exponent = biasedExponent - 1075;
     }
     if (exponent >= 0) return false;  // 2^53 and above: left to std::to_chars
-    const Wide n = static_cast<Wide>(mantissa) * kPowersOfTen[precision];
+    const Wide n = static_cast<Wide>(mantissa) * kPowersOfTen[Precision];
     const int shift = -exponent;
     if (shift >= 128) {
         *scaled = 0;  // far below half a unit of the last digit
@@ -69,8 +105,8 @@ bool ScaledAndRounded(double magnitude, int precision, std::uint64_t* scaled)
 
 std::size_t FormatInt(char* out, int value, int width)
 {
-    char text[16];
-    char* end = text + sizeof text;
+    char text[64];
+    char* end = text + 24;  // the digits end here; the bytes after it are copy slack
     const std::uint64_t magnitude =
         value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(static_cast<std::int64_t>(value))
                   : static_cast<std::uint64_t>(value);
@@ -79,10 +115,26 @@ std::size_t FormatInt(char* out, int value, int width)
     return Justify(out, start, static_cast<std::size_t>(end - start), width);
 }
 
-std::size_t FormatFixed(char* out, double value, int width, int precision)
+template <int Precision>
+std::size_t FormatFixed(char* out, double value, int width)
 {
-    char text[kMaxNumberText];
+    char text[kMaxNumberText + 32];  // 32 bytes of slack for the short copy in Justify
+    const char* start = text;
     std::size_t length = 0;
+    std::uint64_t scaled = 0;
+    if constexpr (Precision == 0) {
+        // Whole numbers (Miller indices, mostly) need no rounding at all.
+        const double magnitude = std::fabs(value);
+        if (magnitude < 4294967296.0) {
+            const auto whole = static_cast<std::uint64_t>(magnitude);
+            if (static_cast<double>(whole) == magnitude) {
+                char* end = text + 64;
+                char* first = DigitsBackwards(end, whole);
+                if (std::signbit(value)) *--first = '-';
+                return Justify(out, first, static_cast<std::size_t>(end - first), width);
+            }
+        }
+    }
     if (std::isnan(value)) {
         const char* word = std::signbit(value) ? "-nan" : "nan";
         length = std::strlen(word);
@@ -91,30 +143,43 @@ std::size_t FormatFixed(char* out, double value, int width, int precision)
         const char* word = value < 0 ? "-inf" : "inf";
         length = std::strlen(word);
         std::memcpy(text, word, length);
-    } else {
-        std::uint64_t scaled = 0;
-        if (ScaledAndRounded(std::fabs(value), precision, &scaled)) {
-            char* end = text + sizeof text;
-            char* start = end;
-            if (precision > 0) {
-                std::uint64_t fraction = scaled % kPowersOfTen[precision];
-                for (int i = 0; i < precision; ++i) {
-                    *--start = static_cast<char>('0' + fraction % 10);
-                    fraction /= 10;
-                }
-                *--start = '.';
-            }
-            start = DigitsBackwards(start, scaled / kPowersOfTen[precision]);
-            if (std::signbit(value)) *--start = '-';  // printf keeps the sign of -0.0 and of -0.001
-            length = static_cast<std::size_t>(end - start);
-            std::memmove(text, start, length);
-        } else {
-            const auto result = std::to_chars(text, text + sizeof text, value,
-                                              std::chars_format::fixed, precision);
-            length = static_cast<std::size_t>(result.ptr - text);
+    } else if (ScaledAndRounded<Precision>(std::fabs(value), &scaled)) {
+        char* end = text + 64;  // at most 20 integer digits, a point and 9 decimals before it
+        char* first = end;
+        if constexpr (Precision > 0) {
+            first = FractionBackwards<Precision>(first, scaled % kPowersOfTen[Precision]);
+            *--first = '.';
         }
+        first = DigitsBackwards(first, scaled / kPowersOfTen[Precision]);
+        if (std::signbit(value)) *--first = '-';  // printf keeps the sign of -0.0 and of -0.001
+        start = first;
+        length = static_cast<std::size_t>(end - first);
+    } else {
+        const auto result =
+            std::to_chars(text, text + kMaxNumberText, value, std::chars_format::fixed, Precision);
+        length = static_cast<std::size_t>(result.ptr - text);
     }
-    return Justify(out, text, length, width);
+    return Justify(out, start, length, width);
+}
+
+template std::size_t FormatFixed<0>(char*, double, int);
+template std::size_t FormatFixed<1>(char*, double, int);
+template std::size_t FormatFixed<2>(char*, double, int);
+template std::size_t FormatFixed<3>(char*, double, int);
+template std::size_t FormatFixed<4>(char*, double, int);
+template std::size_t FormatFixed<5>(char*, double, int);
+template std::size_t FormatFixed<6>(char*, double, int);
+template std::size_t FormatFixed<7>(char*, double, int);
+template std::size_t FormatFixed<8>(char*, double, int);
+template std::size_t FormatFixed<9>(char*, double, int);
+
+std::size_t FormatFixed(char* out, double value, int width, int precision)
+{
+    using Conversion = std::size_t (*)(char*, double, int);
+    static constexpr Conversion kByPrecision[10] = {
+        FormatFixed<0>, FormatFixed<1>, FormatFixed<2>, FormatFixed<3>, FormatFixed<4>,
+        FormatFixed<5>, FormatFixed<6>, FormatFixed<7>, FormatFixed<8>, FormatFixed<9>};
+    return kByPrecision[precision](out, value, width);
 }
 
 void TextWriter::Append(const char* text, std::size_t length)

@@ -114,14 +114,16 @@ constexpr bool ArgumentsMatch()
     return used == sizeof...(Args);
 }
 
-// Longest text one conversion of a number can produce: %f of the largest double with a precision
-// of up to 9 digits and a width of up to 99.
+// Room one conversion of a number may use: %f of the largest double with a precision of up to 9
+// digits and a width of up to 99, plus slack for the fixed-size copies of short numbers.
 inline constexpr std::size_t kMaxNumberText = 420;
 
-// Writes the number as the conversions would, into `out` (at least kMaxNumberText bytes); returns
-// the number of bytes written.
+// Writes the number as the conversions would into `out`, which must have kMaxNumberText bytes of
+// room (bytes after the result may be overwritten); returns the number of bytes of the result.
 std::size_t FormatInt(char* out, int value, int width);
-std::size_t FormatFixed(char* out, double value, int width, int precision);
+template <int Precision>  // 0 to 9
+std::size_t FormatFixed(char* out, double value, int width);
+std::size_t FormatFixed(char* out, double value, int width, int precision);  // the same, chosen at run time
 
 // Collects the text of one routine's output and hands it to the stream in one piece.
 class TextWriter {
@@ -151,15 +153,20 @@ private:
     void Emit(const Tuple& values)
     {
         if constexpr (S.kind == Kind::Literal) {
-            Append(F.text + S.begin, S.length);
+            if (kCapacity - used_ >= S.length) {
+                std::memcpy(buffer_ + used_, F.text + S.begin, S.length);  // a constant-size copy
+                used_ += S.length;
+            } else {
+                Append(F.text + S.begin, S.length);
+            }
         } else if constexpr (S.kind == Kind::Int) {
             Reserve(kMaxNumberText);
             used_ += FormatInt(buffer_ + used_, std::get<S.argument>(values), S.width);
         } else if constexpr (S.kind == Kind::Fixed) {
             static_assert(S.precision <= 9 && S.width <= 99, "precision or width out of range");
             Reserve(kMaxNumberText);
-            used_ += FormatFixed(buffer_ + used_, static_cast<double>(std::get<S.argument>(values)),
-                                 S.width, S.precision);
+            used_ += FormatFixed<S.precision>(
+                buffer_ + used_, static_cast<double>(std::get<S.argument>(values)), S.width);
         } else {
             const char* text = std::get<S.argument>(values);
             const std::size_t length = std::strlen(text);
