@@ -115,26 +115,59 @@ std::size_t FormatInt(char* out, int value, int width)
     return Justify(out, start, static_cast<std::size_t>(end - start), width);
 }
 
+// The last conversions of each precision, by value: the survey prints the same Bragg angle,
+// structure factor, intensity, curve coefficients and lattice parameter on row after row.
+struct RecentConversion {
+    std::uint64_t bits = 0;
+    int width = -1;  // no conversion stored yet
+    unsigned length = 0;
+    char text[32];
+};
+
+template <int Precision>
+std::size_t FormatFixedUncached(char* out, double value, int width);
+
 template <int Precision>
 std::size_t FormatFixed(char* out, double value, int width)
 {
-    char text[kMaxNumberText + 32];  // 32 bytes of slack for the short copy in Justify
-    const char* start = text;
-    std::size_t length = 0;
-    std::uint64_t scaled = 0;
     if constexpr (Precision == 0) {
         // Whole numbers (Miller indices, mostly) need no rounding at all.
         const double magnitude = std::fabs(value);
         if (magnitude < 4294967296.0) {
             const auto whole = static_cast<std::uint64_t>(magnitude);
             if (static_cast<double>(whole) == magnitude) {
-                char* end = text + 64;
+                char text[64];
+                char* end = text + 32;  // the bytes after it are copy slack
                 char* first = DigitsBackwards(end, whole);
                 if (std::signbit(value)) *--first = '-';
                 return Justify(out, first, static_cast<std::size_t>(end - first), width);
             }
         }
     }
+    static RecentConversion recent[256];
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    RecentConversion& slot = recent[(bits ^ (bits >> 29) ^ (bits >> 47)) & 255];
+    if (slot.bits == bits && slot.width == width) {
+        std::memcpy(out, slot.text, sizeof slot.text);
+        return slot.length;
+    }
+    const std::size_t length = FormatFixedUncached<Precision>(out, value, width);
+    if (length <= sizeof slot.text) {
+        slot.bits = bits;
+        slot.width = width;
+        slot.length = static_cast<unsigned>(length);
+        std::memcpy(slot.text, out, sizeof slot.text);
+    }
+    return length;
+}
+
+template <int Precision>
+std::size_t FormatFixedUncached(char* out, double value, int width)
+{
+    char text[kMaxNumberText + 32];  // 32 bytes of slack for the short copy in Justify
+    const char* start = text;
+    std::size_t length = 0;
+    std::uint64_t scaled = 0;
     if (std::isnan(value)) {
         const char* word = std::signbit(value) ? "-nan" : "nan";
         length = std::strlen(word);

@@ -79,9 +79,11 @@ TEST(TextFormat, FixedConversionsMatchPrintf)
         for (const double value : TestValues(c.precision, random)) {
             const std::string expected = ByPrintf(value, c);
             const std::string actual = ByFormatter(value, c);
-            if (expected != actual) {
+            const std::string again = ByFormatter(value, c);  // from the recent-conversion cache
+            if (expected != actual || expected != again) {
                 FAIL() << "%" << c.width << "." << c.precision << "f of " << std::hexfloat << value
-                       << ": printf \"" << expected << "\", formatter \"" << actual << "\"";
+                       << ": printf \"" << expected << "\", formatter \"" << actual << "\" then \""
+                       << again << "\"";
             }
             ++compared;
         }
