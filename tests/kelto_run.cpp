@@ -62,3 +62,20 @@ std::string Answers::Text() const
     for (const auto& field : fields) text += field + "\n";
     return text;
 }
+
+bool HasAnyOutputFile(const KeltoRun& run)
+{
+    for (const char* name : kOutputNames) {
+        if (run.Has(name)) return true;
+    }
+    return false;
+}
+
+void ExpectRefused(const KeltoRun& run, const std::string& message)
+{
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find(message), std::string::npos)
+        << run.output.substr(run.output.size() > 400 ? run.output.size() - 400 : 0);
+    EXPECT_NE(run.output.find("Program QOR exits with error \n"), std::string::npos);
+    EXPECT_FALSE(HasAnyOutputFile(run));
+}

@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <string>
 
+constexpr const char* kOutputNames[4] = {"kelto_spaghetti.dat", "kelto_spaghetti.mac",
+                                         "kelto_unweg.dat", "kelto_unweg.mac"};
+
 struct KeltoRun {
     int status = -1;
     std::string output;  // standard output
@@ -24,6 +27,12 @@ KeltoRun RunKelto(const std::string& answers, const std::filesystem::path& folde
 
 std::string ReadWholeFile(const std::filesystem::path& path);
 
+// True when the run left any of the four output files in its folder.
+bool HasAnyOutputFile(const KeltoRun& run);
+
+// Checks a refusal: status 1, `message` on standard output, the error line, no output file.
+void ExpectRefused(const KeltoRun& run, const std::string& message);
+
 // The answers of a complete run; the coefficient file is the shipped table.
 struct Answers {
     std::string structure = "4";
@@ -40,5 +49,3 @@ struct Answers {
     std::string Text() const;
 };
 
-constexpr const char* kOutputNames[4] = {"kelto_spaghetti.dat", "kelto_spaghetti.mac",
-                                         "kelto_unweg.dat", "kelto_unweg.mac"};

@@ -13,6 +13,7 @@
 #include "geometry/beta_psi0.h"
 #include "geometry/psi_calculation.h"
 #include "output/curve_table.h"
+#include "run_record.h"
 #include "setup/user_matrix.h"
 
 namespace {
@@ -22,13 +23,8 @@ class AzimuthTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cpi = 0;
-        nbCurves = 0;
-        std::fill(std::begin(calispe_param), std::end(calispe_param), CurveRow{});
-        record_ = InputStruct{};
-        record_.latticeA = 5.431f;
-        record_.lambda = 1.5406f;
-        SetPrimaryL(2);
+        ClearCurveTable();
+        record_ = RunRecord(5.431f, 1.5406f, 0, 0, 2);
     }
     void SetPrimaryL(int l)
     {

@@ -15,27 +15,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool HasAnyOutputFile(const KeltoRun& run)
-{
-    for (const char* name : kOutputNames) {
-        if (run.Has(name)) return true;
-    }
-    return false;
-}
-
 int CountLines(const std::string& text)
 {
     int lines = 0;
     for (char c : text) lines += (c == '\n');
     return lines;
-}
-
-void ExpectRefused(const KeltoRun& run, const std::string& message)
-{
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("Program QOR exits with error \n"), std::string::npos);
-    EXPECT_FALSE(HasAnyOutputFile(run));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "geometry/beta_psi0.h"
 #include "geometry/equivalents.h"
 #include "output/curve_table.h"
+#include "run_record.h"
 #include "setup/user_matrix.h"
 
 namespace {
@@ -38,16 +39,8 @@ class EquivalentsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cpi = 0;
-        nbCurves = 0;
-        std::fill(std::begin(calispe_param), std::end(calispe_param), CurveRow{});
-        record_ = InputStruct{};
-        record_.latticeA = 5.431f;
-        record_.lambda = 0.005f;
-        record_.primaryH = 1;
-        record_.primaryK = 2;
-        record_.primaryL = 5;
-        GetUserMatrix(&record_);
+        ClearCurveTable();
+        record_ = RunRecord(5.431f, 0.005f, 1, 2, 5);
     }
 
     // The reflections visited for the family (h, k, l), one entry per visit.

@@ -11,41 +11,21 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool HasAnyOutputFile(const KeltoRun& run)
-{
-    for (const char* name : kOutputNames) {
-        if (run.Has(name)) return true;
-    }
-    return false;
-}
-
-void ExpectRefusedWith(const KeltoRun& run, const std::string& message)
-{
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find(message + "Program QOR exits with error \n"), std::string::npos)
-        << run.output.substr(run.output.size() > 400 ? run.output.size() - 400 : 0);
-    EXPECT_FALSE(HasAnyOutputFile(run));
-}
-
-}  // namespace
-
 TEST(HostileSurroundings, CoefficientFileThatIsAFolderOrCannotBeNamed)
 {
     const fs::path folder = FreshFolder("table_folder");
     fs::create_directory(folder / "table");
     Answers answers;
     answers.factorFile = (folder / "table").string();
-    ExpectRefusedWith(RunKelto(answers.Text(), folder),
-                      "File with f0 data (" + answers.factorFile + ") doesn't exist\n");
+    ExpectRefused(RunKelto(answers.Text(), folder),
+                  "File with f0 data (" + answers.factorFile + ") doesn't exist\nProgram QOR");
 
     // A path that runs through a regular file, and a name of control and high bytes.
     for (const std::string& name : {std::string(KELTO_SOURCE_DIR "/README.md/table"),
                                    std::string("\x01\x7f\xfe\xff")}) {
         answers.factorFile = name;
-        ExpectRefusedWith(RunKelto(answers.Text(), FreshFolder("table_name")),
-                          "File with f0 data (" + name + ") doesn't exist\n");
+        ExpectRefused(RunKelto(answers.Text(), FreshFolder("table_name")),
+                      "File with f0 data (" + name + ") doesn't exist\nProgram QOR");
     }
 }
 
@@ -71,7 +51,7 @@ TEST(HostileAnswers, HundredThousandCharacterAnswersAreRefused)
     cases[2].answers.latticeA = digits;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ExpectRefusedWith(RunKelto(c.answers.Text(), FreshFolder(c.name)), c.message + "\n");
+        ExpectRefused(RunKelto(c.answers.Text(), FreshFolder(c.name)), c.message + "\nProgram QOR");
     }
 }
 

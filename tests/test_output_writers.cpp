@@ -15,6 +15,7 @@
 #include "output/reflection_table.h"
 #include "output/spaghetti_macro.h"
 #include "output/umweg_pattern.h"
+#include "run_record.h"
 #include "setup/user_matrix.h"
 
 namespace {
@@ -30,17 +31,11 @@ class OutputWritersTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cpi = 0;
-        nbCurves = 0;
-        std::fill(std::begin(calispe_param), std::end(calispe_param), CurveRow{});
-        record_ = InputStruct{};
-        record_.latticeA = 5.431f;
-        record_.lambda = 1.5f;
+        ClearCurveTable();
+        record_ = RunRecord(5.431f, 1.5f, 0, 0, 4);  // frame x = l, y = h, z = k; x0 = 4, p2 = 4
         record_.deltaLambda = 0.02f;
         record_.psiMin = -180.0f;
         record_.psiMax = 180.0f;
-        record_.primaryL = 4;  // frame x = l, y = h, z = k; x0 = 4, p2 = 4
-        GetUserMatrix(&record_);
     }
     void TearDown() override
     {

@@ -1,0 +1,31 @@
+// A run record and an empty curve table for tests of the calculation and output routines.
+#pragma once
+
+#include <algorithm>
+#include <iterator>
+
+#include "output/curve_table.h"
+#include "setup/input_struct.h"
+#include "setup/user_matrix.h"
+
+// Empties the curve table and its counters, as at the start of a survey.
+inline void ClearCurveTable()
+{
+    cpi = 0;
+    nbCurves = 0;
+    std::fill(std::begin(calispe_param), std::end(calispe_param), CurveRow{});
+}
+
+// A record with the given lattice parameter, wavelength and primary reflection, its orientation
+// matrix built.
+inline InputStruct RunRecord(float latticeA, float lambda, int h, int k, int l)
+{
+    InputStruct record{};
+    record.latticeA = latticeA;
+    record.lambda = lambda;
+    record.primaryH = h;
+    record.primaryK = k;
+    record.primaryL = l;
+    GetUserMatrix(&record);
+    return record;
+}
