@@ -1,0 +1,47 @@
+# Installation (cmake --install BUILD [--prefix PREFIX]):
+#   bin/kelto, bin/kelto-plot
+#   share/kelto/f0_it1992.txt           the coefficient table
+#   share/kelto/examples/*.txt          the answer files, naming the installed table by its full path
+#   share/kelto/plot/*.pro              the GDL routines of kelto-plot (it looks for them there)
+#   share/man/man1/kelto.1, kelto-plot.1
+include(GNUInstallDirs)
+
+set(KELTO_SHARE_DIR share/kelto)
+
+install(TARGETS kelto RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/plot/kelto-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/plot/kelto_plot.pro ${PROJECT_SOURCE_DIR}/plot/kelto_plot_macro.pro
+        DESTINATION ${KELTO_SHARE_DIR}/plot)
+install(FILES ${PROJECT_SOURCE_DIR}/data/f0_it1992.txt DESTINATION ${KELTO_SHARE_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/man/kelto.1 ${PROJECT_SOURCE_DIR}/man/kelto-plot.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The repository's examples name the table as data/f0_it1992.txt, relative to the repository.
+# Their installed copies name the installed table instead; its path is only known when the
+# installation runs (the prefix may be given to cmake --install), so the copies are written
+# then.  DESTDIR stages the files without changing the path they name.
+install(CODE "set(KELTO_EXAMPLES_SOURCE [[${PROJECT_SOURCE_DIR}/examples]])
+set(KELTO_SHARE_DIR [[${KELTO_SHARE_DIR}]])")
+install(CODE [[
+  get_filename_component(kelto_prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
+  set(kelto_table "${kelto_prefix}/${KELTO_SHARE_DIR}/f0_it1992.txt")
+  set(kelto_examples "$ENV{DESTDIR}${kelto_prefix}/${KELTO_SHARE_DIR}/examples")
+  if(kelto_table MATCHES "[ \t\n]")
+    message(WARNING "kelto reads the coefficient file name as one word: the installed examples "
+                    "cannot name ${kelto_table}, whose path holds white space")
+  endif()
+  file(MAKE_DIRECTORY "${kelto_examples}")
+  file(GLOB kelto_example_files "${KELTO_EXAMPLES_SOURCE}/*.txt")
+  foreach(kelto_example IN LISTS kelto_example_files)
+    get_filename_component(kelto_name "${kelto_example}" NAME)
+    file(READ "${kelto_example}" kelto_answers)
+    string(FIND "${kelto_answers}" "\ndata/f0_it1992.txt\n" kelto_at)
+    if(kelto_at EQUAL -1)
+      message(FATAL_ERROR "${kelto_example} names no data/f0_it1992.txt on a line of its own")
+    endif()
+    string(REPLACE "\ndata/f0_it1992.txt\n" "\n${kelto_table}\n" kelto_answers "${kelto_answers}")
+    message(STATUS "Installing: ${kelto_examples}/${kelto_name}")
+    file(WRITE "${kelto_examples}/${kelto_name}" "${kelto_answers}")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${kelto_prefix}/${KELTO_SHARE_DIR}/examples/${kelto_name}")
+  endforeach()
+]])
