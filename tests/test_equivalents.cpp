@@ -1,22 +1,17 @@
 // Symmetry equivalents of a reflection family: the order in which they are visited and their
-// number. The visits are observed through the reflection table: with the primary reflection
-// (1 2 5), which none of the families below is parallel to, and a very short wavelength, every
-// equivalent obtains a beta near 90 degrees and writes at least one row.
+// number, observed through the reflection table. With the primary (1 2 5), parallel to none of
+// the families below, and a very short wavelength, every equivalent writes at least one row.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
-#include <iterator>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
-#include "geometry/beta_psi0.h"
 #include "geometry/equivalents.h"
-#include "output/curve_table.h"
 #include "run_record.h"
-#include "setup/user_matrix.h"
 
 namespace {
 
@@ -24,116 +19,72 @@ using Hkl = std::array<int, 3>;
 
 constexpr float kIntensity = 1234.5678f;
 
-// The sign patterns (+,+,+), (+,+,-), (+,-,+), ..., (-,-,-) applied to each permutation in turn.
-std::vector<Hkl> WithAllSigns(const std::vector<Hkl>& permutations)
+// Each permutation with the signs (+,+,+), (+,+,-), (+,-,+), ..., (-,-,-); zeros are not negated.
+std::vector<Hkl> WithSigns(const std::vector<Hkl>& permutations)
 {
     std::vector<Hkl> out;
     for (const Hkl& p : permutations)
-        for (int sh : {1, -1})
-            for (int sk : {1, -1})
-                for (int sl : {1, -1}) out.push_back({sh * p[0], sk * p[1], sl * p[2]});
+        for (int s = 0; s < 8; ++s)
+            if (!((s & 4) && p[0] == 0) && !((s & 2) && p[1] == 0) && !((s & 1) && p[2] == 0))
+                out.push_back({s & 4 ? -p[0] : p[0], s & 2 ? -p[1] : p[1], s & 1 ? -p[2] : p[2]});
     return out;
 }
 
-class EquivalentsTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ClearCurveTable();
-        record_ = RunRecord(5.431f, 0.005f, 1, 2, 5);
-    }
-
-    // The reflections visited for the family (h, k, l), one entry per visit.
-    std::vector<Hkl> Visits(int h, int k, int l)
-    {
-        std::FILE* dat = std::tmpfile();
-        testing::internal::CaptureStdout();  // the curve echo lines
-        PrintAllPermutations(dat, mac_, &record_, h, k, l, 14.0f, 50.0f, kIntensity);
-        std::rewind(dat);
-        std::vector<std::pair<Hkl, int>> runs;  // consecutive rows of one reflection
-        char line[256];
-        for (Hkl r{}; std::fgets(line, sizeof line, dat);) {
-            if (std::sscanf(line, "%d %d %d", &r[0], &r[1], &r[2]) != 3) continue;
-            if (runs.empty() || runs.back().first != r) runs.push_back({r, 0});
-            ++runs.back().second;
-        }
-        // A reflection visited twice in a row repeats its rows: count them per visit.
-        std::vector<Hkl> visits;
-        for (const auto& [r, rows] : runs) {
-            const int perVisit = RowsOfOneVisit(r);
-            visits.insert(visits.end(), perVisit > 0 ? rows / perVisit : 1, r);
-            if (perVisit > 0 && rows % perVisit != 0) visits.push_back(r);  // a broken repetition
-        }
-        testing::internal::GetCapturedStdout();
-        std::fclose(dat);
-        return visits;
-    }
-
-    int RowsOfOneVisit(const Hkl& r)
-    {
-        const int saved = cpi;
-        std::FILE* dat = std::tmpfile();
-        CalculBetaPsi0(dat, mac_, &record_, r[0], r[1], r[2], 14.0f, 50.0f, kIntensity);
-        std::fclose(dat);
-        const int rows = cpi - saved;
-        cpi = saved;
-        return rows;
-    }
-
-    void TearDown() override { std::fclose(mac_); }
-
-    InputStruct record_{};
-    std::FILE* mac_ = std::tmpfile();
-};
-
-struct OrderCase { Hkl family; std::vector<Hkl> expected; };
-
-TEST_F(EquivalentsTest, VisitsEquivalentsInPermutationThenSignOrder)
+// The reflections visited for the family, one entry per visit, into an emptied curve table. The
+// rows of one visit differ from one another: a visit begins with a new reflection or with a repeat
+// of the first row of the current one.
+std::vector<Hkl> Visits(const Hkl& family)
 {
-    const std::vector<OrderCase> cases = {
-        {{1, 1, 1}, {{1, 1, 1}, {1, 1, -1}, {1, -1, 1}, {1, -1, -1},
-                     {-1, 1, 1}, {-1, 1, -1}, {-1, -1, 1}, {-1, -1, -1}}},
-        {{2, 0, 0}, {{2, 0, 0}, {-2, 0, 0}, {0, 0, 2}, {0, 0, -2}, {0, 2, 0}, {0, -2, 0}}},
-        {{2, 2, 0}, {{2, 2, 0}, {2, -2, 0}, {-2, 2, 0}, {-2, -2, 0}, {2, 0, 2}, {2, 0, -2},
-                     {-2, 0, 2}, {-2, 0, -2}, {0, 2, 2}, {0, 2, -2}, {0, -2, 2}, {0, -2, -2}}},
-        {{2, 1, 0}, {{2, 1, 0}, {2, -1, 0}, {-2, 1, 0}, {-2, -1, 0}, {2, 0, 1}, {2, 0, -1},
-                     {-2, 0, 1}, {-2, 0, -1}, {1, 0, 2}, {1, 0, -2}, {-1, 0, 2}, {-1, 0, -2},
-                     {1, 2, 0}, {1, -2, 0}, {-1, 2, 0}, {-1, -2, 0}, {0, 1, 2}, {0, 1, -2},
-                     {0, -1, 2}, {0, -1, -2}, {0, 2, 1}, {0, 2, -1}, {0, -2, 1}, {0, -2, -1}}},
-        // hkl: (h,k,l), (h,l,k), (k,l,h), (k,h,l), (l,k,h), (l,h,k); the first eight visits are
-        // the sign variants of (3,2,1), the last eight those of (1,3,2).
-        {{3, 2, 1}, WithAllSigns({{3, 2, 1}, {3, 1, 2}, {2, 1, 3}, {2, 3, 1}, {1, 2, 3}, {1, 3, 2}})},
-        // h = l with k different: (h,k,h), (k,h,h), (h,h,k).
-        {{1, 2, 1}, WithAllSigns({{1, 2, 1}, {2, 1, 1}, {1, 1, 2}})},
-        // hkk: (h,k,k), (k,k,h), (k,h,k).
-        {{3, 1, 1}, WithAllSigns({{3, 1, 1}, {1, 1, 3}, {1, 3, 1}})},
+    ClearCurveTable();
+    InputStruct record = RunRecord(5.431f, 0.005f, 1, 2, 5);
+    std::FILE *dat = std::tmpfile(), *mac = std::tmpfile();
+    testing::internal::CaptureStdout();  // the curve echo lines
+    const auto [h, k, l] = family;
+    PrintAllPermutations(dat, mac, &record, h, k, l, 14.0f, 50.0f, kIntensity);
+    testing::internal::GetCapturedStdout();
+    std::rewind(dat);
+    std::vector<Hkl> visits;
+    std::string first;
+    char line[256];
+    for (Hkl r{}; std::fgets(line, sizeof line, dat) &&
+                  std::sscanf(line, "%d %d %d", &r[0], &r[1], &r[2]) == 3;) {
+        if (visits.empty() || visits.back() != r) first = line;
+        if (first == line) visits.push_back(r);
+    }
+    std::fclose(dat); std::fclose(mac);
+    return visits;
+}
+
+TEST(Equivalents, VisitsEquivalentsInPermutationThenSignOrder)
+{
+    const std::vector<std::pair<Hkl, std::vector<Hkl>>> cases = {
+        {{1, 1, 1}, WithSigns({{1, 1, 1}})},
+        {{2, 0, 0}, WithSigns({{2, 0, 0}, {0, 0, 2}, {0, 2, 0}})},
+        {{2, 2, 0}, WithSigns({{2, 2, 0}, {2, 0, 2}, {0, 2, 2}})},
+        {{2, 1, 0}, WithSigns({{2, 1, 0}, {2, 0, 1}, {1, 0, 2}, {1, 2, 0}, {0, 1, 2}, {0, 2, 1}})},
+        {{3, 2, 1}, WithSigns({{3, 2, 1}, {3, 1, 2}, {2, 1, 3}, {2, 3, 1}, {1, 2, 3}, {1, 3, 2}})},
+        {{1, 2, 1}, WithSigns({{1, 2, 1}, {2, 1, 1}, {1, 1, 2}})},  // h = l
+        {{3, 1, 1}, WithSigns({{3, 1, 1}, {1, 1, 3}, {1, 3, 1}})},  // k = l
     };
-    for (const OrderCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << "family " << c.family[0] << c.family[1] << c.family[2]);
-        EXPECT_EQ(Visits(c.family[0], c.family[1], c.family[2]), c.expected);
+    for (const auto& [family, expected] : cases) {
+        SCOPED_TRACE(testing::Message() << "family " << family[0] << family[1] << family[2]);
+        EXPECT_EQ(Visits(family), expected);
     }
 }
 
-TEST_F(EquivalentsTest, DistinctVisitsEqualTheMultiplicityOfTheForm)
+// One form each: hhh, h00, hh0, hk0, hkk, hhl, hkl. Every row carries the family's intensity.
+TEST(Equivalents, DistinctVisitsEqualTheMultiplicityOfTheForm)
 {
-    struct Case { Hkl family; std::size_t multiplicity; };
-    const Case cases[] = {{{1, 1, 1}, 8},  {{4, 4, 4}, 8},  {{2, 0, 0}, 6},  {{5, 0, 0}, 6},
-                          {{2, 2, 0}, 12}, {{3, 3, 0}, 12}, {{2, 1, 0}, 24}, {{4, 2, 0}, 24},
-                          {{3, 1, 1}, 24}, {{2, 2, 1}, 24}, {{3, 2, 1}, 48}, {{5, 3, 1}, 48}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "family " << c.family[0] << c.family[1] << c.family[2]);
-        const std::vector<Hkl> visits = Visits(c.family[0], c.family[1], c.family[2]);
-        const std::set<Hkl> distinct(visits.begin(), visits.end());
-        EXPECT_EQ(visits.size(), c.multiplicity);
-        EXPECT_EQ(distinct.size(), c.multiplicity);
+    const std::pair<Hkl, std::size_t> cases[] = {{{4, 4, 4}, 8},  {{5, 0, 0}, 6},  {{3, 3, 0}, 12},
+                                                  {{4, 2, 0}, 24}, {{3, 1, 1}, 24}, {{2, 2, 1}, 24},
+                                                  {{5, 3, 1}, 48}};
+    for (const auto& [family, multiplicity] : cases) {
+        SCOPED_TRACE(testing::Message() << "family " << family[0] << family[1] << family[2]);
+        const std::vector<Hkl> visits = Visits(family);
+        EXPECT_EQ(visits.size(), multiplicity);
+        EXPECT_EQ(std::set<Hkl>(visits.begin(), visits.end()).size(), multiplicity);
+        for (int i = 0; i < cpi; ++i) EXPECT_EQ(calispe_param[i].intensity, double{kIntensity});
     }
-}
-
-TEST_F(EquivalentsTest, EveryEquivalentCarriesTheIntensityOfItsFamily)
-{
-    Visits(5, 3, 1);
-    ASSERT_GE(cpi, 48);
-    for (int i = 0; i < cpi; ++i) EXPECT_EQ(calispe_param[i].intensity, double{kIntensity}) << i;
 }
 
 }  // namespace
