@@ -19,7 +19,7 @@ void WriteLabelLines(TextWriter& mac, float h, float k, float l)
     mac.Print<"idx=where((a2 gt a5) and  (a2 lt a6) and (a3 gt parms.ymin) and (a3 lt parms.ymax),ct)\n">();
     mac.Print<"if ct ge 1 then b4=idx(randomu(seed)*ct)\n">();
     mac.Print<"if ct ge 1 then OPlot, a2,a3, Color=b3 \n">();
-    mac.Print<"if ct ge 1 then XYouts,CharS=0.95,a2[b4],a3[b4]+.02,'%.0f,%.0f,%.0f',Color=b3\n">(static_cast<double>(h), static_cast<double>(k), static_cast<double>(l));
+    mac.Print<"if ct ge 1 then XYouts,CharS=0.95,a2[b4],a3[b4]+.02,'%.0f,%.0f,%.0f',Color=b3\n">(h, k, l);
 }
 
 void WriteColourLines(TextWriter& mac)
@@ -33,11 +33,10 @@ void WriteFirstBlock(TextWriter& mac, const InputStruct* record, float k2, float
                      float k, float l)
 {
     mac.Print<"; \n">();
-    mac.Print<"; (%.0f,%.0f,%.0f) \n">(static_cast<double>(h), static_cast<double>(k),
-                 static_cast<double>(l));
+    mac.Print<"; (%.0f,%.0f,%.0f) \n">(h, k, l);
     mac.Print<"; psi01  \n">();
-    mac.Print<"a3 =  %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n">(static_cast<double>(record->latticeA), static_cast<double>(k2),
-                 record->psi01 / kMacroDegreesPerRadian, static_cast<double>(p2));
+    mac.Print<"a3 =  %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n">(
+        record->latticeA, k2, record->psi01 / kMacroDegreesPerRadian, p2);
     WriteColourLines(mac);
     WriteLabelLines(mac, h, k, l);
 }
@@ -46,12 +45,11 @@ void WriteSecondBlock(TextWriter& mac, const InputStruct* record, float k2, floa
                       float k, float l)
 {
     mac.Print<"; \n">();
-    mac.Print<"; (%.0f,%.0f,%.0f) \n">(static_cast<double>(h), static_cast<double>(k),
-                 static_cast<double>(l));
+    mac.Print<"; (%.0f,%.0f,%.0f) \n">(h, k, l);
     mac.Print<"; psi02  \n">();
     mac.Print<"; psi02-psi01=%2.3f  \n">(record->psi02 - record->psi01);
-    mac.Print<"a3 = %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n">(static_cast<double>(record->latticeA), static_cast<double>(k2),
-                 record->psi02 / kMacroDegreesPerRadian, static_cast<double>(p2));
+    mac.Print<"a3 = %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n">(
+        record->latticeA, k2, record->psi02 / kMacroDegreesPerRadian, p2);
     WriteColourLines(mac);
     mac.Print<"OPlot, a2,a3, Color=b3 \n">();
     WriteLabelLines(mac, h, k, l);
@@ -76,9 +74,9 @@ void WriteSpaghettiPreamble(std::FILE* macFile, const InputStruct* record)
     fileMac.Print<"; Plot the band for Unweg pattern \n">();
     const float lowerEdge = record->lambda - record->deltaLambda / 2.0f;
     const float upperEdge = record->deltaLambda / 2.0f + record->lambda;
-    fileMac.Print<"OPlot,a2,a2*0.0+%f,LineStyle=3 \n">(static_cast<double>(record->lambda));
-    fileMac.Print<"OPlot,a2,a2*0.0+%f,LineStyle=4 \n">(static_cast<double>(lowerEdge));
-    fileMac.Print<"OPlot,a2,a2*0.0+%f,LineStyle=4 \n">(static_cast<double>(upperEdge));
+    fileMac.Print<"OPlot,a2,a2*0.0+%f,LineStyle=3 \n">(record->lambda);
+    fileMac.Print<"OPlot,a2,a2*0.0+%f,LineStyle=4 \n">(lowerEdge);
+    fileMac.Print<"OPlot,a2,a2*0.0+%f,LineStyle=4 \n">(upperEdge);
     fileMac.Print<"; \n">();
 }
 
@@ -104,9 +102,8 @@ void GetUserGraphics(std::FILE* macFile, const InputStruct* record, float h, flo
     const float k2 = static_cast<float>(std::pow(static_cast<double>(u), 2.0) /
                                         static_cast<double>((y * y + z * z) * 4.0f));
 
-    echo.Print<"curve [%d]:\tp2 (%6.2f),k2 (%6.2f) ,comph0 (%f) for %2.0f %2.0f %2.0f\n">(cpi,
-                static_cast<double>(p2), static_cast<double>(k2), static_cast<double>(x0),
-                static_cast<double>(h), static_cast<double>(k), static_cast<double>(l));
+    echo.Print<"curve [%d]:\tp2 (%6.2f),k2 (%6.2f) ,comph0 (%f) for %2.0f %2.0f %2.0f\n">(
+        cpi, p2, k2, x0, h, k, l);
 
     CurveRow& row = CurrentCurveRow();
     row.p2 = static_cast<double>(p2);
@@ -114,9 +111,8 @@ void GetUserGraphics(std::FILE* macFile, const InputStruct* record, float h, flo
     row.h = h;
     row.k = k;
     row.l = l;
-    echo.Print<"calispe_param[%d]: %6.4f %6.4f %6.4f %6.4f %2.0f %2.0f %2.0f\n">(cpi, row.k2,
-                row.psi0, row.p2, row.intensity, static_cast<double>(h), static_cast<double>(k),
-                static_cast<double>(l));
+    echo.Print<"calispe_param[%d]: %6.4f %6.4f %6.4f %6.4f %2.0f %2.0f %2.0f\n">(
+        cpi, row.k2, row.psi0, row.p2, row.intensity, h, k, l);
     if (cpi < kCurveTableRows) ++cpi;
 
     if (WithinMacroBounds(record->psi01, record->psi1)) {

@@ -90,9 +90,7 @@ void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE*
             angle1 = pairs[3][0];
         }
         echo.Print<"Curve %d, lambda= %6.2f angle1 %6.3f k2 %6.3f psi0 %6.3f p2 %6.3f intensity %8.1f HKL %3.0f  %3.0f %3.0f\n">(
-                    i, static_cast<double>(record->lambda), angle1, row.k2, row.psi0, row.p2,
-                    row.intensity, static_cast<double>(row.h), static_cast<double>(row.k),
-                    static_cast<double>(row.l));
+            i, record->lambda, angle1, row.k2, row.psi0, row.p2, row.intensity, row.h, row.k, row.l);
     }
     unwegMac.Print<"OPlot,a2,a3\n">();
 }
