@@ -23,6 +23,6 @@ void PrintResult(std::FILE* fileDat, int h, int k, int l, float theta, float F, 
     out.Print<"%3d %3d %3d  %6.2f %6.2f   %11.2f   %6.2f  %7.2f  %6.2f\t%6.4f\n">(
         h, k, l, theta, F, intensity, beta, psi0, psi, calib);
     CurveRow& row = CurrentCurveRow();
-    row.psi0 = static_cast<double>(psi0);
-    row.intensity = static_cast<double>(intensity);
+    row.psi0 = psi0;
+    row.intensity = intensity;
 }

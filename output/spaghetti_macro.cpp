@@ -106,14 +106,14 @@ void GetUserGraphics(std::FILE* macFile, const InputStruct* record, float h, flo
         cpi, p2, k2, x0, h, k, l);
 
     CurveRow& row = CurrentCurveRow();
-    row.p2 = static_cast<double>(p2);
-    row.k2 = static_cast<double>(k2);
+    row.p2 = p2;
+    row.k2 = k2;
     row.h = h;
     row.k = k;
     row.l = l;
     echo.Print<"calispe_param[%d]: %6.4f %6.4f %6.4f %6.4f %2.0f %2.0f %2.0f\n">(
         cpi, row.k2, row.psi0, row.p2, row.intensity, h, k, l);
-    if (cpi < kCurveTableRows) ++cpi;
+    ++cpi;
 
     if (WithinMacroBounds(record->psi01, record->psi1)) {
         WriteFirstBlock(fileMac, record, k2, p2, h, k, l);

@@ -103,13 +103,12 @@ bool ScaledAndRounded(double magnitude, std::uint64_t* scaled)
 
 }  // namespace
 
-std::size_t FormatInt(char* out, int value, int width)
+std::size_t FormatInt(char* out, long long value, int width)
 {
     char text[64];
     char* end = text + 24;  // the digits end here; the bytes after it are copy slack
-    const std::uint64_t magnitude =
-        value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(static_cast<std::int64_t>(value))
-                  : static_cast<std::uint64_t>(value);
+    const std::uint64_t magnitude = value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value)
+                                              : static_cast<std::uint64_t>(value);
     char* start = DigitsBackwards(end, magnitude);
     if (value < 0) *--start = '-';
     return Justify(out, start, static_cast<std::size_t>(end - start), width);

@@ -94,7 +94,8 @@ template <typename T>
 constexpr Kind KindOf()
 {
     using U = std::remove_cvref_t<T>;
-    if constexpr (std::is_same_v<U, int>) return Kind::Int;
+    if constexpr (std::is_same_v<U, int> || std::is_same_v<U, long> || std::is_same_v<U, long long>)
+        return Kind::Int;
     else if constexpr (std::is_same_v<U, float> || std::is_same_v<U, double>) return Kind::Fixed;
     else if constexpr (std::is_same_v<U, const char*> || std::is_same_v<U, char*>) return Kind::String;
     else return Kind::Literal;  // never matches a conversion
@@ -120,7 +121,7 @@ inline constexpr std::size_t kMaxNumberText = 420;
 
 // Writes the number as the conversions would into `out`, which must have kMaxNumberText bytes of
 // room (bytes after the result may be overwritten); returns the number of bytes of the result.
-std::size_t FormatInt(char* out, int value, int width);
+std::size_t FormatInt(char* out, long long value, int width);
 template <int Precision>  // 0 to 9
 std::size_t FormatFixed(char* out, double value, int width);
 std::size_t FormatFixed(char* out, double value, int width, int precision);  // the same, chosen at run time
@@ -161,7 +162,8 @@ private:
             }
         } else if constexpr (S.kind == Kind::Int) {
             Reserve(kMaxNumberText);
-            used_ += FormatInt(buffer_ + used_, std::get<S.argument>(values), S.width);
+            used_ += FormatInt(buffer_ + used_, static_cast<long long>(std::get<S.argument>(values)),
+                               S.width);
         } else if constexpr (S.kind == Kind::Fixed) {
             static_assert(S.precision <= 9 && S.width <= 99, "precision or width out of range");
             Reserve(kMaxNumberText);

@@ -32,8 +32,9 @@ void WritePair(TextWriter& dat, TextWriter& mac, double psiA, double psiB, const
     const double h = row.h;
     const double k = row.k;
     const double l = row.l;
-    dat.Print<"%7.3f %7.3f %12.3f %3.0f %3.0f %3.0f\n">(psiA, psiB, row.intensity, h, k, l);
-    mac.Print<";%7.3f %7.3f %12.3f %3.0f %3.0f %3.0f\n">(psiA, psiB, row.intensity, h, k, l);
+    const double intensity = row.intensity;
+    dat.Print<"%7.3f %7.3f %12.3f %3.0f %3.0f %3.0f\n">(psiA, psiB, intensity, h, k, l);
+    mac.Print<";%7.3f %7.3f %12.3f %3.0f %3.0f %3.0f\n">(psiA, psiB, intensity, h, k, l);
     mac.Print<"\n">();
     mac.Print<"b3=(%7.3f-parms.xmin)/(parms.xmax-parms.xmin)*parms.npts\n">(psiA);
     mac.Print<"b4=(%7.3f-parms.xmin)/(parms.xmax-parms.xmin)*parms.npts\n">(psiB);
@@ -67,20 +68,23 @@ void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE*
     const double psiMax = record->psiMax;
     const auto inWindow = [psiMin, psiMax](double psi) { return psiMin < psi && psi < psiMax; };
 
-    for (int i = 0; i < nbCurves; ++i) {
+    for (std::int64_t i = 0; i < nbCurves; ++i) {
         const CurveRow& row = calispe_param[i];
-        const double c1Squared = row.k2 / ((aSquared / lowerEdge) / lowerEdge - row.p2);
-        const double c2Squared = row.k2 / ((aSquared / upperEdge) / upperEdge - row.p2);
+        const double k2 = row.k2;
+        const double p2 = row.p2;
+        const double psi0 = row.psi0;
+        const double c1Squared = k2 / ((aSquared / lowerEdge) / lowerEdge - p2);
+        const double c2Squared = k2 / ((aSquared / upperEdge) / upperEdge - p2);
         // A curve that does not reach both band edges has no crossing to show.
         double angle1 = std::numeric_limits<double>::quiet_NaN();
         if (IsSquaredCosine(c1Squared) && IsSquaredCosine(c2Squared)) {
             const double c1 = std::sqrt(c1Squared);
             const double c2 = std::sqrt(c2Squared);
             const double pairs[4][2] = {
-                {std::acos(c1) * kDegreesPerRadian + row.psi0, std::acos(c2) * kDegreesPerRadian + row.psi0},
-                {std::acos(c1) * (-kDegreesPerRadian) + row.psi0, std::acos(c2) * (-kDegreesPerRadian) + row.psi0},
-                {std::acos(-c1) * kDegreesPerRadian + row.psi0, std::acos(-c2) * kDegreesPerRadian + row.psi0},
-                {std::acos(-c1) * (-kDegreesPerRadian) + row.psi0, std::acos(-c2) * (-kDegreesPerRadian) + row.psi0},
+                {std::acos(c1) * kDegreesPerRadian + psi0, std::acos(c2) * kDegreesPerRadian + psi0},
+                {std::acos(c1) * (-kDegreesPerRadian) + psi0, std::acos(c2) * (-kDegreesPerRadian) + psi0},
+                {std::acos(-c1) * kDegreesPerRadian + psi0, std::acos(-c2) * kDegreesPerRadian + psi0},
+                {std::acos(-c1) * (-kDegreesPerRadian) + psi0, std::acos(-c2) * (-kDegreesPerRadian) + psi0},
             };
             for (const auto& pair : pairs) {
                 if (inWindow(pair[0]) && inWindow(pair[1])) {
@@ -90,7 +94,7 @@ void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE*
             angle1 = pairs[3][0];
         }
         echo.Print<"Curve %d, lambda= %6.2f angle1 %6.3f k2 %6.3f psi0 %6.3f p2 %6.3f intensity %8.1f HKL %3.0f  %3.0f %3.0f\n">(
-            i, record->lambda, angle1, row.k2, row.psi0, row.p2, row.intensity, row.h, row.k, row.l);
+            i, record->lambda, angle1, k2, psi0, p2, row.intensity, row.h, row.k, row.l);
     }
     unwegMac.Print<"OPlot,a2,a3\n">();
 }

@@ -34,10 +34,12 @@ void GetUserMatrix(InputStruct* record)
 
     if (hi != 0 && ki != 0 && li != 0) {
         // Third axis along (1, 1, -(H+K)/L), which is perpendicular to the primary reflection.
+        // The numerator -(H+K) is negated as an integer: H + K = 0 gives +0.0 / L, not -0.0 / L.
         const double u = 1.0 / std::sqrt((h + k) * (h + k) / (l * l) + 2.0);
+        const double minusHK = static_cast<double>(-(std::int64_t{hi} + ki));
         Store(record, h * g, (-g * u) * ((h + k) * k / l + l), u,
               k * g, (g * u) * ((h + k) * h / l + l), u,
-              l * g, (g * u) * (h - k), (-(h + k) / l) * u);
+              l * g, (g * u) * (h - k), (minusHK / l) * u);
     } else if (hi != 0 && ki != 0) {  // L = 0
         Store(record, h * g, -k * g, 0.0, k * g, h * g, 0.0, 0.0, 0.0, 1.0);
     } else if (ki != 0 && li != 0) {  // H = 0

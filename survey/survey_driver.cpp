@@ -93,7 +93,8 @@ void CalculHKL(InputStruct* record)
     SurveyFamilies(files, record, nLow, nHigh);
 
     nbCurves = cpi;
-    std::printf("There are %d curves...., now calculating intersections\n", cpi);
+    std::printf("There are %lld curves...., now calculating intersections\n",
+                static_cast<long long>(cpi));
     CalcIntersections(record, files.unwegDat, files.unwegMac);
     CloseOutputFiles(&files);
 }

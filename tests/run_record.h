@@ -1,9 +1,6 @@
 // A run record and an empty curve table for tests of the calculation and output routines.
 #pragma once
 
-#include <algorithm>
-#include <iterator>
-
 #include "output/curve_table.h"
 #include "setup/input_struct.h"
 #include "setup/user_matrix.h"
@@ -13,7 +10,7 @@ inline void ClearCurveTable()
 {
     cpi = 0;
     nbCurves = 0;
-    std::fill(std::begin(calispe_param), std::end(calispe_param), CurveRow{});
+    calispe_param.Clear();
 }
 
 // A record with the given lattice parameter, wavelength and primary reflection, its orientation
