@@ -214,12 +214,28 @@ std::size_t FormatFixed(char* out, double value, int width, int precision)
     return kByPrecision[precision](out, value, width);
 }
 
+namespace {
+WriteFailureHandler g_writeFailure = nullptr;
+
+void Write(const char* text, std::size_t length, std::FILE* stream)
+{
+#ifdef __GLIBC__
+    const std::size_t written = fwrite_unlocked(text, 1, length, stream);
+#else
+    const std::size_t written = std::fwrite(text, 1, length, stream);
+#endif
+    if (written != length && g_writeFailure != nullptr) g_writeFailure(stream);
+}
+}  // namespace
+
+void SetWriteFailureHandler(WriteFailureHandler handler) { g_writeFailure = handler; }
+
 void TextWriter::Append(const char* text, std::size_t length)
 {
     if (kCapacity - used_ < length) {
         Flush();
         if (length > kCapacity) {
-            std::fwrite(text, 1, length, stream_);
+            Write(text, length, stream_);
             return;
         }
     }
@@ -230,12 +246,9 @@ void TextWriter::Append(const char* text, std::size_t length)
 void TextWriter::Flush()
 {
     if (used_ == 0) return;
-#ifdef __GLIBC__
-    fwrite_unlocked(buffer_, 1, used_, stream_);
-#else
-    std::fwrite(buffer_, 1, used_, stream_);
-#endif
+    const std::size_t length = used_;
     used_ = 0;
+    Write(buffer_, length, stream_);
 }
 
 }  // namespace text_format

@@ -126,6 +126,12 @@ template <int Precision>  // 0 to 9
 std::size_t FormatFixed(char* out, double value, int width);
 std::size_t FormatFixed(char* out, double value, int width, int precision);  // the same, chosen at run time
 
+// Called when a stream does not take all the bytes handed to it (disk full, closed pipe, I/O
+// error); it may end the run. Without one, the stream's error indicator stays set for whoever
+// closes the stream.
+using WriteFailureHandler = void (*)(std::FILE* stream);
+void SetWriteFailureHandler(WriteFailureHandler handler);
+
 // Collects the text of one routine's output and hands it to the stream in one piece.
 class TextWriter {
 public:

@@ -4,17 +4,22 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <stdio_ext.h>
 #include <termios.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
+// A word longer than this is no answer to any question; it is read to its end all the same.
+constexpr std::size_t kLongestWord = std::size_t{1} << 20;
+
 // True once an answer has been read and its line end not yet consumed.
 bool g_midLine = false;
+// True until the first answer is read: a byte-order mark may precede it.
+bool g_atStart = true;
 
 // True when a character can be taken from standard input without blocking: either the stdio
 // buffer still holds some, or the descriptor reports data (or end of file).
@@ -27,81 +32,109 @@ bool InputReadyWithoutWaiting()
     return ::poll(&pfd, 1, 0) > 0;
 }
 
+// Skips a UTF-8 byte-order mark at the very start of the input. Anything else that starts with
+// its first byte is no valid answer: false.
+bool SkipByteOrderMark()
+{
+    g_atStart = false;
+    const int first = std::getc(stdin);
+    if (first != 0xEF) {
+        if (first != EOF) std::ungetc(first, stdin);
+        return true;
+    }
+    return std::getc(stdin) == 0xBB && std::getc(stdin) == 0xBF;
+}
+
+// The next word of standard input; false at the end of input, or when the word is too long to
+// be any answer. The white space after the word is left unread.
+bool ReadWord(std::string* word)
+{
+    std::fflush(stdout);
+    if (g_atStart && !SkipByteOrderMark()) return false;
+    int c = std::getc(stdin);
+    while (c != EOF && std::isspace(c)) c = std::getc(stdin);
+    if (c == EOF) return false;
+    word->clear();
+    std::size_t length = 0;
+    for (; c != EOF && !std::isspace(c); c = std::getc(stdin), ++length) {
+        if (length < kLongestWord) word->push_back(static_cast<char>(c));
+    }
+    if (c != EOF) std::ungetc(c, stdin);
+    g_midLine = true;
+    return length <= kLongestWord;
+}
+
 }  // namespace
 
-void ResetAnswerReader() { g_midLine = false; }
+void ResetAnswerReader()
+{
+    g_midLine = false;
+    g_atStart = true;
+}
 
 void FlushStandardInput()
 {
+    const bool terminal = ::isatty(STDIN_FILENO) != 0;
     if (g_midLine) {
-        while (InputReadyWithoutWaiting()) {
-            int c = std::getc(stdin);
+        while (!terminal || InputReadyWithoutWaiting()) {
+            const int c = std::getc(stdin);
             if (c == EOF || c == '\n') break;
         }
         g_midLine = false;
     }
-    if (::isatty(STDIN_FILENO)) {
+    if (terminal) {
         __fpurge(stdin);
         ::tcflush(STDIN_FILENO, TCIFLUSH);
     }
 }
 
-bool ReadIntAnswer(int* value)
+bool ParseIntAnswer(const std::string& text, int* value)
 {
-    std::fflush(stdout);
-    // "%d" takes leading white space, an optional sign and decimal digits. The digits are
-    // gathered here so that a value outside the 32-bit range is refused instead of overflowing;
-    // the text that is accepted, and where the read stops, are those of "%d".
-    int c = std::getc(stdin);
-    while (c != EOF && std::isspace(c)) c = std::getc(stdin);
-    bool negative = false;
-    if (c == '+' || c == '-') {
-        negative = (c == '-');
-        c = std::getc(stdin);
-    }
-    if (c == EOF || !std::isdigit(c)) {
-        if (c != EOF) std::ungetc(c, stdin);
-        return false;
-    }
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) ++i;
+    if (i == text.size()) return false;
     std::int64_t magnitude = 0;
-    bool tooLarge = false;
-    while (c != EOF && std::isdigit(c)) {
-        if (!tooLarge) {
-            magnitude = magnitude * 10 + (c - '0');
-            if (magnitude > std::int64_t{INT_MAX} + 1) tooLarge = true;
-        }
-        c = std::getc(stdin);
+    for (; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > std::int64_t{INT_MAX} + 1) return false;
     }
-    if (c != EOF) std::ungetc(c, stdin);
-    g_midLine = true;
-    std::int64_t signedValue = negative ? -magnitude : magnitude;
-    if (tooLarge || signedValue > INT_MAX || signedValue < INT_MIN) return false;
+    const std::int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > INT_MAX || signedValue < INT_MIN) return false;
     *value = static_cast<int>(signedValue);
     return true;
 }
 
-bool ReadFloatAnswer(float* value)
+bool ParseFloatAnswer(const std::string& text, float* value)
 {
-    std::fflush(stdout);
-    float read = 0.0f;
-    if (std::scanf("%f", &read) != 1) return false;
-    g_midLine = true;
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) ||
+        std::memchr(text.data(), '\0', text.size()) != nullptr) {
+        return false;
+    }
+    char* end = nullptr;
+    const float read = std::strtof(text.c_str(), &end);
+    if (end != text.c_str() + text.size()) return false;
     *value = read;
     return true;
 }
 
+bool ReadIntAnswer(int* value)
+{
+    std::string word;
+    return ReadWord(&word) && ParseIntAnswer(word, value);
+}
+
+bool ReadFloatAnswer(float* value)
+{
+    std::string word;
+    return ReadWord(&word) && ParseFloatAnswer(word, value);
+}
+
 bool ReadWordAnswer(char* word, std::size_t capacity)
 {
-    std::fflush(stdout);
-    // Read one character more than fits, so that a word that would not fit is recognised as such
-    // and refused rather than cut short.
-    std::vector<char> buffer(capacity + 1, '\0');
-    char format[32];
-    std::snprintf(format, sizeof format, "%%%zus", capacity);
-    if (std::scanf(format, buffer.data()) != 1) return false;
-    g_midLine = true;
-    std::size_t length = std::strlen(buffer.data());
-    if (length >= capacity) return false;
-    std::memcpy(word, buffer.data(), length + 1);
+    std::string read;
+    if (!ReadWord(&read) || read.size() >= capacity) return false;
+    std::memcpy(word, read.c_str(), read.size() + 1);
     return true;
 }

@@ -1,20 +1,28 @@
-// Reading the dialogue's answers from standard input: the "%d", "%f" and "%s" conversions of the
-// scanf family, made safe (integer overflow and over-long words are refused, never stored), and the
-// flush of typed-ahead input between prompts.
+// Reading the dialogue's answers from standard input. An answer is one word (leading white space
+// skipped, ending at white space or the end of input); a number must be the whole word: "2.0"
+// is no integer and "0,02" no number. Integers outside the 32-bit range and words that do not fit
+// are refused, never stored.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
-// Consumes the rest of the current line when the last answer stopped in the middle of it, without
-// ever waiting for more input; at a terminal, also discards what was typed ahead.
+// Discards the rest of the line on which the last answer stopped. From a file or a pipe it reads
+// through to the line end, however long the line and however it arrives; at a terminal it takes
+// only what is already there and also discards what was typed ahead.
 void FlushStandardInput();
 
-// Each returns true and stores the answer when the conversion succeeded, false otherwise (end of
-// input, text that does not match the conversion, a number outside the 32-bit range, or a word that
-// does not fit in `capacity` bytes with its terminating NUL).
 // Forgets where the last answer stopped, as at the start of a run (for a new standard input).
 void ResetAnswerReader();
 
+// Each returns true and stores the answer when it is valid, false otherwise (end of input, a word
+// that is not a number of the kind asked for, or a word that does not fit in `capacity` bytes with
+// its terminating NUL).
 bool ReadIntAnswer(int* value);
 bool ReadFloatAnswer(float* value);
 bool ReadWordAnswer(char* word, std::size_t capacity);
+
+// The conversions of the answers, shared with the command line: true when all of `text` is a
+// decimal integer in the 32-bit range, or a number as C's strtof reads it.
+bool ParseIntAnswer(const std::string& text, int* value);
+bool ParseFloatAnswer(const std::string& text, float* value);

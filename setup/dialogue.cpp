@@ -59,6 +59,10 @@ void GetStructureInput(InputStruct* record)
     AskInt("\n Enter the number corresponding to your crystal structure:",
            "the crystal structure number", &record->structure);
     if (record->structure == 5) EndProcess(1);
+    if (record->structure < 1 || record->structure > 4) {
+        std::printf("\nThe crystal structure must be 1, 2, 3 or 4 (5 exits), not %d\n", record->structure);
+        ExitQOR(1);
+    }
 }
 
 void GetUserParameters(InputStruct* record)

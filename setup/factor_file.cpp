@@ -1,33 +1,103 @@
 #include "setup/factor_file.h"
 
 #include <cctype>
-#include <cstdio>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "setup/exit_qor.h"
 
 namespace {
 
 constexpr int kHeaderLines = 4;
-constexpr int kLineBuffer = 256;
-constexpr int kKeyBuffer = 8;  // keys of at most 7 characters
+constexpr std::size_t kKeyCapacity = 7;
+// Longer words are never keys or numbers; only this much of them is kept for messages.
+constexpr std::size_t kWordCapacity = 64;
 
-// Reads the key word of the next record. A word longer than the key buffer is consumed whole and
-// reported as too long, so that it can never match and its numbers are read as that record's.
-bool ReadKey(std::FILE* file, char (&key)[kKeyBuffer], bool* tooLong)
-{
-    *tooLong = false;
-    if (std::fscanf(file, " %7s", key) != 1) return false;
-    int next = std::getc(file);
-    if (next == EOF) return true;
-    if (!std::isspace(next)) {
-        *tooLong = true;
-        std::fscanf(file, "%*s");
+// The words of the file, one at a time, with the line each stands on.
+class WordReader {
+public:
+    explicit WordReader(std::FILE* file) : file_(file) {}
+
+    void SkipLines(int count)
+    {
+        for (int c = 0; count > 0 && (c = std::getc(file_)) != EOF;) {
+            if (c == '\n') {
+                ++line_;
+                --count;
+            }
+        }
+    }
+
+    // The next word, false at the end of the file (or on a read error, which ends it too).
+    bool Next(std::string* word, std::size_t* length)
+    {
+        int c = std::getc(file_);
+        for (; c != EOF && std::isspace(c); c = std::getc(file_)) {
+            if (c == '\n') ++line_;
+        }
+        if (c == EOF) return false;
+        word->clear();
+        *length = 0;
+        for (; c != EOF && !std::isspace(c); c = std::getc(file_), ++*length) {
+            if (word->size() < kWordCapacity) word->push_back(static_cast<char>(c));
+        }
+        if (c != EOF) std::ungetc(c, file_);
         return true;
     }
-    std::ungetc(next, file);
-    return true;
+
+    long Line() const { return line_; }
+
+private:
+    std::FILE* file_;
+    long line_ = 1;
+};
+
+// A whole word that is a finite decimal number, as single precision.
+bool ParseNumber(const std::string& word, std::size_t length, float* value)
+{
+    if (length != word.size() || word.empty() || word.find('\0') != std::string::npos) return false;
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtof(word.c_str(), &end);
+    return end == word.c_str() + word.size() && std::isfinite(*value);
+}
+
+bool KeyMatches(std::string key, std::size_t length, const std::string& upperKey)
+{
+    if (length > kKeyCapacity) return false;
+    StrUpper(key.data());
+    return key.size() == length && std::strlen(key.c_str()) == length && key == upperKey;
+}
+
+// Opens the coefficient file for reading, refusing what is not a regular file before reading a
+// byte: a fifo or a device could block or never end.
+std::FILE* OpenCoefficientFile(const char* name)
+{
+    const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        if (fd >= 0) ::close(fd);
+        std::printf("File with f0 data (%s) doesn't exist\n", name);
+        ExitQOR(1);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        std::printf("File with f0 data (%s) is not a regular file\n", name);
+        ExitQOR(1);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "r");
+    if (file == nullptr) {
+        ::close(fd);
+        std::printf("File with f0 data (%s) doesn't exist\n", name);
+        ExitQOR(1);
+    }
+    return file;
 }
 
 }  // namespace
@@ -38,43 +108,65 @@ char* StrUpper(char* text)
     return text;
 }
 
+CoefficientLookup FindCoefficientRecord(std::FILE* file, const std::string& upperKey)
+{
+    WordReader words(file);
+    words.SkipLines(kHeaderLines);
+    CoefficientLookup lookup;
+    std::string word;
+    std::size_t length = 0;
+    bool haveWord = words.Next(&word, &length);
+    while (haveWord) {
+        lookup.compared = true;
+        const bool match = KeyMatches(word, length, upperKey);
+        lookup.keyLine = words.Line();
+        lookup.numbers = 0;
+        float numbers[9];
+        // The numbers of the record; a word that is not one becomes the next key.
+        while ((haveWord = words.Next(&word, &length)) && lookup.numbers < 9 &&
+               ParseNumber(word, length, &numbers[lookup.numbers])) {
+            lookup.lastLine = words.Line();
+            ++lookup.numbers;
+            if (lookup.numbers == 9) {
+                haveWord = words.Next(&word, &length);
+                break;
+            }
+        }
+        if (!match) continue;
+        if (lookup.numbers < 9) {
+            lookup.result = CoefficientLookup::kIncomplete;
+            lookup.stopper = haveWord ? word : std::string();
+            return lookup;
+        }
+        std::memcpy(lookup.coefficients, numbers, sizeof numbers);
+        lookup.result = CoefficientLookup::kFound;
+        return lookup;
+    }
+    return lookup;
+}
+
 int ReadFParam(InputStruct* record)
 {
-    std::FILE* file = std::fopen(record->factorFile, "r");
-    // A folder opens for reading on some systems but holds no text to read.
-    struct stat info {};
-    if (file != nullptr && (::fstat(::fileno(file), &info) != 0 || S_ISDIR(info.st_mode))) {
-        std::fclose(file);
-        file = nullptr;
-    }
-    if (file == nullptr) {
-        std::printf("File with f0 data (%s) doesn't exist\n", record->factorFile);
+    std::FILE* file = OpenCoefficientFile(record->factorFile);
+    char upper[sizeof record->symbol];
+    std::memcpy(upper, record->symbol, sizeof upper);
+    const CoefficientLookup lookup = FindCoefficientRecord(file, StrUpper(upper));
+    std::fclose(file);
+    // The symbol is kept in upper case once a record has been compared with it.
+    if (lookup.compared) StrUpper(record->symbol);
+    if (lookup.result == CoefficientLookup::kIncomplete) {
+        std::printf("The record %s on line %ld of %s does not hold nine numbers: ", record->symbol,
+                    lookup.keyLine, record->factorFile);
+        if (lookup.stopper.empty()) {
+            std::printf("the file ends after %d\n", lookup.numbers);
+        } else {
+            std::printf("\"%s\" is not a number\n", lookup.stopper.c_str());
+        }
         ExitQOR(1);
     }
-
-    char line[kLineBuffer];
-    for (int i = 0; i < kHeaderLines; ++i) {
-        if (std::fgets(line, sizeof line, file) == nullptr) break;
-    }
-
-    int comparison = 1;
-    for (;;) {
-        char key[kKeyBuffer] = {};
-        bool keyTooLong = false;
-        float* f = record->f0Coef;
-        if (ReadKey(file, key, &keyTooLong)) {
-            std::fscanf(file, "   %f %f %f %f %f %f %f %f %f", &f[0], &f[1], &f[2], &f[3], &f[4],
-                        &f[5], &f[6], &f[7], &f[8]);
-        }
-        // A read error ends the scan just as the end of the file does.
-        if (std::feof(file) || std::ferror(file)) break;
-        StrUpper(key);
-        StrUpper(record->symbol);
-        comparison = keyTooLong ? 1 : std::strcmp(key, record->symbol);
-        if (comparison == 0) break;
-    }
-    std::fclose(file);
-    return comparison;
+    if (lookup.result != CoefficientLookup::kFound) return 1;
+    std::memcpy(record->f0Coef, lookup.coefficients, sizeof lookup.coefficients);
+    return 0;
 }
 
 void ReadFactors(InputStruct* record)

@@ -9,6 +9,8 @@ namespace {
 
 bool IsPositiveFinite(float value) { return std::isfinite(value) && value > 0.0f; }
 
+double SquaredLength(int index) { return static_cast<double>(index) * static_cast<double>(index); }
+
 }  // namespace
 
 void RefuseUnusableRun(const InputStruct* record)
@@ -25,6 +27,17 @@ void RefuseUnusableRun(const InputStruct* record)
     if (!IsPositiveFinite(record->lambda)) {
         std::printf("The wavelength lambda must be a positive finite number, not %f\n",
                     static_cast<double>(record->lambda));
+        ExitQOR(1);
+    }
+    // sin(theta) of the primary reflection = sqrt(H^2 + K^2 + L^2) lambda / 2a may not exceed 1.
+    const double length = std::sqrt(SquaredLength(record->primaryH) + SquaredLength(record->primaryK) +
+                                    SquaredLength(record->primaryL));
+    const double twoA = 2.0 * static_cast<double>(record->latticeA);
+    if (length * static_cast<double>(record->lambda) / twoA > 1.0) {
+        std::printf("The primary reflection %d %d %d cannot diffract at the wavelength %f angstrom: "
+                    "the longest wavelength at which it can is %f angstrom\n",
+                    record->primaryH, record->primaryK, record->primaryL,
+                    static_cast<double>(record->lambda), twoA / length);
         ExitQOR(1);
     }
 }

@@ -1,7 +1,10 @@
-// The four output files of a run, created together before the survey and closed together after it.
+// The four output files of a run. They are written under temporary names in the output folder
+// and take their own names together, only once all four are complete: a run that fails or is
+// interrupted leaves the files of an earlier run as they were. Runs in one folder take turns.
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 struct OutputFiles {
     std::FILE* spaghettiDat;
@@ -10,11 +13,22 @@ struct OutputFiles {
     std::FILE* unwegMac;
 };
 
-// Creates (or truncates) the four files in the current directory, in this order:
-// kelto_spaghetti.dat, kelto_spaghetti.mac, kelto_unweg.dat, kelto_unweg.mac. A file that cannot
-// be created ends the run with a message naming it.
+// The folder the files go to; the current folder unless set.
+void SetOutputFolder(const std::string& folder);
+
+// Waits until no other run writes into the output folder, then creates the four temporary files
+// for kelto_spaghetti.dat, kelto_spaghetti.mac, kelto_unweg.dat and kelto_unweg.mac. A file that
+// cannot be created ends the run with a message naming it.
 OutputFiles OpenOutputFiles();
 
-// Closes the four files in the order of opening. A file that could not be written completely
-// (a write error or a failed close) is named in a message, and the run then ends with status 1.
+// Closes the four files in the order of opening and, when standard output and every file were
+// written completely, gives them their names. Otherwise names what failed and ends the run with
+// status 1, the earlier files untouched.
 void CloseOutputFiles(OutputFiles* files);
+
+// Removes the temporary files not yet renamed. Safe to call from a signal handler.
+void RemoveTemporaryOutputFiles();
+
+// Ends the run after a write to `stream` failed: names the file (standard output on standard
+// error), removes the temporary files and exits with status 1.
+[[noreturn]] void ReportFailedWrite(std::FILE* stream);

@@ -1,6 +1,8 @@
 #include "kelto_run.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -10,12 +12,25 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Under the sanitizers a finding must not pass for the program's own status 1.
+const std::string kSanitizerStatus = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
+                                     "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\" ";
+
+}  // namespace
+
 std::string ReadWholeFile(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+void WriteWholeFile(const fs::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
 }
 
 std::string KeltoRun::File(const std::string& name) const { return ReadWholeFile(folder / name); }
@@ -33,24 +48,64 @@ fs::path FreshFolder(const std::string& name)
     return folder;
 }
 
-KeltoRun RunKelto(const std::string& answers, const fs::path& folder, const std::string& outputTarget)
+KeltoRun RunKelto(const std::string& answers, const fs::path& folder, const std::string& arguments,
+                  const std::string& shell)
 {
-    const fs::path answersFile = folder / "answers.in";
-    const fs::path outputFile = outputTarget.empty() ? folder / "stdout.out" : fs::path(outputTarget);
-    std::ofstream(answersFile, std::ios::binary) << answers;
-    // Under the sanitizers a finding must not pass for the program's own status 1.
-    const std::string command = "cd '" + folder.string() +
-                                "' && ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\""
-                                " UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\""
-                                " '" KELTO_BINARY "' < '" +
-                                answersFile.string() + "' > '" + outputFile.string() + "' 2> '" +
-                                (folder / "stderr.out").string() + "'";
-    const int raw = std::system(command.c_str());
+    WriteWholeFile(folder / "answers.in", answers);
+    std::string script = shell;
+    const std::string kelto = kSanitizerStatus + "'" KELTO_BINARY "' " + arguments;
+    script.replace(script.find("{kelto}"), 7, kelto);
+    WriteWholeFile(folder / "run.sh", "cd '" + folder.string() + "' || exit 99\n" + script + "\n");
+    const int raw = std::system(("bash '" + (folder / "run.sh").string() + "'").c_str());
     KeltoRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    if (outputTarget.empty()) run.output = ReadWholeFile(outputFile);
+    run.output = ReadWholeFile(folder / "stdout.out");
+    run.errors = ReadWholeFile(folder / "stderr.out");
     run.folder = folder;
     return run;
+}
+
+pid_t StartKelto(const std::string& answers, const fs::path& folder, const std::string& name,
+                 int* output)
+{
+    WriteWholeFile(folder / (name + ".in"), answers);
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(folder.c_str()) != 0) ::_exit(99);
+        const int in = ::open((name + ".in").c_str(), O_RDONLY);
+        const int err = ::open((name + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(in, 0);
+        ::dup2(pipeFds[1], 1);
+        ::dup2(err, 2);
+        ::close(pipeFds[0]);
+        ::execl(KELTO_BINARY, KELTO_BINARY, static_cast<char*>(nullptr));
+        ::_exit(98);
+    }
+    ::close(pipeFds[1]);
+    *output = pipeFds[0];
+    return pid;
+}
+
+int FinishKelto(pid_t pid, int output)
+{
+    char buffer[65536];
+    while (::read(output, buffer, sizeof buffer) > 0) {
+    }
+    ::close(output);
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+std::vector<std::string> TemporaryFiles(const fs::path& folder)
+{
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().starts_with(".kelto_")) found.push_back(entry.path().filename());
+    }
+    return found;
 }
 
 std::string Answers::Text() const

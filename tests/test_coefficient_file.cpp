@@ -1,27 +1,25 @@
-// Lookup of the scattering-factor coefficients of the crystal symbol in the coefficient file.
+// Lookup of the scattering-factor coefficients of the crystal symbol in the coefficient file:
+// which record is found, with which numbers, and which files and records are refused.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <array>
-#include <cctype>
 #include <cstdio>
-#include <fstream>
 #include <string>
 
+#include "kelto_run.h"
 #include "setup/factor_file.h"
-#include "setup/input_struct.h"
 
 namespace {
 
 using Coefs = std::array<float, 9>;
+using Result = CoefficientLookup::Result;
 
 const std::string kHeader = "f0 table\nfour-Gaussian coefficients\nfor tests\nkey a1 b1 ...\n";
 const Coefs kGe = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-const Coefs kSi = {6.2915f, 2.4386f, 3.0353f, 32.3337f, 1.9891f,
-                   0.6785f, 1.5410f, 81.6937f, 1.1407f};
+const Coefs kSi = {6.2915f, 2.4386f, 3.0353f, 32.3337f, 1.9891f, 0.6785f, 1.5410f, 81.6937f, 1.1407f};
 const Coefs kZz = {11, 12, 13, 14, 15, 16, 17, 18, 19};
-const Coefs kCut = {1, 2, -99, -99, -99, -99, -99, -99, -99};  // two read, the rest as before
 
 std::string Numbers(const Coefs& c, const std::string& sep = " ")
 {
@@ -30,95 +28,96 @@ std::string Numbers(const Coefs& c, const std::string& sep = " ")
     return out;
 }
 
-// Writes a coefficient file named after the running test.
-std::string Write(const std::string& content)
+CoefficientLookup Lookup(const std::string& body, const std::string& upperKey)
 {
-    const std::string path = ::testing::TempDir() + "kelto_f0_" +
-                             testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
+    std::FILE* file = std::tmpfile();
+    std::fwrite(body.data(), 1, body.size(), file);
+    std::rewind(file);
+    CoefficientLookup lookup = FindCoefficientRecord(file, upperKey);
+    std::fclose(file);
+    return lookup;
 }
 
-// A record with factorFile and symbol set and f0Coef holding -99.
-InputStruct Record(const std::string& path, const std::string& symbol)
-{
-    InputStruct r{};
-    std::snprintf(r.factorFile, sizeof r.factorFile, "%s", path.c_str());
-    std::snprintf(r.symbol, sizeof r.symbol, "%s", symbol.c_str());
-    for (float& v : r.f0Coef) v = -99.0f;
-    return r;
-}
-
-// Looks `symbol` up; a null `want` means that no record may match. A match upper-cases the symbol.
-InputStruct ExpectLookup(const std::string& path, std::string symbol, const Coefs* want)
-{
-    SCOPED_TRACE("symbol " + symbol);
-    InputStruct r = Record(path, symbol);
-    const int result = ReadFParam(&r);
-    EXPECT_EQ(result == 0, want != nullptr);
-    if (result != 0 || want == nullptr) return r;
-    for (char& ch : symbol) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    EXPECT_EQ(r.symbol, symbol);
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(r.f0Coef[i], (*want)[i]) << "coefficient " << i;
-    return r;
-}
-
-TEST(CoefficientFile, LookupsInFilesOfEveryLayout)
+TEST(CoefficientFile, RecordsOfEveryLayout)
 {
     const std::string ge = "Ge " + Numbers(kGe), si = "Si " + Numbers(kSi), zz = "Zz " + Numbers(kZz);
     const std::string twice = kHeader + "gE " + Numbers(kZz) + "\n" + ge + "\nSI " + Numbers(kSi) + "\n";
     const std::string split =
         kHeader + "Ge\n" + Numbers(kGe, "\n") + "\n  Si\t" + Numbers(kSi, " \t ") + "\n" + zz + "\n";
-    const std::string oneLine = kHeader + ge + " " + si + " " + zz + "\n";
+    const std::string oneLine = kHeader + ge + " " + si + " " + zz;  // and no line end at the end
     // Two header lines only: the four line reads also take the Ge and Si records.
     const std::string shortHeader = "f0 table\nkey a1 b1 ...\n" + ge + "\n" + si + "\n" + zz + "\n";
-    // Keys of more than seven characters never match; their numbers go with them.
-    const std::string longKeys =
-        kHeader + "Siliconx " + Numbers(kGe) + "\n" + si + "\nSilicon " + Numbers(kZz) + "\n";
-    // The read of Ge stops at "Zz", which is then read as a key followed by nine numbers.
+    // A key of more than seven characters never matches; the numbers after it stay its own.
+    const std::string longKeys = kHeader + "Siliconx " + Numbers(kGe) + "\nNi " + Numbers(kZz) +
+                                 "\nSilicon " + Numbers(kSi) + "\n";
+    // A header line of any length is one line: the column line "... c" is not a record.
+    const std::string longHeader = std::string(300, 'x') + "\n2\n3\nkey a1 b1 a2 b2 a3 b3 a4 b4 c\n" + si;
+    // A word that is not a number ends its record and is read as the next key.
     const std::string resync = kHeader + "Ge 1 2 " + zz + "\n" + si + "\n";
-    const struct { std::string body, symbol; const Coefs* want; } cases[] = {
-        {twice, "ge", &kZz}, {twice, "Si", &kSi},  // whatever the case; the first record wins
-        {kHeader + ge + "\n" + si + "\n", "si", &kSi},  // the last record needs a line end after it
-        {split, "ge", &kGe}, {split, "zz", &kZz}, {oneLine, "si", &kSi}, {oneLine, "ZZ", &kZz},
-        {shortHeader, "ge", nullptr}, {shortHeader, "si", nullptr}, {shortHeader, "zz", &kZz},
-        {longKeys, "si", &kSi}, {longKeys, "silicon", &kZz}, {longKeys, "siliconx", nullptr},
-        {longKeys, "siliconxyz", nullptr},
-        {resync, "ge", &kCut}, {resync, "zz", &kZz}, {resync, "si", &kSi},
+    const struct { std::string body, key; Result result; const Coefs* want; long line; std::string stopper; } cases[] = {
+        {twice, "GE", Result::kFound, &kZz, 5, ""}, {twice, "SI", Result::kFound, &kSi, 7, ""},
+        {split, "GE", Result::kFound, &kGe, 5, ""}, {split, "SI", Result::kFound, &kSi, 15, ""},
+        {oneLine, "ZZ", Result::kFound, &kZz, 5, ""},
+        {shortHeader, "GE", Result::kNotFound, nullptr, 0, ""}, {shortHeader, "ZZ", Result::kFound, &kZz, 5, ""},
+        {longKeys, "NI", Result::kFound, &kZz, 6, ""}, {longKeys, "SILICON", Result::kFound, &kSi, 7, ""},
+        {longKeys, "SILICONX", Result::kNotFound, nullptr, 0, ""},
+        {longHeader, "C", Result::kNotFound, nullptr, 0, ""}, {longHeader, "SI", Result::kFound, &kSi, 5, ""},
+        {resync, "ZZ", Result::kFound, &kZz, 5, ""}, {resync, "SI", Result::kFound, &kSi, 6, ""},
+        {resync, "GE", Result::kIncomplete, nullptr, 5, "Zz"},
+        {kHeader + "Si 6,2915 2.4386 3.0353\n", "SI", Result::kIncomplete, nullptr, 5, "6,2915"},
+        {kHeader + "Si 1 2 3 4 5 6 7 8 inf\n", "SI", Result::kIncomplete, nullptr, 5, "inf"},
+        {kHeader + ge + "\nSi 1 2", "SI", Result::kIncomplete, nullptr, 6, ""},
+        {kHeader, "SI", Result::kNotFound, nullptr, 0, ""},
     };
-    for (const auto& c : cases) ExpectLookup(Write(c.body), c.symbol, c.want);
-
-    // A file that ends within the header compares nothing: the symbol stays as typed.
-    EXPECT_STREQ(ExpectLookup(Write("f0 table\n" + ge + "\n"), "ge", nullptr).symbol, "ge");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key + " in:\n" + c.body.substr(0, 400));
+        const CoefficientLookup lookup = Lookup(c.body, c.key);
+        ASSERT_EQ(lookup.result, c.result);
+        if (c.result == Result::kNotFound) continue;
+        EXPECT_EQ(lookup.keyLine, c.line);
+        EXPECT_EQ(lookup.stopper, c.stopper);
+        for (int i = 0; c.want != nullptr && i < 9; ++i) EXPECT_EQ(lookup.coefficients[i], (*c.want)[i]) << i;
+    }
 }
 
-// The fatal messages go to standard output; send them to standard error for the death matcher.
-void ReadFactorsToStderr(InputStruct r)
+// Refusals end the run before any output file exists; the symbol is upper-cased once compared.
+TEST(CoefficientFile, FilesAndRecordsThatAreRefused)
 {
-    std::fflush(stdout);
-    dup2(STDERR_FILENO, STDOUT_FILENO);
-    ReadFactors(&r);
-}
-
-TEST(CoefficientFile, SymbolNotFoundAndMissingFileEndTheRun)
-{
-    const InputStruct unended = Record(Write(kHeader + "Ge " + Numbers(kGe) + "\nSi " + Numbers(kSi)),
-                                       "si");
-    EXPECT_EXIT(ReadFactorsToStderr(unended), ::testing::ExitedWithCode(1),
-                "Symbol SI not found\nProgram QOR exits with error");
-    const InputStruct absent = Record(::testing::TempDir() + "kelto_no_folder/absent.txt", "si");
-    EXPECT_EXIT(ReadFactorsToStderr(absent), ::testing::ExitedWithCode(1),
-                "File with f0 data \\(.*absent\\.txt\\) doesn't exist\nProgram QOR exits with error");
+    const std::filesystem::path folder = FreshFolder("coefficient_refusals");
+    const std::string fifo = (folder / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct { std::string path, body, symbol, message; } cases[] = {
+        {"", kHeader + "Ge " + Numbers(kGe) + "\n", "si", "Symbol SI not found\n"},
+        {"", "f0 table\n", "si", "Symbol si not found\n"},
+        {"", kHeader + "Si 6,2915 2.4386\n", "si",
+         "The record SI on line 5 of " + (folder / "table").string() +
+             " does not hold nine numbers: \"6,2915\" is not a number\n"},
+        {"", kHeader + "Si 1 2\n", "si", "does not hold nine numbers: the file ends after 2\n"},
+        {(folder / "absent.txt").string(), "", "si", "File with f0 data (" + (folder / "absent.txt").string() + ") doesn't exist\n"},
+        {folder.string(), "", "si", "File with f0 data (" + folder.string() + ") doesn't exist\n"},
+        {fifo, "", "si", "File with f0 data (" + fifo + ") is not a regular file\n"},
+        {"/dev/zero", "", "si", "File with f0 data (/dev/zero) is not a regular file\n"},
+        {KELTO_SOURCE_DIR "/README.md/table", "", "si", "File with f0 data (" KELTO_SOURCE_DIR "/README.md/table) doesn't exist\n"},
+        {"\x01\x7f\xfe\xff", "", "si", "File with f0 data (\x01\x7f\xfe\xff) doesn't exist\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        Answers answers;
+        answers.symbol = c.symbol;
+        answers.factorFile = c.path.empty() ? (folder / "table").string() : c.path;
+        if (c.path.empty()) WriteWholeFile(folder / "table", c.body);
+        ExpectRefused(RunKelto(answers.Text(), FreshFolder("coefficient_run")), c.message);
+    }
 }
 
 TEST(CoefficientFile, ShippedTable)
 {
-    const std::string path = KELTO_SOURCE_DIR "/data/f0_it1992.txt";
-    ExpectLookup(path, "si", &kSi);
     // Ions and valence states; a1 as listed in the table.
-    for (auto [symbol, a1] : {std::pair{"Fe3+", 11.1764f}, {"O1-", 4.1916f}, {"Cval", 2.26069f}}) {
-        InputStruct r = Record(path, symbol);
-        EXPECT_TRUE(ReadFParam(&r) == 0 && r.f0Coef[0] == a1) << symbol;
+    for (auto [symbol, a1] : {std::pair{"SI", 6.2915f}, {"FE3+", 11.1764f}, {"O1-", 4.1916f}, {"CVAL", 2.26069f}}) {
+        std::FILE* file = std::fopen(KELTO_SOURCE_DIR "/data/f0_it1992.txt", "r");
+        const CoefficientLookup lookup = FindCoefficientRecord(file, symbol);
+        std::fclose(file);
+        EXPECT_TRUE(lookup.result == Result::kFound && lookup.coefficients[0] == a1) << symbol;
     }
 }
 

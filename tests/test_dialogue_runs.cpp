@@ -2,8 +2,7 @@
 // that a refusal leaves no output file behind.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -11,15 +10,18 @@
 
 #include "kelto_run.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-int CountLines(const std::string& text)
+int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+// The rows of kelto_spaghetti.dat after its five header lines.
+std::vector<std::string> TableRows(const KeltoRun& run)
 {
-    int lines = 0;
-    for (char c : text) lines += (c == '\n');
-    return lines;
+    std::istringstream in(run.File("kelto_spaghetti.dat"));
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(in, line);) rows.push_back(line);
+    rows.erase(rows.begin(), rows.begin() + std::min<std::size_t>(5, rows.size()));
+    return rows;
 }
 
 }  // namespace
@@ -34,55 +36,76 @@ TEST(Dialogue, StructureFiveEndsTheRunBeforeTheNextPrompt)
     EXPECT_FALSE(HasAnyOutputFile(run));
 }
 
-TEST(Dialogue, UnknownStructureNumbersAreAcceptedWithZeroStructureFactor)
+// Every refusal: its message, the error line, status 1 and no output file.
+TEST(Dialogue, AnswersThatAreRefused)
 {
-    for (const char* structure : {"7", "-2"}) {
+    const std::string digits = "1" + std::string(99'999, '0');
+    const struct { const char* name; std::function<void(Answers&)> change; std::string message; } cases[] = {
+        {"structure_7", [](Answers& a) { a.structure = "7"; }, "The crystal structure must be 1, 2, 3 or 4 (5 exits), not 7\n"},
+        {"structure_0", [](Answers& a) { a.structure = "0"; }, "The crystal structure must be 1, 2, 3 or 4 (5 exits), not 0\n"},
+        {"structure_minus", [](Answers& a) { a.structure = "-2 words"; }, "must be 1, 2, 3 or 4 (5 exits), not -2\n"},
+        {"structure_point", [](Answers& a) { a.structure = "4.5"; }, "No valid answer for the crystal structure number\n"},
+        {"text_for_a", [](Answers& a) { a.latticeA = "abc"; }, "No valid answer for the lattice parameter a\n"},
+        {"a_zero", [](Answers& a) { a.latticeA = "0"; }, "lattice parameter a must be a positive finite number, not 0.000000\n"},
+        {"a_negative", [](Answers& a) { a.latticeA = "-5.431"; }, "lattice parameter a must be a positive finite"},
+        {"a_nan", [](Answers& a) { a.latticeA = "nan"; }, "lattice parameter a must be a positive finite number, not nan\n"},
+        {"a_huge", [&](Answers& a) { a.latticeA = digits; }, "lattice parameter a must be a positive finite number, not inf\n"},
+        {"lambda_inf", [](Answers& a) { a.lambda = "inf"; }, "wavelength lambda must be a positive finite"},
+        {"lambda_minus_zero", [](Answers& a) { a.lambda = "-0"; }, "wavelength lambda must be a positive finite"},
+        {"h_overflow", [](Answers& a) { a.hMax = "2147483648"; }, "No valid answer for the maximum Miller index H\n"},
+        {"h_huge", [&](Answers& a) { a.hMax = digits; }, "No valid answer for the maximum Miller index H\n"},
+        {"l_underflow", [](Answers& a) { a.primaryL = "-99999999999"; }, "No valid answer for the Miller index L"},
+        {"sign_only", [](Answers& a) { a.kMax = "-"; }, "No valid answer for the maximum Miller index K\n"},
+        {"integer_point", [](Answers& a) { a.primaryL = "2.0"; }, "No valid answer for the Miller index L of the primary reflection\n"},
+        {"comma_decimal", [](Answers& a) { a.deltaLambda = "0,02"; }, "No valid answer for the delta lambda of Ewald's sphere\n"},
+        {"number_and_text", [](Answers& a) { a.psiMin = "-180deg"; }, "No valid answer for the minimum psi angle\n"},
+        {"primary_000", [](Answers& a) { a.primaryL = "0"; }, "The primary reflection 0 0 0 has no reflection frame\n"},
+        {"primary_008", [](Answers& a) { a.primaryL = "8"; },
+         "The primary reflection 0 0 8 cannot diffract at the wavelength 1.540600 angstrom: "
+         "the longest wavelength at which it can is 1.357750 angstrom\n"},
+        {"primary_huge", [](Answers& a) { a.primaryL = "2147483647"; }, "cannot diffract at the wavelength 1.540600"},
+        {"long_file", [](Answers& a) { a.factorFile = std::string(380, 'f'); }, "No valid answer for the scattering-coefficient file"},
+        {"huge_file", [](Answers& a) { a.factorFile = std::string(100'000, 'f'); }, "No valid answer for the scattering-coefficient file"},
+        {"long_symbol", [](Answers& a) { a.symbol = std::string(80, 's'); }, "No valid answer for the crystal symbol"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Answers answers;
-        answers.structure = structure;
-        answers.hMax = "2";
-        const KeltoRun run = RunKelto(answers.Text(), FreshFolder(std::string("structure") + structure));
-        ASSERT_EQ(run.status, 0) << structure;
-        // Every family is admitted, and with no structure factor each row shows F and I as 0.
-        std::istringstream rows(run.File("kelto_spaghetti.dat"));
-        std::string line;
-        for (int i = 0; i < 5; ++i) std::getline(rows, line);
-        int dataRows = 0;
-        while (std::getline(rows, line)) {
-            int h = 0, k = 0, l = 0;
-            double theta = -1, f = -1, intensity = -1;
-            std::istringstream(line) >> h >> k >> l >> theta >> f >> intensity;
-            ++dataRows;
-            EXPECT_EQ(f, 0.0) << line;
-            EXPECT_EQ(intensity, 0.0) << line;
-        }
-        EXPECT_GT(dataRows, 0);
+        c.change(answers);
+        ExpectRefused(RunKelto(answers.Text(), FreshFolder(c.name)), c.message);
     }
-    Answers none;
-    none.structure = "0";
-    const KeltoRun run = RunKelto(none.Text(), FreshFolder("structure0"));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.output.find("There are 0 curves"), std::string::npos);
+    // Not a byte-order mark: the first answer does not begin with a number.
+    ExpectRefused(RunKelto("\xEF\xBB" + Answers().Text(), FreshFolder("half_mark")),
+                  "No valid answer for the crystal structure number\n");
 }
 
-TEST(Dialogue, ExtraWordsAndAnswersOnOneLineGiveTheSameRun)
+// The rest of the structure answer's line is discarded however long it is and however it arrives;
+// from the file name on, answers may share lines; a byte-order mark before the first is skipped.
+TEST(Dialogue, AnswersReadTheSameWhateverTheirLayout)
 {
-    const Answers answers;
-    const KeltoRun plain = RunKelto(answers.Text(), FreshFolder("plain"));
+    const std::string answers = Answers().Text();
+    const std::string rest = answers.substr(2);  // after "4\n"
+    std::string oneLine = rest;
+    std::replace(oneLine.begin(), oneLine.end() - 1, '\n', ' ');
+    const KeltoRun plain = RunKelto(answers, FreshFolder("plain"));
     ASSERT_EQ(plain.status, 0);
-
-    std::string extraWords = answers.Text();
-    extraWords.replace(0, 2, "4 and some words the flush discards\n");
-    const KeltoRun extra = RunKelto(extraWords, FreshFolder("extra"));
-
-    std::string oneLine = answers.Text();
-    for (std::size_t i = 2; i < oneLine.size() - 1; ++i) {
-        if (oneLine[i] == '\n') oneLine[i] = ' ';
-    }
-    const KeltoRun together = RunKelto(oneLine, FreshFolder("oneline"));
-
-    for (const KeltoRun* run : {&extra, &together}) {
-        ASSERT_EQ(run->status, 0);
-        for (const char* name : kOutputNames) EXPECT_EQ(run->File(name), plain.File(name)) << name;
+    const struct { const char* name; std::string input; std::string shell; } cases[] = {
+        {"extra_words", "4 and some words the flush discards\n" + rest, ""},
+        {"one_line", "4\n" + oneLine, ""},
+        {"crlf", "4\r\n" + rest, ""},
+        {"byte_order_mark", "\xEF\xBB\xBF" + answers, ""},
+        {"5k_line", "4 " + std::string(5'000, 'x') + "\n" + rest, ""},
+        {"70k_line", "4 " + std::string(70'000, 'x') + "\n" + rest, ""},
+        // The structure line arrives in two writes of a pipe, with a pause between them.
+        {"split_line", rest, "{ printf '4 and'; sleep 0.3; printf ' more\\n'; cat answers.in; } | "
+                             "{kelto} > stdout.out 2> stderr.out"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const KeltoRun run = c.shell.empty() ? RunKelto(c.input, FreshFolder(c.name))
+                                             : RunKelto(c.input, FreshFolder(c.name), "", c.shell);
+        ASSERT_EQ(run.status, 0) << run.output.substr(0, 600);
+        for (const char* name : kOutputNames) EXPECT_EQ(run.File(name), plain.File(name)) << name;
     }
 }
 
@@ -103,8 +126,7 @@ TEST(Dialogue, TableHeaderShowsTheRunAndTheUpperCasedSymbol)
     // kMax and lMax are only echoed: the survey is bounded by hMax alone.
     answers.kMax = answers.lMax = "3";
     const KeltoRun same = RunKelto(answers.Text(), FreshFolder("header3"));
-    const std::string other = same.File("kelto_spaghetti.dat");
-    EXPECT_EQ(dat.substr(dat.find("  H   K   L")), other.substr(other.find("  H   K   L")));
+    EXPECT_EQ(TableRows(run), TableRows(same));
     EXPECT_NE(dat.find("  3   3   3 "), std::string::npos);
 }
 
@@ -121,37 +143,6 @@ TEST(Dialogue, EveryCutOffAnswerFileIsRefusedWithoutFiles)
     ExpectRefused(RunKelto("", FreshFolder("cut0")), "No valid answer for the crystal structure");
 }
 
-TEST(Dialogue, UnusableAnswersAreRefusedBeforeAnyFileExists)
-{
-    struct Case {
-        const char* name;
-        std::function<void(Answers&)> change;
-        const char* message;
-    };
-    const std::string longName(380, 'f');
-    const std::string longSymbol(80, 's');
-    const std::vector<Case> cases = {
-        {"text_for_a", [](Answers& a) { a.latticeA = "abc"; }, "No valid answer for the lattice parameter a"},
-        {"a_zero", [](Answers& a) { a.latticeA = "0"; }, "lattice parameter a must be a positive finite"},
-        {"a_negative", [](Answers& a) { a.latticeA = "-5.431"; }, "lattice parameter a must be a positive finite"},
-        {"a_nan", [](Answers& a) { a.latticeA = "nan"; }, "lattice parameter a must be a positive finite"},
-        {"lambda_inf", [](Answers& a) { a.lambda = "inf"; }, "wavelength lambda must be a positive finite"},
-        {"lambda_minus_zero", [](Answers& a) { a.lambda = "-0"; }, "wavelength lambda must be a positive finite"},
-        {"h_overflow", [](Answers& a) { a.hMax = "2147483648"; }, "No valid answer for the maximum Miller index H"},
-        {"l_underflow", [](Answers& a) { a.primaryL = "-99999999999"; }, "No valid answer for the Miller index L"},
-        {"sign_only", [](Answers& a) { a.kMax = "-"; }, "No valid answer for the maximum Miller index K"},
-        {"primary_000", [](Answers& a) { a.primaryL = "0"; }, "primary reflection 0 0 0"},
-        {"long_file", [&](Answers& a) { a.factorFile = longName; }, "No valid answer for the scattering-coefficient file"},
-        {"long_symbol", [&](Answers& a) { a.symbol = longSymbol; }, "No valid answer for the crystal symbol"},
-    };
-    for (const Case& c : cases) {
-        Answers answers;
-        c.change(answers);
-        SCOPED_TRACE(c.name);
-        ExpectRefused(RunKelto(answers.Text(), FreshFolder(c.name)), c.message);
-    }
-}
-
 TEST(Dialogue, LongestAcceptedWordsReachTheCoefficientLookup)
 {
     Answers answers;
@@ -163,25 +154,38 @@ TEST(Dialogue, LongestAcceptedWordsReachTheCoefficientLookup)
     answers.symbol = std::string(79, 'q');
     run = RunKelto(answers.Text(), FreshFolder("symbol79"));
     ExpectRefused(run, "Symbol " + std::string(79, 'Q') + " not found\n");
-
-    // The largest index is read, not refused; no wavelength reaches such a primary reflection.
-    answers = Answers();
-    answers.primaryL = "2147483647";
-    run = RunKelto(answers.Text(), FreshFolder("bigL"));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.output.find("There are 0 curves"), std::string::npos);
 }
 
-TEST(Dialogue, FailedLookupLeavesEarlierOutputUntouched)
+TEST(Dialogue, NulByteEndsTheSymbolWhereCReadsIt)
 {
-    const fs::path folder = FreshFolder("untouched");
-    for (const char* name : kOutputNames) std::ofstream(folder / name) << "earlier run\n";
     Answers answers;
-    answers.symbol = "Xx";
-    const KeltoRun run = RunKelto(answers.Text(), folder);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("Symbol XX not found\nProgram QOR exits with error \n"), std::string::npos);
-    for (const char* name : kOutputNames) EXPECT_EQ(run.File(name), "earlier run\n");
+    answers.symbol = std::string("si\0zz", 5);
+    const KeltoRun run = RunKelto(answers.Text(), FreshFolder("nul_symbol"));
+    ASSERT_EQ(run.status, 0);
+    const KeltoRun plain = RunKelto(Answers().Text(), FreshFolder("nul_plain"));
+    EXPECT_EQ(run.File("kelto_spaghetti.dat"), plain.File("kelto_spaghetti.dat"));
+}
+
+TEST(Dialogue, SpecialNumbersWhereTheyAreHarmless)
+{
+    // NaN and infinite windows or bands are accepted: no crossing satisfies them, nothing breaks.
+    Answers answers;
+    answers.psiMin = "nan";
+    answers.deltaLambda = "inf";
+    answers.hMax = "-0";
+    answers.primaryH = "-0";
+    KeltoRun run = RunKelto(answers.Text(), FreshFolder("special"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.File("kelto_unweg.dat"), "  Psi1    Psi2  Intensity      H   K   L \n");
+    EXPECT_NE(run.File("kelto_spaghetti.mac").find("OPlot,a2,a2*0.0+inf,LineStyle=4 \n"),
+              std::string::npos);
+
+    answers = Answers();
+    answers.psiMax = "inf";
+    answers.deltaLambda = "-0";
+    run = RunKelto(answers.Text(), FreshFolder("special2"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.File("kelto_unweg.dat").find(" 1   1   1\n"), std::string::npos);
 }
 
 TEST(SurveyRun, EmptySurveyWritesHeadersPreamblesAndZeroCurves)
@@ -200,8 +204,7 @@ TEST(SurveyRun, EmptySurveyWritesHeadersPreamblesAndZeroCurves)
               std::string::npos);
     EXPECT_EQ(run.File("kelto_unweg.dat"), "  Psi1    Psi2  Intensity      H   K   L \n");
     EXPECT_EQ(CountLines(run.File("kelto_unweg.mac")), 18);
-    const std::string tail = "There are 0 curves...., now calculating intersections\n";
-    EXPECT_EQ(run.output.substr(run.output.size() - tail.size()), tail);
+    EXPECT_TRUE(run.output.ends_with("There are 0 curves...., now calculating intersections\n"));
 }
 
 TEST(SurveyRun, LimitingSphereIsStrict)
@@ -211,44 +214,16 @@ TEST(SurveyRun, LimitingSphereIsStrict)
     answers.structure = "1";
     const KeltoRun run = RunKelto(answers.Text(), FreshFolder("sphere"));
     ASSERT_EQ(run.status, 0);
-    std::istringstream rows(run.File("kelto_spaghetti.dat"));
-    std::string line;
-    for (int i = 0; i < 5; ++i) std::getline(rows, line);
     int largest = 0;
-    while (std::getline(rows, line)) {
+    for (const std::string& line : TableRows(run)) {
         int h = 0, k = 0, l = 0;
         double theta = 0;
         std::istringstream(line) >> h >> k >> l >> theta;
         const int n = h * h + k * k + l * l;
-        if (n == 49) {
-            EXPECT_DOUBLE_EQ(theta, 83.14) << line;
-        }
-        if (n == 3) {
-            EXPECT_DOUBLE_EQ(theta, 14.22) << line;
+        if (n == 49 || n == 3) {
+            EXPECT_DOUBLE_EQ(theta, n == 49 ? 83.14 : 14.22) << line;
         }
         largest = std::max(largest, n);
     }
     EXPECT_EQ(largest, 49);
-}
-
-TEST(SurveyRun, OutputFileThatCannotBeCreatedIsNamed)
-{
-    const fs::path folder = FreshFolder("blocked");
-    fs::create_directory(folder / "kelto_unweg.dat");
-    const KeltoRun run = RunKelto(Answers().Text(), folder);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("Cannot create output file kelto_unweg.dat"), std::string::npos);
-    EXPECT_NE(run.output.find("Program QOR exits with error \n"), std::string::npos);
-}
-
-TEST(SurveyRun, FullDiskIsReportedAsAFailure)
-{
-    const fs::path folder = FreshFolder("full");
-    fs::create_symlink("/dev/full", folder / "kelto_spaghetti.mac");
-    const KeltoRun run = RunKelto(Answers().Text(), folder);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("Output file kelto_spaghetti.mac could not be written completely\n"
-                              "Program QOR exits with error \n"),
-              std::string::npos);
-    EXPECT_EQ(run.output.find("kelto_spaghetti.dat could not"), std::string::npos);
 }
