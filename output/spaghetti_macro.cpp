@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "geometry/frame_coordinates.h"
+#include "output/console.h"
 #include "output/curve_table.h"
 #include "output/macro_preamble.h"
 #include "output/text_format.h"
@@ -102,8 +103,11 @@ void GetUserGraphics(std::FILE* macFile, const InputStruct* record, float h, flo
     const float k2 = static_cast<float>(std::pow(static_cast<double>(u), 2.0) /
                                         static_cast<double>((y * y + z * z) * 4.0f));
 
-    echo.Print<"curve [%d]:\tp2 (%6.2f),k2 (%6.2f) ,comph0 (%f) for %2.0f %2.0f %2.0f\n">(
-        cpi, p2, k2, x0, h, k, l);
+    const bool echoed = ConsoleEcho();
+    if (echoed) {
+        echo.Print<"curve [%d]:\tp2 (%6.2f),k2 (%6.2f) ,comph0 (%f) for %2.0f %2.0f %2.0f\n">(
+            cpi, p2, k2, x0, h, k, l);
+    }
 
     CurveRow& row = CurrentCurveRow();
     row.p2 = p2;
@@ -111,8 +115,10 @@ void GetUserGraphics(std::FILE* macFile, const InputStruct* record, float h, flo
     row.h = h;
     row.k = k;
     row.l = l;
-    echo.Print<"calispe_param[%d]: %6.4f %6.4f %6.4f %6.4f %2.0f %2.0f %2.0f\n">(
-        cpi, row.k2, row.psi0, row.p2, row.intensity, h, k, l);
+    if (echoed) {
+        echo.Print<"calispe_param[%d]: %6.4f %6.4f %6.4f %6.4f %2.0f %2.0f %2.0f\n">(
+            cpi, row.k2, row.psi0, row.p2, row.intensity, h, k, l);
+    }
     ++cpi;
 
     if (WithinMacroBounds(record->psi01, record->psi1)) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "output/console.h"
 #include "output/curve_table.h"
 #include "output/macro_preamble.h"
 #include "output/text_format.h"
@@ -52,7 +53,11 @@ void WritePair(TextWriter& dat, TextWriter& mac, double psiA, double psiB, const
 
 bool IsSquaredCosine(double c2) { return c2 >= 0.0 && c2 <= 1.0; }
 
+std::int64_t g_crossings = 0;
+
 }  // namespace
+
+std::int64_t CrossingCount() { return g_crossings; }
 
 void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE* macFile)
 {
@@ -68,6 +73,8 @@ void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE*
     const double psiMax = record->psiMax;
     const auto inWindow = [psiMin, psiMax](double psi) { return psiMin < psi && psi < psiMax; };
 
+    const bool echoed = ConsoleEcho();
+    g_crossings = 0;
     for (std::int64_t i = 0; i < nbCurves; ++i) {
         const CurveRow& row = calispe_param[i];
         const double k2 = row.k2;
@@ -89,10 +96,13 @@ void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE*
             for (const auto& pair : pairs) {
                 if (inWindow(pair[0]) && inWindow(pair[1])) {
                     WritePair(unwegDat, unwegMac, pair[0], pair[1], row);
+                    ++g_crossings;
                 }
             }
             angle1 = pairs[3][0];
         }
+        ReportProgress("intersections", i + 1, nbCurves);
+        if (!echoed) continue;
         echo.Print<"Curve %d, lambda= %6.2f angle1 %6.3f k2 %6.3f psi0 %6.3f p2 %6.3f intensity %8.1f HKL %3.0f  %3.0f %3.0f\n">(
             i, record->lambda, angle1, k2, psi0, p2, row.intensity, row.h, row.k, row.l);
     }

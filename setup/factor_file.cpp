@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "setup/answer_source.h"
 #include "setup/exit_qor.h"
 
 namespace {
@@ -82,19 +83,19 @@ std::FILE* OpenCoefficientFile(const char* name)
     struct stat info {};
     if (fd < 0 || ::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         if (fd >= 0) ::close(fd);
-        std::printf("File with f0 data (%s) doesn't exist\n", name);
+        std::printf("File with f0 data (%s) doesn't exist%s\n", name, OptionNote(AnswerOption::kTable));
         ExitQOR(1);
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        std::printf("File with f0 data (%s) is not a regular file\n", name);
+        std::printf("File with f0 data (%s) is not a regular file%s\n", name, OptionNote(AnswerOption::kTable));
         ExitQOR(1);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::FILE* file = ::fdopen(fd, "r");
     if (file == nullptr) {
         ::close(fd);
-        std::printf("File with f0 data (%s) doesn't exist\n", name);
+        std::printf("File with f0 data (%s) doesn't exist%s\n", name, OptionNote(AnswerOption::kTable));
         ExitQOR(1);
     }
     return file;
@@ -155,8 +156,8 @@ int ReadFParam(InputStruct* record)
     // The symbol is kept in upper case once a record has been compared with it.
     if (lookup.compared) StrUpper(record->symbol);
     if (lookup.result == CoefficientLookup::kIncomplete) {
-        std::printf("The record %s on line %ld of %s does not hold nine numbers: ", record->symbol,
-                    lookup.keyLine, record->factorFile);
+        std::printf("The record %s%s on line %ld of %s does not hold nine numbers: ", record->symbol,
+                    OptionNote(AnswerOption::kSymbol), lookup.keyLine, record->factorFile);
         if (lookup.stopper.empty()) {
             std::printf("the file ends after %d\n", lookup.numbers);
         } else {
@@ -172,7 +173,7 @@ int ReadFParam(InputStruct* record)
 void ReadFactors(InputStruct* record)
 {
     if (ReadFParam(record) != 0) {
-        std::printf("Symbol %s not found\n", record->symbol);
+        std::printf("Symbol %s not found%s\n", record->symbol, OptionNote(AnswerOption::kSymbol));
         ExitQOR(1);
     }
 }

@@ -1,4 +1,8 @@
 // kelto: multiple-beam (Umweg) pattern of an azimuthal scan for a cubic crystal of one element.
+// Without arguments it asks its questions on standard input; with them, it takes the answers as
+// options.
+#include "cli/command_line.h"
+#include "cli/option_run.h"
 #include "output/text_format.h"
 #include "setup/dialogue.h"
 #include "setup/exit_qor.h"
@@ -8,7 +12,7 @@
 #include "survey/output_files.h"
 #include "survey/survey_driver.h"
 
-int main()
+int main(int argc, char** argv)
 {
     OpenClosedStandardDescriptors();
     IgnoreWriteSignals();
@@ -16,6 +20,11 @@ int main()
     text_format::SetWriteFailureHandler(ReportFailedWrite);
 
     InputStruct record{};  // value-initialised: psiCalibration 0, F and intensity 0 until computed
+    if (argc > 1) {
+        RunOptions options;
+        const int status = ParseCommandLine(argc, argv, &record, &options);
+        return status >= 0 ? status : RunFromOptions(&record, options);
+    }
     FillInputStruct(&record);
     RefuseUnusableRun(&record);
     CalculHKL(&record);

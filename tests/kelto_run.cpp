@@ -54,7 +54,7 @@ KeltoRun RunKelto(const std::string& answers, const fs::path& folder, const std:
     WriteWholeFile(folder / "answers.in", answers);
     std::string script = shell;
     const std::string kelto = kSanitizerStatus + "'" KELTO_BINARY "' " + arguments;
-    script.replace(script.find("{kelto}"), 7, kelto);
+    if (const auto at = script.find("{kelto}"); at != std::string::npos) script.replace(at, 7, kelto);
     WriteWholeFile(folder / "run.sh", "cd '" + folder.string() + "' || exit 99\n" + script + "\n");
     const int raw = std::system(("bash '" + (folder / "run.sh").string() + "'").c_str());
     KeltoRun run;
