@@ -19,8 +19,11 @@ import unittest
 import zlib
 
 WHITE, BLACK = (255, 255, 255), (0, 0, 0)
+RED, BLUE, SHADE = (175, 0, 0), (0, 110, 214), (200, 235, 200)  # events going in, going out; clean windows
 RUN_FILES = ('kelto_spaghetti.dat', 'kelto_spaghetti.mac', 'kelto_unweg.dat', 'kelto_unweg.mac')
-GDL_GROUPS, OTHER_GROUPS = ('silicon', 'small_run', 'broken_macro'), ('command_line', 'install')
+GDL_GROUPS, OTHER_GROUPS = ('silicon', 'small_run', 'broken_macro', 'sticks'), ('command_line', 'install')
+EVENTS = 'psi,psi_lower,psi_upper,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,direction'
+GLITCHES = 'energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength'
 ARGS = None  # the command line, set in main()
 
 # Answers to kelto's questions (run_kelto adds the coefficient file).
@@ -80,6 +83,11 @@ class Frame:
 def text(*path):
     with open(os.path.join(*path)) as f:
         return f.read()
+
+
+def write(path, header, rows):
+    with open(path, 'w') as f:
+        f.write('\n'.join([header] + [','.join(map(str, row)) for row in rows]) + '\n')
 
 
 def run(command, env=None, **options):
@@ -199,6 +207,58 @@ class KeltoPlot(unittest.TestCase):
         self.assertGreater(checked, 10, 'too few peaks above the labels')
         return rows, frame
 
+    def check_stick(self, rows, frame, at, height, colour):
+        """A stick of COLOUR at AT rising from the axis to HEIGHT (a pixel of rounding either way)."""
+        x, y = frame.column(at), frame.row(height)
+        run = max(([r[c] == colour for r in rows[y - 3:frame.bottom]] for c in (x - 1, x, x + 1)), key=sum)
+        self.assertTrue(any(run), f'no stick at {at} (column {x})')
+        self.assertLessEqual(abs(run.index(True) - 3), 1, f'stick at {at} not {height} high')  # run starts at y - 3
+        self.assertGreater(sum(run), 0.8 * len(run), f'stick at {at} broken')
+
+    def sticks(self):
+        """Hand-made tables alone in a folder: only their pictures, sticks at their azimuth or energy as
+        tall as their relative strength, the clean windows shaded and listed, the labels not colliding."""
+        events = [(-100, -101, -99, 1.0, 'in'), (-90, -90.5, -89.5, 0.5, 'out'),  # (psi, lower, upper, strength)
+                  (0, 50, -50, 0.6, 'in'), (25, 24, 26, 0.55, 'out'), (-178, -178.2, -177.8, 0.9, 'in'),
+                  (120, 119, 121, 0.01, 'out'),  # not above the fraction: it spoils no window
+                  (190, 200, 150, 0.3, 'in')]  # outside the azimuths, but occupies 150 to 180
+        windows = [(-177.8, -101), (50, 150)]  # the clean stretches at least 40 degrees wide
+        with tempfile.TemporaryDirectory() as folder:
+            write(os.path.join(folder, 'kelto_events.csv'), EVENTS,
+                  [(*e[:3], 1, 1, 1, -1, -1, 1, 9, 9, 99, *e[3:]) for e in events])
+            write(os.path.join(folder, 'kelto_glitches.csv'), GLITCHES,
+                  [(8, 1.55, 2, 2, 0, -1, 1, 1, 9, 9, 9, 1), (11, 1.127, 3, 1, 1, 0, 0, 2, 9, 9, 9, 0.25)])
+            done = kelto_plot(['--clean', '40', '--size', '600x400'], folder)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stdout.split('\n'), ['kelto-plot: wrote kelto_events.png'] + [
+                f'kelto-plot: clean azimuths {a:.3f} to {b:.3f} degrees ({b - a:.3f} wide)' for a, b in windows] +
+                ['kelto-plot: wrote kelto_glitches.png', ''])
+            self.assertEqual(sorted(os.listdir(folder)), sorted(f'kelto_{p}.{e}' for p in ('events', 'glitches')
+                                                                 for e in ('csv', 'png')))
+            rows, frame = self.load(os.path.join(folder, 'kelto_events.png'), (600, 400), 0.05, (-180, 180), (0, 1.15))
+            for psi, _, _, height, direction in events[:5]:
+                self.check_stick(rows, frame, psi, height, RED if direction == 'in' else BLUE)
+            self.assertFalse({RED, BLUE} & {p for r in rows[frame.top:frame.bottom] for p in r[frame.right + 1:]})
+            inside = range(frame.left + 1, frame.right)
+            shaded = {x for x in inside if any(r[x] == SHADE for r in rows[frame.top + 1:frame.bottom])}
+            ends = {frame.column(end) + d for window in windows for end in window for d in (-1, 0, 1)}
+            expected = {x for a, b in windows for x in range(frame.column(a), frame.column(b) + 1)} & set(inside)
+            self.assertEqual(shaded - ends, expected - ends)
+            # Labels above the sticks, strongest first, none crossing a stick or a label or leaving the frame.
+            for psi, height, labelled in ((-100, 1, True), (0, 0.6, True), (-90, 0.5, False), (25, 0.55, False),
+                                          (-178, 0.9, False)):
+                x, y = frame.column(psi), frame.row(height)
+                label = {p for r in rows[y - 25:y - 3] for p in r[x - 2:x + 3]} - {WHITE, SHADE, BLACK}
+                self.assertEqual(bool(label), labelled, f'label of the event at {psi}: {label}')
+            # The energies widened by 5 % of their span on either side.
+            rows, frame = self.load(os.path.join(folder, 'kelto_glitches.png'), (600, 400), 0.5, (7.85, 11.15),
+                                    (0, 1.15))
+            for energy, height in (8, 1), (11, 0.25):
+                self.check_stick(rows, frame, energy, height, BLACK)
+            again = kelto_plot(['--clean=40', '--size=600x400', '--events-png', 'again.png'], folder)
+            self.assertEqual(*(open(os.path.join(folder, n), 'rb').read() for n in ('again.png', 'kelto_events.png')),
+                             again.stderr)
+
     def silicon(self):
         """The silicon example (446 curve blocks, more than the 31 colours) with every default."""
         with tempfile.TemporaryDirectory() as folder:
@@ -276,6 +336,9 @@ class KeltoPlot(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             run_kelto(folder, COPPER_3A)
             no_gdl = {'KELTO_PLOT_GDL': os.path.join(folder, 'no-gdl')}  # what gets past the checks fails
+            os.mkdir(os.path.join(folder, 'empty'))
+            write(os.path.join(folder, 'events.csv'), EVENTS.replace('psi_upper', 'psi_higher'), [])
+            write(os.path.join(folder, 'glitches.csv'), GLITCHES, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1.5)])
             for args, status, message in [
                     (['--azimuth', '10,-10'], 2, '--azimuth wants MIN below MAX'),
                     (['--wavelength=1,x'], 2, '--wavelength wants MIN,MAX'),
@@ -287,6 +350,10 @@ class KeltoPlot(unittest.TestCase):
                     (['--colour'], 2, "unknown option '--colour'"),
                     (['.', 'other'], 2, 'one folder only'),
                     (['no such folder'], 1, 'no such folder is not a folder\n'),
+                    (['empty'], 1, 'nothing to draw in empty: no run of kelto'),
+                    (['--events', 'events.csv'], 1, 'events.csv is not a kelto events table: its first line must be psi,'),
+                    (['--glitches=glitches.csv'], 1, 'glitches.csv:2: relative_strength is 1.5, outside 0 to 1'),
+                    (['--clean', '0'], 2, '--clean wants WIDTH[,FRACTION]'),
                     ([], 1, 'GDL is not installed (no command ' + repr(no_gdl['KELTO_PLOT_GDL']) +
                      '): install the Debian package gnudatalanguage')]:
                 with self.subTest(args=args):
