@@ -16,6 +16,9 @@
 
 namespace {
 
+// The widest psi window in which events are sought: ten turns.
+constexpr double kWidestPlanningWindow = 3600.0;
+
 // A usage error: what is wrong, in one line. Thrown while the options are converted.
 struct UsageError {
     std::string what;
@@ -108,10 +111,11 @@ Required:
                         hc = 12.398419843320026 keV angstrom (CODATA 2018)
   --band D              full width delta lambda of the wavelength band, in
                         angstrom, or
-  --relative-band R     the band as a share of the wavelength: delta lambda = R lambda
+  --relative-band R     the band as a share of the wavelength:
+                        delta lambda = R lambda
 Optional:
-  --hmax H[,K,L]        largest Miller index surveyed; K and L are only echoed in
-                        the table header (default ceil(2a / lambda): every
+  --hmax H[,K,L]        largest Miller index surveyed; K and L are only echoed
+                        in the table header (default ceil(2a / lambda): every
                         reflection that can diffract)
   --psi MIN,MAX         azimuth window of the band-crossing search, in degrees,
                         both ends excluded (default -180,180)
@@ -122,14 +126,33 @@ Optional:
                         current folder)
   -q, --quiet           print only a short summary on standard output instead
                         of the echo of every curve
+Planning a scan:
+  --events FILE         also write the multiple-beam events, ranked by strength
+                        |F(X)| |F(G - X)| with their coupling reflection, to the
+                        CSV table FILE
+  --clean WIDTH[,FRACTION]
+                        also print the azimuth windows at least WIDTH degrees
+                        wide free of events above FRACTION (default 0.01) of
+                        the strongest
+  --glitches FILE       instead of the four files, write the glitch spectrum of
+                        an energy scan at a fixed azimuth to the CSV table FILE;
+                        needs --at-psi and --energies, takes no wavelength,
+                        band, --psi, --events, --clean or --output-dir
+  --at-psi PSI          the azimuth of the energy scan, in degrees
+  --energies EMIN,EMAX  its energy range, in keV (the survey reaches hc / EMAX)
+Other:
   -h, --help            show this help and exit
       --version         show the version and exit
 A value follows its option after a space or an '=', negative values too
 (--psi -90,90).
 
-Example (silicon at Cu K-alpha 1, primary reflection 0 0 2):
+Examples (silicon at Cu K-alpha 1, primary reflection 0 0 2; the glitches of a
+silicon 1 1 1 monochromator from 5 to 30 keV):
   kelto --structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 \
-        --energy 8.04778 --band 0.02 --output-dir si002
+        --energy 8.04778 --band 0.02 --output-dir si002 \
+        --events si002/kelto_events.csv --clean 2
+  kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
+        --glitches kelto_glitches.csv --at-psi 10 --energies 5,30
 
 Exit status: 0 the run completed; 1 the run was refused or a file could not be
 written (the message says why); 2 the command line is wrong; 128 + n the run was
@@ -173,6 +196,12 @@ int ParseCommandLine(int argc, const char* const* argv, InputStruct* record, Run
     app.add_option("--table", table);
     app.add_option("-o,--output-dir", folder);
     app.add_flag("-q,--quiet", options->quiet);
+    std::string events, clean, glitches, atPsi, energies;
+    app.add_option("--events", events);
+    app.add_option("--clean", clean);
+    app.add_option("--glitches", glitches);
+    app.add_option("--at-psi", atPsi);
+    app.add_option("--energies", energies);
     try {
         app.parse(argc, argv);
         if (!app.remaining().empty()) {
@@ -183,18 +212,40 @@ int ParseCommandLine(int argc, const char* const* argv, InputStruct* record, Run
                                           {"--symbol", &symbol}, {"--primary", &primary}}) {
             if (value->empty()) throw UsageError{std::string(name) + " is required"};
         }
-        if (wavelength.empty() == energy.empty()) throw UsageError{"give either --wavelength or --energy"};
-        if (band.empty() == relativeBand.empty()) throw UsageError{"give either --band or --relative-band"};
-
+        const bool glitchRun = !glitches.empty();
+        if (glitchRun) {
+            for (const char* name : {"--wavelength", "--energy", "--band", "--relative-band", "--psi",
+                                     "--events", "--clean", "--output-dir"}) {
+                if (app.count(name) > 0) throw UsageError{std::string(name) + " has no use with --glitches"};
+            }
+            if (atPsi.empty() || energies.empty()) throw UsageError{"--glitches needs --at-psi and --energies"};
+        } else {
+            if (!atPsi.empty() || !energies.empty()) throw UsageError{"--at-psi and --energies go with --glitches"};
+            if (wavelength.empty() == energy.empty()) throw UsageError{"give either --wavelength or --energy"};
+            if (band.empty() == relativeBand.empty()) throw UsageError{"give either --band or --relative-band"};
+        }
         record->structure = Structure(structure);
         CopyWord("--table", table, record->factorFile, sizeof record->factorFile);
         record->latticeA = Float("--lattice", lattice);
-        if (!wavelength.empty()) {
+        if (glitchRun) {
+            options->glitchesFile = glitches;
+            options->atPsi = Numbers<double>("--at-psi", atPsi, {1}, ParseDouble, "a number")[0];
+            const std::vector<double> range = Numbers<double>("--energies", energies, {2}, ParseDouble, "EMIN,EMAX (two numbers)");
+            if (!std::isfinite(options->atPsi)) throw UsageError{"--at-psi: '" + atPsi + "' is not a finite number"};
+            if (!(range[0] > 0.0 && range[0] < range[1] && std::isfinite(range[1]))) {
+                throw UsageError{"--energies: '" + energies + "' is not EMIN,EMAX with 0 < EMIN < EMAX"};
+            }
+            options->energyMin = range[0];
+            options->energyMax = range[1];
+            // The survey's limiting sphere is that of the shortest wavelength of the scan.
+            record->lambda = static_cast<float>(kHcKeVAngstrom / range[1]);
+            options->wavelengthOption = "--energies";
+        } else if (!wavelength.empty()) {
             record->lambda = Float("--wavelength", wavelength);
         } else {
             const double keV = Numbers<double>("--energy", energy, {1}, ParseDouble, "a number")[0];
             record->lambda = static_cast<float>(kHcKeVAngstrom / keV);
-            options->wavelengthFromEnergy = true;
+            options->wavelengthOption = "--energy";
         }
         CopyWord("--symbol", symbol, record->symbol, sizeof record->symbol);
         const std::vector<float> window = Numbers<float>("--psi", psi, {2}, ParseFloatAnswer, "MIN,MAX (two numbers)");
@@ -204,7 +255,9 @@ int ParseCommandLine(int argc, const char* const* argv, InputStruct* record, Run
         record->primaryH = hkl[0];
         record->primaryK = hkl[1];
         record->primaryL = hkl[2];
-        if (!band.empty()) {
+        if (glitchRun) {
+            record->deltaLambda = 0.0f;
+        } else if (!band.empty()) {
             record->deltaLambda = Float("--band", band);
         } else {
             const double ratio = Numbers<double>("--relative-band", relativeBand, {1}, ParseDouble, "a number")[0];
@@ -222,6 +275,21 @@ int ParseCommandLine(int argc, const char* const* argv, InputStruct* record, Run
             throw UsageError{"--output-dir: '" + folder + "' is not an existing folder"};
         }
         options->outputFolder = folder;
+        if (!clean.empty()) {
+            const std::vector<double> c = Numbers<double>("--clean", clean, {1, 2}, ParseDouble, "WIDTH[,FRACTION]");
+            options->cleanWidth = c[0];
+            if (c.size() == 2) options->cleanFraction = c[1];
+            if (!(c[0] > 0.0 && std::isfinite(c[0]) && options->cleanFraction >= 0.0 && options->cleanFraction < 1.0)) {
+                throw UsageError{"--clean: '" + clean + "' is not a width above 0 degrees and a fraction from 0 to below 1"};
+            }
+        }
+        options->eventsFile = events;
+        // Events are sought at psi0 + 360 n for every n that reaches the window: it must be finite.
+        if ((!events.empty() || !clean.empty()) &&
+            !(record->psiMin < record->psiMax && record->psiMax - record->psiMin <= kWidestPlanningWindow)) {
+            throw UsageError{"--psi: '" + psi + "' must be MIN,MAX with MIN below MAX, at most 3600 degrees apart, "
+                             "for --events and --clean"};
+        }
     } catch (const CLI::CallForHelp&) {
         PrintHelp();
         return 0;

@@ -10,7 +10,15 @@
 struct RunOptions {
     bool quiet = false;
     std::string outputFolder;  // empty: the current folder
-    bool wavelengthFromEnergy = false;
+    const char* wavelengthOption = "--wavelength";  // the option that gave the wavelength
+    // Planning a scan: the events table, the clean azimuth windows (width 0: not asked for) ...
+    std::string eventsFile;
+    double cleanWidth = 0.0;
+    double cleanFraction = 0.01;
+    // ... and the glitch spectrum of an energy scan at a fixed azimuth, instead of the four files.
+    std::string glitchesFile;
+    double atPsi = 0.0;
+    double energyMin = 0.0, energyMax = 0.0;  // keV
 };
 
 // Fills `record` and `options` from the arguments, with the conversions of the dialogue's

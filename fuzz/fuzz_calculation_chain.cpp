@@ -1,15 +1,20 @@
 // Fuzzes the calculation from the survey to the band-crossing search with arbitrary run
 // parameters: any structure number and primary reflection, any lattice parameter, wavelength,
-// psi window and band (NaN, infinities, zero and negative numbers included). hMax stays small so
-// that a run is quick. The four files are written into a scratch folder.
+// psi window and band (NaN, infinities, zero and negative numbers included), and the planning of
+// a scan from the same survey. hMax stays small so that a run is quick. The four files are
+// written into a scratch folder.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "output/curve_table.h"
+#include "planning/events.h"
+#include "planning/glitches.h"
+#include "planning/sphere_reflections.h"
 #include "setup/input_struct.h"
 #include "survey/survey_driver.h"
 
@@ -59,5 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();  // the shipped table holds SI and the folder is writable
     }
     if (cpi < 0 || nbCurves != cpi) __builtin_trap();
+    // The planning of a scan from the same survey: events, clean windows and a glitch spectrum.
+    const std::vector<SphereReflection> reflections = CollectSphereReflections(&record);
+    const std::vector<Event> events = FindEvents(reflections, &record);
+    for (const Event& e : events) {
+        if (!(e.relativeStrength >= 0.0 && e.relativeStrength <= 1.0)) __builtin_trap();
+    }
+    CleanWindows(events, record.psiMin, record.psiMax, 1.0, 0.01);
+    FindGlitches(reflections, &record, record.psiMin, 5.0, 30.0);
     return 0;
 }

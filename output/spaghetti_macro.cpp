@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "geometry/curve_coefficients.h"
 #include "geometry/frame_coordinates.h"
 #include "output/console.h"
 #include "output/curve_table.h"
@@ -85,23 +86,11 @@ void GetUserGraphics(std::FILE* macFile, const InputStruct* record, float h, flo
 {
     TextWriter echo(stdout);
     TextWriter fileMac(macFile);
-    const int ih = IndexFromFloat(h);
-    const int ik = IndexFromFloat(k);
-    const int il = IndexFromFloat(l);
-    const float x = GetCoordinateTransformationH(record, ih, ik, il);
-    const float y = GetCoordinateTransformationK(record, ih, ik, il);
-    const float z = GetCoordinateTransformationL(record, ih, ik, il);
-    const float x0 = GetCoordinateTransformationH(record, record->primaryH, record->primaryK,
-                                                  record->primaryL);
-
-    const double h0 = record->primaryH;
-    const double k0 = record->primaryK;
-    const double l0 = record->primaryL;
-    const float p2 =
-        static_cast<float>(((std::pow(h0, 2.0) + std::pow(k0, 2.0)) + std::pow(l0, 2.0)) / 4.0);
-    const float u = ((x * x + y * y) + z * z) - x * x0;
-    const float k2 = static_cast<float>(std::pow(static_cast<double>(u), 2.0) /
-                                        static_cast<double>((y * y + z * z) * 4.0f));
+    const CurveCoefficients curve =
+        RecordedCurveOf(record, IndexFromFloat(h), IndexFromFloat(k), IndexFromFloat(l));
+    const float x0 = curve.x0;
+    const float k2 = curve.k2;
+    const float p2 = curve.p2;
 
     const bool echoed = ConsoleEcho();
     if (echoed) {

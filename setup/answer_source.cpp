@@ -1,14 +1,16 @@
 #include "setup/answer_source.h"
 
+#include <string>
+
 namespace {
 bool g_fromOptions = false;
-bool g_fromEnergy = false;
+std::string g_wavelengthNote;
 }  // namespace
 
-void NameOptionsInMessages(bool wavelengthFromEnergy)
+void NameOptionsInMessages(const char* wavelengthOption)
 {
     g_fromOptions = true;
-    g_fromEnergy = wavelengthFromEnergy;
+    g_wavelengthNote = std::string(" (") + wavelengthOption + ")";
 }
 
 const char* OptionNote(AnswerOption answer)
@@ -17,11 +19,11 @@ const char* OptionNote(AnswerOption answer)
     switch (answer) {
         case AnswerOption::kTable: return " (--table)";
         case AnswerOption::kLattice: return " (--lattice)";
-        case AnswerOption::kWavelength: return g_fromEnergy ? " (--energy)" : " (--wavelength)";
+        case AnswerOption::kWavelength: return g_wavelengthNote.c_str();
         case AnswerOption::kSymbol: return " (--symbol)";
         case AnswerOption::kPrimary: return " (--primary)";
     }
     return "";
 }
 
-bool WavelengthFromEnergy() { return g_fromEnergy; }
+bool WavelengthFromEnergy() { return g_fromOptions && g_wavelengthNote != " (--wavelength)"; }

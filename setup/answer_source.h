@@ -7,9 +7,9 @@ inline constexpr double kHcKeVAngstrom = 12.398419843320026;
 
 enum class AnswerOption { kTable, kLattice, kWavelength, kSymbol, kPrimary };
 
-// From now on, messages name the options; `wavelengthFromEnergy` when the wavelength was given
-// as an energy.
-void NameOptionsInMessages(bool wavelengthFromEnergy);
+// From now on, messages name the options; `wavelengthOption` is the one that gave the wavelength
+// (--wavelength, or --energy or --energies, which give it as an energy).
+void NameOptionsInMessages(const char* wavelengthOption);
 
 // " (--table)" and the like for answers given as options; "" for the dialogue's answers.
 const char* OptionNote(AnswerOption answer);

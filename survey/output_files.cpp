@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <csignal>
-#include <initializer_list>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,20 +14,26 @@
 
 namespace {
 
-constexpr int kFileCount = 4;
-constexpr const char* kNames[kFileCount] = {"kelto_spaghetti.dat", "kelto_spaghetti.mac",
-                                            "kelto_unweg.dat", "kelto_unweg.mac"};
+constexpr int kRunFiles = 4;
+constexpr const char* kNames[kRunFiles] = {"kelto_spaghetti.dat", "kelto_spaghetti.mac",
+                                           "kelto_unweg.dat", "kelto_unweg.mac"};
 
 // Large surveys write hundreds of megabytes: big stream buffers keep the system calls few.
 constexpr std::size_t kStreamBuffer = 256 * 1024;
 constexpr std::size_t kPathCapacity = 4096;
 
+// One file being written: the four of the run take slots 0 to 3, the tables the others. The
+// interrupt handler reads `temporary` and `pending`.
+struct Slot {
+    std::string path;
+    std::FILE* stream = nullptr;
+    char temporary[kPathCapacity] = {};
+    volatile std::sig_atomic_t pending = 0;
+};
+Slot g_slots[kRunFiles + 2];
+
 std::string g_folder = ".";
 int g_folderLock = -1;  // the folder, held locked from the creation of the files to their renaming
-std::FILE* g_streams[kFileCount] = {};
-// The temporary paths, and whether each still has to be removed; the interrupt handler reads them.
-char g_temporary[kFileCount][kPathCapacity];
-volatile std::sig_atomic_t g_pending[kFileCount] = {};
 
 std::string InFolder(const std::string& name) { return g_folder == "." ? name : g_folder + "/" + name; }
 
@@ -66,28 +72,57 @@ void TakeTurnInFolder()
     }
 }
 
-std::FILE* Create(int i, mode_t permissions)
+// Creates the temporary file of `slot` beside `path`, with the permissions a new file gets.
+std::FILE* Create(Slot& slot, const std::string& path)
 {
-    const std::string path = InFolder(kNames[i]);
+    static const bool cleanupRegistered = std::atexit(RemoveTemporaryOutputFiles) == 0;
+    (void)cleanupRegistered;
     struct stat info {};
     // A folder cannot be replaced by a file; anything else at the name (a link, a fifo) is.
     if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) RefuseFile(path, EISDIR);
-    const std::string pattern = InFolder(std::string(".") + kNames[i] + ".XXXXXX");
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string pattern = folder + "." + path.substr(folder.size()) + ".XXXXXX";
     if (pattern.size() >= kPathCapacity) RefuseFile(path, ENAMETOOLONG);
     int fd = -1;
     {
         InterruptsHeld held;
-        std::memcpy(g_temporary[i], pattern.c_str(), pattern.size() + 1);
-        fd = ::mkostemp(g_temporary[i], O_CLOEXEC);
-        if (fd >= 0) g_pending[i] = 1;
+        std::memcpy(slot.temporary, pattern.c_str(), pattern.size() + 1);
+        fd = ::mkostemp(slot.temporary, O_CLOEXEC);
+        if (fd >= 0) slot.pending = 1;
     }
     if (fd < 0) RefuseFile(path, errno);
-    ::fchmod(fd, permissions);  // as a new file would get: mkstemp makes it private
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);  // as a new file would get: mkstemp makes it private
     std::FILE* file = ::fdopen(fd, "w");
     if (file == nullptr) RefuseFile(path, errno);
     std::setvbuf(file, nullptr, _IOFBF, kStreamBuffer);
-    g_streams[i] = file;
+    slot.path = path;
+    slot.stream = file;
     return file;
+}
+
+// Closes the slot's stream; false (and a message) when the file was not written completely.
+bool Close(Slot& slot)
+{
+    const bool writeError = std::ferror(slot.stream) != 0;
+    const bool closeError = std::fclose(slot.stream) != 0;
+    slot.stream = nullptr;
+    if (writeError || closeError) {
+        std::printf("Output file %s could not be written completely\n", slot.path.c_str());
+        return false;
+    }
+    return true;
+}
+
+void Rename(Slot& slot)
+{
+    if (::rename(slot.temporary, slot.path.c_str()) != 0) {
+        std::printf("Cannot replace output file %s: %s\n", slot.path.c_str(), std::strerror(errno));
+        ExitQOR(1);
+    }
+    slot.pending = 0;
 }
 
 }  // namespace
@@ -96,27 +131,22 @@ void SetOutputFolder(const std::string& folder) { g_folder = folder.empty() ? ".
 
 void RemoveTemporaryOutputFiles()
 {
-    for (int i = 0; i < kFileCount; ++i) {
-        if (g_pending[i]) {
-            ::unlink(g_temporary[i]);
-            g_pending[i] = 0;
+    for (Slot& slot : g_slots) {
+        if (slot.pending) {
+            ::unlink(slot.temporary);
+            slot.pending = 0;
         }
     }
 }
 
 OutputFiles OpenOutputFiles()
 {
-    static const bool cleanupRegistered = std::atexit(RemoveTemporaryOutputFiles) == 0;
-    (void)cleanupRegistered;
     TakeTurnInFolder();
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const mode_t permissions = 0666 & ~mask;
     OutputFiles files{};
-    files.spaghettiDat = Create(0, permissions);
-    files.spaghettiMac = Create(1, permissions);
-    files.unwegDat = Create(2, permissions);
-    files.unwegMac = Create(3, permissions);
+    files.spaghettiDat = Create(g_slots[0], InFolder(kNames[0]));
+    files.spaghettiMac = Create(g_slots[1], InFolder(kNames[1]));
+    files.unwegDat = Create(g_slots[2], InFolder(kNames[2]));
+    files.unwegMac = Create(g_slots[3], InFolder(kNames[3]));
     return files;
 }
 
@@ -124,33 +154,34 @@ void CloseOutputFiles(OutputFiles* files)
 {
     // The console output belongs to the run: a run whose output was lost replaces nothing.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) ReportFailedWrite(stdout);
-    std::FILE** streams[kFileCount] = {&files->spaghettiDat, &files->spaghettiMac,
-                                       &files->unwegDat, &files->unwegMac};
-    bool failed = false;
-    for (int i = 0; i < kFileCount; ++i) {
-        std::FILE* stream = *streams[i];
-        const bool writeError = std::ferror(stream) != 0;
-        const bool closeError = std::fclose(stream) != 0;
-        *streams[i] = nullptr;
-        g_streams[i] = nullptr;
-        if (writeError || closeError) {
-            std::printf("Output file %s could not be written completely\n", InFolder(kNames[i]).c_str());
-            failed = true;
-        }
-    }
-    if (failed) ExitQOR(1);
-
+    bool complete = true;
+    for (int i = 0; i < kRunFiles; ++i) complete = Close(g_slots[i]) && complete;
+    *files = OutputFiles{};
+    if (!complete) ExitQOR(1);
     InterruptsHeld held;
-    for (int i = 0; i < kFileCount; ++i) {
-        const std::string path = InFolder(kNames[i]);
-        if (::rename(g_temporary[i], path.c_str()) != 0) {
-            std::printf("Cannot replace output file %s: %s\n", path.c_str(), std::strerror(errno));
-            ExitQOR(1);
-        }
-        g_pending[i] = 0;
-    }
+    for (int i = 0; i < kRunFiles; ++i) Rename(g_slots[i]);
     ::close(g_folderLock);
     g_folderLock = -1;
+}
+
+std::FILE* OpenOutputFile(const std::string& path)
+{
+    for (int i = kRunFiles; i < kRunFiles + 2; ++i) {
+        if (g_slots[i].stream == nullptr && !g_slots[i].pending) return Create(g_slots[i], path);
+    }
+    RefuseFile(path, EMFILE);
+}
+
+void CommitOutputFile(std::FILE* file)
+{
+    for (int i = kRunFiles; i < kRunFiles + 2; ++i) {
+        Slot& slot = g_slots[i];
+        if (slot.stream != file || file == nullptr) continue;
+        if (!Close(slot)) ExitQOR(1);
+        InterruptsHeld held;
+        Rename(slot);
+        return;
+    }
 }
 
 void ReportFailedWrite(std::FILE* stream)
@@ -159,9 +190,9 @@ void ReportFailedWrite(std::FILE* stream)
         std::fprintf(stderr, "Standard output could not be written completely\n");
         EndProcess(1);
     }
-    for (int i = 0; i < kFileCount; ++i) {
-        if (stream != nullptr && g_streams[i] == stream) {
-            std::printf("Output file %s could not be written completely\n", InFolder(kNames[i]).c_str());
+    for (const Slot& slot : g_slots) {
+        if (stream != nullptr && slot.stream == stream) {
+            std::printf("Output file %s could not be written completely\n", slot.path.c_str());
             ExitQOR(1);
         }
     }

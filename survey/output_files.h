@@ -26,6 +26,12 @@ OutputFiles OpenOutputFiles();
 // status 1, the earlier files untouched.
 void CloseOutputFiles(OutputFiles* files);
 
+// A further output file at `path` (a table of events or glitches), written under a temporary
+// name beside it and given its name by CommitOutputFile once complete. A file that cannot be
+// created ends the run with a message naming it.
+std::FILE* OpenOutputFile(const std::string& path);
+void CommitOutputFile(std::FILE* file);
+
 // Removes the temporary files not yet renamed. Safe to call from a signal handler.
 void RemoveTemporaryOutputFiles();
 

@@ -37,14 +37,10 @@ int ConditionOnSphere(int structure, int h, int k, int l)
     }
 }
 
-void CalculStrucFactors(int structure, float theta, InputStruct* record, int h, int k, int l)
+bool StructureFactorAt(int structure, double s2, const float* f0Coef, int h, int k, int l, double* F)
 {
-    const double sinTheta = std::sin(static_cast<double>(theta));
-    const float lambdaSquared = record->lambda * record->lambda;
-    const double s2 = (sinTheta * sinTheta) / static_cast<double>(lambdaSquared);
     const double t = std::exp(-kTemperatureCoefficient * s2);
-
-    const float* c = record->f0Coef;
+    const float* c = f0Coef;
     const auto term = [s2](float a, float b) {
         return static_cast<double>(a) * std::exp(-static_cast<double>(b) * s2);
     };
@@ -52,16 +48,27 @@ void CalculStrucFactors(int structure, float theta, InputStruct* record, int h, 
                       static_cast<double>(c[8]);
 
     switch (structure) {
-        case 1: record->structureFactor = f0 * t; break;
-        case 2: record->structureFactor = (f0 + f0) * t; break;
-        case 3: record->structureFactor = (f0 * 4.0) * t; break;
+        case 1: *F = f0 * t; return true;
+        case 2: *F = (f0 + f0) * t; return true;
+        case 3: *F = (f0 * 4.0) * t; return true;
         case 4:
             if (AllOdd(h, k, l)) {
-                record->structureFactor = (std::sqrt(32.0) * f0) * t;
-            } else if (DiamondEvenAllowed(h, k, l)) {
-                record->structureFactor = (f0 * 8.0) * t;
+                *F = (std::sqrt(32.0) * f0) * t;
+                return true;
             }
-            break;
-        default: break;
+            if (DiamondEvenAllowed(h, k, l)) {
+                *F = (f0 * 8.0) * t;
+                return true;
+            }
+            return false;
+        default: return false;
     }
+}
+
+void CalculStrucFactors(int structure, float theta, InputStruct* record, int h, int k, int l)
+{
+    const double sinTheta = std::sin(static_cast<double>(theta));
+    const float lambdaSquared = record->lambda * record->lambda;
+    const double s2 = (sinTheta * sinTheta) / static_cast<double>(lambdaSquared);
+    StructureFactorAt(structure, s2, record->f0Coef, h, k, l, &record->structureFactor);
 }

@@ -104,6 +104,12 @@ TEST(CommandLine, UsageErrors)
         {"--structure 4 --lattice 5.431 --symbol Si --primary 0,0,2.0 --wavelength 1.5 --band 0.02",
          "--primary: '0,0,2.0' is not H,K,L (three integers)"},
         {kRequired + "--wavelength 1.5 --band 0.02 -o /nonexistent/folder", "'/nonexistent/folder' is not an existing folder"},
+        {kRequired + "--wavelength 1.5 --band 0.02 --at-psi 10", "--at-psi and --energies go with --glitches"},
+        {kRequired + "--glitches g.csv --at-psi 10", "--glitches needs --at-psi and --energies"},
+        {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --band 0.02", "--band has no use with --glitches"},
+        {kRequired + "--glitches g.csv --at-psi 10 --energies 30,5", "--energies: '30,5' is not EMIN,EMAX with 0 < EMIN < EMAX"},
+        {kRequired + "--wavelength 1.5 --band 0.02 --clean 0", "--clean: '0' is not a width above 0 degrees"},
+        {kRequired + "--wavelength 1.5 --band 0.02 --events e.csv --psi -inf,0", "--psi: '-inf,0' must be MIN,MAX"},
     };
     for (const auto& c : cases) {
         const Parsed p = Parse(c.line);
