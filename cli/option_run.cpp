@@ -15,7 +15,6 @@
 #include "setup/exit_qor.h"
 #include "setup/factor_file.h"
 #include "setup/run_checks.h"
-#include "setup/user_matrix.h"
 #include "survey/output_files.h"
 #include "survey/survey_driver.h"
 
@@ -53,7 +52,6 @@ void PlanScan(InputStruct* record, const RunOptions& options)
 // The glitch spectrum alone: no survey files.
 void ListGlitches(InputStruct* record, const RunOptions& options)
 {
-    GetUserMatrix(record);
     ReadFactors(record);
     const std::vector<SphereReflection> reflections = CollectSphereReflections(record);
     const std::vector<Glitch> glitches =

@@ -3,10 +3,6 @@
 // psi window and band (NaN, infinities, zero and negative numbers included), and the planning of
 // a scan from the same survey. hMax stays small so that a run is quick. The four files are
 // written into a scratch folder.
-#include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -35,9 +31,8 @@ T Take(const std::uint8_t*& data, std::size_t& size)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    InterceptEndOfRun();
-    SilenceStandardOutput();
-    EnterScratchFolder();
+    PrepareFuzzing();
+    if (::chdir(ScratchFolder().c_str()) != 0) std::abort();
     return 0;
 }
 

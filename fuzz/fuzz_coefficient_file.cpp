@@ -3,17 +3,11 @@
 // A record that is found must hold nine numbers that really stand, after its key, on its own
 // lines of the file; a broken one may only end the run with status 1.
 #include <cctype>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "fuzz_support.h"
 #include "setup/factor_file.h"
-#include "setup/input_struct.h"
 
 namespace {
 
@@ -55,8 +49,7 @@ bool FoundOnItsOwnLines(const std::string& text, const CoefficientLookup& lookup
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    InterceptEndOfRun();
-    SilenceStandardOutput();
+    PrepareFuzzing();
     return 0;
 }
 

@@ -2,16 +2,11 @@
 // records pre-filled with two different byte patterns. Either both runs are refused with status 1,
 // or both complete and every dialogue field is the same in both: a field the dialogue did not
 // actually fill would still show its pattern and differ.
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "fuzz_support.h"
 #include "setup/answer_reader.h"
 #include "setup/dialogue.h"
-#include "setup/input_struct.h"
 
 namespace {
 
@@ -35,37 +30,30 @@ bool Same(const T& a, const T& b) { return std::memcmp(&a, &b, sizeof(T)) == 0; 
 
 bool SameWord(const char* a, const char* b, std::size_t capacity)
 {
-    return std::memchr(a, '\0', capacity) != nullptr && std::memchr(b, '\0', capacity) != nullptr &&
-           std::strcmp(a, b) == 0;
+    return std::memchr(a, '\0', capacity) != nullptr && std::memchr(b, '\0', capacity) != nullptr && std::strcmp(a, b) == 0;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    InterceptEndOfRun();
-    SilenceStandardOutput();
+    PrepareFuzzing();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string path = WriteScratchFile("answers.txt", data, size);
-    InputStruct first, second;
-    const bool completed = Answer(path, 0xA5, &first);
-    if (Answer(path, 0x5A, &second) != completed) __builtin_trap();
+    InputStruct a, b;
+    const bool completed = Answer(path, 0xA5, &a);
+    if (Answer(path, 0x5A, &b) != completed) __builtin_trap();
     if (!completed) return 0;
-
-    const bool same =
-        Same(first.structure, second.structure) && first.structure != 5 &&
-        SameWord(first.factorFile, second.factorFile, sizeof first.factorFile) &&
-        Same(first.latticeA, second.latticeA) && Same(first.hMax, second.hMax) &&
-        Same(first.kMax, second.kMax) && Same(first.lMax, second.lMax) &&
-        Same(first.lambda, second.lambda) &&
-        SameWord(first.symbol, second.symbol, sizeof first.symbol) &&
-        Same(first.psiMin, second.psiMin) && Same(first.psiMax, second.psiMax) &&
-        Same(first.primaryH, second.primaryH) && Same(first.primaryK, second.primaryK) &&
-        Same(first.primaryL, second.primaryL) && Same(first.deltaLambda, second.deltaLambda);
-    if (!same) __builtin_trap();
+    if (!(Same(a.structure, b.structure) && a.structure >= 1 && a.structure <= 4 &&
+          SameWord(a.factorFile, b.factorFile, sizeof a.factorFile) && SameWord(a.symbol, b.symbol, sizeof a.symbol) &&
+          Same(a.latticeA, b.latticeA) && Same(a.hMax, b.hMax) && Same(a.kMax, b.kMax) && Same(a.lMax, b.lMax) &&
+          Same(a.lambda, b.lambda) && Same(a.psiMin, b.psiMin) && Same(a.psiMax, b.psiMax) && Same(a.primaryH, b.primaryH) &&
+          Same(a.primaryK, b.primaryK) && Same(a.primaryL, b.primaryL) && Same(a.deltaLambda, b.deltaLambda))) {
+        __builtin_trap();
+    }
     return 0;
 }

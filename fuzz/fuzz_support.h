@@ -4,20 +4,41 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <unistd.h>
+
+#include "setup/exit_qor.h"
 
 struct RunEnded {
     int status;
 };
 
-// Makes every early end of the run throw RunEnded instead of ending the process.
-void InterceptEndOfRun();
+// Every early end of the run throws RunEnded instead of ending the process, and standard output
+// goes to /dev/null: the program talks a lot and the fuzzer must not slow down.
+inline void PrepareFuzzing()
+{
+    SetEndProcessHandler([](int status) { throw RunEnded{status}; });
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+}
 
-// Sends standard output to /dev/null: the program talks a lot and the fuzzer must not slow down.
-void SilenceStandardOutput();
+inline const std::string& ScratchFolder()
+{
+    static const std::string folder = [] {
+        char pattern[] = "/tmp/kelto-fuzz-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) std::abort();
+        return std::string(pattern);
+    }();
+    return folder;
+}
 
-// Writes `size` bytes to a file of the given name in the scratch folder and returns its path.
-std::string WriteScratchFile(const char* name, const std::uint8_t* data, std::size_t size);
-
-// Makes the scratch folder the current folder.
-void EnterScratchFolder();
+// Writes the bytes to a file of the given name in the scratch folder and returns its path.
+inline std::string WriteScratchFile(const char* name, const std::uint8_t* data, std::size_t size)
+{
+    const std::string path = ScratchFolder() + "/" + name;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr || (size > 0 && std::fwrite(data, 1, size, file) != size)) std::abort();
+    std::fclose(file);
+    return path;
+}

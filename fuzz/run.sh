@@ -5,28 +5,20 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-fuzz}
 seconds=${2:-60}
-
 CXX=clang++ cmake -S . -B "$build" -DKELTO_FUZZ=ON -DKELTO_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 >/dev/null
-
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
 for target in coefficient_file dialogue calculation_chain; do
-  mkdir -p "$work/$target"
-  cp fuzz/corpus/$target/* "$work/$target/"
-  log="$work/$target.log"
-  if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
-       -artifact_prefix="$work/$target-" "$work/$target" >"$log" 2>&1; then
-    runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | grep -o '[0-9]*$')
-    corpus=$(ls "$work/$target" | wc -l)
-    echo "fuzz_$target: $runs executions in ${seconds} s, corpus $corpus inputs, no findings"
+  cp -r "fuzz/corpus/$target" "$work/$target"
+  if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -artifact_prefix="$work/$target-" \
+       "$work/$target" >"$work/$target.log" 2>&1; then
+    echo "fuzz_$target: $(ls "$work/$target" | wc -l) inputs in the corpus after ${seconds} s, no findings"
   else
     echo "fuzz_$target: FINDING"
-    tail -n 60 "$log"
-    for artifact in "$work/$target"-*; do
-      [ -e "$artifact" ] && { echo "input ($artifact):"; od -c "$artifact" | head -n 20; }
-    done
+    tail -n 60 "$work/$target.log"
+    for artifact in "$work/$target"-*; do od -c "$artifact" | head -n 20; done
     status=1
   fi
 done

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "geometry/curve_coefficients.h"
 #include "geometry/frame_coordinates.h"
 #include "geometry/psi_calculation.h"
 
@@ -61,11 +62,9 @@ void CalculBeta(float x, float y, float z, InputStruct* record)
     const float h0 = static_cast<float>(record->primaryH);
     const float k0 = static_cast<float>(record->primaryK);
     const float l0 = static_cast<float>(record->primaryL);
-    const float x0 = GetCoordinateTransformationH(record, IndexFromFloat(h0), IndexFromFloat(k0),
-                                                  IndexFromFloat(l0));
 
     // |h|^2 - h.H over 2, divided by the length of h across H ...
-    const float n = (((x * x + y * y) + z * z) - x * x0) / 2.0f;
+    const float n = CurveOf(record, x, y, z).u / 2.0f;
     double c = static_cast<double>(n) / std::sqrt(static_cast<double>(y * y + z * z));
     // ... and by the length of the wave vector across H with the primary in its Bragg position.
     const double q = static_cast<double>(record->latticeA / record->lambda);

@@ -1,8 +1,5 @@
 #include "geometry/frame_coordinates.h"
 
-#include <climits>
-#include <cmath>
-
 namespace {
 
 // Row (h, k, l) times column `column` of the matrix, summed as (h-term + k-term) + l-term.
@@ -28,12 +25,4 @@ float GetCoordinateTransformationK(const InputStruct* record, int h, int k, int 
 float GetCoordinateTransformationL(const InputStruct* record, int h, int k, int l)
 {
     return Coordinate(record, h, k, l, 2);
-}
-
-int IndexFromFloat(float index)
-{
-    if (std::isnan(index)) return 0;
-    if (index >= 2147483648.0f) return INT_MAX;
-    if (index < -2147483648.0f) return INT_MIN;
-    return static_cast<int>(index);
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "geometry/curve_coefficients.h"
 #include "geometry/frame_coordinates.h"
 #include "output/reflection_table.h"
 #include "output/spaghetti_macro.h"
@@ -23,6 +24,7 @@ void GetPsiCalculation(std::FILE* fileDat, std::FILE* fileMac, InputStruct* reco
     CalculPsi(psi0, b, record);
     if (record->psiValid != 1) return;
     const float calib = GetLambdaCalibration(record, x, y, z, psi0);
+    const CurveCoefficients curve = CurveOf(record, x, y, z);
     const float fh = static_cast<float>(h);
     const float fk = static_cast<float>(k);
     const float fl = static_cast<float>(l);
@@ -31,11 +33,11 @@ void GetPsiCalculation(std::FILE* fileDat, std::FILE* fileMac, InputStruct* reco
     // row that GetUserGraphics then completes and counts.
     PrintResult(fileDat, h, k, l, theta, F, intensity, b, psi0, static_cast<float>(record->psi1),
                 calib);
-    GetUserGraphics(fileMac, record, fh, fk, fl);
+    GetUserGraphics(fileMac, record, fh, fk, fl, curve);
     if (record->nbPsi == 2) {
         PrintResult(fileDat, h, k, l, theta, F, intensity, b, psi0,
                     static_cast<float>(record->psi2), calib);
-        GetUserGraphics(fileMac, record, fh, fk, fl);
+        GetUserGraphics(fileMac, record, fh, fk, fl, curve);
     }
 }
 
@@ -61,14 +63,7 @@ void CalculPsi(float psi0, float beta, InputStruct* record)
 float GetLambdaCalibration(const InputStruct* record, float x, float y, float z, float psi0)
 {
     const float radians = (psi0 * 3.1415927f) / 180.0f;
-    const double x0 = static_cast<double>(GetCoordinateTransformationH(
-        record, record->primaryH, record->primaryK, record->primaryL));
-    const double h0 = record->primaryH;
-    const double k0 = record->primaryK;
-    const double l0 = record->primaryL;
-    const double p2 = ((std::pow(h0, 2.0) + std::pow(k0, 2.0)) + std::pow(l0, 2.0)) / 4.0;
-    const double u = static_cast<double>((x * x + y * y) + z * z) - static_cast<double>(x) * x0;
-    const double k2 = std::pow(u, 2.0) / static_cast<double>((y * y + z * z) * 4.0f);
+    const CurveCoefficients curve = CurveOf(record, x, y, z);
     const double c2 = std::pow(std::cos(static_cast<double>(radians) - 0.0), 2.0);
-    return static_cast<float>(static_cast<double>(record->latticeA) / std::sqrt(k2 / c2 + p2));
+    return static_cast<float>(static_cast<double>(record->latticeA) / std::sqrt(curve.k2Wide / c2 + curve.p2Wide));
 }

@@ -7,13 +7,15 @@
 #include <memory>
 #include <vector>
 
-// Every value of a row is a single-precision value; readers widen it to double.
+// One recorded curve. Every value is a single-precision value; readers widen it to double. Row
+// `cpi` is filled in two steps for one psi solution: PrintResult writes psi0 and intensity, then
+// GetUserGraphics writes the rest and advances cpi. CalcIntersections reads the complete rows.
 struct CurveRow {
-    float k2;
-    float psi0;       // degrees
-    float p2;
-    float intensity;
-    float h;
+    float k2;         // GetUserGraphics, from CurveOf
+    float psi0;       // degrees; PrintResult
+    float p2;         // GetUserGraphics, from CurveOf
+    float intensity;  // PrintResult
+    float h;          // GetUserGraphics; whole numbers
     float k;
     float l;
 };
@@ -34,8 +36,10 @@ private:
 };
 
 extern CurveTable calispe_param;
-extern std::int64_t cpi;        // row being filled; number of complete rows
-extern std::int64_t nbCurves;   // rows the intersection search processes
+extern std::int64_t cpi;        // row being filled, the number of complete rows: set to 0 by
+                                // CalculHKL, advanced by GetUserGraphics
+extern std::int64_t nbCurves;   // rows the intersection search processes: set by CalculHKL
+                                // after the survey, read by CalcIntersections
 
 // The row that the curve being recorded fills: row `cpi`.
 CurveRow& CurrentCurveRow();

@@ -1,9 +1,5 @@
 #include "output/spaghetti_macro.h"
 
-#include <cmath>
-
-#include "geometry/curve_coefficients.h"
-#include "geometry/frame_coordinates.h"
 #include "output/console.h"
 #include "output/curve_table.h"
 #include "output/macro_preamble.h"
@@ -82,12 +78,11 @@ void WriteSpaghettiPreamble(std::FILE* macFile, const InputStruct* record)
     fileMac.Print<"; \n">();
 }
 
-void GetUserGraphics(std::FILE* macFile, const InputStruct* record, float h, float k, float l)
+void GetUserGraphics(std::FILE* macFile, const InputStruct* record, float h, float k, float l,
+                     const CurveCoefficients& curve)
 {
     TextWriter echo(stdout);
     TextWriter fileMac(macFile);
-    const CurveCoefficients curve =
-        RecordedCurveOf(record, IndexFromFloat(h), IndexFromFloat(k), IndexFromFloat(l));
     const float x0 = curve.x0;
     const float k2 = curve.k2;
     const float p2 = curve.p2;

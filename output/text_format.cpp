@@ -201,18 +201,6 @@ template std::size_t FormatFixed<3>(char*, double, int);
 template std::size_t FormatFixed<4>(char*, double, int);
 template std::size_t FormatFixed<5>(char*, double, int);
 template std::size_t FormatFixed<6>(char*, double, int);
-template std::size_t FormatFixed<7>(char*, double, int);
-template std::size_t FormatFixed<8>(char*, double, int);
-template std::size_t FormatFixed<9>(char*, double, int);
-
-std::size_t FormatFixed(char* out, double value, int width, int precision)
-{
-    using Conversion = std::size_t (*)(char*, double, int);
-    static constexpr Conversion kByPrecision[10] = {
-        FormatFixed<0>, FormatFixed<1>, FormatFixed<2>, FormatFixed<3>, FormatFixed<4>,
-        FormatFixed<5>, FormatFixed<6>, FormatFixed<7>, FormatFixed<8>, FormatFixed<9>};
-    return kByPrecision[precision](out, value, width);
-}
 
 namespace {
 WriteFailureHandler g_writeFailure = nullptr;

@@ -115,16 +115,15 @@ constexpr bool ArgumentsMatch()
     return used == sizeof...(Args);
 }
 
-// Room one conversion of a number may use: %f of the largest double with a precision of up to 9
+// Room one conversion of a number may use: %f of the largest double with a precision of up to 6
 // digits and a width of up to 99, plus slack for the fixed-size copies of short numbers.
 inline constexpr std::size_t kMaxNumberText = 420;
 
 // Writes the number as the conversions would into `out`, which must have kMaxNumberText bytes of
 // room (bytes after the result may be overwritten); returns the number of bytes of the result.
 std::size_t FormatInt(char* out, long long value, int width);
-template <int Precision>  // 0 to 9
+template <int Precision>  // 0 to 6
 std::size_t FormatFixed(char* out, double value, int width);
-std::size_t FormatFixed(char* out, double value, int width, int precision);  // the same, chosen at run time
 
 // Called when a stream does not take all the bytes handed to it (disk full, closed pipe, I/O
 // error); it may end the run. Without one, the stream's error indicator stays set for whoever
@@ -171,7 +170,7 @@ private:
             used_ += FormatInt(buffer_ + used_, static_cast<long long>(std::get<S.argument>(values)),
                                S.width);
         } else if constexpr (S.kind == Kind::Fixed) {
-            static_assert(S.precision <= 9 && S.width <= 99, "precision or width out of range");
+            static_assert(S.precision <= 6 && S.width <= 99, "precision or width out of range");
             Reserve(kMaxNumberText);
             used_ += FormatFixed<S.precision>(
                 buffer_ + used_, static_cast<double>(std::get<S.argument>(values)), S.width);

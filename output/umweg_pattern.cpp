@@ -1,8 +1,8 @@
 #include "output/umweg_pattern.h"
 
-#include <cmath>
 #include <limits>
 
+#include "geometry/band_crossing.h"
 #include "output/console.h"
 #include "output/curve_table.h"
 #include "output/macro_preamble.h"
@@ -11,8 +11,6 @@
 using text_format::TextWriter;
 
 namespace {
-
-constexpr double kDegreesPerRadian = 180.0 / 3.1415926;
 
 void WriteHeaders(TextWriter& dat, TextWriter& mac)
 {
@@ -51,8 +49,6 @@ void WritePair(TextWriter& dat, TextWriter& mac, double psiA, double psiB, const
     mac.Print<"\n\n">();
 }
 
-bool IsSquaredCosine(double c2) { return c2 >= 0.0 && c2 <= 1.0; }
-
 std::int64_t g_crossings = 0;
 
 }  // namespace
@@ -66,13 +62,10 @@ void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE*
     TextWriter echo(stdout);
     WriteHeaders(unwegDat, unwegMac);
 
-    const double aSquared = static_cast<double>(record->latticeA * record->latticeA);
-    const double lowerEdge = static_cast<double>(record->lambda - record->deltaLambda / 2.0f);
-    const double upperEdge = static_cast<double>(record->deltaLambda / 2.0f + record->lambda);
+    const Band band = BandOf(record);
     const double psiMin = record->psiMin;
     const double psiMax = record->psiMax;
     const auto inWindow = [psiMin, psiMax](double psi) { return psiMin < psi && psi < psiMax; };
-
     const bool echoed = ConsoleEcho();
     g_crossings = 0;
     for (std::int64_t i = 0; i < nbCurves; ++i) {
@@ -80,26 +73,17 @@ void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE*
         const double k2 = row.k2;
         const double p2 = row.p2;
         const double psi0 = row.psi0;
-        const double c1Squared = k2 / ((aSquared / lowerEdge) / lowerEdge - p2);
-        const double c2Squared = k2 / ((aSquared / upperEdge) / upperEdge - p2);
+        const BandCrossing crossing = CrossBand(k2, p2, psi0, band.aSquared, band.lower, band.upper);
         // A curve that does not reach both band edges has no crossing to show.
         double angle1 = std::numeric_limits<double>::quiet_NaN();
-        if (IsSquaredCosine(c1Squared) && IsSquaredCosine(c2Squared)) {
-            const double c1 = std::sqrt(c1Squared);
-            const double c2 = std::sqrt(c2Squared);
-            const double pairs[4][2] = {
-                {std::acos(c1) * kDegreesPerRadian + psi0, std::acos(c2) * kDegreesPerRadian + psi0},
-                {std::acos(c1) * (-kDegreesPerRadian) + psi0, std::acos(c2) * (-kDegreesPerRadian) + psi0},
-                {std::acos(-c1) * kDegreesPerRadian + psi0, std::acos(-c2) * kDegreesPerRadian + psi0},
-                {std::acos(-c1) * (-kDegreesPerRadian) + psi0, std::acos(-c2) * (-kDegreesPerRadian) + psi0},
-            };
-            for (const auto& pair : pairs) {
+        if (crossing.reached) {
+            for (const auto& pair : crossing.pairs) {
                 if (inWindow(pair[0]) && inWindow(pair[1])) {
                     WritePair(unwegDat, unwegMac, pair[0], pair[1], row);
                     ++g_crossings;
                 }
             }
-            angle1 = pairs[3][0];
+            angle1 = crossing.pairs[3][0];
         }
         ReportProgress("intersections", i + 1, nbCurves);
         if (!echoed) continue;

@@ -4,15 +4,13 @@
 #include <cmath>
 #include <tuple>
 
+#include "geometry/band_crossing.h"
+
 namespace {
 
-// As the band-crossing search of kelto_unweg.dat computes its azimuths.
-constexpr double kDegreesPerRadian = 180.0 / 3.1415926;
 // A branch spans 90 degrees (and a hair: acos(0) in these degrees) either side of psi0.
 constexpr double kBranchReach = 91.0;
 constexpr double kWidestWindow = 36000.0;
-
-bool IsSquaredCosine(double c2) { return c2 >= 0.0 && c2 <= 1.0; }
 
 // The representative psi0 + 360 n of the curve: the recorded ones where they exist, so that the
 // azimuths are those of kelto_unweg.dat.
@@ -32,34 +30,26 @@ std::vector<Event> FindEvents(const std::vector<SphereReflection>& reflections, 
     const double psiMax = record->psiMax;
     // Every turn of the window is searched: it must be finite, and of a sensible width.
     if (!(psiMax - psiMin <= kWidestWindow) || !std::isfinite(psiMin)) return events;
-    const double aSquared = static_cast<double>(record->latticeA * record->latticeA);
-    const double edges[3] = {static_cast<double>(record->lambda - record->deltaLambda / 2.0f),
-                             static_cast<double>(record->deltaLambda / 2.0f + record->lambda),
-                             static_cast<double>(record->lambda)};
+    const Band band = BandOf(record);
+    const double lambda = record->lambda;
     const auto inWindow = [&](double psi) { return psiMin < psi && psi < psiMax; };
     for (const SphereReflection& r : reflections) {
-        double c[3];  // cosines at the lower edge, the upper edge and lambda
-        bool reaches = true;
-        for (int i = 0; i < 3; ++i) {
-            const double c2 = static_cast<double>(r.k2) /
-                              ((aSquared / edges[i]) / edges[i] - static_cast<double>(r.p2));
-            reaches = reaches && IsSquaredCosine(c2);
-            c[i] = std::sqrt(c2);
-        }
-        // At cos(psi - psi0) = 0 (k2 = 0) the branches meet: no reflection is on its near side.
-        if (!reaches || !(c[2] > 0.0)) continue;
         const long first = std::lround(std::floor((psiMin - kBranchReach - r.psi01) / 360.0));
         const long last = std::lround(std::ceil((psiMax + kBranchReach - r.psi01) / 360.0));
         for (long n = first; n <= last; ++n) {
             const double psi0 = Representative(r, n);
-            // Pair 1 of the band crossings, after psi0, is where the curve falls; pair 2, before it,
-            // where it rises.
-            for (const double side : {kDegreesPerRadian, -kDegreesPerRadian}) {
-                const double lower = std::acos(c[0]) * side + psi0;
-                const double upper = std::acos(c[1]) * side + psi0;
+            const BandCrossing edges = CrossBand(r.k2, r.p2, psi0, band.aSquared, band.lower, band.upper);
+            const BandCrossing centre = CrossBand(r.k2, r.p2, psi0, band.aSquared, lambda, lambda);
+            if (!edges.reached || !centre.reached) break;
+            // The near branch, cos(psi - psi0) = c > 0, lies nearer psi0 than the far one; at c = 0
+            // (k2 = 0) the branches meet and no reflection is on its near side.
+            if (!(centre.pairs[0][0] < centre.pairs[2][0])) break;
+            // The near branch: pair 1, after psi0, where the curve falls; pair 2, before it, where it rises.
+            for (int pair = 0; pair < 2; ++pair) {
+                const double lower = edges.pairs[pair][0];
+                const double upper = edges.pairs[pair][1];
                 if (!inWindow(lower) || !inWindow(upper)) continue;
-                events.push_back(Event{std::acos(c[2]) * side + psi0, lower, upper, &r,
-                                       r.F * r.couplingF, 0.0, side < 0.0});
+                events.push_back(Event{centre.pairs[pair][0], lower, upper, &r, r.F * r.couplingF, 0.0, pair == 1});
             }
         }
     }

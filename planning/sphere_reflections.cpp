@@ -42,7 +42,7 @@ std::vector<SphereReflection> CollectSphereReflections(InputStruct* record)
             CalculPsi0(y, z, record);
             CalculBeta(x, y, z, record);
             if (record->betaValid != 1) return;
-            const CurveCoefficients curve = RecordedCurveOf(record, h, k, l);
+            const CurveCoefficients curve = CurveOf(record, x, y, z);
             SphereReflection r{};
             r.h = h, r.k = k, r.l = l;
             const long long ch = static_cast<long long>(record->primaryH) - h;

@@ -12,14 +12,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Under the sanitizers a finding must not pass for the program's own status 1.
-const std::string kSanitizerStatus = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
-                                     "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\" ";
-
-}  // namespace
-
 std::string ReadWholeFile(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -28,17 +20,16 @@ std::string ReadWholeFile(const fs::path& path)
     return text.str();
 }
 
-void WriteWholeFile(const fs::path& path, const std::string& text)
+void WriteWholeFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+int Count(const std::string& text, const std::string& piece)
 {
-    std::ofstream(path, std::ios::binary) << text;
+    int n = 0;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+    return n;
 }
 
 std::string KeltoRun::File(const std::string& name) const { return ReadWholeFile(folder / name); }
-
-bool KeltoRun::Has(const std::string& name) const
-{
-    return fs::exists(fs::symlink_status(folder / name));
-}
 
 fs::path FreshFolder(const std::string& name)
 {
@@ -52,39 +43,36 @@ KeltoRun RunKelto(const std::string& answers, const fs::path& folder, const std:
                   const std::string& shell)
 {
     WriteWholeFile(folder / "answers.in", answers);
+    // Under the sanitizers a finding must not pass for the program's own status 1.
+    const std::string kelto = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
+                              "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\" '" KELTO_BINARY "' " + arguments;
     std::string script = shell;
-    const std::string kelto = kSanitizerStatus + "'" KELTO_BINARY "' " + arguments;
     if (const auto at = script.find("{kelto}"); at != std::string::npos) script.replace(at, 7, kelto);
     WriteWholeFile(folder / "run.sh", "cd '" + folder.string() + "' || exit 99\n" + script + "\n");
     const int raw = std::system(("bash '" + (folder / "run.sh").string() + "'").c_str());
-    KeltoRun run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.output = ReadWholeFile(folder / "stdout.out");
-    run.errors = ReadWholeFile(folder / "stderr.out");
-    run.folder = folder;
-    return run;
+    return KeltoRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadWholeFile(folder / "stdout.out"),
+                    ReadWholeFile(folder / "stderr.out"), folder};
 }
 
-pid_t StartKelto(const std::string& answers, const fs::path& folder, const std::string& name,
-                 int* output)
+pid_t StartKelto(const std::string& answers, const fs::path& folder, const std::string& name, int* output, int* input)
 {
     WriteWholeFile(folder / (name + ".in"), answers);
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return -1;
+    int out[2], in[2];
+    if (::pipe(out) != 0 || ::pipe(in) != 0) return -1;
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (::chdir(folder.c_str()) != 0) ::_exit(99);
-        const int in = ::open((name + ".in").c_str(), O_RDONLY);
-        const int err = ::open((name + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(in, 0);
-        ::dup2(pipeFds[1], 1);
-        ::dup2(err, 2);
-        ::close(pipeFds[0]);
+        ::dup2(input != nullptr ? in[0] : ::open((name + ".in").c_str(), O_RDONLY), 0);
+        ::dup2(out[1], 1);
+        ::dup2(::open((name + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        ::close(out[0]), ::close(in[1]);
         ::execl(KELTO_BINARY, KELTO_BINARY, static_cast<char*>(nullptr));
         ::_exit(98);
     }
-    ::close(pipeFds[1]);
-    *output = pipeFds[0];
+    ::close(out[1]), ::close(in[0]);
+    *output = out[0];
+    if (input != nullptr) *input = in[1];
+    else ::close(in[1]);
     return pid;
 }
 
@@ -110,18 +98,18 @@ std::vector<std::string> TemporaryFiles(const fs::path& folder)
 
 std::string Answers::Text() const
 {
-    const std::string fields[] = {structure, factorFile, latticeA, hMax, kMax, lMax, lambda,
-                                  symbol, psiMin, psiMax, primaryH, primaryK, primaryL,
-                                  deltaLambda};
     std::string text;
-    for (const auto& field : fields) text += field + "\n";
+    for (const std::string* field : {&structure, &factorFile, &latticeA, &hMax, &kMax, &lMax, &lambda, &symbol, &psiMin,
+                                     &psiMax, &primaryH, &primaryK, &primaryL, &deltaLambda}) {
+        text += *field + "\n";
+    }
     return text;
 }
 
 bool HasAnyOutputFile(const KeltoRun& run)
 {
     for (const char* name : kOutputNames) {
-        if (run.Has(name)) return true;
+        if (fs::exists(fs::symlink_status(run.folder / name))) return true;
     }
     return false;
 }
@@ -129,8 +117,7 @@ bool HasAnyOutputFile(const KeltoRun& run)
 void ExpectRefused(const KeltoRun& run, const std::string& message)
 {
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find(message), std::string::npos)
-        << run.output.substr(run.output.size() > 400 ? run.output.size() - 400 : 0);
+    EXPECT_NE(run.output.find(message), std::string::npos) << run.output.substr(run.output.size() > 400 ? run.output.size() - 400 : 0);
     EXPECT_NE(run.output.find("Program QOR exits with error \n"), std::string::npos);
     EXPECT_FALSE(HasAnyOutputFile(run));
 }

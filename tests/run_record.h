@@ -1,6 +1,9 @@
 // A run record and an empty curve table for tests of the calculation and output routines.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
 #include "output/curve_table.h"
 #include "setup/input_struct.h"
 #include "setup/user_matrix.h"
@@ -25,4 +28,14 @@ inline InputStruct RunRecord(float latticeA, float lambda, int h, int k, int l)
     record.primaryL = l;
     GetUserMatrix(&record);
     return record;
+}
+
+// What a temporary stream holds so far; later writes append.
+inline std::string ReadStream(std::FILE* stream)
+{
+    std::string text(static_cast<std::size_t>(std::ftell(stream)), '\0');
+    std::rewind(stream);
+    text.resize(std::fread(text.data(), 1, text.size(), stream));
+    std::fseek(stream, 0, SEEK_END);
+    return text;
 }

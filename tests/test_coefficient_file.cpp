@@ -110,15 +110,4 @@ TEST(CoefficientFile, FilesAndRecordsThatAreRefused)
     }
 }
 
-TEST(CoefficientFile, ShippedTable)
-{
-    // Ions and valence states; a1 as listed in the table.
-    for (auto [symbol, a1] : {std::pair{"SI", 6.2915f}, {"FE3+", 11.1764f}, {"O1-", 4.1916f}, {"CVAL", 2.26069f}}) {
-        std::FILE* file = std::fopen(KELTO_SOURCE_DIR "/data/f0_it1992.txt", "r");
-        const CoefficientLookup lookup = FindCoefficientRecord(file, symbol);
-        std::fclose(file);
-        EXPECT_TRUE(lookup.result == Result::kFound && lookup.coefficients[0] == a1) << symbol;
-    }
-}
-
 }  // namespace

@@ -2,8 +2,10 @@
 // that a refusal leaves no output file behind.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,15 +16,6 @@ namespace {
 
 int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
-// The rows of kelto_spaghetti.dat after its five header lines.
-std::vector<std::string> TableRows(const KeltoRun& run)
-{
-    std::istringstream in(run.File("kelto_spaghetti.dat"));
-    std::vector<std::string> rows;
-    for (std::string line; std::getline(in, line);) rows.push_back(line);
-    rows.erase(rows.begin(), rows.begin() + std::min<std::size_t>(5, rows.size()));
-    return rows;
-}
 
 }  // namespace
 
@@ -36,97 +29,102 @@ TEST(Dialogue, StructureFiveEndsTheRunBeforeTheNextPrompt)
     EXPECT_FALSE(HasAnyOutputFile(run));
 }
 
-// Every refusal: its message, the error line, status 1 and no output file.
+// A person answers each prompt after seeing it: every prompt is out before kelto waits for its answer.
+TEST(Dialogue, EachPromptIsShownBeforeItsAnswerIsRead)
+{
+    int input = -1, output = -1;
+    const pid_t pid = StartKelto("", FreshFolder("prompts"), "run", &output, &input);
+    std::istringstream answers(Answers().Text());
+    std::string shown, answer;
+    for (int prompt = 1; std::getline(answers, answer); ++prompt) {
+        while (Count(shown, " Enter the ") < prompt) {
+            pollfd ready{output, POLLIN, 0};
+            ASSERT_EQ(::poll(&ready, 1, 5000), 1) << "no prompt " << prompt << " after:\n" << shown;
+            char buffer[4096];
+            const ssize_t n = ::read(output, buffer, sizeof buffer);
+            ASSERT_GT(n, 0);
+            shown.append(buffer, static_cast<std::size_t>(n));
+        }
+        answer += "\n";
+        ASSERT_EQ(::write(input, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
+    }
+    ::close(input);
+    EXPECT_EQ(FinishKelto(pid, output), 0);
+}
+
+// Every refusal: its message, the error line, status 1 and no output file. Each case sets one
+// answer (by its number in the dialogue, from 0) of the silicon run.
 TEST(Dialogue, AnswersThatAreRefused)
 {
-    const std::string digits = "1" + std::string(99'999, '0');
-    const struct { const char* name; std::function<void(Answers&)> change; std::string message; } cases[] = {
-        {"structure_7", [](Answers& a) { a.structure = "7"; }, "The crystal structure must be 1, 2, 3 or 4 (5 exits), not 7\n"},
-        {"structure_0", [](Answers& a) { a.structure = "0"; }, "The crystal structure must be 1, 2, 3 or 4 (5 exits), not 0\n"},
-        {"structure_minus", [](Answers& a) { a.structure = "-2 words"; }, "must be 1, 2, 3 or 4 (5 exits), not -2\n"},
-        {"structure_point", [](Answers& a) { a.structure = "4.5"; }, "No valid answer for the crystal structure number\n"},
-        {"text_for_a", [](Answers& a) { a.latticeA = "abc"; }, "No valid answer for the lattice parameter a\n"},
-        {"a_zero", [](Answers& a) { a.latticeA = "0"; }, "lattice parameter a must be a positive finite number, not 0.000000\n"},
-        {"a_negative", [](Answers& a) { a.latticeA = "-5.431"; }, "lattice parameter a must be a positive finite"},
-        {"a_nan", [](Answers& a) { a.latticeA = "nan"; }, "lattice parameter a must be a positive finite number, not nan\n"},
-        {"a_huge", [&](Answers& a) { a.latticeA = digits; }, "lattice parameter a must be a positive finite number, not inf\n"},
-        {"lambda_inf", [](Answers& a) { a.lambda = "inf"; }, "wavelength lambda must be a positive finite"},
-        {"lambda_minus_zero", [](Answers& a) { a.lambda = "-0"; }, "wavelength lambda must be a positive finite"},
-        {"h_overflow", [](Answers& a) { a.hMax = "2147483648"; }, "No valid answer for the maximum Miller index H\n"},
-        {"h_huge", [&](Answers& a) { a.hMax = digits; }, "No valid answer for the maximum Miller index H\n"},
-        {"l_underflow", [](Answers& a) { a.primaryL = "-99999999999"; }, "No valid answer for the Miller index L"},
-        {"sign_only", [](Answers& a) { a.kMax = "-"; }, "No valid answer for the maximum Miller index K\n"},
-        {"integer_point", [](Answers& a) { a.primaryL = "2.0"; }, "No valid answer for the Miller index L of the primary reflection\n"},
-        {"comma_decimal", [](Answers& a) { a.deltaLambda = "0,02"; }, "No valid answer for the delta lambda of Ewald's sphere\n"},
-        {"number_and_text", [](Answers& a) { a.psiMin = "-180deg"; }, "No valid answer for the minimum psi angle\n"},
-        {"primary_000", [](Answers& a) { a.primaryL = "0"; }, "The primary reflection 0 0 0 has no reflection frame\n"},
-        {"primary_008", [](Answers& a) { a.primaryL = "8"; },
-         "The primary reflection 0 0 8 cannot diffract at the wavelength 1.540600 angstrom: "
-         "the longest wavelength at which it can is 1.357750 angstrom\n"},
-        {"primary_huge", [](Answers& a) { a.primaryL = "2147483647"; }, "cannot diffract at the wavelength 1.540600"},
-        {"long_file", [](Answers& a) { a.factorFile = std::string(380, 'f'); }, "No valid answer for the scattering-coefficient file"},
-        {"huge_file", [](Answers& a) { a.factorFile = std::string(100'000, 'f'); }, "No valid answer for the scattering-coefficient file"},
-        {"long_symbol", [](Answers& a) { a.symbol = std::string(80, 's'); }, "No valid answer for the crystal symbol"},
+    const struct { int answer; std::string text, message; } cases[] = {
+        {0, "7", "The crystal structure must be 1, 2, 3 or 4 (5 exits), not 7\n"},
+        {0, "0 and words", "The crystal structure must be 1, 2, 3 or 4 (5 exits), not 0\n"},
+        {0, "4.5", "No valid answer for the crystal structure number\n"},
+        {1, std::string(380, 'f'), "No valid answer for the scattering-coefficient file"},
+        {1, std::string(379, 'f'), "File with f0 data (" + std::string(379, 'f') + ") doesn't exist\n"},  // the longest that fits
+        {2, "abc", "No valid answer for the lattice parameter a\n"},
+        {2, "0", "lattice parameter a must be a positive finite number, not 0.000000\n"},
+        {2, "-5.431", "lattice parameter a must be a positive finite number, not -5.431000\n"},
+        {2, "nan", "lattice parameter a must be a positive finite number, not nan\n"},
+        {2, "1" + std::string(99'999, '0'), "lattice parameter a must be a positive finite number, not inf\n"},
+        {3, "2147483648", "No valid answer for the maximum Miller index H\n"},
+        {4, "-", "No valid answer for the maximum Miller index K\n"},
+        {6, "inf", "wavelength lambda must be a positive finite number, not inf\n"},
+        {7, std::string(80, 's'), "No valid answer for the crystal symbol"},
+        {7, std::string(79, 'q'), "Symbol " + std::string(79, 'Q') + " not found\n"},
+        {8, "-180deg", "No valid answer for the minimum psi angle\n"},
+        {12, "-99999999999", "No valid answer for the Miller index L"},
+        {12, "2.0", "No valid answer for the Miller index L of the primary reflection\n"},
+        {12, "0", "The primary reflection 0 0 0 has no reflection frame\n"},
+        {12, "8", "The primary reflection 0 0 8 cannot diffract at the wavelength 1.540600 angstrom: "
+                  "the longest wavelength at which it can is 1.357750 angstrom\n"},
+        {13, "0,02", "No valid answer for the delta lambda of Ewald's sphere\n"},
+        {-1, "\xEF\xBB", "No valid answer for the crystal structure number\n"},  // half a byte-order mark
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Answers answers;
-        c.change(answers);
-        ExpectRefused(RunKelto(answers.Text(), FreshFolder(c.name)), c.message);
+        std::istringstream lines(Answers().Text());
+        std::string answers, line;
+        for (int i = 0; std::getline(lines, line); ++i) answers += (i == c.answer ? c.text : line) + "\n";
+        ExpectRefused(RunKelto(c.answer < 0 ? c.text + answers : answers, FreshFolder("refused")), c.message);
     }
-    // Not a byte-order mark: the first answer does not begin with a number.
-    ExpectRefused(RunKelto("\xEF\xBB" + Answers().Text(), FreshFolder("half_mark")),
-                  "No valid answer for the crystal structure number\n");
 }
 
 // The rest of the structure answer's line is discarded however long it is and however it arrives;
-// from the file name on, answers may share lines; a byte-order mark before the first is skipped.
+// from the file name on, answers may share lines; a byte-order mark before the first is skipped;
+// a NUL byte ends the symbol where C reads it ("si").
 TEST(Dialogue, AnswersReadTheSameWhateverTheirLayout)
 {
-    const std::string answers = Answers().Text();
-    const std::string rest = answers.substr(2);  // after "4\n"
+    const std::string answers = Answers().Text(), rest = answers.substr(2);  // after "4\n"
     std::string oneLine = rest;
     std::replace(oneLine.begin(), oneLine.end() - 1, '\n', ' ');
     const KeltoRun plain = RunKelto(answers, FreshFolder("plain"));
-    ASSERT_EQ(plain.status, 0);
-    const struct { const char* name; std::string input; std::string shell; } cases[] = {
-        {"extra_words", "4 and some words the flush discards\n" + rest, ""},
-        {"one_line", "4\n" + oneLine, ""},
-        {"crlf", "4\r\n" + rest, ""},
-        {"byte_order_mark", "\xEF\xBB\xBF" + answers, ""},
-        {"5k_line", "4 " + std::string(5'000, 'x') + "\n" + rest, ""},
-        {"70k_line", "4 " + std::string(70'000, 'x') + "\n" + rest, ""},
-        // The structure line arrives in two writes of a pipe, with a pause between them.
-        {"split_line", rest, "{ printf '4 and'; sleep 0.3; printf ' more\\n'; cat answers.in; } | "
-                             "{kelto} > stdout.out 2> stderr.out"},
+    const std::string pause = "{ printf '4 and'; sleep 0.3; printf ' more\\n'; cat answers.in; } | {kelto} > stdout.out";
+    const std::pair<std::string, std::string> cases[] = {  // the input, and the shell that gives it
+        {"4 and some words the flush discards\n" + rest, ""}, {"4\n" + oneLine, ""}, {"4\r\n" + rest, ""},
+        {"\xEF\xBB\xBF" + answers, ""}, {"4 " + std::string(5'000, 'x') + "\n" + rest, ""},
+        {"4 " + std::string(70'000, 'x') + "\n" + rest, ""},
+        {"4\n" + rest.substr(0, rest.find("si\n")) + std::string("si\0zz", 5) + rest.substr(rest.find("si\n") + 2), ""},
+        {rest, pause},  // the structure line in two writes of a pipe, a pause between them
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const KeltoRun run = c.shell.empty() ? RunKelto(c.input, FreshFolder(c.name))
-                                             : RunKelto(c.input, FreshFolder(c.name), "", c.shell);
-        ASSERT_EQ(run.status, 0) << run.output.substr(0, 600);
-        for (const char* name : kOutputNames) EXPECT_EQ(run.File(name), plain.File(name)) << name;
+    for (const auto& [input, shell] : cases) {
+        const KeltoRun run = shell.empty() ? RunKelto(input, FreshFolder("layout")) : RunKelto(input, FreshFolder("layout"), "", shell);
+        ASSERT_EQ(run.status, 0) << input.substr(0, 80);
+        for (const char* name : kOutputNames) EXPECT_EQ(run.File(name), plain.File(name)) << name << " " << input.substr(0, 80);
     }
 }
 
+// kMax and lMax are only echoed in the table header: the survey is bounded by hMax alone.
 TEST(Dialogue, TableHeaderShowsTheRunAndTheUpperCasedSymbol)
 {
     Answers answers;
-    answers.hMax = "3";
-    answers.kMax = "1";
-    answers.lMax = "0";
-    const KeltoRun run = RunKelto(answers.Text(), FreshFolder("header"));
-    ASSERT_EQ(run.status, 0);
-    const std::string dat = run.File("kelto_spaghetti.dat");
-    EXPECT_EQ(dat.substr(0, dat.find("  H   K   L")),
-              "  Chosen Primary Reflection  0 0 2\t Crystal:SI\n"
-              "  Hmax=3 Kmax=1 Lmax=0\n"
-              "  Wavelentgh(A) =1.541\t Lattice Parameter(A) =5.4310\n"
-              "  Chosen Psi Calibration (degres)= 0.000\n");
-    // kMax and lMax are only echoed: the survey is bounded by hMax alone.
+    answers.hMax = "3", answers.kMax = "1", answers.lMax = "0";
+    const std::string dat = RunKelto(answers.Text(), FreshFolder("header")).File("kelto_spaghetti.dat");
     answers.kMax = answers.lMax = "3";
-    const KeltoRun same = RunKelto(answers.Text(), FreshFolder("header3"));
-    EXPECT_EQ(TableRows(run), TableRows(same));
+    const std::string same = RunKelto(answers.Text(), FreshFolder("header")).File("kelto_spaghetti.dat");
+    const std::string header = "  Chosen Primary Reflection  0 0 2\t Crystal:SI\n  Hmax=3 Kmax=1 Lmax=0\n"
+                               "  Wavelentgh(A) =1.541\t Lattice Parameter(A) =5.4310\n  Chosen Psi Calibration (degres)= 0.000\n";
+    EXPECT_TRUE(dat.starts_with(header)) << dat.substr(0, 300);
+    EXPECT_EQ(dat.substr(dat.find("  H   K   L")), same.substr(same.find("  H   K   L")));
     EXPECT_NE(dat.find("  3   3   3 "), std::string::npos);
 }
 
@@ -143,87 +141,22 @@ TEST(Dialogue, EveryCutOffAnswerFileIsRefusedWithoutFiles)
     ExpectRefused(RunKelto("", FreshFolder("cut0")), "No valid answer for the crystal structure");
 }
 
-TEST(Dialogue, LongestAcceptedWordsReachTheCoefficientLookup)
+// NaN and infinite windows or bands are accepted: no crossing satisfies them, nothing breaks. With
+// hMax -0 nothing is surveyed: the files hold their headers and preambles only.
+TEST(Dialogue, SpecialNumbersAndAnEmptySurvey)
 {
     Answers answers;
-    answers.factorFile = std::string(379, 'f');
-    KeltoRun run = RunKelto(answers.Text(), FreshFolder("file379"));
-    ExpectRefused(run, "File with f0 data (" + answers.factorFile + ") doesn't exist\n");
-
-    answers = Answers();
-    answers.symbol = std::string(79, 'q');
-    run = RunKelto(answers.Text(), FreshFolder("symbol79"));
-    ExpectRefused(run, "Symbol " + std::string(79, 'Q') + " not found\n");
-}
-
-TEST(Dialogue, NulByteEndsTheSymbolWhereCReadsIt)
-{
-    Answers answers;
-    answers.symbol = std::string("si\0zz", 5);
-    const KeltoRun run = RunKelto(answers.Text(), FreshFolder("nul_symbol"));
-    ASSERT_EQ(run.status, 0);
-    const KeltoRun plain = RunKelto(Answers().Text(), FreshFolder("nul_plain"));
-    EXPECT_EQ(run.File("kelto_spaghetti.dat"), plain.File("kelto_spaghetti.dat"));
-}
-
-TEST(Dialogue, SpecialNumbersWhereTheyAreHarmless)
-{
-    // NaN and infinite windows or bands are accepted: no crossing satisfies them, nothing breaks.
-    Answers answers;
-    answers.psiMin = "nan";
-    answers.deltaLambda = "inf";
-    answers.hMax = "-0";
-    answers.primaryH = "-0";
+    answers.psiMin = "nan", answers.deltaLambda = "inf", answers.hMax = "-0", answers.primaryH = "-0", answers.lambda = "1.5";
     KeltoRun run = RunKelto(answers.Text(), FreshFolder("special"));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.File("kelto_unweg.dat"), "  Psi1    Psi2  Intensity      H   K   L \n");
-    EXPECT_NE(run.File("kelto_spaghetti.mac").find("OPlot,a2,a2*0.0+inf,LineStyle=4 \n"),
-              std::string::npos);
-
+    EXPECT_TRUE(CountLines(run.File("kelto_spaghetti.dat")) == 5 && CountLines(run.File("kelto_unweg.mac")) == 18);
+    EXPECT_TRUE(run.File("kelto_spaghetti.mac").ends_with("OPlot,a2,a2*0.0+1.500000,LineStyle=3 \nOPlot,a2,a2*0.0+-inf,LineStyle=4 \n"
+                                                          "OPlot,a2,a2*0.0+inf,LineStyle=4 \n; \n"));
+    EXPECT_TRUE(run.output.ends_with("There are 0 curves...., now calculating intersections\n"));
     answers = Answers();
-    answers.psiMax = "inf";
-    answers.deltaLambda = "-0";
+    answers.psiMax = "inf", answers.deltaLambda = "-0";
     run = RunKelto(answers.Text(), FreshFolder("special2"));
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.File("kelto_unweg.dat").find(" 1   1   1\n"), std::string::npos);
-}
-
-TEST(SurveyRun, EmptySurveyWritesHeadersPreamblesAndZeroCurves)
-{
-    Answers answers;
-    answers.hMax = "0";
-    answers.lambda = "1.5";
-    const KeltoRun run = RunKelto(answers.Text(), FreshFolder("empty"));
-    ASSERT_EQ(run.status, 0);
-    EXPECT_EQ(CountLines(run.File("kelto_spaghetti.dat")), 5);
-    const std::string mac = run.File("kelto_spaghetti.mac");
-    EXPECT_EQ(CountLines(mac), 20);
-    EXPECT_NE(mac.find("OPlot,a2,a2*0.0+1.500000,LineStyle=3 \n"
-                       "OPlot,a2,a2*0.0+1.490000,LineStyle=4 \n"
-                       "OPlot,a2,a2*0.0+1.510000,LineStyle=4 \n; \n"),
-              std::string::npos);
-    EXPECT_EQ(run.File("kelto_unweg.dat"), "  Psi1    Psi2  Intensity      H   K   L \n");
-    EXPECT_EQ(CountLines(run.File("kelto_unweg.mac")), 18);
-    EXPECT_TRUE(run.output.ends_with("There are 0 curves...., now calculating intersections\n"));
-}
-
-TEST(SurveyRun, LimitingSphereIsStrict)
-{
-    // a 5.431 and lambda 1.5406 put the sphere at N = 49.7: N = 49 is surveyed, N = 50 is not.
-    Answers answers;
-    answers.structure = "1";
-    const KeltoRun run = RunKelto(answers.Text(), FreshFolder("sphere"));
-    ASSERT_EQ(run.status, 0);
-    int largest = 0;
-    for (const std::string& line : TableRows(run)) {
-        int h = 0, k = 0, l = 0;
-        double theta = 0;
-        std::istringstream(line) >> h >> k >> l >> theta;
-        const int n = h * h + k * k + l * l;
-        if (n == 49 || n == 3) {
-            EXPECT_DOUBLE_EQ(theta, n == 49 ? 83.14 : 14.22) << line;
-        }
-        largest = std::max(largest, n);
-    }
-    EXPECT_EQ(largest, 49);
 }

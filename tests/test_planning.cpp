@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <numbers>
 #include <set>
@@ -19,79 +20,73 @@ namespace {
 
 const std::string kSilicon = "--structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 ";
 
-// The rows of a CSV table as column name to text.
-std::vector<std::map<std::string, std::string>> Table(const std::string& text)
+// The rows of a CSV table, each a map from column name to number ("in" and "out" read as 1 and 0).
+std::vector<std::map<std::string, double>> Table(const std::string& text)
 {
     std::istringstream in(text);
-    std::string line;
+    std::string line, field;
     std::getline(in, line);
     std::vector<std::string> names;
-    for (std::istringstream header(line); std::getline(header, line, ',');) names.push_back(line);
-    std::vector<std::map<std::string, std::string>> rows;
+    for (std::istringstream header(line); std::getline(header, field, ',');) names.push_back(field);
+    std::vector<std::map<std::string, double>> rows;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
-        std::map<std::string, std::string> row;
-        for (const std::string& name : names) std::getline(fields, row[name], ',');
-        rows.push_back(row);
+        auto& row = rows.emplace_back();
+        for (const std::string& name : names) {
+            std::getline(fields, field, ',');
+            row[name] = field == "in" ? 1.0 : field == "out" ? 0.0 : std::stod(field);
+        }
     }
     return rows;
 }
 
-double Number(const std::map<std::string, std::string>& row, const std::string& name) { return std::stod(row.at(name)); }
+using Hkl = std::tuple<int, int, int>;
 
-std::tuple<int, int, int> Indices(const std::map<std::string, std::string>& row, const std::string& prefix = "")
+Hkl Indices(const std::map<std::string, double>& row, const std::string& prefix = "")
 {
-    return {std::stoi(row.at(prefix + "h")), std::stoi(row.at(prefix + "k")), std::stoi(row.at(prefix + "l"))};
+    return {int(row.at(prefix + "h")), int(row.at(prefix + "k")), int(row.at(prefix + "l"))};
 }
-
-// On (0 0 2) the frame is x = l, y = h, z = k: psi0 = atan2(k, h).
-double Psi0(int h, int k) { return std::atan2(k, h) * 180.0 / std::numbers::pi; }
 
 }  // namespace
 
+// On (0 0 2) the frame is x = l, y = h, z = k: psi0 = atan2(k, h), and the coupling of h k l is -h -k 2-l.
 TEST(Planning, EventsOfTheSiliconExample)
 {
-    const KeltoRun run = RunKelto("", FreshFolder("events"), kSilicon + "--wavelength 1.5406 --band 0.02 --hmax 7 "
-                                                                        "--events events.csv");
+    const KeltoRun run = RunKelto("", FreshFolder("events"), kSilicon + "--wavelength 1.5406 --band 0.02 --hmax 7 --events e.csv");
     ASSERT_EQ(run.status, 0) << run.errors;
-    struct Crossing { double lower, upper; };
-    std::multimap<std::tuple<int, int, int>, Crossing> unweg;  // every row of kelto_unweg.dat
+    std::multimap<Hkl, std::pair<double, double>> unweg;  // every row of kelto_unweg.dat
     std::istringstream rows(run.File("kelto_unweg.dat"));
     std::string line;
     std::getline(rows, line);
-    for (double a, b, intensity, h, k, l; rows >> a >> b >> intensity >> h >> k >> l;) {
-        unweg.insert({{static_cast<int>(h), static_cast<int>(k), static_cast<int>(l)}, {a, b}});
-    }
-    const auto events = Table(run.File("events.csv"));
+    for (double a, b, intensity, h, k, l; rows >> a >> b >> intensity >> h >> k >> l;) unweg.insert({{h, k, l}, {a, b}});
+    const auto events = Table(run.File("e.csv"));
     ASSERT_GT(events.size(), 100u);
-    std::set<std::tuple<int, int, int, long>> seen;
+    std::set<std::pair<Hkl, long>> seen;
     int forbiddenCouplings = 0, oneOneOne = 0;
     for (const auto& e : events) {
         const auto [h, k, l] = Indices(e);
-        const auto [ch, ck, cl] = Indices(e, "coupling_");
-        const double psi = Number(e, "psi"), lower = Number(e, "psi_lower"), upper = Number(e, "psi_upper");
+        const double psi = e.at("psi"), lower = e.at("psi_lower"), upper = e.at("psi_upper");
         SCOPED_TRACE(testing::Message() << h << " " << k << " " << l << " at " << psi);
-        EXPECT_TRUE(seen.insert({h, k, l, std::lround(psi * 1000)}).second);
-        EXPECT_EQ(std::make_tuple(ch, ck, cl), std::make_tuple(-h, -k, 2 - l));
-        EXPECT_GT(std::cos((psi - Psi0(h, k)) * std::numbers::pi / 180.0), 0.0);  // the reflection is on the sphere
-        EXPECT_EQ(e.at("direction"), upper > lower ? "in" : "out");
-        EXPECT_NEAR(Number(e, "strength"), Number(e, "F") * Number(e, "F_coupling"), 0.01);  // F printed to four decimals
+        EXPECT_TRUE(seen.insert({Indices(e), std::lround(psi * 1000)}).second);
+        EXPECT_EQ(Indices(e, "coupling_"), Hkl(-h, -k, 2 - l));
+        EXPECT_GT(std::cos((psi - std::atan2(k, h) * 180 / std::numbers::pi) * std::numbers::pi / 180), 0.0);  // on the sphere
+        EXPECT_EQ(e.at("direction"), upper > lower ? 1.0 : 0.0);
+        EXPECT_NEAR(e.at("strength"), e.at("F") * e.at("F_coupling"), 0.01);  // F printed to four decimals
         bool listed = false;  // as a row of kelto_unweg.dat, at its printed precision
-        for (auto [at, end] = unweg.equal_range({h, k, l}); at != end; ++at) {
-            listed = listed || (std::fabs(at->second.lower - lower) < 6e-4 && std::fabs(at->second.upper - upper) < 6e-4);
+        for (auto [at, end] = unweg.equal_range(Indices(e)); at != end; ++at) {
+            listed |= std::fabs(at->second.first - lower) < 6e-4 && std::fabs(at->second.second - upper) < 6e-4;
         }
         EXPECT_TRUE(listed);
         // Diamond forbids all-even reflections whose index sum is 2 modulo 4.
-        if (ch % 2 == 0 && ck % 2 == 0 && cl % 2 == 0 && (ch + ck + cl) % 4 != 0) {
+        if (h % 2 == 0 && k % 2 == 0 && l % 2 == 0 && (h + k + 2 - l) % 4 != 0) {
             ++forbiddenCouplings;
-            EXPECT_EQ(Number(e, "strength"), 0.0);
+            EXPECT_EQ(e.at("strength"), 0.0);
         }
-        if (std::make_tuple(h, k, l) == std::make_tuple(1, 1, 1)) {
+        if (Indices(e) == Hkl(1, 1, 1)) {  // |F| 59.42 (the reflection table's) for both; 59.42^2
             ++oneOneOne;
-            // The reflection table's F of 1 1 1; strength 59.42 squared.
-            EXPECT_NE(run.File("kelto_spaghetti.dat").find("  1   1   1   14.22  " + e.at("F").substr(0, 5)), std::string::npos);
-            EXPECT_EQ(e.at("F"), e.at("F_coupling"));
-            EXPECT_NEAR(Number(e, "strength"), 3531.0, 1.0);
+            EXPECT_NE(run.File("kelto_spaghetti.dat").find("  1   1   1   14.22  59.42 "), std::string::npos);
+            EXPECT_TRUE(std::fabs(e.at("F") - 59.42) < 0.005 && e.at("F") == e.at("F_coupling"));
+            EXPECT_NEAR(e.at("strength"), 3531.0, 1.0);
             EXPECT_NEAR(std::fabs(psi - 45.0), 83.9966, 1e-4);
         }
     }
@@ -99,10 +94,11 @@ TEST(Planning, EventsOfTheSiliconExample)
     EXPECT_EQ(oneOneOne, 2);
     // 2 2 0 crosses the band at 159.5 degrees on its far branch: there -2 -2 2, which diamond
     // forbids, would be on the sphere. kelto_unweg.dat lists the row; it is no event.
+    const auto near = [](double psi) { return std::fabs(psi - 159.5) < 0.5; };
     bool phantomListed = false;
-    for (auto [at, end] = unweg.equal_range({2, 2, 0}); at != end; ++at) phantomListed |= std::fabs(at->second.lower - 159.5) < 0.5;
+    for (auto [at, end] = unweg.equal_range({2, 2, 0}); at != end; ++at) phantomListed |= near(at->second.first);
     EXPECT_TRUE(phantomListed);
-    for (const auto& e : events) EXPECT_FALSE(std::fabs(Number(e, "psi") - 159.5) < 0.5 && Indices(e) == std::make_tuple(2, 2, 0));
+    for (const auto& e : events) EXPECT_FALSE(near(e.at("psi")) && Indices(e) == Hkl(2, 2, 0));
 }
 
 TEST(Planning, CleanWindowsOfAHandMadeList)
@@ -126,36 +122,43 @@ TEST(Planning, CleanWindowsOfAHandMadeList)
         for (const AzimuthWindow& w : CleanWindows(events, -180.0, 180.0, c.width, c.fraction)) found.emplace_back(w.start, w.end);
         EXPECT_EQ(found, c.windows) << c.width << " " << c.fraction;
     }
-    // Without events the whole window is clean. Silicon between -20 and 20 degrees has no clean
-    // 5 degrees: the run says so, also with --quiet.
+    // Without events the whole window is clean. Silicon has clean windows of 5 degrees between 0
+    // and 90 degrees but none between -20 and 20: the run says so, also with --quiet.
     EXPECT_EQ(CleanWindows({}, -90.0, 90.0, 180.0, 0.01).size(), 1u);
-    const KeltoRun run = RunKelto("", FreshFolder("clean"), kSilicon + "--wavelength 1.5406 --band 0.02 --hmax 7 "
-                                                                       "--clean 5 -q --psi -20,20");
-    EXPECT_TRUE(run.output.ends_with("No clean azimuth window at least 5.000 degrees wide (no event above 0.0100 "
-                                     "of the strongest)\n")) << run.output;
+    const std::string run = kSilicon + "--wavelength 1.5406 --band 0.02 --hmax 7 --clean 5 -q --psi ";
+    EXPECT_TRUE(RunKelto("", FreshFolder("clean"), run + "-20,20").output.ends_with(
+        "No clean azimuth window at least 5.000 degrees wide (no event above 0.0100 of the strongest)\n"));
+    std::istringstream windows(RunKelto("", FreshFolder("clean"), run + "0,90").output);
+    int lines = 0;
+    for (std::string line; std::getline(windows, line);) {
+        double start = 0, end = 0, width = 0;
+        if (std::sscanf(line.c_str(), " %lf to %lf degrees, %lf wide", &start, &end, &width) != 3) continue;
+        EXPECT_TRUE(start >= 0 && end <= 90 && std::fabs(end - start - width) < 0.002 && width >= 5) << line;
+        ++lines;
+    }
+    EXPECT_GT(lines, 0);
 }
 
 // At a fixed azimuth, 1 1 1 on (0 0 2) (k2 = 1/8, p2 = 1, psi0 = 45) is on the sphere at
 // lambda = a / sqrt(k2 / cos^2(psi - 45) + p2); -1 -1 1, its coupling reflection, is not.
 TEST(Planning, GlitchEnergyFromTheDispersionCurve)
 {
-    const KeltoRun run = RunKelto("", FreshFolder("glitches"), kSilicon + "--glitches glitches.csv --at-psi 10 --energies 1,30");
+    const KeltoRun run = RunKelto("", FreshFolder("glitches"), kSilicon + "--glitches g.csv --at-psi 10 --energies 1,30");
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_FALSE(HasAnyOutputFile(run));
     const double c = std::cos(-35.0 * std::numbers::pi / 180.0);
     const double lambda = 5.431f / std::sqrt(0.125 / (c * c) + 1.0);
     int found = 0;
-    std::set<std::tuple<int, int, int>> seen;
+    std::set<Hkl> seen;
     double previous = 0.0;
-    for (const auto& g : Table(run.File("glitches.csv"))) {
-        const double energy = Number(g, "energy_keV");
-        EXPECT_TRUE(energy >= 1.0 && energy <= 30.0 && energy >= previous);
+    for (const auto& g : Table(run.File("g.csv"))) {
+        const double energy = g.at("energy_keV");
+        EXPECT_TRUE(energy >= std::max(1.0, previous) && energy <= 30.0 && seen.insert(Indices(g)).second);
+        EXPECT_NE(Indices(g), Hkl(-1, -1, 1));
         previous = energy;
-        EXPECT_TRUE(seen.insert(Indices(g)).second);
-        EXPECT_NE(Indices(g), std::make_tuple(-1, -1, 1));
-        if (Indices(g) != std::make_tuple(1, 1, 1)) continue;
+        if (Indices(g) != Hkl(1, 1, 1)) continue;
         ++found;
-        EXPECT_NEAR(Number(g, "wavelength"), lambda, 1e-6);
+        EXPECT_NEAR(g.at("wavelength"), lambda, 1e-6);
         EXPECT_NEAR(energy, kHcKeVAngstrom / lambda, 1e-6);
     }
     EXPECT_EQ(found, 1);
