@@ -11,23 +11,7 @@
 #include "planning/events.h"
 #include "planning/glitches.h"
 #include "planning/sphere_reflections.h"
-#include "setup/input_struct.h"
 #include "survey/survey_driver.h"
-
-namespace {
-
-template <typename T>
-T Take(const std::uint8_t*& data, std::size_t& size)
-{
-    T value{};
-    const std::size_t n = std::min(sizeof(T), size);
-    std::memcpy(&value, data, n);
-    data += n;
-    size -= n;
-    return value;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -41,18 +25,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     InputStruct record{};
     std::snprintf(record.factorFile, sizeof record.factorFile, "%s", KELTO_TABLE);
     std::snprintf(record.symbol, sizeof record.symbol, "%s", "si");
-    record.structure = Take<std::int32_t>(data, size);
-    record.hMax = static_cast<std::int32_t>(Take<std::uint8_t>(data, size) % 12) - 1;
-    record.kMax = Take<std::int32_t>(data, size);
-    record.lMax = Take<std::int32_t>(data, size);
-    record.latticeA = Take<float>(data, size);
-    record.lambda = Take<float>(data, size);
-    record.psiMin = Take<float>(data, size);
-    record.psiMax = Take<float>(data, size);
-    record.deltaLambda = Take<float>(data, size);
-    record.primaryH = Take<std::int32_t>(data, size);
-    record.primaryK = Take<std::int32_t>(data, size);
-    record.primaryL = Take<std::int32_t>(data, size);
+    // The parameters in this order, each from as many bytes as it holds (zero where the input ends).
+    const auto take = [&](auto& field) {
+        const std::size_t n = std::min(sizeof field, size);
+        std::memcpy(&field, data, n);
+        data += n, size -= n;
+    };
+    std::uint8_t reach = 0;
+    take(record.structure), take(reach), take(record.kMax), take(record.lMax), take(record.latticeA), take(record.lambda);
+    take(record.psiMin), take(record.psiMax), take(record.deltaLambda), take(record.primaryH), take(record.primaryK);
+    take(record.primaryL);
+    record.hMax = reach % 12 - 1;  // small, so that a run is quick
     try {
         CalculHKL(&record);
     } catch (const RunEnded&) {

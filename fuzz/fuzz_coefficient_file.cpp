@@ -2,8 +2,9 @@
 // Input layout: the first byte gives the symbol length (at most 79), then the symbol, then the file.
 // A record that is found must hold nine numbers that really stand, after its key, on its own
 // lines of the file; a broken one may only end the run with status 1.
-#include <cctype>
 #include <cstring>
+#include <iterator>
+#include <sstream>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -11,30 +12,19 @@
 
 namespace {
 
-// The words of lines `first` to `last` (counted from 1) of `text`.
-std::vector<std::string> WordsOfLines(const std::string& text, long first, long last)
+// True when, on lines `first` to `last` (from 1) of `text`, a word equal to `key` without regard
+// to case is followed by the nine numbers, bit for bit.
+bool FoundOnItsOwnLines(const std::string& text, const CoefficientLookup& lookup, const char* key)
 {
-    std::vector<std::string> words;
-    long line = 1;
-    std::string word;
-    for (const char c : text + "\n") {
-        if (!std::isspace(static_cast<unsigned char>(c))) {
-            if (line >= first && line <= last) word.push_back(c);
-            continue;
-        }
-        if (!word.empty()) words.push_back(word);
-        word.clear();
-        if (c == '\n') ++line;
+    std::istringstream lines(text);
+    std::string line, span;
+    for (long n = 1; std::getline(lines, line) && n <= lookup.lastLine; ++n) {
+        if (n >= lookup.keyLine) span += line + "\n";
     }
-    return words;
-}
-
-bool FoundOnItsOwnLines(const std::string& text, const CoefficientLookup& lookup, const char* upperKey)
-{
-    const std::vector<std::string> words = WordsOfLines(text, lookup.keyLine, lookup.lastLine);
+    std::istringstream in(span);
+    std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
     for (std::size_t i = 0; i + 9 < words.size(); ++i) {
-        std::string key = words[i];
-        if (std::strcmp(StrUpper(key.data()), upperKey) != 0) continue;
+        if (std::strcmp(StrUpper(words[i].data()), key) != 0) continue;
         bool same = true;
         for (int n = 0; n < 9 && same; ++n) {
             const float value = std::strtof(words[i + 1 + n].c_str(), nullptr);

@@ -38,7 +38,6 @@ inline std::string WriteScratchFile(const char* name, const std::uint8_t* data, 
 {
     const std::string path = ScratchFolder() + "/" + name;
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr || (size > 0 && std::fwrite(data, 1, size, file) != size)) std::abort();
-    std::fclose(file);
+    if (file == nullptr || (size > 0 && std::fwrite(data, 1, size, file) != size) || std::fclose(file) != 0) std::abort();
     return path;
 }

@@ -66,12 +66,6 @@ bool ReadWord(std::string* word)
 
 }  // namespace
 
-void ResetAnswerReader()
-{
-    g_midLine = false;
-    g_atStart = true;
-}
-
 void FlushStandardInput()
 {
     const bool terminal = ::isatty(STDIN_FILENO) != 0;

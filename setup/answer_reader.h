@@ -12,9 +12,6 @@
 // only what is already there and also discards what was typed ahead.
 void FlushStandardInput();
 
-// Forgets where the last answer stopped, as at the start of a run (for a new standard input).
-void ResetAnswerReader();
-
 // Each returns true and stores the answer when it is valid, false otherwise (end of input, a word
 // that is not a number of the kind asked for, or a word that does not fit in `capacity` bytes with
 // its terminating NUL).

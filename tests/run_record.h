@@ -5,27 +5,16 @@
 #include <string>
 
 #include "output/curve_table.h"
-#include "setup/input_struct.h"
 #include "setup/user_matrix.h"
 
 // Empties the curve table and its counters, as at the start of a survey.
-inline void ClearCurveTable()
-{
-    cpi = 0;
-    nbCurves = 0;
-    calispe_param.Clear();
-}
+inline void ClearCurveTable() { cpi = 0, nbCurves = 0, calispe_param.Clear(); }
 
-// A record with the given lattice parameter, wavelength and primary reflection, its orientation
-// matrix built.
+// A record with the given lattice parameter, wavelength and primary reflection, its matrix built.
 inline InputStruct RunRecord(float latticeA, float lambda, int h, int k, int l)
 {
     InputStruct record{};
-    record.latticeA = latticeA;
-    record.lambda = lambda;
-    record.primaryH = h;
-    record.primaryK = k;
-    record.primaryL = l;
+    record.latticeA = latticeA, record.lambda = lambda, record.primaryH = h, record.primaryK = k, record.primaryL = l;
     GetUserMatrix(&record);
     return record;
 }

@@ -91,35 +91,6 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
     EXPECT_TRUE(Parse("--help", &r, &errors) == 0 && Parse("--version", &r, &errors) == 0);
 }
 
-// Each shipped example: the options run writes the dialogue run's four files, byte for byte, and
-// on standard output what the dialogue run prints after its last prompt; so does the options example.
-TEST(CommandLine, ExamplesGiveTheDialogueRunsFiles)
-{
-    for (const std::string name : {"silicon", "copper_fcc", "iron_bcc", "polonium_sc"}) {
-        std::istringstream example(ReadWholeFile(KELTO_SOURCE_DIR "/examples/" + name + ".txt"));
-        std::vector<std::string> a;
-        for (std::string line; std::getline(example, line);) a.push_back(line);
-        a[1] = KELTO_SOURCE_DIR "/data/f0_it1992.txt";
-        std::string text;
-        for (const std::string& answer : a) text += answer + "\n";
-        const KeltoRun dialogue = RunKelto(text, FreshFolder("dialogue_" + name));
-        const std::string options = "--structure " + a[0] + " --table " + a[1] + " --lattice " + a[2] + " --hmax " + a[3] +
-                                    "," + a[4] + "," + a[5] + " --wavelength " + a[6] + " --symbol " + a[7] + " --psi " +
-                                    a[8] + "," + a[9] + " --primary " + a[10] + "," + a[11] + "," + a[12] + " --band " + a[13];
-        std::vector<KeltoRun> runs = {RunKelto("", FreshFolder("options_" + name), options)};
-        if (name == "silicon") {
-            runs.push_back(RunKelto("", FreshFolder("options_script"), "", "KELTO='" KELTO_BINARY "' sh '" KELTO_SOURCE_DIR
-                                                                            "/examples/silicon_options.sh' > stdout.out 2> stderr.out"));
-        }
-        ASSERT_EQ(dialogue.status, 0);
-        for (const KeltoRun& run : runs) {
-            ASSERT_EQ(run.status, 0) << run.errors;
-            for (const char* file : kOutputNames) EXPECT_TRUE(run.File(file) == dialogue.File(file)) << name << " " << file;
-            EXPECT_TRUE(dialogue.output.ends_with(" Enter the delta lambda of Ewald's sphere:" + run.output)) << name;
-        }
-    }
-}
-
 // Refusals name the option and, like usage errors, write nothing; -o and -q put the files in
 // their folder and only a summary on standard output.
 TEST(CommandLine, RunsFromOptions)
