@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -25,7 +26,8 @@ void WriteWholeFile(const fs::path& path, const std::string& text) { std::ofstre
 int Count(const std::string& text, const std::string& piece)
 {
     int n = 0;
-    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1), ++n) {
+    }
     return n;
 }
 
@@ -90,9 +92,8 @@ int FinishKelto(pid_t pid, int output)
 std::vector<std::string> TemporaryFiles(const fs::path& folder)
 {
     std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.path().filename().string().starts_with(".kelto_")) found.push_back(entry.path().filename());
-    }
+    for (const auto& entry : fs::directory_iterator(folder)) found.push_back(entry.path().filename());
+    std::erase_if(found, [](const std::string& name) { return !name.starts_with(".kelto_"); });
     return found;
 }
 
@@ -108,10 +109,7 @@ std::string Answers::Text() const
 
 bool HasAnyOutputFile(const KeltoRun& run)
 {
-    for (const char* name : kOutputNames) {
-        if (fs::exists(fs::symlink_status(run.folder / name))) return true;
-    }
-    return false;
+    return std::ranges::any_of(kOutputNames, [&](const char* name) { return fs::exists(fs::symlink_status(run.folder / name)); });
 }
 
 void ExpectRefused(const KeltoRun& run, const std::string& message)

@@ -1,5 +1,4 @@
-// Runs the kelto program as a user would, in a fresh working folder, and collects its exit
-// status, standard output and error, and output files.
+// Runs the kelto program as a user would, in a fresh folder, and collects what it leaves.
 #pragma once
 
 #include <sys/types.h>
@@ -25,14 +24,13 @@ int Count(const std::string& text, const std::string& piece);  // occurrences of
 std::string ReadWholeFile(const std::filesystem::path& path);
 void WriteWholeFile(const std::filesystem::path& path, const std::string& text);
 
-// Runs kelto in `folder` with `answers` in answers.in and `arguments` on its command line, through
-// the bash command `shell`, in which {kelto} stands for the program with its arguments.
+// Runs kelto in `folder` with `answers` in answers.in, through the bash command `shell`, in which
+// {kelto} stands for the program with `arguments`.
 KeltoRun RunKelto(const std::string& answers, const std::filesystem::path& folder, const std::string& arguments = "",
                   const std::string& shell = "{kelto} < answers.in > stdout.out 2> stderr.out");
 
-// Starts kelto in `folder` with `answers` (in NAME.in) on standard input, or a pipe whose writing
-// end is returned in `input` when one is asked for; standard output into a pipe whose reading end
-// is returned in `output`, standard error into NAME.err. Returns its process id.
+// Starts kelto in `folder` with `answers` (NAME.in) or, given `input`, a pipe on standard input,
+// standard output into the pipe `output`, standard error into NAME.err; returns its process id.
 pid_t StartKelto(const std::string& answers, const std::filesystem::path& folder, const std::string& name, int* output,
                  int* input = nullptr);
 // Reads a started run's standard output to its end and returns its exit status.

@@ -12,7 +12,7 @@
 namespace {
 
 // Silicon, Cu K-alpha 1, primary (0 0 2): frame x = l, y = h, z = k, x0 = 2.
-InputStruct Silicon002() { return RunRecord(5.431f, 1.5406f, 0, 0, 2); }
+const InputStruct kSilicon002 = RunRecord(5.431f, 1.5406f, 0, 0, 2);
 
 TEST(Azimuth, BetaFromTheCosineOfTheAzimuthalHalfDistance)
 {
@@ -27,7 +27,7 @@ TEST(Azimuth, BetaFromTheCosineOfTheAzimuthalHalfDistance)
         {10, 1, 0, 5.431f, 1.5406f, 0, 180.0000002, 1e-7},  // cosine of about 12
         {1, 1, 0, 5.431f, 1.5406f, 1, 90.0000001, 1e-8},    // cos 0: |h|^2 = h.H
     };
-    InputStruct record = Silicon002();
+    InputStruct record = kSilicon002;
     for (const auto& c : cases) {
         record.latticeA = c.a, record.lambda = c.lambda;
         CalculBeta(c.x, c.y, c.z, &record);
@@ -44,7 +44,7 @@ TEST(Azimuth, PsiSolutionsInsideTheFullTurnWindow)
         {270, 90, 1, 2, 180, 360}, {-270, 90, 1, 2, -360, -180}, {360, 30, 1, 1, 330, 777},
         {-440, 90, 1, 1, -350, 777}, {-440, 10, 0, 1, 777, 777}, {nan, 10, 0, 1, 777, 777},
     };
-    InputStruct record = Silicon002();
+    InputStruct record = kSilicon002;
     for (const auto& c : cases) {
         record.psi1 = record.psi2 = 777.0;
         CalculPsi(c.psi0, c.beta, &record);

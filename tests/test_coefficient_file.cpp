@@ -31,9 +31,8 @@ std::string Numbers(const Coefs& c, const std::string& sep = " ")
 CoefficientLookup Lookup(const std::string& body, const std::string& upperKey)
 {
     std::FILE* file = std::tmpfile();
-    std::fwrite(body.data(), 1, body.size(), file);
-    std::rewind(file);
-    CoefficientLookup lookup = FindCoefficientRecord(file, upperKey);
+    std::fwrite(body.data(), 1, body.size(), file), std::rewind(file);
+    const CoefficientLookup lookup = FindCoefficientRecord(file, upperKey);
     std::fclose(file);
     return lookup;
 }

@@ -12,21 +12,11 @@
 
 #include "kelto_run.h"
 
-namespace {
-
-int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
-
-
-}  // namespace
-
+// Structure 5 ends the run at once, without a message.
 TEST(Dialogue, StructureFiveEndsTheRunBeforeTheNextPrompt)
 {
     const KeltoRun run = RunKelto("5\n", FreshFolder("structure5"));
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("your crystal structure:"), std::string::npos);
-    EXPECT_EQ(run.output.find("Enter the file"), std::string::npos);
-    EXPECT_EQ(run.output.find("Program QOR"), std::string::npos);
-    EXPECT_FALSE(HasAnyOutputFile(run));
+    EXPECT_TRUE(run.status == 1 && run.output.ends_with("your crystal structure:") && !HasAnyOutputFile(run)) << run.output;
 }
 
 // A person answers each prompt after seeing it: every prompt is out before kelto waits for its answer.
@@ -131,14 +121,9 @@ TEST(Dialogue, TableHeaderShowsTheRunAndTheUpperCasedSymbol)
 TEST(Dialogue, EveryCutOffAnswerFileIsRefusedWithoutFiles)
 {
     const std::string full = Answers().Text();
-    std::size_t end = full.find('\n');  // the first answer: the structure number
-    for (int answered = 1; answered < 14; ++answered) {
-        const std::string cut = full.substr(0, end + 1);
-        const KeltoRun run = RunKelto(cut, FreshFolder("cut" + std::to_string(answered)));
-        ExpectRefused(run, "No valid answer for ");
-        end = full.find('\n', end + 1);
+    for (std::size_t end = 0; end < full.size() - 1; end = full.find('\n', end + 1)) {
+        ExpectRefused(RunKelto(full.substr(0, end), FreshFolder("cut")), "No valid answer for ");
     }
-    ExpectRefused(RunKelto("", FreshFolder("cut0")), "No valid answer for the crystal structure");
 }
 
 // NaN and infinite windows or bands are accepted: no crossing satisfies them, nothing breaks. With
@@ -150,13 +135,12 @@ TEST(Dialogue, SpecialNumbersAndAnEmptySurvey)
     KeltoRun run = RunKelto(answers.Text(), FreshFolder("special"));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.File("kelto_unweg.dat"), "  Psi1    Psi2  Intensity      H   K   L \n");
-    EXPECT_TRUE(CountLines(run.File("kelto_spaghetti.dat")) == 5 && CountLines(run.File("kelto_unweg.mac")) == 18);
+    EXPECT_TRUE(Count(run.File("kelto_spaghetti.dat"), "\n") == 5 && Count(run.File("kelto_unweg.mac"), "\n") == 18);
     EXPECT_TRUE(run.File("kelto_spaghetti.mac").ends_with("OPlot,a2,a2*0.0+1.500000,LineStyle=3 \nOPlot,a2,a2*0.0+-inf,LineStyle=4 \n"
                                                           "OPlot,a2,a2*0.0+inf,LineStyle=4 \n; \n"));
     EXPECT_TRUE(run.output.ends_with("There are 0 curves...., now calculating intersections\n"));
     answers = Answers();
     answers.psiMax = "inf", answers.deltaLambda = "-0";
     run = RunKelto(answers.Text(), FreshFolder("special2"));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.File("kelto_unweg.dat").find(" 1   1   1\n"), std::string::npos);
+    EXPECT_TRUE(run.status == 0 && run.File("kelto_unweg.dat").find(" 1   1   1\n") != std::string::npos);
 }

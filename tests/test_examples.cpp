@@ -1,8 +1,6 @@
-// The shipped examples end to end: each dialogue run against its reference run kept beside this
-// test (the four files and standard output, byte for byte; silicon's rows of 1 1 1 were checked by
-// hand: beta 83.9966, psi -38.9966, 128.9966 and -231.0034, calibration wavelength 4.8576), the
-// same answers as options and the options example against the dialogue run, and a survey of more
-// than 5000 curves, each of them searched.
+// The shipped examples end to end against their reference runs, byte for byte (silicon's rows of
+// 1 1 1 were checked by hand: beta 83.9966, psi -38.9966, 128.9966 and -231.0034, calibration
+// 4.8576), and as options; and a survey of more than 5000 curves, each of them searched.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -69,11 +67,9 @@ TEST(Examples, ReferenceRunsAndTheSameAnswersAsOptions)
     }
 }
 
-// Silicon at Mo K-alpha with hMax 20 records more than 5000 curves: every one is numbered once in
-// each echo, and the crossings of the curves recorded after the 5000th are in kelto_unweg.dat, on
-// their own dispersion curve lambda(psi) = a / sqrt(k2 / cos^2(psi - psi0) + p2), worked out here
-// from the indices: on (0 0 2), x = l, y = h, z = k, so k2 = (h^2 + k^2 + l^2 - 2l)^2 /
-// (4 (h^2 + k^2)), p2 = 1 and psi0 = atan2(k, h).
+// Silicon at Mo K-alpha, hMax 20: every curve numbered once in each echo, and the crossings of
+// those after the 5000th on their own curve a / sqrt(k2 / cos^2(psi - psi0) + p2), from the indices
+// (on 0 0 2: x = l, y = h, z = k, so k2 = (h^2 + k^2 + l^2 - 2l)^2 / (4 (h^2 + k^2)), p2 = 1).
 TEST(Examples, EveryCurveOfALargeSurveyIsSearched)
 {
     Answers answers;

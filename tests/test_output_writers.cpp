@@ -42,7 +42,7 @@ protected:
 };
 
 // A block is written for its psi0 in (-270, 270) when psi1 lies in [-180, 180]; the curve is
-// recorded, counted and echoed whatever the blocks.
+// recorded and echoed whatever the blocks.
 TEST_F(OutputWritersTest, MacroBlocksFollowPsi0AndPsi1)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -63,8 +63,8 @@ TEST_F(OutputWritersTest, MacroBlocksFollowPsi0AndPsi1)
     }
 }
 
-// The result row fills psi0 and intensity of curve row cpi; the curve record completes and counts
-// it, however many rows the table holds (row 70000 lies past the first chunk of rows).
+// The result row fills psi0 and intensity of row cpi, the curve record completes and counts it:
+// row 70000 lies past the first chunk of rows.
 TEST_F(OutputWritersTest, ResultRowsAndCurvesInAGrowingTable)
 {
     cpi = 69999;
@@ -99,8 +99,8 @@ TEST(BandCrossing, PairsOfTheWorkedExampleAndAtTheBoundsOfTheCosine)
     }
 }
 
-// The search writes the pairs strictly inside the window and echoes every curve, "nan" after
-// angle1 for a curve that misses a band edge.
+// Pairs strictly inside the window are written; every curve is echoed, "nan" after angle1 when
+// it misses a band edge.
 TEST_F(OutputWritersTest, IntersectionsInsideTheWindow)
 {
     record_.deltaLambda = 0.02f, record_.psiMin = -180.0f, record_.psiMax = 180.0f;

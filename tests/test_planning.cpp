@@ -151,6 +151,7 @@ TEST(Planning, GlitchEnergyFromTheDispersionCurve)
         previous = energy;
         if (Indices(g) == Hkl(1, 1, 1) && ++found) {
             EXPECT_TRUE(std::fabs(g.at("wavelength") - lambda) < 1e-6 && std::fabs(energy - kHcKeVAngstrom / lambda) < 1e-6);
+            EXPECT_TRUE(std::fabs(g.at("F") - 59.42) < 0.005 && g.at("F") == g.at("F_coupling"));  // the reflection table's
         }
     }
     EXPECT_EQ(found, 1);

@@ -19,6 +19,7 @@ TEST(UserMatrix, PrintedBlockOfKnownPrimaries)
         {"1", "-1", "1", {"0.5774", "-0.4082", "0.7071", "-0.5774", "0.4082", "0.7071", "0.5774", "0.8165", "0.0000"}},
         {"1", "-1", "-1", {"0.5774", "0.4082", "0.7071", "-0.5774", "-0.4082", "0.7071", "-0.5774", "0.8165", "-0.0000"}},
         {"0", "0", "-2", {"0.0000", "1.0000", "0.0000", "0.0000", "0.0000", "1.0000", "1.0000", "0.0000", "0.0000"}},
+        {"0", "0", "1", {"0.0000", "1.0000", "0.0000", "0.0000", "0.0000", "1.0000", "1.0000", "0.0000", "0.0000"}},
         {"0", "4", "0", {"0.0000", "0.0000", "1.0000", "1.0000", "0.0000", "0.0000", "0.0000", "1.0000", "0.0000"}},
         {"2", "2", "0", {"0.7071", "-0.7071", "0.0000", "0.7071", "0.7071", "0.0000", "0.0000", "0.0000", "1.0000"}},
         {"0", "-1", "2", {"0.0000", "0.0000", "1.0000", "-0.4472", "-0.8944", "0.0000", "0.8944", "-0.4472", "0.0000"}},
@@ -27,16 +28,12 @@ TEST(UserMatrix, PrintedBlockOfKnownPrimaries)
     };
     for (const auto& c : cases) {
         Answers answers;
-        answers.hMax = "0";
-        answers.primaryH = c.h, answers.primaryK = c.k, answers.primaryL = c.l;
+        answers.hMax = "0", answers.primaryH = c.h, answers.primaryK = c.k, answers.primaryL = c.l;
         const KeltoRun run = RunKelto(answers.Text(), FreshFolder("matrix"));
         char block[256];
-        std::snprintf(block, sizeof block,
-                      "\nUserMatrix:\nm11= %8s  m12= %8s  m13= %8s\nm21= %8s  m22= %8s  m23= %8s\n"
-                      "m31= %8s  m32= %8s  m33= %8s\n",
-                      c.m[0], c.m[1], c.m[2], c.m[3], c.m[4], c.m[5], c.m[6], c.m[7], c.m[8]);
-        EXPECT_NE(run.output.find(block), std::string::npos) << c.h << " " << c.k << " " << c.l
-                                                             << ":\n" << run.output;
+        std::snprintf(block, sizeof block, "\nUserMatrix:\nm11= %8s  m12= %8s  m13= %8s\nm21= %8s  m22= %8s  m23= %8s\n"
+                      "m31= %8s  m32= %8s  m33= %8s\n", c.m[0], c.m[1], c.m[2], c.m[3], c.m[4], c.m[5], c.m[6], c.m[7], c.m[8]);
+        EXPECT_NE(run.output.find(block), std::string::npos) << c.h << " " << c.k << " " << c.l << ":\n" << run.output;
     }
 }
 
