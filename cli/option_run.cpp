@@ -7,6 +7,7 @@
 #include "output/console.h"
 #include "output/curve_table.h"
 #include "output/umweg_pattern.h"
+#include "output/write_behind.h"
 #include "planning/events.h"
 #include "planning/glitches.h"
 #include "planning/sphere_reflections.h"
@@ -75,6 +76,7 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
         ListGlitches(record, options);
         return CompletedRunStatus();
     }
+    WriteConsoleBehind();
     CalculHKL(record);
     if (options.quiet) PrintRunSummary(options);
     if (!options.eventsFile.empty() || options.cleanWidth > 0.0) PlanScan(record, options);

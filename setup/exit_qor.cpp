@@ -20,12 +20,3 @@ void ExitQOR(int code)
     std::printf("Program QOR exits with error \n");
     EndProcess(code);
 }
-
-int CompletedRunStatus()
-{
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "Standard output could not be written completely\n");
-        return 1;
-    }
-    return 0;
-}

@@ -11,7 +11,3 @@
 // restores the default, which flushes every stream and exits the process.
 using EndProcessHandler = void (*)(int status);
 void SetEndProcessHandler(EndProcessHandler handler);
-
-// The status of a run that has done all its work: 0, unless standard output could not be written
-// completely, which is then reported on standard error and gives 1.
-int CompletedRunStatus();

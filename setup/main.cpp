@@ -4,6 +4,7 @@
 #include "cli/command_line.h"
 #include "cli/option_run.h"
 #include "output/text_format.h"
+#include "output/write_behind.h"
 #include "setup/dialogue.h"
 #include "setup/exit_qor.h"
 #include "setup/input_struct.h"
@@ -27,6 +28,7 @@ int main(int argc, char** argv)
     }
     FillInputStruct(&record);
     RefuseUnusableRun(&record);
+    WriteConsoleBehind();
     CalculHKL(&record);
     return CompletedRunStatus();
 }

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "output/write_behind.h"
 #include "setup/exit_qor.h"
 
 namespace {
@@ -18,8 +19,6 @@ constexpr int kRunFiles = 4;
 constexpr const char* kNames[kRunFiles] = {"kelto_spaghetti.dat", "kelto_spaghetti.mac",
                                            "kelto_unweg.dat", "kelto_unweg.mac"};
 
-// Large surveys write hundreds of megabytes: big stream buffers keep the system calls few.
-constexpr std::size_t kStreamBuffer = 256 * 1024;
 constexpr std::size_t kPathCapacity = 4096;
 
 // One file being written: the four of the run take slots 0 to 3, the tables the others. The
@@ -95,9 +94,8 @@ std::FILE* Create(Slot& slot, const std::string& path)
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);  // as a new file would get: mkstemp makes it private
-    std::FILE* file = ::fdopen(fd, "w");
+    std::FILE* file = OpenWriteBehind(fd);
     if (file == nullptr) RefuseFile(path, errno);
-    std::setvbuf(file, nullptr, _IOFBF, kStreamBuffer);
     slot.path = path;
     slot.stream = file;
     return file;
@@ -153,7 +151,7 @@ OutputFiles OpenOutputFiles()
 void CloseOutputFiles(OutputFiles* files)
 {
     // The console output belongs to the run: a run whose output was lost replaces nothing.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) ReportFailedWrite(stdout);
+    if (!DrainWriteBehind(stdout)) ReportFailedWrite(stdout);
     bool complete = true;
     for (int i = 0; i < kRunFiles; ++i) complete = Close(g_slots[i]) && complete;
     *files = OutputFiles{};
@@ -198,4 +196,13 @@ void ReportFailedWrite(std::FILE* stream)
     }
     std::printf("An output file could not be written completely\n");
     ExitQOR(1);
+}
+
+int CompletedRunStatus()
+{
+    if (!DrainWriteBehind(stdout)) {
+        std::fprintf(stderr, "Standard output could not be written completely\n");
+        return 1;
+    }
+    return 0;
 }

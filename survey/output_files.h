@@ -38,3 +38,7 @@ void RemoveTemporaryOutputFiles();
 // Ends the run after a write to `stream` failed: names the file (standard output on standard
 // error), removes the temporary files and exits with status 1.
 [[noreturn]] void ReportFailedWrite(std::FILE* stream);
+
+// The status of a run that has done all its work: 0, unless standard output could not be written
+// completely, which is then reported on standard error and gives 1.
+int CompletedRunStatus();
