@@ -183,25 +183,16 @@ int ParseCommandLine(int argc, const char* const* argv, InputStruct* record, Run
     // Unknown words are collected rather than refused at once, and the required options checked
     // here afterwards, so that a mistyped option is reported as such, not as a missing one.
     app.allow_extras();
-    app.add_option("--structure", structure);
-    app.add_option("--lattice", lattice);
-    app.add_option("--symbol", symbol);
-    app.add_option("--primary", primary);
-    app.add_option("--wavelength", wavelength);
-    app.add_option("--energy", energy);
-    app.add_option("--band", band);
-    app.add_option("--relative-band", relativeBand);
-    app.add_option("--hmax", hmax);
-    app.add_option("--psi", psi);
-    app.add_option("--table", table);
-    app.add_option("-o,--output-dir", folder);
-    app.add_flag("-q,--quiet", options->quiet);
     std::string events, clean, glitches, atPsi, energies;
-    app.add_option("--events", events);
-    app.add_option("--clean", clean);
-    app.add_option("--glitches", glitches);
-    app.add_option("--at-psi", atPsi);
-    app.add_option("--energies", energies);
+    for (const auto& [name, value] : {std::pair{"--structure", &structure}, {"--lattice", &lattice}, {"--symbol", &symbol},
+                                      {"--primary", &primary}, {"--wavelength", &wavelength}, {"--energy", &energy},
+                                      {"--band", &band}, {"--relative-band", &relativeBand}, {"--hmax", &hmax}, {"--psi", &psi},
+                                      {"--table", &table}, {"-o,--output-dir", &folder}, {"--events", &events},
+                                      {"--clean", &clean}, {"--glitches", &glitches}, {"--at-psi", &atPsi},
+                                      {"--energies", &energies}}) {
+        app.add_option(name, *value);
+    }
+    app.add_flag("-q,--quiet", options->quiet);
     try {
         app.parse(argc, argv);
         if (!app.remaining().empty()) {

@@ -19,22 +19,14 @@ Band BandOf(const InputStruct* record)
 
 BandCrossing CrossBand(double k2, double p2, double psi0, double aSquared, double lower, double upper)
 {
-    BandCrossing crossing{};
     const double c1Squared = k2 / ((aSquared / lower) / lower - p2);
     const double c2Squared = k2 / ((aSquared / upper) / upper - p2);
-    crossing.reached = IsSquaredCosine(c1Squared) && IsSquaredCosine(c2Squared);
-    if (!crossing.reached) return crossing;
+    if (!IsSquaredCosine(c1Squared) || !IsSquaredCosine(c2Squared)) return BandCrossing{false, {}};
     const double c1 = std::sqrt(c1Squared);
     const double c2 = std::sqrt(c2Squared);
-    const double candidates[4][2] = {
-        {std::acos(c1) * kDegreesPerRadian + psi0, std::acos(c2) * kDegreesPerRadian + psi0},
-        {std::acos(c1) * (-kDegreesPerRadian) + psi0, std::acos(c2) * (-kDegreesPerRadian) + psi0},
-        {std::acos(-c1) * kDegreesPerRadian + psi0, std::acos(-c2) * kDegreesPerRadian + psi0},
-        {std::acos(-c1) * (-kDegreesPerRadian) + psi0, std::acos(-c2) * (-kDegreesPerRadian) + psi0},
-    };
-    for (int i = 0; i < 4; ++i) {
-        crossing.pairs[i][0] = candidates[i][0];
-        crossing.pairs[i][1] = candidates[i][1];
-    }
-    return crossing;
+    return BandCrossing{true,
+                        {{std::acos(c1) * kDegreesPerRadian + psi0, std::acos(c2) * kDegreesPerRadian + psi0},
+                         {std::acos(c1) * (-kDegreesPerRadian) + psi0, std::acos(c2) * (-kDegreesPerRadian) + psi0},
+                         {std::acos(-c1) * kDegreesPerRadian + psi0, std::acos(-c2) * kDegreesPerRadian + psi0},
+                         {std::acos(-c1) * (-kDegreesPerRadian) + psi0, std::acos(-c2) * (-kDegreesPerRadian) + psi0}}};
 }
