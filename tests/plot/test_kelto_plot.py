@@ -217,6 +217,8 @@ class KeltoPlot(unittest.TestCase):
             done = run([prefix / 'bin/kelto'], input=(share / 'examples/silicon.txt').read_text(), cwd=top)
             self.assertEqual(done.returncode, 0, done.stdout[-500:])
             self.assertEqual([n for n in RUN_FILES if Path(top, n).read_text() != (golden / n).read_text()], [])
+            # The installed kelto takes the installed table when no --table is given.
+            self.assertIn(f"{share / 'f0_it1992.txt'})", run([prefix / 'bin/kelto', '--help'], cwd=top).stdout)
             for page in ('kelto.1', 'kelto-plot.1'):  # with all of groff's warnings on: none
                 shown = run(['man', '--warnings=w', '-l', prefix / 'share/man/man1' / page], {'MANWIDTH': '80'})
                 self.assertEqual((shown.returncode, shown.stderr, 'EXIT STATUS' in shown.stdout), (0, '', True), page)
