@@ -1,14 +1,11 @@
 // Lookup of the scattering-factor coefficients of the crystal symbol in the coefficient file:
-// which record is found, with which numbers, and which files and records are refused.
+// which record is found, with which numbers, or why none is. Refusals are among the dialogue's.
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 #include <array>
 #include <cstdio>
 #include <string>
 
-#include "kelto_run.h"
 #include "setup/factor_file.h"
 
 namespace {
@@ -76,36 +73,6 @@ TEST(CoefficientFile, RecordsOfEveryLayout)
         EXPECT_EQ(lookup.keyLine, c.line);
         EXPECT_EQ(lookup.stopper, c.stopper);
         for (int i = 0; c.want != nullptr && i < 9; ++i) EXPECT_EQ(lookup.coefficients[i], (*c.want)[i]) << i;
-    }
-}
-
-// Refusals end the run before any output file exists; the symbol is upper-cased once compared.
-TEST(CoefficientFile, FilesAndRecordsThatAreRefused)
-{
-    const std::filesystem::path folder = FreshFolder("coefficient_refusals");
-    const std::string fifo = (folder / "fifo").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const struct { std::string path, body, symbol, message; } cases[] = {
-        {"", kHeader + "Ge " + Numbers(kGe) + "\n", "si", "Symbol SI not found\n"},
-        {"", "f0 table\n", "si", "Symbol si not found\n"},
-        {"", kHeader + "Si 6,2915 2.4386\n", "si",
-         "The record SI on line 5 of " + (folder / "table").string() +
-             " does not hold nine numbers: \"6,2915\" is not a number\n"},
-        {"", kHeader + "Si 1 2\n", "si", "does not hold nine numbers: the file ends after 2\n"},
-        {(folder / "absent.txt").string(), "", "si", "File with f0 data (" + (folder / "absent.txt").string() + ") doesn't exist\n"},
-        {folder.string(), "", "si", "File with f0 data (" + folder.string() + ") doesn't exist\n"},
-        {fifo, "", "si", "File with f0 data (" + fifo + ") is not a regular file\n"},
-        {"/dev/zero", "", "si", "File with f0 data (/dev/zero) is not a regular file\n"},
-        {KELTO_SOURCE_DIR "/README.md/table", "", "si", "File with f0 data (" KELTO_SOURCE_DIR "/README.md/table) doesn't exist\n"},
-        {"\x01\x7f\xfe\xff", "", "si", "File with f0 data (\x01\x7f\xfe\xff) doesn't exist\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
-        Answers answers;
-        answers.symbol = c.symbol;
-        answers.factorFile = c.path.empty() ? (folder / "table").string() : c.path;
-        if (c.path.empty()) WriteWholeFile(folder / "table", c.body);
-        ExpectRefused(RunKelto(answers.Text(), FreshFolder("coefficient_run")), c.message);
     }
 }
 

@@ -5,7 +5,7 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
+#include <cstdio>
 #include <map>
 #include <numbers>
 #include <set>
@@ -76,25 +76,24 @@ TEST(Examples, EveryCurveOfALargeSurveyIsSearched)
     answers.hMax = "20", answers.lambda = "0.7107";
     const KeltoRun run = RunKelto(answers.Text(), FreshFolder("mo_kalpha"));
     ASSERT_EQ(run.status, 0);
-    std::istringstream out(run.output);
-    std::map<std::string, long> next;  // the number each kind of echo line expects next
     std::set<std::array<int, 3>> early, late;  // reflections with a curve before / after the 5000th
-    long curves = -1;
+    std::map<std::string, long> next;          // the number each kind of echo line expects next
+    std::istringstream out(run.output);
     for (std::string line; std::getline(out, line);) {
-        for (const char* kind : {"curve [", "calispe_param[", "Curve "}) {
+        for (const std::string kind : {"curve [", "calispe_param[", "Curve "}) {
             if (!line.starts_with(kind)) continue;
-            const long n = std::stol(line.substr(std::strlen(kind)));
+            const long n = std::stol(line.substr(kind.size()));
             ASSERT_EQ(n, next[kind]++) << line;
-            int h = 0, k = 0, l = 0;
-            if (std::strcmp(kind, "calispe_param[") == 0 &&
-                std::sscanf(line.c_str() + line.size() - 9, "%d %d %d", &h, &k, &l) == 3) {
-                (n < 5000 ? early : late).insert({h, k, l});
+            std::array<int, 3> hkl{};
+            const char* indices = line.c_str() + line.size() - 9;
+            if (kind == "calispe_param[" && std::sscanf(indices, "%d %d %d", &hkl[0], &hkl[1], &hkl[2]) == 3) {
+                (n < 5000 ? early : late).insert(hkl);
             }
         }
-        std::sscanf(line.c_str(), "There are %ld curves", &curves);
     }
-    EXPECT_GT(curves, 5000);
-    for (const char* kind : {"curve [", "calispe_param[", "Curve "}) EXPECT_EQ(next[kind], curves) << kind;
+    const long curves = next["Curve "];
+    EXPECT_TRUE(curves > 5000 && next["curve ["] == curves && next["calispe_param["] == curves) << curves;
+    EXPECT_EQ(Count(run.output, "There are " + std::to_string(curves) + " curves"), 1);
 
     const double a = 5.431f, edges[2] = {0.7107f - 0.01f, 0.7107f + 0.01f};
     std::istringstream rows(run.File("kelto_unweg.dat").substr(42));  // after the header line
