@@ -1,24 +1,48 @@
 // kelto's command line: every answer of the dialogue as an option, the wavelength also as an
-// energy, an output folder, a quiet console, --help and --version.
+// energy, an output folder, a quiet console, the planning of a scan, --help and --version.
 #pragma once
 
+#include <optional>
 #include <string>
 
-#include "setup/answer_source.h"
+#include "crystal/vec3.h"
+#include "planning/azimuths.h"
 #include "setup/input_struct.h"
+
+// What the planning options ask of a run, with the crystal's and the beam's numbers as typed,
+// in double precision.
+struct PlanOptions {
+    std::string cifFile;    // the crystal's CIF (--cif, or the shipped one of --crystal); empty: cubic
+    double latticeA = 0.0;  // angstrom
+    double lambda = 0.0;    // angstrom, the band's centre (scan runs)
+    double band = 0.0;      // angstrom, the band's full width
+    std::optional<Miller> reference;
+    PsiWindow window{-180.0, 180.0};
+    double divergence = 0.0;  // degrees, widens every occupied interval by half on each side
+    // At one band, beside the four files: the events table and the clean windows (width 0: none).
+    std::string eventsFile;
+    double cleanWidth = 0.0;
+    double cleanFraction = 0.01;
+    // Energy scans, instead of the four files: the glitch spectrum at one azimuth, the glitch map
+    // and the azimuths of a clean energy range.
+    std::string glitchesFile;
+    double atPsi = 0.0;
+    std::string mapFile;
+    double energyMin = 0.0, energyMax = 0.0;  // keV, of --energies
+    bool cleanEnergies = false;
+    double cleanEnergyMin = 0.0, cleanEnergyMax = 0.0, cleanEnergyFraction = 0.01;
+    // The clean windows of either search as a table.
+    std::string windowsFile;
+
+    bool EnergyRun() const { return !glitchesFile.empty() || !mapFile.empty() || cleanEnergies; }
+    bool AtBand() const { return !eventsFile.empty() || cleanWidth > 0.0; }
+};
 
 struct RunOptions {
     bool quiet = false;
     std::string outputFolder;  // empty: the current folder
     const char* wavelengthOption = "--wavelength";  // the option that gave the wavelength
-    // Planning a scan: the events table, the clean azimuth windows (width 0: not asked for) ...
-    std::string eventsFile;
-    double cleanWidth = 0.0;
-    double cleanFraction = 0.01;
-    // ... and the glitch spectrum of an energy scan at a fixed azimuth, instead of the four files.
-    std::string glitchesFile;
-    double atPsi = 0.0;
-    double energyMin = 0.0, energyMax = 0.0;  // keV
+    PlanOptions plan;
 };
 
 // Fills `record` and `options` from the arguments, with the conversions of the dialogue's

@@ -1,16 +1,22 @@
 #include "cli/option_run.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
+#include "crystal/cif_crystal.h"
+#include "crystal/cubic_crystal.h"
 #include "output/console.h"
 #include "output/curve_table.h"
 #include "output/umweg_pattern.h"
 #include "output/write_behind.h"
 #include "planning/events.h"
-#include "planning/glitches.h"
 #include "planning/sphere_reflections.h"
+#include "planning/glitches.h"
 #include "planning/tables.h"
 #include "setup/answer_source.h"
 #include "setup/exit_qor.h"
@@ -30,38 +36,194 @@ void PrintRunSummary(const RunOptions& options)
                 folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str());
 }
 
-// The events of the run just made: written to their table, and the clean windows printed.
-void PlanScan(InputStruct* record, const RunOptions& options)
+// The crystal and the frame of psi that planning works with.
+struct Planning {
+    std::unique_ptr<Crystal> crystal;
+    ScanFrame frame;
+    TableSubject subject;
+};
+
+// The memory the machine can give, bytes: MemAvailable of /proc/meminfo, or the physical memory.
+double AvailableMemory()
 {
-    const std::vector<SphereReflection> reflections = CollectSphereReflections(record);
-    const std::vector<Event> events = FindEvents(reflections, record);
-    if (!options.eventsFile.empty()) {
-        std::FILE* table = OpenOutputFile(options.eventsFile);
-        WriteEventsTable(table, events);
-        CommitOutputFile(table);
-        if (options.quiet) {
-            std::printf("kelto: %zu multiple-beam events, wrote %s\n", events.size(), options.eventsFile.c_str());
+    if (std::FILE* meminfo = std::fopen("/proc/meminfo", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, meminfo) != nullptr) {
+            long long kib = 0;
+            if (std::sscanf(line, "MemAvailable: %lld kB", &kib) == 1) {
+                std::fclose(meminfo);
+                return static_cast<double>(kib) * 1024.0;
+            }
         }
+        std::fclose(meminfo);
     }
-    if (options.cleanWidth > 0.0) {
-        PrintCleanWindows(stdout,
-                          CleanWindows(events, record->psiMin, record->psiMax, options.cleanWidth, options.cleanFraction),
-                          options.cleanWidth, options.cleanFraction);
+    return static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGE_SIZE));
+}
+
+// A limiting sphere that would hold more reflections than the memory allows is refused before
+// anything is computed or written: a large cell, or a short wavelength.
+void RefuseOversizedSurvey(const Crystal& crystal, const PlanOptions& plan)
+{
+    double shortest = plan.lambda - plan.band / 2.0;
+    if (plan.EnergyRun()) shortest = kHcKeVAngstrom / std::max(plan.energyMax, plan.cleanEnergies ? plan.cleanEnergyMax : 0.0);
+    if (!(shortest > 0.0)) shortest = plan.lambda;
+    const double radius = LimitingRadius(shortest);
+    const double bytes = SurveyBytes(crystal.lattice(), radius), available = AvailableMemory();
+    if (bytes <= available / 2.0) return;
+    std::printf("The limiting sphere of %s at %f angstrom holds about %.3g reflections, about %.0f MB of memory, more "
+                "than the %.0f MB this machine can give\n",
+                crystal.name().c_str(), shortest, crystal.lattice().PointsWithin(radius), bytes / 1e6, available / 2e6);
+    ExitQOR(1);
+}
+
+// The crystal of the cubic options, or of the CIF, and the frame of psi. A CIF that cannot be a
+// crystal, or whose primary reflection cannot diffract at the run's wavelength, is refused.
+Planning Prepare(InputStruct* record, const PlanOptions& plan)
+{
+    Planning p;
+    if (plan.cifFile.empty()) {
+        ReadFactors(record);
+        p.crystal = std::make_unique<CubicCrystal>(record->structure, plan.latticeA, record->f0Coef, record->symbol);
+    } else {
+        std::string notice;
+        try {
+            p.crystal = CifCrystal::Read(plan.cifFile, &notice);
+        } catch (const CrystalFileError& e) {
+            std::printf("%s\n", e.what());
+            ExitQOR(1);
+        }
+        if (!notice.empty()) std::fprintf(stderr, "kelto: %s\n", notice.c_str());
+    }
+    RefuseOversizedSurvey(*p.crystal, plan);
+    const Miller primary{record->primaryH, record->primaryK, record->primaryL};
+    p.frame = plan.reference ? ReferenceFrame(p.crystal->lattice(), primary, *plan.reference)
+                             : MatrixFrame(p.crystal->lattice(), primary);
+    p.subject = TableSubject{p.crystal->name(), primary, nullptr, plan.window};
+    if (!plan.cifFile.empty() && !plan.EnergyRun() && !(plan.lambda <= p.frame.CutoffWavelength())) {
+        // The cubic options have had this check with the dialogue's others.
+        std::printf("The primary reflection %d %d %d%s cannot diffract at the wavelength %f angstrom%s: the longest "
+                    "wavelength at which it can is %f angstrom (%f keV)\n",
+                    primary.h, primary.k, primary.l, OptionNote(AnswerOption::kPrimary), plan.lambda,
+                    OptionNote(AnswerOption::kWavelength), p.frame.CutoffWavelength(), CutoffEnergy(p.frame));
+        ExitQOR(1);
+    }
+    return p;
+}
+
+// Writes a table through `write` into `path`, replacing it only once complete.
+template <typename Write>
+void WriteTable(const std::string& path, Write&& write)
+{
+    std::FILE* table = OpenOutputFile(path);
+    write(table);
+    CommitOutputFile(table);
+}
+
+void ReportWindows(const Planning& p, const PlanOptions& plan, const WindowSearch& search,
+                   const std::vector<AzimuthInterval>& windows)
+{
+    PrintCleanWindows(stdout, search, windows);
+    if (!plan.windowsFile.empty()) {
+        WriteTable(plan.windowsFile, [&](std::FILE* f) { WriteWindowsTable(f, p.subject, search, windows); });
     }
 }
 
-// The glitch spectrum alone: no survey files.
-void ListGlitches(InputStruct* record, const RunOptions& options)
+// The events of the run's band, written to their table, and the clean windows printed.
+void PlanAtBand(Planning& p, const RunOptions& options)
 {
-    ReadFactors(record);
-    const std::vector<SphereReflection> reflections = CollectSphereReflections(record);
-    const std::vector<Glitch> glitches =
-        FindGlitches(reflections, record, options.atPsi, options.energyMin, options.energyMax);
-    std::FILE* table = OpenOutputFile(options.glitchesFile);
-    WriteGlitchTable(table, glitches);
-    CommitOutputFile(table);
-    std::printf("kelto: %zu glitches from %g to %g keV at psi %g degrees, wrote %s\n", glitches.size(),
-                options.energyMin, options.energyMax, options.atPsi, options.glitchesFile.c_str());
+    const PlanOptions& plan = options.plan;
+    p.subject.frame = &p.frame;
+    const Band band{plan.lambda, plan.band};
+    if (!plan.eventsFile.empty()) {
+        const std::vector<Event> events = FindEvents(*p.crystal, p.frame, band, plan.window);
+        WriteTable(plan.eventsFile, [&](std::FILE* f) { WriteEventsTable(f, p.subject, band, events); });
+        if (options.quiet) {
+            std::printf("kelto: %zu multiple-beam events, wrote %s\n", events.size(), plan.eventsFile.c_str());
+        }
+    }
+    if (plan.cleanWidth > 0.0) {
+        const std::vector<AzimuthInterval> windows = FreeStretches(
+            OccupiedByEvents(*p.crystal, p.frame, band, plan.window, plan.cleanFraction, plan.divergence), plan.window,
+            plan.cleanWidth);
+        const WindowSearch search{false, plan.cleanWidth, plan.cleanFraction, plan.divergence,
+                                  kHcKeVAngstrom / (band.lambda + band.width / 2.0),
+                                  kHcKeVAngstrom / (band.lambda - band.width / 2.0)};
+        ReportWindows(p, plan, search, windows);
+    }
+}
+
+// An energy range below the primary reflection's cut-off reaches no reflection at all.
+void RefuseUnreachableRange(const Planning& p, const char* option, double eMin, double eMax)
+{
+    const double cutoff = CutoffEnergy(p.frame);
+    if (eMax >= cutoff) return;
+    const Miller& g = p.frame.primary;
+    std::printf("No reflection can reach the Ewald sphere from %f to %f keV (%s): the primary reflection %d %d %d "
+                "diffracts only above %f keV\n",
+                eMin, eMax, option, g.h, g.k, g.l, cutoff);
+    ExitQOR(1);
+}
+
+// Energy scans instead of the four files: the glitch spectrum, the glitch map and the clean
+// energy range.
+void PlanEnergyScans(InputStruct* record, const PlanOptions& plan)
+{
+    Planning p = Prepare(record, plan);
+    p.subject.frame = &p.frame;
+    if (!plan.glitchesFile.empty() || !plan.mapFile.empty()) {
+        RefuseUnreachableRange(p, "--energies", plan.energyMin, plan.energyMax);
+    }
+    if (plan.cleanEnergies) RefuseUnreachableRange(p, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);
+    if (!plan.glitchesFile.empty()) {
+        const std::vector<Glitch> glitches = FindGlitches(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax);
+        WriteTable(plan.glitchesFile, [&](std::FILE* f) {
+            WriteGlitchTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, glitches);
+        });
+        const auto always = std::count_if(glitches.begin(), glitches.end(), [](const Glitch& g) { return g.always; });
+        std::printf("kelto: %zu glitches from %g to %g keV at psi %g degrees", glitches.size(), plan.energyMin,
+                    plan.energyMax, plan.atPsi);
+        if (always > 0) std::printf(" (%zu on the sphere at every energy)", static_cast<std::size_t>(always));
+        std::printf(", wrote %s\n", plan.glitchesFile.c_str());
+    }
+    if (!plan.mapFile.empty()) {
+        const std::vector<GlitchLine> lines = GlitchMap(*p.crystal, p.frame, plan.window, plan.energyMin, plan.energyMax);
+        WriteTable(plan.mapFile, [&](std::FILE* f) { WriteGlitchMap(f, p.subject, plan.energyMin, plan.energyMax, lines); });
+        std::printf("kelto: %zu glitch lines from %g to %g keV over psi %g to %g degrees, wrote %s\n", lines.size(),
+                    plan.energyMin, plan.energyMax, plan.window.min, plan.window.max, plan.mapFile.c_str());
+    }
+    if (plan.cleanEnergies) {
+        std::vector<AzimuthInterval> windows = FreeStretches(
+            OccupiedByGlitches(*p.crystal, p.frame, plan.window, plan.cleanEnergyMin, plan.cleanEnergyMax,
+                               plan.cleanEnergyFraction, plan.divergence),
+            plan.window, 0.0);
+        std::stable_sort(windows.begin(), windows.end(),
+                         [](const AzimuthInterval& a, const AzimuthInterval& b) { return a.Width() > b.Width(); });
+        const WindowSearch search{true, 0.0, plan.cleanEnergyFraction, plan.divergence, plan.cleanEnergyMin,
+                                  plan.cleanEnergyMax};
+        ReportWindows(p, plan, search, windows);
+    }
+}
+
+// A crystal from a CIF: the planning tables only.
+int PlanWithCif(InputStruct* record, const RunOptions& options)
+{
+    const PlanOptions& plan = options.plan;
+    if (record->primaryH == 0 && record->primaryK == 0 && record->primaryL == 0) {
+        std::printf("The primary reflection 0 0 0%s has no reflection frame\n", OptionNote(AnswerOption::kPrimary));
+        ExitQOR(1);
+    }
+    if (!plan.EnergyRun() && !(plan.lambda > 0.0 && std::isfinite(plan.lambda))) {
+        std::printf("The wavelength lambda%s must be a positive finite number, not %f\n", OptionNote(AnswerOption::kWavelength),
+                    plan.lambda);
+        ExitQOR(1);
+    }
+    if (plan.EnergyRun()) {
+        PlanEnergyScans(record, plan);
+    } else {
+        Planning planning = Prepare(record, plan);
+        PlanAtBand(planning, options);
+    }
+    return CompletedRunStatus();
 }
 
 }  // namespace
@@ -71,14 +233,19 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
     NameOptionsInMessages(options.wavelengthOption);
     SetConsoleEcho(!options.quiet);
     SetOutputFolder(options.outputFolder);
+    const PlanOptions& plan = options.plan;
+    if (!plan.cifFile.empty()) return PlanWithCif(record, options);
     RefuseUnusableRun(record);
-    if (!options.glitchesFile.empty()) {
-        ListGlitches(record, options);
+    if (plan.EnergyRun()) {
+        PlanEnergyScans(record, plan);
         return CompletedRunStatus();
     }
+    // The planning crystal is made before any file is, so that its refusals leave nothing behind.
+    Planning planning;
+    if (plan.AtBand()) planning = Prepare(record, plan);
     WriteConsoleBehind();
     CalculHKL(record);
     if (options.quiet) PrintRunSummary(options);
-    if (!options.eventsFile.empty() || options.cleanWidth > 0.0) PlanScan(record, options);
+    if (plan.AtBand()) PlanAtBand(planning, options);
     return CompletedRunStatus();
 }

@@ -1,6 +1,7 @@
 # Installation (cmake --install BUILD [--prefix PREFIX]):
 #   bin/kelto, bin/kelto-plot
 #   share/kelto/f0_it1992.txt           the coefficient table
+#   share/kelto/crystals/*.cif          the crystals of --crystal
 #   share/kelto/examples/*.txt          the answer files, naming the installed table by its full path
 #   share/kelto/examples/*.sh           the same runs as command-line options
 #   share/kelto/plot/*.pro              the GDL routines of kelto-plot (it looks for them there)
@@ -14,6 +15,7 @@ install(PROGRAMS ${PROJECT_SOURCE_DIR}/plot/kelto-plot DESTINATION ${CMAKE_INSTA
 install(FILES ${PROJECT_SOURCE_DIR}/plot/kelto_plot.pro ${PROJECT_SOURCE_DIR}/plot/kelto_plot_macro.pro
         DESTINATION ${KELTO_SHARE_DIR}/plot)
 install(FILES ${PROJECT_SOURCE_DIR}/data/f0_it1992.txt DESTINATION ${KELTO_SHARE_DIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/crystals/ DESTINATION ${KELTO_SHARE_DIR}/crystals FILES_MATCHING PATTERN "*.cif")
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/silicon_options.sh DESTINATION ${KELTO_SHARE_DIR}/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/man/kelto.1 ${PROJECT_SOURCE_DIR}/man/kelto-plot.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -3,14 +3,16 @@
 // psi window and band (NaN, infinities, zero and negative numbers included), and the planning of
 // a scan from the same survey. hMax stays small so that a run is quick. The four files are
 // written into a scratch folder.
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "crystal/cubic_crystal.h"
 #include "fuzz_support.h"
 #include "output/curve_table.h"
 #include "planning/events.h"
 #include "planning/glitches.h"
-#include "planning/sphere_reflections.h"
 #include "survey/survey_driver.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -19,6 +21,37 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (::chdir(ScratchFolder().c_str()) != 0) std::abort();
     return 0;
 }
+
+namespace {
+
+// The planning of a scan with the same answers, in double precision: events, clean windows, a
+// glitch spectrum and a glitch map, wherever the limiting sphere stays small.
+void PlanScan(const InputStruct& record)
+{
+    const double a = record.latticeA, lambda = record.lambda, band = record.deltaLambda;
+    const double shortest = std::min(lambda - band / 2.0, lambda);
+    if (!(shortest > 0.0) || !(a > 0.0) || !std::isfinite(a) || !(a / shortest < 30.0) || record.structure < 1 ||
+        record.structure > 4 || !(record.psiMin < record.psiMax && record.psiMax - record.psiMin <= kWidestPsiWindow)) {
+        return;
+    }
+    const CubicCrystal crystal(record.structure, a, record.f0Coef, "SI");
+    const Miller primary{record.primaryH, record.primaryK, record.primaryL};
+    if (IsZero(primary)) return;
+    const ScanFrame frame = MatrixFrame(crystal.lattice(), primary);
+    if (!(lambda < frame.CutoffWavelength())) return;
+    const PsiWindow window{record.psiMin, record.psiMax};
+    for (const Event& e : FindEvents(crystal, frame, {lambda, band}, window)) {
+        if (!(e.relativeStrength >= 0.0 && e.relativeStrength <= 1.0 && e.psiMin <= e.psi && e.psi <= e.psiMax)) {
+            __builtin_trap();
+        }
+    }
+    FreeStretches(OccupiedByEvents(crystal, frame, {lambda, band}, window, 0.01, 1.0), window, 1.0);
+    const double eMax = 12.398419843320026 / shortest;
+    FindGlitches(crystal, frame, record.psiMin, eMax / 2.0, eMax);
+    FreeStretches(OccupiedByGlitches(crystal, frame, window, eMax / 2.0, eMax, 0.01, 0.0), window, 0.0);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -42,13 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();  // the shipped table holds SI and the folder is writable
     }
     if (cpi < 0 || nbCurves != cpi) __builtin_trap();
-    // The planning of a scan from the same survey: events, clean windows and a glitch spectrum.
-    const std::vector<SphereReflection> reflections = CollectSphereReflections(&record);
-    const std::vector<Event> events = FindEvents(reflections, &record);
-    for (const Event& e : events) {
-        if (!(e.relativeStrength >= 0.0 && e.relativeStrength <= 1.0)) __builtin_trap();
-    }
-    CleanWindows(events, record.psiMin, record.psiMax, 1.0, 0.01);
-    FindGlitches(reflections, &record, record.psiMin, 5.0, 30.0);
+    PlanScan(record);
     return 0;
 }

@@ -4,84 +4,115 @@
 #include <cmath>
 #include <tuple>
 
-#include "geometry/band_crossing.h"
+#include "setup/answer_source.h"
+#include "planning/sphere_reflections.h"
+
+const char* PassageWord(Passage passage)
+{
+    switch (passage) {
+        case Passage::kIn: return "in";
+        case Passage::kOut: return "out";
+        case Passage::kTop: return "top";
+        case Passage::kAlways: return "always";
+    }
+    return "";
+}
 
 namespace {
 
-// A branch spans 90 degrees (and a hair: acos(0) in these degrees) either side of psi0.
-constexpr double kBranchReach = 91.0;
-constexpr double kWidestWindow = 36000.0;
+// An event at its first azimuth, before the turns of the window are taken.
+struct Crossing {
+    double psi, psiMin, psiMax;
+    Passage passage;
+};
 
-// The representative psi0 + 360 n of the curve: the recorded ones where they exist, so that the
-// azimuths are those of kelto_unweg.dat.
-double Representative(const SphereReflection& r, long n)
+// The events of one reflection, at psi within one turn of its curve's centre.
+std::vector<Crossing> CrossingsOf(const SphereReflection& r, const ScanFrame& frame, const Band& band)
 {
-    const double shifted = static_cast<double>(r.psi01) + 360.0 * static_cast<double>(n);
-    if (n == 0) return r.psi01;
-    return std::fabs(static_cast<double>(r.psi02) - shifted) < 1.0 ? static_cast<double>(r.psi02) : shifted;
+    if (r.Always()) return {{r.azimuth - 90.0, r.azimuth - 90.0, r.azimuth - 90.0, Passage::kAlways},
+                            {r.azimuth + 90.0, r.azimuth + 90.0, r.azimuth + 90.0, Passage::kAlways}};
+    const double lower = band.lambda - band.width / 2.0;
+    const double upper = band.lambda + band.width / 2.0;
+    const double outer = r.HalfWidth(frame, lower);  // the band's short edge: the widest reach
+    if (std::isnan(outer)) return {};                // the curve stays below the band
+    const double atLambda = r.HalfWidth(frame, band.lambda);
+    const double inner = r.HalfWidth(frame, upper);  // NaN when the top lies inside the band
+    if (!(atLambda > 0.0)) {
+        return {{r.centre, r.centre - outer, r.centre + outer, Passage::kTop}};
+    }
+    // X enters the sphere where beam * sin(psi - azimuth) > 0; psi - azimuth is +/- beta, or
+    // 180 -/+ beta when the centre lies opposite X's azimuth.
+    const int side = (r.centre == r.azimuth ? 1 : -1) * frame.beam;
+    std::vector<Crossing> crossings;
+    for (int sign : {-1, 1}) {
+        const double psi = r.centre + sign * atLambda;
+        double from = r.centre + sign * outer;
+        double to = std::isnan(inner) ? r.centre - sign * outer : r.centre + sign * inner;
+        if (from > to) std::swap(from, to);
+        crossings.push_back({psi, from, to, sign * side > 0 ? Passage::kIn : Passage::kOut});
+    }
+    return crossings;
+}
+
+// Every event of the reflections with psi inside the window, strengths not yet relative.
+std::vector<Event> EventsInside(const Crystal& crystal, const ScanFrame& frame, const Band& band,
+                                const PsiWindow& window)
+{
+    const double keV = kHcKeVAngstrom / band.lambda;
+    const double shortest = band.lambda - band.width / 2.0;
+    // Every X that reaches the band lies inside the limiting sphere of its short edge.
+    const double radius = shortest > 0.0 ? LimitingRadius(shortest) : LimitingRadius(band.lambda);
+    const std::unique_ptr<Scattering> scattering = crystal.At(keV);
+    std::vector<Event> events;
+    for (const SphereReflection& r : ReflectionsWithin(crystal.lattice(), frame, radius)) {
+        const std::vector<Crossing> crossings = CrossingsOf(r, frame, band);
+        if (crossings.empty()) continue;
+        const double F = scattering->Modulus(r.x);
+        if (F == 0.0) continue;  // the structure forbids X
+        const double couplingF = scattering->Modulus(r.coupling);
+        for (const Crossing& c : crossings) {
+            ForEachTurn(c.psi, window, [&](double psi) {
+                const double shift = psi - c.psi;
+                events.push_back(Event{psi, c.psiMin + shift, c.psiMax + shift, r.x, r.coupling, F, couplingF,
+                                       F * couplingF, 0.0, c.passage});
+            });
+        }
+    }
+    return events;
+}
+
+double Strongest(const std::vector<Event>& events)
+{
+    double strongest = 0.0;
+    for (const Event& e : events) strongest = std::max(strongest, e.strength);
+    return strongest;
 }
 
 }  // namespace
 
-std::vector<Event> FindEvents(const std::vector<SphereReflection>& reflections, const InputStruct* record)
+std::vector<Event> FindEvents(const Crystal& crystal, const ScanFrame& frame, const Band& band, const PsiWindow& window)
 {
-    std::vector<Event> events;
-    const double psiMin = record->psiMin;
-    const double psiMax = record->psiMax;
-    // Every turn of the window is searched: it must be finite, and of a sensible width.
-    if (!(psiMax - psiMin <= kWidestWindow) || !std::isfinite(psiMin)) return events;
-    const Band band = BandOf(record);
-    const double lambda = record->lambda;
-    const auto inWindow = [&](double psi) { return psiMin < psi && psi < psiMax; };
-    for (const SphereReflection& r : reflections) {
-        const long first = std::lround(std::floor((psiMin - kBranchReach - r.psi01) / 360.0));
-        const long last = std::lround(std::ceil((psiMax + kBranchReach - r.psi01) / 360.0));
-        for (long n = first; n <= last; ++n) {
-            const double psi0 = Representative(r, n);
-            const BandCrossing edges = CrossBand(r.k2, r.p2, psi0, band.aSquared, band.lower, band.upper);
-            const BandCrossing centre = CrossBand(r.k2, r.p2, psi0, band.aSquared, lambda, lambda);
-            if (!edges.reached || !centre.reached) break;
-            // The near branch, cos(psi - psi0) = c > 0, lies nearer psi0 than the far one; at c = 0
-            // (k2 = 0) the branches meet and no reflection is on its near side.
-            if (!(centre.pairs[0][0] < centre.pairs[2][0])) break;
-            // The near branch: pair 1, after psi0, where the curve falls; pair 2, before it, where it rises.
-            for (int pair = 0; pair < 2; ++pair) {
-                const double lower = edges.pairs[pair][0];
-                const double upper = edges.pairs[pair][1];
-                if (!inWindow(lower) || !inWindow(upper)) continue;
-                events.push_back(Event{centre.pairs[pair][0], lower, upper, &r, r.F * r.couplingF, 0.0, pair == 1});
-            }
-        }
-    }
-    double strongest = 0.0;
-    for (const Event& e : events) strongest = std::max(strongest, e.strength);
+    std::vector<Event> events = EventsInside(crystal, frame, band, window);
+    const double strongest = Strongest(events);
     for (Event& e : events) e.relativeStrength = strongest > 0.0 ? e.strength / strongest : 0.0;
     std::sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
-        const SphereReflection& x = *a.reflection;
-        const SphereReflection& y = *b.reflection;
-        return std::tie(a.psi, x.h, x.k, x.l) < std::tie(b.psi, y.h, y.k, y.l);
+        return std::tie(a.psi, a.x.h, a.x.k, a.x.l) < std::tie(b.psi, b.x.h, b.x.k, b.x.l);
     });
     return events;
 }
 
-std::vector<AzimuthWindow> CleanWindows(const std::vector<Event>& events, double psiMin, double psiMax,
-                                        double width, double fraction)
+std::vector<AzimuthInterval> OccupiedByEvents(const Crystal& crystal, const ScanFrame& frame, const Band& band,
+                                              const PsiWindow& window, double fraction, double divergence)
 {
-    std::vector<AzimuthWindow> occupied;
-    for (const Event& e : events) {
-        if (e.relativeStrength > fraction) {
-            occupied.push_back({std::min(e.psiLower, e.psiUpper), std::max(e.psiLower, e.psiUpper)});
-        }
+    const double strongest = Strongest(EventsInside(crystal, frame, band, window));
+    // An interval spans at most 180 degrees: events up to that far outside can reach in.
+    const double reach = 180.0 + divergence;
+    const PsiWindow wide{window.min - reach, window.max + reach};
+    std::vector<AzimuthInterval> occupied;
+    for (const Event& e : EventsInside(crystal, frame, band, wide)) {
+        if (!(e.strength > fraction * strongest) || strongest <= 0.0) continue;
+        const AzimuthInterval o{e.psiMin - divergence / 2.0, e.psiMax + divergence / 2.0};
+        if (o.end >= window.min && o.start <= window.max) occupied.push_back(o);
     }
-    std::sort(occupied.begin(), occupied.end(), [](const AzimuthWindow& a, const AzimuthWindow& b) {
-        return a.start < b.start;
-    });
-    std::vector<AzimuthWindow> clean;
-    double free = psiMin;
-    for (const AzimuthWindow& o : occupied) {
-        if (o.start - free >= width) clean.push_back({free, o.start});
-        free = std::max(free, o.end);
-    }
-    if (psiMax - free >= width) clean.push_back({free, psiMax});
-    return clean;
+    return occupied;
 }

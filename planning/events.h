@@ -1,36 +1,47 @@
-// The multiple-beam events of an azimuthal scan, ranked by strength, and the azimuth windows free
-// of strong ones.
+// The multiple-beam events of an azimuthal scan at one wavelength band: every azimuth at which a
+// further reflection X reaches the Ewald sphere together with the primary reflection G.
 #pragma once
 
 #include <vector>
 
-#include "planning/sphere_reflections.h"
-#include "setup/input_struct.h"
+#include "crystal/crystal.h"
+#include "planning/azimuths.h"
+#include "planning/scan_frame.h"
 
-// A reflection X on the Ewald sphere together with the primary reflection G: its curve crosses the
-// band on its near branch (cos(psi - psi0) > 0, where X itself is on the sphere). The coupling
-// reflection G - X carries the beam from X into G; the strength is |F(X)| |F(G - X)|.
+// How X meets the sphere at the event.
+enum class Passage {
+    kIn,      // X enters the sphere as psi grows (its curve crosses lambda)
+    kOut,     // X leaves it
+    kTop,     // the curve's top lies inside the band but below lambda: X touches the band and turns back
+    kAlways,  // X is on the sphere at every wavelength (n = 0), at its azimuth -/+ 90
+};
+const char* PassageWord(Passage passage);  // "in", "out", "top", "always"
+
+// The wavelength band: lambda, and its full width delta lambda (edges lambda -/+ delta / 2).
+struct Band {
+    double lambda;  // angstrom
+    double width;   // angstrom
+};
+
 struct Event {
-    double psi;        // where the curve meets lambda
-    double psiLower;   // where it meets lambda - delta lambda / 2, as in kelto_unweg.dat
-    double psiUpper;   // where it meets lambda + delta lambda / 2
-    const SphereReflection* reflection;
-    double strength;
-    double relativeStrength;  // to the strongest event found; 0 when all are 0
-    bool in;           // the curve rises through lambda as psi grows: X enters the sphere
+    double psi;     // where X is on the sphere at lambda (the curve's top for kTop)
+    double psiMin;  // the largest azimuth interval around psi over which X stays inside the band
+    double psiMax;
+    Miller x;
+    Miller coupling;  // G - X, which carries the beam from X into G
+    double F;         // |F(X)| at the band's energy
+    double couplingF; // |F(G - X)|, 0 when the structure forbids G - X
+    double strength;  // |F(X)| |F(G - X)|
+    double relativeStrength;  // to the strongest event listed; 0 when all are 0
+    Passage passage;
 };
 
-// Every event of the record's band inside its psi window (both ends excluded, as for
-// kelto_unweg.dat), from each reflection's curve at psi0 + 360 n for every n that reaches the
-// window, sorted by psi. The window must be finite.
-std::vector<Event> FindEvents(const std::vector<SphereReflection>& reflections, const InputStruct* record);
+// Every event whose psi lies inside the window (at every turn), by psi, then h, k, l. Reflections
+// that the structure forbids are left out; a forbidden coupling reflection gives strength 0.
+// The strongest event sets the relative strengths.
+std::vector<Event> FindEvents(const Crystal& crystal, const ScanFrame& frame, const Band& band, const PsiWindow& window);
 
-struct AzimuthWindow {
-    double start, end;
-};
-
-// The windows inside (psiMin, psiMax), at least `width` degrees wide, in which no event of
-// relative strength above `fraction` occupies an azimuth (an event occupies its azimuths from
-// psiLower to psiUpper), by start.
-std::vector<AzimuthWindow> CleanWindows(const std::vector<Event>& events, double psiMin, double psiMax,
-                                        double width, double fraction);
+// The events whose band interval, widened by `divergence` / 2 on each side, reaches into the
+// window, for finding clean windows; their relative strengths are those of FindEvents's list.
+std::vector<AzimuthInterval> OccupiedByEvents(const Crystal& crystal, const ScanFrame& frame, const Band& band,
+                                              const PsiWindow& window, double fraction, double divergence);

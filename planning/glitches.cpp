@@ -5,28 +5,180 @@
 #include <numbers>
 #include <tuple>
 
+#include "planning/parallel_for.h"
+#include "planning/sphere_reflections.h"
 #include "setup/answer_source.h"
 
-std::vector<Glitch> FindGlitches(const std::vector<SphereReflection>& reflections, const InputStruct* record,
-                                 double psi, double eMin, double eMax)
+namespace {
+
+// An azimuth typed at an azimuth -/+ 90 of a reflection on the sphere at every energy is taken as
+// that azimuth within this tolerance (degrees).
+constexpr double kSameAzimuth = 1e-9;
+
+// psi - centre brought into (-180, 180].
+double Offset(double psi, double centre)
 {
-    const double a = record->latticeA;
-    const double shortest = kHcKeVAngstrom / eMax;
-    const double longest = kHcKeVAngstrom / eMin;
-    std::vector<Glitch> glitches;
-    for (const SphereReflection& r : reflections) {
-        const double cosine = std::cos((psi - static_cast<double>(r.psi01)) * std::numbers::pi / 180.0);
-        if (!(cosine > 0.0)) continue;  // the far branch: G - X is on the sphere, not X
-        const double lambda = a / std::sqrt(static_cast<double>(r.k2) / (cosine * cosine) + static_cast<double>(r.p2));
-        if (!(lambda >= shortest && lambda <= longest)) continue;
-        glitches.push_back(Glitch{kHcKeVAngstrom / lambda, lambda, &r, r.F * r.couplingF, 0.0});
-    }
+    const double d = std::fmod(psi - centre, 360.0);
+    return d > 180.0 ? d - 360.0 : d <= -180.0 ? d + 360.0 : d;
+}
+
+struct Strengths {
+    bool allowed;  // false: the structure forbids X, which is then no glitch
+    double F, couplingF;
+};
+
+// The structure factors of X and its coupling reflection at the energy of the glitch.
+Strengths StrengthsAt(const Crystal& crystal, const SphereReflection& r, double keV)
+{
+    const std::unique_ptr<Scattering> scattering = crystal.At(keV);
+    const double F = scattering->Modulus(r.x);
+    if (F == 0.0) return {false, 0.0, 0.0};
+    return {true, F, scattering->Modulus(r.coupling)};
+}
+
+template <typename Row>
+void SetRelativeStrengths(std::vector<Row>& rows)
+{
     double strongest = 0.0;
-    for (const Glitch& g : glitches) strongest = std::max(strongest, g.strength);
-    for (Glitch& g : glitches) g.relativeStrength = strongest > 0.0 ? g.strength / strongest : 0.0;
-    std::sort(glitches.begin(), glitches.end(), [](const Glitch& x, const Glitch& y) {
-        return std::tie(x.energy, x.reflection->h, x.reflection->k, x.reflection->l) <
-               std::tie(y.energy, y.reflection->h, y.reflection->k, y.reflection->l);
+    for (const Row& row : rows) strongest = std::max(strongest, row.strength);
+    for (Row& row : rows) row.relativeStrength = strongest > 0.0 ? row.strength / strongest : 0.0;
+}
+
+}  // namespace
+
+double CutoffEnergy(const ScanFrame& frame) { return kHcKeVAngstrom / frame.CutoffWavelength(); }
+
+std::vector<Glitch> FindGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax)
+{
+    const double cutoff = CutoffEnergy(frame);
+    std::vector<Glitch> glitches;
+    for (const SphereReflection& r : ReflectionsWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax))) {
+        if (crystal.Extinct(r.x)) continue;
+        double keV = 0.0;
+        bool always = false;
+        if (r.Always()) {
+            const bool onIt = std::fabs(Offset(psi, r.azimuth - 90.0)) < kSameAzimuth ||
+                              std::fabs(Offset(psi, r.azimuth + 90.0)) < kSameAzimuth;
+            if (!onIt || cutoff > eMax) continue;
+            keV = std::max(eMin, cutoff);
+            always = true;
+        } else {
+            const double d = Offset(psi, r.centre);
+            if (!(std::fabs(d) < 90.0)) continue;  // X is not on the sphere at this azimuth at any energy
+            const double across = r.spread / std::cos(d * std::numbers::pi / 180.0);
+            keV = kHcKeVAngstrom * std::sqrt(frame.length * frame.length / 4.0 + across * across);
+            if (!(keV >= eMin && keV <= eMax)) continue;
+        }
+        const Strengths s = StrengthsAt(crystal, r, keV);
+        if (!s.allowed) continue;
+        glitches.push_back(Glitch{keV, kHcKeVAngstrom / keV, r.x, r.coupling, s.F, s.couplingF, s.F * s.couplingF, 0.0,
+                                  always});
+    }
+    SetRelativeStrengths(glitches);
+    std::sort(glitches.begin(), glitches.end(), [](const Glitch& a, const Glitch& b) {
+        return std::tie(a.energy, a.x.h, a.x.k, a.x.l) < std::tie(b.energy, b.x.h, b.x.k, b.x.l);
     });
     return glitches;
+}
+
+namespace {
+
+// The lines of every reflection reaching into the window, strengths not yet relative.
+std::vector<GlitchLine> LinesInside(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
+                                    double eMin, double eMax)
+{
+    const double cutoff = CutoffEnergy(frame);
+    struct Candidate {
+        GlitchLine line;  // from and to as offsets from the centre
+        double keV;       // where its strength is taken
+        std::vector<double> centres;
+        Strengths strengths;
+    };
+    std::vector<Candidate> candidates;
+    if (cutoff > eMax) return {};
+    for (const SphereReflection& r : ReflectionsWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax))) {
+        if (crystal.Extinct(r.x)) continue;
+        Candidate c{};
+        GlitchLine& line = c.line;
+        line.x = r.x;
+        line.coupling = r.coupling;
+        line.cutoffEnergy = cutoff;
+        if (r.Always()) {
+            line.always = true;
+            line.topEnergy = cutoff;
+            c.keV = std::max(eMin, cutoff);
+            for (double side : {-90.0, 90.0}) ForEachTurn(r.azimuth + side, window, [&](double at) { c.centres.push_back(at); });
+        } else {
+            line.topEnergy = kHcKeVAngstrom / r.TopWavelength(frame);
+            if (line.topEnergy > eMax) continue;
+            const double reach = r.HalfWidth(frame, kHcKeVAngstrom / eMax);
+            line.lowEnergyHalfWidth = line.topEnergy >= eMin ? 0.0 : r.HalfWidth(frame, kHcKeVAngstrom / eMin);
+            c.keV = std::max(eMin, line.topEnergy);
+            // The turns whose stretch centre -/+ reach overlaps the window.
+            ForEachTurn(r.centre, PsiWindow{window.min - reach, window.max + reach}, [&](double at) {
+                const bool lowSide = at - line.lowEnergyHalfWidth > window.min && at - reach < window.max;
+                const bool highSide = at + reach > window.min && at + line.lowEnergyHalfWidth < window.max;
+                if (lowSide || highSide) c.centres.push_back(at);
+            });
+            line.from = -reach;
+            line.to = reach;
+        }
+        if (!c.centres.empty()) candidates.push_back(std::move(c));
+    }
+    // Each line's structure factors at its own energy: the costly part, spread over the cores.
+    ParallelFor(candidates.size(), [&](std::size_t i) {
+        Candidate& c = candidates[i];
+        SphereReflection r{};
+        r.x = c.line.x, r.coupling = c.line.coupling;
+        c.strengths = StrengthsAt(crystal, r, c.keV);
+    });
+    std::vector<GlitchLine> lines;
+    for (const Candidate& c : candidates) {
+        if (!c.strengths.allowed) continue;
+        GlitchLine line = c.line;
+        line.F = c.strengths.F, line.couplingF = c.strengths.couplingF, line.strength = line.F * line.couplingF;
+        for (double at : c.centres) {
+            GlitchLine placed = line;
+            placed.centre = at;
+            placed.from = at + line.from;
+            placed.to = at + line.to;
+            lines.push_back(placed);
+        }
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::vector<GlitchLine> GlitchMap(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window, double eMin,
+                                  double eMax)
+{
+    std::vector<GlitchLine> lines = LinesInside(crystal, frame, window, eMin, eMax);
+    SetRelativeStrengths(lines);
+    std::sort(lines.begin(), lines.end(), [](const GlitchLine& a, const GlitchLine& b) {
+        return std::tie(a.centre, a.x.h, a.x.k, a.x.l) < std::tie(b.centre, b.x.h, b.x.k, b.x.l);
+    });
+    return lines;
+}
+
+std::vector<AzimuthInterval> OccupiedByGlitches(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
+                                                double eMin, double eMax, double fraction, double divergence)
+{
+    double strongest = 0.0;
+    for (const GlitchLine& line : LinesInside(crystal, frame, window, eMin, eMax)) strongest = std::max(strongest, line.strength);
+    const double reach = divergence / 2.0;
+    std::vector<AzimuthInterval> occupied;
+    if (strongest <= 0.0) return occupied;
+    const PsiWindow wide{window.min - 90.0 - divergence, window.max + 90.0 + divergence};
+    for (const GlitchLine& line : LinesInside(crystal, frame, wide, eMin, eMax)) {
+        if (!(line.strength > fraction * strongest)) continue;
+        const double low = line.lowEnergyHalfWidth;
+        if (low > 0.0) {  // the line dips below eMin around its centre: two stretches
+            occupied.push_back({line.from - reach, line.centre - low + reach});
+            occupied.push_back({line.centre + low - reach, line.to + reach});
+        } else {
+            occupied.push_back({line.from - reach, line.to + reach});
+        }
+    }
+    return occupied;
 }

@@ -1,23 +1,55 @@
-// The glitch spectrum of an energy scan at a fixed azimuth: the energies at which a further
-// reflection reaches the Ewald sphere while the primary reflection is kept in its Bragg position
-// (a monochromator crystal, or an energy scan at fixed orientation).
+// Energy scans with the primary reflection kept in its Bragg position: the glitch spectrum at one
+// azimuth (a monochromator crystal, or an energy scan at fixed orientation), and the glitch lines
+// E(psi) of every reflection over a window of azimuths, the map from which the azimuths of a
+// clean energy range are read.
 #pragma once
 
 #include <vector>
 
-#include "planning/sphere_reflections.h"
-#include "setup/input_struct.h"
+#include "crystal/crystal.h"
+#include "planning/azimuths.h"
+#include "planning/scan_frame.h"
 
 struct Glitch {
     double energy;      // keV
     double wavelength;  // angstrom
-    const SphereReflection* reflection;
-    double strength;    // |F(X)| |F(G - X)|
-    double relativeStrength;
+    Miller x;
+    Miller coupling;
+    double F, couplingF, strength, relativeStrength;  // at the glitch's energy
+    bool always;        // X is on the sphere at every energy at this azimuth (n = 0, psi = azimuth -/+ 90);
+                        // listed at the lowest energy of the range at which G diffracts
 };
 
-// Every reflection X on the sphere at the azimuth `psi` (cos(psi - psi0) > 0) whose wavelength
-// lambda_X(psi) = a / sqrt(k2 / cos^2(psi - psi0) + p2) lies between hc / eMax and hc / eMin,
-// each once, sorted by energy.
-std::vector<Glitch> FindGlitches(const std::vector<SphereReflection>& reflections, const InputStruct* record,
-                                 double psi, double eMin, double eMax);
+// Every reflection X on the sphere at the azimuth `psi` between eMin and eMax (keV, both
+// included), each once, by energy, then h, k, l. Forbidden reflections are left out; G and 0 0 0
+// are never glitches.
+std::vector<Glitch> FindGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax);
+
+// One reflection's glitch line over one turn: E(psi) = sqrt(Ec^2 + (Et^2 - Ec^2) / cos^2(psi - centre)),
+// Et the line's lowest energy (at its centre), Ec the cut-off energy of G; it leaves the energy
+// range at psi = centre -/+ halfWidth. A reflection on the sphere at every energy (n = 0) is a
+// vertical line at centre, from the cut-off up.
+struct GlitchLine {
+    double centre;      // degrees
+    double from, to;    // centre -/+ the half-width at eMax
+    Miller x;
+    Miller coupling;
+    double F, couplingF, strength, relativeStrength;  // at the lowest energy of the line inside the range
+    double topEnergy;     // Et, keV (Ec for a vertical line)
+    double cutoffEnergy;  // Ec = hc |G| / 2, keV
+    double lowEnergyHalfWidth;  // where the line crosses eMin, 0 when Et >= eMin (degrees)
+    bool always;
+};
+
+// Every line inside the energy range that reaches into the window, one row per reflection and
+// turn, by centre, then h, k, l; `reach` widens the window on both sides.
+std::vector<GlitchLine> GlitchMap(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
+                                  double eMin, double eMax);
+
+// The azimuths at which a line of strength above fraction x the strongest line in the window
+// lies between eMin and eMax, each widened by divergence / 2 on both sides.
+std::vector<AzimuthInterval> OccupiedByGlitches(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
+                                                double eMin, double eMax, double fraction, double divergence);
+
+// The energy below which G cannot diffract, hc |G| / 2 (keV).
+double CutoffEnergy(const ScanFrame& frame);

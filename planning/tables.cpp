@@ -4,44 +4,115 @@
 
 using text_format::TextWriter;
 
-void WriteEventsTable(std::FILE* file, const std::vector<Event>& events)
+namespace {
+
+void WriteSubject(TextWriter& out, const TableSubject& s)
+{
+    out.Print<"crystal %s; primary %d %d %d; ">(s.crystal.c_str(), s.primary.h, s.primary.k, s.primary.l);
+    if (s.frame->reference) {
+        const Miller& r = *s.frame->reference;
+        out.Print<"psi right-handed about the primary from reference %d %d %d to the beam">(r.h, r.k, r.l);
+    } else {
+        out.Print<"psi in the frame of the orientation matrix">();
+    }
+}
+
+void WriteWindow(TextWriter& out, const PsiWindow& w)
+{
+    out.Print<"; psi %.6f to %.6f degrees">(w.min, w.max);
+}
+
+}  // namespace
+
+void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& band, const std::vector<Event>& events)
 {
     TextWriter out(file);
-    out.Print<"psi,psi_lower,psi_upper,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
+    out.Print<"# kelto multiple-beam events: ">();
+    WriteSubject(out, subject);
+    out.Print<"; wavelength %.6f angstrom; band %.6f angstrom">(band.lambda, band.width);
+    WriteWindow(out, subject.window);
+    out.Print<"\npsi,psi_min,psi_max,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
               "relative_strength,direction\n">();
     for (const Event& e : events) {
-        const SphereReflection& r = *e.reflection;
         out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s\n">(
-            e.psi, e.psiLower, e.psiUpper, r.h, r.k, r.l, r.ch, r.ck, r.cl, r.F, r.couplingF, e.strength,
-            e.relativeStrength, e.in ? "in" : "out");
+            e.psi, e.psiMin, e.psiMax, e.x.h, e.x.k, e.x.l, e.coupling.h, e.coupling.k, e.coupling.l, e.F, e.couplingF,
+            e.strength, e.relativeStrength, PassageWord(e.passage));
     }
 }
 
-void WriteGlitchTable(std::FILE* file, const std::vector<Glitch>& glitches)
+void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
+                      const std::vector<Glitch>& glitches)
 {
     TextWriter out(file);
+    out.Print<"# kelto glitch spectrum: ">();
+    WriteSubject(out, subject);
+    out.Print<"; at psi %.6f degrees; energies %.6f to %.6f keV\n">(psi, eMin, eMax);
     out.Print<"energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
-              "relative_strength\n">();
+              "relative_strength,kind\n">();
     for (const Glitch& g : glitches) {
-        const SphereReflection& r = *g.reflection;
-        out.Print<"%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f\n">(
-            g.energy, g.wavelength, r.h, r.k, r.l, r.ch, r.ck, r.cl, r.F, r.couplingF, g.strength,
-            g.relativeStrength);
+        out.Print<"%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s\n">(
+            g.energy, g.wavelength, g.x.h, g.x.k, g.x.l, g.coupling.h, g.coupling.k, g.coupling.l, g.F, g.couplingF,
+            g.strength, g.relativeStrength, g.always ? static_cast<const char*>("always") : "glitch");
     }
 }
 
-void PrintCleanWindows(std::FILE* console, const std::vector<AzimuthWindow>& windows, double width,
-                       double fraction)
+void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax,
+                    const std::vector<GlitchLine>& lines)
+{
+    TextWriter out(file);
+    out.Print<"# kelto glitch map: ">();
+    WriteSubject(out, subject);
+    WriteWindow(out, subject.window);
+    out.Print<"; energies %.6f to %.6f keV\n">(eMin, eMax);
+    out.Print<"psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
+              "relative_strength,energy_top_keV,energy_cutoff_keV,kind\n">();
+    for (const GlitchLine& g : lines) {
+        out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%.6f,%.6f,%s\n">(
+            g.centre, g.from, g.to, g.x.h, g.x.k, g.x.l, g.coupling.h, g.coupling.k, g.coupling.l, g.F, g.couplingF,
+            g.strength, g.relativeStrength, g.topEnergy, g.cutoffEnergy, g.always ? static_cast<const char*>("always") : "line");
+    }
+}
+
+void WriteWindowsTable(std::FILE* file, const TableSubject& subject, const WindowSearch& search,
+                       const std::vector<AzimuthInterval>& windows)
+{
+    TextWriter out(file);
+    out.Print<"# kelto clean azimuth windows: ">();
+    WriteSubject(out, subject);
+    WriteWindow(out, subject.window);
+    if (search.energies) {
+        out.Print<"; no glitch above %.4f of the strongest from %.6f to %.6f keV">(search.fraction, search.eMin, search.eMax);
+    } else {
+        out.Print<"; no event above %.4f of the strongest, at least %.6f degrees wide">(search.fraction, search.width);
+    }
+    out.Print<"; divergence %.6f degrees\n">(search.divergence);
+    out.Print<"search,psi_start,psi_end,width\n">();
+    for (const AzimuthInterval& w : windows) {
+        out.Print<"%s,%.6f,%.6f,%.6f\n">(search.energies ? static_cast<const char*>("energies") : "events", w.start, w.end, w.Width());
+    }
+}
+
+void PrintCleanWindows(std::FILE* console, const WindowSearch& search, const std::vector<AzimuthInterval>& windows)
 {
     TextWriter out(console);
-    if (windows.empty()) {
-        out.Print<"No clean azimuth window at least %.3f degrees wide (no event above %.4f of the strongest)\n">(
-            width, fraction);
-        return;
+    if (search.energies) {
+        if (windows.empty()) {
+            out.Print<"No azimuth window is clean from %.3f to %.3f keV (no glitch above %.4f of the strongest)\n">(
+                search.eMin, search.eMax, search.fraction);
+            return;
+        }
+        out.Print<"Azimuth windows clean from %.3f to %.3f keV (no glitch above %.4f of the strongest), widest first:\n">(
+            search.eMin, search.eMax, search.fraction);
+    } else {
+        if (windows.empty()) {
+            out.Print<"No clean azimuth window at least %.3f degrees wide (no event above %.4f of the strongest)\n">(
+                search.width, search.fraction);
+            return;
+        }
+        out.Print<"Clean azimuth windows at least %.3f degrees wide (no event above %.4f of the strongest):\n">(
+            search.width, search.fraction);
     }
-    out.Print<"Clean azimuth windows at least %.3f degrees wide (no event above %.4f of the strongest):\n">(
-        width, fraction);
-    for (const AzimuthWindow& w : windows) {
-        out.Print<"  %9.3f to %9.3f degrees, %8.3f wide\n">(w.start, w.end, w.end - w.start);
+    for (const AzimuthInterval& w : windows) {
+        out.Print<"  %9.3f to %9.3f degrees, %8.3f wide\n">(w.start, w.end, w.Width());
     }
 }

@@ -1,14 +1,37 @@
-// The planning results as the user reads them: the events and glitch tables (CSV, one header
-// row, plain numbers) and the clean azimuth windows on the console.
+// The planning results as the user reads them: CSV tables (a first line "# kelto ..." naming what
+// they were computed for, one header row, plain numbers) and the clean windows on the console.
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "planning/events.h"
 #include "planning/glitches.h"
 
-void WriteEventsTable(std::FILE* file, const std::vector<Event>& events);
-void WriteGlitchTable(std::FILE* file, const std::vector<Glitch>& glitches);
-void PrintCleanWindows(std::FILE* console, const std::vector<AzimuthWindow>& windows, double width,
-                       double fraction);
+// What a table was computed for, as its first line says it.
+struct TableSubject {
+    std::string crystal;
+    Miller primary;
+    const ScanFrame* frame;
+    PsiWindow window;
+};
+
+void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& band, const std::vector<Event>& events);
+void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
+                      const std::vector<Glitch>& glitches);
+void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax,
+                    const std::vector<GlitchLine>& lines);
+
+// A search for clean azimuth windows: among the events of a band, or the glitch lines of an
+// energy range.
+struct WindowSearch {
+    bool energies;        // false: events of the band
+    double width;         // degrees, the narrowest window listed (events)
+    double fraction;      // of the strongest
+    double divergence;    // degrees
+    double eMin, eMax;    // keV: the energy range, or the band's energies
+};
+void WriteWindowsTable(std::FILE* file, const TableSubject& subject, const WindowSearch& search,
+                       const std::vector<AzimuthInterval>& windows);
+void PrintCleanWindows(std::FILE* console, const WindowSearch& search, const std::vector<AzimuthInterval>& windows);

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int kRunFiles = 4;
+constexpr int kTableSlots = 3;  // events or glitches, the glitch map, the clean windows
 constexpr const char* kNames[kRunFiles] = {"kelto_spaghetti.dat", "kelto_spaghetti.mac",
                                            "kelto_unweg.dat", "kelto_unweg.mac"};
 
@@ -29,7 +30,7 @@ struct Slot {
     char temporary[kPathCapacity] = {};
     volatile std::sig_atomic_t pending = 0;
 };
-Slot g_slots[kRunFiles + 2];
+Slot g_slots[kRunFiles + kTableSlots];
 
 std::string g_folder = ".";
 int g_folderLock = -1;  // the folder, held locked from the creation of the files to their renaming
@@ -164,7 +165,7 @@ void CloseOutputFiles(OutputFiles* files)
 
 std::FILE* OpenOutputFile(const std::string& path)
 {
-    for (int i = kRunFiles; i < kRunFiles + 2; ++i) {
+    for (int i = kRunFiles; i < kRunFiles + kTableSlots; ++i) {
         if (g_slots[i].stream == nullptr && !g_slots[i].pending) return Create(g_slots[i], path);
     }
     RefuseFile(path, EMFILE);
@@ -172,7 +173,7 @@ std::FILE* OpenOutputFile(const std::string& path)
 
 void CommitOutputFile(std::FILE* file)
 {
-    for (int i = kRunFiles; i < kRunFiles + 2; ++i) {
+    for (int i = kRunFiles; i < kRunFiles + kTableSlots; ++i) {
         Slot& slot = g_slots[i];
         if (slot.stream != file || file == nullptr) continue;
         if (!Close(slot)) ExitQOR(1);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "setup/answer_source.h"
 #include "kelto_run.h"
 
 namespace {
@@ -74,6 +75,19 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {run + "--clean 0", "--clean: '0' is not a width above 0 degrees"},
         {run + "--events e.csv --psi -inf,0", "--psi: '-inf,0' must be MIN,MAX"},
         {run + "--clean 5 --psi 10,10", "--psi: '10,10' must be MIN,MAX with MIN below MAX"},
+        {run + "--events e.csv --reference 0,0,-4", "--reference: '0,0,-4' is zero or parallel to the primary"},
+        {run + "--events e.csv --reference 0,0,0", "--reference: '0,0,0' is zero or parallel"},
+        {run + "--reference 1,0,0", "--reference has no use without a planning option"},
+        {run + "--clean 5 --divergence -1", "--divergence: '-1' is not a number of degrees from 0 to 90"},
+        {run + "--clean 5 --divergence nan", "--divergence: 'nan' is not a number"},
+        {run + "--clean 5 --divergence inf", "--divergence: 'inf' is not a number"},
+        {run + "--divergence 1", "--divergence goes with --clean or --clean-energies"},
+        {run + "--events e.csv --windows w.csv", "--windows goes with --clean or --clean-energies"},
+        {kRequired + "--glitch-map m.csv", "--glitch-map needs --energies"},
+        {kRequired + "--clean-energies 8,12 --energies 5,30", "--energies goes with --glitches or --glitch-map"},
+        {kRequired + "--clean-energies 8,12 --hmax 5", "--hmax has no use with --clean-energies"},
+        {kRequired + "--clean-energies 8,12,1", "--clean-energies: '8,12,1' has a FRACTION outside 0 to below 1"},
+        {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --psi 0,90", "--psi has no use with --glitches alone"},
     };
     for (const auto& [line, message] : refused) {
         InputStruct r{};
@@ -93,6 +107,7 @@ TEST(CommandLine, RunsFromOptions)
 {
     const struct { std::string line; int status; std::string message; } refused[] = {
         {kRequired + "--wavelength 1.5 --band 0.02 --bogus", 2, "Try 'kelto --help'"},
+        {kRequired + "--wavelength 1.5 --band 0.02 --events ''", 2, "kelto: --events: the value is empty\n"},
         {"--structure 4 --lattice 0 --symbol Si --primary 0,0,2 --wavelength 1.5 --band 0.02", 1,
          "The lattice parameter a (--lattice) must be a positive finite number, not 0.000000\n"},
         {"--structure 4 --lattice 5.431 --symbol Xx --primary 0,0,2 --wavelength 1.5 --band 0.02", 1,
@@ -105,6 +120,22 @@ TEST(CommandLine, RunsFromOptions)
         const KeltoRun run = RunKelto("", FreshFolder("options_refused"), c.line);
         EXPECT_TRUE(run.status == c.status && (run.output + run.errors).find(c.message) != std::string::npos &&
                     !HasAnyOutputFile(run)) << c.line << "\n" << run.output << run.errors;
+    }
+    // Planning refusals: an energy range below the primary reflection's cut-off reaches nothing.
+    const std::string si111 = "--structure 4 --lattice 5.431 --symbol Si --primary 1,1,1 ";
+    const struct { std::string line; std::string message; } planning[] = {
+        {si111 + "--glitches g.csv --at-psi 10 --energies 0.5,1",
+         "The primary reflection 1 1 1 (--primary) cannot diffract at the wavelength 12.398419 angstrom (--energies)"},
+        {si111 + "--clean-energies 0.5,1", "(--clean-energies): the longest wavelength at which it can is 6.271179 angstrom (1.977048 keV)"},
+        {si111 + "--glitch-map m.csv --energies 5,30 --clean-energies 1,1.5",
+         "No reflection can reach the Ewald sphere from 1.000000 to 1.500000 keV (--clean-energies): the primary reflection "
+         "1 1 1 diffracts only above 1.977048 keV\nProgram QOR exits with error \n"},
+    };
+    for (const auto& c : planning) {
+        const KeltoRun run = RunKelto("", FreshFolder("planning_refused"), c.line);
+        EXPECT_TRUE(run.status == 1 && run.output.find(c.message) != std::string::npos && !HasAnyOutputFile(run) &&
+                    !std::filesystem::exists(run.folder / "g.csv") && !std::filesystem::exists(run.folder / "m.csv"))
+            << c.line << "\n" << run.output << run.errors;
     }
     const std::filesystem::path folder = FreshFolder("options_folder");
     std::filesystem::create_directory(folder / "out");

@@ -4,23 +4,50 @@ The group pictures needs GDL and exits with 77 (skipped) without it.  Standard l
 import argparse, math, os, shutil, struct, subprocess, sys, tempfile, unittest, zlib
 from pathlib import Path
 
-WHITE, BLACK, RED, BLUE, SHADE = (255,) * 3, (0,) * 3, (175, 0, 0), (0, 110, 214), (200, 235, 200)
+WHITE, BLACK, SHADE, GREY = (255,) * 3, (0,) * 3, (200, 235, 200), (160,) * 3
+# The stick colours by direction or kind, and the darkest shade of the glitch map (relative strength 1).
+COLOUR = {'in': (175, 0, 0), 'out': (0, 110, 214), 'top': (6, 100, 0), 'always': (145, 0, 173), 'glitch': BLACK}
+DARK = (10, 20, 100)
 RUN_FILES = ('kelto_spaghetti.dat', 'kelto_spaghetti.mac', 'kelto_unweg.dat', 'kelto_unweg.mac')
-EVENTS = 'psi,psi_lower,psi_upper,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,direction'
-GLITCHES = 'energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength'
+EVENTS = 'psi,psi_min,psi_max,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,direction'
+GLITCHES = 'energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,kind'
+MAP = ('psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,'
+       'energy_top_keV,energy_cutoff_keV,kind')
+WINDOWS = 'search,psi_start,psi_end,width'
+ABOUT = '# kelto {}: crystal SI; primary {}; psi in the frame of the orientation matrix; {}'  # the first line of a table
 # Answers to kelto: structure, a, hmax, lambda, symbol, psi range, primary reflection, dlambda.
 SILICON = (4, 5.431, 7, 1.5406, 'si', (-180, 180), (0, 0, 2), 0.02)  # 446 curves, more than the 31 colours
 COPPER = (3, 3.615, 3, 3.0, 'Cu', (-170, 175), (1, 1, 1), 0.05)  # 16 curves, 48 band crossings
-REFUSALS = [  # command lines refused in a folder with a run, events.csv and glitches.csv: arguments, status, message
+REFUSALS = [  # command lines refused in a folder with a run and the tables of MALFORMED: arguments, status, message
     (['--azimuth', '10,-10'], 2, '--azimuth wants MIN below MAX'), (['--title'], 2, '--title needs a value'),
     (['--intensity', '5,5'], 2, '--intensity wants MIN below MAX'), (['.', 'x'], 2, 'one folder only'),
     (['--wavelength=1,x'], 2, '--wavelength wants MIN,MAX'), (['--points', '1'], 2, '--points wants a whole number'),
     (['--size', '100x100'], 2, '--size wants at least 300x200'), (['--radians=1'], 2, '--radians takes no value'),
-    (['--colour'], 2, "unknown option '--colour'"), (['--clean', '0'], 2, '--clean wants WIDTH[,FRACTION]'),
+    (['--colour'], 2, "unknown option '--colour'"), (['--energies', '30,5'], 2, '--energies wants MIN below MAX'),
+    (['--clean=5,0.01'], 2, 'kelto finds the clean windows (kelto ... --clean WIDTH --windows kelto_windows.csv)'),
     (['no such folder'], 1, 'no such folder is not a folder\n'), (['empty'], 1, 'nothing to draw in empty'),
-    (['--glitches=glitches.csv'], 1, 'glitches.csv:2: relative_strength is 1.5, outside 0 to 1'),
-    (['--events', 'events.csv'], 1, 'events.csv is not a kelto events table: its first line must be psi,'),
+    (['--map', 'none.csv'], 1, 'none.csv is missing'),
     ([], 1, "GDL is not installed (no command 'no-gdl'): install the Debian package gnudatalanguage")]
+MALFORMED = [  # option, table, its header and rows, the message
+    ('--events', 'old.csv', EVENTS.replace('_min', '_lower').replace('_max', '_upper'), [],
+     f'old.csv is not a kelto events table: its header line must be {EVENTS} (after a first line "# kelto ...", if any)'),
+    ('--events', 'band.csv', EVENTS, [(2, 3, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'in')],
+     'band.csv:2: psi is 2, outside psi_min to psi_max (3 to 4)'),
+    ('--events', 'way.csv', EVENTS, [(2, 1, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'up')],
+     "way.csv:2: direction is 'up', not in, out, top or always"),
+    ('--glitches', 'glitches.csv', GLITCHES, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1.5, 'glitch')],
+     'glitches.csv:2: relative_strength is 1.5, outside 0 to 1'),
+    ('--glitches', 'old glitches.csv', GLITCHES[:-5], [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1)],
+     'old glitches.csv is not a kelto glitch table: its header line must be energy_keV,'),
+    ('--map', 'map.csv', MAP, [(0, -95, 80, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 10, 2, 'line')],
+     'map.csv:2: psi_from to psi_to (-95 to 80) reaches 90 degrees from psi_centre'),
+    ('--map', 'cut.csv', MAP, [(0, -5, 8, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 10, 12, 'line')],
+     'cut.csv:2: energy_cutoff_keV is 12, above energy_top_keV (10)'),
+    ('--windows', 'windows.csv', WINDOWS, [('events', 1, 2, 1), ('events', 5, 3, 2)],
+     'windows.csv:3: psi_end is 3, not above psi_start (5)'),
+    ('--windows', 'search.csv', WINDOWS, [('glitches', 1, 2, 1)],
+     "search.csv:2: search is 'glitches', not events or energies"),
+    ('--windows', 'short.csv', WINDOWS, [('events', 1, 2)], 'short.csv:2: 3 columns, not 4')]
 
 
 class Picture:
@@ -81,8 +108,18 @@ def run_kelto(folder, structure, a, hmax, lam, symbol, psi, primary, dlambda):
     assert done.returncode == 0, f'kelto failed in {folder}: {done.stdout[-500:]}'
 
 
-def table(path, header, rows):
-    Path(path).write_text('\n'.join([header] + [','.join(map(str, row)) for row in rows]) + '\n')
+def table(path, header, rows, about=None):  # ABOUT: the first line, "# kelto ..."
+    Path(path).write_text('\n'.join([about] * bool(about) + [header] + [','.join(map(str, r)) for r in rows]) + '\n')
+
+
+def glitch_line(centre, top, cutoff, relative, kind='line', emax=30):
+    """A row of the glitch map: the line E(psi) = sqrt(Ec^2 + (Et^2 - Ec^2) / cos^2(psi - centre)) up to EMAX."""
+    reach = math.degrees(math.acos(math.sqrt((top ** 2 - cutoff ** 2) / (emax ** 2 - cutoff ** 2)))) * (kind == 'line')
+    return (centre, centre - reach, centre + reach, 1, 1, 1, 0, 0, 2, 9, 9, 81 * relative, relative, top, cutoff, kind)
+
+
+def luminance(rgb):
+    return sum(w * (c / 255) ** 2.2 for w, c in zip((0.2126, 0.7152, 0.0722), rgb))
 
 
 def crossings(folder):  # (psi1, psi2) of every band crossing
@@ -113,7 +150,7 @@ class KeltoPlot(unittest.TestCase):
         for psi, edge in ((p, e) for c in crossings(folder) for p, e in zip(c, (lam - half, lam + half))):
             self.assertTrue(f.near(f.column(psi), f.row(edge), 2, 2) - {BLACK}, f'no curve at psi {psi}, lambda {edge}')
         found = {p for r in f.rows[f.top + 1:f.bottom] for p in r[f.left + 1:f.right]} - {WHITE, BLACK}
-        dark = [sum(w * (c / 255) ** 2.2 for w, c in zip((0.2126, 0.7152, 0.0722), rgb)) < 0.45 for rgb in found]
+        dark = [luminance(rgb) < 0.45 for rgb in found]
         self.assertTrue(colours <= len(found) <= 31 and all(dark), f'curve colours {found}')
         highest = highest_peak(folder, azimuth, npts)
         f = Picture(Path(folder, pngs[1]), size, 0.5, azimuth, intensity or (0, 1.1 * highest))
@@ -124,37 +161,78 @@ class KeltoPlot(unittest.TestCase):
         self.assertLessEqual(abs(drawn - f.row(highest)), 2, f'highest peak at row {drawn}, not {f.row(highest)}')
         return f
 
+    def shaded(self, f, pieces):
+        """The columns inside the frame F with shading are those of the PIECES (degrees), give or take a pixel at an end."""
+        shaded = {x for x in range(f.left + 1, f.right) if any(r[x] == SHADE for r in f.rows[f.top + 1:f.bottom])}
+        ends = {f.column(end) + d for piece in pieces for end in piece for d in (-1, 0, 1)}
+        self.assertEqual(shaded - ends, {x for a, b in pieces for x in range(f.column(a), f.column(b) + 1)} - ends)
+
     def pictures(self):
-        """Event and glitch tables alone; silicon with every default, seeds, the default title; copper with every option."""
-        # psi, lower, upper, strength: 120 too weak to spoil a window; 190 outside the azimuths, yet occupies 150 to 180
-        events = [(-100, -101, -99, 1.0, 'in'), (-90, -90.5, -89.5, 0.5, 'out'), (0, 50, -50, 0.6, 'in'),
-                  (25, 24, 26, 0.55, 'out'), (-178, -178.2, -141, 0.9, 'in'), (120, 119, 121, 0.01, 'out'),
-                  (190, 200, 150, 0.3, 'in')]
-        windows = [(-141, -101), (50, 150)]  # the clean stretches at least 40 degrees wide, the first just that
+        """Hand-made tables alone, with and without their first line; silicon with every default, seeds, the default
+        title; copper with every option."""
+        # psi, psi_min, psi_max, relative strength, direction: 150 of strength 0, 190 outside the azimuths
+        events = [(-100, -101, -99, 1.0, 'in'), (-90, -90.5, -89.5, 0.5, 'out'), (0, -50, 50, 0.6, 'top'),
+                  (25, 24, 26, 0.55, 'out'), (-178, -178.2, -141, 0.9, 'in'), (60, 60, 60, 0.7, 'always'),
+                  (150, 149, 151, 0, 'in'), (190, 189, 191, 0.3, 'in')]
+        windows = {'events': [(-141, -101), (170, 200)], 'energies': [(-10, 10), (175, 185)]}  # as kelto lists them
+        pieces = {'events': [(-141, -101), (170, 180), (-180, -160)], 'energies': [(-10, 10), (175, 180), (-180, -175)]}
+        glitches = [(8, 'glitch', 1), (11, 'glitch', 0.25), (6.5, 'always', 0.5)]  # energy, kind, relative strength
+        # From 5 to 30 keV: a strong line and the same line weaker, listed after it; a weak line reaching past
+        # -180 degrees; lines always, from the bottom of the range and from their cut-off at 20 keV.
+        lines = [glitch_line(0, 10, 0, 1), glitch_line(0, 10, 0, 0.05), glitch_line(-120, 12, 6, 0.1),
+                 glitch_line(90, 3, 3, 0.6, 'always'), glitch_line(135, 20, 20, 0.6, 'always')]
+        about = ('multiple-beam events', '0 0 2', 'wavelength 1.540600 angstrom; band 0.020000 angstrom; psi -180.000000 '
+                 'to 180.000000 degrees')
         with tempfile.TemporaryDirectory() as top:
-            sticks, si, cu, shots = Path(top), Path(top, 'si'), Path(top, 'copper run'), []  # tables alone, then runs
-            table(sticks / 'kelto_events.csv', EVENTS, [(*e[:3], 1, 1, 1, -1, -1, 1, 9, 9, 99, *e[3:]) for e in events])
+            sticks, titled, si, cu, shots = Path(top), Path(top, 'titled'), Path(top, 'si'), Path(top, 'copper run'), []
+            titled.mkdir()
+            for folder in sticks, titled:
+                table(folder / 'kelto_events.csv', EVENTS, [(*e[:3], 1, 1, 1, -1, -1, 1, 9, 9, 99, *e[3:]) for e in events],
+                      ABOUT.format(*about))
+                table(folder / 'kelto_windows.csv', WINDOWS, [(s, a, b, b - a) for s in windows for a, b in windows[s]])
             table(sticks / 'kelto_glitches.csv', GLITCHES,
-                  [(8, 1.55, 2, 2, 0, -1, 1, 1, 9, 9, 9, 1), (11, 1.127, 3, 1, 1, 0, 0, 2, 9, 9, 9, 0.25)])
-            done = kelto_plot(['--clean', '40', '--size=600x400', '--events-png', 'e.png'], sticks)
-            self.assertEqual((done.returncode, done.stdout.split('\n')), (0, ['kelto-plot: wrote e.png'] + [
-                f'kelto-plot: clean azimuths {a:.3f} to {b:.3f} degrees ({b - a:.3f} wide)' for a, b in windows] +
-                ['kelto-plot: wrote kelto_glitches.png', '']), done.stderr)
-            # Sticks at their azimuth as tall as their relative strength, none beyond the frame, clean windows shaded.
+                  [(e, 12.398 / e, 2, 2, 0, -1, 1, 1, 9, 9, 9, r, k) for e, k, r in glitches])  # no first line
+            table(sticks / 'kelto_glitch_map.csv', MAP, lines, ABOUT.format(
+                'glitch map', '1 1 1', 'psi -180.000000 to 180.000000 degrees; energies 5.000000 to 30.000000 keV'))
+            done = kelto_plot(['--size=600x400', '--events-png', 'e.png'], sticks)
+            listed = {s: [f'kelto-plot: clean azimuths {a:.3f} to {b:.3f} degrees ({b - a:.3f} wide)' for a, b in w]
+                      for s, w in windows.items()}
+            self.assertEqual((done.returncode, done.stdout.split('\n')), (0, [
+                'kelto-plot: wrote e.png', *listed['events'], 'kelto-plot: wrote kelto_glitches.png',
+                'kelto-plot: wrote kelto_glitch_map.png', *listed['energies'], '']), done.stderr)
+            # Sticks at their azimuth as tall as their relative strength in the colour of their direction, strength 0 a
+            # grey mark, none beyond the frame; the clean windows of the events shaded, at both ends across the seam.
             f = Picture(sticks / 'e.png', (600, 400), 0.05, (-180, 180), (0, 1.15))
-            for psi, _, _, height, direction in events[:5]:
-                f.stick(psi, height, RED if direction == 'in' else BLUE)
-            self.assertFalse({RED, BLUE} & {p for r in f.rows[f.top:f.bottom] for p in r[f.right + 1:]})
-            shaded = {x for x in range(f.left + 1, f.right) if any(r[x] == SHADE for r in f.rows[f.top + 1:f.bottom])}
-            ends = {f.column(end) + d for window in windows for end in window for d in (-1, 0, 1)}  # rounding
-            self.assertEqual(shaded - ends, {x for a, b in windows for x in range(f.column(a), f.column(b) + 1)} - ends)
-            # Labels above the sticks, strongest first, none crossing a stick or a label or leaving the frame.
-            for psi, height, labelled in (-100, 1, 1), (0, 0.6, 1), (-90, 0.5, 0), (25, 0.55, 0), (-178, 0.9, 0):
+            for psi, _, _, height, direction in events[:6]:
+                f.stick(psi, height, COLOUR[direction])
+            self.assertEqual(f.near(f.column(150), f.bottom - 3, 1, 2) - {BLACK}, {GREY})
+            self.assertFalse(set(COLOUR.values()) - {BLACK} & {p for r in f.rows[f.top:f.bottom] for p in r[f.right + 1:]})
+            self.shaded(f, pieces['events'])
+            # Labels in the colour of their stick, strongest first, none crossing a stick or a label or leaving the frame.
+            for psi, height, direction, labelled in ((-100, 1, 'in', 1), (0, 0.6, 'top', 1), (60, 0.7, 'always', 1),
+                                                     (-90, 0.5, 'out', 0), (25, 0.55, 'out', 0), (-178, 0.9, 'in', 0)):
                 label = f.near(f.column(psi), f.row(height) - 14, 2, 10) - {SHADE, BLACK}
-                self.assertEqual(bool(label), bool(labelled), f'label of the event at {psi}: {label}')
-            f = Picture(sticks / 'kelto_glitches.png', (600, 400), 0.5, (7.85, 11.15), (0, 1.15))  # energies widened 5 %
-            f.stick(8, 1, BLACK)
-            f.stick(11, 0.25, BLACK)
+                self.assertEqual(label, {COLOUR[direction]} if labelled else set(), f'label of the event at {psi}')
+            # The title from the first line: the wavelength as an energy, hc / lambda.
+            done = kelto_plot(['--size=600x400', '--title',
+                               'Multiple-beam events of SI, primary 0 0 2, at 8.0478 keV (1.5406 A), band 0.02 A'], titled)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertTrue((titled / 'kelto_events.png').read_bytes() == (sticks / 'e.png').read_bytes(), 'not that title')
+            f = Picture(sticks / 'kelto_glitches.png', (600, 400), 0.5, (6.275, 11.225), (0, 1.15))  # energies widened 5 %
+            for energy, kind, height in glitches:
+                f.stick(energy, height, COLOUR[kind])
+            # The map over the energies of its first line: the strong line drawn over its weaker copy, the weak line light
+            # and cut at the frame, the lines always from the larger of their cut-off and 5 keV up; windows shaded.
+            f = Picture(sticks / 'kelto_glitch_map.png', (600, 400), 0.5, (-180, 180), (5, 30))
+            for psi in -60, -30, 0, 30, 60:
+                energy = 10 / math.cos(math.radians(psi))
+                self.assertEqual(f.near(f.column(psi), f.row(energy), 1, 1) - {SHADE}, {DARK}, psi)
+            weak = f.near(f.column(-120), f.row(12), 1, 1) - {SHADE}
+            self.assertTrue(len(weak) == 1 and 0.4 < luminance(*weak) < 0.95, weak)
+            self.assertEqual({p for r in f.rows for p in r[:f.left]} - {WHITE, BLACK}, set(), 'drawn left of the frame')
+            for psi, energies, drawn in (90, (5.5, 29), [True, True]), (135, (19, 20.5, 29), [False, True, True]):
+                self.assertEqual([bool(f.near(f.column(psi), f.row(e), 1, 0) - {SHADE}) for e in energies], drawn, psi)
+            self.shaded(f, pieces['energies'])
             # Same files, seed and title: the same pictures; the default title is the table's.
             run_kelto(si, *SILICON)
             for args in [], ['--seed', '2'], ['--seed', '1', '--title', 'SI, primary reflection 0 0 2, lambda = 1.541 A']:
@@ -194,11 +272,12 @@ class KeltoPlot(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             run_kelto(folder, *COPPER)
             Path(folder, 'empty').mkdir()
-            table(Path(folder, 'events.csv'), EVENTS.replace('psi_upper', 'psi_higher'), [])
-            table(Path(folder, 'glitches.csv'), GLITCHES, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1.5)])
+            for _, name, header, rows, _ in MALFORMED:
+                table(Path(folder, name), header, rows)
             for name in RUN_FILES:  # runs that lack one of their files
                 shutil.copytree(folder, Path(folder, 'no ' + name), ignore=lambda _, n: set(n) - set(RUN_FILES) | {name})
-            for args, status, message in REFUSALS + [(['no ' + n], 1, f'no {n}/{n} is missing') for n in RUN_FILES]:
+            for args, status, message in REFUSALS + [([o, n], 1, m) for o, n, _, _, m in MALFORMED] + [
+                    (['no ' + n], 1, f'no {n}/{n} is missing') for n in RUN_FILES]:
                 done = kelto_plot(args, folder, {'KELTO_PLOT_GDL': 'no-gdl'})  # what gets past the checks fails there
                 self.assertEqual((done.returncode, f'kelto-plot: {message}' in done.stderr), (status, True), done.stderr)
             done = kelto_plot(['--help'], folder)

@@ -1,0 +1,117 @@
+// Figures of the planning engine: the compute time of each planning answer, tables formatted into
+// /dev/null, as Google Benchmark reports them. Targets on the development machine (2 cores):
+// each under 50 ms for the cubic options, under 100 ms for the crystals of CIF files.
+//
+//   cmake --build build --target kelto_bench && ./build/bench/kelto_bench
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "crystal/cif_crystal.h"
+#include "crystal/cubic_crystal.h"
+#include "crystal/shipped_crystals.h"
+#include "planning/events.h"
+#include "planning/glitches.h"
+#include "planning/tables.h"
+#include "setup/answer_source.h"
+#include "setup/factor_file.h"
+
+namespace {
+
+CubicCrystal Silicon()
+{
+    InputStruct record{};
+    std::strcpy(record.factorFile, KELTO_TABLE);
+    std::strcpy(record.symbol, "Si");
+    ReadFactors(&record);
+    return CubicCrystal(4, 5.431, record.f0Coef, "SI");
+}
+
+std::FILE* Null()
+{
+    static std::FILE* null = std::fopen("/dev/null", "w");
+    return null;
+}
+
+// Events of silicon 0 0 2 at 8.048 keV, band 0.02 angstrom, over the full circle, with their table.
+void EventsOfSilicon002(benchmark::State& state)
+{
+    const CubicCrystal silicon = Silicon();
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {0, 0, 2});
+    const Band band{kHcKeVAngstrom / 8.048, 0.02};
+    const TableSubject subject{silicon.name(), {0, 0, 2}, &frame, {-180, 180}};
+    for (auto _ : state) {
+        const std::vector<Event> events = FindEvents(silicon, frame, band, {-180, 180});
+        WriteEventsTable(Null(), subject, band, events);
+        state.counters["events"] = static_cast<double>(events.size());
+    }
+}
+BENCHMARK(EventsOfSilicon002)->Unit(benchmark::kMillisecond);
+
+// The glitch map of a silicon 1 1 1 monochromator over the full circle from 5 to 30 keV.
+void GlitchMapOfSilicon111(benchmark::State& state)
+{
+    const CubicCrystal silicon = Silicon();
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    const TableSubject subject{silicon.name(), {1, 1, 1}, &frame, {-180, 180}};
+    for (auto _ : state) {
+        const std::vector<GlitchLine> lines = GlitchMap(silicon, frame, {-180, 180}, 5, 30);
+        WriteGlitchMap(Null(), subject, 5, 30, lines);
+        state.counters["lines"] = static_cast<double>(lines.size());
+    }
+}
+BENCHMARK(GlitchMapOfSilicon111)->Unit(benchmark::kMillisecond);
+
+// The azimuths at which the same monochromator gives a clean 8 to 12 keV.
+void CleanEnergiesOfSilicon111(benchmark::State& state)
+{
+    const CubicCrystal silicon = Silicon();
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    for (auto _ : state) {
+        const auto windows = FreeStretches(OccupiedByGlitches(silicon, frame, {-180, 180}, 8, 12, 0.01, 0), {-180, 180}, 0);
+        benchmark::DoNotOptimize(windows.data());
+    }
+}
+BENCHMARK(CleanEnergiesOfSilicon111)->Unit(benchmark::kMillisecond);
+
+std::unique_ptr<CifCrystal> Shipped(const char* name)
+{
+    std::string notice;
+    return CifCrystal::Read(ShippedCrystalPath(name), &notice);
+}
+
+// Events of a shipped crystal at 8.048 keV, band 0.02 angstrom, over the full circle.
+void EventsOfCifCrystal(benchmark::State& state, const char* name, Miller primary)
+{
+    const std::unique_ptr<CifCrystal> crystal = Shipped(name);
+    const ScanFrame frame = MatrixFrame(crystal->lattice(), primary);
+    const Band band{kHcKeVAngstrom / 8.048, 0.02};
+    const TableSubject subject{crystal->name(), primary, &frame, {-180, 180}};
+    for (auto _ : state) {
+        const std::vector<Event> events = FindEvents(*crystal, frame, band, {-180, 180});
+        WriteEventsTable(Null(), subject, band, events);
+        state.counters["events"] = static_cast<double>(events.size());
+    }
+}
+BENCHMARK_CAPTURE(EventsOfCifCrystal, sapphire_006, "sapphire", Miller{0, 0, 6})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(EventsOfCifCrystal, GaAs_002, "GaAs", Miller{0, 0, 2})->Unit(benchmark::kMillisecond);
+
+// The glitch map of GaAs 0 0 2 over the full circle from 5 to 30 keV: every line's structure
+// factors with f' and f'' at its own energy.
+void GlitchMapOfGaAs002(benchmark::State& state)
+{
+    const std::unique_ptr<CifCrystal> crystal = Shipped("GaAs");
+    const ScanFrame frame = MatrixFrame(crystal->lattice(), {0, 0, 2});
+    const TableSubject subject{crystal->name(), {0, 0, 2}, &frame, {-180, 180}};
+    for (auto _ : state) {
+        const std::vector<GlitchLine> lines = GlitchMap(*crystal, frame, {-180, 180}, 5, 30);
+        WriteGlitchMap(Null(), subject, 5, 30, lines);
+        state.counters["lines"] = static_cast<double>(lines.size());
+    }
+}
+BENCHMARK(GlitchMapOfGaAs002)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,172 @@
+#include "cli/option_grammar.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+// Every option that takes a value, in the order --help lists them.
+constexpr const char* kValueOptions[] = {
+    "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--primary", "--wavelength", "--energy", "--band", "--relative-band",
+    "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
+    "--windows", "--glitches", "--at-psi", "--energies", "--glitch-map", "--clean-energies",
+};
+
+void PrintHelp()
+{
+    std::printf(R"(Usage: kelto [OPTION]...
+The multiple-beam (Umweg) pattern of an azimuthal scan of a cubic crystal of one
+element about a primary reflection H K L: writes kelto_spaghetti.dat,
+kelto_spaghetti.mac, kelto_unweg.dat and kelto_unweg.mac. Without options, kelto
+asks its fourteen questions on standard input instead.
+
+Required:
+  --structure TYPE      crystal structure: sc, bcc, fcc or diamond (or 1 to 4)
+  --lattice A           lattice parameter a, in angstrom
+  --symbol S            crystal symbol, the key of its record in the coefficient
+                        table (Si, Cu, Fe3+...; any case)
+    or, for planning only (no four files), any crystal:
+  --cif FILE            the crystal of a small-molecule CIF: cell, space group,
+                        atom sites (structure factors with f' and f'' at the
+                        energy of each event or glitch)
+  --crystal NAME        a crystal that comes with kelto (--crystal list lists
+                        them: Si, GaAs, sapphire...)
+  --primary H,K,L       primary reflection (integers, not all 0)
+  --wavelength A        wavelength lambda, in angstrom, or
+  --energy E            photon energy, in keV: lambda = hc / E with
+                        hc = 12.398419843320026 keV angstrom (CODATA 2018)
+  --band D              full width delta lambda of the wavelength band, in
+                        angstrom, or
+  --relative-band R     the band as a share of the wavelength:
+                        delta lambda = R lambda
+Optional:
+  --hmax H[,K,L]        largest Miller index of the four files; K and L are only
+                        echoed in the table header (default ceil(2a / lambda):
+                        every reflection that can diffract). The planning
+                        tables always cover every reflection that can diffract
+  --psi MIN,MAX         azimuth window in degrees, both ends excluded (default
+                        -180,180); for planning MIN below MAX, at most 3600
+                        apart
+  --table FILE          scattering-factor coefficient file (default the table
+                        that comes with kelto,
+                        %s)
+  -o, --output-dir DIR  folder for the four files; it must exist (default the
+                        current folder)
+  -q, --quiet           print only a short summary on standard output instead
+                        of the echo of every curve
+Planning a scan (CSV tables; their first line, "# kelto ...", says what they
+were computed for):
+  --reference H,K,L     count psi right-handed about the primary reflection from
+                        the reflection H,K,L (not parallel to the primary) to
+                        the incident beam, both across the primary; without
+                        it psi is the azimuth of the four files, in the frame
+                        of the orientation matrix (the incident beam reversed)
+  --events FILE         also write the multiple-beam events, sorted by psi, to
+                        the CSV table FILE: psi, the band interval psi_min to
+                        psi_max (degrees), the reflection on the sphere, its
+                        coupling reflection, |F|, strength |F(X)| |F(G - X)|,
+                        relative strength and direction (in, out, top, always)
+  --clean WIDTH[,FRACTION]
+                        also print the azimuth windows at least WIDTH degrees
+                        wide that no event above FRACTION (default 0.01) of the
+                        strongest occupies with its band interval
+  --divergence DEG      widen every occupied interval by DEG / 2 on each side
+                        before clean windows are sought (beam divergence and
+                        mosaic spread, degrees; default 0)
+  --windows FILE        also write the clean windows to the CSV table FILE
+  --glitches FILE       instead of the four files, write the glitch spectrum of
+                        an energy scan at a fixed azimuth to the CSV table FILE;
+                        needs --at-psi and --energies
+  --at-psi PSI          the azimuth of the energy scan, in degrees
+  --energies EMIN,EMAX  the energy range of --glitches and --glitch-map, in keV
+  --glitch-map FILE     instead of the four files, write every reflection's
+                        glitch line E(psi) inside --energies over the psi window
+                        to the CSV table FILE
+  --clean-energies EMIN,EMAX[,FRACTION]
+                        instead of the four files, print the azimuth windows of
+                        the psi window, widest first, in which no glitch above
+                        FRACTION (default 0.01) of the strongest lies between
+                        EMIN and EMAX keV
+  The energy scans take no wavelength, band, --hmax, --events or --clean.
+Other:
+  -h, --help            show this help and exit
+      --version         show the version and exit
+A value follows its option after a space or an '=', negative values too
+(--psi -90,90).
+
+Examples (silicon at Cu K-alpha 1, primary reflection 0 0 2; the glitches of a
+silicon 1 1 1 monochromator from 5 to 30 keV; the azimuths at which it gives a
+clean 8 to 12 keV):
+  mkdir -p si002 && kelto --structure diamond --lattice 5.431 --symbol Si \
+        --primary 0,0,2 --energy 8.04778 --band 0.02 --output-dir si002 \
+        --events si002/kelto_events.csv --clean 2
+  kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
+        --glitches kelto_glitches.csv --at-psi 10 --energies 5,30
+  kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
+        --clean-energies 8,12
+
+Exit status: 0 the run completed; 1 the run was refused or a file could not be
+written (the message says why); 2 the command line is wrong; 128 + n the run was
+interrupted by signal n.
+)", ShippedTable().c_str());
+}
+
+}  // namespace
+
+const std::string& OptionWords::Value(const std::string& name) const
+{
+    static const std::string none;
+    const auto found = values_.find(name);
+    return found == values_.end() ? none : found->second;
+}
+
+std::string ShippedTable()
+{
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path installed = program.parent_path() / ".." / "share" / "kelto" / "f0_it1992.txt";
+        if (std::filesystem::is_regular_file(installed, error)) return installed.lexically_normal().string();
+    }
+    return KELTO_SOURCE_DATA_DIR "/f0_it1992.txt";
+}
+
+bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
+{
+    CLI::App app{"", "kelto"};
+    app.set_help_flag("-h,--help");
+    app.set_version_flag("--version", "kelto " KELTO_VERSION);
+    // Unknown words are collected rather than refused at once, and the required options checked
+    // afterwards, so that a mistyped option is reported as such, not as a missing one.
+    app.allow_extras();
+    std::map<std::string, std::string> typed;
+    for (const char* names : kValueOptions) {
+        const std::string spelled = names;
+        const std::string name = spelled.substr(spelled.find("--"));
+        app.add_option(spelled, typed[name]);
+    }
+    app.add_flag("-q,--quiet", words->quiet);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        PrintHelp();
+        return false;
+    } catch (const CLI::CallForVersion&) {
+        std::printf("kelto %s\n", KELTO_VERSION);
+        return false;
+    } catch (const CLI::ParseError& error) {
+        throw UsageError{error.what()};
+    }
+    if (!app.remaining().empty()) {
+        const std::string word = app.remaining().front();
+        throw UsageError{(word.starts_with("-") ? "unknown option '" : "unexpected argument '") + word + "'"};
+    }
+    for (auto& [name, value] : typed) {
+        if (app.count(name) == 0) continue;
+        if (value.empty()) throw UsageError{name + ": the value is empty"};
+        words->values_[name] = value;
+    }
+    return true;
+}

@@ -1,0 +1,341 @@
+// The translation of the typed options into a run: the record the dialogue would fill from the
+// same answers, and what the planning options ask.
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/option_grammar.h"
+#include "crystal/cif_crystal.h"
+#include "crystal/shipped_crystals.h"
+#include "setup/answer_reader.h"
+#include "setup/answer_source.h"
+
+namespace {
+
+// A divergence beyond this many degrees would leave no azimuth clean anyway.
+constexpr double kWidestDivergence = 90.0;
+
+std::vector<std::string> SplitList(const std::string& text)
+{
+    std::vector<std::string> parts(1);
+    for (const char c : text) {
+        if (c == ',') {
+            parts.emplace_back();
+        } else {
+            parts.back().push_back(c);
+        }
+    }
+    return parts;
+}
+
+// A list of numbers separated by commas, of one of the lengths `counts`.
+template <typename T>
+std::vector<T> Numbers(const std::string& option, const std::string& text, std::vector<std::size_t> counts,
+                       bool (*parse)(const std::string&, T*), const char* form)
+{
+    const std::vector<std::string> parts = SplitList(text);
+    std::vector<T> values(parts.size());
+    bool good = std::find(counts.begin(), counts.end(), parts.size()) != counts.end();
+    for (std::size_t i = 0; good && i < parts.size(); ++i) good = parse(parts[i], &values[i]);
+    if (!good) throw UsageError{option + ": '" + text + "' is not " + form};
+    return values;
+}
+
+bool ParseDouble(const std::string& text, double* value)
+{
+    float check = 0.0f;
+    if (!ParseFloatAnswer(text, &check)) return false;  // the same words as a float answer
+    *value = std::strtod(text.c_str(), nullptr);
+    return true;
+}
+
+float Float(const OptionWords& words, const std::string& option)
+{
+    return Numbers<float>(option, words.Value(option), {1}, ParseFloatAnswer, "a number")[0];
+}
+
+double Double(const OptionWords& words, const std::string& option)
+{
+    return Numbers<double>(option, words.Value(option), {1}, ParseDouble, "a number")[0];
+}
+
+Miller Indices(const OptionWords& words, const std::string& option)
+{
+    const std::vector<int> v = Numbers<int>(option, words.Value(option), {3}, ParseIntAnswer, "H,K,L (three integers)");
+    return Miller{v[0], v[1], v[2]};
+}
+
+int Structure(const std::string& text)
+{
+    std::string word = text;
+    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const char* names[] = {"sc", "bcc", "fcc", "diamond"};
+    for (int i = 0; i < 4; ++i) {
+        if (word == names[i] || word == std::to_string(i + 1)) return i + 1;
+    }
+    throw UsageError{"--structure: '" + text + "' is not sc, bcc, fcc, diamond or 1 to 4"};
+}
+
+void CopyWord(const std::string& option, const std::string& text, char* field, std::size_t capacity)
+{
+    if (text.empty() || text.size() >= capacity || text.find('\0') != std::string::npos) {
+        throw UsageError{option + ": '" + text + "' is empty or longer than " + std::to_string(capacity - 1) +
+                         " characters"};
+    }
+    std::memcpy(field, text.c_str(), text.size() + 1);
+}
+
+// Every reflection that can diffract lies within h <= 2a / lambda, the radius of the limiting
+// sphere (2a formed in single precision, as the survey does).
+int LimitingSphereReach(float latticeA, float lambda)
+{
+    const double reach = std::ceil(static_cast<double>(latticeA + latticeA) / static_cast<double>(lambda));
+    if (!(reach >= 0.0)) return 0;
+    return reach >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(reach);
+}
+
+// EMIN,EMAX with 0 < EMIN < EMAX, finite; and an optional fraction from 0 to below 1.
+void EnergyRange(const OptionWords& words, const std::string& option, bool withFraction, double* eMin, double* eMax,
+                 double* fraction)
+{
+    const std::string& text = words.Value(option);
+    const std::vector<double> v = Numbers<double>(option, text, withFraction ? std::vector<std::size_t>{2, 3}
+                                                                              : std::vector<std::size_t>{2},
+                                                  ParseDouble, withFraction ? "EMIN,EMAX[,FRACTION]" : "EMIN,EMAX (two numbers)");
+    if (!(v[0] > 0.0 && v[0] < v[1] && std::isfinite(v[1]))) {
+        throw UsageError{option + ": '" + text + "' is not EMIN,EMAX with 0 < EMIN < EMAX"};
+    }
+    *eMin = v[0], *eMax = v[1];
+    if (v.size() == 3) {
+        if (!(v[2] >= 0.0 && v[2] < 1.0)) throw UsageError{option + ": '" + text + "' has a FRACTION outside 0 to below 1"};
+        *fraction = v[2];
+    }
+}
+
+// The options that go together, and those that have no use in this kind of run.
+void CheckCombinations(const OptionWords& words)
+{
+    const bool energyRun = words.Has("--glitches") || words.Has("--glitch-map") || words.Has("--clean-energies");
+    if (words.Has("--cif") || words.Has("--crystal")) {
+        const char* source = words.Has("--cif") ? "--cif" : "--crystal";
+        for (const char* name : {"--cif", "--structure", "--lattice", "--symbol", "--table", "--hmax", "--output-dir"}) {
+            if (name != std::string(source) && words.Has(name)) {
+                throw UsageError{std::string(name) + " has no use with " + source + " (it writes the planning tables only)"};
+            }
+        }
+        if (!words.Has("--primary")) throw UsageError{"--primary is required"};
+        if (!energyRun && !words.Has("--events") && !words.Has("--clean")) {
+            throw UsageError{std::string(source) + " writes planning tables only: give --events or --clean (with a "
+                             "wavelength and band), or --glitches, --glitch-map or --clean-energies"};
+        }
+    } else {
+        for (const char* name : {"--structure", "--lattice", "--symbol", "--primary"}) {
+            if (!words.Has(name)) throw UsageError{std::string(name) + " is required"};
+        }
+    }
+    if (energyRun) {
+        const char* energyScan = words.Has("--glitches") ? "--glitches" : words.Has("--glitch-map") ? "--glitch-map"
+                                                                                                    : "--clean-energies";
+        for (const char* name : {"--wavelength", "--energy", "--band", "--relative-band", "--hmax", "--events", "--clean",
+                                 "--output-dir"}) {
+            if (words.Has(name)) throw UsageError{std::string(name) + " has no use with " + energyScan};
+        }
+        if (words.Has("--glitches") && !(words.Has("--at-psi") && words.Has("--energies"))) {
+            throw UsageError{"--glitches needs --at-psi and --energies"};
+        }
+        if (words.Has("--glitch-map") && !words.Has("--energies")) throw UsageError{"--glitch-map needs --energies"};
+        if (words.Has("--at-psi") && !words.Has("--glitches")) throw UsageError{"--at-psi goes with --glitches"};
+        if (words.Has("--energies") && !words.Has("--glitches") && !words.Has("--glitch-map")) {
+            throw UsageError{"--energies goes with --glitches or --glitch-map"};
+        }
+        if (words.Has("--psi") && !words.Has("--glitch-map") && !words.Has("--clean-energies")) {
+            throw UsageError{"--psi has no use with --glitches alone"};
+        }
+    } else {
+        if (words.Has("--at-psi") || words.Has("--energies")) {
+            throw UsageError{"--at-psi and --energies go with --glitches (and --energies with --glitch-map)"};
+        }
+        if (words.Has("--wavelength") == words.Has("--energy")) throw UsageError{"give either --wavelength or --energy"};
+        if (words.Has("--band") == words.Has("--relative-band")) throw UsageError{"give either --band or --relative-band"};
+    }
+    const bool windows = words.Has("--clean") || words.Has("--clean-energies");
+    for (const char* name : {"--windows", "--divergence"}) {
+        if (words.Has(name) && !windows) throw UsageError{std::string(name) + " goes with --clean or --clean-energies"};
+    }
+    if (words.Has("--reference") && !energyRun && !words.Has("--events") && !words.Has("--clean")) {
+        throw UsageError{"--reference has no use without a planning option (--events, --clean, --glitches, "
+                         "--glitch-map, --clean-energies)"};
+    }
+}
+
+void TranslatePlanning(const OptionWords& words, const InputStruct& record, PlanOptions* plan)
+{
+    if (plan->cifFile.empty()) plan->latticeA = Double(words, "--lattice");
+    if (words.Has("--reference")) {
+        plan->reference = Indices(words, "--reference");
+        const Miller primary{record.primaryH, record.primaryK, record.primaryL};
+        if (Parallel(primary, *plan->reference)) {
+            throw UsageError{"--reference: '" + words.Value("--reference") +
+                             "' is zero or parallel to the primary reflection: it has no component across it"};
+        }
+    }
+    if (words.Has("--divergence")) {
+        plan->divergence = Double(words, "--divergence");
+        if (!(plan->divergence >= 0.0 && plan->divergence <= kWidestDivergence)) {
+            throw UsageError{"--divergence: '" + words.Value("--divergence") + "' is not a number of degrees from 0 to 90"};
+        }
+    }
+    if (words.Has("--clean")) {
+        const std::string& text = words.Value("--clean");
+        const std::vector<double> c = Numbers<double>("--clean", text, {1, 2}, ParseDouble, "WIDTH[,FRACTION]");
+        plan->cleanWidth = c[0];
+        if (c.size() == 2) plan->cleanFraction = c[1];
+        if (!(c[0] > 0.0 && std::isfinite(c[0]) && plan->cleanFraction >= 0.0 && plan->cleanFraction < 1.0)) {
+            throw UsageError{"--clean: '" + text + "' is not a width above 0 degrees and a fraction from 0 to below 1"};
+        }
+    }
+    plan->eventsFile = words.Value("--events");
+    plan->windowsFile = words.Value("--windows");
+    plan->glitchesFile = words.Value("--glitches");
+    plan->mapFile = words.Value("--glitch-map");
+    if (words.Has("--at-psi")) {
+        plan->atPsi = Double(words, "--at-psi");
+        if (!std::isfinite(plan->atPsi)) throw UsageError{"--at-psi: '" + words.Value("--at-psi") + "' is not a finite number"};
+    }
+    if (words.Has("--energies")) EnergyRange(words, "--energies", false, &plan->energyMin, &plan->energyMax, nullptr);
+    if (words.Has("--clean-energies")) {
+        plan->cleanEnergies = true;
+        EnergyRange(words, "--clean-energies", true, &plan->cleanEnergyMin, &plan->cleanEnergyMax, &plan->cleanEnergyFraction);
+    }
+    if (words.Has("--psi")) {
+        const std::vector<double> w = Numbers<double>("--psi", words.Value("--psi"), {2}, ParseDouble, "MIN,MAX (two numbers)");
+        plan->window = PsiWindow{w[0], w[1]};
+    }
+    // Planning sweeps every turn of the window: it must be finite, and of a sensible width.
+    const bool planning = plan->AtBand() || !plan->mapFile.empty() || plan->cleanEnergies;
+    if (planning && !(plan->window.min < plan->window.max && plan->window.max - plan->window.min <= kWidestPsiWindow)) {
+        throw UsageError{"--psi: '" + words.Value("--psi") + "' must be MIN,MAX with MIN below MAX, at most 3600 degrees "
+                         "apart, for planning"};
+    }
+}
+
+// The record as the dialogue would fill it from the same answers.
+void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions* options)
+{
+    PlanOptions& plan = options->plan;
+    const bool cubic = !words.Has("--cif") && !words.Has("--crystal");
+    if (cubic) {
+        record->structure = Structure(words.Value("--structure"));
+        CopyWord("--table", words.Has("--table") ? words.Value("--table") : ShippedTable(), record->factorFile,
+                 sizeof record->factorFile);
+        record->latticeA = Float(words, "--lattice");
+        CopyWord("--symbol", words.Value("--symbol"), record->symbol, sizeof record->symbol);
+    } else if (words.Has("--cif")) {
+        plan.cifFile = words.Value("--cif");
+    } else {
+        try {
+            plan.cifFile = ShippedCrystalPath(words.Value("--crystal"));
+        } catch (const CrystalFileError& e) {
+            throw UsageError{"--crystal: " + std::string(e.what())};
+        }
+    }
+    const bool energyRun = words.Has("--glitches") || words.Has("--glitch-map") || words.Has("--clean-energies");
+    if (energyRun) {
+        // Energy scans: the survey's limiting sphere is that of the highest energy asked for.
+        double eMax = 0.0, unused = 0.0;
+        if (words.Has("--energies")) EnergyRange(words, "--energies", false, &unused, &eMax, nullptr);
+        if (words.Has("--clean-energies")) {
+            double cleanMax = 0.0, fraction = 0.0;
+            EnergyRange(words, "--clean-energies", true, &unused, &cleanMax, &fraction);
+            if (cleanMax > eMax) options->wavelengthOption = "--clean-energies";
+            eMax = std::max(eMax, cleanMax);
+        }
+        if (options->wavelengthOption != std::string("--clean-energies")) options->wavelengthOption = "--energies";
+        record->lambda = static_cast<float>(kHcKeVAngstrom / eMax);
+        plan.lambda = kHcKeVAngstrom / eMax;
+    } else if (words.Has("--wavelength")) {
+        record->lambda = Float(words, "--wavelength");
+        plan.lambda = Double(words, "--wavelength");
+    } else {
+        const double keV = Double(words, "--energy");
+        record->lambda = static_cast<float>(kHcKeVAngstrom / keV);
+        plan.lambda = kHcKeVAngstrom / keV;
+        options->wavelengthOption = "--energy";
+    }
+    const std::vector<float> window =
+        Numbers<float>("--psi", words.Has("--psi") ? words.Value("--psi") : "-180,180", {2}, ParseFloatAnswer, "MIN,MAX (two numbers)");
+    record->psiMin = window[0];
+    record->psiMax = window[1];
+    const Miller primary = Indices(words, "--primary");
+    record->primaryH = primary.h, record->primaryK = primary.k, record->primaryL = primary.l;
+    if (energyRun) {
+        record->deltaLambda = 0.0f;
+    } else if (words.Has("--band")) {
+        record->deltaLambda = Float(words, "--band");
+        plan.band = Double(words, "--band");
+    } else {
+        const double ratio = Double(words, "--relative-band");
+        record->deltaLambda = static_cast<float>(ratio * static_cast<double>(record->lambda));
+        plan.band = ratio * plan.lambda;
+    }
+    if (!cubic) {
+        // No four files: the survey's bounds have no use.
+    } else if (!words.Has("--hmax")) {
+        record->hMax = record->kMax = record->lMax = LimitingSphereReach(record->latticeA, record->lambda);
+    } else {
+        const std::vector<int> maxima = Numbers<int>("--hmax", words.Value("--hmax"), {1, 3}, ParseIntAnswer, "H or H,K,L (integers)");
+        record->hMax = maxima[0];
+        record->kMax = maxima[maxima.size() == 3 ? 1 : 0];
+        record->lMax = maxima[maxima.size() == 3 ? 2 : 0];
+    }
+    const std::string& folder = words.Value("--output-dir");
+    if (!folder.empty() && !std::filesystem::is_directory(folder)) {
+        throw UsageError{"--output-dir: '" + folder + "' is not an existing folder"};
+    }
+    options->outputFolder = folder;
+}
+
+// --crystal list: each shipped crystal with its space group and cell.
+void ListShippedCrystals()
+{
+    for (const std::string& name : ShippedCrystalNames()) {
+        try {
+            const std::unique_ptr<CifCrystal> crystal = CifCrystal::Read(ShippedCrystalPath(name), nullptr);
+            const Lattice& l = crystal->lattice();
+            std::printf("%-10s %-22s %-12s a %.5f b %.5f c %.5f angstrom, %g %g %g degrees\n", name.c_str(),
+                        crystal->name().c_str(), crystal->spaceGroup().c_str(), l.a(), l.b(), l.c(), l.alpha(), l.beta(),
+                        l.gamma());
+        } catch (const CrystalFileError& e) {
+            std::printf("%-10s (unreadable: %s)\n", name.c_str(), e.what());
+        }
+    }
+}
+
+}  // namespace
+
+int ParseCommandLine(int argc, const char* const* argv, InputStruct* record, RunOptions* options)
+{
+    try {
+        OptionWords words;
+        if (!ReadOptionWords(argc, argv, &words)) return 0;
+        if (words.Value("--crystal") == "list") {
+            ListShippedCrystals();
+            return 0;
+        }
+        options->quiet = words.quiet;
+        CheckCombinations(words);
+        TranslateAnswers(words, record, options);
+        TranslatePlanning(words, *record, &options->plan);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "kelto: %s\nTry 'kelto --help' for more information.\n", error.what.c_str());
+        return 2;
+    }
+    return -1;
+}

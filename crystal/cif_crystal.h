@@ -1,0 +1,48 @@
+// A crystal read from a small-molecule CIF: its cell, its space group (by its symmetry operations,
+// its Hall symbol or its Hermann-Mauguin name) and its atom sites, expanded to every atom of the
+// unit cell. Its structure factor at the photon energy E sums over those atoms
+//   occupancy (f0(s) + f'(E) + i f''(E)) exp(-B s^2) exp(2 pi i (h x + k y + l z)),  s = |X| / 2,
+// f0 from the International Tables (1992) coefficients, f' and f'' from the Cromer-Liberman
+// calculation; ions scatter as their neutral atoms.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "crystal/crystal.h"
+#include "crystal/crystal_file_error.h"
+
+struct CifAtom {
+    std::string label;
+    int element;       // atomic number
+    double x, y, z;    // fractional, in [0, 1)
+    double occupancy;
+    double b;          // isotropic displacement parameter B = 8 pi^2 U, square angstrom
+};
+
+class CifCrystal : public Crystal {
+public:
+    // Reads the first data block that has a cell. `notice` receives a line for the user (or stays
+    // empty): a CIF without displacement parameters is taken with B = 0. Throws CrystalFileError.
+    static std::unique_ptr<CifCrystal> Read(const std::string& path, std::string* notice);
+    // The same from the text of a CIF; `source` names it in messages.
+    static std::unique_ptr<CifCrystal> Parse(const std::string& text, const std::string& source, std::string* notice);
+
+    const std::vector<CifAtom>& atoms() const { return atoms_; }
+    const std::string& spaceGroup() const { return spaceGroup_; }
+
+    std::unique_ptr<Scattering> At(double keV) const override;
+    bool Extinct(Miller m) const override;
+
+private:
+    CifCrystal(Lattice lattice, std::string name, std::string spaceGroup, std::vector<CifAtom> atoms);
+
+    std::string spaceGroup_;
+    std::vector<CifAtom> atoms_;
+    std::vector<int> elements_;   // the distinct atomic numbers
+    std::vector<int> species_;    // per atom, its index into elements_
+};
+
+// A reflection counts as forbidden where |F| is below this share of |F(0 0 0)|, the largest |F|.
+inline constexpr double kForbiddenShare = 1e-6;

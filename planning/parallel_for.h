@@ -1,0 +1,39 @@
+// Work on independent items spread over the machine's cores: the strengths of a glitch map, each
+// with the anomalous scattering factors of its own energy, are the engine's costliest step.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <exception>
+#include <thread>
+#include <vector>
+
+// Calls work(i) for every i below `count`, in contiguous shares on up to one thread per core.
+// `work` must touch nothing that another item's work touches. The first exception a share throws
+// is thrown again once all shares are done.
+template <typename Work>
+void ParallelFor(std::size_t count, Work&& work)
+{
+    constexpr std::size_t kWorthAThread = 2048;  // items below which one thread is quicker
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t shares = std::min<std::size_t>({cores, 8, count / kWorthAThread + 1});
+    if (shares <= 1) {
+        for (std::size_t i = 0; i < count; ++i) work(i);
+        return;
+    }
+    std::vector<std::exception_ptr> failures(shares);
+    std::vector<std::thread> threads;
+    const auto share = [&](std::size_t s) {
+        try {
+            for (std::size_t i = s * count / shares; i < (s + 1) * count / shares; ++i) work(i);
+        } catch (...) {
+            failures[s] = std::current_exception();
+        }
+    };
+    for (std::size_t s = 1; s < shares; ++s) threads.emplace_back(share, s);
+    share(0);
+    for (std::thread& t : threads) t.join();
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) std::rethrow_exception(failure);
+    }
+}

@@ -1,0 +1,219 @@
+// Crystals from CIF files: structure factors worked out by hand from the atoms (the two-element
+// GaAs, a half-occupied site, germanium across its K edge), an event of a hexagonal crystal worked
+// out from its cell, and the silicon CIF against the cubic options.
+#include <gtest/gtest.h>
+
+#include <gemmi/fprime.hpp>
+#include <gemmi/it92.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <string>
+
+#include "crystal/cif_crystal.h"
+#include "crystal/shipped_crystals.h"
+#include "planning/events.h"
+#include "planning/glitches.h"
+#include "kelto_run.h"
+#include "planning_cases.h"
+#include "setup/answer_source.h"
+
+namespace {
+
+using Complex = std::complex<double>;
+
+// A cubic CIF: cell a, space group `group`, the sites' loop rows "label symbol x y z occupancy B".
+std::string CubicCif(double a, const std::string& group, const std::string& sites)
+{
+    char length[32];
+    std::snprintf(length, sizeof length, "%.17g", a);
+    return "data_test\n_cell_length_a " + std::string(length) + "\n_cell_length_b " + length +
+           "\n_cell_length_c " + length + "\n_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+           "_space_group_name_H-M_alt '" + group + "'\nloop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
+           "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n_atom_site_B_iso_or_equiv\n" + sites;
+}
+
+std::unique_ptr<CifCrystal> FromText(const std::string& text)
+{
+    std::string notice;
+    return CifCrystal::Parse(text, "test.cif", &notice);
+}
+
+// f0 + f' + i f'' of an element at s^2 = (sin theta / lambda)^2 and the energy, from the tables.
+Complex AtomFactor(gemmi::El element, double s2, double keV)
+{
+    double fpp = 0;
+    const double fp = gemmi::cromer_liberman(static_cast<int>(element), keV * 1000, &fpp);
+    return gemmi::IT92<double>::get(element).calculate_sf(s2) + Complex(fp, fpp);
+}
+
+}  // namespace
+
+// Zinc blende: 4 Ga at the fcc positions, 4 As a quarter of the diagonal on. For 0 0 2 the Ga
+// phases are all 1 and the As phases all exp(i pi) = -1: F = 4 (f_Ga - f_As), the quasi-forbidden
+// reflection; for 1 1 1 F = 4 (f_Ga - i f_As); for 2 0 0 and 0 0 2 alike; 1 0 0 is forbidden.
+// Half an atom of Si and half of Ge on each diamond site scatter as their mean.
+TEST(CifCrystal, StructureFactorsWorkedOutByHand)
+{
+    const double a = 5.65325, keV = 8.048;
+    const auto gaas = FromText(CubicCif(a, "F -4 3 m", "Ga1 Ga 0 0 0 1 0.6\nAs1 As 0.25 0.25 0.25 1 0.5\n"));
+    ASSERT_EQ(gaas->atoms().size(), 8u);
+    const auto scattering = gaas->At(keV);
+    const auto s2 = [a](double n2) { return n2 / (4 * a * a); };
+    const auto ga = [&](double n2) { return AtomFactor(gemmi::El::Ga, s2(n2), keV) * std::exp(-0.6 * s2(n2)); };
+    const auto as = [&](double n2) { return AtomFactor(gemmi::El::As, s2(n2), keV) * std::exp(-0.5 * s2(n2)); };
+    const struct { Miller m; Complex F; } cases[] = {
+        {{0, 0, 2}, 4.0 * (ga(4) - as(4))},
+        {{2, 0, 0}, 4.0 * (ga(4) - as(4))},
+        {{1, 1, 1}, 4.0 * (ga(3) - Complex(0, 1) * as(3))},
+        {{0, 0, 4}, 4.0 * (ga(16) + as(16))},
+        {{1, 0, 0}, 0.0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_LT(std::abs(scattering->F(c.m) - c.F), 1e-9 * std::abs(4.0 * (ga(0) + as(0))))
+            << c.m.h << c.m.k << c.m.l << " " << scattering->F(c.m) << " " << c.F;
+    }
+    EXPECT_TRUE(gaas->Extinct({1, 0, 0}) && !scattering->Allows({1, 0, 0}) && scattering->Allows({0, 0, 2}));
+    EXPECT_FALSE(gaas->Extinct({0, 0, 2}));
+
+    const auto alloy = FromText(CubicCif(5.54, "F d -3 m :1", "Si1 Si 0 0 0 0.5 0\nGe1 Ge 0 0 0 0.5 0\n"));
+    const auto pure = FromText(CubicCif(5.54, "F d -3 m :1", "Si1 Si 0 0 0 1 0\n"));
+    const double n2 = 3 / (4 * 5.54 * 5.54);
+    const Complex mean = 0.5 * (AtomFactor(gemmi::El::Si, n2, keV) + AtomFactor(gemmi::El::Ge, n2, keV));
+    EXPECT_NEAR(std::abs(alloy->At(keV)->F({1, 1, 1})), 4 * std::sqrt(2.0) * std::abs(mean), 1e-9);
+    EXPECT_NEAR(std::abs(pure->At(keV)->F({1, 1, 1})), 4 * std::sqrt(2.0) * std::abs(AtomFactor(gemmi::El::Si, n2, keV)), 1e-9);
+    ASSERT_EQ(alloy->atoms().size(), 16u);  // eight sites, each two half atoms
+}
+
+// Germanium across its K edge (11.103 keV): the event of 1 1 1 on 0 0 2 carries
+// |F(1 1 1)| = 4 sqrt 2 |f0 + f' + i f''| exp(-B s^2) at the run's energy, which jumps at the edge.
+TEST(CifCrystal, AnomalousScatteringAtTheKEdge)
+{
+    std::string notice;
+    const auto germanium = CifCrystal::Read(ShippedCrystalPath("Ge"), &notice);
+    EXPECT_TRUE(notice.empty());
+    const double a = germanium->lattice().a(), s2 = 3 / (4 * a * a), b = germanium->atoms().front().b;
+    double previous = 0;
+    for (double keV : {11.08, 11.10, 11.106, 11.13}) {
+        const std::vector<Event> events =
+            FindEvents(*germanium, MatrixFrame(germanium->lattice(), {0, 0, 2}), {kHcKeVAngstrom / keV, 0.001}, {-180, 180});
+        const auto found = std::find_if(events.begin(), events.end(), [](const Event& e) { return e.x == Miller{1, 1, 1}; });
+        ASSERT_NE(found, events.end()) << keV;
+        const double expected = 4 * std::sqrt(2.0) * std::abs(AtomFactor(gemmi::El::Ge, s2, keV)) * std::exp(-b * s2);
+        EXPECT_NEAR(found->F, expected, 1e-9) << keV;
+        if (keV == 11.106) {
+            EXPECT_GT(found->F - previous, 0.2);  // f'' jumps by about 3.4 electrons
+        }
+        previous = found->F;
+    }
+}
+
+// Sapphire 0 0 6 from 1 0 0 (hexagonal axes, a = 4.7589, c = 12.991 A): |a*| = 2 / (a sqrt 3),
+// c* = 1 / c along G, a* and b* 60 degrees apart. X = 1 0 4 lies across G along a*, at psi 0;
+// n = (|X|^2 - X.G) / 2 = (4 / 3a^2 + 16 / c^2 - 24 / c^2) / 2 and |k_perp|^2 = 1 / lambda^2 - 9 / c^2,
+// so cos(psi) = -n / (|k_perp| |a*|): X enters the sphere at +psi, leaves at -psi, coupled
+// through G - X = -1 0 2.
+TEST(CifCrystal, HexagonalEventWorkedOutFromTheCell)
+{
+    std::string notice;
+    const auto sapphire = CifCrystal::Read(ShippedCrystalPath("sapphire"), &notice);
+    const double a = 4.7589, c = 12.991, lambda = 1.5406;
+    const double n = (4 / (3 * a * a) + 16 / (c * c) - 24 / (c * c)) / 2;
+    const double across = std::sqrt(1 / (lambda * lambda) - 9 / (c * c)), aStar = 2 / (a * std::sqrt(3.0));
+    const double psi = std::acos(-n / (across * aStar)) * 180 / std::numbers::pi;
+    const std::vector<Event> events =
+        FindEvents(*sapphire, ReferenceFrame(sapphire->lattice(), {0, 0, 6}, {1, 0, 0}), {lambda, 0.01}, {-180, 180});
+    for (const auto& [at, passage] : {std::pair{psi, Passage::kIn}, {-psi, Passage::kOut}}) {
+        EXPECT_EQ(std::count_if(events.begin(), events.end(), [&](const Event& e) {
+                      return e.x == Miller{1, 0, 4} && e.coupling == Miller{-1, 0, 2} && e.passage == passage &&
+                             std::fabs(e.psi - at) < 1e-9 && e.strength > 0;
+                  }), 1) << at;
+    }
+}
+
+// The silicon CIF and the cubic options describe one crystal: the same events and glitches at the
+// same azimuths and energies; |F| differs only by the two tables' f0 and by f' + i f''.
+TEST(CifCrystal, SiliconTwoWays)
+{
+    const double a = 5.431020511, keV = 8.048, b = 0.117;  // the cubic options' temperature factor
+    const auto fromCif = FromText(CubicCif(a, "F d -3 m :1", "Si1 Si 0 0 0 1 " + std::to_string(b) + "\n"));
+    const CubicCrystal cubic = TableCrystal(4, a, "Si");
+    const ScanFrame frame = MatrixFrame(cubic.lattice(), {0, 0, 2});
+    const std::vector<Event> one = FindEvents(*fromCif, frame, {kHcKeVAngstrom / keV, 0.02}, {-180, 180});
+    const std::vector<Event> other = FindEvents(cubic, frame, {kHcKeVAngstrom / keV, 0.02}, {-180, 180});
+    ASSERT_EQ(one.size(), other.size());
+    double fp = 0, fpp = 0;
+    fp = gemmi::cromer_liberman(14, keV * 1000, &fpp);
+    for (const Event& e : one) {
+        const auto twin = std::find_if(other.begin(), other.end(), [&](const Event& o) {
+            return o.x == e.x && o.passage == e.passage && std::fabs(o.psi - e.psi) < 1e-6;
+        });
+        ASSERT_NE(twin, other.end()) << e.x.h << " " << e.x.k << " " << e.x.l << " at " << e.psi;
+        const double n2 = double(e.x.h) * e.x.h + double(e.x.k) * e.x.k + double(e.x.l) * e.x.l;
+        const double s2 = n2 / (4 * a * a);
+        const double f0Difference = 0.01;  // the table and gemmi's, both from International Tables 1992, rounded apart
+        const bool odd = e.x.h % 2 != 0;   // F = 4 sqrt 2 f for odd indices, 8 f for even ones
+        const double factor = (odd ? 4 * std::sqrt(2.0) : 8) * std::exp(-b * s2);
+        EXPECT_LE(std::fabs(e.F - twin->F), factor * (f0Difference + std::abs(Complex(fp, fpp)))) << e.x.h << e.x.k << e.x.l;
+    }
+    // The shipped CIF: the same azimuths and energies for its own cell.
+    std::string notice;
+    const auto shipped = CifCrystal::Read(ShippedCrystalPath("si"), &notice);
+    const std::vector<Glitch> glitches = FindGlitches(*shipped, MatrixFrame(shipped->lattice(), {1, 1, 1}), 10, 5, 30);
+    const std::vector<Glitch> cubicGlitches = FindGlitches(cubic, MatrixFrame(cubic.lattice(), {1, 1, 1}), 10, 5, 30);
+    ASSERT_EQ(glitches.size(), cubicGlitches.size());
+    for (std::size_t i = 0; i < glitches.size(); ++i) {
+        EXPECT_TRUE(glitches[i].x == cubicGlitches[i].x && std::fabs(glitches[i].energy - cubicGlitches[i].energy) < 1e-6);
+    }
+}
+
+// Broken CIFs are refused with status 1 and a message naming the file and the tag or line, and
+// nothing is written; --cif and --crystal go with the planning options only.
+TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
+{
+    const std::string good = ReadWholeFile(KELTO_SOURCE_DIR "/data/crystals/GaAs.cif");
+    const auto edited = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return text.replace(at, from.size(), to);
+    };
+    const struct { std::string text, message; } broken[] = {
+        {edited("_cell_length_b 5.65325\n", ""), "c.cif: no _cell_length_b (the cell must be given)"},
+        {edited("_cell_angle_gamma 90", "_cell_angle_gamma 190"), "c.cif:10: the cell 5.65325 5.65325 5.65325 90 90 190 is no cell: it needs positive lengths and angles between 0 and 180"},
+        {edited("Ga1 Ga 0 0 0 1 0.66\nAs1 As 0.25 0.25 0.25 1 0.56\n", ""), "c.cif:19: no atom sites"},
+        {edited("Ga1 Ga 0 0 0", "Ga1 Qq 0 0 0"), "c.cif:19: site Ga1: 'Qq' is no element"},
+        {edited("Ga1 Ga 0 0 0", "Ga1 Ga ? 0 0"), "c.cif:19: site Ga1 has no position"},
+        {edited("_space_group_name_Hall 'F -4 2 3'", "_space_group_symop_operation_xyz 'x,y,q'"),
+         "c.cif:18: _space_group_symop_operation_xyz 'x,y,q' is no symmetry operation"},
+        {edited("_space_group_name_Hall 'F -4 2 3'", "_space_group_name_Hall 'Q 9'"), "c.cif:18: _space_group_name_Hall 'Q 9' is no Hall symbol kelto knows"},
+        {edited("_cell_length_a 5.65325\n_cell_length_b 5.65325\n_cell_length_c 5.65325", "_cell_length_a 5000\n_cell_length_b 5000\n_cell_length_c 5000"),
+         "The limiting sphere of GaAs at 1.530000 angstrom holds about 1.17e+12 reflections, about "},
+        {"GIF89a\x01\x02", "c.cif:1:1: expected block header (data_) (is it a CIF file?)"},
+    };
+    for (const auto& c : broken) {
+        const std::filesystem::path folder = FreshFolder("cif_refused");
+        WriteWholeFile(folder / "c.cif", c.text);
+        const KeltoRun run = RunKelto("", folder, "--cif c.cif --primary 0,0,2 --wavelength 1.54 --band 0.02 --events e.csv");
+        EXPECT_TRUE(run.status == 1 && run.output.find(c.message) != std::string::npos && !std::filesystem::exists(folder / "e.csv"))
+            << c.message << "\n" << run.output << run.errors;
+    }
+    const std::filesystem::path folder = FreshFolder("cif_usage");
+    const struct { std::string line, message; } usage[] = {
+        {"--cif c.cif --structure diamond --primary 0,0,2 --wavelength 1.54 --band 0.02 --events e.csv",
+         "--structure has no use with --cif"},
+        {"--crystal GaAs --lattice 5 --primary 0,0,2 --wavelength 1.54 --band 0.02 --events e.csv", "--lattice has no use with --crystal"},
+        {"--crystal GaAs --table t --primary 0,0,2 --clean-energies 8,9", "--table has no use with --crystal"},
+        {"--crystal GaAs --primary 0,0,2 --wavelength 1.54 --band 0.02", "--crystal writes planning tables only"},
+        {"--crystal Unobtainium --primary 0,0,2 --clean-energies 8,9", "--crystal: no shipped crystal is called 'Unobtainium' (there are 4H-SiC, diamond, GaAs"},
+    };
+    for (const auto& c : usage) {
+        const KeltoRun run = RunKelto("", folder, c.line);
+        EXPECT_TRUE(run.status == 2 && run.errors.find(c.message) != std::string::npos) << c.line << "\n" << run.errors;
+    }
+    const KeltoRun list = RunKelto("", folder, "--crystal list");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(Count(list.output, "\n"), 11) << list.output;
+}

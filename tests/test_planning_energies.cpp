@@ -1,0 +1,124 @@
+// Energy scans with the primary reflection in its Bragg position: the glitch spectrum at one
+// azimuth against the Ewald-sphere model of the test, the glitch map against the spectrum, and the
+// azimuths of a clean energy range against the spectra at those azimuths.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <tuple>
+#include <vector>
+
+#include "planning/glitches.h"
+#include "planning_cases.h"
+#include "setup/answer_source.h"
+
+namespace {
+
+struct SpectrumCase {
+    CubicScan scan;
+    double psi, eMin, eMax;
+};
+
+const SpectrumCase kSpectra[] = {
+    {{4, 5.431, "Si", {1, 1, 1}}, 10, 5, 30},
+    {{4, 5.431, "Si", {3, 1, 1}}, -37, 3.7, 20},  // from below the cut-off of 3 1 1 (3.786 keV)
+    {{1, 3.359, "Po", {2, 2, 2}, true, {1, -1, 0}}, 0, 4, 25},  // 2 2 0 at psi 0 at every energy
+};
+
+double Wavelength(double keV) { return kHcKeVAngstrom / keV; }
+
+}  // namespace
+
+// Each glitch is X on the sphere at its energy; and X is listed exactly when the sphere passes
+// over it between EMIN and EMAX (at fixed psi the excess is monotonic in the energy).
+TEST(GlitchSpectrum, EveryReflectionTheSpherePassesOnce)
+{
+    for (const SpectrumCase& c : kSpectra) {
+        SCOPED_TRACE(c.scan.Name());
+        const CubicCrystal crystal = TableCrystal(c.scan.structure, c.scan.a, c.scan.symbol);
+        const ewald::Scan model = c.scan.Model();
+        const std::vector<Glitch> glitches = FindGlitches(crystal, c.scan.Frame(crystal), c.psi, c.eMin, c.eMax);
+        ASSERT_FALSE(glitches.empty());
+        std::set<std::tuple<int, int, int>> listed;
+        int always = 0;
+        for (const Glitch& g : glitches) {
+            EXPECT_TRUE(listed.insert({g.x.h, g.x.k, g.x.l}).second);
+            EXPECT_FALSE(g.x == c.scan.primary || IsZero(g.coupling) || IsZero(g.x));
+            EXPECT_TRUE(g.energy >= c.eMin && g.energy <= c.eMax && g.wavelength == Wavelength(g.energy));
+            if (g.always) {  // at every energy, listed from the lowest at which G diffracts
+                ++always;
+                for (double keV : {c.eMax, (g.energy + c.eMax) / 2}) {
+                    EXPECT_NEAR(model.Excess(Vector(g.x), c.psi, Wavelength(keV)), 0.0, c.scan.ExcessTolerance());
+                }
+            } else {
+                EXPECT_NEAR(model.Excess(Vector(g.x), c.psi, g.wavelength), 0.0, c.scan.ExcessTolerance());
+            }
+        }
+        EXPECT_EQ(always, c.scan.withReference ? 2 : 0);  // 2 2 0 and its mate 0 0 2 - 2 2 0 = -2 -2 2
+        const double cutoff = std::max(c.eMin, kHcKeVAngstrom * std::sqrt(ewald::Dot(model.g, model.g)) / 2 * 1.000001);
+        const int reach = static_cast<int>(2 * c.scan.a * c.eMax / kHcKeVAngstrom) + 1;
+        std::size_t expected = 0;
+        for (int h = -reach; h <= reach; ++h) {
+            for (int k = -reach; k <= reach; ++k) {
+                for (int l = -reach; l <= reach; ++l) {
+                    const Miller m{h, k, l};
+                    if (Parallel(m, c.scan.primary) || !crystal.At(10.0)->Allows(m)) continue;
+                    const double low = model.Excess(Vector(m), c.psi, Wavelength(cutoff));
+                    const double high = model.Excess(Vector(m), c.psi, Wavelength(c.eMax));
+                    const bool passes = (low > 0) != (high > 0) || std::fabs(low) < 1e-9;
+                    expected += passes;
+                    EXPECT_EQ(listed.count({h, k, l}), passes ? 1u : 0u) << h << " " << k << " " << l;
+                }
+            }
+        }
+        EXPECT_EQ(expected, glitches.size());
+    }
+}
+
+// The map's lines, drawn from their columns as the table's header says, pass through the spectrum
+// at every azimuth: the same reflections at the same energies.
+TEST(GlitchMap, LinesPassThroughTheSpectra)
+{
+    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    const std::vector<GlitchLine> lines = GlitchMap(silicon, frame, {-180, 180}, 6, 14);
+    for (double psi : {-179.5, -61.0, 0.0, 10.0, 33.3, 179.9}) {
+        std::multiset<std::tuple<int, int, int, long long>> fromLines, fromSpectrum;
+        for (const GlitchLine& g : lines) {
+            const double c = std::cos((psi - g.centre) * std::numbers::pi / 180);
+            if (g.always || !(c > 0)) continue;
+            const double ec2 = g.cutoffEnergy * g.cutoffEnergy;
+            const double e = std::sqrt(ec2 + (g.topEnergy * g.topEnergy - ec2) / (c * c));
+            if (e >= 6 && e <= 14 && psi >= g.from && psi <= g.to) fromLines.insert({g.x.h, g.x.k, g.x.l, std::llround(e * 1e6)});
+        }
+        for (const Glitch& g : FindGlitches(silicon, frame, psi, 6, 14)) {
+            fromSpectrum.insert({g.x.h, g.x.k, g.x.l, std::llround(g.energy * 1e6)});
+        }
+        EXPECT_EQ(fromLines, fromSpectrum) << psi;
+    }
+}
+
+// Inside every clean window no glitch stronger than the fraction lies in the energy range; just
+// beyond its ends one does.
+TEST(GlitchMap, CleanEnergyWindowsHoldNoStrongGlitch)
+{
+    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    const double eMin = 8, eMax = 8.1, fraction = 0.05;
+    double strongest = 0;
+    for (const GlitchLine& g : GlitchMap(silicon, frame, {-180, 180}, eMin, eMax)) strongest = std::max(strongest, g.strength);
+    const std::vector<AzimuthInterval> windows =
+        FreeStretches(OccupiedByGlitches(silicon, frame, {-180, 180}, eMin, eMax, fraction, 0), {-180, 180}, 0);
+    ASSERT_GT(windows.size(), 3u);
+    const auto strongGlitch = [&](double psi) {
+        for (const Glitch& g : FindGlitches(silicon, frame, psi, eMin, eMax)) {
+            if (g.strength > fraction * strongest) return true;
+        }
+        return false;
+    };
+    for (const AzimuthInterval& w : windows) {
+        for (double t = 1e-6; t < 1; t += 0.1) EXPECT_FALSE(strongGlitch(w.start + t * w.Width())) << w.start << " " << t;
+        EXPECT_TRUE(strongGlitch(w.start - 1e-6) && strongGlitch(w.end + 1e-6)) << w.start << " to " << w.end;
+    }
+}
