@@ -10,10 +10,10 @@
 
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
-#include "output/console.h"
+#include "io/console.h"
 #include "output/curve_table.h"
 #include "output/umweg_pattern.h"
-#include "output/write_behind.h"
+#include "io/write_behind.h"
 #include "planning/events.h"
 #include "planning/sphere_reflections.h"
 #include "planning/glitches.h"
@@ -22,7 +22,7 @@
 #include "setup/exit_qor.h"
 #include "setup/factor_file.h"
 #include "setup/run_checks.h"
-#include "survey/output_files.h"
+#include "io/output_files.h"
 #include "survey/survey_driver.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // x range. Each macro writes its own y title between the two groups.
 #pragma once
 
-#include "output/text_format.h"
+#include "io/text_format.h"
 
 void WriteMacroGridLines(text_format::TextWriter& mac);
 void WriteMacroRangeLines(text_format::TextWriter& mac);

@@ -1,7 +1,7 @@
 #include "output/reflection_table.h"
 
 #include "output/curve_table.h"
-#include "output/text_format.h"
+#include "io/text_format.h"
 
 using text_format::TextWriter;
 

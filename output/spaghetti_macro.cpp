@@ -1,9 +1,9 @@
 #include "output/spaghetti_macro.h"
 
-#include "output/console.h"
+#include "io/console.h"
 #include "output/curve_table.h"
 #include "output/macro_preamble.h"
-#include "output/text_format.h"
+#include "io/text_format.h"
 
 using text_format::TextWriter;
 

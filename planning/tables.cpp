@@ -1,6 +1,6 @@
 #include "planning/tables.h"
 
-#include "output/text_format.h"
+#include "io/text_format.h"
 
 using text_format::TextWriter;
 

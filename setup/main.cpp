@@ -3,14 +3,14 @@
 // options.
 #include "cli/command_line.h"
 #include "cli/option_run.h"
-#include "output/text_format.h"
-#include "output/write_behind.h"
+#include "io/text_format.h"
+#include "io/write_behind.h"
 #include "setup/dialogue.h"
 #include "setup/exit_qor.h"
 #include "setup/input_struct.h"
-#include "setup/process_setup.h"
+#include "io/process_setup.h"
 #include "setup/run_checks.h"
-#include "survey/output_files.h"
+#include "io/output_files.h"
 #include "survey/survey_driver.h"
 
 int main(int argc, char** argv)

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "geometry/equivalents.h"
-#include "output/console.h"
+#include "io/console.h"
 #include "output/curve_table.h"
 #include "output/reflection_table.h"
 #include "output/spaghetti_macro.h"
@@ -14,7 +14,7 @@
 #include "setup/user_matrix.h"
 #include "survey/families.h"
 #include "survey/intensity.h"
-#include "survey/output_files.h"
+#include "io/output_files.h"
 #include "survey/structure_factor.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "output/text_format.h"
+#include "io/text_format.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "output/text_format.h"
+#include "io/text_format.h"
 
 #include <bit>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "output/write_behind.h"
+#include "io/write_behind.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "survey/output_files.h"
+#include "io/output_files.h"
 
 #include <cerrno>
 #include <csignal>
@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "output/write_behind.h"
+#include "io/write_behind.h"
 #include "setup/exit_qor.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "output/console.h"
+#include "io/console.h"
 
 #include <chrono>
 #include <unistd.h>

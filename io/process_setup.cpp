@@ -1,4 +1,4 @@
-#include "setup/process_setup.h"
+#include "io/process_setup.h"
 
 #include <csignal>
 #include <initializer_list>
