@@ -35,7 +35,8 @@ std::string KeltoRun::File(const std::string& name) const { return ReadWholeFile
 
 fs::path FreshFolder(const std::string& name)
 {
-    const fs::path folder = fs::path(::testing::TempDir()) / ("kelto_" + name);
+    // The process id keeps two test runs at once (a mutation run beside a developer's) apart.
+    const fs::path folder = fs::path(::testing::TempDir()) / ("kelto_" + std::to_string(::getpid()) + "_" + name);
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
