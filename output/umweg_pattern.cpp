@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "geometry/band_crossing.h"
+#include "output/band_crossing.h"
 #include "io/console.h"
 #include "output/curve_table.h"
 #include "output/macro_preamble.h"
@@ -62,7 +62,7 @@ void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE*
     TextWriter echo(stdout);
     WriteHeaders(unwegDat, unwegMac);
 
-    const Band band = BandOf(record);
+    const BandEdges band = BandOf(record);
     const double psiMin = record->psiMin;
     const double psiMax = record->psiMax;
     const auto inWindow = [psiMin, psiMax](double psi) { return psiMin < psi && psi < psiMax; };

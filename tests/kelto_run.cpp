@@ -33,6 +33,26 @@ int Count(const std::string& text, const std::string& piece)
 
 std::string KeltoRun::File(const std::string& name) const { return ReadWholeFile(folder / name); }
 
+namespace {
+
+// This process's test folders are removed at the end when every test passed; a failure keeps
+// them for a look.
+class RemoveTestFolders : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        if (::testing::UnitTest::GetInstance()->failed_test_count() > 0) return;
+        const std::string prefix = "kelto_" + std::to_string(::getpid()) + "_";
+        std::error_code error;
+        for (const fs::directory_entry& entry : fs::directory_iterator(::testing::TempDir(), error)) {
+            if (entry.path().filename().string().starts_with(prefix)) fs::remove_all(entry.path(), error);
+        }
+    }
+};
+const auto* const kRemoveTestFolders = ::testing::AddGlobalTestEnvironment(new RemoveTestFolders);
+
+}  // namespace
+
 fs::path FreshFolder(const std::string& name)
 {
     // The process id keeps two test runs at once (a mutation run beside a developer's) apart.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "geometry/band_crossing.h"
+#include "output/band_crossing.h"
 #include "output/reflection_table.h"
 #include "output/spaghetti_macro.h"
 #include "output/umweg_pattern.h"

@@ -6,12 +6,12 @@
 
 // The wavelength band of the record: a^2 and the edges lambda -/+ delta lambda / 2, each formed
 // in single precision and widened.
-struct Band {
+struct BandEdges {
     double aSquared;
     double lower;
     double upper;
 };
-Band BandOf(const InputStruct* record);
+BandEdges BandOf(const InputStruct* record);
 
 // The four candidate pairs (psi at `lower`, psi at `upper`), in degrees, when the curve reaches
 // both wavelengths (both c^2 in [0, 1]): acos(c) D + psi0, acos(c) (-D) + psi0, acos(-c) D + psi0

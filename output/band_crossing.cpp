@@ -1,4 +1,4 @@
-#include "geometry/band_crossing.h"
+#include "output/band_crossing.h"
 
 #include <cmath>
 
@@ -10,9 +10,9 @@ bool IsSquaredCosine(double c2) { return c2 >= 0.0 && c2 <= 1.0; }
 
 }  // namespace
 
-Band BandOf(const InputStruct* record)
+BandEdges BandOf(const InputStruct* record)
 {
-    return Band{static_cast<double>(record->latticeA * record->latticeA),
+    return BandEdges{static_cast<double>(record->latticeA * record->latticeA),
                 static_cast<double>(record->lambda - record->deltaLambda / 2.0f),
                 static_cast<double>(record->deltaLambda / 2.0f + record->lambda)};
 }
