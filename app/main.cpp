@@ -29,6 +29,7 @@ int main(int argc, char** argv)
     FillInputStruct(&record);
     RefuseUnusableRun(&record);
     WriteConsoleBehind();
-    CalculHKL(&record);
+    SurveyRun run;
+    CalculHKL(&record, &run);
     return CompletedRunStatus();
 }

@@ -10,7 +10,6 @@
 
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
-#include "io/console.h"
 #include "output/curve_table.h"
 #include "output/umweg_pattern.h"
 #include "io/write_behind.h"
@@ -27,10 +26,10 @@
 
 namespace {
 
-void PrintRunSummary(const RunOptions& options)
+void PrintRunSummary(const RunOptions& options, const SurveyRun& run)
 {
-    std::printf("kelto: %lld result rows and curves, %lld band crossings\n", static_cast<long long>(nbCurves),
-                static_cast<long long>(CrossingCount()));
+    std::printf("kelto: %lld result rows and curves, %lld band crossings\n", static_cast<long long>(run.nbCurves),
+                static_cast<long long>(run.crossings));
     const std::string folder = options.outputFolder.empty() ? "" : options.outputFolder + "/";
     std::printf("kelto: wrote %skelto_spaghetti.dat, %skelto_spaghetti.mac, %skelto_unweg.dat, %skelto_unweg.mac\n",
                 folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str());
@@ -231,7 +230,6 @@ int PlanWithCif(InputStruct* record, const RunOptions& options)
 int RunFromOptions(InputStruct* record, const RunOptions& options)
 {
     NameOptionsInMessages(options.wavelengthOption);
-    SetConsoleEcho(!options.quiet);
     SetOutputFolder(options.outputFolder);
     const PlanOptions& plan = options.plan;
     if (!plan.cifFile.empty()) return PlanWithCif(record, options);
@@ -244,8 +242,10 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
     Planning planning;
     if (plan.AtBand()) planning = Prepare(record, plan);
     WriteConsoleBehind();
-    CalculHKL(record);
-    if (options.quiet) PrintRunSummary(options);
+    SurveyRun run;
+    run.echo = !options.quiet;
+    CalculHKL(record, &run);
+    if (options.quiet) PrintRunSummary(options, run);
     if (plan.AtBand()) PlanAtBand(planning, options);
     return CompletedRunStatus();
 }

@@ -69,12 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     take(record.psiMin), take(record.psiMax), take(record.deltaLambda), take(record.primaryH), take(record.primaryK);
     take(record.primaryL);
     record.hMax = reach % 12 - 1;  // small, so that a run is quick
+    SurveyRun run;
     try {
-        CalculHKL(&record);
+        CalculHKL(&record, &run);
     } catch (const RunEnded&) {
         __builtin_trap();  // the shipped table holds SI and the folder is writable
     }
-    if (cpi < 0 || nbCurves != cpi) __builtin_trap();
+    if (run.cpi < 0 || run.nbCurves != run.cpi) __builtin_trap();
     PlanScan(record);
     return 0;
 }

@@ -10,8 +10,7 @@ namespace {
 constexpr double kPi = 3.14159265;  // the value the azimuths have always been computed with
 }
 
-void CalculBetaPsi0(std::FILE* fileDat, std::FILE* fileMac, InputStruct* record, int h, int k,
-                    int l, float theta, float F, float intensity)
+void CalculBetaPsi0(InputStruct* record, int h, int k, int l, PsiSolutionSink& sink)
 {
     const float x = GetCoordinateTransformationH(record, h, k, l);
     const float y = GetCoordinateTransformationK(record, h, k, l);
@@ -21,10 +20,8 @@ void CalculBetaPsi0(std::FILE* fileDat, std::FILE* fileMac, InputStruct* record,
     CalculPsi0(y, z, record);
     CalculBeta(x, y, z, record);
     if (record->betaValid != 1) return;
-    GetPsiCalculation(fileDat, fileMac, record, h, k, l, theta, F, intensity,
-                      static_cast<float>(record->psi01));
-    GetPsiCalculation(fileDat, fileMac, record, h, k, l, theta, F, intensity,
-                      static_cast<float>(record->psi02));
+    GetPsiCalculation(record, h, k, l, static_cast<float>(record->psi01), sink);
+    GetPsiCalculation(record, h, k, l, static_cast<float>(record->psi02), sink);
 }
 
 void CalculPsi0(float y, float z, InputStruct* record)

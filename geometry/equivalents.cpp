@@ -2,27 +2,18 @@
 
 #include "geometry/beta_psi0.h"
 
-void PrintAllPermutations(std::FILE* fileDat, std::FILE* fileMac, InputStruct* record, int h,
-                          int k, int l, float theta, float F, float intensity)
+void PrintAllPermutations(InputStruct* record, int h, int k, int l, PsiSolutionSink& sink)
 {
     const int index[3] = {h, k, l};
-    ForEachPermutation(h, k, l, [&](int p, int q, int r) {
-        PrintNegPermutationsIndex(fileDat, fileMac, record, index, p, q, r, theta, F, intensity);
-    });
+    ForEachPermutation(h, k, l, [&](int p, int q, int r) { PrintNegPermutationsIndex(record, index, p, q, r, sink); });
 }
 
-void PrintNegPermutationsIndex(std::FILE* fileDat, std::FILE* fileMac, InputStruct* record,
-                               const int* index, int p, int q, int r, float theta, float F,
-                               float intensity)
+void PrintNegPermutationsIndex(InputStruct* record, const int* index, int p, int q, int r, PsiSolutionSink& sink)
 {
-    PrintNegPermutations(fileDat, fileMac, record, index[p], index[q], index[r], theta, F,
-                         intensity);
+    PrintNegPermutations(record, index[p], index[q], index[r], sink);
 }
 
-void PrintNegPermutations(std::FILE* fileDat, std::FILE* fileMac, InputStruct* record, int h,
-                          int k, int l, float theta, float F, float intensity)
+void PrintNegPermutations(InputStruct* record, int h, int k, int l, PsiSolutionSink& sink)
 {
-    ForEachSignVariant(h, k, l, [&](int sh, int sk, int sl) {
-        CalculBetaPsi0(fileDat, fileMac, record, sh, sk, sl, theta, F, intensity);
-    });
+    ForEachSignVariant(h, k, l, [&](int sh, int sk, int sl) { CalculBetaPsi0(record, sh, sk, sl, sink); });
 }

@@ -2,8 +2,7 @@
 // permutation of the indices and, for each, every distinct choice of signs, each visited once.
 #pragma once
 
-#include <cstdio>
-
+#include "geometry/psi_solution.h"
 #include "setup/input_struct.h"
 
 // Calls visit(p, q, r) for each distinct permutation (positions into h, k, l): the identity
@@ -58,10 +57,8 @@ void ForEachEquivalent(int h, int k, int l, Visit&& visit)
     ForEachPermutation(h, k, l, [&](int p, int q, int r) { ForEachSignVariant(index[p], index[q], index[r], visit); });
 }
 
-void PrintAllPermutations(std::FILE* fileDat, std::FILE* fileMac, InputStruct* record, int h,
-                          int k, int l, float theta, float F, float intensity);
-void PrintNegPermutationsIndex(std::FILE* fileDat, std::FILE* fileMac, InputStruct* record,
-                               const int* index, int p, int q, int r, float theta, float F,
-                               float intensity);
-void PrintNegPermutations(std::FILE* fileDat, std::FILE* fileMac, InputStruct* record, int h,
-                          int k, int l, float theta, float F, float intensity);
+// Hands every psi solution of every equivalent of the family (h, k, l) to `sink`, in survey
+// order: permutation, sign variant, psi0 representative, solution.
+void PrintAllPermutations(InputStruct* record, int h, int k, int l, PsiSolutionSink& sink);
+void PrintNegPermutationsIndex(InputStruct* record, const int* index, int p, int q, int r, PsiSolutionSink& sink);
+void PrintNegPermutations(InputStruct* record, int h, int k, int l, PsiSolutionSink& sink);

@@ -4,8 +4,6 @@
 
 #include "geometry/curve_coefficients.h"
 #include "geometry/frame_coordinates.h"
-#include "output/reflection_table.h"
-#include "output/spaghetti_macro.h"
 
 namespace {
 
@@ -14,8 +12,7 @@ bool InPsiWindow(float psi) { return psi >= -360.0f && psi <= 360.0f; }
 
 }  // namespace
 
-void GetPsiCalculation(std::FILE* fileDat, std::FILE* fileMac, InputStruct* record, int h, int k,
-                       int l, float theta, float F, float intensity, float psi0)
+void GetPsiCalculation(InputStruct* record, int h, int k, int l, float psi0, PsiSolutionSink& sink)
 {
     const float x = GetCoordinateTransformationH(record, h, k, l);
     const float y = GetCoordinateTransformationK(record, h, k, l);
@@ -23,21 +20,12 @@ void GetPsiCalculation(std::FILE* fileDat, std::FILE* fileMac, InputStruct* reco
     const float b = static_cast<float>(record->beta);
     CalculPsi(psi0, b, record);
     if (record->psiValid != 1) return;
-    const float calib = GetLambdaCalibration(record, x, y, z, psi0);
-    const CurveCoefficients curve = CurveOf(record, x, y, z);
-    const float fh = static_cast<float>(h);
-    const float fk = static_cast<float>(k);
-    const float fl = static_cast<float>(l);
-
-    // Each row is followed by its curve record: the row fills psi0 and intensity of the curve
-    // row that GetUserGraphics then completes and counts.
-    PrintResult(fileDat, h, k, l, theta, F, intensity, b, psi0, static_cast<float>(record->psi1),
-                calib);
-    GetUserGraphics(fileMac, record, fh, fk, fl, curve);
+    PsiSolution solution{h, k, l, b, psi0, static_cast<float>(record->psi1), GetLambdaCalibration(record, x, y, z, psi0),
+                         CurveOf(record, x, y, z), record->psi01, record->psi02, record->psi1};
+    sink.Solved(solution);
     if (record->nbPsi == 2) {
-        PrintResult(fileDat, h, k, l, theta, F, intensity, b, psi0,
-                    static_cast<float>(record->psi2), calib);
-        GetUserGraphics(fileMac, record, fh, fk, fl, curve);
+        solution.psi = static_cast<float>(record->psi2);
+        sink.Solved(solution);
     }
 }
 

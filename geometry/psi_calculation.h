@@ -2,11 +2,11 @@
 // primary reflection, and its calibration wavelength (its dispersion curve at the azimuth 0).
 #pragma once
 
-#include <cstdio>
-
+#include "geometry/psi_solution.h"
 #include "setup/input_struct.h"
 
-void GetPsiCalculation(std::FILE* fileDat, std::FILE* fileMac, InputStruct* record, int h, int k,
-                       int l, float theta, float F, float intensity, float psi0);
+// The psi solutions psi0 -/+ beta kept by CalculPsi, each handed to `sink` with its calibration
+// wavelength and curve.
+void GetPsiCalculation(InputStruct* record, int h, int k, int l, float psi0, PsiSolutionSink& sink);
 void CalculPsi(float psi0, float beta, InputStruct* record);
 float GetLambdaCalibration(const InputStruct* record, float x, float y, float z, float psi0);

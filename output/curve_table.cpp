@@ -1,7 +1,5 @@
 #include "output/curve_table.h"
 
-CurveTable calispe_param;
-
 CurveRow& CurveTable::operator[](std::int64_t i)
 {
     const auto chunk = static_cast<std::size_t>(i / kChunkRows);
@@ -18,5 +16,3 @@ const CurveRow& CurveTable::operator[](std::int64_t i) const
 }
 
 void CurveTable::Clear() { chunks_.clear(); }
-
-CurveRow& CurrentCurveRow() { return calispe_param[cpi]; }

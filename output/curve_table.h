@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "io/console.h"
+
 // One recorded curve. Every value is a single-precision value; readers widen it to double. Row
 // `cpi` is filled in two steps for one psi solution: PrintResult writes psi0 and intensity, then
 // GetUserGraphics writes the rest and advances cpi. CalcIntersections reads the complete rows.
@@ -35,11 +37,19 @@ private:
     std::vector<std::unique_ptr<CurveRow[]>> chunks_;
 };
 
-extern CurveTable calispe_param;
-extern std::int64_t cpi;        // row being filled, the number of complete rows: set to 0 by
-                                // CalculHKL, advanced by GetUserGraphics
-extern std::int64_t nbCurves;   // rows the intersection search processes: set by CalculHKL
-                                // after the survey, read by CalcIntersections
+// What one survey changes as it goes: the curve table and its counters, the number of band
+// crossings written, and how it talks on the console. The survey receives it from its caller.
+struct SurveyRun {
+    CurveTable calispe_param;
+    std::int64_t cpi = 0;         // row being filled, the number of complete rows: set to 0 by
+                                  // CalculHKL, advanced by GetUserGraphics (64-bit: no survey
+                                  // overflows it)
+    std::int64_t nbCurves = 0;    // rows the intersection search processes: set by CalculHKL
+                                  // after the survey, read by CalcIntersections
+    std::int64_t crossings = 0;   // band crossings CalcIntersections wrote
+    bool echo = true;             // the echo lines on standard output, which --quiet turns off
+    ProgressLine progress;
 
-// The row that the curve being recorded fills: row `cpi`.
-CurveRow& CurrentCurveRow();
+    // The row that the curve being recorded fills: row `cpi`.
+    CurveRow& CurrentCurveRow() { return calispe_param[cpi]; }
+};

@@ -16,13 +16,13 @@ void WriteReflectionTableHeader(std::FILE* fileDat, const InputStruct* record)
     out.Print<"  H   K   L   Theta   F(hkl)   Intensity     Beta     Psi0    Psi     calib\n">();
 }
 
-void PrintResult(std::FILE* fileDat, int h, int k, int l, float theta, float F, float intensity,
+void PrintResult(std::FILE* fileDat, SurveyRun* run, int h, int k, int l, float theta, float F, float intensity,
                  float beta, float psi0, float psi, float calib)
 {
     TextWriter out(fileDat);
     out.Print<"%3d %3d %3d  %6.2f %6.2f   %11.2f   %6.2f  %7.2f  %6.2f\t%6.4f\n">(
         h, k, l, theta, F, intensity, beta, psi0, psi, calib);
-    CurveRow& row = CurrentCurveRow();
+    CurveRow& row = run->CurrentCurveRow();
     row.psi0 = psi0;
     row.intensity = intensity;
 }

@@ -1,6 +1,5 @@
 #include "output/spaghetti_macro.h"
 
-#include "io/console.h"
 #include "output/curve_table.h"
 #include "output/macro_preamble.h"
 #include "io/text_format.h"
@@ -27,30 +26,28 @@ void WriteColourLines(TextWriter& mac)
     mac.Print<"b4=Long(b3/32.0*parms.npts) \n">();
 }
 
-void WriteFirstBlock(TextWriter& mac, const InputStruct* record, float k2, float p2, float h,
-                     float k, float l)
+void WriteFirstBlock(TextWriter& mac, const CurveRecord& c)
 {
     mac.Print<"; \n">();
-    mac.Print<"; (%.0f,%.0f,%.0f) \n">(h, k, l);
+    mac.Print<"; (%.0f,%.0f,%.0f) \n">(c.h, c.k, c.l);
     mac.Print<"; psi01  \n">();
     mac.Print<"a3 =  %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n">(
-        record->latticeA, k2, record->psi01 / kMacroDegreesPerRadian, p2);
+        c.latticeA, c.k2, c.psi01 / kMacroDegreesPerRadian, c.p2);
     WriteColourLines(mac);
-    WriteLabelLines(mac, h, k, l);
+    WriteLabelLines(mac, c.h, c.k, c.l);
 }
 
-void WriteSecondBlock(TextWriter& mac, const InputStruct* record, float k2, float p2, float h,
-                      float k, float l)
+void WriteSecondBlock(TextWriter& mac, const CurveRecord& c)
 {
     mac.Print<"; \n">();
-    mac.Print<"; (%.0f,%.0f,%.0f) \n">(h, k, l);
+    mac.Print<"; (%.0f,%.0f,%.0f) \n">(c.h, c.k, c.l);
     mac.Print<"; psi02  \n">();
-    mac.Print<"; psi02-psi01=%2.3f  \n">(record->psi02 - record->psi01);
+    mac.Print<"; psi02-psi01=%2.3f  \n">(c.psi02 - c.psi01);
     mac.Print<"a3 = %1.4f/sqrt(%1.3f/(cos(%2.3f-a0)^2)+%2.2f) \n">(
-        record->latticeA, k2, record->psi02 / kMacroDegreesPerRadian, p2);
+        c.latticeA, c.k2, c.psi02 / kMacroDegreesPerRadian, c.p2);
     WriteColourLines(mac);
     mac.Print<"OPlot, a2,a3, Color=b3 \n">();
-    WriteLabelLines(mac, h, k, l);
+    WriteLabelLines(mac, c.h, c.k, c.l);
 }
 
 bool WithinMacroBounds(double psi0, double psi1)
@@ -78,37 +75,28 @@ void WriteSpaghettiPreamble(std::FILE* macFile, const InputStruct* record)
     fileMac.Print<"; \n">();
 }
 
-void GetUserGraphics(std::FILE* macFile, const InputStruct* record, float h, float k, float l,
-                     const CurveCoefficients& curve)
+void GetUserGraphics(std::FILE* macFile, SurveyRun* run, const CurveRecord& c)
 {
     TextWriter echo(stdout);
     TextWriter fileMac(macFile);
-    const float x0 = curve.x0;
-    const float k2 = curve.k2;
-    const float p2 = curve.p2;
-
-    const bool echoed = ConsoleEcho();
+    const bool echoed = run->echo;
     if (echoed) {
         echo.Print<"curve [%d]:\tp2 (%6.2f),k2 (%6.2f) ,comph0 (%f) for %2.0f %2.0f %2.0f\n">(
-            cpi, p2, k2, x0, h, k, l);
+            run->cpi, c.p2, c.k2, c.x0, c.h, c.k, c.l);
     }
 
-    CurveRow& row = CurrentCurveRow();
-    row.p2 = p2;
-    row.k2 = k2;
-    row.h = h;
-    row.k = k;
-    row.l = l;
+    CurveRow& row = run->CurrentCurveRow();
+    row.p2 = c.p2;
+    row.k2 = c.k2;
+    row.h = c.h;
+    row.k = c.k;
+    row.l = c.l;
     if (echoed) {
         echo.Print<"calispe_param[%d]: %6.4f %6.4f %6.4f %6.4f %2.0f %2.0f %2.0f\n">(
-            cpi, row.k2, row.psi0, row.p2, row.intensity, h, k, l);
+            run->cpi, row.k2, row.psi0, row.p2, row.intensity, c.h, c.k, c.l);
     }
-    ++cpi;
+    ++run->cpi;
 
-    if (WithinMacroBounds(record->psi01, record->psi1)) {
-        WriteFirstBlock(fileMac, record, k2, p2, h, k, l);
-    }
-    if (WithinMacroBounds(record->psi02, record->psi1)) {
-        WriteSecondBlock(fileMac, record, k2, p2, h, k, l);
-    }
+    if (WithinMacroBounds(c.psi01, c.psi1)) WriteFirstBlock(fileMac, c);
+    if (WithinMacroBounds(c.psi02, c.psi1)) WriteSecondBlock(fileMac, c);
 }

@@ -4,12 +4,22 @@
 
 #include <cstdio>
 
-#include "geometry/curve_coefficients.h"
+#include "output/curve_table.h"
 #include "setup/input_struct.h"
 
 void WriteSpaghettiPreamble(std::FILE* fileMac, const InputStruct* record);
 
-// Records the curve of reflection (h, k, l), with the coefficients `curve`, in the curve table,
-// echoes it on standard output and appends its macro blocks.
-void GetUserGraphics(std::FILE* fileMac, const InputStruct* record, float h, float k, float l,
-                     const CurveCoefficients& curve);
+// What GetUserGraphics records and draws of one psi solution of a reflection.
+struct CurveRecord {
+    float latticeA;     // angstrom
+    float h, k, l;      // the reflection
+    float x0;           // frame coordinate x of the primary reflection
+    float k2, p2;       // the curve's coefficients
+    double psi01;       // degrees: psi0 and its second representative
+    double psi02;
+    double psi1;        // degrees: the reflection's first psi solution
+};
+
+// Records the curve in the curve table, echoes it on standard output and appends its macro
+// blocks.
+void GetUserGraphics(std::FILE* fileMac, SurveyRun* run, const CurveRecord& curve);

@@ -3,7 +3,6 @@
 #include <limits>
 
 #include "output/band_crossing.h"
-#include "io/console.h"
 #include "output/curve_table.h"
 #include "output/macro_preamble.h"
 #include "io/text_format.h"
@@ -49,13 +48,9 @@ void WritePair(TextWriter& dat, TextWriter& mac, double psiA, double psiB, const
     mac.Print<"\n\n">();
 }
 
-std::int64_t g_crossings = 0;
-
 }  // namespace
 
-std::int64_t CrossingCount() { return g_crossings; }
-
-void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE* macFile)
+void CalcIntersections(const InputStruct* record, SurveyRun* run, std::FILE* datFile, std::FILE* macFile)
 {
     TextWriter unwegDat(datFile);
     TextWriter unwegMac(macFile);
@@ -66,10 +61,10 @@ void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE*
     const double psiMin = record->psiMin;
     const double psiMax = record->psiMax;
     const auto inWindow = [psiMin, psiMax](double psi) { return psiMin < psi && psi < psiMax; };
-    const bool echoed = ConsoleEcho();
-    g_crossings = 0;
-    for (std::int64_t i = 0; i < nbCurves; ++i) {
-        const CurveRow& row = calispe_param[i];
+    const bool echoed = run->echo;
+    run->crossings = 0;
+    for (std::int64_t i = 0; i < run->nbCurves; ++i) {
+        const CurveRow& row = run->calispe_param[i];
         const double k2 = row.k2;
         const double p2 = row.p2;
         const double psi0 = row.psi0;
@@ -80,12 +75,12 @@ void CalcIntersections(const InputStruct* record, std::FILE* datFile, std::FILE*
             for (const auto& pair : crossing.pairs) {
                 if (inWindow(pair[0]) && inWindow(pair[1])) {
                     WritePair(unwegDat, unwegMac, pair[0], pair[1], row);
-                    ++g_crossings;
+                    ++run->crossings;
                 }
             }
             angle1 = crossing.pairs[3][0];
         }
-        ReportProgress("intersections", i + 1, nbCurves);
+        run->progress.Report("intersections", i + 1, run->nbCurves);
         if (!echoed) continue;
         echo.Print<"Curve %d, lambda= %6.2f angle1 %6.3f k2 %6.3f psi0 %6.3f p2 %6.3f intensity %8.1f HKL %3.0f  %3.0f %3.0f\n">(
             i, record->lambda, angle1, k2, psi0, p2, row.intensity, row.h, row.k, row.l);

@@ -2,12 +2,10 @@
 // edges of the wavelength band, as a table and as the peaks of an approximate Umweg pattern.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 
+#include "output/curve_table.h"
 #include "setup/input_struct.h"
 
-void CalcIntersections(const InputStruct* record, std::FILE* unwegDat, std::FILE* unwegMac);
-
-// The number of crossings the last search wrote.
-std::int64_t CrossingCount();
+// Searches rows 0 to nbCurves - 1 of the run's curve table and counts the crossings written.
+void CalcIntersections(const InputStruct* record, SurveyRun* run, std::FILE* unwegDat, std::FILE* unwegMac);

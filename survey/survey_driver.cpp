@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "geometry/equivalents.h"
-#include "io/console.h"
 #include "output/curve_table.h"
 #include "output/reflection_table.h"
 #include "output/spaghetti_macro.h"
@@ -33,16 +32,40 @@ void PrintUserMatrix(const InputStruct* record)
                 static_cast<double>(m[6]), static_cast<double>(m[7]), static_cast<double>(m[8]));
 }
 
-void SurveyReflection(const OutputFiles& files, InputStruct* record, int h, int k, int l, double n)
+// Writes each psi solution of a family's equivalents: its row of the reflection table, then its
+// curve record and macro blocks.
+class SolutionWriter : public PsiSolutionSink {
+public:
+    SolutionWriter(const OutputFiles& files, SurveyRun* run, const InputStruct* record, float theta, float F,
+                   float intensity)
+        : files_(files), run_(run), record_(record), theta_(theta), F_(F), intensity_(intensity) {}
+
+    void Solved(const PsiSolution& s) override
+    {
+        PrintResult(files_.spaghettiDat, run_, s.h, s.k, s.l, theta_, F_, intensity_, s.beta, s.psi0, s.psi, s.calib);
+        GetUserGraphics(files_.spaghettiMac, run_,
+                        CurveRecord{record_->latticeA, static_cast<float>(s.h), static_cast<float>(s.k),
+                                    static_cast<float>(s.l), s.curve.x0, s.curve.k2, s.curve.p2, s.psi01, s.psi02,
+                                    s.psi1});
+    }
+
+private:
+    const OutputFiles& files_;
+    SurveyRun* run_;
+    const InputStruct* record_;
+    float theta_, F_, intensity_;
+};
+
+void SurveyReflection(const OutputFiles& files, SurveyRun* run, InputStruct* record, int h, int k, int l, double n)
 {
     const double theta = std::asin(std::sqrt(n) * static_cast<double>(record->lambda) / 2.0 /
                                    static_cast<double>(record->latticeA));
     CalculStrucFactors(record->structure, static_cast<float>(theta), record, h, k, l);
     CalculIntensity(static_cast<float>(theta), record, h, k, l);
     const float thetaDeg = static_cast<float>((theta * 180.0) / static_cast<double>(kBraggPi));
-    PrintAllPermutations(files.spaghettiDat, files.spaghettiMac, record, h, k, l, thetaDeg,
-                         static_cast<float>(record->structureFactor),
-                         static_cast<float>(record->intensity));
+    SolutionWriter writer(files, run, record, thetaDeg, static_cast<float>(record->structureFactor),
+                          static_cast<float>(record->intensity));
+    PrintAllPermutations(record, h, k, l, writer);
 }
 
 }  // namespace
@@ -55,10 +78,10 @@ void LimitingSphere(const InputStruct* record, double* nLow, double* nHigh)
     *nHigh = std::pow(twoA * std::sin(kUpperBraggLimit) / lambda, 2.0);
 }
 
-void CalculHKL(InputStruct* record)
+void CalculHKL(InputStruct* record, SurveyRun* run)
 {
     GetUserMatrix(record);
-    if (ConsoleEcho()) PrintUserMatrix(record);
+    if (run->echo) PrintUserMatrix(record);
     ReadFactors(record);
 
     OutputFiles files = OpenOutputFiles();
@@ -68,21 +91,21 @@ void CalculHKL(InputStruct* record)
     double nLow = 0.0, nHigh = 0.0;
     LimitingSphere(record, &nLow, &nHigh);
     std::FILE* const streams[4] = {files.spaghettiDat, files.spaghettiMac, files.unwegDat, files.unwegMac};
-    StartProgress(streams, 4);
+    run->progress.Start(streams, 4, run->echo);
     std::int64_t families = 0, surveyed = 0;
     ForEachFamily(record->hMax, nLow, nHigh, [&](int, int, int, double) { ++families; });
-    cpi = 0;
+    run->cpi = 0;
     ForEachFamily(record->hMax, nLow, nHigh, [&](int h, int k, int l, double n) {
-        ReportProgress("survey", ++surveyed, families);
+        run->progress.Report("survey", ++surveyed, families);
         if (ConditionOnSphere(record->structure, h, k, l) == 0) return;
-        SurveyReflection(files, record, h, k, l, n);
+        SurveyReflection(files, run, record, h, k, l, n);
     });
 
-    nbCurves = cpi;
-    if (ConsoleEcho()) {
-        std::printf("There are %lld curves...., now calculating intersections\n", static_cast<long long>(cpi));
+    run->nbCurves = run->cpi;
+    if (run->echo) {
+        std::printf("There are %lld curves...., now calculating intersections\n", static_cast<long long>(run->cpi));
     }
-    CalcIntersections(record, files.unwegDat, files.unwegMac);
-    EndProgress();
+    CalcIntersections(record, run, files.unwegDat, files.unwegMac);
+    run->progress.End();
     CloseOutputFiles(&files);
 }

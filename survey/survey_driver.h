@@ -3,6 +3,7 @@
 // the rest of the calculation, then runs the intersection search and closes the files.
 #pragma once
 
+#include "output/curve_table.h"
 #include "setup/input_struct.h"
 
-void CalculHKL(InputStruct* record);
+void CalculHKL(InputStruct* record, SurveyRun* run);

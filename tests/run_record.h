@@ -1,4 +1,4 @@
-// A run record and an empty curve table for tests of the calculation and output routines.
+// A run record for tests of the calculation and output routines.
 #pragma once
 
 #include <cstdio>
@@ -6,9 +6,6 @@
 
 #include "output/curve_table.h"
 #include "setup/user_matrix.h"
-
-// Empties the curve table and its counters, as at the start of a survey.
-inline void ClearCurveTable() { cpi = 0, nbCurves = 0, calispe_param.Clear(); }
 
 // A record with the given lattice parameter, wavelength and primary reflection, its matrix built.
 inline InputStruct RunRecord(float latticeA, float lambda, int h, int k, int l)

@@ -18,24 +18,23 @@ namespace {
 
 class OutputWritersTest : public ::testing::Test {
 protected:
-    void SetUp() override { ClearCurveTable(); }
     void TearDown() override { std::fclose(dat_), std::fclose(mac_); }
     void Reopen() { TearDown(), dat_ = std::tmpfile(), mac_ = std::tmpfile(); }
     // Records (1 1 2) on (0 0 4), k2 = (1 + 1 + 4 - 8)^2 / (4 * 2) = 0.5 and p2 = 4; the echo.
     std::string Graphics(double psi01, double psi02, double psi1)
     {
-        record_.psi01 = psi01, record_.psi02 = psi02, record_.psi1 = psi1;
         testing::internal::CaptureStdout();
-        GetUserGraphics(mac_, &record_, 1.0f, 1.0f, 2.0f, CurveCoefficients{4.0f, 0.0f, 0.5f, 4.0f, 0.5, 4.0});
+        GetUserGraphics(mac_, &run_, CurveRecord{record_.latticeA, 1.0f, 1.0f, 2.0f, 4.0f, 0.5f, 4.0f, psi01, psi02, psi1});
         return testing::internal::GetCapturedStdout();
     }
     std::string Intersections()
     {
         testing::internal::CaptureStdout();
-        CalcIntersections(&record_, dat_, mac_);
+        CalcIntersections(&record_, &run_, dat_, mac_);
         return testing::internal::GetCapturedStdout();
     }
     InputStruct record_ = RunRecord(5.431f, 1.5f, 0, 0, 4);
+    SurveyRun run_;
     std::FILE* dat_ = std::tmpfile();
     std::FILE* mac_ = std::tmpfile();
 };
@@ -50,12 +49,12 @@ TEST_F(OutputWritersTest, MacroBlocksFollowPsi0AndPsi1)
         {200.0, -160.0, -180.0, 1, 1}, {200.0, -160.0, 180.5, 0, 0}, {0.0, 360.0, nan, 0, 0},
     };
     for (int i = 0; const auto& c : cases) {
-        calispe_param[i].psi0 = 90.0f, calispe_param[i].intensity = 1000.0f;
+        run_.calispe_param[i].psi0 = 90.0f, run_.calispe_param[i].intensity = 1000.0f;
         Reopen();
         const std::string echo = Graphics(c.psi01, c.psi02, c.psi1), mac = ReadStream(mac_);
         EXPECT_EQ(Count(echo, "calispe_param[" + std::to_string(i) + "]: 0.5000 90.0000 4.0000 1000.0000  1  1  2\n"), 1);
         EXPECT_TRUE(Count(mac, "; psi01  \n") == c.first && Count(mac, "; psi02  \n") == c.second) << c.psi01 << " " << c.psi1;
-        EXPECT_EQ(cpi, ++i);
+        EXPECT_EQ(run_.cpi, ++i);
     }
 }
 
@@ -63,13 +62,13 @@ TEST_F(OutputWritersTest, MacroBlocksFollowPsi0AndPsi1)
 // row 70000 lies past the first chunk of rows.
 TEST_F(OutputWritersTest, ResultRowsAndCurvesInAGrowingTable)
 {
-    cpi = 69999;
-    PrintResult(dat_, 1, -1, 1, 14.22f, 59.87f, 12345.67f, 70.53f, 45.0f, -25.53f, 1.5406f);
-    EXPECT_EQ(cpi, 69999);  // only the curve record advances the counter
+    run_.cpi = 69999;
+    PrintResult(dat_, &run_, 1, -1, 1, 14.22f, 59.87f, 12345.67f, 70.53f, 45.0f, -25.53f, 1.5406f);
+    EXPECT_EQ(run_.cpi, 69999);  // only the curve record advances the counter
     EXPECT_EQ(Count(Graphics(0.0, 360.0, 10.0), "calispe_param[69999]: 0.5000 45.0000 4.0000 12345.6699  1  1  2\n"), 1);
-    PrintResult(dat_, 1, 0, 1, 10.0f, 5.0f, 4321.0f, 30.0f, -77.5f, 10.0f, 1.0f);
+    PrintResult(dat_, &run_, 1, 0, 1, 10.0f, 5.0f, 4321.0f, 30.0f, -77.5f, 10.0f, 1.0f);
     EXPECT_EQ(Count(Graphics(0.0, 360.0, 10.0), "calispe_param[70000]: 0.5000 -77.5000 4.0000 4321.0000  1  1  2\n"), 1);
-    EXPECT_EQ(cpi, 70001);
+    EXPECT_EQ(run_.cpi, 70001);
 }
 
 // The worked example, cos^2 exactly 1 and a lower edge reached alone are IntersectionsInsideTheWindow's.
@@ -93,9 +92,9 @@ TEST(BandCrossing, PairsAtTheBoundsOfTheCosine)
 TEST_F(OutputWritersTest, IntersectionsInsideTheWindow)
 {
     record_.deltaLambda = 0.02f, record_.psiMin = -180.0f, record_.psiMax = 180.0f;
-    calispe_param[0] = CurveRow{4.5f, 45.0f, 4.0f, 1234.5f, 2.0f, -1.0f, 3.0f};
-    calispe_param[1] = CurveRow{9.0f, -30.0f, 4.0f, 10.0f, 1.0f, 1.0f, 1.0f};
-    nbCurves = 2;
+    run_.calispe_param[0] = CurveRow{4.5f, 45.0f, 4.0f, 1234.5f, 2.0f, -1.0f, 3.0f};
+    run_.calispe_param[1] = CurveRow{9.0f, -30.0f, 4.0f, 10.0f, 1.0f, 1.0f, 1.0f};
+    run_.nbCurves = 2;
     EXPECT_EQ(Intersections(),
               "Curve 0, lambda=   1.50 angle1 -89.118 k2  4.500 psi0 45.000 p2  4.000 intensity   1234.5 HKL   2   -1   3\n"
               "Curve 1, lambda=   1.50 angle1    nan k2  9.000 psi0 -30.000 p2  4.000 intensity     10.0 HKL   1    1   1\n");
@@ -107,8 +106,8 @@ TEST_F(OutputWritersTest, IntersectionsInsideTheWindow)
     // Both ends of the window are excluded: psi0 = 10 on the lower bound writes pair 4 only.
     Reopen();
     record_.latticeA = 4.0f, record_.lambda = 2.0f, record_.deltaLambda = 0.0f, record_.psiMin = 10.0f, record_.psiMax = 200.0f;
-    calispe_param[0] = CurveRow{1.0f, 10.0f, 3.0f, 1.0f, 2.0f, -1.0f, 3.0f};
-    nbCurves = 1;
+    run_.calispe_param[0] = CurveRow{1.0f, 10.0f, 3.0f, 1.0f, 2.0f, -1.0f, 3.0f};
+    run_.nbCurves = 1;
     Intersections();
     EXPECT_EQ(ReadStream(dat_), "  Psi1    Psi2  Intensity      H   K   L \n190.000 190.000        1.000   2  -1   3\n");
 }
