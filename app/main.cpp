@@ -1,25 +1,24 @@
 // kelto: multiple-beam (Umweg) pattern of an azimuthal scan for a cubic crystal of one element.
 // Without arguments it asks its questions on standard input; with them, it takes the answers as
-// options.
+// options. The one place where the process ends: a run that cannot go on throws RunError, and
+// this reports it and returns its status.
 #include "cli/command_line.h"
 #include "cli/option_run.h"
+#include "io/output_files.h"
+#include "io/process_setup.h"
+#include "io/run_error.h"
 #include "io/text_format.h"
 #include "io/write_behind.h"
+#include "output/curve_table.h"
 #include "setup/dialogue.h"
-#include "setup/exit_qor.h"
 #include "setup/input_struct.h"
-#include "io/process_setup.h"
 #include "setup/run_checks.h"
-#include "io/output_files.h"
 #include "survey/survey_driver.h"
 
-int main(int argc, char** argv)
-{
-    OpenClosedStandardDescriptors();
-    IgnoreWriteSignals();
-    EndOnInterrupt(RemoveTemporaryOutputFiles);
-    text_format::SetWriteFailureHandler(ReportFailedWrite);
+namespace {
 
+int Run(int argc, char** argv)
+{
     InputStruct record{};  // value-initialised: psiCalibration 0, F and intensity 0 until computed
     if (argc > 1) {
         RunOptions options;
@@ -32,4 +31,19 @@ int main(int argc, char** argv)
     SurveyRun run;
     CalculHKL(&record, &run);
     return CompletedRunStatus();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (!OpenClosedStandardDescriptors()) return 127;
+    IgnoreWriteSignals();
+    EndOnInterrupt(RemoveTemporaryOutputFiles);
+    text_format::SetWriteFailureHandler(ReportFailedWrite);
+    try {
+        return Run(argc, argv);
+    } catch (const RunError& error) {
+        return ReportRunError(error);
+    }
 }

@@ -18,7 +18,7 @@
 #include "planning/glitches.h"
 #include "planning/tables.h"
 #include "setup/answer_source.h"
-#include "setup/exit_qor.h"
+#include "io/run_error.h"
 #include "setup/factor_file.h"
 #include "setup/run_checks.h"
 #include "io/output_files.h"
@@ -69,10 +69,10 @@ void RefuseOversizedSurvey(const Crystal& crystal, const PlanOptions& plan)
     const double radius = LimitingRadius(shortest);
     const double bytes = SurveyBytes(crystal.lattice(), radius), available = AvailableMemory();
     if (bytes <= available / 2.0) return;
-    std::printf("The limiting sphere of %s at %f angstrom holds about %.3g reflections, about %.0f MB of memory, more "
-                "than the %.0f MB this machine can give\n",
-                crystal.name().c_str(), shortest, crystal.lattice().PointsWithin(radius), bytes / 1e6, available / 2e6);
-    ExitQOR(1);
+    throw RunError::Refusal(Printed("The limiting sphere of %s at %f angstrom holds about %.3g reflections, about %.0f MB "
+                                    "of memory, more than the %.0f MB this machine can give\n",
+                                    crystal.name().c_str(), shortest, crystal.lattice().PointsWithin(radius), bytes / 1e6,
+                                    available / 2e6));
 }
 
 // The crystal of the cubic options, or of the CIF, and the frame of psi. A CIF that cannot be a
@@ -88,8 +88,7 @@ Planning Prepare(InputStruct* record, const PlanOptions& plan)
         try {
             p.crystal = CifCrystal::Read(plan.cifFile, &notice);
         } catch (const CrystalFileError& e) {
-            std::printf("%s\n", e.what());
-            ExitQOR(1);
+            throw RunError::Refusal(std::string(e.what()) + "\n");
         }
         if (!notice.empty()) std::fprintf(stderr, "kelto: %s\n", notice.c_str());
     }
@@ -100,11 +99,10 @@ Planning Prepare(InputStruct* record, const PlanOptions& plan)
     p.subject = TableSubject{p.crystal->name(), primary, nullptr, plan.window};
     if (!plan.cifFile.empty() && !plan.EnergyRun() && !(plan.lambda <= p.frame.CutoffWavelength())) {
         // The cubic options have had this check with the dialogue's others.
-        std::printf("The primary reflection %d %d %d%s cannot diffract at the wavelength %f angstrom%s: the longest "
-                    "wavelength at which it can is %f angstrom (%f keV)\n",
-                    primary.h, primary.k, primary.l, OptionNote(AnswerOption::kPrimary), plan.lambda,
-                    OptionNote(AnswerOption::kWavelength), p.frame.CutoffWavelength(), CutoffEnergy(p.frame));
-        ExitQOR(1);
+        throw RunError::Refusal(Printed("The primary reflection %d %d %d%s cannot diffract at the wavelength %f angstrom%s: "
+                                        "the longest wavelength at which it can is %f angstrom (%f keV)\n",
+                                        primary.h, primary.k, primary.l, OptionNote(AnswerOption::kPrimary), plan.lambda,
+                                        OptionNote(AnswerOption::kWavelength), p.frame.CutoffWavelength(), CutoffEnergy(p.frame)));
     }
     return p;
 }
@@ -157,10 +155,8 @@ void RefuseUnreachableRange(const Planning& p, const char* option, double eMin, 
     const double cutoff = CutoffEnergy(p.frame);
     if (eMax >= cutoff) return;
     const Miller& g = p.frame.primary;
-    std::printf("No reflection can reach the Ewald sphere from %f to %f keV (%s): the primary reflection %d %d %d "
-                "diffracts only above %f keV\n",
-                eMin, eMax, option, g.h, g.k, g.l, cutoff);
-    ExitQOR(1);
+    throw RunError::Refusal(Printed("No reflection can reach the Ewald sphere from %f to %f keV (%s): the primary reflection "
+                                    "%d %d %d diffracts only above %f keV\n", eMin, eMax, option, g.h, g.k, g.l, cutoff));
 }
 
 // Energy scans instead of the four files: the glitch spectrum, the glitch map and the clean
@@ -208,13 +204,11 @@ int PlanWithCif(InputStruct* record, const RunOptions& options)
 {
     const PlanOptions& plan = options.plan;
     if (record->primaryH == 0 && record->primaryK == 0 && record->primaryL == 0) {
-        std::printf("The primary reflection 0 0 0%s has no reflection frame\n", OptionNote(AnswerOption::kPrimary));
-        ExitQOR(1);
+        throw RunError::Refusal(Printed("The primary reflection 0 0 0%s has no reflection frame\n", OptionNote(AnswerOption::kPrimary)));
     }
     if (!plan.EnergyRun() && !(plan.lambda > 0.0 && std::isfinite(plan.lambda))) {
-        std::printf("The wavelength lambda%s must be a positive finite number, not %f\n", OptionNote(AnswerOption::kWavelength),
-                    plan.lambda);
-        ExitQOR(1);
+        throw RunError::Refusal(Printed("The wavelength lambda%s must be a positive finite number, not %f\n",
+                                        OptionNote(AnswerOption::kWavelength), plan.lambda));
     }
     if (plan.EnergyRun()) {
         PlanEnergyScans(record, plan);

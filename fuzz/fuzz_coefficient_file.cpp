@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int result = 1;
     try {
         result = ReadFParam(&record);
-    } catch (const RunEnded& end) {
-        if (end.status != 1) __builtin_trap();  // a broken matching record
+    } catch (const RunError& end) {
+        if (end.status() != 1) __builtin_trap();  // a broken matching record
         return 0;
     }
     if (result != 0) return 0;

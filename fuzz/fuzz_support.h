@@ -1,5 +1,5 @@
-// What the fuzz targets share: the run's end turned into an exception, quiet standard output and
-// a scratch folder for the files a target writes.
+// What the fuzz targets share: quiet standard output and a scratch folder for the files a target
+// writes. A run that cannot go on throws RunError, which the targets catch.
 #pragma once
 
 #include <cstddef>
@@ -9,17 +9,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "setup/exit_qor.h"
+#include "io/run_error.h"
 
-struct RunEnded {
-    int status;
-};
-
-// Every early end of the run throws RunEnded instead of ending the process, and standard output
-// goes to /dev/null: the program talks a lot and the fuzzer must not slow down.
+// Standard output goes to /dev/null: the program talks a lot and the fuzzer must not slow down.
 inline void PrepareFuzzing()
 {
-    SetEndProcessHandler([](int status) { throw RunEnded{status}; });
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
 }
 

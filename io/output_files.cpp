@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "io/write_behind.h"
-#include "setup/exit_qor.h"
+#include "io/run_error.h"
 
 namespace {
 
@@ -39,8 +39,7 @@ std::string InFolder(const std::string& name) { return g_folder == "." ? name : 
 
 [[noreturn]] void RefuseFile(const std::string& path, int error)
 {
-    std::printf("Cannot create output file %s: %s\n", path.c_str(), std::strerror(error));
-    ExitQOR(1);
+    throw RunError::Refusal(Printed("Cannot create output file %s: %s\n", path.c_str(), std::strerror(error)));
 }
 
 // Blocks the interrupts while the set of temporary files changes, so that the handler never
@@ -102,24 +101,19 @@ std::FILE* Create(Slot& slot, const std::string& path)
     return file;
 }
 
-// Closes the slot's stream; false (and a message) when the file was not written completely.
-bool Close(Slot& slot)
+// Closes the slot's stream; "" when the file was written completely, else the message saying so.
+std::string Close(Slot& slot)
 {
     const bool writeError = std::ferror(slot.stream) != 0;
     const bool closeError = std::fclose(slot.stream) != 0;
     slot.stream = nullptr;
-    if (writeError || closeError) {
-        std::printf("Output file %s could not be written completely\n", slot.path.c_str());
-        return false;
-    }
-    return true;
+    return writeError || closeError ? Printed("Output file %s could not be written completely\n", slot.path.c_str()) : "";
 }
 
 void Rename(Slot& slot)
 {
     if (::rename(slot.temporary, slot.path.c_str()) != 0) {
-        std::printf("Cannot replace output file %s: %s\n", slot.path.c_str(), std::strerror(errno));
-        ExitQOR(1);
+        throw RunError::Refusal(Printed("Cannot replace output file %s: %s\n", slot.path.c_str(), std::strerror(errno)));
     }
     slot.pending = 0;
 }
@@ -153,10 +147,10 @@ void CloseOutputFiles(OutputFiles* files)
 {
     // The console output belongs to the run: a run whose output was lost replaces nothing.
     if (!DrainWriteBehind(stdout)) ReportFailedWrite(stdout);
-    bool complete = true;
-    for (int i = 0; i < kRunFiles; ++i) complete = Close(g_slots[i]) && complete;
+    std::string failures;
+    for (int i = 0; i < kRunFiles; ++i) failures += Close(g_slots[i]);
     *files = OutputFiles{};
-    if (!complete) ExitQOR(1);
+    if (!failures.empty()) throw RunError::Refusal(failures);
     InterruptsHeld held;
     for (int i = 0; i < kRunFiles; ++i) Rename(g_slots[i]);
     ::close(g_folderLock);
@@ -176,7 +170,7 @@ void CommitOutputFile(std::FILE* file)
     for (int i = kRunFiles; i < kRunFiles + kTableSlots; ++i) {
         Slot& slot = g_slots[i];
         if (slot.stream != file || file == nullptr) continue;
-        if (!Close(slot)) ExitQOR(1);
+        if (const std::string failure = Close(slot); !failure.empty()) throw RunError::Refusal(failure);
         InterruptsHeld held;
         Rename(slot);
         return;
@@ -186,17 +180,14 @@ void CommitOutputFile(std::FILE* file)
 void ReportFailedWrite(std::FILE* stream)
 {
     if (stream == stdout) {
-        std::fprintf(stderr, "Standard output could not be written completely\n");
-        EndProcess(1);
+        throw RunError(1, "Standard output could not be written completely\n", RunError::Channel::kError, false);
     }
     for (const Slot& slot : g_slots) {
         if (stream != nullptr && slot.stream == stream) {
-            std::printf("Output file %s could not be written completely\n", slot.path.c_str());
-            ExitQOR(1);
+            throw RunError::Refusal(Printed("Output file %s could not be written completely\n", slot.path.c_str()));
         }
     }
-    std::printf("An output file could not be written completely\n");
-    ExitQOR(1);
+    throw RunError::Refusal("An output file could not be written completely\n");
 }
 
 int CompletedRunStatus()

@@ -18,7 +18,7 @@ void SetOutputFolder(const std::string& folder);
 
 // Waits until no other run writes into the output folder, then creates the four temporary files
 // for kelto_spaghetti.dat, kelto_spaghetti.mac, kelto_unweg.dat and kelto_unweg.mac. A file that
-// cannot be created ends the run with a message naming it.
+// cannot be created ends the run (RunError) with a message naming it.
 OutputFiles OpenOutputFiles();
 
 // Closes the four files in the order of opening and, when standard output and every file were
@@ -35,8 +35,8 @@ void CommitOutputFile(std::FILE* file);
 // Removes the temporary files not yet renamed. Safe to call from a signal handler.
 void RemoveTemporaryOutputFiles();
 
-// Ends the run after a write to `stream` failed: names the file (standard output on standard
-// error), removes the temporary files and exits with status 1.
+// Ends the run after a write to `stream` failed, naming the file (standard output on standard
+// error): throws RunError with status 1. The temporary files go when the process ends.
 [[noreturn]] void ReportFailedWrite(std::FILE* stream);
 
 // The status of a run that has done all its work: 0, unless standard output could not be written

@@ -3,8 +3,8 @@
 #pragma once
 
 // Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that no file the run
-// creates can take the place of standard input, output or error.
-void OpenClosedStandardDescriptors();
+// creates can take the place of standard input, output or error. False when that failed.
+bool OpenClosedStandardDescriptors();
 
 // A closed pipe (SIGPIPE) or the file-size limit (SIGXFSZ) would end the process without a word;
 // ignored, they make the write fail with EPIPE or EFBIG, which the writers report.

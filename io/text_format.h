@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -126,7 +127,7 @@ template <int Precision>  // 0 to 6
 std::size_t FormatFixed(char* out, double value, int width);
 
 // Called when a stream does not take all the bytes handed to it (disk full, closed pipe, I/O
-// error); it may end the run. Without one, the stream's error indicator stays set for whoever
+// error); it may throw to end the run. Without one, the stream's error indicator stays set for whoever
 // closes the stream.
 using WriteFailureHandler = void (*)(std::FILE* stream);
 void SetWriteFailureHandler(WriteFailureHandler handler);
@@ -137,7 +138,12 @@ public:
     explicit TextWriter(std::FILE* stream) : stream_(stream) {}
     TextWriter(const TextWriter&) = delete;
     TextWriter& operator=(const TextWriter&) = delete;
-    ~TextWriter() { Flush(); }
+    // Hands over what is left; a failed write may throw from here (the write-failure handler),
+    // but not while another exception unwinds the stack: that run is ending anyway.
+    ~TextWriter() noexcept(false)
+    {
+        if (std::uncaught_exceptions() == 0) Flush();
+    }
 
     template <FormatString F, typename... Args>
     void Print(const Args&... args)

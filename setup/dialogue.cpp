@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "setup/answer_reader.h"
-#include "setup/exit_qor.h"
+#include "io/run_error.h"
 
 namespace {
 
@@ -11,8 +11,7 @@ namespace {
 // otherwise hold no defined value.
 [[noreturn]] void RefuseAnswer(const char* what)
 {
-    std::printf("\nNo valid answer for %s\n", what);
-    ExitQOR(1);
+    throw RunError::Refusal(Printed("\nNo valid answer for %s\n", what));
 }
 
 void AskInt(const char* prompt, const char* what, int* field)
@@ -58,10 +57,9 @@ void GetStructureInput(InputStruct* record)
     FlushStandardInput();
     AskInt("\n Enter the number corresponding to your crystal structure:",
            "the crystal structure number", &record->structure);
-    if (record->structure == 5) EndProcess(1);
+    if (record->structure == 5) throw RunError(1, "", RunError::Channel::kOutput, false);  // the menu's exit
     if (record->structure < 1 || record->structure > 4) {
-        std::printf("\nThe crystal structure must be 1, 2, 3 or 4 (5 exits), not %d\n", record->structure);
-        ExitQOR(1);
+        throw RunError::Refusal(Printed("\nThe crystal structure must be 1, 2, 3 or 4 (5 exits), not %d\n", record->structure));
     }
 }
 

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "setup/answer_source.h"
-#include "setup/exit_qor.h"
+#include "io/run_error.h"
 
 namespace {
 
@@ -83,20 +83,17 @@ std::FILE* OpenCoefficientFile(const char* name)
     struct stat info {};
     if (fd < 0 || ::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         if (fd >= 0) ::close(fd);
-        std::printf("File with f0 data (%s) doesn't exist%s\n", name, OptionNote(AnswerOption::kTable));
-        ExitQOR(1);
+        throw RunError::Refusal(Printed("File with f0 data (%s) doesn't exist%s\n", name, OptionNote(AnswerOption::kTable)));
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        std::printf("File with f0 data (%s) is not a regular file%s\n", name, OptionNote(AnswerOption::kTable));
-        ExitQOR(1);
+        throw RunError::Refusal(Printed("File with f0 data (%s) is not a regular file%s\n", name, OptionNote(AnswerOption::kTable)));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::FILE* file = ::fdopen(fd, "r");
     if (file == nullptr) {
         ::close(fd);
-        std::printf("File with f0 data (%s) doesn't exist%s\n", name, OptionNote(AnswerOption::kTable));
-        ExitQOR(1);
+        throw RunError::Refusal(Printed("File with f0 data (%s) doesn't exist%s\n", name, OptionNote(AnswerOption::kTable)));
     }
     return file;
 }
@@ -156,14 +153,10 @@ int ReadFParam(InputStruct* record)
     // The symbol is kept in upper case once a record has been compared with it.
     if (lookup.compared) StrUpper(record->symbol);
     if (lookup.result == CoefficientLookup::kIncomplete) {
-        std::printf("The record %s%s on line %ld of %s does not hold nine numbers: ", record->symbol,
-                    OptionNote(AnswerOption::kSymbol), lookup.keyLine, record->factorFile);
-        if (lookup.stopper.empty()) {
-            std::printf("the file ends after %d\n", lookup.numbers);
-        } else {
-            std::printf("\"%s\" is not a number\n", lookup.stopper.c_str());
-        }
-        ExitQOR(1);
+        const std::string reason = lookup.stopper.empty() ? Printed("the file ends after %d\n", lookup.numbers)
+                                                           : Printed("\"%s\" is not a number\n", lookup.stopper.c_str());
+        throw RunError::Refusal(Printed("The record %s%s on line %ld of %s does not hold nine numbers: ", record->symbol,
+                                        OptionNote(AnswerOption::kSymbol), lookup.keyLine, record->factorFile) + reason);
     }
     if (lookup.result != CoefficientLookup::kFound) return 1;
     std::memcpy(record->f0Coef, lookup.coefficients, sizeof lookup.coefficients);
@@ -173,7 +166,6 @@ int ReadFParam(InputStruct* record)
 void ReadFactors(InputStruct* record)
 {
     if (ReadFParam(record) != 0) {
-        std::printf("Symbol %s not found%s\n", record->symbol, OptionNote(AnswerOption::kSymbol));
-        ExitQOR(1);
+        throw RunError::Refusal(Printed("Symbol %s not found%s\n", record->symbol, OptionNote(AnswerOption::kSymbol)));
     }
 }

@@ -1,0 +1,35 @@
+// How a run that cannot go on ends. Library code throws RunError; only main (or a host that
+// calls the library: a test, a fuzzer, the Python module) decides what becomes of it.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+class RunError : public std::runtime_error {
+public:
+    enum class Channel { kOutput, kError };  // standard output or standard error
+
+    // `message` (with its own line ends) for `channel`, and the exit status.
+    RunError(int status, const std::string& message, Channel channel, bool closingLine)
+        : std::runtime_error(message), status_(status), channel_(channel), closingLine_(closingLine) {}
+
+    // A refused run: the message on standard output, followed by the closing line, status 1.
+    static RunError Refusal(const std::string& message) { return RunError(1, message, Channel::kOutput, true); }
+
+    int status() const { return status_; }
+    Channel channel() const { return channel_; }
+    // True when "Program QOR exits with error \n" follows the message on standard output.
+    bool closingLine() const { return closingLine_; }
+
+private:
+    int status_;
+    Channel channel_;
+    bool closingLine_;
+};
+
+// Text as std::printf writes it for `format`.
+std::string Printed(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes the error as the program reports it: its message on its channel, then the closing line;
+// returns its status.
+int ReportRunError(const RunError& error);
