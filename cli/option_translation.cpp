@@ -16,6 +16,7 @@
 #include "crystal/shipped_crystals.h"
 #include "setup/answer_reader.h"
 #include "setup/answer_source.h"
+#include "survey/families.h"
 
 namespace {
 
@@ -90,15 +91,6 @@ void CopyWord(const std::string& option, const std::string& text, char* field, s
                          " characters"};
     }
     std::memcpy(field, text.c_str(), text.size() + 1);
-}
-
-// Every reflection that can diffract lies within h <= 2a / lambda, the radius of the limiting
-// sphere (2a formed in single precision, as the survey does).
-int LimitingSphereReach(float latticeA, float lambda)
-{
-    const double reach = std::ceil(static_cast<double>(latticeA + latticeA) / static_cast<double>(lambda));
-    if (!(reach >= 0.0)) return 0;
-    return reach >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(reach);
 }
 
 // EMIN,EMAX with 0 < EMIN < EMAX, finite; and an optional fraction from 0 to below 1.

@@ -7,7 +7,7 @@
 #include "geometry/psi_calculation.h"
 
 namespace {
-constexpr double kPi = 3.14159265;  // the value the azimuths have always been computed with
+constexpr double kPi = 3.14159265;  // the pi of psi0 and beta (the files' azimuths carry it)
 }
 
 void CalculBetaPsi0(InputStruct* record, int h, int k, int l, PsiSolutionSink& sink)
@@ -56,19 +56,12 @@ void CalculPsi0(float y, float z, InputStruct* record)
 void CalculBeta(float x, float y, float z, InputStruct* record)
 {
     record->betaValid = 0;
-    const float h0 = static_cast<float>(record->primaryH);
-    const float k0 = static_cast<float>(record->primaryK);
-    const float l0 = static_cast<float>(record->primaryL);
-
     // |h|^2 - h.H over 2, divided by the length of h across H ...
     const float n = CurveOf(record, x, y, z).u / 2.0f;
     double c = static_cast<double>(n) / std::sqrt(static_cast<double>(y * y + z * z));
     // ... and by the length of the wave vector across H with the primary in its Bragg position.
     const double q = static_cast<double>(record->latticeA / record->lambda);
-    const double kPerp2 =
-        std::pow(q, 2.0) - ((std::pow(static_cast<double>(h0), 2.0) +
-                             std::pow(static_cast<double>(k0), 2.0)) +
-                            std::pow(static_cast<double>(l0), 2.0)) / 4.0;
+    const double kPerp2 = std::pow(q, 2.0) - BetaP2(record);
     c = c / std::sqrt(kPerp2);
     if (c < -1.0 || c > 1.0 || std::isnan(c)) return;
     record->betaValid = 1;

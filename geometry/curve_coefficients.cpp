@@ -21,3 +21,9 @@ CurveCoefficients CurveOf(const InputStruct* record, float x, float y, float z)
     curve.p2 = static_cast<float>(curve.p2Wide);
     return curve;
 }
+
+double BetaP2(const InputStruct* record)
+{
+    const auto square = [](std::int32_t index) { return std::pow(static_cast<double>(static_cast<float>(index)), 2.0); };
+    return ((square(record->primaryH) + square(record->primaryK)) + square(record->primaryL)) / 4.0;
+}

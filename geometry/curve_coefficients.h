@@ -1,7 +1,7 @@
 // The coefficients of a reflection's dispersion curve lambda(psi) = a / sqrt(k2 / cos^2(psi -
 // psi0) + p2), k2 = (|h|^2 - h.H)^2 / (4 |h across H|^2) and p2 = |H|^2 / 4, from the reflection's
 // frame coordinates x, y, z and the primary reflection H. Every step that uses them takes them
-// from here, each in the precision it has always used.
+// from here, each in the precision its step uses.
 #pragma once
 
 #include "setup/input_struct.h"
@@ -20,3 +20,7 @@ struct CurveCoefficients {
 };
 
 CurveCoefficients CurveOf(const InputStruct* record, float x, float y, float z);
+
+// p2 as beta forms it, in double from the primary's indices rounded to single precision:
+// ((H0^2 + K0^2) + L0^2) / 4.
+double BetaP2(const InputStruct* record);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "io/write_behind.h"
+#include "io/process_setup.h"
 #include "io/run_error.h"
 
 namespace {
@@ -50,7 +51,7 @@ public:
     {
         sigset_t held;
         sigemptyset(&held);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+        AddInterruptSignals(&held);
         ::sigprocmask(SIG_BLOCK, &held, &previous_);
     }
     ~InterruptsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }

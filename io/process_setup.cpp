@@ -28,6 +28,11 @@ bool OpenClosedStandardDescriptors()
     return true;
 }
 
+void AddInterruptSignals(sigset_t* set)
+{
+    for (int signal : kInterruptSignals) sigaddset(set, signal);
+}
+
 void IgnoreWriteSignals()
 {
     std::signal(SIGPIPE, SIG_IGN);
@@ -40,6 +45,6 @@ void EndOnInterrupt(void (*cleanup)())
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    AddInterruptSignals(&action.sa_mask);
+    for (int signal : kInterruptSignals) ::sigaction(signal, &action, nullptr);
 }

@@ -2,6 +2,14 @@
 // failures that are reported rather than fatal signals, and interrupts that clean up.
 #pragma once
 
+#include <csignal>
+
+// The interrupts that end a run (after its temporary files are removed), here and nowhere else.
+inline constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Adds the interrupts to `set`, for holding them back.
+void AddInterruptSignals(sigset_t* set);
+
 // Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that no file the run
 // creates can take the place of standard input, output or error. False when that failed.
 bool OpenClosedStandardDescriptors();
@@ -10,6 +18,6 @@ bool OpenClosedStandardDescriptors();
 // ignored, they make the write fail with EPIPE or EFBIG, which the writers report.
 void IgnoreWriteSignals();
 
-// On SIGINT, SIGTERM or SIGHUP: calls `cleanup` (which must be async-signal-safe) and ends the
+// On an interrupt (SIGINT, SIGTERM, SIGHUP): calls `cleanup` (which must be async-signal-safe) and ends the
 // process with the conventional status 128 + the signal number.
 void EndOnInterrupt(void (*cleanup)());

@@ -1,5 +1,7 @@
 #include "io/write_behind.h"
 
+#include "io/process_setup.h"
+
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -77,7 +79,7 @@ Writer& TheWriter()
         auto* made = new Writer;
         sigset_t interrupts, previous;
         sigemptyset(&interrupts);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signal);
+        AddInterruptSignals(&interrupts);
         ::pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
         std::thread(Run, made).detach();
         ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
@@ -190,7 +192,7 @@ bool DrainWriteBehind(std::FILE* stream)
 
 void WriteConsoleBehind()
 {
-    // A person watching a terminal sees the echo line by line, as ever.
+    // A person watching a terminal sees the echo line by line.
     if (::isatty(STDOUT_FILENO)) return;
     std::fflush(stdout);
     const int fd = ::dup(STDOUT_FILENO);

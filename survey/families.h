@@ -8,9 +8,18 @@
 #include "setup/input_struct.h"
 #include "survey/index_sort.h"
 
-// The squared radii of the survey's shell, N = h^2 + k^2 + l^2 between the Bragg angles 0 and 90
-// degrees: (2a sin 0 / lambda)^2 and (2a sin 90 / lambda)^2, 2a formed in single precision.
-void LimitingSphere(const InputStruct* record, double* nLow, double* nHigh);
+// The survey's limiting sphere: the squared radii of its shell, N = h^2 + k^2 + l^2 between the
+// Bragg angles 0 and 90 degrees, (2a sin 0 / lambda)^2 and (2a sin 90 / lambda)^2, and its radius
+// 2a sin 90 / lambda, 2a formed in single precision.
+struct LimitingSphereRadii {
+    double nLow, nHigh;
+    double radius;
+};
+LimitingSphereRadii LimitingSphere(float latticeA, float lambda);
+
+// The largest index of a reflection that can diffract, ceil(radius), within 0 and INT_MAX: the
+// default hMax.
+int LimitingSphereReach(float latticeA, float lambda);
 
 // h^2 + k^2 + l^2 of non-negative indices, in a type wide enough for any of them.
 inline double SquaredLength(std::int64_t h, std::int64_t k, std::int64_t l)

@@ -1,6 +1,7 @@
+// Small integer routines of the survey driver: the larger and smaller of two indices, and the
+// order of the three index bounds.
 #pragma once
 
-// Small integer routines of the survey driver.
 int max(int a, int b);
 int min(int a, int b);
 

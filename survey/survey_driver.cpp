@@ -20,8 +20,6 @@ namespace {
 
 // Radians to degrees of the Bragg angle use this single-precision pi, 3.141592502593994.
 constexpr float kBraggPi = 3.1415925f;
-constexpr double kLowerBraggLimit = 0.0;        // radians
-constexpr double kUpperBraggLimit = M_PI / 2.0;  // 90 degrees, sin = 1
 
 void PrintUserMatrix(const InputStruct* record)
 {
@@ -70,14 +68,6 @@ void SurveyReflection(const OutputFiles& files, SurveyRun* run, InputStruct* rec
 
 }  // namespace
 
-void LimitingSphere(const InputStruct* record, double* nLow, double* nHigh)
-{
-    const double twoA = static_cast<double>(record->latticeA + record->latticeA);
-    const double lambda = static_cast<double>(record->lambda);
-    *nLow = std::pow(twoA * std::sin(kLowerBraggLimit) / lambda, 2.0);
-    *nHigh = std::pow(twoA * std::sin(kUpperBraggLimit) / lambda, 2.0);
-}
-
 void CalculHKL(InputStruct* record, SurveyRun* run)
 {
     GetUserMatrix(record);
@@ -88,8 +78,8 @@ void CalculHKL(InputStruct* record, SurveyRun* run)
     WriteSpaghettiPreamble(files.spaghettiMac, record);
     WriteReflectionTableHeader(files.spaghettiDat, record);
 
-    double nLow = 0.0, nHigh = 0.0;
-    LimitingSphere(record, &nLow, &nHigh);
+    const LimitingSphereRadii sphere = LimitingSphere(record->latticeA, record->lambda);
+    const double nLow = sphere.nLow, nHigh = sphere.nHigh;
     std::FILE* const streams[4] = {files.spaghettiDat, files.spaghettiMac, files.unwegDat, files.unwegMac};
     run->progress.Start(streams, 4, run->echo);
     std::int64_t families = 0, surveyed = 0;
