@@ -15,6 +15,9 @@
 #include "setup/run_checks.h"
 #include "survey/survey_driver.h"
 
+#include <exception>
+#include <new>
+
 namespace {
 
 int Run(int argc, char** argv)
@@ -27,9 +30,12 @@ int Run(int argc, char** argv)
     }
     FillInputStruct(&record);
     RefuseUnusableRun(&record);
+    PrepareOutputs({"kelto_spaghetti.dat", "kelto_spaghetti.mac", "kelto_unweg.dat", "kelto_unweg.mac"},
+                   {{"coefficient table", record.factorFile}});
     WriteConsoleBehind();
     SurveyRun run;
     CalculHKL(&record, &run);
+    CommitOutputFiles();
     return CompletedRunStatus();
 }
 
@@ -41,9 +47,16 @@ int main(int argc, char** argv)
     IgnoreWriteSignals();
     EndOnInterrupt(RemoveTemporaryOutputFiles);
     text_format::SetWriteFailureHandler(ReportFailedWrite);
+    // A run from options reports its refusals on standard error, where a script that keeps standard
+    // output for results still shows them; the dialogue keeps them on standard output.
+    const bool fromOptions = argc > 1;
     try {
         return Run(argc, argv);
     } catch (const RunError& error) {
-        return ReportRunError(error);
+        return ReportRunError(error, fromOptions);
+    } catch (const std::bad_alloc&) {
+        return ReportRunError(RunError::Refusal("The run needs more memory than this machine can give\n"), fromOptions);
+    } catch (const std::exception& error) {
+        return ReportRunError(RunError::Refusal(Printed("The run cannot go on: %s\n", error.what())), fromOptions);
     }
 }

@@ -113,7 +113,7 @@ void WriteTable(const std::string& path, Write&& write)
 {
     std::FILE* table = OpenOutputFile(path);
     write(table);
-    CommitOutputFile(table);
+    CloseOutputFile(table);
 }
 
 void ReportWindows(const Planning& p, const PlanOptions& plan, const WindowSearch& search,
@@ -161,14 +161,9 @@ void RefuseUnreachableRange(const Planning& p, const char* option, double eMin, 
 
 // Energy scans instead of the four files: the glitch spectrum, the glitch map and the clean
 // energy range.
-void PlanEnergyScans(InputStruct* record, const PlanOptions& plan)
+void PlanEnergyScans(Planning& p, const PlanOptions& plan)
 {
-    Planning p = Prepare(record, plan);
     p.subject.frame = &p.frame;
-    if (!plan.glitchesFile.empty() || !plan.mapFile.empty()) {
-        RefuseUnreachableRange(p, "--energies", plan.energyMin, plan.energyMax);
-    }
-    if (plan.cleanEnergies) RefuseUnreachableRange(p, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);
     if (!plan.glitchesFile.empty()) {
         const std::vector<Glitch> glitches = FindGlitches(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax);
         WriteTable(plan.glitchesFile, [&](std::FILE* f) {
@@ -199,10 +194,13 @@ void PlanEnergyScans(InputStruct* record, const PlanOptions& plan)
     }
 }
 
-// A crystal from a CIF: the planning tables only.
-int PlanWithCif(InputStruct* record, const RunOptions& options)
+// Refuses what the crystal and the planning options cannot make sense of, before anything is written.
+void RefuseUnusablePlan(InputStruct* record, const PlanOptions& plan)
 {
-    const PlanOptions& plan = options.plan;
+    if (plan.cifFile.empty()) {
+        RefuseUnusableRun(record);
+        return;
+    }
     if (record->primaryH == 0 && record->primaryK == 0 && record->primaryL == 0) {
         throw RunError::Refusal(Printed("The primary reflection 0 0 0%s has no reflection frame\n", OptionNote(AnswerOption::kPrimary)));
     }
@@ -210,13 +208,25 @@ int PlanWithCif(InputStruct* record, const RunOptions& options)
         throw RunError::Refusal(Printed("The wavelength lambda%s must be a positive finite number, not %f\n",
                                         OptionNote(AnswerOption::kWavelength), plan.lambda));
     }
-    if (plan.EnergyRun()) {
-        PlanEnergyScans(record, plan);
-    } else {
-        Planning planning = Prepare(record, plan);
-        PlanAtBand(planning, options);
+}
+
+// Every file the run writes, and the files it reads that none of them may be.
+void PrepareRunOutputs(const InputStruct* record, const RunOptions& options, bool survey)
+{
+    const PlanOptions& plan = options.plan;
+    std::vector<std::string> outputs;
+    if (survey) {
+        for (const char* name : {"kelto_spaghetti.dat", "kelto_spaghetti.mac", "kelto_unweg.dat", "kelto_unweg.mac"}) {
+            outputs.push_back(InOutputFolder(name));
+        }
     }
-    return CompletedRunStatus();
+    for (const std::string* table : {&plan.eventsFile, &plan.glitchesFile, &plan.mapFile, &plan.windowsFile}) {
+        if (!table->empty()) outputs.push_back(*table);
+    }
+    std::vector<RunInput> inputs;
+    if (plan.cifFile.empty()) inputs.push_back({"coefficient table", record->factorFile});
+    if (!plan.cifFile.empty()) inputs.push_back({"CIF file", plan.cifFile});
+    PrepareOutputs(outputs, inputs);
 }
 
 }  // namespace
@@ -226,20 +236,27 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
     NameOptionsInMessages(options.wavelengthOption);
     SetOutputFolder(options.outputFolder);
     const PlanOptions& plan = options.plan;
-    if (!plan.cifFile.empty()) return PlanWithCif(record, options);
-    RefuseUnusableRun(record);
-    if (plan.EnergyRun()) {
-        PlanEnergyScans(record, plan);
-        return CompletedRunStatus();
-    }
-    // The planning crystal is made before any file is, so that its refusals leave nothing behind.
+    RefuseUnusablePlan(record, plan);
+    const bool survey = plan.cifFile.empty() && !plan.EnergyRun();  // the four files
+    // The planning crystal is made, and its ranges checked, before any file is: its refusals leave
+    // nothing behind.
     Planning planning;
-    if (plan.AtBand()) planning = Prepare(record, plan);
-    WriteConsoleBehind();
+    if (plan.AtBand() || plan.EnergyRun()) planning = Prepare(record, plan);
+    if (!plan.glitchesFile.empty() || !plan.mapFile.empty()) {
+        RefuseUnreachableRange(planning, "--energies", plan.energyMin, plan.energyMax);
+    }
+    if (plan.cleanEnergies) RefuseUnreachableRange(planning, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);
+    PrepareRunOutputs(record, options, survey);
     SurveyRun run;
-    run.echo = !options.quiet;
-    CalculHKL(record, &run);
-    if (options.quiet) PrintRunSummary(options, run);
+    if (survey) {
+        WriteConsoleBehind();
+        run.echo = !options.quiet;
+        CalculHKL(record, &run);
+        if (options.quiet) PrintRunSummary(options, run);
+    }
     if (plan.AtBand()) PlanAtBand(planning, options);
+    if (plan.EnergyRun()) PlanEnergyScans(planning, plan);
+    // Everything the run writes, its console lines too, is complete: now the files take their names.
+    CommitOutputFiles();
     return CompletedRunStatus();
 }

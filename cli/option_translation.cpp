@@ -277,6 +277,10 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
         record->deltaLambda = static_cast<float>(ratio * static_cast<double>(record->lambda));
         plan.band = ratio * plan.lambda;
     }
+    if (!energyRun && !(std::isfinite(plan.band) && std::isfinite(record->deltaLambda))) {
+        const char* option = words.Has("--band") ? "--band" : "--relative-band";
+        throw UsageError{std::string(option) + ": '" + words.Value(option) + "' is not a finite number"};
+    }
     if (!cubic) {
         // No four files: the survey's bounds have no use.
     } else if (!words.Has("--hmax")) {
@@ -288,8 +292,9 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
         record->lMax = maxima[maxima.size() == 3 ? 2 : 0];
     }
     const std::string& folder = words.Value("--output-dir");
-    if (!folder.empty() && !std::filesystem::is_directory(folder)) {
-        throw UsageError{"--output-dir: '" + folder + "' is not an existing folder"};
+    std::error_code error;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+        throw UsageError{"--output-dir: '" + folder + "' is not an existing folder" + (error ? " (" + error.message() + ")" : "")};
     }
     options->outputFolder = folder;
 }

@@ -1,10 +1,13 @@
-// The four output files of a run. They are written under temporary names in the output folder
-// and take their own names together, only once all four are complete: a run that fails or is
-// interrupted leaves the files of an earlier run as they were. Runs in one folder take turns.
+// The files a run writes. Each is written under a temporary name beside its final name; once all
+// of them, and standard output, are complete, one commit gives them their names together, behind a
+// journal that a later run finishes should the process end half-way (io/folder_journal.h). A run
+// that fails or is interrupted before the commit leaves every earlier file as it was. Runs that
+// write into one folder take turns there.
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 struct OutputFiles {
     std::FILE* spaghettiDat;
@@ -13,26 +16,41 @@ struct OutputFiles {
     std::FILE* unwegMac;
 };
 
-// The folder the files go to; the current folder unless set.
+// A file the run reads, which no output may overwrite: `role` names it in messages ("coefficient
+// table").
+struct RunInput {
+    std::string role;
+    std::string path;
+};
+
+// The folder of the four files; the current folder unless set.
 void SetOutputFolder(const std::string& folder);
+// `name` in that folder.
+std::string InOutputFolder(const std::string& name);
 
-// Waits until no other run writes into the output folder, then creates the four temporary files
-// for kelto_spaghetti.dat, kelto_spaghetti.mac, kelto_unweg.dat and kelto_unweg.mac. A file that
-// cannot be created ends the run (RunError) with a message naming it.
+// Before anything is written: refuses (RunError) an output name that holds anything but a regular
+// file, a link or a fifo, that is too long for its temporary name, or that names an input or
+// another output (by path, or by the file it resolves to); then takes the run's turn in every
+// folder it writes into and finishes there what an interrupted run left.
+void PrepareOutputs(const std::vector<std::string>& outputs, const std::vector<RunInput>& inputs);
+
+// Creates the temporary files of kelto_spaghetti.dat, kelto_spaghetti.mac, kelto_unweg.dat and
+// kelto_unweg.mac in the output folder (taking its turn there first, if not yet taken).
 OutputFiles OpenOutputFiles();
-
-// Closes the four files in the order of opening and, when standard output and every file were
-// written completely, gives them their names. Otherwise names what failed and ends the run with
-// status 1, the earlier files untouched.
+// Closes them, refusing the run when one was not written completely; renames nothing.
 void CloseOutputFiles(OutputFiles* files);
 
-// A further output file at `path` (a table of events or glitches), written under a temporary
-// name beside it and given its name by CommitOutputFile once complete. A file that cannot be
-// created ends the run with a message naming it.
+// A further output file at `path` (a table), under a temporary name beside it.
 std::FILE* OpenOutputFile(const std::string& path);
-void CommitOutputFile(std::FILE* file);
+// Closes it, refusing the run when it was not written completely.
+void CloseOutputFile(std::FILE* file);
 
-// Removes the temporary files not yet renamed. Safe to call from a signal handler.
+// The run's commit: checks that standard output and every file were written completely, then
+// gives every file its name, behind the journals. A rename that fails brings every earlier file
+// back and refuses the run.
+void CommitOutputFiles();
+
+// Removes the temporary files not yet committed. Safe to call from a signal handler.
 void RemoveTemporaryOutputFiles();
 
 // Ends the run after a write to `stream` failed, naming the file (standard output on standard
@@ -42,3 +60,8 @@ void RemoveTemporaryOutputFiles();
 // The status of a run that has done all its work: 0, unless standard output could not be written
 // completely, which is then reported on standard error and gives 1.
 int CompletedRunStatus();
+
+// For the tests of the commit: called at each step of it with the step's name ("journal",
+// "rename", "renamed") and the file; nullptr for none.
+using CommitObserver = void (*)(const char* step, const std::string& path);
+void SetCommitObserver(CommitObserver observer);

@@ -5,7 +5,7 @@
 #include <csignal>
 
 // The interrupts that end a run (after its temporary files are removed), here and nowhere else.
-inline constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+inline constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Adds the interrupts to `set`, for holding them back.
 void AddInterruptSignals(sigset_t* set);
@@ -18,6 +18,6 @@ bool OpenClosedStandardDescriptors();
 // ignored, they make the write fail with EPIPE or EFBIG, which the writers report.
 void IgnoreWriteSignals();
 
-// On an interrupt (SIGINT, SIGTERM, SIGHUP): calls `cleanup` (which must be async-signal-safe) and ends the
+// On an interrupt (SIGINT, SIGTERM, SIGHUP, SIGQUIT): calls `cleanup` (which must be async-signal-safe) and ends the
 // process with the conventional status 128 + the signal number.
 void EndOnInterrupt(void (*cleanup)());

@@ -18,10 +18,10 @@ std::string Printed(const char* format, ...)
     return std::string(text.data(), text.size() - 1);
 }
 
-int ReportRunError(const RunError& error)
+int ReportRunError(const RunError& error, bool toStandardError)
 {
-    const std::string message = error.what();
-    std::fputs(message.c_str(), error.channel() == RunError::Channel::kOutput ? stdout : stderr);
-    if (error.closingLine()) std::fputs("Program QOR exits with error \n", stdout);
+    std::FILE* console = error.channel() == RunError::Channel::kOutput && !toStandardError ? stdout : stderr;
+    std::fputs(error.what(), console);
+    if (error.closingLine()) std::fputs("Program QOR exits with error \n", toStandardError ? stderr : stdout);
     return error.status();
 }

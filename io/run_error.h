@@ -31,5 +31,5 @@ private:
 std::string Printed(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Writes the error as the program reports it: its message on its channel, then the closing line;
-// returns its status.
-int ReportRunError(const RunError& error);
+// returns its status. `toStandardError` moves what would go to standard output to standard error.
+int ReportRunError(const RunError& error, bool toStandardError = false);

@@ -114,7 +114,7 @@ std::vector<std::string> TemporaryFiles(const fs::path& folder)
 {
     std::vector<std::string> found;
     for (const auto& entry : fs::directory_iterator(folder)) found.push_back(entry.path().filename());
-    std::erase_if(found, [](const std::string& name) { return !name.starts_with(".kelto_"); });
+    std::erase_if(found, [](const std::string& name) { return !name.starts_with(".kelto-"); });
     return found;
 }
 

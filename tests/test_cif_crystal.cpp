@@ -197,7 +197,7 @@ TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
         const std::filesystem::path folder = FreshFolder("cif_refused");
         WriteWholeFile(folder / "c.cif", c.text);
         const KeltoRun run = RunKelto("", folder, "--cif c.cif --primary 0,0,2 --wavelength 1.54 --band 0.02 --events e.csv");
-        EXPECT_TRUE(run.status == 1 && run.output.find(c.message) != std::string::npos && !std::filesystem::exists(folder / "e.csv"))
+        EXPECT_TRUE(run.status == 1 && run.errors.find(c.message) != std::string::npos && !std::filesystem::exists(folder / "e.csv"))
             << c.message << "\n" << run.output << run.errors;
     }
     const std::filesystem::path folder = FreshFolder("cif_usage");

@@ -133,7 +133,7 @@ TEST(CommandLine, RunsFromOptions)
     };
     for (const auto& c : planning) {
         const KeltoRun run = RunKelto("", FreshFolder("planning_refused"), c.line);
-        EXPECT_TRUE(run.status == 1 && run.output.find(c.message) != std::string::npos && !HasAnyOutputFile(run) &&
+        EXPECT_TRUE(run.status == 1 && run.errors.find(c.message) != std::string::npos && run.output.empty() && !HasAnyOutputFile(run) &&
                     !std::filesystem::exists(run.folder / "g.csv") && !std::filesystem::exists(run.folder / "m.csv"))
             << c.line << "\n" << run.output << run.errors;
     }
