@@ -4,6 +4,7 @@
 // this reports it and returns its status.
 #include "cli/command_line.h"
 #include "cli/option_run.h"
+#include "cli/run_limits.h"
 #include "io/output_files.h"
 #include "io/process_setup.h"
 #include "io/run_error.h"
@@ -14,6 +15,7 @@
 #include "setup/input_struct.h"
 #include "setup/run_checks.h"
 #include "survey/survey_driver.h"
+#include "survey/survey_estimate.h"
 
 #include <exception>
 #include <new>
@@ -30,6 +32,11 @@ int Run(int argc, char** argv)
     }
     FillInputStruct(&record);
     RefuseUnusableRun(&record);
+    TypedUnits typed;
+    typed.latticeA = record.latticeA, typed.lambda = record.lambda;
+    typed.latticeName = "the lattice parameter a", typed.wavelengthName = "the wavelength lambda";
+    const SurveyEstimate estimate = EstimateSurvey(&record);
+    RefuseRunaway(Printed("about %.3g curves", estimate.curves), estimate.bytes, estimate.memory, ".", UnitHints(typed));
     PrepareOutputs({"kelto_spaghetti.dat", "kelto_spaghetti.mac", "kelto_unweg.dat", "kelto_unweg.mac"},
                    {{"coefficient table", record.factorFile}});
     WriteConsoleBehind();

@@ -6,23 +6,23 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include <unistd.h>
 
+#include "cli/run_limits.h"
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
-#include "output/curve_table.h"
-#include "output/umweg_pattern.h"
+#include "io/output_files.h"
+#include "io/run_error.h"
 #include "io/write_behind.h"
+#include "output/curve_table.h"
 #include "planning/events.h"
-#include "planning/sphere_reflections.h"
 #include "planning/glitches.h"
+#include "planning/sphere_reflections.h"
 #include "planning/tables.h"
 #include "setup/answer_source.h"
-#include "io/run_error.h"
 #include "setup/factor_file.h"
 #include "setup/run_checks.h"
-#include "io/output_files.h"
 #include "survey/survey_driver.h"
+#include "survey/survey_estimate.h"
 
 namespace {
 
@@ -42,43 +42,37 @@ struct Planning {
     TableSubject subject;
 };
 
-// The memory the machine can give, bytes: MemAvailable of /proc/meminfo, or the physical memory.
-double AvailableMemory()
+// The answers a unit mistake would show in.
+TypedUnits Typed(const RunOptions& options)
 {
-    if (std::FILE* meminfo = std::fopen("/proc/meminfo", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, meminfo) != nullptr) {
-            long long kib = 0;
-            if (std::sscanf(line, "MemAvailable: %lld kB", &kib) == 1) {
-                std::fclose(meminfo);
-                return static_cast<double>(kib) * 1024.0;
-            }
-        }
-        std::fclose(meminfo);
+    TypedUnits typed;
+    typed.latticeA = options.plan.latticeA;
+    if (std::string(options.wavelengthOption) == "--wavelength") {
+        typed.lambda = options.plan.lambda;
+    } else {
+        typed.keV = kHcKeVAngstrom / options.plan.lambda;
+        typed.energyName = options.wavelengthOption;
     }
-    return static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGE_SIZE));
+    return typed;
 }
 
-// A limiting sphere that would hold more reflections than the memory allows is refused before
-// anything is computed or written: a large cell, or a short wavelength.
-void RefuseOversizedSurvey(const Crystal& crystal, const PlanOptions& plan)
+// A limiting sphere too large for the disk or the memory is refused before anything is computed.
+void RefuseOversizedPlanning(const Crystal& crystal, const RunOptions& options)
 {
+    const PlanOptions& plan = options.plan;
     double shortest = plan.lambda - plan.band / 2.0;
-    if (plan.EnergyRun()) shortest = kHcKeVAngstrom / std::max(plan.energyMax, plan.cleanEnergies ? plan.cleanEnergyMax : 0.0);
-    if (!(shortest > 0.0)) shortest = plan.lambda;
-    const double radius = LimitingRadius(shortest);
-    const double bytes = SurveyBytes(crystal.lattice(), radius), available = AvailableMemory();
-    if (bytes <= available / 2.0) return;
-    throw RunError::Refusal(Printed("The limiting sphere of %s at %f angstrom holds about %.3g reflections, about %.0f MB "
-                                    "of memory, more than the %.0f MB this machine can give\n",
-                                    crystal.name().c_str(), shortest, crystal.lattice().PointsWithin(radius), bytes / 1e6,
-                                    available / 2e6));
+    if (plan.EnergyRun() || !(shortest > 0.0)) shortest = plan.lambda;
+    const PlanningEstimate e = EstimatePlanning(crystal.lattice(), LimitingRadius(shortest));
+    RefuseRunaway(Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal.name().c_str(),
+                          shortest, e.reflections),
+                  e.bytes, e.memory, options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(Typed(options)));
 }
 
 // The crystal of the cubic options, or of the CIF, and the frame of psi. A CIF that cannot be a
 // crystal, or whose primary reflection cannot diffract at the run's wavelength, is refused.
-Planning Prepare(InputStruct* record, const PlanOptions& plan)
+Planning Prepare(InputStruct* record, const RunOptions& options)
 {
+    const PlanOptions& plan = options.plan;
     Planning p;
     if (plan.cifFile.empty()) {
         ReadFactors(record);
@@ -92,7 +86,7 @@ Planning Prepare(InputStruct* record, const PlanOptions& plan)
         }
         if (!notice.empty()) std::fprintf(stderr, "kelto: %s\n", notice.c_str());
     }
-    RefuseOversizedSurvey(*p.crystal, plan);
+    RefuseOversizedPlanning(*p.crystal, options);
     const Miller primary{record->primaryH, record->primaryK, record->primaryL};
     p.frame = plan.reference ? ReferenceFrame(p.crystal->lattice(), primary, *plan.reference)
                              : MatrixFrame(p.crystal->lattice(), primary);
@@ -241,11 +235,16 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
     // The planning crystal is made, and its ranges checked, before any file is: its refusals leave
     // nothing behind.
     Planning planning;
-    if (plan.AtBand() || plan.EnergyRun()) planning = Prepare(record, plan);
+    if (plan.AtBand() || plan.EnergyRun()) planning = Prepare(record, options);
     if (!plan.glitchesFile.empty() || !plan.mapFile.empty()) {
         RefuseUnreachableRange(planning, "--energies", plan.energyMin, plan.energyMax);
     }
     if (plan.cleanEnergies) RefuseUnreachableRange(planning, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);
+    if (survey) {
+        const SurveyEstimate e = EstimateSurvey(record);
+        RefuseRunaway(Printed("about %.3g curves", e.curves), e.bytes, e.memory,
+                      options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(Typed(options)));
+    }
     PrepareRunOutputs(record, options, survey);
     SurveyRun run;
     if (survey) {

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "io/write_behind.h"
+
 void ProgressLine::Start(std::FILE* const* files, int fileCount, bool echo)
 {
     active_ = ::isatty(STDERR_FILENO) != 0 && (!echo || ::isatty(STDOUT_FILENO) == 0);
@@ -17,10 +19,15 @@ void ProgressLine::Report(const char* phase, std::int64_t done, std::int64_t tot
     if (now < next_) return;
     next_ = now + std::chrono::milliseconds(200);
     long long bytes = 0;
-    for (int i = 0; i < fileCount_; ++i) bytes += ::ftello(files_[i]);
-    const double share = total > 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 100.0;
-    std::fprintf(stderr, "\rkelto: %s %3.0f %% (%lld of %lld), %.1f MB written\033[K", phase, share,
-                 static_cast<long long>(done), static_cast<long long>(total), static_cast<double>(bytes) / 1e6);
+    for (int i = 0; i < fileCount_; ++i) bytes += WrittenBytes(files_[i]);
+    if (total <= 0) {
+        // Nothing to measure against yet: say at least that the run works and writes nothing.
+        std::fprintf(stderr, "\rkelto: %s, %lld so far, nothing written yet\033[K", phase, static_cast<long long>(done));
+    } else {
+        const double share = 100.0 * static_cast<double>(done) / static_cast<double>(total);
+        std::fprintf(stderr, "\rkelto: %s %3.0f %% (%lld of %lld), %.1f MB written\033[K", phase, share,
+                     static_cast<long long>(done), static_cast<long long>(total), static_cast<double>(bytes) / 1e6);
+    }
     std::fflush(stderr);
     shown_ = true;
 }

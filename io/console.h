@@ -7,7 +7,8 @@
 
 // Shows progress when standard error is a terminal and the echo of the run (`echo`) does not
 // already fill that terminal: `phase` ("survey", "intersections") at `done` of `total` steps, and
-// the bytes of `files` written so far. Nothing appears during the first second of the run;
+// the bytes the files of `files` have taken so far; a `total` of 0 says that nothing is written
+// yet ("counting reflection families"). Nothing appears during the first second of the run;
 // afterwards the line is redrawn at most five times a second. Cheap enough to call for every step.
 class ProgressLine {
 public:

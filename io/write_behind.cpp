@@ -26,6 +26,7 @@ struct WriteBehind {
     std::vector<char> writing;   // the writer's while `busy`
     bool busy = false;
     std::atomic<int> error = 0;  // errno of the first failed write; the caller reads it unlocked
+    std::atomic<long long> written = 0;  // bytes the file has taken, for the progress line
 };
 
 // One writer thread serves every stream in the order the buffers were handed over, so that it
@@ -51,6 +52,7 @@ void WriteAll(WriteBehind* w)
         }
         data += n;
         left -= static_cast<std::size_t>(n);
+        w->written += n;
     }
 }
 
@@ -188,6 +190,19 @@ bool DrainWriteBehind(std::FILE* stream)
         }
     }
     return w == nullptr || Drain(w);  // an ordinary stream: fflush has written it
+}
+
+long long WrittenBytes(std::FILE* stream)
+{
+    {
+        Writer& writer = TheWriter();
+        std::lock_guard lock(writer.mutex);
+        for (const auto& [file, entry] : writer.streams) {
+            if (file == stream) return entry->written;
+        }
+    }
+    const off_t position = ::ftello(stream);  // an ordinary stream
+    return position > 0 ? position : 0;
 }
 
 void WriteConsoleBehind()

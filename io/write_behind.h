@@ -14,6 +14,9 @@ std::FILE* OpenWriteBehind(int fd);
 // For the run's console, which is drained rather than closed.
 bool DrainWriteBehind(std::FILE* stream);
 
+// The bytes the file behind `stream` has taken so far (for an ordinary stream, its position).
+long long WrittenBytes(std::FILE* stream);
+
 // Makes standard output, unless it is a terminal, a write-behind stream on descriptor 1 from now
 // until the process ends (the bytes are drained when it exits): the survey's echo lines are many.
 void WriteConsoleBehind();

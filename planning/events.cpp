@@ -64,11 +64,11 @@ std::vector<Event> EventsInside(const Crystal& crystal, const ScanFrame& frame, 
     const double radius = shortest > 0.0 ? LimitingRadius(shortest) : LimitingRadius(band.lambda);
     const std::unique_ptr<Scattering> scattering = crystal.At(keV);
     std::vector<Event> events;
-    for (const SphereReflection& r : ReflectionsWithin(crystal.lattice(), frame, radius)) {
+    ForEachReflectionWithin(crystal.lattice(), frame, radius, [&](const SphereReflection& r) {
         const std::vector<Crossing> crossings = CrossingsOf(r, frame, band);
-        if (crossings.empty()) continue;
+        if (crossings.empty()) return;
         const double F = scattering->Modulus(r.x);
-        if (F == 0.0) continue;  // the structure forbids X
+        if (F == 0.0) return;  // the structure forbids X
         const double couplingF = scattering->Modulus(r.coupling);
         for (const Crossing& c : crossings) {
             ForEachTurn(c.psi, window, [&](double psi) {
@@ -77,7 +77,7 @@ std::vector<Event> EventsInside(const Crystal& crystal, const ScanFrame& frame, 
                                        F * couplingF, 0.0, c.passage});
             });
         }
-    }
+    });
     return events;
 }
 

@@ -52,28 +52,28 @@ std::vector<Glitch> FindGlitches(const Crystal& crystal, const ScanFrame& frame,
 {
     const double cutoff = CutoffEnergy(frame);
     std::vector<Glitch> glitches;
-    for (const SphereReflection& r : ReflectionsWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax))) {
-        if (crystal.Extinct(r.x)) continue;
+    ForEachReflectionWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax), [&](const SphereReflection& r) {
+        if (crystal.Extinct(r.x)) return;
         double keV = 0.0;
         bool always = false;
         if (r.Always()) {
             const bool onIt = std::fabs(Offset(psi, r.azimuth - 90.0)) < kSameAzimuth ||
                               std::fabs(Offset(psi, r.azimuth + 90.0)) < kSameAzimuth;
-            if (!onIt || cutoff > eMax) continue;
+            if (!onIt || cutoff > eMax) return;
             keV = std::max(eMin, cutoff);
             always = true;
         } else {
             const double d = Offset(psi, r.centre);
-            if (!(std::fabs(d) < 90.0)) continue;  // X is not on the sphere at this azimuth at any energy
+            if (!(std::fabs(d) < 90.0)) return;  // X is not on the sphere at this azimuth at any energy
             const double across = r.spread / std::cos(d * std::numbers::pi / 180.0);
             keV = kHcKeVAngstrom * std::sqrt(frame.length * frame.length / 4.0 + across * across);
-            if (!(keV >= eMin && keV <= eMax)) continue;
+            if (!(keV >= eMin && keV <= eMax)) return;
         }
         const Strengths s = StrengthsAt(crystal, r, keV);
-        if (!s.allowed) continue;
+        if (!s.allowed) return;
         glitches.push_back(Glitch{keV, kHcKeVAngstrom / keV, r.x, r.coupling, s.F, s.couplingF, s.F * s.couplingF, 0.0,
                                   always});
-    }
+    });
     SetRelativeStrengths(glitches);
     std::sort(glitches.begin(), glitches.end(), [](const Glitch& a, const Glitch& b) {
         return std::tie(a.energy, a.x.h, a.x.k, a.x.l) < std::tie(b.energy, b.x.h, b.x.k, b.x.l);
@@ -96,8 +96,8 @@ std::vector<GlitchLine> LinesInside(const Crystal& crystal, const ScanFrame& fra
     };
     std::vector<Candidate> candidates;
     if (cutoff > eMax) return {};
-    for (const SphereReflection& r : ReflectionsWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax))) {
-        if (crystal.Extinct(r.x)) continue;
+    ForEachReflectionWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax), [&](const SphereReflection& r) {
+        if (crystal.Extinct(r.x)) return;
         Candidate c{};
         GlitchLine& line = c.line;
         line.x = r.x;
@@ -110,7 +110,7 @@ std::vector<GlitchLine> LinesInside(const Crystal& crystal, const ScanFrame& fra
             for (double side : {-90.0, 90.0}) ForEachTurn(r.azimuth + side, window, [&](double at) { c.centres.push_back(at); });
         } else {
             line.topEnergy = kHcKeVAngstrom / r.TopWavelength(frame);
-            if (line.topEnergy > eMax) continue;
+            if (line.topEnergy > eMax) return;
             const double reach = r.HalfWidth(frame, kHcKeVAngstrom / eMax);
             line.lowEnergyHalfWidth = line.topEnergy >= eMin ? 0.0 : r.HalfWidth(frame, kHcKeVAngstrom / eMin);
             c.keV = std::max(eMin, line.topEnergy);
@@ -124,7 +124,7 @@ std::vector<GlitchLine> LinesInside(const Crystal& crystal, const ScanFrame& fra
             line.to = reach;
         }
         if (!c.centres.empty()) candidates.push_back(std::move(c));
-    }
+    });
     // Each line's structure factors at its own energy: the costly part, spread over the cores.
     ParallelFor(candidates.size(), [&](std::size_t i) {
         Candidate& c = candidates[i];

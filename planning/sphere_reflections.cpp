@@ -1,6 +1,5 @@
 #include "planning/sphere_reflections.h"
 
-#include <climits>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -15,7 +14,9 @@ constexpr double kDegrees = 180.0 / std::numbers::pi;
 // true non-zero n is many orders of magnitude above it.
 constexpr double kZeroShare = 1e-12;
 
-SphereReflection Describe(const Lattice& lattice, const ScanFrame& frame, Miller m)
+}  // namespace
+
+SphereReflection DescribeReflection(const Lattice& lattice, const ScanFrame& frame, Miller m)
 {
     SphereReflection r{};
     r.x = m;
@@ -32,8 +33,6 @@ SphereReflection Describe(const Lattice& lattice, const ScanFrame& frame, Miller
     return r;
 }
 
-}  // namespace
-
 double SphereReflection::TopWavelength(const ScanFrame& frame) const
 {
     return 1.0 / std::sqrt(frame.length * frame.length / 4.0 + spread * spread);
@@ -47,42 +46,12 @@ double SphereReflection::HalfWidth(const ScanFrame& frame, double lambda) const
     return std::acos(c) * kDegrees;
 }
 
-std::vector<SphereReflection> ReflectionsWithin(const Lattice& lattice, const ScanFrame& frame, double radius)
+PlanningEstimate EstimatePlanning(const Lattice& lattice, double radius)
 {
-    double bounds[3];
-    lattice.IndexBounds(radius, bounds);
-    for (double b : bounds) {
-        if (!(b < INT_MAX / 4)) throw std::length_error("the limiting sphere holds indices beyond the integer range");
-    }
-    const int hMax = static_cast<int>(bounds[0]) + 1, kMax = static_cast<int>(bounds[1]) + 1;
-    const Vec3 cStar = lattice.Reciprocal(0, 0, 1);
-    const double c2 = Dot(cStar, cStar);
-    const double r2 = radius * radius;
-    std::vector<SphereReflection> found;
-    found.reserve(static_cast<std::size_t>(lattice.PointsWithin(radius) * 1.1) + 16);
-    for (int h = -hMax; h <= hMax; ++h) {
-        for (int k = -kMax; k <= kMax; ++k) {
-            // |P + l c*|^2 <= r^2, P = h a* + k b*: a quadratic in l.
-            const Vec3 p = lattice.Reciprocal(h, k, 0);
-            const double pc = Dot(p, cStar);
-            const double disc = pc * pc - c2 * (Dot(p, p) - r2);
-            if (disc < 0.0) continue;
-            const double root = std::sqrt(disc);
-            const int lLow = static_cast<int>(std::floor((-pc - root) / c2)) - 1;
-            const int lHigh = static_cast<int>(std::ceil((-pc + root) / c2)) + 1;
-            for (int l = lLow; l <= lHigh; ++l) {
-                const Miller m{h, k, l};
-                const Vec3 x = lattice.Reciprocal(m);
-                if (Dot(x, x) > r2 || Parallel(m, frame.primary)) continue;
-                found.push_back(Describe(lattice, frame, m));
-            }
-        }
-    }
-    return found;
-}
-
-double SurveyBytes(const Lattice& lattice, double radius)
-{
-    constexpr double kBytesPerReflection = sizeof(SphereReflection) + 160.0;
-    return lattice.PointsWithin(radius) * kBytesPerReflection;
+    PlanningEstimate e{};
+    e.reflections = lattice.PointsWithin(radius);
+    e.rows = e.reflections / 4.0;
+    e.bytes = e.rows * 150.0;
+    e.memory = 16.0 * 1024 * 1024 + e.rows * (sizeof(SphereReflection) + 160.0);
+    return e;
 }

@@ -12,6 +12,8 @@
 // X_perp: where X is on the sphere, G - X is not (unless n = 0).
 #pragma once
 
+#include <cmath>
+#include <stdexcept>
 #include <vector>
 
 #include "crystal/crystal.h"
@@ -34,13 +36,54 @@ struct SphereReflection {
     double HalfWidth(const ScanFrame& frame, double lambda) const;
 };
 
-// Every X other than 0 and the multiples of G with |X| <= radius (1/angstrom), whether the
-// structure allows it or not. Throws std::length_error when the indices would not fit an int.
-std::vector<SphereReflection> ReflectionsWithin(const Lattice& lattice, const ScanFrame& frame, double radius);
+// The geometry of X with respect to the scan.
+SphereReflection DescribeReflection(const Lattice& lattice, const ScanFrame& frame, Miller m);
+
+// Calls visit(reflection) for every X other than 0 and the multiples of G with |X| <= radius
+// (1/angstrom), whether the structure allows it or not, keeping none: what the caller keeps is
+// what the run holds. Throws std::length_error when the indices would not fit an int.
+template <typename Visit>
+void ForEachReflectionWithin(const Lattice& lattice, const ScanFrame& frame, double radius, Visit&& visit)
+{
+    double bounds[3];
+    lattice.IndexBounds(radius, bounds);
+    for (double b : bounds) {
+        if (!(b < 536870911.0)) throw std::length_error("the limiting sphere holds indices beyond the integer range");
+    }
+    const int hMax = static_cast<int>(bounds[0]) + 1, kMax = static_cast<int>(bounds[1]) + 1;
+    const Vec3 cStar = lattice.Reciprocal(0, 0, 1);
+    const double c2 = Dot(cStar, cStar);
+    const double r2 = radius * radius;
+    for (int h = -hMax; h <= hMax; ++h) {
+        for (int k = -kMax; k <= kMax; ++k) {
+            // |P + l c*|^2 <= r^2, P = h a* + k b*: a quadratic in l.
+            const Vec3 p = lattice.Reciprocal(h, k, 0);
+            const double pc = Dot(p, cStar);
+            const double disc = pc * pc - c2 * (Dot(p, p) - r2);
+            if (disc < 0.0) continue;
+            const double root = std::sqrt(disc);
+            const int lLow = static_cast<int>(std::floor((-pc - root) / c2)) - 1;
+            const int lHigh = static_cast<int>(std::ceil((-pc + root) / c2)) + 1;
+            for (int l = lLow; l <= lHigh; ++l) {
+                const Miller m{h, k, l};
+                const Vec3 x = lattice.Reciprocal(m);
+                if (Dot(x, x) > r2 || Parallel(m, frame.primary)) continue;
+                visit(DescribeReflection(lattice, frame, m));
+            }
+        }
+    }
+}
 
 // The radius of the limiting sphere at the wavelength: 2 / lambda.
 inline double LimitingRadius(double lambda) { return 2.0 / lambda; }
 
-// The memory a survey of the sphere of `radius` takes, in bytes (an estimate from its volume:
-// each reflection, and what an event or glitch line of it keeps).
-double SurveyBytes(const Lattice& lattice, double radius);
+// What planning over the sphere of `radius` visits, writes and holds, from the sphere's volume: it
+// visits every reflection once and keeps only its rows (events, glitches or glitch lines), at most
+// about one for every four reflections, some 150 bytes each in a table.
+struct PlanningEstimate {
+    double reflections;
+    double rows;
+    double bytes;
+    double memory;
+};
+PlanningEstimate EstimatePlanning(const Lattice& lattice, double radius);

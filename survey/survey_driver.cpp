@@ -83,7 +83,7 @@ void CalculHKL(InputStruct* record, SurveyRun* run)
     std::FILE* const streams[4] = {files.spaghettiDat, files.spaghettiMac, files.unwegDat, files.unwegMac};
     run->progress.Start(streams, 4, run->echo);
     std::int64_t families = 0, surveyed = 0;
-    ForEachFamily(record->hMax, nLow, nHigh, [&](int, int, int, double) { ++families; });
+    ForEachFamily(record->hMax, nLow, nHigh, [&](int, int, int, double) { run->progress.Report("counting reflection families", ++families, 0); });
     run->cpi = 0;
     ForEachFamily(record->hMax, nLow, nHigh, [&](int h, int k, int l, double n) {
         run->progress.Report("survey", ++surveyed, families);
