@@ -317,6 +317,7 @@ void CommitOutputFiles()
     std::vector<std::string> kept;
     {
         InterruptsHeld held;
+        Observe("commit", "");
         for (std::size_t f = 0; f < folders.size(); ++f) {
             if (!WriteJournal(folders[f], entries[f], false)) {
                 const int error = errno;

@@ -61,7 +61,8 @@ void RemoveTemporaryOutputFiles();
 // completely, which is then reported on standard error and gives 1.
 int CompletedRunStatus();
 
-// For the tests of the commit: called at each step of it with the step's name ("journal",
-// "rename", "renamed") and the file; nullptr for none.
+// For the tests of the commit: called at each step of it with the step's name ("commit" before
+// anything is renamed, "journal" once a folder's journal is written, "rename" before a file's
+// rename, "renamed" after it) and the folder or file; nullptr for none.
 using CommitObserver = void (*)(const char* step, const std::string& path);
 void SetCommitObserver(CommitObserver observer);

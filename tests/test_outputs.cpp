@@ -4,16 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kelto_run.h"
+#include "survey/survey_estimate.h"
 
 namespace fs = std::filesystem;
 
@@ -114,4 +118,95 @@ TEST(OutputFiles, RunsInOneFolderTakeTurns)
     EXPECT_TRUE(FinishKelto(first, firstOutput) == 0 && FinishKelto(next, secondOutput) == 0);
     for (const char* name : kOutputNames) EXPECT_EQ(ReadWholeFile(folder / name), reference.File(name)) << name;
     EXPECT_TRUE(TemporaryFiles(folder).empty());
+}
+
+// Names that would destroy what is not kelto's, or what the run reads, are refused before anything
+// is written; so are option values that can only be mistakes, and runs that would run away.
+TEST(OutputFiles, RefusedBeforeAnythingIsWritten)
+{
+    const std::string silicon = "--structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 ";
+    const std::string run = silicon + "--wavelength 1.5406 --band 0.02 --hmax 7 ";
+    const std::string table = KELTO_SOURCE_DIR "/data/f0_it1992.txt";
+    const struct { std::string prepare, line; int status; std::string message; } cases[] = {
+        {"", run + "--events /dev/null", 1, "Output file /dev/null is a character device, which kelto never replaces"},
+        {"cp '" + table + "' t.txt", run + "--table t.txt --events t.txt", 1,
+         "Output file t.txt is the coefficient table t.txt, which kelto reads and does not overwrite"},
+        {"cp '" + table + "' t.txt && ln -s t.txt link.csv", run + "--table t.txt --events link.csv", 1,
+         "Output file link.csv is the coefficient table t.txt"},
+        {"", run + "--events kelto_unweg.dat", 1, "Output files kelto_unweg.dat and kelto_unweg.dat are the same file"},
+        {"", silicon + "--glitches g.csv --at-psi 1 --energies 5,6 --glitch-map ./g.csv --energies 5,6", 2, "--energies"},
+        {"", silicon + "--glitches g.csv --at-psi 1 --energies 5,6 --glitch-map ./g.csv", 1, "Output files g.csv and ./g.csv are the same file"},
+        {"", run + "--events nofolder/e.csv", 1, "Cannot create output file nofolder/e.csv: No such file or directory"},
+        {"", run + "--events " + std::string(300, 'e'), 1, "File name too long"},
+        {"ln -s loop loop", run + "-o loop", 2, "--output-dir: 'loop' is not an existing folder (Too many levels of symbolic links)"},
+        {"", run + "-o " + std::string(300, 'o'), 2, "is not an existing folder (File name too long)"},
+        {"", silicon + "--wavelength 1.5406 --band nan --clean 5", 2, "--band: 'nan' is not a finite number"},
+        // Unit mistakes, refused up front with the estimate and the unit meant.
+        {"", silicon + "--energy 8048 --band 0.02", 1, "curves); --energy takes keV: is 8048 in eV (8.048 keV)?"},
+        {"", "--structure diamond --lattice 54310 --symbol Si --primary 0,0,2 --wavelength 1.54 --band 0.02", 1,
+         "; --lattice takes angstrom: is 54310 in another unit?"},
+        {"", silicon + "--glitches g.csv --at-psi 10 --energies 5000,30000", 1,
+         "reflections); --energies takes keV: is 30000 in eV (30 keV)?"},
+        {"", silicon + "--wavelength 0.0005 --band 0.0001", 1, "; --wavelength takes angstrom: is 0.0005 in another unit?"},
+    };
+    for (const auto& c : cases) {
+        const fs::path folder = FolderWithEarlierFiles("refused");
+        const KeltoRun done = RunKelto("", folder, c.line, (c.prepare.empty() ? "" : c.prepare + " && ") + "{kelto} > stdout.out 2> stderr.out");
+        EXPECT_TRUE(done.status == c.status && done.errors.find(c.message) != std::string::npos) << c.line << "\n" << done.errors;
+        for (const char* name : kOutputNames) EXPECT_TRUE(ReadWholeFile(folder / name) == kEarlier) << name << " " << c.line;
+        EXPECT_TRUE(TemporaryFiles(folder).empty() && !fs::exists(folder / "g.csv") && done.output.empty()) << c.line;
+    }
+    // The dialogue's own unit mistake: hMax and a wavelength that would fill any disk.
+    Answers huge;
+    huge.hMax = "2147483647", huge.lambda = "0.0001";
+    const KeltoRun dialogue = RunKelto(huge.Text(), FolderWithEarlierFiles("refused"));
+    EXPECT_NE(dialogue.output.find("curves); the wavelength lambda takes angstrom: is 0.0001 in another unit?\n"
+                                   "Program QOR exits with error \n"), std::string::npos) << dialogue.output;
+}
+
+// What an ended run left is reclaimed by the next run in the folder, kelto's names only; SIGQUIT
+// ends a run as the other interrupts do.
+TEST(OutputFiles, LeftoversReclaimedAndQuitHandled)
+{
+    const fs::path folder = FolderWithEarlierFiles("leftovers");
+    for (const char* name : {".kelto-e.csv.Ab12Cd", ".kelto-e.csv.Ab12Cd.keep", ".kelto_unweg.dat.XyZ123", ".kelto-journal.Qw3rTy"}) {
+        WriteWholeFile(folder / name, "left\n");
+    }
+    for (const char* name : {".kelto-notes", ".kelto-e.csv.too_long_a_suffix", "kelto-e.csv.Ab12Cd"}) WriteWholeFile(folder / name, "mine\n");
+    int output = -1, raw = 0;
+    const pid_t pid = StartKelto(Answers().Text(), folder, "run", &output);
+    // The orphans go first, then the run makes its four temporary files.
+    ASSERT_TRUE(Eventually([&] { return !fs::exists(folder / ".kelto-e.csv.Ab12Cd") && TemporaryFiles(folder).size() == 6; }));
+    ::kill(pid, SIGQUIT);
+    ::waitpid(pid, &raw, 0);
+    ::close(output);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + SIGQUIT) << raw;
+    std::vector<std::string> left = TemporaryFiles(folder);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".kelto-e.csv.too_long_a_suffix", ".kelto-notes"}));
+    EXPECT_TRUE(fs::exists(folder / "kelto-e.csv.Ab12Cd"));
+    for (const char* name : kOutputNames) EXPECT_EQ(ReadWholeFile(folder / name), kEarlier) << name;
+}
+
+// The up-front estimate is within a factor of two of what the survey really records, for a whole
+// limiting sphere and for one cut short by hMax.
+TEST(OutputFiles, EstimateAgainstTheRealSurvey)
+{
+    const struct { int structure; float a, lambda; int hMax; const char* options; } surveys[] = {
+        {4, 5.431f, 1.5406f, 7, "--structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 --wavelength 1.5406 --hmax 7"},
+        {3, 3.615f, 0.7107f, 11, "--structure fcc --lattice 3.615 --symbol Cu --primary 1,1,1 --wavelength 0.7107"},
+        {4, 5.431f, 0.5594f, 8, "--structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 --wavelength 0.5594 --hmax 8"},
+    };
+    for (const auto& s : surveys) {
+        InputStruct record{};
+        record.structure = s.structure, record.latticeA = s.a, record.lambda = s.lambda, record.hMax = s.hMax;
+        const SurveyEstimate estimate = EstimateSurvey(&record);
+        const KeltoRun run = RunKelto("", FreshFolder("estimate"), std::string(s.options) + " --band 0.01 -q");
+        long long curves = 0;
+        ASSERT_EQ(std::sscanf(run.output.c_str(), "kelto: %lld result rows", &curves), 1) << run.output << run.errors;
+        const long long bytes = static_cast<long long>(fs::file_size(run.folder / "kelto_spaghetti.dat") + fs::file_size(run.folder / "kelto_spaghetti.mac") +
+                                                       fs::file_size(run.folder / "kelto_unweg.dat") + fs::file_size(run.folder / "kelto_unweg.mac"));
+        EXPECT_TRUE(estimate.curves > curves / 2.0 && estimate.curves < curves * 2.0) << s.options << ": " << estimate.curves << " for " << curves;
+        EXPECT_TRUE(estimate.bytes > bytes / 2.0 && estimate.bytes < bytes * 2.0) << s.options << ": " << estimate.bytes << " for " << bytes;
+    }
 }
