@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "crystal/cubic_crystal.h"
+#include "io/output_files.h"
 #include "fuzz_support.h"
 #include "output/curve_table.h"
 #include "planning/events.h"
@@ -72,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SurveyRun run;
     try {
         CalculHKL(&record, &run);
+        CommitOutputFiles();  // into the scratch folder
     } catch (const RunError&) {
         __builtin_trap();  // the shipped table holds SI and the folder is writable
     }
