@@ -69,7 +69,7 @@ void CleanEnergiesOfSilicon111(benchmark::State& state)
     const CubicCrystal silicon = Silicon();
     const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
     for (auto _ : state) {
-        const auto windows = FreeStretches(OccupiedByGlitches(silicon, frame, {-180, 180}, 8, 12, 0.01, 0), {-180, 180}, 0);
+        const auto windows = CleanEnergyWindows(silicon, frame, {-180, 180}, 8, 12, 0.01, 0);
         benchmark::DoNotOptimize(windows.data());
     }
 }

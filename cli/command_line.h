@@ -50,7 +50,3 @@ struct RunOptions {
 // -1 when the run should go on, or the status to end with: 0 after --help or --version, 2 after a
 // usage error, which is reported on standard error.
 int ParseCommandLine(int argc, const char* const* argv, InputStruct* record, RunOptions* options);
-
-// The coefficient table that comes with kelto: share/kelto/ beside the installed program, or
-// data/ in the source tree.
-std::string ShippedTable();

@@ -1,9 +1,10 @@
 #include "cli/option_grammar.h"
 
+#include "crystal/shipped_crystals.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <filesystem>
 
 namespace {
 
@@ -120,17 +121,6 @@ const std::string& OptionWords::Value(const std::string& name) const
     static const std::string none;
     const auto found = values_.find(name);
     return found == values_.end() ? none : found->second;
-}
-
-std::string ShippedTable()
-{
-    std::error_code error;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const std::filesystem::path installed = program.parent_path() / ".." / "share" / "kelto" / "f0_it1992.txt";
-        if (std::filesystem::is_regular_file(installed, error)) return installed.lexically_normal().string();
-    }
-    return KELTO_SOURCE_DATA_DIR "/f0_it1992.txt";
 }
 
 bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)

@@ -26,6 +26,3 @@ private:
 // Reads the options into `words`. Returns false when --help or --version was asked for (and
 // printed); throws UsageError for an unknown option, a stray word, a missing or empty value.
 bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words);
-
-// The coefficient table that comes with kelto (see command_line.h).
-std::string ShippedTable();

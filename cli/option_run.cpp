@@ -133,9 +133,9 @@ void PlanAtBand(Planning& p, const RunOptions& options)
         }
     }
     if (plan.cleanWidth > 0.0) {
-        const std::vector<AzimuthInterval> windows = FreeStretches(
-            OccupiedByEvents(*p.crystal, p.frame, band, plan.window, plan.cleanFraction, plan.divergence), plan.window,
-            plan.cleanWidth);
+        const std::vector<AzimuthInterval> windows =
+            CleanEventWindows(FindEvents(*p.crystal, p.frame, band, CleanWindowReach(plan.window, plan.divergence)),
+                              plan.window, plan.cleanWidth, plan.cleanFraction, plan.divergence);
         const WindowSearch search{false, plan.cleanWidth, plan.cleanFraction, plan.divergence,
                                   kHcKeVAngstrom / (band.lambda + band.width / 2.0),
                                   kHcKeVAngstrom / (band.lambda - band.width / 2.0)};
@@ -176,12 +176,9 @@ void PlanEnergyScans(Planning& p, const PlanOptions& plan)
                     plan.energyMin, plan.energyMax, plan.window.min, plan.window.max, plan.mapFile.c_str());
     }
     if (plan.cleanEnergies) {
-        std::vector<AzimuthInterval> windows = FreeStretches(
-            OccupiedByGlitches(*p.crystal, p.frame, plan.window, plan.cleanEnergyMin, plan.cleanEnergyMax,
-                               plan.cleanEnergyFraction, plan.divergence),
-            plan.window, 0.0);
-        std::stable_sort(windows.begin(), windows.end(),
-                         [](const AzimuthInterval& a, const AzimuthInterval& b) { return a.Width() > b.Width(); });
+        const std::vector<AzimuthInterval> windows =
+            CleanEnergyWindows(*p.crystal, p.frame, plan.window, plan.cleanEnergyMin, plan.cleanEnergyMax,
+                               plan.cleanEnergyFraction, plan.divergence);
         const WindowSearch search{true, 0.0, plan.cleanEnergyFraction, plan.divergence, plan.cleanEnergyMin,
                                   plan.cleanEnergyMax};
         ReportWindows(p, plan, search, windows);

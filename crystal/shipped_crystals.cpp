@@ -16,18 +16,27 @@ std::string Lower(std::string text)
     return text;
 }
 
+std::string g_dataFolder;  // named by the host; empty: found from the program's place
+
 }  // namespace
 
-std::string ShippedCrystalFolder()
+void UseShippedDataFolder(const std::string& folder) { g_dataFolder = folder; }
+
+std::string ShippedDataFolder()
 {
+    if (!g_dataFolder.empty()) return g_dataFolder;
     std::error_code error;
     const fs::path program = fs::read_symlink("/proc/self/exe", error);
     if (!error) {
-        const fs::path installed = program.parent_path() / ".." / "share" / "kelto" / "crystals";
-        if (fs::is_directory(installed, error)) return installed.lexically_normal().string();
+        const fs::path installed = program.parent_path() / ".." / "share" / "kelto";
+        if (fs::is_regular_file(installed / "f0_it1992.txt", error)) return installed.lexically_normal().string();
     }
-    return KELTO_SOURCE_DATA_DIR "/crystals";
+    return KELTO_SOURCE_DATA_DIR;
 }
+
+std::string ShippedTable() { return ShippedDataFolder() + "/f0_it1992.txt"; }
+
+std::string ShippedCrystalFolder() { return ShippedDataFolder() + "/crystals"; }
 
 std::vector<std::string> ShippedCrystalNames()
 {

@@ -46,10 +46,10 @@ void PlanScan(const InputStruct& record)
             __builtin_trap();
         }
     }
-    FreeStretches(OccupiedByEvents(crystal, frame, {lambda, band}, window, 0.01, 1.0), window, 1.0);
+    CleanEventWindows(FindEvents(crystal, frame, {lambda, band}, CleanWindowReach(window, 1.0)), window, 1.0, 0.01, 1.0);
     const double eMax = 12.398419843320026 / shortest;
     FindGlitches(crystal, frame, record.psiMin, eMax / 2.0, eMax);
-    FreeStretches(OccupiedByGlitches(crystal, frame, window, eMax / 2.0, eMax, 0.01, 0.0), window, 0.0);
+    CleanEnergyWindows(crystal, frame, window, eMax / 2.0, eMax, 0.01, 0.0);
 }
 
 }  // namespace

@@ -81,19 +81,13 @@ std::vector<Event> EventsInside(const Crystal& crystal, const ScanFrame& frame, 
     return events;
 }
 
-double Strongest(const std::vector<Event>& events)
-{
-    double strongest = 0.0;
-    for (const Event& e : events) strongest = std::max(strongest, e.strength);
-    return strongest;
-}
-
 }  // namespace
 
 std::vector<Event> FindEvents(const Crystal& crystal, const ScanFrame& frame, const Band& band, const PsiWindow& window)
 {
     std::vector<Event> events = EventsInside(crystal, frame, band, window);
-    const double strongest = Strongest(events);
+    double strongest = 0.0;
+    for (const Event& e : events) strongest = std::max(strongest, e.strength);
     for (Event& e : events) e.relativeStrength = strongest > 0.0 ? e.strength / strongest : 0.0;
     std::sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
         return std::tie(a.psi, a.x.h, a.x.k, a.x.l) < std::tie(b.psi, b.x.h, b.x.k, b.x.l);
@@ -101,18 +95,23 @@ std::vector<Event> FindEvents(const Crystal& crystal, const ScanFrame& frame, co
     return events;
 }
 
-std::vector<AzimuthInterval> OccupiedByEvents(const Crystal& crystal, const ScanFrame& frame, const Band& band,
-                                              const PsiWindow& window, double fraction, double divergence)
+PsiWindow CleanWindowReach(const PsiWindow& window, double divergence)
 {
-    const double strongest = Strongest(EventsInside(crystal, frame, band, window));
-    // An interval spans at most 180 degrees: events up to that far outside can reach in.
-    const double reach = 180.0 + divergence;
-    const PsiWindow wide{window.min - reach, window.max + reach};
+    return {window.min - 180.0 - divergence, window.max + 180.0 + divergence};
+}
+
+std::vector<AzimuthInterval> CleanEventWindows(const std::vector<Event>& events, const PsiWindow& window, double width,
+                                               double fraction, double divergence)
+{
+    double strongest = 0.0;
+    for (const Event& e : events) {
+        if (window.Contains(e.psi)) strongest = std::max(strongest, e.strength);
+    }
     std::vector<AzimuthInterval> occupied;
-    for (const Event& e : EventsInside(crystal, frame, band, wide)) {
+    for (const Event& e : events) {
         if (!(e.strength > fraction * strongest) || strongest <= 0.0) continue;
         const AzimuthInterval o{e.psiMin - divergence / 2.0, e.psiMax + divergence / 2.0};
         if (o.end >= window.min && o.start <= window.max) occupied.push_back(o);
     }
-    return occupied;
+    return FreeStretches(occupied, window, width);
 }

@@ -41,7 +41,13 @@ struct Event {
 // The strongest event sets the relative strengths.
 std::vector<Event> FindEvents(const Crystal& crystal, const ScanFrame& frame, const Band& band, const PsiWindow& window);
 
-// The events whose band interval, widened by `divergence` / 2 on each side, reaches into the
-// window, for finding clean windows; their relative strengths are those of FindEvents's list.
-std::vector<AzimuthInterval> OccupiedByEvents(const Crystal& crystal, const ScanFrame& frame, const Band& band,
-                                              const PsiWindow& window, double fraction, double divergence);
+// The azimuths whose events can reach into `window` with their band intervals (at most 180
+// degrees wide) widened by `divergence`: the events that CleanEventWindows needs.
+PsiWindow CleanWindowReach(const PsiWindow& window, double divergence);
+
+// The stretches of `window` at least `width` wide that no event above `fraction` of the strongest
+// event inside the window occupies with its band interval widened by `divergence` / 2 on each side,
+// by start (see FreeStretches). Events outside the window whose interval reaches in count: pass
+// the events of CleanWindowReach(window, divergence).
+std::vector<AzimuthInterval> CleanEventWindows(const std::vector<Event>& events, const PsiWindow& window, double width,
+                                               double fraction, double divergence);

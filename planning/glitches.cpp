@@ -48,37 +48,72 @@ void SetRelativeStrengths(std::vector<Row>& rows)
 
 double CutoffEnergy(const ScanFrame& frame) { return kHcKeVAngstrom / frame.CutoffWavelength(); }
 
-std::vector<Glitch> FindGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax)
+namespace {
+
+// The glitch of one reflection at the azimuth, when it has one in the range.
+void AddGlitch(const Crystal& crystal, const ScanFrame& frame, const SphereReflection& r, double psi, double eMin,
+               double eMax, std::vector<Glitch>* glitches)
 {
     const double cutoff = CutoffEnergy(frame);
-    std::vector<Glitch> glitches;
-    ForEachReflectionWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax), [&](const SphereReflection& r) {
-        if (crystal.Extinct(r.x)) return;
-        double keV = 0.0;
-        bool always = false;
-        if (r.Always()) {
-            const bool onIt = std::fabs(Offset(psi, r.azimuth - 90.0)) < kSameAzimuth ||
-                              std::fabs(Offset(psi, r.azimuth + 90.0)) < kSameAzimuth;
-            if (!onIt || cutoff > eMax) return;
-            keV = std::max(eMin, cutoff);
-            always = true;
-        } else {
-            const double d = Offset(psi, r.centre);
-            if (!(std::fabs(d) < 90.0)) return;  // X is not on the sphere at this azimuth at any energy
-            const double across = r.spread / std::cos(d * std::numbers::pi / 180.0);
-            keV = kHcKeVAngstrom * std::sqrt(frame.length * frame.length / 4.0 + across * across);
-            if (!(keV >= eMin && keV <= eMax)) return;
-        }
-        const Strengths s = StrengthsAt(crystal, r, keV);
-        if (!s.allowed) return;
-        glitches.push_back(Glitch{keV, kHcKeVAngstrom / keV, r.x, r.coupling, s.F, s.couplingF, s.F * s.couplingF, 0.0,
-                                  always});
-    });
+    double keV = 0.0;
+    bool always = false;
+    if (r.Always()) {
+        const bool onIt = std::fabs(Offset(psi, r.azimuth - 90.0)) < kSameAzimuth ||
+                          std::fabs(Offset(psi, r.azimuth + 90.0)) < kSameAzimuth;
+        if (!onIt || cutoff > eMax) return;
+        keV = std::max(eMin, cutoff);
+        always = true;
+    } else {
+        const double d = Offset(psi, r.centre);
+        if (!(std::fabs(d) < 90.0)) return;  // X is not on the sphere at this azimuth at any energy
+        const double across = r.spread / std::cos(d * std::numbers::pi / 180.0);
+        keV = kHcKeVAngstrom * std::sqrt(frame.length * frame.length / 4.0 + across * across);
+        if (!(keV >= eMin && keV <= eMax)) return;
+    }
+    const Strengths s = StrengthsAt(crystal, r, keV);
+    if (!s.allowed) return;
+    glitches->push_back(Glitch{keV, kHcKeVAngstrom / keV, r.x, r.coupling, s.F, s.couplingF, s.F * s.couplingF, 0.0, always});
+}
+
+std::vector<Glitch> Ranked(std::vector<Glitch> glitches)
+{
     SetRelativeStrengths(glitches);
     std::sort(glitches.begin(), glitches.end(), [](const Glitch& a, const Glitch& b) {
         return std::tie(a.energy, a.x.h, a.x.k, a.x.l) < std::tie(b.energy, b.x.h, b.x.k, b.x.l);
     });
     return glitches;
+}
+
+}  // namespace
+
+std::vector<Glitch> FindGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax)
+{
+    std::vector<Glitch> glitches;
+    ForEachReflectionWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax), [&](const SphereReflection& r) {
+        if (!crystal.Extinct(r.x)) AddGlitch(crystal, frame, r, psi, eMin, eMax, &glitches);
+    });
+    return Ranked(std::move(glitches));
+}
+
+std::vector<SphereReflection> GlitchReflections(const Crystal& crystal, const ScanFrame& frame, double eMax)
+{
+    std::vector<SphereReflection> reflections;
+    ForEachReflectionWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax), [&](const SphereReflection& r) {
+        if (!crystal.Extinct(r.x)) reflections.push_back(r);
+    });
+    return reflections;
+}
+
+std::vector<Glitch> FindGlitchesAmong(const Crystal& crystal, const ScanFrame& frame,
+                                      const std::vector<SphereReflection>& reflections, double psi, double eMin, double eMax)
+{
+    std::vector<Glitch> glitches;
+    const double radius = LimitingRadius(kHcKeVAngstrom / eMax);
+    for (const SphereReflection& r : reflections) {
+        const Vec3 x = crystal.lattice().Reciprocal(r.x);
+        if (Dot(x, x) <= radius * radius) AddGlitch(crystal, frame, r, psi, eMin, eMax, &glitches);
+    }
+    return Ranked(std::move(glitches));
 }
 
 namespace {
@@ -161,24 +196,28 @@ std::vector<GlitchLine> GlitchMap(const Crystal& crystal, const ScanFrame& frame
     return lines;
 }
 
-std::vector<AzimuthInterval> OccupiedByGlitches(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
+std::vector<AzimuthInterval> CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
                                                 double eMin, double eMax, double fraction, double divergence)
 {
     double strongest = 0.0;
     for (const GlitchLine& line : LinesInside(crystal, frame, window, eMin, eMax)) strongest = std::max(strongest, line.strength);
     const double reach = divergence / 2.0;
     std::vector<AzimuthInterval> occupied;
-    if (strongest <= 0.0) return occupied;
-    const PsiWindow wide{window.min - 90.0 - divergence, window.max + 90.0 + divergence};
-    for (const GlitchLine& line : LinesInside(crystal, frame, wide, eMin, eMax)) {
-        if (!(line.strength > fraction * strongest)) continue;
-        const double low = line.lowEnergyHalfWidth;
-        if (low > 0.0) {  // the line dips below eMin around its centre: two stretches
-            occupied.push_back({line.from - reach, line.centre - low + reach});
-            occupied.push_back({line.centre + low - reach, line.to + reach});
-        } else {
-            occupied.push_back({line.from - reach, line.to + reach});
+    if (strongest > 0.0) {
+        const PsiWindow wide{window.min - 90.0 - divergence, window.max + 90.0 + divergence};
+        for (const GlitchLine& line : LinesInside(crystal, frame, wide, eMin, eMax)) {
+            if (!(line.strength > fraction * strongest)) continue;
+            const double low = line.lowEnergyHalfWidth;
+            if (low > 0.0) {  // the line dips below eMin around its centre: two stretches
+                occupied.push_back({line.from - reach, line.centre - low + reach});
+                occupied.push_back({line.centre + low - reach, line.to + reach});
+            } else {
+                occupied.push_back({line.from - reach, line.to + reach});
+            }
         }
     }
-    return occupied;
+    std::vector<AzimuthInterval> windows = FreeStretches(occupied, window, 0.0);
+    std::stable_sort(windows.begin(), windows.end(),
+                     [](const AzimuthInterval& a, const AzimuthInterval& b) { return a.Width() > b.Width(); });
+    return windows;
 }

@@ -9,6 +9,7 @@
 #include "crystal/crystal.h"
 #include "planning/azimuths.h"
 #include "planning/scan_frame.h"
+#include "planning/sphere_reflections.h"
 
 struct Glitch {
     double energy;      // keV
@@ -46,10 +47,17 @@ struct GlitchLine {
 std::vector<GlitchLine> GlitchMap(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
                                   double eMin, double eMax);
 
-// The azimuths at which a line of strength above fraction x the strongest line in the window
-// lies between eMin and eMax, each widened by divergence / 2 on both sides.
-std::vector<AzimuthInterval> OccupiedByGlitches(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
+// The stretches of the window, widest first, over which no glitch line of strength above
+// `fraction` x the strongest line in the window lies between eMin and eMax, every line's
+// azimuths widened by divergence / 2 on both sides (see FreeStretches).
+std::vector<AzimuthInterval> CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
                                                 double eMin, double eMax, double fraction, double divergence);
+
+// The reflections of a glitch spectrum up to eMax that the structure does not forbid, kept for
+// spectra at many azimuths (FindGlitchesAmong): the sphere is surveyed once.
+std::vector<SphereReflection> GlitchReflections(const Crystal& crystal, const ScanFrame& frame, double eMax);
+std::vector<Glitch> FindGlitchesAmong(const Crystal& crystal, const ScanFrame& frame,
+                                      const std::vector<SphereReflection>& reflections, double psi, double eMin, double eMax);
 
 // The energy below which G cannot diffract, hc |G| / 2 (keV).
 double CutoffEnergy(const ScanFrame& frame);

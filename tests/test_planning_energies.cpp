@@ -109,7 +109,7 @@ TEST(GlitchMap, CleanEnergyWindowsHoldNoStrongGlitch)
     double strongest = 0;
     for (const GlitchLine& g : GlitchMap(silicon, frame, {-180, 180}, eMin, eMax)) strongest = std::max(strongest, g.strength);
     const std::vector<AzimuthInterval> windows =
-        FreeStretches(OccupiedByGlitches(silicon, frame, {-180, 180}, eMin, eMax, fraction, 0), {-180, 180}, 0);
+        CleanEnergyWindows(silicon, frame, {-180, 180}, eMin, eMax, fraction, 0);
     ASSERT_GT(windows.size(), 3u);
     const auto strongGlitch = [&](double psi) {
         for (const Glitch& g : FindGlitches(silicon, frame, psi, eMin, eMax)) {

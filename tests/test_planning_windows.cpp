@@ -72,7 +72,8 @@ TEST(CleanWindows, WindowsOfScansAgainstTheirEvents)
         double strongest = 0;
         for (const Event& e : FindEvents(crystal, frame, band, c.window)) strongest = std::max(strongest, e.strength);
         const auto windows = [&](double divergence) {
-            return FreeStretches(OccupiedByEvents(crystal, frame, band, c.window, 0.01, divergence), c.window, 1.0);
+            return CleanEventWindows(FindEvents(crystal, frame, band, CleanWindowReach(c.window, divergence)), c.window, 1.0, 0.01,
+                                     divergence);
         };
         const std::vector<AzimuthInterval> plain = windows(0), widened = windows(0.5);
         ASSERT_FALSE(plain.empty());
@@ -97,9 +98,9 @@ TEST(CleanWindows, WindowsOfScansAgainstTheirEvents)
     }
     // Diamond 1 1 1 at 12 keV: a window about psi = 0 and its twin about 180, across the seam.
     const CubicCrystal diamond = TableCrystal(4, 3.567, "C");
-    const std::vector<AzimuthInterval> windows = FreeStretches(
-        OccupiedByEvents(diamond, MatrixFrame(diamond.lattice(), {1, 1, 1}), {kHcKeVAngstrom / 12, 0.001}, {-180, 180}, 0.01, 0),
-        {-180, 180}, 5);
+    const std::vector<AzimuthInterval> windows = CleanEventWindows(
+        FindEvents(diamond, MatrixFrame(diamond.lattice(), {1, 1, 1}), {kHcKeVAngstrom / 12, 0.001}, {-540, 540}), {-180, 180}, 5,
+        0.01, 0);
     const auto about = [&](double psi) {
         return std::find_if(windows.begin(), windows.end(), [&](const AzimuthInterval& w) { return w.start < psi && psi < w.end; });
     };

@@ -1,0 +1,478 @@
+// kelto from Python: the planning engine of the program (the same library, no second copy of any
+// calculation) as a module for notebooks and scripts. Results are NumPy structured arrays with the
+// column names and units of the program's CSV tables; nothing here writes a file or ends the
+// process, and the calculations run with the GIL released.
+#include <pybind11/complex.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <dlfcn.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "cli/run_limits.h"
+#include "crystal/cif_crystal.h"
+#include "crystal/cubic_crystal.h"
+#include "crystal/shipped_crystals.h"
+#include "io/run_error.h"
+#include "numpy_tables.h"
+#include "planning/events.h"
+#include "planning/glitches.h"
+#include "setup/answer_source.h"
+#include "setup/factor_file.h"
+
+namespace py = pybind11;
+using kelto_python::Column;
+using kelto_python::StructuredArray;
+
+namespace {
+
+using Indices = std::tuple<int, int, int>;
+using Range = std::tuple<double, double>;
+
+Miller ToMiller(const Indices& hkl) { return Miller{std::get<0>(hkl), std::get<1>(hkl), std::get<2>(hkl)}; }
+
+[[noreturn]] void Refuse(const std::string& message) { throw py::value_error(message); }
+
+// A file the user named, which must be there and readable before it is read.
+void RequireFile(const std::string& path, const char* what)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        PyErr_SetObject(PyExc_FileNotFoundError, py::make_tuple(ENOENT, std::string(what) + " " + path + " does not exist").ptr());
+        throw py::error_already_set();
+    }
+    if (!std::filesystem::is_regular_file(path, error)) {
+        PyErr_SetObject(PyExc_OSError, py::make_tuple(EINVAL, std::string(what) + " " + path + " is not a regular file").ptr());
+        throw py::error_already_set();
+    }
+}
+
+// The program's message of a refusal, without its line end.
+std::string Message(const std::exception& error)
+{
+    std::string text = error.what();
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+PsiWindow Window(const Range& psi)
+{
+    const PsiWindow window{std::get<0>(psi), std::get<1>(psi)};
+    if (!(window.min < window.max && window.max - window.min <= kWidestPsiWindow)) {
+        Refuse("psi must be (MIN, MAX) with MIN below MAX, at most 3600 degrees apart");
+    }
+    return window;
+}
+
+Range Energies(const Range& energies)
+{
+    const auto [eMin, eMax] = energies;
+    if (!(eMin > 0.0 && eMin < eMax && std::isfinite(eMax))) Refuse("energies must be (EMIN, EMAX) with 0 < EMIN < EMAX, in keV");
+    return energies;
+}
+
+void RequireFraction(double fraction)
+{
+    if (!(fraction >= 0.0 && fraction < 1.0)) Refuse("fraction must be from 0 to below 1");
+}
+
+void RequireDivergence(double divergence)
+{
+    if (!(divergence >= 0.0 && divergence <= 90.0)) Refuse("divergence must be a number of degrees from 0 to 90");
+}
+
+class PyCrystal {
+public:
+    explicit PyCrystal(std::shared_ptr<const Crystal> crystal) : crystal_(std::move(crystal)) {}
+
+    const Crystal& crystal() const { return *crystal_; }
+
+    ScanFrame Frame(const Indices& primary, const std::optional<Indices>& reference) const
+    {
+        const Miller g = ToMiller(primary);
+        if (IsZero(g)) Refuse("The primary reflection 0 0 0 has no reflection frame");
+        try {
+            return reference ? ReferenceFrame(crystal_->lattice(), g, ToMiller(*reference)) : MatrixFrame(crystal_->lattice(), g);
+        } catch (const std::invalid_argument& e) {
+            Refuse(std::string("reference: ") + e.what());
+        }
+    }
+
+    // Refuses a limiting sphere too large for the memory, as the program does.
+    void RequireRoom(double shortest) const
+    {
+        const PlanningEstimate e = EstimatePlanning(crystal_->lattice(), LimitingRadius(shortest));
+        try {
+            RefuseRunaway(Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal_->name().c_str(),
+                                  shortest, e.reflections),
+                          0.0, e.memory, "/", "");
+        } catch (const RunError& error) {
+            Refuse(Message(error));
+        }
+    }
+
+    void RequireReachable(const ScanFrame& frame, double eMin, double eMax) const
+    {
+        const double cutoff = CutoffEnergy(frame);
+        if (eMax >= cutoff) return;
+        Refuse(Printed("No reflection can reach the Ewald sphere from %f to %f keV: the primary reflection %d %d %d diffracts "
+                       "only above %f keV", eMin, eMax, frame.primary.h, frame.primary.k, frame.primary.l, cutoff));
+    }
+
+    // The reflections of the glitch spectra of the last primary, reference and highest energy asked
+    // for, kept so that spectra at many azimuths survey the sphere once.
+    std::shared_ptr<const std::vector<SphereReflection>> GlitchSphere(const ScanFrame& frame, double eMax) const
+    {
+        std::lock_guard lock(mutex_);
+        const auto key = std::make_tuple(frame.primary.h, frame.primary.k, frame.primary.l, frame.reference.has_value(),
+                                         frame.reference.value_or(Miller{}).h, frame.reference.value_or(Miller{}).k,
+                                         frame.reference.value_or(Miller{}).l, eMax);
+        if (!sphere_ || key != sphereKey_) {
+            sphere_ = std::make_shared<const std::vector<SphereReflection>>(GlitchReflections(*crystal_, frame, eMax));
+            sphereKey_ = key;
+        }
+        return sphere_;
+    }
+
+private:
+    std::shared_ptr<const Crystal> crystal_;
+    mutable std::mutex mutex_;
+    mutable std::shared_ptr<const std::vector<SphereReflection>> sphere_;
+    mutable std::tuple<int, int, int, bool, int, int, int, double> sphereKey_{};
+};
+
+std::shared_ptr<PyCrystal> Cubic(const py::object& structure, double a, const std::string& symbol, const std::optional<std::string>& table)
+{
+    int type = 0;
+    if (py::isinstance<py::int_>(structure)) {
+        type = structure.cast<int>();
+    } else {
+        std::string word = py::str(structure);
+        for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const char* names[] = {"sc", "bcc", "fcc", "diamond"};
+        for (int i = 0; i < 4; ++i) type = word == names[i] ? i + 1 : type;
+    }
+    if (type < 1 || type > 4) Refuse("structure must be 'sc', 'bcc', 'fcc', 'diamond' or 1 to 4");
+    if (!(a > 0.0 && std::isfinite(a))) Refuse(Printed("The lattice parameter a must be a positive finite number, not %f", a));
+    const std::string path = table.value_or(ShippedTable());
+    InputStruct record{};
+    if (path.size() >= sizeof record.factorFile || symbol.empty() || symbol.size() >= sizeof record.symbol) {
+        Refuse("the table's name may hold at most 379 characters and the symbol 1 to 79");
+    }
+    RequireFile(path, "The coefficient table");
+    std::strcpy(record.factorFile, path.c_str());
+    std::strcpy(record.symbol, symbol.c_str());
+    try {
+        ReadFactors(&record);
+    } catch (const RunError& error) {
+        Refuse(Message(error));
+    }
+    return std::make_shared<PyCrystal>(std::make_shared<CubicCrystal>(type, a, record.f0Coef, record.symbol));
+}
+
+std::shared_ptr<PyCrystal> FromCif(const std::string& path)
+{
+    RequireFile(path, "The CIF file");
+    std::string notice;
+    try {
+        std::shared_ptr<const Crystal> crystal = CifCrystal::Read(path, &notice);
+        if (!notice.empty()) PyErr_WarnEx(PyExc_UserWarning, notice.c_str(), 1);
+        return std::make_shared<PyCrystal>(std::move(crystal));
+    } catch (const CrystalFileError& error) {
+        Refuse(Message(error));
+    }
+}
+
+std::shared_ptr<PyCrystal> Shipped(const std::string& name)
+{
+    try {
+        return FromCif(ShippedCrystalPath(name));
+    } catch (const CrystalFileError& error) {
+        Refuse(Message(error));
+    }
+}
+
+py::object EventsArray(const std::vector<Event>& events)
+{
+    std::vector<double> psi, low, high, F, couplingF, strength, relative;
+    std::vector<int> h, k, l, ch, ck, cl;
+    std::vector<std::string> direction;
+    for (const Event& e : events) {
+        psi.push_back(e.psi), low.push_back(e.psiMin), high.push_back(e.psiMax);
+        h.push_back(e.x.h), k.push_back(e.x.k), l.push_back(e.x.l);
+        ch.push_back(e.coupling.h), ck.push_back(e.coupling.k), cl.push_back(e.coupling.l);
+        F.push_back(e.F), couplingF.push_back(e.couplingF), strength.push_back(e.strength), relative.push_back(e.relativeStrength);
+        direction.push_back(PassageWord(e.passage));
+    }
+    return StructuredArray({{"psi", psi}, {"psi_min", low}, {"psi_max", high}, {"h", h}, {"k", k}, {"l", l},
+                            {"coupling_h", ch}, {"coupling_k", ck}, {"coupling_l", cl}, {"F", F}, {"F_coupling", couplingF},
+                            {"strength", strength}, {"relative_strength", relative}, {"direction", direction}});
+}
+
+py::object GlitchArray(const std::vector<Glitch>& glitches)
+{
+    std::vector<double> energy, wavelength, F, couplingF, strength, relative;
+    std::vector<int> h, k, l, ch, ck, cl;
+    std::vector<std::string> kind;
+    for (const Glitch& g : glitches) {
+        energy.push_back(g.energy), wavelength.push_back(g.wavelength);
+        h.push_back(g.x.h), k.push_back(g.x.k), l.push_back(g.x.l);
+        ch.push_back(g.coupling.h), ck.push_back(g.coupling.k), cl.push_back(g.coupling.l);
+        F.push_back(g.F), couplingF.push_back(g.couplingF), strength.push_back(g.strength), relative.push_back(g.relativeStrength);
+        kind.push_back(g.always ? "always" : "glitch");
+    }
+    return StructuredArray({{"energy_keV", energy}, {"wavelength", wavelength}, {"h", h}, {"k", k}, {"l", l},
+                            {"coupling_h", ch}, {"coupling_k", ck}, {"coupling_l", cl}, {"F", F}, {"F_coupling", couplingF},
+                            {"strength", strength}, {"relative_strength", relative}, {"kind", kind}});
+}
+
+py::object MapArray(const std::vector<GlitchLine>& lines)
+{
+    std::vector<double> centre, from, to, F, couplingF, strength, relative, top, cutoff;
+    std::vector<int> h, k, l, ch, ck, cl;
+    std::vector<std::string> kind;
+    for (const GlitchLine& g : lines) {
+        centre.push_back(g.centre), from.push_back(g.from), to.push_back(g.to);
+        h.push_back(g.x.h), k.push_back(g.x.k), l.push_back(g.x.l);
+        ch.push_back(g.coupling.h), ck.push_back(g.coupling.k), cl.push_back(g.coupling.l);
+        F.push_back(g.F), couplingF.push_back(g.couplingF), strength.push_back(g.strength), relative.push_back(g.relativeStrength);
+        top.push_back(g.topEnergy), cutoff.push_back(g.cutoffEnergy), kind.push_back(g.always ? "always" : "line");
+    }
+    return StructuredArray({{"psi_centre", centre}, {"psi_from", from}, {"psi_to", to}, {"h", h}, {"k", k}, {"l", l},
+                            {"coupling_h", ch}, {"coupling_k", ck}, {"coupling_l", cl}, {"F", F}, {"F_coupling", couplingF},
+                            {"strength", strength}, {"relative_strength", relative}, {"energy_top_keV", top},
+                            {"energy_cutoff_keV", cutoff}, {"kind", kind}});
+}
+
+py::object WindowArray(const std::vector<AzimuthInterval>& windows, const char* search)
+{
+    std::vector<double> start, end, width;
+    std::vector<std::string> searches;
+    for (const AzimuthInterval& w : windows) {
+        start.push_back(w.start), end.push_back(w.end), width.push_back(w.Width()), searches.push_back(search);
+    }
+    return StructuredArray({{"search", searches}, {"psi_start", start}, {"psi_end", end}, {"width", width}});
+}
+
+py::object Events(const PyCrystal& self, const Indices& primary, std::optional<double> energy, std::optional<double> wavelength,
+                  std::optional<double> band, const Range& psi, const std::optional<Indices>& reference)
+{
+    if (energy.has_value() == wavelength.has_value()) Refuse("give either energy (keV) or wavelength (angstrom)");
+    const double lambda = wavelength ? *wavelength : kHcKeVAngstrom / *energy;
+    if (!(lambda > 0.0 && std::isfinite(lambda))) Refuse(Printed("The wavelength lambda must be a positive finite number, not %f", lambda));
+    if (!band) Refuse("band, the full width of the wavelength band in angstrom, is required");
+    if (!(*band > 0.0 && std::isfinite(*band) && lambda - *band / 2.0 > 0.0)) {
+        Refuse("band must be a positive number of angstrom, below twice the wavelength");
+    }
+    const PsiWindow window = Window(psi);
+    const ScanFrame frame = self.Frame(primary, reference);
+    if (!(lambda <= frame.CutoffWavelength())) {
+        Refuse(Printed("The primary reflection %d %d %d cannot diffract at the wavelength %f angstrom: the longest wavelength at "
+                       "which it can is %f angstrom (%f keV)", frame.primary.h, frame.primary.k, frame.primary.l, lambda,
+                       frame.CutoffWavelength(), CutoffEnergy(frame)));
+    }
+    self.RequireRoom(lambda - *band / 2.0);
+    std::vector<Event> events;
+    {
+        py::gil_scoped_release released;
+        events = FindEvents(self.crystal(), frame, {lambda, *band}, window);
+    }
+    return EventsArray(events);
+}
+
+py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
+                    const std::optional<Indices>& reference)
+{
+    const auto [eMin, eMax] = Energies(energies);
+    if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
+    const ScanFrame frame = self.Frame(primary, reference);
+    self.RequireReachable(frame, eMin, eMax);
+    self.RequireRoom(kHcKeVAngstrom / eMax);
+    std::vector<Glitch> glitches;
+    {
+        py::gil_scoped_release released;
+        glitches = FindGlitchesAmong(self.crystal(), frame, *self.GlitchSphere(frame, eMax), psi, eMin, eMax);
+    }
+    return GlitchArray(glitches);
+}
+
+py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Range& energies, const Range& psi,
+                       const std::optional<Indices>& reference)
+{
+    const auto [eMin, eMax] = Energies(energies);
+    const PsiWindow window = Window(psi);
+    const ScanFrame frame = self.Frame(primary, reference);
+    self.RequireReachable(frame, eMin, eMax);
+    self.RequireRoom(kHcKeVAngstrom / eMax);
+    std::vector<GlitchLine> lines;
+    {
+        py::gil_scoped_release released;
+        lines = GlitchMap(self.crystal(), frame, window, eMin, eMax);
+    }
+    return MapArray(lines);
+}
+
+py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Range& energies, double fraction, const Range& psi,
+                         double divergence, const std::optional<Indices>& reference)
+{
+    const auto [eMin, eMax] = Energies(energies);
+    RequireFraction(fraction);
+    RequireDivergence(divergence);
+    const PsiWindow window = Window(psi);
+    const ScanFrame frame = self.Frame(primary, reference);
+    self.RequireReachable(frame, eMin, eMax);
+    self.RequireRoom(kHcKeVAngstrom / eMax);
+    std::vector<AzimuthInterval> windows;
+    {
+        py::gil_scoped_release released;
+        windows = CleanEnergyWindows(self.crystal(), frame, window, eMin, eMax, fraction, divergence);
+    }
+    return WindowArray(windows, "energies");
+}
+
+py::object CleanWindows(const py::object& events, double width, double fraction, double divergence, const Range& psi)
+{
+    if (!(width > 0.0 && std::isfinite(width))) Refuse("width must be a positive number of degrees");
+    RequireFraction(fraction);
+    RequireDivergence(divergence);
+    const PsiWindow window = Window(psi);
+    std::vector<Event> list;
+    try {
+        const auto column = [&](const char* name) {
+            // A column of a structured array is a strided view: copied into doubles side by side.
+            return py::array_t<double, py::array::c_style | py::array::forcecast>(events[py::str(name)]);
+        };
+        const auto psiColumn = column("psi"), low = column("psi_min"), high = column("psi_max"), strength = column("strength");
+        for (py::ssize_t i = 0; i < psiColumn.size(); ++i) {
+            Event e{};
+            e.psi = psiColumn.at(i), e.psiMin = low.at(i), e.psiMax = high.at(i), e.strength = strength.at(i);
+            list.push_back(e);
+        }
+    } catch (const py::error_already_set&) {
+        Refuse("events must be an array of events (with psi, psi_min, psi_max and strength), as Crystal.events gives");
+    }
+    std::vector<AzimuthInterval> windows;
+    {
+        py::gil_scoped_release released;
+        windows = CleanEventWindows(list, window, width, fraction, divergence);
+    }
+    return WindowArray(windows, "events");
+}
+
+// Where this module lies; an installed one (PREFIX/lib/python3.X/dist-packages) finds kelto's
+// table and crystals in PREFIX/share/kelto.
+void FindInstalledData()
+{
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&FindInstalledData), &info) == 0 || info.dli_fname == nullptr) return;
+    const std::filesystem::path share =
+        std::filesystem::path(info.dli_fname).parent_path() / ".." / ".." / ".." / "share" / "kelto";
+    std::error_code error;
+    if (std::filesystem::is_regular_file(share / "f0_it1992.txt", error)) UseShippedDataFolder(share.lexically_normal().string());
+}
+
+}  // namespace
+
+PYBIND11_MODULE(kelto, module)
+{
+    FindInstalledData();
+    module.doc() = R"(Planning multiple-beam (Umweg, Renninger) scans and monochromator glitch spectra.
+
+A Crystal (cubic of one element, from a CIF file, or one that comes with kelto) answers where the
+multiple-beam events of an azimuthal scan lie (events), which energies glitch at an azimuth
+(glitches), every reflection's glitch line E(psi) (glitch_map), and which azimuths keep an energy
+range clean (clean_energies); clean_windows finds the azimuths free of strong events. Results are
+NumPy structured arrays with the columns and units of kelto's CSV tables (angles in degrees,
+energies in keV, wavelengths in angstrom, structure factors in electrons); pandas.DataFrame(result)
+reads them. psi counts as in the program: with reference=(H, K, L) right-handed about the primary
+reflection from that reciprocal-lattice vector to the incident beam, else in the frame of the
+orientation matrix. Bad arguments raise ValueError with the program's messages; files that cannot
+be read, OSError.)";
+
+    py::class_<PyCrystal, std::shared_ptr<PyCrystal>>(module, "Crystal", "A crystal: its lattice and its structure factor at any photon energy.")
+        .def_static("cubic", &Cubic, py::arg("structure"), py::arg("a"), py::arg("symbol"), py::arg("table") = py::none(),
+                    R"(A cubic crystal of one element.
+
+structure: 'sc', 'bcc', 'fcc' or 'diamond' (or 1 to 4); a: the lattice parameter in angstrom;
+symbol: the element's key in the coefficient table (any case); table: the coefficient file
+(default the one that comes with kelto). F is that of kelto's reflection table: f0 from the table,
+the structure's factor and exp(-0.117 s^2); it does not depend on the energy.)")
+        .def_static("from_cif", &FromCif, py::arg("path"),
+                    R"(The crystal of a small-molecule CIF file: cell, space group, atom sites.
+
+F sums occupancy (f0 + f' + i f'') exp(-B s^2) exp(2 pi i h.x) over the unit cell, f' and f''
+(Cromer-Liberman) at the energy asked for. A CIF without displacement parameters is taken with
+B = 0, with a UserWarning.)")
+        .def_static("shipped", &Shipped, py::arg("name"), "A crystal that comes with kelto, by name (see shipped_crystals()).")
+        .def_property_readonly("name", [](const PyCrystal& c) { return c.crystal().name(); }, "The crystal's name.")
+        .def_property_readonly(
+            "cell",
+            [](const PyCrystal& c) {
+                const Lattice& l = c.crystal().lattice();
+                return std::make_tuple(l.a(), l.b(), l.c(), l.alpha(), l.beta(), l.gamma());
+            },
+            "The cell (a, b, c in angstrom, alpha, beta, gamma in degrees).")
+        .def("__repr__", [](const PyCrystal& c) { return "<kelto.Crystal " + c.crystal().name() + ">"; })
+        .def("events", &Events, py::arg("primary"), py::kw_only(), py::arg("energy") = py::none(),
+             py::arg("wavelength") = py::none(), py::arg("band") = py::none(), py::arg("psi") = Range{-180.0, 180.0},
+             py::arg("reference") = py::none(),
+             R"(The multiple-beam events of an azimuthal scan about primary = (H, K, L).
+
+Give energy (keV) or wavelength (angstrom), and band, the full width of the wavelength band in
+angstrom. psi = (MIN, MAX) is the window (degrees). Columns: psi, psi_min, psi_max (the band
+interval), h, k, l (the reflection on the sphere), coupling_h, coupling_k, coupling_l, F,
+F_coupling, strength (|F(X)| |F(G - X)|), relative_strength and direction ('in', 'out', 'top',
+'always'), sorted by psi: the rows of kelto --events.)")
+        .def("glitches", &Glitches, py::arg("primary"), py::arg("psi"), py::kw_only(), py::arg("energies"),
+             py::arg("reference") = py::none(),
+             R"(The glitch spectrum at the azimuth psi (degrees) from energies = (EMIN, EMAX) keV.
+
+Columns: energy_keV, wavelength, h, k, l, coupling_h, coupling_k, coupling_l, F, F_coupling,
+strength, relative_strength and kind ('glitch', or 'always' for a reflection on the sphere at every
+energy at psi), sorted by energy: the rows of kelto --glitches. The sphere is surveyed once for
+spectra at many azimuths of one primary and range.)")
+        .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
+             py::arg("reference") = py::none(),
+             R"(Every reflection's glitch line E(psi) inside energies = (EMIN, EMAX) keV over psi = (MIN, MAX).
+
+One row per reflection and turn: psi_centre, psi_from, psi_to, h, k, l, the coupling reflection, F,
+F_coupling, strength, relative_strength, energy_top_keV (Et), energy_cutoff_keV (Ec) and kind. A
+'line' is E = sqrt(Ec^2 + (Et^2 - Ec^2) / cos^2(psi - psi_centre)) from psi_from to psi_to: the
+rows of kelto --glitch-map.)")
+        .def("clean_energies", &CleanEnergies, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("fraction") = 0.01,
+             py::arg("psi") = Range{-180.0, 180.0}, py::arg("divergence") = 0.0, py::arg("reference") = py::none(),
+             R"(The azimuth windows of psi = (MIN, MAX), widest first, over which no glitch line above fraction of
+the strongest lies inside energies = (EMIN, EMAX) keV; divergence (degrees) widens every line's
+azimuths by half on each side. Columns: search, psi_start, psi_end, width (degrees): kelto
+--clean-energies.)")
+        .def("structure_factor", [](const PyCrystal& c, int h, int k, int l, double energy) {
+                 if (!(energy > 0.0 && std::isfinite(energy))) Refuse("energy must be a positive number of keV");
+                 py::gil_scoped_release released;
+                 return c.crystal().At(energy)->F(Miller{h, k, l});
+             },
+             py::arg("h"), py::arg("k"), py::arg("l"), py::arg("energy"), "F(h, k, l) in electrons at the photon energy (keV), a complex number.");
+
+    module.def("shipped_crystals", &ShippedCrystalNames, "The names of the crystals that come with kelto.");
+    module.def("data_folder", &ShippedDataFolder,
+               "The folder of the coefficient table and the crystals that come with kelto (share/kelto of an installation).");
+    module.def("clean_windows", &CleanWindows, py::arg("events"), py::arg("width"), py::kw_only(), py::arg("fraction") = 0.01,
+               py::arg("divergence") = 0.0, py::arg("psi") = Range{-180.0, 180.0},
+               R"(The azimuth windows of psi = (MIN, MAX), at least width degrees wide, that no event of the array
+events (from Crystal.events) above fraction of the strongest event inside psi occupies with its band
+interval widened by divergence / 2 on each side, by start: kelto --clean. Over a full circle the
+events of that circle give the program's windows; for a part of one, pass the events of psi widened
+by 180 degrees and the divergence on each side, so that the events outside whose intervals reach
+in count as the program counts them. Columns: search, psi_start, psi_end, width.)");
+}

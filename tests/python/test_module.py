@@ -1,0 +1,171 @@
+"""The Python module kelto against the program: every function gives the rows of the program's CSV
+table for the same run, to the last printed digit; bad arguments raise ValueError or OSError with the
+program's messages; a calculation lets other Python threads run.
+
+    python3 test_module.py --kelto BUILD/kelto      (with the module on PYTHONPATH)
+"""
+import argparse
+import csv
+import io
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+import kelto
+
+KELTO = None
+BUILD = None
+CMAKE = None
+SILICON = ["--structure", "diamond", "--lattice", "5.431", "--symbol", "Si"]
+
+
+def run_kelto(*arguments):
+    """The program's table of a run: its rows as lists of the printed fields, and its stdout."""
+    with tempfile.TemporaryDirectory() as folder:
+        done = subprocess.run([KELTO, *arguments], cwd=folder, capture_output=True, text=True)
+        if done.returncode != 0:
+            raise AssertionError(f"kelto {' '.join(arguments)}: {done.returncode} {done.stderr}")
+        tables = {}
+        for name in os.listdir(folder):
+            if name.endswith(".csv"):
+                with open(os.path.join(folder, name)) as f:
+                    lines = [line for line in f if not line.startswith("#")]
+                tables[name] = [row for row in csv.reader(io.StringIO("".join(lines)))]
+        return tables, done.stdout
+
+
+def printed(array, conversions):
+    """The rows of a structured array as the program prints them: '%.6f', '%.4f', '%d' or '%s'."""
+    rows = [list(array.dtype.names)]
+    for record in array:
+        rows.append([conversion % value for conversion, value in zip(conversions, record.tolist())])
+    return rows
+
+
+EVENTS = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s"]
+GLITCHES = ["%.6f"] * 2 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s"]
+MAP = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f"] * 3 + ["%s"]
+WINDOWS = ["%s", "%.6f", "%.6f", "%.6f"]
+
+
+class SameAsTheProgram(unittest.TestCase):
+    def test_every_function(self):
+        silicon = kelto.Crystal.cubic("diamond", 5.431, "Si")
+        gaas = kelto.Crystal.shipped("GaAs")
+        cif = os.path.join(os.path.dirname(KELTO), "..", "data", "crystals", "GaAs.cif")
+        cases = [
+            (silicon.events((0, 0, 2), wavelength=1.5406, band=0.02), EVENTS, "e.csv",
+             SILICON + ["--primary", "0,0,2", "--wavelength", "1.5406", "--band", "0.02", "--events", "e.csv"]),
+            (silicon.events((1, 1, 1), energy=12, band=0.001, psi=(-30, 200), reference=(1, -1, 0)), EVENTS, "e.csv",
+             SILICON + ["--primary", "1,1,1", "--energy", "12", "--band", "0.001", "--psi", "-30,200", "--reference",
+                        "1,-1,0", "--events", "e.csv"]),
+            (silicon.glitches((1, 1, 1), 10, energies=(5, 30)), GLITCHES, "g.csv",
+             SILICON + ["--primary", "1,1,1", "--glitches", "g.csv", "--at-psi", "10", "--energies", "5,30"]),
+            (gaas.glitch_map((0, 0, 2), energies=(8, 12), psi=(0, 90)), MAP, "m.csv",
+             ["--crystal", "GaAs", "--primary", "0,0,2", "--glitch-map", "m.csv", "--energies", "8,12", "--psi", "0,90"]),
+            (silicon.clean_energies((1, 1, 1), energies=(8, 8.1), fraction=0.05, divergence=0.1), WINDOWS, "w.csv",
+             SILICON + ["--primary", "1,1,1", "--clean-energies", "8,8.1,0.05", "--divergence", "0.1", "--windows", "w.csv"]),
+            (kelto.clean_windows(silicon.events((0, 0, 2), wavelength=1.5406, band=0.02), 2, fraction=0.02), WINDOWS,
+             "w.csv", SILICON + ["--primary", "0,0,2", "--wavelength", "1.5406", "--band", "0.02", "--clean", "2,0.02",
+                                 "--windows", "w.csv"]),
+            (kelto.Crystal.from_cif(cif).events((0, 0, 2), energy=8.048, band=0.02), EVENTS, "e.csv",
+             ["--cif", cif, "--primary", "0,0,2", "--energy", "8.048", "--band", "0.02", "--events", "e.csv"]),
+        ]
+        for array, conversions, table, arguments in cases:
+            with self.subTest(" ".join(arguments)):
+                tables, _ = run_kelto(*arguments)
+                self.assertGreater(len(array), 0)
+                self.assertEqual(printed(array, conversions), tables[table])
+
+    def test_structure_factor(self):
+        # Diamond 1 1 1: 4 sqrt(2) f0 exp(-0.117 s^2), as the reflection table prints it (59.42).
+        self.assertAlmostEqual(abs(kelto.Crystal.cubic(4, 5.431, "si").structure_factor(1, 1, 1, 8.0)), 59.42, places=2)
+        gaas = kelto.Crystal.shipped("gaas")
+        f002 = gaas.structure_factor(0, 0, 2, 8.048)
+        self.assertIsInstance(f002, complex)
+        self.assertLess(abs(f002), 0.1 * abs(gaas.structure_factor(0, 0, 4, 8.048)))  # quasi-forbidden
+        self.assertIn("GaAs", kelto.shipped_crystals())
+
+
+class Refusals(unittest.TestCase):
+    def test_bad_arguments(self):
+        silicon = kelto.Crystal.cubic("diamond", 5.431, "Si")
+        cases = [
+            (lambda: silicon.events((0, 0, 0), energy=8, band=0.02), ValueError, "The primary reflection 0 0 0 has no reflection frame"),
+            (lambda: silicon.events((0, 0, 2), band=0.02), ValueError, "give either energy"),
+            (lambda: silicon.events((0, 0, 2), energy=8, wavelength=1.5, band=0.02), ValueError, "give either energy"),
+            (lambda: silicon.events((0, 0, 2), energy=8), ValueError, "band"),
+            (lambda: silicon.events((0, 0, 2), energy=8, band=-1), ValueError, "band must be a positive number"),
+            (lambda: silicon.events((0, 0, 9), energy=8.04778, band=0.02), ValueError,
+             "The primary reflection 0 0 9 cannot diffract at the wavelength 1.540601 angstrom"),
+            (lambda: silicon.events((0, 0, 2), energy=8, band=0.02, psi=(10, 10)), ValueError, "psi must be (MIN, MAX)"),
+            (lambda: silicon.events((0, 0, 2), energy=8, band=0.02, reference=(0, 0, 4)), ValueError, "reference: the reference"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(30, 5)), ValueError, "energies must be (EMIN, EMAX)"),
+            (lambda: silicon.glitch_map((1, 1, 1), energies=(0.5, 1)), ValueError, "No reflection can reach the Ewald sphere"),
+            (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), fraction=1.5), ValueError, "fraction"),
+            (lambda: kelto.clean_windows([1, 2], 5), ValueError, "events must be an array of events"),
+            (lambda: kelto.Crystal.cubic("hcp", 5.431, "Si"), ValueError, "structure must be"),
+            (lambda: kelto.Crystal.cubic("diamond", 5.431, "Xx"), ValueError, "Symbol XX not found"),
+            (lambda: kelto.Crystal.cubic("diamond", 5.431, "Si", table="/no/such/table"), FileNotFoundError, "does not exist"),
+            (lambda: kelto.Crystal.from_cif("/no/such.cif"), FileNotFoundError, "does not exist"),
+            (lambda: kelto.Crystal.shipped("unobtainium"), ValueError, "no shipped crystal is called"),
+        ]
+        for call, kind, message in cases:
+            with self.subTest(message):
+                with self.assertRaises(kind) as caught:
+                    call()
+                self.assertIn(message, str(caught.exception))
+
+    def test_broken_cif(self):
+        with tempfile.NamedTemporaryFile("w", suffix=".cif") as f:
+            f.write("data_x\n_cell_length_a 5\n")
+            f.flush()
+            with self.assertRaises(ValueError) as caught:
+                kelto.Crystal.from_cif(f.name)
+            self.assertIn("no _cell_length_b", str(caught.exception))
+
+
+class Threads(unittest.TestCase):
+    def test_calculation_releases_the_interpreter(self):
+        """While one thread computes a large glitch map, another runs Python all the time."""
+        gaas = kelto.Crystal.shipped("GaAs")
+        done = threading.Event()
+        worker = threading.Thread(target=lambda: (gaas.glitch_map((0, 0, 2), energies=(5, 40)), done.set()))
+        worker.start()
+        steps = 0
+        while not done.is_set():
+            steps += 1
+        worker.join()
+        self.assertGreater(steps, 10000)
+
+
+class Installation(unittest.TestCase):
+    def test_installed_module_finds_the_installed_data(self):
+        """cmake --install puts the module where the python3 of its prefix looks, and it takes the
+        installed table and crystals."""
+        with tempfile.TemporaryDirectory() as prefix:
+            subprocess.run([CMAKE, "--install", BUILD, "--prefix", prefix], check=True, capture_output=True)
+            site = os.path.join(prefix, "lib", f"python{sys.version_info[0]}.{sys.version_info[1]}", "dist-packages")
+            script = "import kelto; print(kelto.data_folder()); print(kelto.Crystal.shipped('Si').name)"
+            done = subprocess.run([sys.executable, "-c", script], env={**os.environ, "PYTHONPATH": site}, cwd=prefix,
+                                  capture_output=True, text=True, check=True)
+            self.assertEqual(done.stdout.split(), [os.path.join(prefix, "share", "kelto"), "Si"])
+
+
+def main():
+    global KELTO, BUILD, CMAKE
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--kelto", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--cmake", default="cmake")
+    args, rest = parser.parse_known_args()
+    KELTO = os.path.abspath(args.kelto)
+    BUILD, CMAKE = os.path.abspath(args.build), args.cmake
+    unittest.main(argv=[sys.argv[0], *rest])
+
+
+if __name__ == "__main__":
+    main()
