@@ -39,22 +39,23 @@ Required:
   --energy E            photon energy, in keV: lambda = hc / E with
                         hc = 12.398419843320026 keV angstrom (CODATA 2018)
   --band D              full width delta lambda of the wavelength band, in
-                        angstrom, or
-  --relative-band R     the band as a share of the wavelength:
+                        angstrom (above 0), or
+  --relative-band R     the band as a share of the wavelength (above 0):
                         delta lambda = R lambda
 Optional:
   --hmax H[,K,L]        largest Miller index of the four files; K and L are only
                         echoed in the table header (default ceil(2a / lambda):
                         every reflection that can diffract). The planning
                         tables always cover every reflection that can diffract
-  --psi MIN,MAX         azimuth window in degrees, both ends excluded (default
-                        -180,180); for planning MIN below MAX, at most 3600
+  --psi MIN,MAX         azimuth window in degrees, MIN below MAX, both ends
+                        excluded (default -180,180); for planning at most 3600
                         apart
   --table FILE          scattering-factor coefficient file (default the table
                         that comes with kelto,
                         %s)
-  -o, --output-dir DIR  folder for the four files; it must exist (default the
-                        current folder)
+  -o, --output-dir DIR  folder for the four files and for the CSV tables named
+                        without a folder; it must exist (default the current
+                        folder)
   -q, --quiet           print only a short summary on standard output instead
                         of the echo of every curve
 Planning a scan (CSV tables; their first line, "# kelto ...", says what they
@@ -93,7 +94,7 @@ were computed for):
   The energy scans take no wavelength, band, --hmax, --events or --clean.
 Other:
   -h, --help            show this help and exit
-      --version         show the version and exit
+      --version         show the version and its release date and exit
 A value follows its option after a space or an '=', negative values too
 (--psi -90,90).
 
@@ -102,7 +103,7 @@ silicon 1 1 1 monochromator from 5 to 30 keV; the azimuths at which it gives a
 clean 8 to 12 keV):
   mkdir -p si002 && kelto --structure diamond --lattice 5.431 --symbol Si \
         --primary 0,0,2 --energy 8.04778 --band 0.02 --output-dir si002 \
-        --events si002/kelto_events.csv --clean 2
+        --events kelto_events.csv --clean 2
   kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
         --glitches kelto_glitches.csv --at-psi 10 --energies 5,30
   kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
@@ -127,7 +128,7 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
 {
     CLI::App app{"", "kelto"};
     app.set_help_flag("-h,--help");
-    app.set_version_flag("--version", "kelto " KELTO_VERSION);
+    app.set_version_flag("--version", "kelto " KELTO_VERSION " (" KELTO_RELEASE_DATE ")");
     // Unknown words are collected rather than refused at once, and the required options checked
     // afterwards, so that a mistyped option is reported as such, not as a missing one.
     app.allow_extras();
@@ -144,7 +145,7 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
         PrintHelp();
         return false;
     } catch (const CLI::CallForVersion&) {
-        std::printf("kelto %s\n", KELTO_VERSION);
+        std::printf("kelto %s (%s)\n", KELTO_VERSION, KELTO_RELEASE_DATE);
         return false;
     } catch (const CLI::ParseError& error) {
         throw UsageError{error.what()};

@@ -117,7 +117,7 @@ void CheckCombinations(const OptionWords& words)
     const bool energyRun = words.Has("--glitches") || words.Has("--glitch-map") || words.Has("--clean-energies");
     if (words.Has("--cif") || words.Has("--crystal")) {
         const char* source = words.Has("--cif") ? "--cif" : "--crystal";
-        for (const char* name : {"--cif", "--structure", "--lattice", "--symbol", "--table", "--hmax", "--output-dir"}) {
+        for (const char* name : {"--cif", "--structure", "--lattice", "--symbol", "--table", "--hmax"}) {
             if (name != std::string(source) && words.Has(name)) {
                 throw UsageError{std::string(name) + " has no use with " + source + " (it writes the planning tables only)"};
             }
@@ -135,8 +135,7 @@ void CheckCombinations(const OptionWords& words)
     if (energyRun) {
         const char* energyScan = words.Has("--glitches") ? "--glitches" : words.Has("--glitch-map") ? "--glitch-map"
                                                                                                     : "--clean-energies";
-        for (const char* name : {"--wavelength", "--energy", "--band", "--relative-band", "--hmax", "--events", "--clean",
-                                 "--output-dir"}) {
+        for (const char* name : {"--wavelength", "--energy", "--band", "--relative-band", "--hmax", "--events", "--clean"}) {
             if (words.Has(name)) throw UsageError{std::string(name) + " has no use with " + energyScan};
         }
         if (words.Has("--glitches") && !(words.Has("--at-psi") && words.Has("--energies"))) {
@@ -167,7 +166,7 @@ void CheckCombinations(const OptionWords& words)
     }
 }
 
-void TranslatePlanning(const OptionWords& words, const InputStruct& record, PlanOptions* plan)
+void TranslatePlanning(const OptionWords& words, const InputStruct& record, const std::string& outputFolder, PlanOptions* plan)
 {
     if (plan->cifFile.empty()) plan->latticeA = Double(words, "--lattice");
     if (words.Has("--reference")) {
@@ -193,10 +192,15 @@ void TranslatePlanning(const OptionWords& words, const InputStruct& record, Plan
             throw UsageError{"--clean: '" + text + "' is not a width above 0 degrees and a fraction from 0 to below 1"};
         }
     }
-    plan->eventsFile = words.Value("--events");
-    plan->windowsFile = words.Value("--windows");
-    plan->glitchesFile = words.Value("--glitches");
-    plan->mapFile = words.Value("--glitch-map");
+    // A table named without a folder goes beside the four files, into the output folder.
+    const auto table = [&](const char* option) {
+        const std::string& name = words.Value(option);
+        return name.empty() || name.find('/') != std::string::npos || outputFolder.empty() ? name : outputFolder + "/" + name;
+    };
+    plan->eventsFile = table("--events");
+    plan->windowsFile = table("--windows");
+    plan->glitchesFile = table("--glitches");
+    plan->mapFile = table("--glitch-map");
     if (words.Has("--at-psi")) {
         plan->atPsi = Double(words, "--at-psi");
         if (!std::isfinite(plan->atPsi)) throw UsageError{"--at-psi: '" + words.Value("--at-psi") + "' is not a finite number"};
@@ -265,6 +269,10 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
         Numbers<float>("--psi", words.Has("--psi") ? words.Value("--psi") : "-180,180", {2}, ParseFloatAnswer, "MIN,MAX (two numbers)");
     record->psiMin = window[0];
     record->psiMax = window[1];
+    // An empty window, or one without ends, can only be a mistake in a run from options.
+    if (!(record->psiMin < record->psiMax && std::isfinite(record->psiMin) && std::isfinite(record->psiMax))) {
+        throw UsageError{"--psi: '" + words.Value("--psi") + "' is not MIN,MAX with MIN below MAX"};
+    }
     const Miller primary = Indices(words, "--primary");
     record->primaryH = primary.h, record->primaryK = primary.k, record->primaryL = primary.l;
     if (energyRun) {
@@ -277,9 +285,9 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
         record->deltaLambda = static_cast<float>(ratio * static_cast<double>(record->lambda));
         plan.band = ratio * plan.lambda;
     }
-    if (!energyRun && !(std::isfinite(plan.band) && std::isfinite(record->deltaLambda))) {
+    if (!energyRun && !(plan.band > 0.0 && std::isfinite(plan.band) && record->deltaLambda > 0.0 && std::isfinite(record->deltaLambda))) {
         const char* option = words.Has("--band") ? "--band" : "--relative-band";
-        throw UsageError{std::string(option) + ": '" + words.Value(option) + "' is not a finite number"};
+        throw UsageError{std::string(option) + ": '" + words.Value(option) + "' is not a positive finite number"};
     }
     if (!cubic) {
         // No four files: the survey's bounds have no use.
@@ -329,7 +337,7 @@ int ParseCommandLine(int argc, const char* const* argv, InputStruct* record, Run
         options->quiet = words.quiet;
         CheckCombinations(words);
         TranslateAnswers(words, record, options);
-        TranslatePlanning(words, *record, &options->plan);
+        TranslatePlanning(words, *record, options->outputFolder, &options->plan);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "kelto: %s\nTry 'kelto --help' for more information.\n", error.what.c_str());
         return 2;

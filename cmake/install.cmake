@@ -19,7 +19,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/f0_it1992.txt DESTINATION ${KELTO_SHARE
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/crystals/ DESTINATION ${KELTO_SHARE_DIR}/crystals FILES_MATCHING PATTERN "*.cif")
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/silicon_options.sh ${PROJECT_SOURCE_DIR}/examples/silicon_planning.py
         DESTINATION ${KELTO_SHARE_DIR}/examples)
-install(FILES ${PROJECT_SOURCE_DIR}/man/kelto.1 ${PROJECT_SOURCE_DIR}/man/kelto-plot.1
+install(FILES ${PROJECT_BINARY_DIR}/man/kelto.1 ${PROJECT_BINARY_DIR}/man/kelto-plot.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The repository's examples name the table as data/f0_it1992.txt, relative to the repository.

@@ -73,8 +73,12 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --band 0.02", "--band has no use with --glitches"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 30,5", "--energies: '30,5' is not EMIN,EMAX with 0 < EMIN < EMAX"},
         {run + "--clean 0", "--clean: '0' is not a width above 0 degrees"},
-        {run + "--events e.csv --psi -inf,0", "--psi: '-inf,0' must be MIN,MAX"},
-        {run + "--clean 5 --psi 10,10", "--psi: '10,10' must be MIN,MAX with MIN below MAX"},
+        {run + "--events e.csv --psi -inf,0", "--psi: '-inf,0' is not MIN,MAX with MIN below MAX"},
+        {run + "--psi 10,10", "--psi: '10,10' is not MIN,MAX with MIN below MAX"},
+        {run + "--events e.csv --psi -3000,3000", "--psi: '-3000,3000' must be MIN,MAX with MIN below MAX, at most 3600"},
+        {kRequired + "--wavelength 1.5 --band 0", "--band: '0' is not a positive finite number"},
+        {kRequired + "--wavelength 1.5 --relative-band -0.01", "--relative-band: '-0.01' is not a positive finite number"},
+        {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --hmax 3", "--hmax has no use with --glitches"},
         {run + "--events e.csv --reference 0,0,-4", "--reference: '0,0,-4' is zero or parallel to the primary"},
         {run + "--events e.csv --reference 0,0,0", "--reference: '0,0,0' is zero or parallel"},
         {run + "--reference 1,0,0", "--reference has no use without a planning option"},
@@ -148,4 +152,18 @@ TEST(CommandLine, RunsFromOptions)
     EXPECT_EQ(run.output, "kelto: " + std::to_string(lines("kelto_spaghetti.dat") - 5) + " result rows and curves, " +
                               std::to_string(lines("kelto_unweg.dat") - 1) + " band crossings\nkelto: wrote out/kelto_spaghetti.dat, "
                               "out/kelto_spaghetti.mac, out/kelto_unweg.dat, out/kelto_unweg.mac\n");
+    // A table named without a folder goes beside the four files; one with a folder stays where it says.
+    const std::string tables[] = {
+        "-q -o out " + kRequired + "--hmax 7 --wavelength 1.5406 --band 0.02 --events e.csv --clean 5 --windows ./w.csv",
+        "-o out --structure 4 --lattice 5.431 --symbol Si --primary 1,1,1 --glitch-map e.csv --energies 8,9 "
+        "--clean-energies 8,8.1 --windows ./w.csv",
+    };
+    for (const std::string& line : tables) {
+        std::filesystem::remove(folder / "w.csv");
+        const KeltoRun planned = RunKelto("", folder, line);
+        EXPECT_TRUE(planned.status == 0 && planned.output.find("wrote out/e.csv\n") != std::string::npos &&
+                    std::filesystem::exists(folder / "out/e.csv") && !std::filesystem::exists(folder / "e.csv") &&
+                    std::filesystem::exists(folder / "w.csv") && !std::filesystem::exists(folder / "out/w.csv"))
+            << line << "\n" << planned.output << planned.errors;
+    }
 }

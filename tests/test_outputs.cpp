@@ -140,7 +140,7 @@ TEST(OutputFiles, RefusedBeforeAnythingIsWritten)
         {"", run + "--events " + std::string(300, 'e'), 1, "File name too long"},
         {"ln -s loop loop", run + "-o loop", 2, "--output-dir: 'loop' is not an existing folder (Too many levels of symbolic links)"},
         {"", run + "-o " + std::string(300, 'o'), 2, "is not an existing folder (File name too long)"},
-        {"", silicon + "--wavelength 1.5406 --band nan --clean 5", 2, "--band: 'nan' is not a finite number"},
+        {"", silicon + "--wavelength 1.5406 --band nan --clean 5", 2, "--band: 'nan' is not a positive finite number"},
         // Unit mistakes, refused up front with the estimate and the unit meant.
         {"", silicon + "--energy 8048 --band 0.02", 1, "curves); --energy takes keV: is 8048 in eV (8.048 keV)?"},
         {"", "--structure diamond --lattice 54310 --symbol Si --primary 0,0,2 --wavelength 1.54 --band 0.02", 1,
