@@ -204,56 +204,67 @@ std::shared_ptr<PyCrystal> Shipped(const std::string& name)
     }
 }
 
+// The columns every event, glitch and glitch line has: the reflection on the sphere, its coupling
+// reflection and their strengths.
+struct PairColumns {
+    std::vector<int> h, k, l, ch, ck, cl;
+    std::vector<double> F, couplingF, strength, relative;
+
+    template <typename Pair>
+    void Add(const Pair& p)
+    {
+        h.push_back(p.x.h), k.push_back(p.x.k), l.push_back(p.x.l);
+        ch.push_back(p.coupling.h), ck.push_back(p.coupling.k), cl.push_back(p.coupling.l);
+        F.push_back(p.F), couplingF.push_back(p.couplingF), strength.push_back(p.strength), relative.push_back(p.relativeStrength);
+    }
+    // The leading columns, these, then the trailing ones.
+    std::vector<Column> Around(std::vector<Column> leading, std::vector<Column> trailing) const
+    {
+        leading.insert(leading.end(), {{"h", h}, {"k", k}, {"l", l}, {"coupling_h", ch}, {"coupling_k", ck}, {"coupling_l", cl},
+                                       {"F", F}, {"F_coupling", couplingF}, {"strength", strength}, {"relative_strength", relative}});
+        leading.insert(leading.end(), trailing.begin(), trailing.end());
+        return leading;
+    }
+};
+
 py::object EventsArray(const std::vector<Event>& events)
 {
-    std::vector<double> psi, low, high, F, couplingF, strength, relative;
-    std::vector<int> h, k, l, ch, ck, cl;
+    std::vector<double> psi, low, high;
     std::vector<std::string> direction;
+    PairColumns pairs;
     for (const Event& e : events) {
         psi.push_back(e.psi), low.push_back(e.psiMin), high.push_back(e.psiMax);
-        h.push_back(e.x.h), k.push_back(e.x.k), l.push_back(e.x.l);
-        ch.push_back(e.coupling.h), ck.push_back(e.coupling.k), cl.push_back(e.coupling.l);
-        F.push_back(e.F), couplingF.push_back(e.couplingF), strength.push_back(e.strength), relative.push_back(e.relativeStrength);
+        pairs.Add(e);
         direction.push_back(PassageWord(e.passage));
     }
-    return StructuredArray({{"psi", psi}, {"psi_min", low}, {"psi_max", high}, {"h", h}, {"k", k}, {"l", l},
-                            {"coupling_h", ch}, {"coupling_k", ck}, {"coupling_l", cl}, {"F", F}, {"F_coupling", couplingF},
-                            {"strength", strength}, {"relative_strength", relative}, {"direction", direction}});
+    return StructuredArray(pairs.Around({{"psi", psi}, {"psi_min", low}, {"psi_max", high}}, {{"direction", direction}}));
 }
 
 py::object GlitchArray(const std::vector<Glitch>& glitches)
 {
-    std::vector<double> energy, wavelength, F, couplingF, strength, relative;
-    std::vector<int> h, k, l, ch, ck, cl;
+    std::vector<double> energy, wavelength;
     std::vector<std::string> kind;
+    PairColumns pairs;
     for (const Glitch& g : glitches) {
         energy.push_back(g.energy), wavelength.push_back(g.wavelength);
-        h.push_back(g.x.h), k.push_back(g.x.k), l.push_back(g.x.l);
-        ch.push_back(g.coupling.h), ck.push_back(g.coupling.k), cl.push_back(g.coupling.l);
-        F.push_back(g.F), couplingF.push_back(g.couplingF), strength.push_back(g.strength), relative.push_back(g.relativeStrength);
+        pairs.Add(g);
         kind.push_back(g.always ? "always" : "glitch");
     }
-    return StructuredArray({{"energy_keV", energy}, {"wavelength", wavelength}, {"h", h}, {"k", k}, {"l", l},
-                            {"coupling_h", ch}, {"coupling_k", ck}, {"coupling_l", cl}, {"F", F}, {"F_coupling", couplingF},
-                            {"strength", strength}, {"relative_strength", relative}, {"kind", kind}});
+    return StructuredArray(pairs.Around({{"energy_keV", energy}, {"wavelength", wavelength}}, {{"kind", kind}}));
 }
 
 py::object MapArray(const std::vector<GlitchLine>& lines)
 {
-    std::vector<double> centre, from, to, F, couplingF, strength, relative, top, cutoff;
-    std::vector<int> h, k, l, ch, ck, cl;
+    std::vector<double> centre, from, to, top, cutoff;
     std::vector<std::string> kind;
+    PairColumns pairs;
     for (const GlitchLine& g : lines) {
         centre.push_back(g.centre), from.push_back(g.from), to.push_back(g.to);
-        h.push_back(g.x.h), k.push_back(g.x.k), l.push_back(g.x.l);
-        ch.push_back(g.coupling.h), ck.push_back(g.coupling.k), cl.push_back(g.coupling.l);
-        F.push_back(g.F), couplingF.push_back(g.couplingF), strength.push_back(g.strength), relative.push_back(g.relativeStrength);
+        pairs.Add(g);
         top.push_back(g.topEnergy), cutoff.push_back(g.cutoffEnergy), kind.push_back(g.always ? "always" : "line");
     }
-    return StructuredArray({{"psi_centre", centre}, {"psi_from", from}, {"psi_to", to}, {"h", h}, {"k", k}, {"l", l},
-                            {"coupling_h", ch}, {"coupling_k", ck}, {"coupling_l", cl}, {"F", F}, {"F_coupling", couplingF},
-                            {"strength", strength}, {"relative_strength", relative}, {"energy_top_keV", top},
-                            {"energy_cutoff_keV", cutoff}, {"kind", kind}});
+    return StructuredArray(pairs.Around({{"psi_centre", centre}, {"psi_from", from}, {"psi_to", to}},
+                                        {{"energy_top_keV", top}, {"energy_cutoff_keV", cutoff}, {"kind", kind}}));
 }
 
 py::object WindowArray(const std::vector<AzimuthInterval>& windows, const char* search)
