@@ -18,7 +18,7 @@ namespace {
 const std::string kRequired = "--structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 ";
 
 // ParseCommandLine on the words of `line`: its result, the record, and what it wrote on standard error.
-int Parse(const std::string& line, InputStruct* record, std::string* errors)
+int Parse(const std::string& line, InputStruct* record, std::string* errors, RunOptions* parsed = nullptr)
 {
     std::istringstream in("kelto " + line);
     const std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
@@ -30,6 +30,7 @@ int Parse(const std::string& line, InputStruct* record, std::string* errors)
     const int status = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), record, &options);
     testing::internal::GetCapturedStdout();
     *errors = testing::internal::GetCapturedStderr();
+    if (parsed != nullptr) *parsed = options;
     return status;
 }
 
@@ -55,6 +56,19 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
                                          double(r.primaryK), double(r.primaryL), r.lambda, r.deltaLambda, r.psiMin, r.psiMax};
         EXPECT_EQ(got, c.fields) << c.line;
         EXPECT_EQ(std::string(r.factorFile), KELTO_SOURCE_DIR "/data/f0_it1992.txt");
+    }
+    // Planning options: the clean search's width and fraction, the psi window and the divergence.
+    const struct { std::string line; std::vector<double> plan; } planned[] = {  // width, fraction, psi min, max, divergence
+        {kRequired + "--wavelength 1.5 --band 0.02 --events e.csv --clean 5,0.02 --psi -10,20", {5, 0.02, -10, 20, 0}},
+        {kRequired + "--wavelength 1.5 --band 0.02 --clean 2.5 --divergence 0.1", {2.5, 0.01, -180, 180, 0.1}},
+    };
+    for (const auto& c : planned) {
+        InputStruct r{};
+        RunOptions options;
+        std::string errors;
+        ASSERT_EQ(Parse(c.line, &r, &errors, &options), -1) << c.line << errors;
+        const PlanOptions& p = options.plan;
+        EXPECT_EQ((std::vector<double>{p.cleanWidth, p.cleanFraction, p.window.min, p.window.max, p.divergence}), c.plan) << c.line;
     }
     const std::string run = kRequired + "--wavelength 1.5 --band 0.02 ";
     const std::pair<std::string, std::string> refused[] = {
