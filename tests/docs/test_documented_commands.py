@@ -1,15 +1,8 @@
 #!/usr/bin/env python3
-"""Every command line that the README, the manual pages and kelto --help show runs as shown, and
-ends with status 0; the manual pages carry the version and date of kelto --version.
-
-    python3 test_documented_commands.py --source SRC --build BUILD --cmake CMAKE
-
-The README's commands run from a copy of the source tree's layout (build/, plot/, examples/, data/
-linked in a scratch folder) after its build command; the manual pages' and --help's run against an
-installation in a scratch prefix, /usr/local read as that prefix. The set-up, build and installation
-commands are what the test itself stands on. Commands that draw need GDL and are left out without
-it; the Python ones need the module (-DKELTO_PYTHON=ON).
-"""
+"""Every command line of the README, the manual pages and kelto --help runs as shown with status 0
+(the README's from the source tree after its build command, the others against an installation in a
+scratch prefix; drawing needs GDL, Python the module), and both manual pages carry the version and
+date of kelto --version."""
 import argparse
 import os
 import re
@@ -82,7 +75,7 @@ def run_blocks(blocks, folder, environment, label, results):
         if "kelto-plot" in block and shutil.which("gdl") is None:
             results.append((label, block, "skipped: no GDL"))
             continue
-        if kind == "python" and not os.path.isdir(os.path.join(ARGS.build, "python")):
+        if (kind == "python" or "build/python" in block) and not os.path.isdir(os.path.join(ARGS.build, "python")):
             results.append((label, block, "skipped: no Python module"))
             continue
         command = ["bash", "-ec", block] if kind == "sh" else ["/usr/bin/python3", "-c", block]

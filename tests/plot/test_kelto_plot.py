@@ -284,7 +284,7 @@ class KeltoPlot(unittest.TestCase):
             self.assertEqual((done.returncode, done.stdout.split('\n')[0]), (0, 'Usage: kelto-plot [OPTION]... [FOLDER]'))
 
     def install(self):
-        """cmake --install into a relative prefix: the examples name the table by its absolute path; programs; pages."""
+        """cmake --install into a relative prefix: the examples name the table by its absolute path; kelto; pages."""
         with tempfile.TemporaryDirectory() as top:
             done = run([ARGS.cmake, '--install', ARGS.build, '--prefix', 'prefix'], cwd=top)
             self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
@@ -301,10 +301,7 @@ class KeltoPlot(unittest.TestCase):
             for page in ('kelto.1', 'kelto-plot.1'):  # with all of groff's warnings on: none
                 shown = run(['man', '--warnings=w', '-l', prefix / 'share/man/man1' / page], {'MANWIDTH': '80'})
                 self.assertEqual((shown.returncode, shown.stderr, 'EXIT STATUS' in shown.stdout), (0, '', True), page)
-            args = ['--points', '3601', '--size', '400x300'] if shutil.which('gdl') else ['--help']  # without GDL, help
-            done = kelto_plot(args, top, (), prefix / 'bin/kelto-plot')  # it finds its routines
-            self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertTrue(args == ['--help'] or Picture(Path(top, 'kelto_unweg.png'), (400, 300)))
+            # The installed kelto-plot drawing from its routines: the manual's examples, run by the documentation test.
 
 
 if __name__ == '__main__':
