@@ -234,6 +234,14 @@ std::vector<CifAtom> AsymmetricUnit(const Reader& r, const Lattice& lattice, boo
     return sites;
 }
 
+// A fractional coordinate brought into [0, 1). A tiny negative one (the image of 1e-30 under -x)
+// would round to 1.0 after subtracting its floor, so that case is the origin.
+double IntoUnitCell(double p)
+{
+    const double wrapped = p - std::floor(p);
+    return wrapped < 1.0 ? wrapped : 0.0;
+}
+
 // Every atom of the unit cell: each site under each operation, brought into [0, 1), once.
 std::vector<CifAtom> UnitCellAtoms(const std::vector<CifAtom>& sites, const std::vector<gemmi::Op>& ops, const Lattice& lattice)
 {
@@ -243,7 +251,7 @@ std::vector<CifAtom> UnitCellAtoms(const std::vector<CifAtom>& sites, const std:
         for (const gemmi::Op& op : ops) {
             const std::array<double, 3> p = op.apply_to_xyz({site.x, site.y, site.z});
             CifAtom image = site;
-            image.x = p[0] - std::floor(p[0]), image.y = p[1] - std::floor(p[1]), image.z = p[2] - std::floor(p[2]);
+            image.x = IntoUnitCell(p[0]), image.y = IntoUnitCell(p[1]), image.z = IntoUnitCell(p[2]);
             const bool seen = std::any_of(atoms.begin() + first, atoms.end(), [&](const CifAtom& other) {
                 const auto wrapped = [](double d) { return d - std::round(d); };
                 const Vec3 direct = lattice.Direct(wrapped(image.x - other.x), wrapped(image.y - other.y), wrapped(image.z - other.z));

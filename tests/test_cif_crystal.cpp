@@ -85,6 +85,11 @@ TEST(CifCrystal, StructureFactorsWorkedOutByHand)
     EXPECT_NEAR(std::abs(alloy->At(keV)->F({1, 1, 1})), 4 * std::sqrt(2.0) * std::abs(mean), 1e-9);
     EXPECT_NEAR(std::abs(pure->At(keV)->F({1, 1, 1})), 4 * std::sqrt(2.0) * std::abs(AtomFactor(gemmi::El::Si, n2, keV)), 1e-9);
     ASSERT_EQ(alloy->atoms().size(), 16u);  // eight sites, each two half atoms
+
+    // A site a hair below the origin is brought to the origin, not to x = 1.
+    const auto hair = FromText(CubicCif(5.54, "F d -3 m :1", "Si1 Si -1e-30 1e-30 0 1 0\n"));
+    ASSERT_EQ(hair->atoms().size(), 8u);
+    for (const CifAtom& atom : hair->atoms()) EXPECT_TRUE(atom.x < 1.0 && atom.y < 1.0) << atom.x << " " << atom.y;
 }
 
 // Germanium across its K edge (11.103 keV): the event of 1 1 1 on 0 0 2 carries
