@@ -22,6 +22,8 @@ namespace {
 
 // Symmetry images of a site closer than this (angstrom) are one atom on a special position.
 constexpr double kSamePosition = 0.05;
+// The order of the largest space groups (F m -3 m and its kin in the conventional cell).
+constexpr std::size_t kMostOperations = 192;
 
 struct Reader {
     std::string source;
@@ -101,6 +103,9 @@ std::vector<gemmi::Op> SymmetryOperations(const Reader& r)
             }
         }
         if (ops.empty()) r.Fail(std::string(tag) + " lists no operation", line);
+        if (ops.size() > kMostOperations) {
+            r.Fail(std::string(tag) + " lists " + std::to_string(ops.size()) + " operations, more than the 192 of any space group", line);
+        }
         return ops;
     }
     const auto listed = [](const gemmi::GroupOps& group) {
@@ -243,7 +248,8 @@ double IntoUnitCell(double p)
 }
 
 // Every atom of the unit cell: each site under each operation, brought into [0, 1), once.
-std::vector<CifAtom> UnitCellAtoms(const std::vector<CifAtom>& sites, const std::vector<gemmi::Op>& ops, const Lattice& lattice)
+std::vector<CifAtom> UnitCellAtoms(const Reader& r, const std::vector<CifAtom>& sites, const std::vector<gemmi::Op>& ops,
+                                   const Lattice& lattice)
 {
     std::vector<CifAtom> atoms;
     for (const CifAtom& site : sites) {
@@ -257,7 +263,11 @@ std::vector<CifAtom> UnitCellAtoms(const std::vector<CifAtom>& sites, const std:
                 const Vec3 direct = lattice.Direct(wrapped(image.x - other.x), wrapped(image.y - other.y), wrapped(image.z - other.z));
                 return Length(direct) < kSamePosition;
             });
-            if (!seen) atoms.push_back(image);
+            if (seen) continue;
+            if (atoms.size() == kMostUnitCellAtoms) {
+                r.Fail("the unit cell holds more than " + std::to_string(kMostUnitCellAtoms) + " atoms, more than kelto plans for");
+            }
+            atoms.push_back(image);
         }
     }
     return atoms;
@@ -377,7 +387,7 @@ std::unique_ptr<CifCrystal> CifCrystal::Parse(const std::string& text, const std
     for (const char* tag : {"_space_group_name_H-M_alt", "_symmetry_space_group_name_H-M"}) {
         if (const CifItem* item = r.block->Item(tag); item != nullptr && group.empty()) group = CifString(item->value);
     }
-    return std::unique_ptr<CifCrystal>(new CifCrystal(lattice, r.block->name, group, UnitCellAtoms(sites, ops, lattice)));
+    return std::unique_ptr<CifCrystal>(new CifCrystal(lattice, r.block->name, group, UnitCellAtoms(r, sites, ops, lattice)));
 }
 
 std::unique_ptr<CifCrystal> CifCrystal::Read(const std::string& path, std::string* notice)

@@ -6,6 +6,7 @@
 // calculation; ions scatter as their neutral atoms.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,9 @@ private:
     std::vector<int> elements_;   // the distinct atomic numbers
     std::vector<int> species_;    // per atom, its index into elements_
 };
+
+// The most atoms a unit cell may hold: every structure factor sums over them all.
+inline constexpr std::size_t kMostUnitCellAtoms = 100000;
 
 // A reflection counts as forbidden where |F| is below this share of |F(0 0 0)|, the largest |F|.
 inline constexpr double kForbiddenShare = 1e-6;

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const CrystalFileError&) {
         return 0;
     }
-    if (crystal->atoms().empty() || crystal->atoms().size() > 4096) __builtin_trap();
+    if (crystal->atoms().empty() || crystal->atoms().size() > kMostUnitCellAtoms) __builtin_trap();
     for (const CifAtom& a : crystal->atoms()) {
         if (!(a.x >= 0.0 && a.x < 1.0 && a.y >= 0.0 && a.y < 1.0 && a.z >= 0.0 && a.z < 1.0 && a.b >= 0.0)) __builtin_trap();
     }

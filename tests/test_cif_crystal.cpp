@@ -49,6 +49,21 @@ Complex AtomFactor(gemmi::El element, double s2, double keV)
     return gemmi::IT92<double>::get(element).calculate_sf(s2) + Complex(fp, fpp);
 }
 
+std::string Repeated(const std::string& text, int times)
+{
+    std::string repeated;
+    for (int i = 0; i < times; ++i) repeated += text;
+    return repeated;
+}
+
+// Sites of As in general positions of F -4 3 m, 96 atoms each.
+std::string GeneralSites(int count)
+{
+    std::string sites;
+    for (int i = 0; i < count; ++i) sites += "As" + std::to_string(i) + " As " + std::to_string(0.1 + 1e-4 * i) + " 0.43 0.04 1 0.5\n";
+    return sites;
+}
+
 }  // namespace
 
 // Zinc blende: 4 Ga at the fcc positions, 4 As a quarter of the diagonal on. For 0 0 2 the Ga
@@ -197,6 +212,9 @@ TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
         {edited("_cell_length_a 5.65325\n_cell_length_b 5.65325\n_cell_length_c 5.65325", "_cell_length_a 5000\n_cell_length_b 5000\n_cell_length_c 5000"),
          "(the limiting sphere of GaAs at 1.530000 angstrom holds about 1.17e+12 reflections)"},
         {"GIF89a\x01\x02", "c.cif:1:1: expected block header (data_) (is it a CIF file?)"},
+        {edited("_space_group_name_Hall 'F -4 2 3'", "loop_\n_space_group_symop_operation_xyz\n" + Repeated("x,y,z\n", 193)),
+         "c.cif:18: _space_group_symop_operation_xyz lists 193 operations, more than the 192 of any space group"},
+        {edited("As1 As 0.25 0.25 0.25 1 0.56\n", GeneralSites(1042)), "c.cif: the unit cell holds more than 100000 atoms"},
     };
     for (const auto& c : broken) {
         const std::filesystem::path folder = FreshFolder("cif_refused");
