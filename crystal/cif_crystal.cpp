@@ -104,7 +104,8 @@ std::vector<gemmi::Op> SymmetryOperations(const Reader& r)
         }
         if (ops.empty()) r.Fail(std::string(tag) + " lists no operation", line);
         if (ops.size() > kMostOperations) {
-            r.Fail(std::string(tag) + " lists " + std::to_string(ops.size()) + " operations, more than the 192 of any space group", line);
+            r.Fail(std::string(tag) + " lists " + std::to_string(ops.size()) + " operations, more than the " +
+                   std::to_string(kMostOperations) + " of any space group", line);
         }
         return ops;
     }
