@@ -100,8 +100,11 @@ def main():
         # The README, from a copy of the source tree's layout.
         tree = os.path.join(scratch, "tree")
         os.mkdir(tree)
-        for name in ("plot", "examples", "data"):
+        # The build folder may have any name: the tree's build/ leads to it, and the examples are
+        # copied (not linked) so that a script finds build/ beside them as in the source tree.
+        for name in ("plot", "data"):
             os.symlink(os.path.join(source, name), os.path.join(tree, name))
+        shutil.copytree(os.path.join(source, "examples"), os.path.join(tree, "examples"))
         os.symlink(build, os.path.join(tree, "build"))
         with open(os.path.join(source, "README.md")) as f:
             blocks = readme_commands(f.read())
