@@ -26,13 +26,14 @@
 
 namespace {
 
-void PrintRunSummary(const RunOptions& options, const SurveyRun& run)
+// The quiet run's summary of the survey, said once its files have their names.
+std::string RunSummary(const RunOptions& options, const SurveyRun& run)
 {
-    std::printf("kelto: %lld result rows and curves, %lld band crossings\n", static_cast<long long>(run.nbCurves),
-                static_cast<long long>(run.crossings));
     const std::string folder = options.outputFolder.empty() ? "" : options.outputFolder + "/";
-    std::printf("kelto: wrote %skelto_spaghetti.dat, %skelto_spaghetti.mac, %skelto_unweg.dat, %skelto_unweg.mac\n",
-                folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str());
+    return Printed("kelto: %lld result rows and curves, %lld band crossings\n", static_cast<long long>(run.nbCurves),
+                   static_cast<long long>(run.crossings)) +
+           Printed("kelto: wrote %skelto_spaghetti.dat, %skelto_spaghetti.mac, %skelto_unweg.dat, %skelto_unweg.mac\n",
+                   folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str());
 }
 
 // The crystal and the frame of psi that planning works with.
@@ -119,8 +120,9 @@ void ReportWindows(const Planning& p, const PlanOptions& plan, const WindowSearc
     }
 }
 
-// The events of the run's band, written to their table, and the clean windows printed.
-void PlanAtBand(Planning& p, const RunOptions& options)
+// The events of the run's band, written to their table, and the clean windows printed; what was
+// written is added to `written`, said once the files have their names.
+void PlanAtBand(Planning& p, const RunOptions& options, std::string* written)
 {
     const PlanOptions& plan = options.plan;
     p.subject.frame = &p.frame;
@@ -129,7 +131,7 @@ void PlanAtBand(Planning& p, const RunOptions& options)
         const std::vector<Event> events = FindEvents(*p.crystal, p.frame, band, plan.window);
         WriteTable(plan.eventsFile, [&](std::FILE* f) { WriteEventsTable(f, p.subject, band, events); });
         if (options.quiet) {
-            std::printf("kelto: %zu multiple-beam events, wrote %s\n", events.size(), plan.eventsFile.c_str());
+            *written += Printed("kelto: %zu multiple-beam events, wrote %s\n", events.size(), plan.eventsFile.c_str());
         }
     }
     if (plan.cleanWidth > 0.0) {
@@ -154,8 +156,8 @@ void RefuseUnreachableRange(const Planning& p, const char* option, double eMin, 
 }
 
 // Energy scans instead of the four files: the glitch spectrum, the glitch map and the clean
-// energy range.
-void PlanEnergyScans(Planning& p, const PlanOptions& plan)
+// energy range; what was written is added to `written`.
+void PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
 {
     p.subject.frame = &p.frame;
     if (!plan.glitchesFile.empty()) {
@@ -164,16 +166,16 @@ void PlanEnergyScans(Planning& p, const PlanOptions& plan)
             WriteGlitchTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, glitches);
         });
         const auto always = std::count_if(glitches.begin(), glitches.end(), [](const Glitch& g) { return g.always; });
-        std::printf("kelto: %zu glitches from %g to %g keV at psi %g degrees", glitches.size(), plan.energyMin,
-                    plan.energyMax, plan.atPsi);
-        if (always > 0) std::printf(" (%zu on the sphere at every energy)", static_cast<std::size_t>(always));
-        std::printf(", wrote %s\n", plan.glitchesFile.c_str());
+        *written += Printed("kelto: %zu glitches from %g to %g keV at psi %g degrees", glitches.size(), plan.energyMin,
+                            plan.energyMax, plan.atPsi);
+        if (always > 0) *written += Printed(" (%zu on the sphere at every energy)", static_cast<std::size_t>(always));
+        *written += Printed(", wrote %s\n", plan.glitchesFile.c_str());
     }
     if (!plan.mapFile.empty()) {
         const std::vector<GlitchLine> lines = GlitchMap(*p.crystal, p.frame, plan.window, plan.energyMin, plan.energyMax);
         WriteTable(plan.mapFile, [&](std::FILE* f) { WriteGlitchMap(f, p.subject, plan.energyMin, plan.energyMax, lines); });
-        std::printf("kelto: %zu glitch lines from %g to %g keV over psi %g to %g degrees, wrote %s\n", lines.size(),
-                    plan.energyMin, plan.energyMax, plan.window.min, plan.window.max, plan.mapFile.c_str());
+        *written += Printed("kelto: %zu glitch lines from %g to %g keV over psi %g to %g degrees, wrote %s\n", lines.size(),
+                            plan.energyMin, plan.energyMax, plan.window.min, plan.window.max, plan.mapFile.c_str());
     }
     if (plan.cleanEnergies) {
         const std::vector<AzimuthInterval> windows =
@@ -244,15 +246,18 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
     }
     PrepareRunOutputs(record, options, survey);
     SurveyRun run;
+    std::string written;
     if (survey) {
         WriteConsoleBehind();
         run.echo = !options.quiet;
         CalculHKL(record, &run);
-        if (options.quiet) PrintRunSummary(options, run);
+        if (options.quiet) written += RunSummary(options, run);
     }
-    if (plan.AtBand()) PlanAtBand(planning, options);
-    if (plan.EnergyRun()) PlanEnergyScans(planning, plan);
-    // Everything the run writes, its console lines too, is complete: now the files take their names.
+    if (plan.AtBand()) PlanAtBand(planning, options, &written);
+    if (plan.EnergyRun()) PlanEnergyScans(planning, plan, &written);
+    // Everything the run writes, its console lines too, is complete: now the files take their
+    // names, and only then does the run say what it wrote.
     CommitOutputFiles();
+    std::fputs(written.c_str(), stdout);
     return CompletedRunStatus();
 }

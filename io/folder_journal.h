@@ -1,43 +1,51 @@
-// The journal that makes a run's renames all-or-nothing in one folder, whatever ends the process.
+// The journals that make a run's renames all-or-nothing across every folder it writes into,
+// whatever ends the process.
 //
-// Before the first rename, every folder the run writes into gets a journal naming, for each of its
-// files, the temporary name, the final name and the name under which the earlier file is kept
-// alive during the renames (a hard link, so that renaming over it frees no blocks and takes
-// microseconds). A run that finds a journal finishes what it says before it does anything else:
-// a commit journal is rolled forward (every file takes its name), a rollback journal (written when
-// a rename failed) rolled back (every earlier file returns). The journal goes once the renames are
-// done; the kept files after it.
+// When a run has taken its turn in its folders it writes its journal into each of them, in state
+// "open", before it creates any file. Its commit rewrites the journal of its first folder (in the
+// order of device and inode) to "commit", with the inodes of the new and of the earlier files:
+// that one write decides for every folder. Then each earlier file is kept alive by a second name
+// (a hard link, so that renaming over it frees no blocks), every file takes its name, the kept
+// names go, the other folders' journals go, and the deciding journal goes last. A rename that
+// fails turns the decision into "rollback" and brings every earlier file back.
+//
+// A later run that takes its turn in a folder settles what an ended run left there: by the
+// deciding journal, its temporaries go ("open"), its files take their names ("commit") or its
+// earlier files return ("rollback"), in every folder of that run whose turn it holds or can take.
+// A journal is obeyed only when it is provably kelto's: a regular file with one name, owned by
+// the user running kelto, in kelto's exact format with its checksum, naming this folder. Anything
+// else is left as it is and reported.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-// One file of a folder's journal; names within the folder, without a slash.
-struct JournalEntry {
-    std::string temporary;
-    std::string final;
-    std::string keep;  // empty when no earlier file stood at the final name
+#include "io/journal_format.h"
+
+// A folder the run holds open: every file operation in it goes through `fd`, so that another
+// spelling of the folder, or its renaming while the run writes, changes nothing.
+struct HeldFolder {
+    int fd = -1;
+    std::uint64_t device = 0, inode = 0;
+    std::string shown;  // the folder as messages name it
 };
 
-// The journal's name in a folder, and the temporary name it is written under first.
-inline constexpr const char* kJournalName = ".kelto-journal";
+// Writes the journal into the folder under its draft name, then gives it its name: replacing the
+// run's earlier journal there when `replace`, never replacing anything otherwise. False (errno
+// set) when it could not.
+bool WriteJournal(const HeldFolder& folder, const Journal& journal, bool replace);
+// Removes run `run`'s journal from the folder.
+void RemoveJournal(const HeldFolder& folder, const std::string& run);
 
-// Writes the folder's journal whole (a temporary file renamed over it); false when it could not.
-bool WriteJournal(const std::string& folder, const std::vector<JournalEntry>& entries, bool rollback);
-// Removes the folder's journal.
-void RemoveJournal(const std::string& folder);
+// Brings the files that `journal` names in its folder `index` (held open as `folder`) where its
+// state says: removes the temporaries (open), gives every new file its name and removes the kept
+// earlier files (commit), or brings every earlier file back (rollback). Acts only on files whose
+// owner and inode are the run's. Returns how many files took a name; `failure` gets the first
+// failure, "" when none.
+int SettleFolder(const HeldFolder& folder, const Journal& journal, std::size_t index, std::string* failure);
 
-// Every file takes its final name; the kept earlier files go. Safe to repeat.
-void RollForward(const std::string& folder, const std::vector<JournalEntry>& entries);
-// Every earlier file returns to its name and the new files go. Safe to repeat.
-void RollBack(const std::string& folder, const std::vector<JournalEntry>& entries);
-
-// Under the folder's lock: finishes a journal that an ended run left, then removes kelto's
-// temporary and kept files that no journal names (a live run would hold the lock). Returns a line
-// for the user saying what it did, or "".
-std::string RecoverFolder(const std::string& folder);
-
-// True for the names kelto gives its temporary and kept files: ".kelto-NAME.XXXXXX", the same
-// with ".keep", ".kelto-journal.XXXXXX", and the temporary names of earlier versions
-// (".kelto_spaghetti.dat.XXXXXX" and the like).
-bool IsKeltoTemporaryName(const std::string& name);
+// Settles every journal of an ended run in `folder` (whose turn this run holds, as it holds those
+// of `held`), and removes the drafts such runs left. Returns the lines that tell the user what was
+// done, or what was found and left alone.
+std::string RecoverFolder(const HeldFolder& folder, const std::vector<HeldFolder>& held);

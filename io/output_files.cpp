@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,44 +26,47 @@ namespace {
 
 constexpr int kRunFiles = 4;
 constexpr int kTableSlots = 3;  // events or glitches, the glitch map, the clean windows
+constexpr int kSlots = kRunFiles + kTableSlots;
 constexpr const char* kNames[kRunFiles] = {"kelto_spaghetti.dat", "kelto_spaghetti.mac",
                                            "kelto_unweg.dat", "kelto_unweg.mac"};
 constexpr std::size_t kPathCapacity = PATH_MAX;
 // A temporary name is the final one with ".kelto-" before it and ".XXXXXX.keep" after it at most.
 constexpr std::size_t kTemporaryNameExtra = 7 + 7 + 5;
 
-// One file being written: the four of the run take slots 0 to 3, the tables the others. The
-// interrupt handler reads `temporary` and `pending`.
+// One file of the run: the four of the survey take slots 0 to 3, the tables the others. The
+// interrupt handler reads `folder`, `temporary` and `pending`.
 struct Slot {
-    std::string path;      // the final name
-    std::string folder;    // its folder, "." for the current one
+    bool reserved = false;
+    std::string path;   // as the user named it
+    std::string final;  // its name in its folder
+    int folder = 0;     // index into the held folders
     std::FILE* stream = nullptr;
-    bool closed = false;
-    char temporary[kPathCapacity] = {};
+    std::uint64_t inode = 0;
+    char temporary[NAME_MAX + 1] = {};
     volatile std::sig_atomic_t pending = 0;
 };
-Slot g_slots[kRunFiles + kTableSlots];
+Slot g_slots[kSlots];
 
-std::string g_folder = ".";
+// The folders whose turn the run holds (advisory locks on the folders themselves, held until the
+// commit is done or the process ends), in the order of device and inode: the first one's journal
+// decides. The interrupt handler reads the descriptors, the journal flags and the journal's name.
+std::vector<HeldFolder> g_folders;
+int g_folderFd[kSlots];
+volatile std::sig_atomic_t g_journalIn[kSlots];
+volatile std::sig_atomic_t g_folderCount = 0;
+char g_journalName[32] = {};
+Journal g_journal;
+
+std::string g_outputFolder = ".";
 CommitObserver g_observer = nullptr;
-
-// The folders whose turn the run holds: advisory locks on the folders themselves, held until the
-// commit is done (or the process ends).
-struct FolderTurn {
-    std::string path;
-    dev_t device;
-    ino_t inode;
-    int fd;
-};
-std::vector<FolderTurn> g_turns;
 
 [[noreturn]] void RefuseFile(const std::string& path, int error)
 {
     throw RunError::Refusal(Printed("Cannot create output file %s: %s\n", path.c_str(), std::strerror(error)));
 }
 
-// Blocks the interrupts while the set of temporary files changes, so that the handler never
-// misses a file or removes a renamed one.
+// Blocks the interrupts while the set of temporary files and journals changes, so that the
+// handler never misses a file or removes a renamed one.
 class InterruptsHeld {
 public:
     InterruptsHeld()
@@ -89,63 +97,184 @@ std::string NameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Takes the run's turn in `folder` (waiting while another run has it), then finishes what an
-// interrupted run left there. `forPath` names the file in messages.
-void TakeTurn(const std::string& folder, const std::string& forPath)
+void Observe(const char* step, const std::string& path)
 {
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) RefuseFile(forPath, errno);
-    if (!S_ISDIR(info.st_mode)) RefuseFile(forPath, ENOTDIR);
-    for (const FolderTurn& turn : g_turns) {
-        if (turn.device == info.st_dev && turn.inode == info.st_ino) return;
+    if (g_observer != nullptr) g_observer(step, path);
+}
+
+// Six letters or digits from the kernel's random source, so that no two runs share journal or
+// temporary names.
+std::string RandomRunId()
+{
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[6] = {};
+    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        std::uint64_t mixed = static_cast<std::uint64_t>(::getpid()) * 0x9e3779b97f4a7c15ull ^
+                              static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(mixed >>= 8);
     }
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) RefuseFile(forPath, errno);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        std::fprintf(stderr, "kelto: waiting for another run in %s to finish\n", folder.c_str());
-        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    std::string id;
+    for (const unsigned char byte : bytes) id += kDigits[byte % 62];
+    return id;
+}
+
+// Opens each output's folder once, however it is spelled, and takes the run's turn in each, in
+// the order of device and inode, so that two runs that share folders never wait for each other;
+// then settles what ended runs left there.
+void TakeTurns(const std::vector<std::string>& outputs)
+{
+    std::vector<HeldFolder> folders;
+    try {
+        for (const std::string& path : outputs) {
+            const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            struct stat info {};
+            if (fd < 0 || ::fstat(fd, &info) != 0) RefuseFile(path, errno);
+            const bool known = std::any_of(folders.begin(), folders.end(), [&](const HeldFolder& f) {
+                return f.device == info.st_dev && f.inode == info.st_ino;
+            });
+            if (known) {
+                ::close(fd);
+            } else {
+                folders.push_back({fd, info.st_dev, info.st_ino, FolderOf(path)});
+            }
+        }
+    } catch (...) {
+        for (const HeldFolder& f : folders) ::close(f.fd);
+        throw;
+    }
+    std::sort(folders.begin(), folders.end(),
+              [](const HeldFolder& a, const HeldFolder& b) { return std::pair(a.device, a.inode) < std::pair(b.device, b.inode); });
+    {
+        InterruptsHeld held;
+        g_folders = folders;
+        for (std::size_t f = 0; f < folders.size(); ++f) {
+            g_folderFd[f] = folders[f].fd;
+            g_journalIn[f] = 0;
+        }
+        g_folderCount = static_cast<std::sig_atomic_t>(folders.size());
+    }
+    for (const HeldFolder& folder : g_folders) {
+        if (::flock(folder.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            std::fprintf(stderr, "kelto: waiting for another run in %s to finish\n", folder.shown.c_str());
+            while (::flock(folder.fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
         }
     }
-    g_turns.push_back({folder, info.st_dev, info.st_ino, fd});
-    const std::string notice = RecoverFolder(folder);
-    if (!notice.empty()) std::fputs(notice.c_str(), stderr);
+    for (const HeldFolder& folder : g_folders) {
+        const std::string notices = RecoverFolder(folder, g_folders);
+        if (!notices.empty()) std::fputs(notices.c_str(), stderr);
+    }
 }
 
+std::size_t FolderIndex(const std::string& path)
+{
+    struct stat info {};
+    const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool known = fd >= 0 && ::fstat(fd, &info) == 0;
+    if (fd >= 0) ::close(fd);
+    for (std::size_t f = 0; known && f < g_folders.size(); ++f) {
+        if (g_folders[f].device == info.st_dev && g_folders[f].inode == info.st_ino) return f;
+    }
+    RefuseFile(path, known ? ENOENT : errno);  // the folder changed while the run started
+}
+
+// True when the name exists in the folder.
+bool Exists(const HeldFolder& folder, const std::string& name)
+{
+    struct stat info {};
+    return ::fstatat(folder.fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+// Gives the run its id, the slots of its files, and its journal in every folder, before any of its
+// files exists.
+void Reserve(const std::vector<std::string>& outputs)
+{
+    int nextTable = kRunFiles;
+    for (const std::string& path : outputs) {
+        int slot = -1;
+        for (int i = 0; i < kRunFiles; ++i) {
+            if (path == InOutputFolder(kNames[i])) slot = i;
+        }
+        if (slot < 0 && nextTable == kSlots) RefuseFile(path, EMFILE);
+        if (slot < 0) slot = nextTable++;
+        g_slots[slot].reserved = true, g_slots[slot].path = path, g_slots[slot].final = NameOf(path);
+        g_slots[slot].folder = static_cast<int>(FolderIndex(path));
+    }
+    std::string run;
+    for (int attempt = 0; attempt < 16 && run.empty(); ++attempt) {
+        run = RandomRunId();
+        for (const HeldFolder& folder : g_folders) {
+            if (Exists(folder, JournalName(run)) || Exists(folder, JournalDraftName(run))) run.clear();
+        }
+        for (const Slot& slot : g_slots) {
+            const HeldFolder& folder = g_folders[static_cast<std::size_t>(slot.folder)];
+            if (slot.reserved && (Exists(folder, TemporaryName(slot.final, run)) || Exists(folder, KeptName(slot.final, run)))) {
+                run.clear();
+            }
+        }
+    }
+    if (run.empty()) RefuseFile(outputs.front(), EEXIST);
+    g_journal = Journal{run, JournalState::kOpen, {}, {}};
+    for (const HeldFolder& folder : g_folders) {
+        std::error_code error;
+        std::filesystem::path absolute = std::filesystem::canonical(folder.shown, error);
+        if (error) absolute = std::filesystem::absolute(folder.shown, error).lexically_normal();
+        g_journal.folders.push_back({folder.device, folder.inode, absolute.string()});
+    }
+    for (Slot& slot : g_slots) {
+        if (slot.reserved) {
+            std::snprintf(slot.temporary, sizeof slot.temporary, "%s", TemporaryName(slot.final, run).c_str());
+            g_journal.files.push_back({static_cast<std::size_t>(slot.folder), slot.final, false, 0, 0});
+        }
+    }
+    std::snprintf(g_journalName, sizeof g_journalName, "%s", JournalName(run).c_str());
+    for (std::size_t f = 0; f < g_folders.size(); ++f) {
+        InterruptsHeld held;
+        if (!WriteJournal(g_folders[f], g_journal, false)) {
+            const int error = errno;
+            for (const Slot& slot : g_slots) {
+                if (slot.reserved && static_cast<std::size_t>(slot.folder) == f) RefuseFile(slot.path, error);
+            }
+        }
+        g_journalIn[f] = 1;
+        Observe("prepared", g_folders[f].shown);
+    }
+}
+
+// Gives back the turns and forgets the run's files: the commit is done.
 void ReleaseTurns()
 {
-    for (const FolderTurn& turn : g_turns) ::close(turn.fd);
-    g_turns.clear();
+    InterruptsHeld held;
+    g_folderCount = 0;
+    for (std::size_t f = 0; f < g_folders.size(); ++f) {
+        ::close(g_folders[f].fd);
+        g_folderFd[f] = -1;
+        g_journalIn[f] = 0;
+    }
+    g_folders.clear();
+    for (Slot& slot : g_slots) slot = Slot{};
 }
 
-// Creates the temporary file of `slot` beside `path`, with the permissions a new file gets.
-std::FILE* Create(Slot& slot, const std::string& path)
+// Creates the temporary file of `slot` in its folder, with the permissions a new file gets.
+std::FILE* Create(Slot& slot)
 {
-    static const bool cleanupRegistered = std::atexit(RemoveTemporaryOutputFiles) == 0;
-    (void)cleanupRegistered;
-    const std::string folder = FolderOf(path), name = NameOf(path);
-    TakeTurn(folder, path);
+    const HeldFolder& folder = g_folders[static_cast<std::size_t>(slot.folder)];
     struct stat info {};
     // A folder cannot be replaced by a file; anything else at the name (a link, a fifo) is.
-    if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) RefuseFile(path, EISDIR);
-    const std::string pattern = (folder == "." && path.find('/') == std::string::npos ? "" : folder + "/") + ".kelto-" + name + ".XXXXXX";
-    if (pattern.size() >= kPathCapacity || name.size() + kTemporaryNameExtra > NAME_MAX) RefuseFile(path, ENAMETOOLONG);
+    if (::fstatat(folder.fd, slot.final.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+        RefuseFile(slot.path, EISDIR);
+    }
     int fd = -1;
     {
         InterruptsHeld held;
-        std::memcpy(slot.temporary, pattern.c_str(), pattern.size() + 1);
-        fd = ::mkostemp(slot.temporary, O_CLOEXEC);
+        fd = ::openat(folder.fd, slot.temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) slot.pending = 1;
     }
-    if (fd < 0) RefuseFile(path, errno);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);  // as a new file would get: mkstemp makes it private
+    if (fd < 0 || ::fstat(fd, &info) != 0) RefuseFile(slot.path, errno);
+    slot.inode = info.st_ino;
     std::FILE* file = OpenWriteBehind(fd);
-    if (file == nullptr) RefuseFile(path, errno);
-    slot.path = path;
-    slot.folder = folder;
+    if (file == nullptr) RefuseFile(slot.path, errno);
     slot.stream = file;
-    slot.closed = false;
     return file;
 }
 
@@ -156,13 +285,7 @@ std::string Close(Slot& slot)
     const bool writeError = std::ferror(slot.stream) != 0;
     const bool closeError = std::fclose(slot.stream) != 0;
     slot.stream = nullptr;
-    slot.closed = true;
     return writeError || closeError ? Printed("Output file %s could not be written completely\n", slot.path.c_str()) : "";
-}
-
-void Observe(const char* step, const std::string& path)
-{
-    if (g_observer != nullptr) g_observer(step, path);
 }
 
 // What kind of thing stands at a name that kelto will not replace.
@@ -190,22 +313,37 @@ bool SameFile(const std::string& a, const std::string& b)
            one.st_ino == other.st_ino;
 }
 
+// Removes every folder's journal, the deciding one last.
+void RemoveJournals()
+{
+    for (std::size_t f = g_folders.size(); f-- > 0;) {
+        RemoveJournal(g_folders[f], g_journal.run);
+        g_journalIn[f] = 0;
+    }
+}
+
 }  // namespace
 
-void SetOutputFolder(const std::string& folder) { g_folder = folder.empty() ? "." : folder; }
+void SetOutputFolder(const std::string& folder) { g_outputFolder = folder.empty() ? "." : folder; }
 
-std::string InOutputFolder(const std::string& name) { return g_folder == "." ? name : g_folder + "/" + name; }
+std::string InOutputFolder(const std::string& name) { return g_outputFolder == "." ? name : g_outputFolder + "/" + name; }
 
 void SetCommitObserver(CommitObserver observer) { g_observer = observer; }
 
 void PrepareOutputs(const std::vector<std::string>& outputs, const std::vector<RunInput>& inputs)
 {
+    if (g_folderCount > 0) throw std::logic_error("the run's outputs are prepared once");
+    if (outputs.size() > static_cast<std::size_t>(kSlots)) throw std::logic_error("a run writes at most seven files");
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         const std::string& path = outputs[i];
         const std::string name = NameOf(path);
         if (name.empty() || name == "." || name == "..") RefuseFile(path, EISDIR);
         if (name.size() + kTemporaryNameExtra > NAME_MAX || path.size() + kTemporaryNameExtra >= kPathCapacity) {
             RefuseFile(path, ENAMETOOLONG);
+        }
+        if (!IsPlainOutputName(name)) {
+            throw RunError::Refusal(Printed("Output file %s has a name that kelto keeps for its temporary files and journals, "
+                                            "or a control character\n", path.c_str()));
         }
         struct stat folder {};
         if (::stat(FolderOf(path).c_str(), &folder) != 0) RefuseFile(path, errno);
@@ -230,33 +368,40 @@ void PrepareOutputs(const std::vector<std::string>& outputs, const std::vector<R
             }
         }
     }
-    // Turns in a fixed order, so that two runs that share folders never wait for each other.
-    std::vector<std::pair<std::pair<dev_t, ino_t>, std::string>> folders;
-    for (const std::string& path : outputs) {
-        struct stat info {};
-        if (::stat(FolderOf(path).c_str(), &info) == 0) folders.push_back({{info.st_dev, info.st_ino}, path});
-    }
-    std::sort(folders.begin(), folders.end());
-    for (const auto& [identity, path] : folders) TakeTurn(FolderOf(path), path);
+    if (outputs.empty()) return;
+    static const bool cleanupRegistered = std::atexit(RemoveTemporaryOutputFiles) == 0;
+    (void)cleanupRegistered;
+    TakeTurns(outputs);
+    Reserve(outputs);
 }
 
 void RemoveTemporaryOutputFiles()
 {
+    const int folders = g_folderCount;
     for (Slot& slot : g_slots) {
-        if (slot.pending) {
-            ::unlink(slot.temporary);
-            slot.pending = 0;
-        }
+        if (slot.pending && slot.folder < folders) ::unlinkat(g_folderFd[slot.folder], slot.temporary, 0);
+        slot.pending = 0;
+    }
+    for (int f = folders; f-- > 0;) {
+        if (g_journalIn[f]) ::unlinkat(g_folderFd[f], g_journalName, 0);
+        g_journalIn[f] = 0;
     }
 }
 
 OutputFiles OpenOutputFiles()
 {
+    if (g_folderCount == 0) PrepareOutputs({InOutputFolder(kNames[0]), InOutputFolder(kNames[1]), InOutputFolder(kNames[2]),
+                                            InOutputFolder(kNames[3])}, {});
+    for (int i = 0; i < kRunFiles; ++i) {
+        if (!g_slots[i].reserved || g_slots[i].stream != nullptr || g_slots[i].pending) {
+            throw std::logic_error("the survey's files were not prepared for this run");
+        }
+    }
     OutputFiles files{};
-    files.spaghettiDat = Create(g_slots[0], InOutputFolder(kNames[0]));
-    files.spaghettiMac = Create(g_slots[1], InOutputFolder(kNames[1]));
-    files.unwegDat = Create(g_slots[2], InOutputFolder(kNames[2]));
-    files.unwegMac = Create(g_slots[3], InOutputFolder(kNames[3]));
+    files.spaghettiDat = Create(g_slots[0]);
+    files.spaghettiMac = Create(g_slots[1]);
+    files.unwegDat = Create(g_slots[2]);
+    files.unwegMac = Create(g_slots[3]);
     return files;
 }
 
@@ -270,10 +415,13 @@ void CloseOutputFiles(OutputFiles* files)
 
 std::FILE* OpenOutputFile(const std::string& path)
 {
-    for (int i = kRunFiles; i < kRunFiles + kTableSlots; ++i) {
-        if (g_slots[i].stream == nullptr && !g_slots[i].pending) return Create(g_slots[i], path);
+    if (g_folderCount == 0) PrepareOutputs({path}, {});
+    for (int i = kRunFiles; i < kSlots; ++i) {
+        if (g_slots[i].reserved && g_slots[i].path == path && g_slots[i].stream == nullptr && !g_slots[i].pending) {
+            return Create(g_slots[i]);
+        }
     }
-    RefuseFile(path, EMFILE);
+    throw std::logic_error("output file " + path + " was not prepared for this run");
 }
 
 void CloseOutputFile(std::FILE* file)
@@ -294,79 +442,68 @@ void CommitOutputFiles()
         if (slot.pending) failures += Close(slot);
     }
     if (!failures.empty()) throw RunError::Refusal(failures);
+    if (g_folderCount == 0) return;
 
-    // Each folder's files, and the names under which their earlier files are kept.
-    std::vector<std::string> folders;
-    std::vector<std::vector<JournalEntry>> entries;
-    std::vector<std::vector<Slot*>> slots;
+    // The decision: every file written, with its inode and that of the earlier file at its name.
+    Journal decision = g_journal;
+    decision.state = JournalState::kCommit;
+    decision.files.clear();
+    std::vector<Slot*> slots;
     for (Slot& slot : g_slots) {
         if (!slot.pending) continue;
-        auto at = std::find(folders.begin(), folders.end(), slot.folder);
-        if (at == folders.end()) {
-            folders.push_back(slot.folder), entries.emplace_back(), slots.emplace_back();
-            at = folders.end() - 1;
-        }
-        const std::size_t f = static_cast<std::size_t>(at - folders.begin());
         struct stat info {};
-        const std::string temporary = NameOf(slot.temporary);
-        const bool earlier = ::lstat(slot.path.c_str(), &info) == 0;
-        entries[f].push_back({temporary, NameOf(slot.path), earlier ? temporary + ".keep" : ""});
-        slots[f].push_back(&slot);
+        const bool earlier =
+            ::fstatat(g_folderFd[slot.folder], slot.final.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        decision.files.push_back({static_cast<std::size_t>(slot.folder), slot.final, earlier, slot.inode,
+                                  earlier ? static_cast<std::uint64_t>(info.st_ino) : 0});
+        slots.push_back(&slot);
     }
-    const auto path = [&](std::size_t f, const std::string& name) { return folders[f] + "/" + name; };
-    std::vector<std::string> kept;
     {
         InterruptsHeld held;
         Observe("commit", "");
-        for (std::size_t f = 0; f < folders.size(); ++f) {
-            if (!WriteJournal(folders[f], entries[f], false)) {
-                const int error = errno;
-                for (std::size_t g = 0; g < f; ++g) RemoveJournal(folders[g]);
-                throw RunError::Refusal(Printed("Cannot write the journal of the renames in %s: %s\n", folders[f].c_str(),
-                                                std::strerror(error)));
-            }
-            Observe("journal", folders[f]);
+        if (!WriteJournal(g_folders[0], decision, true)) {
+            throw RunError::Refusal(Printed("Cannot write the journal of the renames in %s: %s\n", g_folders[0].shown.c_str(),
+                                            std::strerror(errno)));
         }
+        Observe("journal", g_folders[0].shown);
         std::string failure;
-        for (std::size_t f = 0; f < folders.size() && failure.empty(); ++f) {
-            for (std::size_t i = 0; i < entries[f].size() && failure.empty(); ++i) {
-                const JournalEntry& e = entries[f][i];
-                Observe("rename", slots[f][i]->path);
-                // The earlier file kept alive by a second name, so that the rename frees no blocks; where
-                // the file system has no hard links, moved aside instead.
-                if (!e.keep.empty() && ::link(path(f, e.final).c_str(), path(f, e.keep).c_str()) != 0 &&
-                    ::rename(path(f, e.final).c_str(), path(f, e.keep).c_str()) != 0) {
-                    failure = Printed("Cannot keep the earlier output file %s while replacing it: %s\n",
-                                      slots[f][i]->path.c_str(), std::strerror(errno));
-                } else if (::rename(path(f, e.temporary).c_str(), path(f, e.final).c_str()) != 0) {
-                    failure = Printed("Cannot replace output file %s: %s\n", slots[f][i]->path.c_str(), std::strerror(errno));
-                } else {
-                    Observe("renamed", slots[f][i]->path);
-                }
+        for (std::size_t i = 0; i < slots.size() && failure.empty(); ++i) {
+            const JournalFile& file = decision.files[i];
+            const int fd = g_folderFd[slots[i]->folder];
+            const std::string kept = KeptName(file.final, decision.run);
+            Observe("rename", slots[i]->path);
+            // The earlier file kept alive by a second name, so that the rename frees no blocks; where
+            // the file system has no hard links, moved aside instead.
+            if (file.earlier && ::linkat(fd, file.final.c_str(), fd, kept.c_str(), 0) != 0 &&
+                ::renameat(fd, file.final.c_str(), fd, kept.c_str()) != 0) {
+                failure = Printed("Cannot keep the earlier output file %s while replacing it: %s\n", slots[i]->path.c_str(),
+                                  std::strerror(errno));
+            } else if (::renameat(fd, slots[i]->temporary, fd, file.final.c_str()) != 0) {
+                failure = Printed("Cannot replace output file %s: %s\n", slots[i]->path.c_str(), std::strerror(errno));
+            } else {
+                Observe("renamed", slots[i]->path);
             }
         }
         if (!failure.empty()) {
-            // Every earlier file comes back, behind rollback journals should this end half-way too.
-            for (std::size_t f = 0; f < folders.size(); ++f) WriteJournal(folders[f], entries[f], true);
-            for (std::size_t f = 0; f < folders.size(); ++f) RollBack(folders[f], entries[f]);
-            for (std::size_t f = 0; f < folders.size(); ++f) RemoveJournal(folders[f]);
+            // Every earlier file comes back, behind the decision turned to a rollback should this end half-way too.
+            decision.state = JournalState::kRollback;
+            WriteJournal(g_folders[0], decision, true);
+            std::string unsettled;
+            for (std::size_t f = 0; f < g_folders.size(); ++f) SettleFolder(g_folders[f], decision, f, &unsettled);
+            RemoveJournals();
             for (Slot& slot : g_slots) slot.pending = 0;
             ReleaseTurns();
             throw RunError::Refusal(failure + "The earlier output files are kept.\n");
         }
-        for (Slot& slot : g_slots) slot.pending = 0;
-        for (std::size_t f = 0; f < folders.size(); ++f) RemoveJournal(folders[f]);
-        for (std::size_t f = 0; f < folders.size(); ++f) {
-            for (const JournalEntry& e : entries[f]) {
-                if (!e.keep.empty()) kept.push_back(path(f, e.keep));
-            }
+        for (Slot* slot : slots) slot->pending = 0;
+        // The earlier files' blocks are freed now, and the journals go, the deciding one last.
+        for (const JournalFile& file : decision.files) {
+            if (file.earlier) ::unlinkat(g_folderFd[file.folder], KeptName(file.final, decision.run).c_str(), 0);
         }
+        RemoveJournals();
     }
-    // The earlier files' blocks are freed now, after the commit.
-    for (const std::string& keep : kept) ::unlink(keep.c_str());
     ReleaseTurns();
 }
-
 void ReportFailedWrite(std::FILE* stream)
 {
     if (stream == stdout) {

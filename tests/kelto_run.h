@@ -36,7 +36,7 @@ pid_t StartKelto(const std::string& answers, const std::filesystem::path& folder
 // Reads a started run's standard output to its end and returns its exit status.
 int FinishKelto(pid_t pid, int output);
 
-// The temporary files of kelto's runs in `folder`.
+// The temporary files and journals of kelto's runs in `folder` (every name beginning ".kelto-").
 std::vector<std::string> TemporaryFiles(const std::filesystem::path& folder);
 
 // True when the run left any of the four output files in its folder.
