@@ -121,7 +121,6 @@ public:
         readable_ = true;
         // Another run holds it: that run settles it when it takes its turn there, or has already.
         usable_ = ::flock(owned_, LOCK_EX | LOCK_NB) == 0;
-        busy_ = !usable_;
     }
     ~ReachedFolder()
     {
@@ -134,13 +133,12 @@ public:
     bool usable() const { return usable_; }                // its files may be settled now
     bool readable() const { return usable_ || readable_; }  // its journal may be read
     bool gone() const { return gone_; }                    // it no longer exists
-    bool busy() const { return busy_; }
     const std::string& why() const { return why_; }
 
 private:
     HeldFolder folder_;
     int owned_ = -1;
-    bool usable_ = false, readable_ = false, gone_ = false, busy_ = false;
+    bool usable_ = false, readable_ = false, gone_ = false;
     std::string why_;
 };
 

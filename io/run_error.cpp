@@ -1,5 +1,6 @@
 #include "io/run_error.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -16,6 +17,14 @@ std::string Printed(const char* format, ...)
     std::vsnprintf(text.data(), text.size(), format, again);
     va_end(again);
     return std::string(text.data(), text.size() - 1);
+}
+
+std::string PowerOfTen(double exponent)
+{
+    double whole = std::floor(exponent) + 0.0;  // never -0
+    std::string mantissa = Printed("%.3g", std::pow(10.0, exponent - whole));
+    if (mantissa == "10") mantissa = "1", whole += 1.0;  // 9.9996e+899 rounds to 1e+900
+    return Printed("%se%+03.0f", mantissa.c_str(), whole);
 }
 
 int ReportRunError(const RunError& error, bool toStandardError)

@@ -30,6 +30,10 @@ private:
 // Text as std::printf writes it for `format`.
 std::string Printed(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// 10 to the power `exponent` (finite) as "%.3g" writes a number: "1e+900", "6.05e-312". The text
+// stays finite for quantities no double holds, so that a message can name them.
+std::string PowerOfTen(double exponent);
+
 // Writes the error as the program reports it: its message on its channel, then the closing line;
 // returns its status. `toStandardError` moves what would go to standard output to standard error.
 int ReportRunError(const RunError& error, bool toStandardError = false);

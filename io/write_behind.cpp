@@ -10,6 +10,7 @@
 #include <deque>
 #include <initializer_list>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -37,6 +38,7 @@ struct Writer {
     std::condition_variable written;  // a buffer is written
     std::deque<WriteBehind*> queue;
     std::vector<std::pair<std::FILE*, WriteBehind*>> streams;  // for draining one by its FILE*
+    bool serial = false;  // no thread could be started: the caller writes each buffer itself
 };
 
 void WriteAll(WriteBehind* w)
@@ -75,6 +77,8 @@ void Run(Writer* writer)
 // Never destroyed, nor its thread joined: the console's stream lives until the process ends, and
 // the writer may still wait for work while static objects go. Interrupts are held back from the
 // writer: they go to the caller's thread, which holds them back while it renames the files.
+// Where no thread can be started (too little address space for its stack, too many threads) the
+// run goes on without one, writing as an ordinary stream would.
 Writer& TheWriter()
 {
     static Writer* writer = [] {
@@ -83,7 +87,11 @@ Writer& TheWriter()
         sigemptyset(&interrupts);
         AddInterruptSignals(&interrupts);
         ::pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
-        std::thread(Run, made).detach();
+        try {
+            std::thread(Run, made).detach();
+        } catch (const std::system_error&) {
+            made->serial = true;
+        }
         ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         return made;
     }();
@@ -102,6 +110,13 @@ bool HandOver(WriteBehind* w)
     }
     if (w->filling.empty()) return true;
     std::swap(w->filling, w->writing);
+    if (writer.serial) {
+        // As the thread would: a failure shows at the stream's next write or drain.
+        lock.unlock();
+        WriteAll(w);
+        w->writing.clear();
+        return true;
+    }
     w->busy = true;
     writer.queue.push_back(w);
     writer.handed.notify_one();

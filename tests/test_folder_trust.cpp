@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -172,4 +174,40 @@ TEST(FolderTrust, OnlyAnEndedRunsOwnTemporariesAreTakenBack)
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(found, expected);
     for (const std::string& name : mine) EXPECT_EQ(ReadWholeFile(folder / name), "mine\n") << name;
+}
+
+// A journal is read only when it is exactly what kelto writes: the largest device and inode
+// numbers come back, any other text is refused with its reason.
+TEST(FolderTrust, JournalReadOnlyWhenExact)
+{
+    const Journal journal{kRun, JournalState::kCommit, {{UINT64_MAX, 2, "/data/run one"}, {3, 4, "/"}},
+                          {{0, "e.csv", true, UINT64_MAX, 7}, {1, "kelto_unweg.dat", false, 9, 0}}};
+    const std::string text = JournalText(journal);
+    std::string why;
+    const std::optional<Journal> read = ParseJournal(text, &why);
+    ASSERT_TRUE(read.has_value()) << why;
+    EXPECT_EQ(JournalText(*read), text);
+    EXPECT_TRUE(read->folders[0].device == UINT64_MAX && read->files[0].newInode == UINT64_MAX && read->files[0].earlier);
+    const auto edited = [&](const std::string& from, const std::string& to) {
+        std::string changed = text;
+        changed.replace(changed.find(from), from.size(), to);
+        return changed;
+    };
+    const struct { std::string text, why; } refused[] = {
+        {text + "\n", "format"},
+        {edited("folder 3 4", "folder 03 4"), "format"},                        // a number kelto never writes
+        {edited("18446744073709551615 2", "18446744073709551616 2"), "format"},  // beyond 64 bits
+        {edited("state commit", "state done"), "format"},
+        {edited("run Ab12Cd", "run Ab12C/"), "format"},
+        {edited("1 0 9 0", "1 0 0 0"), "format"},  // a decision without the new file's inode
+        {edited("1 0 9 0", "2 0 9 0"), "format"},  // a folder the journal does not list
+        {edited("15:kelto_unweg.dat", "15:kelto_unweg/dat"), "plain name"},
+        {edited("5:e.csv", "5:e.cs\x01"), "plain name"},
+        {edited("5:e.csv", "8:.kelto-e"), "plain name"},  // one of kelto's own temporary names
+        {edited("e.csv", "f.csv"), "checksum"},
+    };
+    for (const auto& r : refused) {
+        EXPECT_FALSE(ParseJournal(r.text, &why).has_value()) << r.text;
+        EXPECT_NE(why.find(r.why), std::string::npos) << r.text << ": " << why;
+    }
 }
