@@ -10,7 +10,7 @@ cmake --build "$build" -j2 >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
-for target in coefficient_file calculation_chain cif_reader; do
+for target in coefficient_file calculation_chain cif_reader journal_text; do
   cp -r "fuzz/corpus/$target" "$work/$target"
   if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -artifact_prefix="$work/$target-" \
        "$work/$target" >"$work/$target.log" 2>&1; then
