@@ -63,7 +63,15 @@ void RefuseOversizedPlanning(const Crystal& crystal, const RunOptions& options)
     const PlanOptions& plan = options.plan;
     double shortest = plan.lambda - plan.band / 2.0;
     if (plan.EnergyRun() || !(shortest > 0.0)) shortest = plan.lambda;
-    const PlanningEstimate e = EstimatePlanning(crystal.lattice(), LimitingRadius(shortest));
+    PlanningEstimate e{};
+    try {
+        e = EstimatePlanning(crystal.lattice(), LimitingRadius(shortest));
+    } catch (const RunError& beyond) {
+        // A sphere beyond the doubles is most likely a unit mistake too: the same hints end it.
+        std::string message = beyond.what();
+        if (!message.empty() && message.back() == '\n') message.pop_back();
+        throw RunError::Refusal(message + UnitHints(Typed(options)) + "\n");
+    }
     RefuseRunaway(Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal.name().c_str(),
                           shortest, e.reflections),
                   e.bytes, e.memory, options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(Typed(options)));

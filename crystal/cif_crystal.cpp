@@ -17,11 +17,15 @@
 #include <string_view>
 
 #include "crystal/cif_document.h"
+#include "io/run_error.h"
 
 namespace {
 
 // Symmetry images of a site closer than this (angstrom) are one atom on a special position.
 constexpr double kSamePosition = 0.05;
+// Rows may share a site (a mixed or disordered one: 0.5 Fe and 0.5 Ni), but no more than one atom
+// stands there in all; rounded shares such as three of 0.334 are one atom still.
+constexpr double kOccupancySlack = 1e-3;
 // The order of the largest space groups (F m -3 m and its kin in the conventional cell).
 constexpr std::size_t kMostOperations = 192;
 
@@ -176,6 +180,61 @@ Displacements Anisotropic(const Reader& r, const Lattice& lattice)
     return d;
 }
 
+// A fractional coordinate brought into [0, 1). A tiny negative one (the image of 1e-30 under -x)
+// would round to 1.0 after subtracting its floor, so that case is the origin.
+double IntoUnitCell(double p)
+{
+    const double wrapped = p - std::floor(p);
+    return wrapped < 1.0 ? wrapped : 0.0;
+}
+
+// Refuses rows whose positions coincide (closer than kSamePosition, across the cell's faces too)
+// with more than one atom in all. Rows are compared only with those whose x lies close enough
+// (|dx| <= |dr| |a*|), in the order of x, so that large asymmetric units stay quick.
+void RefuseCrowdedSites(const Reader& r, const std::vector<CifAtom>& sites, const Lattice& lattice, int line)
+{
+    const auto wrapped = [](double d) { return d - std::round(d); };
+    const auto together = [&](const CifAtom& p, const CifAtom& q) {
+        return Length(lattice.Direct(wrapped(p.x - q.x), wrapped(p.y - q.y), wrapped(p.z - q.z))) < kSamePosition;
+    };
+    const std::size_t n = sites.size();
+    std::vector<double> x(n), total(n);
+    std::vector<std::size_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) x[i] = IntoUnitCell(sites[i].x), total[i] = sites[i].occupancy, order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) { return x[i] < x[j]; });
+    const auto pair = [&](std::size_t i, std::size_t j) {
+        if (!together(sites[i], sites[j])) return;
+        total[i] += sites[j].occupancy;
+        total[j] += sites[i].occupancy;
+    };
+    const double reach = kSamePosition * Length(lattice.Reciprocal(1, 0, 0)) * (1.0 + 1e-9);
+    for (std::size_t a = 0; a < n; ++a) {
+        const std::size_t i = order[a];
+        if (reach >= 0.25) {  // a cell a few tenths of an angstrom wide: every pair
+            for (std::size_t b = a + 1; b < n; ++b) pair(i, order[b]);
+            continue;
+        }
+        for (std::size_t b = a + 1; b < n && x[order[b]] - x[i] <= reach; ++b) pair(i, order[b]);
+        for (std::size_t b = n - 1; b > a && x[i] + 1.0 - x[order[b]] <= reach; --b) pair(i, order[b]);  // across x = 1
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (total[i] <= 1.0 + kOccupancySlack) continue;
+        std::string labels;
+        int named = 0, more = 0;
+        for (std::size_t j = 0; j < n; ++j) {
+            if (j != i && !together(sites[i], sites[j])) continue;
+            if (named == 4) {
+                ++more;
+                continue;
+            }
+            labels += (named++ > 0 ? ", " : "") + sites[j].label;
+        }
+        if (more > 0) labels += Printed(" and %d more", more);
+        r.Fail(Printed("sites %s at %g %g %g hold a total occupancy of %g, more than one atom", labels.c_str(), sites[i].x,
+                       sites[i].y, sites[i].z, total[i]), line);
+    }
+}
+
 std::vector<CifAtom> AsymmetricUnit(const Reader& r, const Lattice& lattice, bool* displaced)
 {
     int column[8];
@@ -237,15 +296,8 @@ std::vector<CifAtom> AsymmetricUnit(const Reader& r, const Lattice& lattice, boo
         sites.push_back(a);
     }
     if (sites.empty()) r.Fail("no atom sites", line);
+    RefuseCrowdedSites(r, sites, lattice, line);
     return sites;
-}
-
-// A fractional coordinate brought into [0, 1). A tiny negative one (the image of 1e-30 under -x)
-// would round to 1.0 after subtracting its floor, so that case is the origin.
-double IntoUnitCell(double p)
-{
-    const double wrapped = p - std::floor(p);
-    return wrapped < 1.0 ? wrapped : 0.0;
 }
 
 // Every atom of the unit cell: each site under each operation, brought into [0, 1), once.

@@ -1,7 +1,10 @@
 #include "crystal/lattice.h"
 
+#include <cmath>
 #include <numbers>
 #include <stdexcept>
+
+#include "io/run_error.h"
 
 namespace {
 
@@ -11,6 +14,13 @@ double Cosine(double degrees)
     if (degrees == 90.0) return 0.0;
     return std::cos(degrees * std::numbers::pi / 180.0);
 }
+
+std::invalid_argument VolumeBeyondDoubles(double log10Volume)
+{
+    return std::invalid_argument("its volume " + PowerOfTen(log10Volume) + " angstrom^3 is beyond what kelto can compute with");
+}
+
+bool Finite(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 }  // namespace
 
@@ -23,6 +33,19 @@ Lattice::Lattice(double a, double b, double c, double alpha, double beta, double
         throw std::invalid_argument("it needs positive lengths and angles between 0 and 180 degrees");
     }
     const double ca = Cosine(alpha), cb = Cosine(beta), cg = Cosine(gamma);
+    // (V / abc)^2: the angles alone decide whether the axes span a volume.
+    const double angular = 1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg;
+    if (!(angular > 0.0)) throw std::invalid_argument("its angles leave no volume");
+    // The volume from logarithms, right however far beyond the doubles it lies: such a cell is
+    // refused with its volume instead of being computed into infinities and NaNs, and so is a
+    // length whose square (in the axes and |X|^2) the doubles cannot hold.
+    const double log10Volume = std::log10(a) + std::log10(b) + std::log10(c) + 0.5 * std::log10(angular);
+    if (!std::isnormal(std::pow(10.0, log10Volume))) throw VolumeBeyondDoubles(log10Volume);
+    for (const double length : {a, b, c}) {
+        if (!std::isnormal(length * length)) {
+            throw std::invalid_argument(Printed("its length %g angstrom is beyond what kelto can compute with", length));
+        }
+    }
     const double sg = gamma == 90.0 ? 1.0 : std::sin(gamma * std::numbers::pi / 180.0);
     // Direct axes: a along x, b in the x-y plane, c completing them.
     const Vec3 va{a, 0.0, 0.0};
@@ -42,6 +65,10 @@ Lattice::Lattice(double a, double b, double c, double alpha, double beta, double
         aStar_ = {1.0 / a, 0.0, 0.0};
         bStar_ = {0.0, 1.0 / b, 0.0};
         cStar_ = {0.0, 0.0, 1.0 / c};
+    }
+    if (!std::isnormal(volume_)) throw VolumeBeyondDoubles(log10Volume);
+    if (!Finite(aStar_) || !Finite(bStar_) || !Finite(cStar_) || !Finite(c_axis_)) {
+        throw std::invalid_argument("its reciprocal axes are beyond what kelto can compute with");
     }
 }
 

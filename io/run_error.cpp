@@ -22,9 +22,9 @@ std::string Printed(const char* format, ...)
 std::string PowerOfTen(double exponent)
 {
     double whole = std::floor(exponent) + 0.0;  // never -0
-    std::string mantissa = Printed("%.3g", std::pow(10.0, exponent - whole));
-    if (mantissa == "10") mantissa = "1", whole += 1.0;  // 9.9996e+899 rounds to 1e+900
-    return Printed("%se%+03.0f", mantissa.c_str(), whole);
+    double mantissa = std::pow(10.0, exponent - whole);
+    if (Printed("%.3g", mantissa) == "10") mantissa = 1.0, whole += 1.0;  // 9.9996e+899 rounds to 1e+900
+    return Printed("%.3ge%+03.0f", mantissa, whole);
 }
 
 int ReportRunError(const RunError& error, bool toStandardError)

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 // Calls work(i) for every i below `count`, in contiguous shares on up to one thread per core.
 // `work` must touch nothing that another item's work touches. The first exception a share throws
-// is thrown again once all shares are done.
+// is thrown again once all shares are done. Shares whose thread cannot be started (too little
+// address space for its stack, too many threads) are done on the calling thread.
 template <typename Work>
 void ParallelFor(std::size_t count, Work&& work)
 {
@@ -30,8 +32,17 @@ void ParallelFor(std::size_t count, Work&& work)
             failures[s] = std::current_exception();
         }
     };
-    for (std::size_t s = 1; s < shares; ++s) threads.emplace_back(share, s);
+    threads.reserve(shares - 1);
+    std::size_t started = 1;
+    for (; started < shares; ++started) {
+        try {
+            threads.emplace_back(share, started);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
     share(0);
+    for (std::size_t s = started; s < shares; ++s) share(s);
     for (std::thread& t : threads) t.join();
     for (const std::exception_ptr& failure : failures) {
         if (failure) std::rethrow_exception(failure);

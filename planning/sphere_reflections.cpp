@@ -4,6 +4,9 @@
 #include <limits>
 #include <numbers>
 #include <stdexcept>
+#include <string>
+
+#include "io/run_error.h"
 
 namespace {
 
@@ -48,10 +51,19 @@ double SphereReflection::HalfWidth(const ScanFrame& frame, double lambda) const
 
 PlanningEstimate EstimatePlanning(const Lattice& lattice, double radius)
 {
+    // The count from logarithms as well, for spheres whose radius cubed alone is beyond the doubles.
+    const double log10Count = std::log10(4.0 / 3.0 * std::numbers::pi) + 3.0 * std::log10(radius) + std::log10(lattice.Volume());
     PlanningEstimate e{};
     e.reflections = lattice.PointsWithin(radius);
+    if (!std::isfinite(e.reflections)) e.reflections = std::pow(10.0, log10Count);
     e.rows = e.reflections / 4.0;
     e.bytes = e.rows * 150.0;
     e.memory = 16.0 * 1024 * 1024 + e.rows * (sizeof(SphereReflection) + 160.0);
+    if (!std::isfinite(e.bytes) || !std::isfinite(e.memory)) {
+        // Too many for a double (a wavelength or a cell far beyond any crystal's): the count from
+        // the logarithms is all a message can give.
+        const std::string count = std::isfinite(log10Count) ? "about " + PowerOfTen(log10Count) : std::string("more than 1e+308");
+        throw RunError::Refusal(Printed("The limiting sphere holds %s reflections, beyond what kelto can compute with\n", count.c_str()));
+    }
     return e;
 }

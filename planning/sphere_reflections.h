@@ -79,7 +79,8 @@ inline double LimitingRadius(double lambda) { return 2.0 / lambda; }
 
 // What planning over the sphere of `radius` visits, writes and holds, from the sphere's volume: it
 // visits every reflection once and keeps only its rows (events, glitches or glitch lines), at most
-// about one for every four reflections, some 150 bytes each in a table.
+// about one for every four reflections, some 150 bytes each in a table. Throws RunError when
+// these numbers are beyond the doubles.
 struct PlanningEstimate {
     double reflections;
     double rows;

@@ -45,6 +45,14 @@ Miller ToMiller(const Indices& hkl) { return Miller{std::get<0>(hkl), std::get<1
 
 [[noreturn]] void Refuse(const std::string& message) { throw py::value_error(message); }
 
+// A text argument as the library takes it: each C call after this would cut one holding a NUL
+// there, and read another file, symbol or crystal than the one given.
+const std::string& WithoutNul(const std::string& text, const char* what)
+{
+    if (text.find('\0') != std::string::npos) Refuse(std::string(what) + " must not hold a NUL character");
+    return text;
+}
+
 // A file the user named, which must be there and readable before it is read.
 void RequireFile(const std::string& path, const char* what)
 {
@@ -113,8 +121,8 @@ public:
     // Refuses a limiting sphere too large for the memory, as the program does.
     void RequireRoom(double shortest) const
     {
-        const PlanningEstimate e = EstimatePlanning(crystal_->lattice(), LimitingRadius(shortest));
         try {
+            const PlanningEstimate e = EstimatePlanning(crystal_->lattice(), LimitingRadius(shortest));
             RefuseRunaway(Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal_->name().c_str(),
                                   shortest, e.reflections),
                           0.0, e.memory, "/", "");
@@ -157,16 +165,21 @@ std::shared_ptr<PyCrystal> Cubic(const py::object& structure, double a, const st
 {
     int type = 0;
     if (py::isinstance<py::int_>(structure)) {
-        type = structure.cast<int>();
+        try {
+            type = structure.cast<int>();
+        } catch (const py::cast_error&) {  // beyond an int: no structure either
+            type = 0;
+        }
     } else {
-        std::string word = py::str(structure);
+        std::string word = WithoutNul(py::str(structure), "structure");
         for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         const char* names[] = {"sc", "bcc", "fcc", "diamond"};
         for (int i = 0; i < 4; ++i) type = word == names[i] ? i + 1 : type;
     }
     if (type < 1 || type > 4) Refuse("structure must be 'sc', 'bcc', 'fcc', 'diamond' or 1 to 4");
     if (!(a > 0.0 && std::isfinite(a))) Refuse(Printed("The lattice parameter a must be a positive finite number, not %f", a));
-    const std::string path = table.value_or(ShippedTable());
+    WithoutNul(symbol, "symbol");
+    const std::string path = WithoutNul(table.value_or(ShippedTable()), "table");
     InputStruct record{};
     if (path.size() >= sizeof record.factorFile || symbol.empty() || symbol.size() >= sizeof record.symbol) {
         Refuse("the table's name may hold at most 379 characters and the symbol 1 to 79");
@@ -179,12 +192,16 @@ std::shared_ptr<PyCrystal> Cubic(const py::object& structure, double a, const st
     } catch (const RunError& error) {
         Refuse(Message(error));
     }
-    return std::make_shared<PyCrystal>(std::make_shared<CubicCrystal>(type, a, record.f0Coef, record.symbol));
+    try {
+        return std::make_shared<PyCrystal>(std::make_shared<CubicCrystal>(type, a, record.f0Coef, record.symbol));
+    } catch (const std::invalid_argument& e) {  // a cell beyond the doubles
+        Refuse(Printed("The lattice parameter a %g makes no cell: %s", a, e.what()));
+    }
 }
 
 std::shared_ptr<PyCrystal> FromCif(const std::string& path)
 {
-    RequireFile(path, "The CIF file");
+    RequireFile(WithoutNul(path, "path"), "The CIF file");
     std::string notice;
     try {
         std::shared_ptr<const Crystal> crystal = CifCrystal::Read(path, &notice);
@@ -198,7 +215,7 @@ std::shared_ptr<PyCrystal> FromCif(const std::string& path)
 std::shared_ptr<PyCrystal> Shipped(const std::string& name)
 {
     try {
-        return FromCif(ShippedCrystalPath(name));
+        return FromCif(ShippedCrystalPath(WithoutNul(name, "name")));
     } catch (const CrystalFileError& error) {
         Refuse(Message(error));
     }

@@ -75,15 +75,33 @@ bool KeyMatches(std::string key, std::size_t length, const std::string& upperKey
     return key.size() == length && std::strlen(key.c_str()) == length && key == upperKey;
 }
 
+// Refuses a coefficient file that open() or what follows it failed on with `error`: a name that
+// leads nowhere does not exist; any other failure (no permission, no descriptor left, a folder)
+// says why, so that the user does not look for a file that is there.
+[[noreturn]] void RefuseUnopened(const char* name, int error)
+{
+    if (error == ENOENT || error == ENOTDIR) {
+        throw RunError::Refusal(Printed("File with f0 data (%s) doesn't exist%s\n", name, OptionNote(AnswerOption::kTable)));
+    }
+    throw RunError::Refusal(Printed("File with f0 data (%s) cannot be opened%s: %s\n", name, OptionNote(AnswerOption::kTable),
+                                    std::strerror(error)));
+}
+
 // Opens the coefficient file for reading, refusing what is not a regular file before reading a
 // byte: a fifo or a device could block or never end.
 std::FILE* OpenCoefficientFile(const char* name)
 {
     const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) RefuseUnopened(name, errno);
     struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        if (fd >= 0) ::close(fd);
-        throw RunError::Refusal(Printed("File with f0 data (%s) doesn't exist%s\n", name, OptionNote(AnswerOption::kTable)));
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        RefuseUnopened(name, error);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        RefuseUnopened(name, EISDIR);  // open() takes a folder for reading; reading it fails
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
@@ -92,8 +110,9 @@ std::FILE* OpenCoefficientFile(const char* name)
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::FILE* file = ::fdopen(fd, "r");
     if (file == nullptr) {
+        const int error = errno;
         ::close(fd);
-        throw RunError::Refusal(Printed("File with f0 data (%s) doesn't exist%s\n", name, OptionNote(AnswerOption::kTable)));
+        RefuseUnopened(name, error);
     }
     return file;
 }

@@ -94,6 +94,10 @@ TEST(CifCrystal, StructureFactorsWorkedOutByHand)
     EXPECT_NEAR(std::abs(alloy->At(keV)->F({1, 1, 1})), 4 * std::sqrt(2.0) * std::abs(mean), 1e-9);
     EXPECT_NEAR(std::abs(pure->At(keV)->F({1, 1, 1})), 4 * std::sqrt(2.0) * std::abs(AtomFactor(gemmi::El::Si, n2, keV)), 1e-9);
     ASSERT_EQ(alloy->atoms().size(), 16u);  // eight sites, each two half atoms
+    // A site shared in rounded thirds holds one atom; two atoms 0.0554 angstrom apart are two sites.
+    const std::string thirds = "Si1 Si 0 0 0 0.3334 0\nGe1 Ge 0 0 0 0.3334 0\nC1 C 0 0 0 0.3334 0\n";
+    EXPECT_EQ(FromText(CubicCif(5.54, "F d -3 m :1", thirds))->atoms().size(), 24u);
+    EXPECT_EQ(FromText(CubicCif(5.54, "P 1", "Si1 Si 0 0 0 1 0\nGe1 Ge 0.01 0 0 1 0\n"))->atoms().size(), 2u);
 
     for (const CifAtom& atom : pure->atoms()) EXPECT_TRUE(atom.x < 1.0 && atom.y < 1.0) << atom.x << " " << atom.y;
 }
@@ -194,22 +198,43 @@ TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
         EXPECT_NE(at, std::string::npos) << from;
         return text.replace(at, from.size(), to);
     };
+    const auto cell = [&](const std::string& a, const std::string& b, const std::string& c, const std::string& alpha = "90",
+                          const std::string& beta = "90", const std::string& gamma = "90") {
+        return edited("_cell_length_a 5.65325\n_cell_length_b 5.65325\n_cell_length_c 5.65325\n_cell_angle_alpha 90\n"
+                      "_cell_angle_beta 90\n_cell_angle_gamma 90",
+                      "_cell_length_a " + a + "\n_cell_length_b " + b + "\n_cell_length_c " + c + "\n_cell_angle_alpha " + alpha +
+                          "\n_cell_angle_beta " + beta + "\n_cell_angle_gamma " + gamma);
+    };
     const struct { std::string text, message; } broken[] = {
         {edited("_cell_length_b 5.65325\n", ""), "c.cif: no _cell_length_b (the cell must be given)"},
         {edited("_cell_angle_gamma 90", "_cell_angle_gamma 190"), "c.cif:10: the cell 5.65325 5.65325 5.65325 90 90 190 is no cell: it needs positive lengths and angles between 0 and 180"},
+        {cell("5.65325", "5.65325", "5.65325", "100", "20", "20"), "c.cif:10: the cell 5.65325 5.65325 5.65325 100 20 20 is no cell: its angles leave no volume"},
+        // Cells beyond the doubles, named with their volume from its logarithm.
+        {cell("1e300", "1e300", "1e300"), "c.cif:10: the cell 1e+300 1e+300 1e+300 90 90 90 is no cell: its volume 1e+900 angstrom^3 is beyond what kelto can compute with"},
+        {cell("1e-300", "1e-300", "1e-300"), "is no cell: its volume 1e-900 angstrom^3 is beyond what kelto can compute with"},
+        {cell("9.9999e102", "9.9999e102", "9.9999e102"), "is no cell: its volume 1e+309 angstrom^3 is beyond"},  // 9.9997e+308
+        {cell("2e-160", "1e200", "1e200"), "is no cell: its length 2e-160 angstrom is beyond what kelto can compute with"},
         {edited("Ga1 Ga 0 0 0 1 0.66\nAs1 As 0.25 0.25 0.25 1 0.56\n", ""), "c.cif:19: no atom sites"},
         {edited("Ga1 Ga 0 0 0", "Ga1 Qq 0 0 0"), "c.cif:19: site Ga1: 'Qq' is no element"},
         {edited("Ga1 Ga 0 0 0", "Ga1 Ga ? 0 0"), "c.cif:19: site Ga1 has no position"},
+        // More than one atom on a site, from the rows that share it: 0.999 1 0 is 0.0057 angstrom from the origin.
+        {edited("Ga1 Ga 0 0 0 1 0.66\n", "Ga1 Ga 0 0 0 1 0.66\nGa2 Ga 0 0 0 1 0.66\n"),
+         "c.cif:19: sites Ga1, Ga2 at 0 0 0 hold a total occupancy of 2, more than one atom"},
+        {edited("Ga1 Ga 0 0 0 1 0.66\n", "Ga1 Ga 0 0 0 0.6 0.66\nAs2 As 0.999 1 0 0.5 0.66\n"),
+         "c.cif:19: sites Ga1, As2 at 0 0 0 hold a total occupancy of 1.1, more than one atom"},
+        {edited("Ga1 Ga 0 0 0 1 0.66\n", "Ga1 Ga 0 0 0 0.5 0.66\nGa2 Ga 0 0 0 0.502 0.66\n"), "hold a total occupancy of 1.002"},
+        {edited("As1 As 0.25 0.25 0.25 1 0.56\n", Rows(7, [](int i) { return "As" + std::to_string(i) + " As 0.25 0.25 0.25 0.2 0.56\n"; })),
+         "c.cif:19: sites As0, As1, As2, As3 and 3 more at 0.25 0.25 0.25 hold a total occupancy of 1.4, more than one atom"},
         {edited("_space_group_name_Hall 'F -4 2 3'", "_space_group_symop_operation_xyz 'x,y,q'"),
          "c.cif:18: _space_group_symop_operation_xyz 'x,y,q' is no symmetry operation"},
         {edited("_space_group_name_Hall 'F -4 2 3'", "_space_group_name_Hall 'Q 9'"), "c.cif:18: _space_group_name_Hall 'Q 9' is no Hall symbol kelto knows"},
-        {edited("_cell_length_a 5.65325\n_cell_length_b 5.65325\n_cell_length_c 5.65325", "_cell_length_a 5000\n_cell_length_b 5000\n_cell_length_c 5000"),
-         "(the limiting sphere of GaAs at 1.530000 angstrom holds about 1.17e+12 reflections)"},
+        {cell("5000", "5000", "5000"), "(the limiting sphere of GaAs at 1.530000 angstrom holds about 1.17e+12 reflections)"},
         {"GIF89a\x01\x02", "c.cif:1:1: expected block header (data_) (is it a CIF file?)"},
         {edited("_space_group_name_Hall 'F -4 2 3'", "loop_\n_space_group_symop_operation_xyz\n" + Rows(193, [](int) { return "x,y,z\n"; })),
          "c.cif:18: _space_group_symop_operation_xyz lists 193 operations, more than the 192 of any space group"},
-        {edited("As1 As 0.25 0.25 0.25 1 0.56\n", Rows(1042, [](int i) {  // general positions of F -4 3 m, 96 atoms each
-             return "As" + std::to_string(i) + " As " + std::to_string(0.1 + 1e-4 * i) + " 0.43 0.04 1 0.5\n";
+        {edited("As1 As 0.25 0.25 0.25 1 0.56\n", Rows(1042, [](int i) {  // general positions of F -4 3 m, 96 atoms each,
+             // 0.00057 angstrom apart: about 180 rows share a place, so each holds a little of an atom
+             return "As" + std::to_string(i) + " As " + std::to_string(0.1 + 1e-4 * i) + " 0.43 0.04 0.005 0.5\n";
          })),
          "c.cif: the unit cell holds more than 100000 atoms"},
     };

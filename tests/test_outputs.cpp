@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -162,6 +163,10 @@ TEST(OutputFiles, RefusedBeforeAnythingIsWritten)
         {"", silicon + "--glitches g.csv --at-psi 10 --energies 5000,30000", 1,
          "reflections); --energies takes keV: is 30000 in eV (30 keV)?"},
         {"", silicon + "--wavelength 0.0005 --band 0.0001", 1, "; --wavelength takes angstrom: is 0.0005 in another unit?"},
+        // A sphere whose count no double holds: the count from its logarithm, never inf or nan.
+        {"", "--crystal GaAs --primary 0,0,2 --wavelength 1e-300 --band 0.02 --events e.csv", 1,
+         "The limiting sphere holds about 6.05e+903 reflections, beyond what kelto can compute with; "
+         "--wavelength takes angstrom: is 1e-300 in another unit?\n"},
     };
     for (const auto& c : cases) {
         const fs::path folder = FolderWithEarlierFiles("refused");
@@ -176,6 +181,35 @@ TEST(OutputFiles, RefusedBeforeAnythingIsWritten)
     const KeltoRun dialogue = RunKelto(huge.Text(), FolderWithEarlierFiles("refused"));
     EXPECT_NE(dialogue.output.find("curves); the wavelength lambda takes angstrom: is 0.0001 in another unit?\n"
                                    "Program QOR exits with error \n"), std::string::npos) << dialogue.output;
+}
+
+// Where no thread can be started (here a thread's stack, as large as the stack limit, never fits
+// in the address space), the writer of the files and the glitch map's shares work on the calling
+// thread: the run completes with the same files and the same console text. AddressSanitizer
+// reserves far more address space than such a limit leaves.
+TEST(OutputFiles, RunsWithoutThreadsWriteTheSameFiles)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "AddressSanitizer cannot run under a small address-space limit";
+#endif
+    rlimit stack{};
+    if (::getrlimit(RLIMIT_STACK, &stack) != 0 || (stack.rlim_max != RLIM_INFINITY && stack.rlim_max < 1'000'000 * 1024ULL)) {
+        GTEST_SKIP() << "the stack limit cannot be raised to 1 GB";
+    }
+    const std::string noThreads = "ulimit -s 1000000 && ulimit -v 400000 && {kelto} < answers.in > stdout.out 2> stderr.out";
+    const struct { std::string answers, arguments; std::vector<std::string> files; } runs[] = {
+        {Answers().Text(), "", {std::begin(kOutputNames), std::end(kOutputNames)}},
+        {"", "--crystal GaAs --primary 0,0,2 --glitch-map m.csv --energies 5,40", {"m.csv"}},  // 36372 lines, in shares over the cores
+    };
+    for (const auto& r : runs) {
+        const KeltoRun threaded = RunKelto(r.answers, FreshFolder("threaded"), r.arguments);
+        const KeltoRun serial = RunKelto(r.answers, FreshFolder("serial"), r.arguments, noThreads);
+        ASSERT_EQ(threaded.status, 0) << r.arguments << threaded.errors;
+        EXPECT_EQ(serial.status, 0) << r.arguments << serial.output.substr(serial.output.size() > 300 ? serial.output.size() - 300 : 0)
+                                    << serial.errors;
+        EXPECT_TRUE(serial.output == threaded.output && serial.errors == threaded.errors) << r.arguments;
+        for (const std::string& name : r.files) EXPECT_TRUE(serial.File(name) == threaded.File(name)) << name;
+    }
 }
 
 // What a killed run left (its temporaries and its journal) is taken back by the next run in the

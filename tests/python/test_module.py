@@ -93,7 +93,28 @@ class SameAsTheProgram(unittest.TestCase):
 class Refusals(unittest.TestCase):
     def test_bad_arguments(self):
         silicon = kelto.Crystal.cubic("diamond", 5.431, "Si")
+        gaas = os.path.join(os.path.dirname(KELTO), "..", "data", "crystals", "GaAs.cif")
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        huge = os.path.join(folder.name, "huge.cif")  # GaAs in a cell of 1e300 angstrom
+        with open(gaas) as source, open(huge, "w") as cif:
+            cif.write(source.read().replace("5.65325", "1e300"))
         cases = [
+            # Text holding a NUL, which C would cut there, and integers beyond C's.
+            (lambda: kelto.Crystal.cubic("diamond", 5.431, "S\0i"), ValueError, "symbol must not hold a NUL character"),
+            (lambda: kelto.Crystal.cubic("diamond", 5.431, "Si", table=kelto.data_folder() + "/f0_it1992.txt\0"), ValueError,
+             "table must not hold a NUL character"),
+            (lambda: kelto.Crystal.from_cif(gaas + "\0.txt"), ValueError, "path must not hold a NUL character"),
+            (lambda: kelto.Crystal.shipped("GaAs\0"), ValueError, "name must not hold a NUL character"),
+            (lambda: kelto.Crystal.cubic(2**70, 5.431, "Si"), ValueError, "structure must be"),
+            (lambda: kelto.Crystal.cubic(2**32 + 4, 5.431, "Si"), ValueError, "structure must be"),  # 4 in 32 bits
+            (lambda: silicon.structure_factor(2**70, 0, 0, 8.0), TypeError, "structure_factor()"),
+            # Numbers beyond the doubles are named, never inf or nan.
+            (lambda: kelto.Crystal.from_cif(huge), ValueError, "its volume 1e+900 angstrom^3 is beyond what kelto can compute with"),
+            (lambda: kelto.Crystal.cubic("diamond", 1e-300, "Si"), ValueError,
+             "The lattice parameter a 1e-300 makes no cell: its volume 1e-900 angstrom^3 is beyond what kelto can compute with"),
+            (lambda: silicon.events((0, 0, 2), wavelength=1e-310, band=1e-311), ValueError,
+             "The limiting sphere holds more than 1e+308 reflections, beyond what kelto can compute with"),
             (lambda: silicon.events((0, 0, 0), energy=8, band=0.02), ValueError, "The primary reflection 0 0 0 has no reflection frame"),
             (lambda: silicon.events((0, 0, 2), band=0.02), ValueError, "give either energy"),
             (lambda: silicon.events((0, 0, 2), energy=8, wavelength=1.5, band=0.02), ValueError, "give either energy"),
