@@ -60,9 +60,16 @@ void AddGlitch(const Crystal& crystal, const ScanFrame& frame, const SphereRefle
     if (r.Always()) {
         const bool onIt = std::fabs(Offset(psi, r.azimuth - 90.0)) < kSameAzimuth ||
                           std::fabs(Offset(psi, r.azimuth + 90.0)) < kSameAzimuth;
-        if (!onIt || cutoff > eMax) return;
-        keV = std::max(eMin, cutoff);
-        always = true;
+        if (onIt) {
+            if (cutoff > eMax) return;
+            keV = std::max(eMin, cutoff);
+            always = true;
+        } else {
+            // At the cut-off energy the beam runs back along G (k_perp = 0): X is on the sphere
+            // there at every azimuth.
+            if (!(cutoff >= eMin && cutoff <= eMax)) return;
+            keV = cutoff;
+        }
     } else {
         const double d = Offset(psi, r.centre);
         if (!(std::fabs(d) < 90.0)) return;  // X is not on the sphere at this azimuth at any energy
