@@ -25,7 +25,7 @@ double SigmaShare(const Vec3& polarisation, const Vec3& incident, const Vec3& x)
 DarwinWidth DarwinWidthOf(const Crystal& crystal, Miller x, double keV, double sigmaShare, double gamma0, double gammaH)
 {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-    DarwinWidth w{kNaN, {kNaN, kNaN}, kNaN, kNaN, kNaN};
+    DarwinWidth w{kNaN, {kNaN, kNaN}, kNaN, kNaN, kNaN, kNaN};
     const double lambda = kHcKeVAngstrom / keV;
     const double sine = lambda * Length(crystal.lattice().Reciprocal(x)) / 2.0;
     if (!(sine > 0.0 && sine <= 1.0)) return w;
@@ -36,7 +36,7 @@ DarwinWidth DarwinWidthOf(const Crystal& crystal, Miller x, double keV, double s
     const std::complex<double> chiOpposite = scale * scattering->F(Miller{-x.h, -x.k, -x.l});
     w.polarisationFactor = PolarisationFactor(sigmaShare, w.braggAngle);
     if (!(gamma0 > 0.0)) {
-        w.angle = w.energy = 0.0;
+        w.angle = w.energy = w.deviation = 0.0;
         return w;
     }
     // 1 / sqrt(|b|) = sqrt(|gamma_h| / gamma_0): no division by gamma_h, which a grazing exit makes 0.
@@ -46,5 +46,18 @@ DarwinWidth DarwinWidthOf(const Crystal& crystal, Miller x, double keV, double s
     // the energy width C |chi| / sin^2 theta (= the angular one x E / tan theta) stays finite.
     w.angle = asymmetry * std::min(2.0 * coupling / std::sin(2.0 * w.braggAngle), 2.0 * std::sqrt(coupling));
     w.energy = asymmetry * coupling / (sine * sine) * keV * 1000.0;
+    w.deviation = 4.0 * asymmetry * coupling;
     return w;
 }
+
+double DeviationRate(const ScanFrame& frame, const Lattice& lattice, Miller x, double psi, double keV)
+{
+    const double inverse = keV / kHcKeVAngstrom, across = frame.BeamAcross(1.0 / inverse);
+    const double radians = psi * std::numbers::pi / 180.0;
+    const Vec3 u = std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3;
+    // d|k_perp|/dE with E in eV: |k_perp|^2 = (E / hc)^2 - |G|^2 / 4.
+    const double acrossRate = inverse / (kHcKeVAngstrom * 1000.0) / across;
+    return 2.0 * frame.beam * acrossRate * Dot(u, lattice.Reciprocal(x)) / (inverse * inverse);
+}
+
+double GlitchEnergyWidth(double deviation, double deviationRate) { return deviation / std::fabs(deviationRate); }

@@ -15,6 +15,7 @@
 #include <complex>
 
 #include "crystal/crystal.h"
+#include "planning/scan_frame.h"
 
 // The classical electron radius in angstrom (CODATA 2018: 2.8179403262e-15 m).
 inline constexpr double kElectronRadiusAngstrom = 2.8179403262e-5;
@@ -34,6 +35,7 @@ struct DarwinWidth {
     double polarisationFactor;  // C
     double angle;               // rad: the full width of total reflection for the incident beam
     double energy;              // eV: the same at a fixed angle of incidence
+    double deviation;           // the same as a range of alpha (below): 4 C sqrt(|chi_X chi_-X|) / sqrt(|b|)
 };
 
 // X's widths at `keV` for the beam's `sigmaShare`. gamma0 and gammaH as above (a grazing exit,
@@ -42,3 +44,16 @@ struct DarwinWidth {
 // `keV` (|X| lambda / 2 > 1).
 DarwinWidth DarwinWidthOf(const Crystal& crystal, Miller x, double keV, double sigmaShare, double gamma0 = 1.0,
                           double gammaH = -1.0);
+
+// How fast X leaves its Bragg condition along an energy scan with G held in its Bragg position at
+// the azimuth psi (degrees), per eV at `keV`, in the deviation parameter
+//   alpha = (|k0 + X|^2 - |k0|^2) / |k0|^2   (-2 (theta - theta_B) sin 2 theta_B near the Bragg angle),
+// which stays linear where X is near back-scattering and its angle is not: at X's glitch (alpha = 0)
+//   d alpha / dE = 2 beam (d|k_perp| / dE) (u.X) / |k0|^2,
+// u the unit vector of k_perp. 0 for a reflection that stays on the sphere (u.X = 0).
+double DeviationRate(const ScanFrame& frame, const Lattice& lattice, Miller x, double psi, double keV);
+
+// The energy width (eV) of X's glitch: the stretch of the scan over which alpha stays within X's
+// total-reflection range `deviation` (DarwinWidth::deviation). Infinite for a reflection that
+// stays on the sphere.
+double GlitchEnergyWidth(double deviation, double deviationRate);

@@ -12,6 +12,7 @@
 
 #include "crystal/cif_crystal.h"
 #include "planning/darwin_width.h"
+#include "planning/glitches.h"
 
 namespace {
 
@@ -117,4 +118,50 @@ TEST(DarwinWidth, FiniteWhereTheFormulaDividesByZero)
         EXPECT_NEAR(c.w.energy, c.energy, 1e-6 * (1 + c.energy)) << c.what;
     }
     EXPECT_TRUE(std::isnan(DarwinWidthOf(*silicon, {1, 1, 1}, 1.0, 1.0).angle));  // 1 keV: 1 1 1 cannot diffract
+}
+
+// A glitch's energy width is the stretch of the scan over which X's deviation from its Bragg
+// condition, computed here from the beam's vector itself, stays within its total-reflection range;
+// near X's back-scattering too, where its angle is no longer linear in the energy.
+TEST(DarwinWidth, GlitchWidthFromTheExactGeometry)
+{
+    const std::unique_ptr<CifCrystal> silicon = Diamond("Si", 5.4309);
+    const Lattice& lattice = silicon->lattice();
+    const double hc = 12.398419843320026, psi = 15.0;
+    int nearBack = 0;
+    for (const ScanFrame& frame : {MatrixFrame(lattice, {2, 2, 0}), ReferenceFrame(lattice, {1, 1, 1}, {1, -1, 0})}) {
+        int checked = 0;
+        for (const Glitch& g : FindGlitches(*silicon, frame, psi, 5.0, 30.0)) {
+            if (g.always || checked == 40) continue;
+            ++checked;
+            const Vec3 x = lattice.Reciprocal(g.x);
+            nearBack += Length(x) * hc / (2.0 * g.energy) > 0.99;  // theta_X above 82 degrees
+            const double r = psi * std::acos(-1.0) / 180.0;
+            // (|k0 + X|^2 - |k0|^2) / |k0|^2 at E (eV), the primary at its Bragg angle.
+            const auto deviation = [&](double eV) {
+                const double inverse = eV / (hc * 1000.0), across = std::sqrt(inverse * inverse - frame.length * frame.length / 4.0);
+                const Vec3 k0 = (-frame.length / 2.0) * frame.along +
+                                (frame.beam * across) * (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
+                const Vec3 kh = k0 + x;
+                return (Dot(kh, kh) - Dot(k0, k0)) / Dot(k0, k0);
+            };
+            const double range = DarwinWidthOf(*silicon, g.x, g.energy, 1.0).deviation;
+            // Where the deviation reaches -/+ half the range, by bisection around the glitch.
+            const auto reach = [&](double target) {
+                double low = g.energy * 1000.0 - 50.0, high = g.energy * 1000.0 + 50.0;
+                const bool rising = deviation(high) > deviation(low);
+                for (int i = 0; i < 200; ++i) {
+                    const double mid = (low + high) / 2.0;
+                    ((deviation(mid) < target) == rising ? low : high) = mid;
+                }
+                return (low + high) / 2.0;
+            };
+            const double exact = std::fabs(reach(range / 2.0) - reach(-range / 2.0));
+            const double width = GlitchEnergyWidth(range, DeviationRate(frame, lattice, g.x, psi, g.energy));
+            EXPECT_NEAR(width / exact, 1.0, 1e-3) << g.x.h << " " << g.x.k << " " << g.x.l << " at " << g.energy << " keV: " << width
+                                                  << " eV against " << exact;
+        }
+        EXPECT_EQ(checked, 40);
+    }
+    EXPECT_GT(nearBack, 0);
 }
