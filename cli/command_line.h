@@ -7,6 +7,7 @@
 
 #include "crystal/vec3.h"
 #include "planning/azimuths.h"
+#include "planning/glitch_depth.h"
 #include "setup/input_struct.h"
 
 // What the planning options ask of a run, with the crystal's and the beam's numbers as typed,
@@ -33,6 +34,13 @@ struct PlanOptions {
     double cleanEnergyMin = 0.0, cleanEnergyMax = 0.0, cleanEnergyFraction = 0.01;
     // The clean windows of either search as a table.
     std::string windowsFile;
+    // The beam, for the widths and depths of the glitches: its polarisation relative to the
+    // primary's scattering plane, its spread along that plane (the first value of --divergence is
+    // the spread across it), the crystal's surface (none: a symmetric cut) and the highest harmonic.
+    double divergenceAlong = 0.0;  // degrees; 0: wider than the primary's Darwin width
+    Polarisation polarisation = Polarisation::kSigma;
+    std::optional<Miller> surface;
+    int harmonics = 1;
 
     bool EnergyRun() const { return !glitchesFile.empty() || !mapFile.empty() || cleanEnergies; }
     bool AtBand() const { return !eventsFile.empty() || cleanWidth > 0.0; }

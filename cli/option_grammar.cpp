@@ -12,7 +12,8 @@ namespace {
 constexpr const char* kValueOptions[] = {
     "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--primary", "--wavelength", "--energy", "--band", "--relative-band",
     "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
-    "--windows", "--glitches", "--at-psi", "--energies", "--glitch-map", "--clean-energies",
+    "--windows", "--glitches", "--at-psi", "--energies", "--polarisation", "--surface", "--harmonics", "--glitch-map",
+    "--clean-energies",
 };
 
 void PrintHelp()
@@ -74,15 +75,29 @@ were computed for):
                         also print the azimuth windows at least WIDTH degrees
                         wide that no event above FRACTION (default 0.01) of the
                         strongest occupies with its band interval
-  --divergence DEG      widen every occupied interval by DEG / 2 on each side
-                        before clean windows are sought (beam divergence and
-                        mosaic spread, degrees; default 0)
+  --divergence ACROSS[,ALONG]
+                        the beam's full spread in degrees across the primary's
+                        scattering plane (and along it; default 0: wider than
+                        the primary's Darwin width). Clean windows widen every
+                        occupied interval by ACROSS / 2 on each side (beam
+                        divergence and mosaic spread); the glitch spectrum's
+                        depths take both (10 microradian = 0.000573 degrees)
   --windows FILE        also write the clean windows to the CSV table FILE
   --glitches FILE       instead of the four files, write the glitch spectrum of
                         an energy scan at a fixed azimuth to the CSV table FILE;
                         needs --at-psi and --energies
   --at-psi PSI          the azimuth of the energy scan, in degrees
   --energies EMIN,EMAX  the energy range of --glitches and --glitch-map, in keV
+  --polarisation P      the beam's polarisation relative to the primary's
+                        scattering plane for the glitches' widths and depths:
+                        sigma (default: a vertically deflecting monochromator
+                        on a synchrotron), pi or unpolarised
+  --surface H,K,L       the crystal surface's normal as a reciprocal vector, for
+                        the asymmetry of the reflections (default: the primary,
+                        a symmetric cut)
+  --harmonics N         also the glitches of the harmonics n G at n E for n = 2
+                        to N that the structure allows, listed at E with their
+                        order (default 1: the fundamental only)
   --glitch-map FILE     instead of the four files, write every reflection's
                         glitch line E(psi) inside --energies over the psi window
                         to the CSV table FILE

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -169,9 +170,18 @@ void PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
 {
     p.subject.frame = &p.frame;
     if (!plan.glitchesFile.empty()) {
-        const std::vector<Glitch> glitches = FindGlitches(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax);
+        std::vector<Glitch> glitches =
+            FindGlitchesWithHarmonics(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax, plan.harmonics);
+        constexpr double kRadian = std::numbers::pi / 180.0;
+        Beam beam{plan.polarisation, plan.divergence * kRadian, plan.divergenceAlong * kRadian, {}};
+        if (plan.surface) beam.surface = p.crystal->lattice().Reciprocal(*plan.surface);
+        ShapeGlitches(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax, beam, &glitches);
+        const char* polarisation = plan.polarisation == Polarisation::kSigma ? "sigma"
+                                   : plan.polarisation == Polarisation::kPi  ? "pi"
+                                                                             : "unpolarised";
+        const GlitchBeam described{polarisation, plan.divergence, plan.divergenceAlong, plan.surface, plan.harmonics};
         WriteTable(plan.glitchesFile, [&](std::FILE* f) {
-            WriteGlitchTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, glitches);
+            WriteGlitchTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, glitches);
         });
         const auto always = std::count_if(glitches.begin(), glitches.end(), [](const Glitch& g) { return g.always; });
         *written += Printed("kelto: %zu glitches from %g to %g keV at psi %g degrees", glitches.size(), plan.energyMin,

@@ -20,6 +20,8 @@
 
 namespace {
 
+// The highest harmonic a glitch spectrum takes: a monochromator passes little beyond the fifth.
+constexpr int kMostHarmonics = 9;
 // A divergence beyond this many degrees would leave no azimuth clean anyway.
 constexpr double kWidestDivergence = 90.0;
 
@@ -157,8 +159,12 @@ void CheckCombinations(const OptionWords& words)
         if (words.Has("--band") == words.Has("--relative-band")) throw UsageError{"give either --band or --relative-band"};
     }
     const bool windows = words.Has("--clean") || words.Has("--clean-energies");
-    for (const char* name : {"--windows", "--divergence"}) {
-        if (words.Has(name) && !windows) throw UsageError{std::string(name) + " goes with --clean or --clean-energies"};
+    if (words.Has("--windows") && !windows) throw UsageError{"--windows goes with --clean or --clean-energies"};
+    if (words.Has("--divergence") && !windows && !words.Has("--glitches")) {
+        throw UsageError{"--divergence goes with --clean, --clean-energies or --glitches"};
+    }
+    for (const char* name : {"--polarisation", "--surface", "--harmonics"}) {
+        if (words.Has(name) && !words.Has("--glitches")) throw UsageError{std::string(name) + " goes with --glitches"};
     }
     if (words.Has("--reference") && !energyRun && !words.Has("--events") && !words.Has("--clean")) {
         throw UsageError{"--reference has no use without a planning option (--events, --clean, --glitches, "
@@ -178,10 +184,38 @@ void TranslatePlanning(const OptionWords& words, const InputStruct& record, cons
         }
     }
     if (words.Has("--divergence")) {
-        plan->divergence = Double(words, "--divergence");
-        if (!(plan->divergence >= 0.0 && plan->divergence <= kWidestDivergence)) {
-            throw UsageError{"--divergence: '" + words.Value("--divergence") + "' is not a number of degrees from 0 to 90"};
+        const std::string& text = words.Value("--divergence");
+        const std::vector<double> d = Numbers<double>("--divergence", text, {1, 2}, ParseDouble, "ACROSS[,ALONG] (degrees)");
+        plan->divergence = d[0];
+        if (d.size() == 2) plan->divergenceAlong = d[1];
+        for (const double value : d) {
+            if (!(value >= 0.0 && value <= kWidestDivergence)) {
+                throw UsageError{"--divergence: '" + text + "' is not one or two numbers of degrees from 0 to 90"};
+            }
         }
+    }
+    if (words.Has("--polarisation")) {
+        const std::string& word = words.Value("--polarisation");
+        const struct { const char* name; Polarisation polarisation; } kinds[] = {
+            {"sigma", Polarisation::kSigma}, {"pi", Polarisation::kPi}, {"unpolarised", Polarisation::kUnpolarised},
+            {"unpolarized", Polarisation::kUnpolarised}};
+        bool known = false;
+        for (const auto& kind : kinds) {
+            if (word == kind.name) plan->polarisation = kind.polarisation, known = true;
+        }
+        if (!known) throw UsageError{"--polarisation: '" + word + "' is not sigma, pi or unpolarised"};
+    }
+    if (words.Has("--surface")) {
+        plan->surface = Indices(words, "--surface");
+        if (IsZero(*plan->surface)) throw UsageError{"--surface: '" + words.Value("--surface") + "' is no direction"};
+    }
+    if (words.Has("--harmonics")) {
+        const std::vector<int> n = Numbers<int>("--harmonics", words.Value("--harmonics"), {1}, ParseIntAnswer, "N (an integer)");
+        if (!(n[0] >= 1 && n[0] <= kMostHarmonics)) {
+            throw UsageError{"--harmonics: '" + words.Value("--harmonics") + "' is not a whole number from 1 to " +
+                             std::to_string(kMostHarmonics)};
+        }
+        plan->harmonics = n[0];
     }
     if (words.Has("--clean")) {
         const std::string& text = words.Value("--clean");

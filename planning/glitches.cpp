@@ -5,6 +5,7 @@
 #include <numbers>
 #include <tuple>
 
+#include "planning/glitch_depth.h"
 #include "planning/parallel_for.h"
 #include "planning/sphere_reflections.h"
 #include "setup/answer_source.h"
@@ -100,6 +101,50 @@ std::vector<Glitch> FindGlitches(const Crystal& crystal, const ScanFrame& frame,
         if (!crystal.Extinct(r.x)) AddGlitch(crystal, frame, r, psi, eMin, eMax, &glitches);
     });
     return Ranked(std::move(glitches));
+}
+
+ScanFrame HarmonicFrame(const ScanFrame& frame, int order)
+{
+    ScanFrame harmonic = frame;
+    harmonic.primary = Miller{order * frame.primary.h, order * frame.primary.k, order * frame.primary.l};
+    harmonic.G = static_cast<double>(order) * frame.G;
+    harmonic.length = order * frame.length;
+    return harmonic;
+}
+
+std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin,
+                                              double eMax, int harmonics)
+{
+    std::vector<Glitch> glitches = FindGlitches(crystal, frame, psi, eMin, eMax);
+    for (int n = 2; n <= harmonics; ++n) {
+        const ScanFrame harmonic = HarmonicFrame(frame, n);
+        // n G passes nothing where the structure forbids it (silicon 2 2 2 behind 1 1 1).
+        if (crystal.Extinct(harmonic.primary) || crystal.At(n * eMax)->Modulus(harmonic.primary) == 0.0) continue;
+        for (Glitch g : FindGlitches(crystal, harmonic, psi, n * eMin, n * eMax)) {
+            g.energy /= n;
+            g.wavelength = kHcKeVAngstrom / g.energy;
+            g.order = n;
+            glitches.push_back(g);
+        }
+    }
+    SetRelativeStrengths(glitches);
+    std::stable_sort(glitches.begin(), glitches.end(), [](const Glitch& a, const Glitch& b) {
+        return std::tie(a.energy, a.order, a.x.h, a.x.k, a.x.l) < std::tie(b.energy, b.order, b.x.h, b.x.k, b.x.l);
+    });
+    return glitches;
+}
+
+void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax, const Beam& beam,
+                   std::vector<Glitch>* glitches)
+{
+    ParallelFor(glitches->size(), [&](std::size_t i) {
+        Glitch& g = (*glitches)[i];
+        const ScanFrame harmonic = HarmonicFrame(frame, g.order);
+        const GlitchShape shape = ShapeOfGlitch(crystal, harmonic, g.x, psi, g.order * g.energy, beam);
+        g.depth = shape.depth;
+        // Along the scan of the listed energy E the harmonic's energy moves n times as fast.
+        g.widthEV = g.always || !std::isfinite(shape.widthEV) ? (eMax - eMin) * 1000.0 : shape.widthEV / g.order;
+    });
 }
 
 std::vector<SphereReflection> GlitchReflections(const Crystal& crystal, const ScanFrame& frame, double eMax)

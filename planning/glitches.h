@@ -19,6 +19,9 @@ struct Glitch {
     double F, couplingF, strength, relativeStrength;  // at the glitch's energy
     bool always;        // X is on the sphere at every energy at this azimuth (n = 0, psi = azimuth -/+ 90);
                         // listed at the lowest energy of the range at which G diffracts
+    int order = 1;      // the harmonic: X is met by the photons of n E that n G passes, listed at E
+    double widthEV = 0.0;  // full width at half depth along the scan (eV of the listed energy E)
+    double depth = 0.0;    // share of that order's output X takes at the glitch's centre (ShapeGlitches)
 };
 
 // Every reflection X on the sphere at the azimuth `psi` between eMin and eMax (keV, both
@@ -52,6 +55,20 @@ std::vector<GlitchLine> GlitchMap(const Crystal& crystal, const ScanFrame& frame
 // azimuths widened by divergence / 2 on both sides (see FreeStretches).
 std::vector<AzimuthInterval> CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
                                                 double eMin, double eMax, double fraction, double divergence);
+
+// The glitch spectrum with the harmonics up to `harmonics`: the glitches of n G at n E for n = 2
+// to `harmonics` where the structure allows n G, listed at E with their order, by energy.
+std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin,
+                                              double eMax, int harmonics);
+
+// The frame of the harmonic n G: the same azimuths about the same axis.
+ScanFrame HarmonicFrame(const ScanFrame& frame, int order);
+
+// Fills in each glitch's width and depth for the beam (planning/glitch_depth.h); a glitch on the
+// sphere at every energy spans the whole range [eMin, eMax].
+struct Beam;
+void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax, const Beam& beam,
+                   std::vector<Glitch>* glitches);
 
 // The reflections of a glitch spectrum up to eMax that the structure does not forbid, kept for
 // spectra at many azimuths (FindGlitchesAmong): the sphere is surveyed once.

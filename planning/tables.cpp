@@ -41,18 +41,27 @@ void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& 
 }
 
 void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
-                      const std::vector<Glitch>& glitches)
+                      const GlitchBeam& beam, const std::vector<Glitch>& glitches)
 {
     TextWriter out(file);
     out.Print<"# kelto glitch spectrum: ">();
     WriteSubject(out, subject);
-    out.Print<"; at psi %.6f degrees; energies %.6f to %.6f keV\n">(psi, eMin, eMax);
+    out.Print<"; at psi %.6f degrees; energies %.6f to %.6f keV">(psi, eMin, eMax);
+    out.Print<"; polarisation %s; divergence %.6f across, %.6f along degrees">(beam.polarisation, beam.acrossDegrees,
+                                                                              beam.alongDegrees);
+    if (beam.surface) {
+        out.Print<"; surface %d %d %d">(beam.surface->h, beam.surface->k, beam.surface->l);
+    } else {
+        out.Print<"; symmetric cut">();
+    }
+    out.Print<"; harmonics to %d\n">(beam.harmonics);
     out.Print<"energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
-              "relative_strength,kind\n">();
+              "relative_strength,kind,width_eV,depth,order\n">();
     for (const Glitch& g : glitches) {
-        out.Print<"%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s\n">(
+        out.Print<"%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s,%.6f,%.6f,%d\n">(
             g.energy, g.wavelength, g.x.h, g.x.k, g.x.l, g.coupling.h, g.coupling.k, g.coupling.l, g.F, g.couplingF,
-            g.strength, g.relativeStrength, g.always ? static_cast<const char*>("always") : "glitch");
+            g.strength, g.relativeStrength, g.always ? static_cast<const char*>("always") : "glitch", g.widthEV, g.depth,
+            g.order);
     }
 }
 

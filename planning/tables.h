@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,15 @@ struct TableSubject {
 };
 
 void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& band, const std::vector<Event>& events);
+// How the glitches' widths and depths were computed: the beam, and the highest harmonic.
+struct GlitchBeam {
+    const char* polarisation;              // "sigma", "pi" or "unpolarised"
+    double acrossDegrees, alongDegrees;    // the beam's spreads (0 along: G's Darwin width)
+    std::optional<Miller> surface;         // none: a symmetric cut
+    int harmonics;
+};
 void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
-                      const std::vector<Glitch>& glitches);
+                      const GlitchBeam& beam, const std::vector<Glitch>& glitches);
 void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax,
                     const std::vector<GlitchLine>& lines);
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <numbers>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -28,6 +29,7 @@
 #include "io/run_error.h"
 #include "numpy_tables.h"
 #include "planning/events.h"
+#include "planning/glitch_depth.h"
 #include "planning/glitches.h"
 #include "setup/answer_source.h"
 #include "setup/factor_file.h"
@@ -259,15 +261,45 @@ py::object EventsArray(const std::vector<Event>& events)
 
 py::object GlitchArray(const std::vector<Glitch>& glitches)
 {
-    std::vector<double> energy, wavelength;
+    std::vector<double> energy, wavelength, width, depth;
+    std::vector<int> order;
     std::vector<std::string> kind;
     PairColumns pairs;
     for (const Glitch& g : glitches) {
         energy.push_back(g.energy), wavelength.push_back(g.wavelength);
         pairs.Add(g);
         kind.push_back(g.always ? "always" : "glitch");
+        width.push_back(g.widthEV), depth.push_back(g.depth), order.push_back(g.order);
     }
-    return StructuredArray(pairs.Around({{"energy_keV", energy}, {"wavelength", wavelength}}, {{"kind", kind}}));
+    return StructuredArray(pairs.Around({{"energy_keV", energy}, {"wavelength", wavelength}},
+                                        {{"kind", kind}, {"width_eV", width}, {"depth", depth}, {"order", order}}));
+}
+
+// The beam of the glitches' widths and depths from the keyword arguments, as the options give it.
+Beam GlitchBeamOf(const Crystal& crystal, const std::string& polarisation, const Range& divergence,
+                  const std::optional<Indices>& surface)
+{
+    Beam beam;
+    if (polarisation == "sigma") {
+        beam.polarisation = Polarisation::kSigma;
+    } else if (polarisation == "pi") {
+        beam.polarisation = Polarisation::kPi;
+    } else if (polarisation == "unpolarised" || polarisation == "unpolarized") {
+        beam.polarisation = Polarisation::kUnpolarised;
+    } else {
+        Refuse("polarisation must be 'sigma', 'pi' or 'unpolarised'");
+    }
+    const auto [across, along] = divergence;
+    if (!(across >= 0.0 && across <= 90.0 && along >= 0.0 && along <= 90.0)) {
+        Refuse("divergence must be (ACROSS, ALONG), degrees from 0 to 90");
+    }
+    beam.across = across * std::numbers::pi / 180.0, beam.along = along * std::numbers::pi / 180.0;
+    if (surface) {
+        const Miller m = ToMiller(*surface);
+        if (IsZero(m)) Refuse("surface must be a direction, not 0 0 0");
+        beam.surface = crystal.lattice().Reciprocal(m);
+    }
+    return beam;
 }
 
 py::object MapArray(const std::vector<GlitchLine>& lines)
@@ -321,17 +353,22 @@ py::object Events(const PyCrystal& self, const Indices& primary, std::optional<d
 }
 
 py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
-                    const std::optional<Indices>& reference)
+                    const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                    const std::optional<Indices>& surface, int harmonics)
 {
     const auto [eMin, eMax] = Energies(energies);
     if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
+    if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
     const ScanFrame frame = self.Frame(primary, reference);
+    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
     self.RequireReachable(frame, eMin, eMax);
-    self.RequireRoom(kHcKeVAngstrom / eMax);
+    self.RequireRoom(kHcKeVAngstrom / (harmonics * eMax));
     std::vector<Glitch> glitches;
     {
         py::gil_scoped_release released;
-        glitches = FindGlitchesAmong(self.crystal(), frame, *self.GlitchSphere(frame, eMax), psi, eMin, eMax);
+        glitches = harmonics == 1 ? FindGlitchesAmong(self.crystal(), frame, *self.GlitchSphere(frame, eMax), psi, eMin, eMax)
+                                  : FindGlitchesWithHarmonics(self.crystal(), frame, psi, eMin, eMax, harmonics);
+        ShapeGlitches(self.crystal(), frame, psi, eMin, eMax, beam, &glitches);
     }
     return GlitchArray(glitches);
 }
@@ -464,13 +501,17 @@ interval), h, k, l (the reflection on the sphere), coupling_h, coupling_k, coupl
 F_coupling, strength (|F(X)| |F(G - X)|), relative_strength and direction ('in', 'out', 'top',
 'always'), sorted by psi: the rows of kelto --events.)")
         .def("glitches", &Glitches, py::arg("primary"), py::arg("psi"), py::kw_only(), py::arg("energies"),
-             py::arg("reference") = py::none(),
+             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("surface") = py::none(), py::arg("harmonics") = 1,
              R"(The glitch spectrum at the azimuth psi (degrees) from energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV, wavelength, h, k, l, coupling_h, coupling_k, coupling_l, F, F_coupling,
-strength, relative_strength and kind ('glitch', or 'always' for a reflection on the sphere at every
-energy at psi), sorted by energy: the rows of kelto --glitches. The sphere is surveyed once for
-spectra at many azimuths of one primary and range.)")
+strength, relative_strength, kind ('glitch', or 'always' for a reflection on the sphere at every
+energy at psi), width_eV, depth and order, sorted by energy: the rows of kelto --glitches. The
+widths and depths are for the beam's polarisation ('sigma', 'pi' or 'unpolarised', relative to
+the primary's scattering plane), its divergence = (ACROSS, ALONG) in degrees and the crystal's
+surface = (H, K, L) (None: a symmetric cut); harmonics = N adds the glitches of n G at n E up to N,
+as --harmonics. The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
              py::arg("reference") = py::none(),
              R"(Every reflection's glitch line E(psi) inside energies = (EMIN, EMAX) keV over psi = (MIN, MAX).

@@ -70,6 +70,23 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         const PlanOptions& p = options.plan;
         EXPECT_EQ((std::vector<double>{p.cleanWidth, p.cleanFraction, p.window.min, p.window.max, p.divergence}), c.plan) << c.line;
     }
+    // The beam of the glitch spectrum: its spreads across and along, polarisation, surface and harmonics.
+    const struct { std::string options; double across, along; Polarisation polarisation; std::optional<Miller> surface; int harmonics; } beams[] = {
+        {"", 0, 0, Polarisation::kSigma, std::nullopt, 1},
+        {"--divergence 0.001,0.0005 --polarisation pi --surface 1,1,0 --harmonics 3", 0.001, 0.0005, Polarisation::kPi,
+         Miller{1, 1, 0}, 3},
+        {"--divergence 0.002 --polarisation unpolarised", 0.002, 0, Polarisation::kUnpolarised, std::nullopt, 1},
+    };
+    for (const auto& b : beams) {
+        InputStruct r{};
+        RunOptions options;
+        std::string errors;
+        const std::string line = kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 " + b.options;
+        ASSERT_EQ(Parse(line, &r, &errors, &options), -1) << line << errors;
+        const PlanOptions& p = options.plan;
+        EXPECT_TRUE(p.divergence == b.across && p.divergenceAlong == b.along && p.polarisation == b.polarisation &&
+                    p.surface == b.surface && p.harmonics == b.harmonics) << line;
+    }
     const std::string run = kRequired + "--wavelength 1.5 --band 0.02 ";
     const std::pair<std::string, std::string> refused[] = {
         {run + "--bogus", "unknown option '--bogus'"}, {run + "extra", "unexpected argument 'extra'"},
@@ -96,10 +113,18 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {run + "--events e.csv --reference 0,0,-4", "--reference: '0,0,-4' is zero or parallel to the primary"},
         {run + "--events e.csv --reference 0,0,0", "--reference: '0,0,0' is zero or parallel"},
         {run + "--reference 1,0,0", "--reference has no use without a planning option"},
-        {run + "--clean 5 --divergence -1", "--divergence: '-1' is not a number of degrees from 0 to 90"},
-        {run + "--clean 5 --divergence nan", "--divergence: 'nan' is not a number"},
-        {run + "--clean 5 --divergence inf", "--divergence: 'inf' is not a number"},
-        {run + "--divergence 1", "--divergence goes with --clean or --clean-energies"},
+        {run + "--clean 5 --divergence -1", "--divergence: '-1' is not one or two numbers of degrees from 0 to 90"},
+        {run + "--clean 5 --divergence nan", "--divergence: 'nan' is not one or two numbers"},
+        {run + "--clean 5 --divergence 0.1,inf", "--divergence: '0.1,inf' is not one or two numbers"},
+        {run + "--clean 5 --divergence 1,2,3", "--divergence: '1,2,3' is not ACROSS[,ALONG] (degrees)"},
+        {run + "--divergence 1", "--divergence goes with --clean, --clean-energies or --glitches"},
+        {run + "--events e.csv --polarisation pi", "--polarisation goes with --glitches"},
+        {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --polarisation circular",
+         "--polarisation: 'circular' is not sigma, pi or unpolarised"},
+        {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --harmonics 10", "--harmonics: '10' is not a whole number from 1 to 9"},
+        {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --harmonics 0", "--harmonics: '0' is not a whole number from 1 to 9"},
+        {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --harmonics 2.5", "--harmonics: '2.5' is not N (an integer)"},
+        {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --surface 0,0,0", "--surface: '0,0,0' is no direction"},
         {run + "--events e.csv --windows w.csv", "--windows goes with --clean or --clean-energies"},
         {kRequired + "--glitch-map m.csv", "--glitch-map needs --energies"},
         {kRequired + "--clean-energies 8,12 --energies 5,30", "--energies goes with --glitches or --glitch-map"},

@@ -11,6 +11,7 @@ DARK = (10, 20, 100)
 RUN_FILES = ('kelto_spaghetti.dat', 'kelto_spaghetti.mac', 'kelto_unweg.dat', 'kelto_unweg.mac')
 EVENTS = 'psi,psi_min,psi_max,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,direction'
 GLITCHES = 'energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,kind'
+GLITCHES_SHAPED = GLITCHES + ',width_eV,depth,order'  # the spectra of this version; the earlier ones end at kind
 MAP = ('psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,'
        'energy_top_keV,energy_cutoff_keV,kind')
 WINDOWS = 'search,psi_start,psi_end,width'
@@ -37,6 +38,10 @@ MALFORMED = [  # option, table, its header and rows, the message
      "way.csv:2: direction is 'up', not in, out, top or always"),
     ('--glitches', 'glitches.csv', GLITCHES, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1.5, 'glitch')],
      'glitches.csv:2: relative_strength is 1.5, outside 0 to 1'),
+    ('--glitches', 'deep.csv', GLITCHES_SHAPED, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1, 'glitch', 0.2, 1.5, 2)],
+     'deep.csv:2: depth is 1.5, outside 0 to 1'),
+    ('--glitches', 'order.csv', GLITCHES_SHAPED, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1, 'glitch', 0.2, 0.5, 1.5)],
+     "order.csv:2: order is '1.5', not a whole number"),
     ('--glitches', 'old glitches.csv', GLITCHES[:-5], [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1)],
      'old glitches.csv is not a kelto glitch table: its header line must be energy_keV,'),
     ('--map', 'map.csv', MAP, [(0, -95, 80, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 10, 2, 'line')],

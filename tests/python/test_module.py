@@ -46,7 +46,7 @@ def printed(array, conversions):
 
 
 EVENTS = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s"]
-GLITCHES = ["%.6f"] * 2 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s"]
+GLITCHES = ["%.6f"] * 2 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s", "%.6f", "%.6f", "%d"]
 MAP = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f"] * 3 + ["%s"]
 WINDOWS = ["%s", "%.6f", "%.6f", "%.6f"]
 
@@ -64,6 +64,10 @@ class SameAsTheProgram(unittest.TestCase):
                         "1,-1,0", "--events", "e.csv"]),
             (silicon.glitches((1, 1, 1), 10, energies=(5, 30)), GLITCHES, "g.csv",
              SILICON + ["--primary", "1,1,1", "--glitches", "g.csv", "--at-psi", "10", "--energies", "5,30"]),
+            (gaas.glitches((2, 2, 0), 15, energies=(6, 12), polarisation="pi", divergence=(0.001, 0.0002), surface=(1, 1, 1),
+                           harmonics=3), GLITCHES, "g.csv",
+             ["--crystal", "GaAs", "--primary", "2,2,0", "--glitches", "g.csv", "--at-psi", "15", "--energies", "6,12",
+              "--polarisation", "pi", "--divergence", "0.001,0.0002", "--surface", "1,1,1", "--harmonics", "3"]),
             (gaas.glitch_map((0, 0, 2), energies=(8, 12), psi=(0, 90)), MAP, "m.csv",
              ["--crystal", "GaAs", "--primary", "0,0,2", "--glitch-map", "m.csv", "--energies", "8,12", "--psi", "0,90"]),
             (silicon.clean_energies((1, 1, 1), energies=(8, 8.1), fraction=0.05, divergence=0.1), WINDOWS, "w.csv",
@@ -116,6 +120,13 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.events((0, 0, 2), wavelength=1e-310, band=1e-311), ValueError,
              "The limiting sphere holds more than 1e+308 reflections, beyond what kelto can compute with"),
             (lambda: silicon.events((0, 0, 0), energy=8, band=0.02), ValueError, "The primary reflection 0 0 0 has no reflection frame"),
+            # The beam of a glitch spectrum's widths and depths.
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), polarisation="circular"), ValueError,
+             "polarisation must be 'sigma', 'pi' or 'unpolarised'"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), divergence=(0.1, float("nan"))), ValueError,
+             "divergence must be (ACROSS, ALONG)"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(0, 0, 0)), ValueError, "surface must be a direction"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), harmonics=10), ValueError, "harmonics must be a whole number"),
             (lambda: silicon.events((0, 0, 2), band=0.02), ValueError, "give either energy"),
             (lambda: silicon.events((0, 0, 2), energy=8, wavelength=1.5, band=0.02), ValueError, "give either energy"),
             (lambda: silicon.events((0, 0, 2), energy=8), ValueError, "band"),

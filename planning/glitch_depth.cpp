@@ -1,0 +1,99 @@
+#include "planning/glitch_depth.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "planning/darwin_width.h"
+#include "setup/answer_source.h"
+
+namespace {
+
+// The distribution function of u + v, u and v even over [-su/2, su/2] and [-sv/2, sv/2].
+double SumBelow(double t, double su, double sv)
+{
+    const double small = std::min(su, sv), large = std::max(su, sv);
+    const double s = t + (small + large) / 2.0;  // the sum of two spreads starting at 0
+    if (s <= 0.0) return 0.0;
+    if (s >= small + large) return 1.0;
+    if (small == 0.0) return s / large;  // one spread alone (large > 0 here)
+    if (s < small) return s * s / (2.0 * small * large);
+    if (s <= large) return (s - small / 2.0) / large;
+    const double rest = small + large - s;
+    return 1.0 - rest * rest / (2.0 * small * large);
+}
+
+Vec3 Unit(Vec3 v) { return (1.0 / Length(v)) * v; }
+
+// The unit tilts of a ray across and along G's scattering plane. At G's cut-off the beam runs
+// back along G and every plane through G is one: the frame's psi = 90 direction stands in.
+struct Tilts {
+    Vec3 across, along;
+};
+Tilts TiltsOf(const Vec3& k0, const ScanFrame& frame)
+{
+    const Vec3 normal = Cross(k0, frame.G);
+    const Vec3 across = Length(normal) > 0.0 ? Unit(normal) : Unit(Cross(frame.along, frame.e2));
+    return {across, Unit(Cross(across, k0))};
+}
+
+// The share of the beam's intensity along X's sigma direction, for the beam's polarisation given
+// relative to G's scattering plane.
+double SigmaShareOf(const Beam& beam, const Vec3& k0, const Tilts& tilts, const Vec3& x)
+{
+    if (beam.polarisation == Polarisation::kUnpolarised) return 0.5;
+    return SigmaShare(beam.polarisation == Polarisation::kSigma ? tilts.across : tilts.along, Unit(k0), x);
+}
+
+}  // namespace
+
+double BoxOverlap(double c, double su, double sv, double half)
+{
+    if (su == 0.0 && sv == 0.0) return std::fabs(c) <= half ? 1.0 : 0.0;
+    return SumBelow(half - c, su, sv) - SumBelow(-half - c, su, sv);
+}
+
+GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+{
+    const Lattice& lattice = crystal.lattice();
+    const double lambda = kHcKeVAngstrom / keV, radians = psi * std::numbers::pi / 180.0;
+    const Vec3 k0 = (-frame.length / 2.0) * frame.along +
+                    (frame.beam * frame.BeamAcross(lambda)) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
+    const Vec3 v = lattice.Reciprocal(x), kh = k0 + v;
+    // The surface's inward normal: against its reciprocal vector, G's for a symmetric cut.
+    const Vec3 inward = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : frame.G);
+    const double gamma0 = Dot(Unit(k0), inward);
+    const Vec3 gh = k0 + frame.G;
+    const Tilts tilts = TiltsOf(k0, frame);
+    const DarwinWidth primary = DarwinWidthOf(crystal, frame.primary, keV, SigmaShareOf(beam, k0, tilts, frame.G), gamma0,
+                                              Dot(Unit(gh), inward));
+    const DarwinWidth secondary = DarwinWidthOf(crystal, x, keV, SigmaShareOf(beam, k0, tilts, v), gamma0, Dot(Unit(kh), inward));
+    const Vec3 &across = tilts.across, &along = tilts.along;
+    const double spreadAlong = beam.along > 0.0 ? std::min(beam.along, primary.angle) : primary.angle;
+    const double su = std::fabs(2.0 * lambda * Dot(along, v)) * spreadAlong, sv = std::fabs(2.0 * lambda * Dot(across, v)) * beam.across;
+    const double half = secondary.deviation / 2.0;
+    GlitchShape shape{};
+    shape.depth = BoxOverlap(0.0, su, sv, half);
+    // Half depth: the profile falls monotonically away from its centre, at the latest by the
+    // edge of its support.
+    double low = 0.0, high = half + (su + sv) / 2.0;
+    for (int i = 0; i < 100 && high > 0.0; ++i) {
+        const double mid = (low + high) / 2.0;
+        (BoxOverlap(mid, su, sv, half) > shape.depth / 2.0 ? low : high) = mid;
+    }
+    const double halfDepthAlpha = (low + high) / 2.0;
+    if (!(frame.BeamAcross(lambda) > 0.0)) {
+        // At G's cut-off alpha grows as the root of E - Ec, on the side above it only.
+        const Vec3 u = std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3;
+        const double acrossX = std::fabs(Dot(u, v));
+        const double across = halfDepthAlpha / (lambda * lambda) / (2.0 * acrossX);
+        shape.widthEV = acrossX > 0.0 ? kHcKeVAngstrom * 1000.0 *
+                                            (std::sqrt(across * across + frame.length * frame.length / 4.0) - frame.length / 2.0)
+                                      : std::numeric_limits<double>::infinity();
+        return shape;
+    }
+    const double rate = DeviationRate(frame, lattice, x, psi, keV);
+    shape.widthEV = rate == 0.0 ? std::numeric_limits<double>::infinity() : 2.0 * halfDepthAlpha / std::fabs(rate);
+    return shape;
+}

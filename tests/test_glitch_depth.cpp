@@ -1,0 +1,99 @@
+// Depth and width of a glitch against a direct numerical integration over the beam's rays, written
+// here from the geometry: each ray tilted along and across G's scattering plane, X's deviation
+// computed from the tilted beam vector itself.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "crystal/cif_crystal.h"
+#include "crystal/shipped_crystals.h"
+#include "planning/darwin_width.h"
+#include "planning/glitch_depth.h"
+#include "planning/glitches.h"
+
+namespace {
+
+Vec3 Unit(Vec3 v) { return (1.0 / Length(v)) * v; }
+
+}  // namespace
+
+// The overlap of a box with two even spreads, against counting on a fine grid.
+TEST(GlitchDepth, BoxOverlapAgainstAGrid)
+{
+    const struct { double c, su, sv, half; } cases[] = {
+        {0.0, 1.0, 2.0, 0.3}, {0.7, 1.0, 2.0, 0.3}, {0.0, 3.0, 0.5, 2.0}, {1.9, 3.0, 0.5, 2.0}, {0.0, 0.0, 2.0, 0.5},
+        {0.8, 2.0, 0.0, 0.5}, {0.2, 0.0, 0.0, 0.5}, {0.6, 0.0, 0.0, 0.5}, {0.0, 0.1, 0.1, 5.0}, {5.2, 1.0, 1.0, 5.0},
+    };
+    const int n = 2000;
+    for (const auto& c : cases) {
+        double inside = 0;
+        for (int i = 0; i < n; ++i) {
+            const double u = c.su * ((i + 0.5) / n - 0.5);
+            for (int j = 0; j < n; ++j) inside += std::fabs(c.c + u + c.sv * ((j + 0.5) / n - 0.5)) <= c.half;
+        }
+        EXPECT_NEAR(BoxOverlap(c.c, c.su, c.sv, c.half), inside / (double(n) * n), 2e-3) << c.c << " " << c.su << " " << c.sv;
+    }
+}
+
+// The depth of glitches of silicon 2 2 0 at psi 15: each ray of the beam tilted along the plane
+// within G's Darwin width and across it within the divergence, X taking it where its deviation
+// lies within X's total-reflection range; a symmetric and an asymmetric cut, both polarisations.
+TEST(GlitchDepth, DepthFromTheRays)
+{
+    std::string notice;
+    const std::unique_ptr<CifCrystal> silicon = CifCrystal::Read(ShippedCrystalPath("Si"), &notice);
+    const Lattice& lattice = silicon->lattice();
+    const ScanFrame frame = MatrixFrame(lattice, {2, 2, 0});
+    const double psi = 15.0, hc = 12.398419843320026;
+    const struct { const char* what; Beam beam; } beams[] = {
+        {"symmetric, sigma, 20 microradian across", {Polarisation::kSigma, 20e-6, 0.0, {}}},
+        {"symmetric, pi, 5 microradian across", {Polarisation::kPi, 5e-6, 0.0, {}}},
+        {"asymmetric 2 2 1 surface, sigma", {Polarisation::kSigma, 10e-6, 0.0, lattice.Reciprocal(2, 2, 1)}},
+        {"asymmetric 2 2 1 surface, pi, 3 microradian along", {Polarisation::kPi, 10e-6, 3e-6, lattice.Reciprocal(2, 2, 1)}},
+    };
+    for (const auto& b : beams) {
+        SCOPED_TRACE(b.what);
+        int checked = 0;
+        for (const Glitch& g : FindGlitches(*silicon, frame, psi, 6.0, 20.0)) {
+            if (g.always || checked == 8) continue;
+            ++checked;
+            const double lambda = hc / g.energy, r = psi * std::acos(-1.0) / 180.0;
+            const Vec3 k0 = (-frame.length / 2.0) * frame.along +
+                            (frame.beam * std::sqrt(1.0 / (lambda * lambda) - frame.length * frame.length / 4.0)) *
+                                (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
+            const Vec3 x = lattice.Reciprocal(g.x);
+            const Vec3 across = Unit(Cross(k0, frame.G)), along = Unit(Cross(across, Unit(k0)));
+            const Vec3 inward = -1.0 * Unit(Length(b.beam.surface) > 0 ? b.beam.surface : frame.G);
+            const auto share = [&](Vec3 polarisation, Vec3 reflection) {
+                const Vec3 sigma = Unit(Cross(k0, reflection));
+                return Dot(polarisation, sigma) * Dot(polarisation, sigma);
+            };
+            const Vec3 polarisation = b.beam.polarisation == Polarisation::kSigma ? across : along;
+            const double gamma0 = Dot(Unit(k0), inward);
+            const DarwinWidth wG = DarwinWidthOf(*silicon, frame.primary, g.energy, share(polarisation, frame.G), gamma0,
+                                                 Dot(Unit(k0 + frame.G), inward));
+            const DarwinWidth wX = DarwinWidthOf(*silicon, g.x, g.energy, share(polarisation, x), gamma0, Dot(Unit(k0 + x), inward));
+            const double spreadAlong = b.beam.along > 0 ? std::min(b.beam.along, wG.angle) : wG.angle;
+            // Every ray on a grid over the two spreads, its beam vector tilted exactly.
+            const int n = 400;
+            double taken = 0;
+            for (int i = 0; i < n; ++i) {
+                const double e = spreadAlong * ((i + 0.5) / n - 0.5);
+                for (int j = 0; j < n; ++j) {
+                    const double p = b.beam.across * ((j + 0.5) / n - 0.5);
+                    const Vec3 ray = (1.0 / lambda) * Unit(Unit(k0) + std::tan(e) * along + std::tan(p) * across);
+                    const Vec3 out = ray + x;
+                    taken += std::fabs((Dot(out, out) - Dot(ray, ray)) / Dot(ray, ray)) <= wX.deviation / 2;
+                }
+            }
+            const double direct = taken / (double(n) * n);
+            const GlitchShape shape = ShapeOfGlitch(*silicon, frame, g.x, psi, g.energy, b.beam);
+            EXPECT_NEAR(shape.depth, direct, 0.05 * direct + 2.0 / n) << g.x.h << " " << g.x.k << " " << g.x.l << " at " << g.energy;
+            // A reflection whose polarisation factor vanishes (pi at 2 theta_X = 90) takes nothing.
+            EXPECT_TRUE(shape.depth >= 0 && shape.depth <= 1 && shape.widthEV >= 0 && std::isfinite(shape.widthEV));
+        }
+        EXPECT_EQ(checked, 8);
+    }
+}
