@@ -130,3 +130,28 @@ TEST(GlitchMap, CleanEnergyWindowsHoldNoStrongGlitch)
         EXPECT_TRUE(strongGlitch(w.start - 1e-6) && strongGlitch(w.end + 1e-6)) << w.start << " to " << w.end;
     }
 }
+
+// The harmonics: photons of n E that n G passes meet X on their own sphere, the one of n G at
+// n E; silicon passes no second harmonic behind 1 1 1 (2 2 2 is forbidden), a third one behind it.
+TEST(GlitchSpectrum, HarmonicsAreTheGlitchesOfNGAtNE)
+{
+    const CubicScan scan{4, 5.431, "Si", {1, 1, 1}, true, {1, -1, 0}};
+    const CubicCrystal crystal = TableCrystal(scan.structure, scan.a, scan.symbol);
+    const double psi = 10;
+    const std::vector<Glitch> glitches = FindGlitchesWithHarmonics(crystal, scan.Frame(crystal), psi, 5, 10, 3);
+    int counted[4] = {};
+    for (std::size_t i = 0; i < glitches.size(); ++i) {
+        const Glitch& g = glitches[i];
+        ASSERT_TRUE(g.order >= 1 && g.order <= 3);
+        ++counted[g.order];
+        EXPECT_TRUE(g.energy >= 5 && g.energy <= 10 && (i == 0 || glitches[i - 1].energy <= g.energy));
+        const ewald::Scan model = ewald::Scan::WithReference(scan.a, {g.order * 1.0, g.order * 1.0, g.order * 1.0}, {1, -1, 0});
+        if (!g.always) {
+            EXPECT_NEAR(model.Excess(Vector(g.x), psi, Wavelength(g.order * g.energy)), 0.0, scan.ExcessTolerance())
+                << g.order << ": " << g.x.h << " " << g.x.k << " " << g.x.l;
+        }
+    }
+    EXPECT_EQ(counted[2], 0);
+    EXPECT_GT(counted[3], 0);
+    EXPECT_EQ(counted[1], static_cast<int>(FindGlitches(crystal, scan.Frame(crystal), psi, 5, 10).size()));
+}
