@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "crystal/vec3.h"
 #include "planning/azimuths.h"
@@ -41,8 +42,12 @@ struct PlanOptions {
     Polarisation polarisation = Polarisation::kSigma;
     std::optional<Miller> surface;
     int harmonics = 1;
+    // The predicted I0 spectrum at --at-psi over --energies, the orders weighted by their share of
+    // the beam (harmonicContent[n - 1] for order n, 1 for the fundamental).
+    std::string spectrumFile;
+    std::vector<double> harmonicContent{1.0};
 
-    bool EnergyRun() const { return !glitchesFile.empty() || !mapFile.empty() || cleanEnergies; }
+    bool EnergyRun() const { return !glitchesFile.empty() || !spectrumFile.empty() || !mapFile.empty() || cleanEnergies; }
     bool AtBand() const { return !eventsFile.empty() || cleanWidth > 0.0; }
 };
 

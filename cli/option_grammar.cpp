@@ -12,8 +12,8 @@ namespace {
 constexpr const char* kValueOptions[] = {
     "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--primary", "--wavelength", "--energy", "--band", "--relative-band",
     "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
-    "--windows", "--glitches", "--at-psi", "--energies", "--polarisation", "--surface", "--harmonics", "--glitch-map",
-    "--clean-energies",
+    "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--harmonics",
+    "--harmonic-content", "--glitch-map", "--clean-energies",
 };
 
 void PrintHelp()
@@ -86,10 +86,15 @@ were computed for):
   --glitches FILE       instead of the four files, write the glitch spectrum of
                         an energy scan at a fixed azimuth to the CSV table FILE;
                         needs --at-psi and --energies
+  --spectrum FILE       instead of the four files, write the predicted I0 of the
+                        energy scan at --at-psi over --energies (relative: 1
+                        without glitches) to the CSV table FILE, on a grid that
+                        draws the narrowest glitch
   --at-psi PSI          the azimuth of the energy scan, in degrees
   --energies EMIN,EMAX  the energy range of --glitches and --glitch-map, in keV
   --polarisation P      the beam's polarisation relative to the primary's
-                        scattering plane for the glitches' widths and depths:
+                        scattering plane for the glitches' widths and depths
+                        (--glitches, --spectrum):
                         sigma (default: a vertically deflecting monochromator
                         on a synchrotron), pi or unpolarised
   --surface H,K,L       the crystal surface's normal as a reciprocal vector, for
@@ -98,6 +103,10 @@ were computed for):
   --harmonics N         also the glitches of the harmonics n G at n E for n = 2
                         to N that the structure allows, listed at E with their
                         order (default 1: the fundamental only)
+  --harmonic-content C2[,C3...]
+                        with --spectrum: each harmonic's share of the beam's
+                        photons against 1 for the fundamental, one for each
+                        order of --harmonics (default 0.01 each)
   --glitch-map FILE     instead of the four files, write every reflection's
                         glitch line E(psi) inside --energies over the psi window
                         to the CSV table FILE

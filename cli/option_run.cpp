@@ -169,7 +169,7 @@ void RefuseUnreachableRange(const Planning& p, const char* option, double eMin, 
 void PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
 {
     p.subject.frame = &p.frame;
-    if (!plan.glitchesFile.empty()) {
+    if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty()) {
         std::vector<Glitch> glitches =
             FindGlitchesWithHarmonics(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax, plan.harmonics);
         constexpr double kRadian = std::numbers::pi / 180.0;
@@ -180,14 +180,29 @@ void PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
                                    : plan.polarisation == Polarisation::kPi  ? "pi"
                                                                              : "unpolarised";
         const GlitchBeam described{polarisation, plan.divergence, plan.divergenceAlong, plan.surface, plan.harmonics};
-        WriteTable(plan.glitchesFile, [&](std::FILE* f) {
-            WriteGlitchTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, glitches);
-        });
-        const auto always = std::count_if(glitches.begin(), glitches.end(), [](const Glitch& g) { return g.always; });
-        *written += Printed("kelto: %zu glitches from %g to %g keV at psi %g degrees", glitches.size(), plan.energyMin,
-                            plan.energyMax, plan.atPsi);
-        if (always > 0) *written += Printed(" (%zu on the sphere at every energy)", static_cast<std::size_t>(always));
-        *written += Printed(", wrote %s\n", plan.glitchesFile.c_str());
+        if (!plan.glitchesFile.empty()) {
+            WriteTable(plan.glitchesFile, [&](std::FILE* f) {
+                WriteGlitchTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, glitches);
+            });
+            const auto always = std::count_if(glitches.begin(), glitches.end(), [](const Glitch& g) { return g.always; });
+            *written += Printed("kelto: %zu glitches from %g to %g keV at psi %g degrees", glitches.size(), plan.energyMin,
+                                plan.energyMax, plan.atPsi);
+            if (always > 0) *written += Printed(" (%zu on the sphere at every energy)", static_cast<std::size_t>(always));
+            *written += Printed(", wrote %s\n", plan.glitchesFile.c_str());
+        }
+        if (!plan.spectrumFile.empty()) {
+            const std::vector<SpectrumPoint> spectrum =
+                PredictSpectrum(glitches, plan.energyMin, plan.energyMax, plan.harmonicContent);
+            WriteTable(plan.spectrumFile, [&](std::FILE* f) {
+                WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, plan.harmonicContent,
+                                   spectrum);
+            });
+            const auto lowest = std::min_element(spectrum.begin(), spectrum.end(),
+                                                 [](const SpectrumPoint& a, const SpectrumPoint& b) { return a.i0 < b.i0; });
+            *written += Printed("kelto: predicted I0 at %zu energies from %g to %g keV at psi %g degrees, lowest %.4f at "
+                                "%.6f keV, wrote %s\n", spectrum.size(), plan.energyMin, plan.energyMax, plan.atPsi, lowest->i0,
+                                lowest->energy, plan.spectrumFile.c_str());
+        }
     }
     if (!plan.mapFile.empty()) {
         const std::vector<GlitchLine> lines = GlitchMap(*p.crystal, p.frame, plan.window, plan.energyMin, plan.energyMax);
@@ -231,7 +246,7 @@ void PrepareRunOutputs(const InputStruct* record, const RunOptions& options, boo
             outputs.push_back(InOutputFolder(name));
         }
     }
-    for (const std::string* table : {&plan.eventsFile, &plan.glitchesFile, &plan.mapFile, &plan.windowsFile}) {
+    for (const std::string* table : {&plan.eventsFile, &plan.glitchesFile, &plan.spectrumFile, &plan.mapFile, &plan.windowsFile}) {
         if (!table->empty()) outputs.push_back(*table);
     }
     std::vector<RunInput> inputs;

@@ -22,6 +22,9 @@ namespace {
 
 // The highest harmonic a glitch spectrum takes: a monochromator passes little beyond the fifth.
 constexpr int kMostHarmonics = 9;
+// The share of each harmonic's photons in the beam, against 1 for the fundamental, unless given:
+// an undulator beam without harmonic rejection carries about a percent.
+constexpr double kDefaultHarmonicContent = 0.01;
 // A divergence beyond this many degrees would leave no azimuth clean anyway.
 constexpr double kWidestDivergence = 90.0;
 
@@ -116,7 +119,10 @@ void EnergyRange(const OptionWords& words, const std::string& option, bool withF
 // The options that go together, and those that have no use in this kind of run.
 void CheckCombinations(const OptionWords& words)
 {
-    const bool energyRun = words.Has("--glitches") || words.Has("--glitch-map") || words.Has("--clean-energies");
+    // The scans at one azimuth: the glitch spectrum and the predicted I0 spectrum.
+    const bool atPsi = words.Has("--glitches") || words.Has("--spectrum");
+    const char* atPsiScan = words.Has("--glitches") ? "--glitches" : "--spectrum";
+    const bool energyRun = atPsi || words.Has("--glitch-map") || words.Has("--clean-energies");
     if (words.Has("--cif") || words.Has("--crystal")) {
         const char* source = words.Has("--cif") ? "--cif" : "--crystal";
         for (const char* name : {"--cif", "--structure", "--lattice", "--symbol", "--table", "--hmax"}) {
@@ -135,17 +141,16 @@ void CheckCombinations(const OptionWords& words)
         }
     }
     if (energyRun) {
-        const char* energyScan = words.Has("--glitches") ? "--glitches" : words.Has("--glitch-map") ? "--glitch-map"
-                                                                                                    : "--clean-energies";
+        const char* energyScan = atPsi ? atPsiScan : words.Has("--glitch-map") ? "--glitch-map" : "--clean-energies";
         for (const char* name : {"--wavelength", "--energy", "--band", "--relative-band", "--hmax", "--events", "--clean"}) {
             if (words.Has(name)) throw UsageError{std::string(name) + " has no use with " + energyScan};
         }
-        if (words.Has("--glitches") && !(words.Has("--at-psi") && words.Has("--energies"))) {
-            throw UsageError{"--glitches needs --at-psi and --energies"};
+        if (atPsi && !(words.Has("--at-psi") && words.Has("--energies"))) {
+            throw UsageError{std::string(atPsiScan) + " needs --at-psi and --energies"};
         }
         if (words.Has("--glitch-map") && !words.Has("--energies")) throw UsageError{"--glitch-map needs --energies"};
-        if (words.Has("--at-psi") && !words.Has("--glitches")) throw UsageError{"--at-psi goes with --glitches"};
-        if (words.Has("--energies") && !words.Has("--glitches") && !words.Has("--glitch-map")) {
+        if (words.Has("--at-psi") && !atPsi) throw UsageError{"--at-psi goes with --glitches"};
+        if (words.Has("--energies") && !atPsi && !words.Has("--glitch-map")) {
             throw UsageError{"--energies goes with --glitches or --glitch-map"};
         }
         if (words.Has("--psi") && !words.Has("--glitch-map") && !words.Has("--clean-energies")) {
@@ -160,12 +165,13 @@ void CheckCombinations(const OptionWords& words)
     }
     const bool windows = words.Has("--clean") || words.Has("--clean-energies");
     if (words.Has("--windows") && !windows) throw UsageError{"--windows goes with --clean or --clean-energies"};
-    if (words.Has("--divergence") && !windows && !words.Has("--glitches")) {
+    if (words.Has("--divergence") && !windows && !atPsi) {
         throw UsageError{"--divergence goes with --clean, --clean-energies or --glitches"};
     }
     for (const char* name : {"--polarisation", "--surface", "--harmonics"}) {
-        if (words.Has(name) && !words.Has("--glitches")) throw UsageError{std::string(name) + " goes with --glitches"};
+        if (words.Has(name) && !atPsi) throw UsageError{std::string(name) + " goes with --glitches or --spectrum"};
     }
+    if (words.Has("--harmonic-content") && !words.Has("--spectrum")) throw UsageError{"--harmonic-content goes with --spectrum"};
     if (words.Has("--reference") && !energyRun && !words.Has("--events") && !words.Has("--clean")) {
         throw UsageError{"--reference has no use without a planning option (--events, --clean, --glitches, "
                          "--glitch-map, --clean-energies)"};
@@ -217,6 +223,20 @@ void TranslatePlanning(const OptionWords& words, const InputStruct& record, cons
         }
         plan->harmonics = n[0];
     }
+    plan->harmonicContent.assign(static_cast<std::size_t>(plan->harmonics), kDefaultHarmonicContent);
+    plan->harmonicContent[0] = 1.0;
+    if (words.Has("--harmonic-content") && plan->harmonics == 1) {
+        throw UsageError{"--harmonic-content needs --harmonics 2 or more"};
+    }
+    if (words.Has("--harmonic-content")) {
+        const std::string& text = words.Value("--harmonic-content");
+        const std::vector<double> c = Numbers<double>("--harmonic-content", text, {static_cast<std::size_t>(plan->harmonics - 1)},
+                                                      ParseDouble, "C2,...,CN (one share for each harmonic of --harmonics)");
+        for (std::size_t n = 0; n < c.size(); ++n) {
+            if (!(c[n] >= 0.0 && c[n] <= 1.0)) throw UsageError{"--harmonic-content: '" + text + "' has a share outside 0 to 1"};
+            plan->harmonicContent[n + 1] = c[n];
+        }
+    }
     if (words.Has("--clean")) {
         const std::string& text = words.Value("--clean");
         const std::vector<double> c = Numbers<double>("--clean", text, {1, 2}, ParseDouble, "WIDTH[,FRACTION]");
@@ -234,6 +254,7 @@ void TranslatePlanning(const OptionWords& words, const InputStruct& record, cons
     plan->eventsFile = table("--events");
     plan->windowsFile = table("--windows");
     plan->glitchesFile = table("--glitches");
+    plan->spectrumFile = table("--spectrum");
     plan->mapFile = table("--glitch-map");
     if (words.Has("--at-psi")) {
         plan->atPsi = Double(words, "--at-psi");
@@ -276,7 +297,8 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
             throw UsageError{"--crystal: " + std::string(e.what())};
         }
     }
-    const bool energyRun = words.Has("--glitches") || words.Has("--glitch-map") || words.Has("--clean-energies");
+    const bool energyRun = words.Has("--glitches") || words.Has("--spectrum") || words.Has("--glitch-map") ||
+                           words.Has("--clean-energies");
     if (energyRun) {
         // Energy scans: the survey's limiting sphere is that of the highest energy asked for.
         double eMax = 0.0, unused = 0.0;

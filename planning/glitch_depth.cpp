@@ -74,6 +74,7 @@ GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller
     const double su = std::fabs(2.0 * lambda * Dot(along, v)) * spreadAlong, sv = std::fabs(2.0 * lambda * Dot(across, v)) * beam.across;
     const double half = secondary.deviation / 2.0;
     GlitchShape shape{};
+    shape.su = su, shape.sv = sv, shape.half = half;
     shape.depth = BoxOverlap(0.0, su, sv, half);
     // Half depth: the profile falls monotonically away from its centre, at the latest by the
     // edge of its support.
@@ -91,9 +92,12 @@ GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller
         shape.widthEV = acrossX > 0.0 ? kHcKeVAngstrom * 1000.0 *
                                             (std::sqrt(across * across + frame.length * frame.length / 4.0) - frame.length / 2.0)
                                       : std::numeric_limits<double>::infinity();
+        // The profile taken as linear, with the same width at half depth.
+        shape.rate = std::isfinite(shape.widthEV) && shape.widthEV > 0.0 ? 2.0 * halfDepthAlpha / shape.widthEV : 0.0;
         return shape;
     }
     const double rate = DeviationRate(frame, lattice, x, psi, keV);
+    shape.rate = rate;
     shape.widthEV = rate == 0.0 ? std::numeric_limits<double>::infinity() : 2.0 * halfDepthAlpha / std::fabs(rate);
     return shape;
 }

@@ -14,6 +14,8 @@
 // is the full width at half that depth, in energy along the scan (c = rate x (E - E_glitch)).
 #pragma once
 
+#include <cmath>
+
 #include "crystal/crystal.h"
 #include "planning/scan_frame.h"
 
@@ -32,6 +34,13 @@ double BoxOverlap(double c, double su, double sv, double half);
 struct GlitchShape {
     double depth;    // share of the output at the glitch's centre, 0 to 1
     double widthEV;  // full width at half depth along the energy scan, eV
+    // The profile: the share taken at E is BoxOverlap(rate (E - E_glitch), su, sv, half), E in eV
+    // (rate 0 where the scan does not move X: the share is the depth at every energy).
+    double rate, su, sv, half;
+    // The share taken `eV` away from the glitch's centre.
+    double At(double eV) const { return BoxOverlap(rate * eV, su, sv, half); }
+    // How far from the centre (eV) the share is 0.
+    double Reach() const { return rate == 0.0 ? 0.0 : (half + (su + sv) / 2.0) / std::fabs(rate); }
 };
 
 // The shape of X's glitch at `keV` and the azimuth psi (degrees) for the beam. A reflection that

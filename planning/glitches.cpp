@@ -144,6 +144,9 @@ void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, d
         g.depth = shape.depth;
         // Along the scan of the listed energy E the harmonic's energy moves n times as fast.
         g.widthEV = g.always || !std::isfinite(shape.widthEV) ? (eMax - eMin) * 1000.0 : shape.widthEV / g.order;
+        g.shape = shape;
+        g.shape.widthEV = g.widthEV;
+        g.shape.rate = g.always ? 0.0 : shape.rate * g.order;
     });
 }
 

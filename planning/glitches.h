@@ -8,6 +8,7 @@
 
 #include "crystal/crystal.h"
 #include "planning/azimuths.h"
+#include "planning/glitch_depth.h"
 #include "planning/scan_frame.h"
 #include "planning/sphere_reflections.h"
 
@@ -22,6 +23,7 @@ struct Glitch {
     int order = 1;      // the harmonic: X is met by the photons of n E that n G passes, listed at E
     double widthEV = 0.0;  // full width at half depth along the scan (eV of the listed energy E)
     double depth = 0.0;    // share of that order's output X takes at the glitch's centre (ShapeGlitches)
+    GlitchShape shape{};   // its profile along the scan, in eV of the listed energy
 };
 
 // Every reflection X on the sphere at the azimuth `psi` between eMin and eMax (keV, both
@@ -66,7 +68,6 @@ ScanFrame HarmonicFrame(const ScanFrame& frame, int order);
 
 // Fills in each glitch's width and depth for the beam (planning/glitch_depth.h); a glitch on the
 // sphere at every energy spans the whole range [eMin, eMax].
-struct Beam;
 void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax, const Beam& beam,
                    std::vector<Glitch>* glitches);
 

@@ -40,12 +40,11 @@ void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& 
     }
 }
 
-void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
-                      const GlitchBeam& beam, const std::vector<Glitch>& glitches)
+namespace {
+
+// The first line's account of an energy scan at one azimuth and of the beam.
+void WriteScanAndBeam(TextWriter& out, double psi, double eMin, double eMax, const GlitchBeam& beam)
 {
-    TextWriter out(file);
-    out.Print<"# kelto glitch spectrum: ">();
-    WriteSubject(out, subject);
     out.Print<"; at psi %.6f degrees; energies %.6f to %.6f keV">(psi, eMin, eMax);
     out.Print<"; polarisation %s; divergence %.6f across, %.6f along degrees">(beam.polarisation, beam.acrossDegrees,
                                                                               beam.alongDegrees);
@@ -54,7 +53,34 @@ void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, 
     } else {
         out.Print<"; symmetric cut">();
     }
-    out.Print<"; harmonics to %d\n">(beam.harmonics);
+    out.Print<"; harmonics to %d">(beam.harmonics);
+}
+
+}  // namespace
+
+void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
+                        const GlitchBeam& beam, const std::vector<double>& content, const std::vector<SpectrumPoint>& spectrum)
+{
+    TextWriter out(file);
+    out.Print<"# kelto predicted I0 spectrum: ">();
+    WriteSubject(out, subject);
+    WriteScanAndBeam(out, psi, eMin, eMax, beam);
+    out.Print<"; harmonic content">();
+    for (std::size_t n = 0; n < content.size(); ++n) out.Print<"%s %.6f">(n == 0 ? "" : ",", content[n]);
+    out.Print<"\nenergy_keV,i0\n">();
+    out.Flush();
+    // Energies to the micro-electronvolt, so that the points across the narrowest glitch stay apart.
+    for (const SpectrumPoint& p : spectrum) std::fprintf(file, "%.9f,%.6f\n", p.energy, p.i0);
+}
+
+void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
+                      const GlitchBeam& beam, const std::vector<Glitch>& glitches)
+{
+    TextWriter out(file);
+    out.Print<"# kelto glitch spectrum: ">();
+    WriteSubject(out, subject);
+    WriteScanAndBeam(out, psi, eMin, eMax, beam);
+    out.Print<"\n">();
     out.Print<"energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
               "relative_strength,kind,width_eV,depth,order\n">();
     for (const Glitch& g : glitches) {

@@ -9,6 +9,7 @@
 
 #include "planning/events.h"
 #include "planning/glitches.h"
+#include "planning/spectrum.h"
 
 // What a table was computed for, as its first line says it.
 struct TableSubject {
@@ -28,6 +29,10 @@ struct GlitchBeam {
 };
 void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
                       const GlitchBeam& beam, const std::vector<Glitch>& glitches);
+// The predicted I0 spectrum: energy and relative output, with the beam and the harmonic content
+// (`content`, 1 for the fundamental first) it was computed for.
+void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
+                        const GlitchBeam& beam, const std::vector<double>& content, const std::vector<SpectrumPoint>& spectrum);
 void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax,
                     const std::vector<GlitchLine>& lines);
 

@@ -31,6 +31,7 @@
 #include "planning/events.h"
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
+#include "planning/spectrum.h"
 #include "setup/answer_source.h"
 #include "setup/factor_file.h"
 
@@ -373,6 +374,38 @@ py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, c
     return GlitchArray(glitches);
 }
 
+py::object Spectrum(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
+                    const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                    const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent)
+{
+    const auto [eMin, eMax] = Energies(energies);
+    if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
+    if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
+    std::vector<double> content(static_cast<std::size_t>(harmonics), 0.01);
+    content[0] = 1.0;
+    if (!harmonicContent.empty()) {
+        if (harmonicContent.size() != content.size() - 1) Refuse("harmonic_content must give one share for each harmonic");
+        for (std::size_t n = 0; n < harmonicContent.size(); ++n) {
+            if (!(harmonicContent[n] >= 0.0 && harmonicContent[n] <= 1.0)) Refuse("harmonic_content shares must lie from 0 to 1");
+            content[n + 1] = harmonicContent[n];
+        }
+    }
+    const ScanFrame frame = self.Frame(primary, reference);
+    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
+    self.RequireReachable(frame, eMin, eMax);
+    self.RequireRoom(kHcKeVAngstrom / (harmonics * eMax));
+    std::vector<SpectrumPoint> spectrum;
+    {
+        py::gil_scoped_release released;
+        std::vector<Glitch> glitches = FindGlitchesWithHarmonics(self.crystal(), frame, psi, eMin, eMax, harmonics);
+        ShapeGlitches(self.crystal(), frame, psi, eMin, eMax, beam, &glitches);
+        spectrum = PredictSpectrum(glitches, eMin, eMax, content);
+    }
+    std::vector<double> energy, i0;
+    for (const SpectrumPoint& p : spectrum) energy.push_back(p.energy), i0.push_back(p.i0);
+    return StructuredArray({{"energy_keV", energy}, {"i0", i0}});
+}
+
 py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Range& energies, const Range& psi,
                        const std::optional<Indices>& reference)
 {
@@ -512,6 +545,14 @@ widths and depths are for the beam's polarisation ('sigma', 'pi' or 'unpolarised
 the primary's scattering plane), its divergence = (ACROSS, ALONG) in degrees and the crystal's
 surface = (H, K, L) (None: a symmetric cut); harmonics = N adds the glitches of n G at n E up to N,
 as --harmonics. The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
+        .def("spectrum", &Spectrum, py::arg("primary"), py::arg("psi"), py::kw_only(), py::arg("energies"),
+             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
+             R"(The predicted I0 of the energy scan at the azimuth psi (degrees) over energies = (EMIN, EMAX) keV.
+
+Columns: energy_keV and i0, the output relative to what it would be without glitches: the rows of
+kelto --spectrum. The beam as for glitches(); harmonic_content = [C2, ...] gives each harmonic's
+share of the photons against 1 for the fundamental (default 0.01 each).)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
              py::arg("reference") = py::none(),
              R"(Every reflection's glitch line E(psi) inside energies = (EMIN, EMAX) keV over psi = (MIN, MAX).

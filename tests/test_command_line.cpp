@@ -87,6 +87,17 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         EXPECT_TRUE(p.divergence == b.across && p.divergenceAlong == b.along && p.polarisation == b.polarisation &&
                     p.surface == b.surface && p.harmonics == b.harmonics) << line;
     }
+    // The harmonic content of a predicted spectrum: 1 for the fundamental, then as given or 0.01.
+    const struct { std::string options; std::vector<double> content; } contents[] = {
+        {"", {1.0}}, {"--harmonics 3", {1.0, 0.01, 0.01}}, {"--harmonics 3 --harmonic-content 0.2,0.05", {1.0, 0.2, 0.05}}};
+    for (const auto& c : contents) {
+        InputStruct r{};
+        RunOptions options;
+        std::string errors;
+        const std::string line = kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 " + c.options;
+        ASSERT_EQ(Parse(line, &r, &errors, &options), -1) << line << errors;
+        EXPECT_EQ(options.plan.harmonicContent, c.content) << line;
+    }
     const std::string run = kRequired + "--wavelength 1.5 --band 0.02 ";
     const std::pair<std::string, std::string> refused[] = {
         {run + "--bogus", "unknown option '--bogus'"}, {run + "extra", "unexpected argument 'extra'"},
@@ -118,7 +129,12 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {run + "--clean 5 --divergence 0.1,inf", "--divergence: '0.1,inf' is not one or two numbers"},
         {run + "--clean 5 --divergence 1,2,3", "--divergence: '1,2,3' is not ACROSS[,ALONG] (degrees)"},
         {run + "--divergence 1", "--divergence goes with --clean, --clean-energies or --glitches"},
-        {run + "--events e.csv --polarisation pi", "--polarisation goes with --glitches"},
+        {run + "--events e.csv --polarisation pi", "--polarisation goes with --glitches or --spectrum"},
+        {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --harmonic-content 0.1", "--harmonic-content goes with --spectrum"},
+        {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonic-content 0.1", "--harmonic-content needs --harmonics 2 or more"},
+        {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3 --harmonic-content 0.1", "--harmonic-content: '0.1' is not C2,...,CN"},
+        {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 2 --harmonic-content 2", "--harmonic-content: '2' has a share outside 0 to 1"},
+        {kRequired + "--spectrum s.csv --energies 5,30", "--spectrum needs --at-psi and --energies"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --polarisation circular",
          "--polarisation: 'circular' is not sigma, pi or unpolarised"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --harmonics 10", "--harmonics: '10' is not a whole number from 1 to 9"},

@@ -3,6 +3,7 @@
 // computed from the tilted beam vector itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "planning/darwin_width.h"
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
+#include "planning/spectrum.h"
 
 namespace {
 
@@ -96,4 +98,38 @@ TEST(GlitchDepth, DepthFromTheRays)
         }
         EXPECT_EQ(checked, 8);
     }
+}
+
+// The predicted output, worked out by hand for two glitches with simple profiles: a trapezoid of
+// the fundamental (X's range 1, the rays spread over 2: half the photons at the centre) and a
+// harmonic taking 0.4 of its photons everywhere, a third of the beam.
+TEST(GlitchDepth, SpectrumFromTheProfiles)
+{
+    Glitch fundamental{8.0, 1.5, {1, 1, 1}, {0, 0, 0}, 1, 1, 1, 1, false};
+    fundamental.shape.rate = 1.0, fundamental.shape.su = 2.0, fundamental.shape.half = 0.5;
+    fundamental.depth = 0.5;
+    Glitch harmonic{7.2, 1.7, {2, 2, 2}, {0, 0, 0}, 1, 1, 1, 1, true};
+    harmonic.order = 2, harmonic.depth = 0.4;  // rate 0: the same share at every energy
+    const std::vector<SpectrumPoint> spectrum = PredictSpectrum({fundamental, harmonic}, 7.0, 9.0, {1.0, 0.5});
+    const auto at = [&](double keV) {
+        for (const SpectrumPoint& p : spectrum) {
+            if (std::fabs(p.energy - keV) < 1e-12) return p.i0;
+        }
+        ADD_FAILURE() << "no point at " << keV;
+        return -1.0;
+    };
+    const double others = 0.5 * 0.6;  // what the harmonic's photons leave
+    const struct { double keV, taken; } points[] = {
+        {8.0, 0.5},                      // the centre: half of the rays within X's range
+        {8.0 + 0.75e-3, 0.375},          // 0.75 eV off: the rays from -1 to -0.25 of 2
+        {8.0 - 1.5e-3, 0.0},             // the profile's edge
+        {7.5, 0.0},
+    };
+    for (const auto& p : points) EXPECT_NEAR(at(p.keV), (1.0 - p.taken + others) / 1.5, 1e-12) << p.keV;
+    // Every point in range and in order, and the narrow profile drawn by points of its own.
+    EXPECT_TRUE(std::is_sorted(spectrum.begin(), spectrum.end(), [](const SpectrumPoint& a, const SpectrumPoint& b) {
+        return a.energy < b.energy;
+    }));
+    EXPECT_EQ(std::count_if(spectrum.begin(), spectrum.end(), [](const SpectrumPoint& p) { return std::fabs(p.energy - 8.0) < 1.6e-3; }),
+              9 + 2);  // its nine and the even grid's 7.999, 8.000 (shared) and 8.001
 }

@@ -49,6 +49,7 @@ EVENTS = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s"]
 GLITCHES = ["%.6f"] * 2 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s", "%.6f", "%.6f", "%d"]
 MAP = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f"] * 3 + ["%s"]
 WINDOWS = ["%s", "%.6f", "%.6f", "%.6f"]
+SPECTRUM = ["%.9f", "%.6f"]
 
 
 class SameAsTheProgram(unittest.TestCase):
@@ -68,6 +69,9 @@ class SameAsTheProgram(unittest.TestCase):
                            harmonics=3), GLITCHES, "g.csv",
              ["--crystal", "GaAs", "--primary", "2,2,0", "--glitches", "g.csv", "--at-psi", "15", "--energies", "6,12",
               "--polarisation", "pi", "--divergence", "0.001,0.0002", "--surface", "1,1,1", "--harmonics", "3"]),
+            (silicon.spectrum((2, 2, 0), 15, energies=(6, 9), divergence=(0.0006, 0), harmonics=2, harmonic_content=[0.05]),
+             SPECTRUM, "s.csv", SILICON + ["--primary", "2,2,0", "--spectrum", "s.csv", "--at-psi", "15", "--energies", "6,9",
+                                           "--divergence", "0.0006", "--harmonics", "2", "--harmonic-content", "0.05"]),
             (gaas.glitch_map((0, 0, 2), energies=(8, 12), psi=(0, 90)), MAP, "m.csv",
              ["--crystal", "GaAs", "--primary", "0,0,2", "--glitch-map", "m.csv", "--energies", "8,12", "--psi", "0,90"]),
             (silicon.clean_energies((1, 1, 1), energies=(8, 8.1), fraction=0.05, divergence=0.1), WINDOWS, "w.csv",

@@ -1,0 +1,48 @@
+#include "planning/spectrum.h"
+
+#include <algorithm>
+#include <cmath>
+
+std::vector<SpectrumPoint> PredictSpectrum(const std::vector<Glitch>& glitches, double eMin, double eMax,
+                                           const std::vector<double>& content, int points)
+{
+    std::vector<double> energies;
+    for (int i = 0; i < points; ++i) energies.push_back(eMin + (eMax - eMin) * i / (points - 1));
+    std::vector<const Glitch*> sloped;  // glitches whose share changes along the scan, by energy
+    std::vector<double> steady(content.size(), 0.0);  // the share taken everywhere, per order
+    double reach = 0.0;                                 // keV, the farthest any profile reaches
+    for (const Glitch& g : glitches) {
+        if (g.order < 1 || g.order > static_cast<int>(content.size()) || !(g.depth > 0.0)) continue;
+        if (g.shape.rate == 0.0) {
+            steady[static_cast<std::size_t>(g.order - 1)] += g.depth;
+            continue;
+        }
+        sloped.push_back(&g);
+        const double r = g.shape.Reach() / 1000.0;
+        reach = std::max(reach, r);
+        for (int k = -4; k <= 4; ++k) {
+            const double e = g.energy + r * k / 4.0;
+            if (e >= eMin && e <= eMax) energies.push_back(e);
+        }
+    }
+    std::sort(energies.begin(), energies.end());
+    energies.erase(std::unique(energies.begin(), energies.end()), energies.end());
+    std::sort(sloped.begin(), sloped.end(), [](const Glitch* a, const Glitch* b) { return a->energy < b->energy; });
+    double total = 0.0;
+    for (const double c : content) total += c;
+    std::vector<SpectrumPoint> spectrum;
+    spectrum.reserve(energies.size());
+    std::vector<double> taken(content.size());
+    for (const double e : energies) {
+        taken = steady;
+        const auto first = std::lower_bound(sloped.begin(), sloped.end(), e - reach,
+                                            [](const Glitch* g, double energy) { return g->energy < energy; });
+        for (auto it = first; it != sloped.end() && (*it)->energy <= e + reach; ++it) {
+            taken[static_cast<std::size_t>((*it)->order - 1)] += (*it)->shape.At((e - (*it)->energy) * 1000.0);
+        }
+        double left = 0.0;
+        for (std::size_t n = 0; n < content.size(); ++n) left += content[n] * (1.0 - std::min(1.0, taken[n]));
+        spectrum.push_back({e, total > 0.0 ? left / total : 1.0});
+    }
+    return spectrum;
+}

@@ -1,0 +1,20 @@
+// The monochromator's output along an energy scan at one azimuth, relative to what it would be
+// without glitches: every glitch's profile (planning/glitch_depth.h) taken from the photons of its
+// order, the orders weighted by their share of the beam.
+#pragma once
+
+#include <vector>
+
+#include "planning/glitches.h"
+
+struct SpectrumPoint {
+    double energy;  // keV
+    double i0;      // relative output, 1 where no glitch takes anything
+};
+
+// The output from eMin to eMax keV on `points` even steps and, around each glitch that takes
+// anything, nine more across its profile, so that the narrowest glitch is drawn too. `content[n -
+// 1]` is the share of the photons of order n (content[0] for the fundamental); the glitches of an
+// order take from that order's photons only, at most all of them.
+std::vector<SpectrumPoint> PredictSpectrum(const std::vector<Glitch>& glitches, double eMin, double eMax,
+                                           const std::vector<double>& content, int points = 2001);
