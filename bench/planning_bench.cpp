@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
@@ -62,6 +64,26 @@ void GlitchMapOfSilicon111(benchmark::State& state)
     }
 }
 BENCHMARK(GlitchMapOfSilicon111)->Unit(benchmark::kMillisecond);
+
+// The glitch spectrum of a silicon 2 2 0 monochromator at psi 15 from 5 to 30 keV with every
+// glitch's width and depth (a crystal of a CIF: f' and f'' at each energy), with its table; the
+// target is 20 ms.
+void GlitchSpectrumWithDepthsOfSilicon220(benchmark::State& state)
+{
+    std::string notice;
+    const std::unique_ptr<CifCrystal> silicon = CifCrystal::Read(ShippedCrystalPath("Si"), &notice);
+    const ScanFrame frame = MatrixFrame(silicon->lattice(), {2, 2, 0});
+    const TableSubject subject{silicon->name(), {2, 2, 0}, &frame, {-180, 180}};
+    const Beam beam{Polarisation::kSigma, 10e-6, 0.0, {}};
+    const GlitchBeam described{"sigma", 10e-6 * 180 / 3.141592653589793, 0.0, std::nullopt, 1};
+    for (auto _ : state) {
+        std::vector<Glitch> glitches = FindGlitchesWithHarmonics(*silicon, frame, 15, 5, 30, 1);
+        ShapeGlitches(*silicon, frame, 15, 5, 30, beam, &glitches);
+        WriteGlitchTable(Null(), subject, 15, 5, 30, described, glitches);
+        state.counters["glitches"] = static_cast<double>(glitches.size());
+    }
+}
+BENCHMARK(GlitchSpectrumWithDepthsOfSilicon220)->Unit(benchmark::kMillisecond);
 
 // The azimuths at which the same monochromator gives a clean 8 to 12 keV.
 void CleanEnergiesOfSilicon111(benchmark::State& state)

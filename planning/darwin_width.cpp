@@ -24,16 +24,21 @@ double SigmaShare(const Vec3& polarisation, const Vec3& incident, const Vec3& x)
 
 DarwinWidth DarwinWidthOf(const Crystal& crystal, Miller x, double keV, double sigmaShare, double gamma0, double gammaH)
 {
+    return DarwinWidthOf(crystal.lattice(), *crystal.At(keV), x, keV, sigmaShare, gamma0, gammaH);
+}
+
+DarwinWidth DarwinWidthOf(const Lattice& lattice, const Scattering& scattering, Miller x, double keV, double sigmaShare,
+                          double gamma0, double gammaH)
+{
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     DarwinWidth w{kNaN, {kNaN, kNaN}, kNaN, kNaN, kNaN, kNaN};
     const double lambda = kHcKeVAngstrom / keV;
-    const double sine = lambda * Length(crystal.lattice().Reciprocal(x)) / 2.0;
+    const double sine = lambda * Length(lattice.Reciprocal(x)) / 2.0;
     if (!(sine > 0.0 && sine <= 1.0)) return w;
     w.braggAngle = std::asin(sine);
-    const std::unique_ptr<Scattering> scattering = crystal.At(keV);
-    const double scale = -kElectronRadiusAngstrom * lambda * lambda / (std::numbers::pi * crystal.lattice().Volume());
-    w.chi = scale * scattering->F(x);
-    const std::complex<double> chiOpposite = scale * scattering->F(Miller{-x.h, -x.k, -x.l});
+    const double scale = -kElectronRadiusAngstrom * lambda * lambda / (std::numbers::pi * lattice.Volume());
+    w.chi = scale * scattering.F(x);
+    const std::complex<double> chiOpposite = scale * scattering.F(Miller{-x.h, -x.k, -x.l});
     w.polarisationFactor = PolarisationFactor(sigmaShare, w.braggAngle);
     if (!(gamma0 > 0.0)) {
         w.angle = w.energy = w.deviation = 0.0;

@@ -44,6 +44,9 @@ struct DarwinWidth {
 // `keV` (|X| lambda / 2 > 1).
 DarwinWidth DarwinWidthOf(const Crystal& crystal, Miller x, double keV, double sigmaShare, double gamma0 = 1.0,
                           double gammaH = -1.0);
+// The same with the crystal's scattering at `keV` already in hand (several reflections at one energy).
+DarwinWidth DarwinWidthOf(const Lattice& lattice, const Scattering& scattering, Miller x, double keV, double sigmaShare,
+                          double gamma0, double gammaH);
 
 // How fast X leaves its Bragg condition along an energy scan with G held in its Bragg position at
 // the azimuth psi (degrees), per eV at `keV`, in the deviation parameter

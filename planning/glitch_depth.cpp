@@ -66,9 +66,11 @@ GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller
     const double gamma0 = Dot(Unit(k0), inward);
     const Vec3 gh = k0 + frame.G;
     const Tilts tilts = TiltsOf(k0, frame);
-    const DarwinWidth primary = DarwinWidthOf(crystal, frame.primary, keV, SigmaShareOf(beam, k0, tilts, frame.G), gamma0,
-                                              Dot(Unit(gh), inward));
-    const DarwinWidth secondary = DarwinWidthOf(crystal, x, keV, SigmaShareOf(beam, k0, tilts, v), gamma0, Dot(Unit(kh), inward));
+    const std::unique_ptr<Scattering> scattering = crystal.At(keV);
+    const DarwinWidth primary = DarwinWidthOf(lattice, *scattering, frame.primary, keV, SigmaShareOf(beam, k0, tilts, frame.G),
+                                              gamma0, Dot(Unit(gh), inward));
+    const DarwinWidth secondary =
+        DarwinWidthOf(lattice, *scattering, x, keV, SigmaShareOf(beam, k0, tilts, v), gamma0, Dot(Unit(kh), inward));
     const Vec3 &across = tilts.across, &along = tilts.along;
     const double spreadAlong = beam.along > 0.0 ? std::min(beam.along, primary.angle) : primary.angle;
     const double su = std::fabs(2.0 * lambda * Dot(along, v)) * spreadAlong, sv = std::fabs(2.0 * lambda * Dot(across, v)) * beam.across;
