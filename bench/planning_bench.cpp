@@ -45,7 +45,7 @@ void EventsOfSilicon002(benchmark::State& state)
     const TableSubject subject{silicon.name(), {0, 0, 2}, &frame, {-180, 180}};
     for (auto _ : state) {
         const std::vector<Event> events = FindEvents(silicon, frame, band, {-180, 180});
-        WriteEventsTable(Null(), subject, band, events);
+        WriteEventsTable(Null(), subject, band, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, events);
         state.counters["events"] = static_cast<double>(events.size());
     }
 }
@@ -112,7 +112,7 @@ void EventsOfCifCrystal(benchmark::State& state, const char* name, Miller primar
     const TableSubject subject{crystal->name(), primary, &frame, {-180, 180}};
     for (auto _ : state) {
         const std::vector<Event> events = FindEvents(*crystal, frame, band, {-180, 180});
-        WriteEventsTable(Null(), subject, band, events);
+        WriteEventsTable(Null(), subject, band, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, events);
         state.counters["events"] = static_cast<double>(events.size());
     }
 }

@@ -111,6 +111,24 @@ Planning Prepare(InputStruct* record, const RunOptions& options)
     return p;
 }
 
+// The beam of the widths and depths, as the options give it.
+Beam BeamOf(const Planning& p, const PlanOptions& plan)
+{
+    constexpr double kRadian = std::numbers::pi / 180.0;
+    Beam beam{plan.polarisation, plan.divergence * kRadian, plan.divergenceAlong * kRadian, {}};
+    if (plan.surface) beam.surface = p.crystal->lattice().Reciprocal(*plan.surface);
+    return beam;
+}
+
+// The beam as the tables' first lines name it.
+GlitchBeam DescribedBeam(const PlanOptions& plan)
+{
+    const char* polarisation = plan.polarisation == Polarisation::kSigma ? "sigma"
+                               : plan.polarisation == Polarisation::kPi  ? "pi"
+                                                                         : "unpolarised";
+    return GlitchBeam{polarisation, plan.divergence, plan.divergenceAlong, plan.surface, plan.harmonics};
+}
+
 // Writes a table through `write` into `path`, replacing it only once complete.
 template <typename Write>
 void WriteTable(const std::string& path, Write&& write)
@@ -137,8 +155,9 @@ void PlanAtBand(Planning& p, const RunOptions& options, std::string* written)
     p.subject.frame = &p.frame;
     const Band band{plan.lambda, plan.band};
     if (!plan.eventsFile.empty()) {
-        const std::vector<Event> events = FindEvents(*p.crystal, p.frame, band, plan.window);
-        WriteTable(plan.eventsFile, [&](std::FILE* f) { WriteEventsTable(f, p.subject, band, events); });
+        std::vector<Event> events = FindEvents(*p.crystal, p.frame, band, plan.window);
+        SetEventWidths(*p.crystal, p.frame, kHcKeVAngstrom / band.lambda, BeamOf(p, plan), &events);
+        WriteTable(plan.eventsFile, [&](std::FILE* f) { WriteEventsTable(f, p.subject, band, DescribedBeam(plan), events); });
         if (options.quiet) {
             *written += Printed("kelto: %zu multiple-beam events, wrote %s\n", events.size(), plan.eventsFile.c_str());
         }
@@ -172,14 +191,8 @@ void PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
     if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty()) {
         std::vector<Glitch> glitches =
             FindGlitchesWithHarmonics(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax, plan.harmonics);
-        constexpr double kRadian = std::numbers::pi / 180.0;
-        Beam beam{plan.polarisation, plan.divergence * kRadian, plan.divergenceAlong * kRadian, {}};
-        if (plan.surface) beam.surface = p.crystal->lattice().Reciprocal(*plan.surface);
-        ShapeGlitches(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax, beam, &glitches);
-        const char* polarisation = plan.polarisation == Polarisation::kSigma ? "sigma"
-                                   : plan.polarisation == Polarisation::kPi  ? "pi"
-                                                                             : "unpolarised";
-        const GlitchBeam described{polarisation, plan.divergence, plan.divergenceAlong, plan.surface, plan.harmonics};
+        ShapeGlitches(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax, BeamOf(p, plan), &glitches);
+        const GlitchBeam described = DescribedBeam(plan);
         if (!plan.glitchesFile.empty()) {
             WriteTable(plan.glitchesFile, [&](std::FILE* f) {
                 WriteGlitchTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, glitches);

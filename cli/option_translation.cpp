@@ -165,12 +165,14 @@ void CheckCombinations(const OptionWords& words)
     }
     const bool windows = words.Has("--clean") || words.Has("--clean-energies");
     if (words.Has("--windows") && !windows) throw UsageError{"--windows goes with --clean or --clean-energies"};
-    if (words.Has("--divergence") && !windows && !atPsi) {
-        throw UsageError{"--divergence goes with --clean, --clean-energies or --glitches"};
+    const bool beamed = atPsi || words.Has("--events");  // the runs whose widths and depths take the beam
+    if (words.Has("--divergence") && !windows && !beamed) {
+        throw UsageError{"--divergence goes with --clean, --clean-energies, --events, --glitches or --spectrum"};
     }
-    for (const char* name : {"--polarisation", "--surface", "--harmonics"}) {
-        if (words.Has(name) && !atPsi) throw UsageError{std::string(name) + " goes with --glitches or --spectrum"};
+    for (const char* name : {"--polarisation", "--surface"}) {
+        if (words.Has(name) && !beamed) throw UsageError{std::string(name) + " goes with --events, --glitches or --spectrum"};
     }
+    if (words.Has("--harmonics") && !atPsi) throw UsageError{"--harmonics goes with --glitches or --spectrum"};
     if (words.Has("--harmonic-content") && !words.Has("--spectrum")) throw UsageError{"--harmonic-content goes with --spectrum"};
     if (words.Has("--reference") && !energyRun && !words.Has("--events") && !words.Has("--clean")) {
         throw UsageError{"--reference has no use without a planning option (--events, --clean, --glitches, "

@@ -34,6 +34,7 @@ struct Event {
     double strength;  // |F(X)| |F(G - X)|
     double relativeStrength;  // to the strongest event listed; 0 when all are 0
     Passage passage;
+    double widthDeg = 0.0;  // the azimuths the event takes, full width at half depth (SetEventWidths)
 };
 
 // Every event whose psi lies inside the window (at every turn), by psi, then h, k, l. Reflections

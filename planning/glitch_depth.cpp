@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "planning/darwin_width.h"
+#include "planning/parallel_for.h"
 #include "setup/answer_source.h"
 
 namespace {
@@ -86,6 +87,7 @@ GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller
         (BoxOverlap(mid, su, sv, half) > shape.depth / 2.0 ? low : high) = mid;
     }
     const double halfDepthAlpha = (low + high) / 2.0;
+    shape.halfDepth = halfDepthAlpha;
     if (!(frame.BeamAcross(lambda) > 0.0)) {
         // At G's cut-off alpha grows as the root of E - Ec, on the side above it only.
         const Vec3 u = std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3;
@@ -102,4 +104,47 @@ GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller
     shape.rate = rate;
     shape.widthEV = rate == 0.0 ? std::numeric_limits<double>::infinity() : 2.0 * halfDepthAlpha / std::fabs(rate);
     return shape;
+}
+
+double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+{
+    const GlitchShape shape = ShapeOfGlitch(crystal, frame, x, psi, keV, beam);
+    const double lambda = kHcKeVAngstrom / keV, radians = psi * std::numbers::pi / 180.0, perDegree = std::numbers::pi / 180.0;
+    const double across = frame.beam * frame.BeamAcross(lambda);
+    const Vec3 v = crystal.lattice().Reciprocal(x);
+    // k_perp turns with psi: its first and second derivatives, per degree.
+    const Vec3 turning = (across * perDegree) * (-std::sin(radians) * frame.e2 + std::cos(radians) * frame.e3);
+    const Vec3 bending = (-across * perDegree * perDegree) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
+    const double rate = 2.0 * lambda * lambda * Dot(turning, v), curvature = 2.0 * lambda * lambda * Dot(bending, v);
+    // alpha(psi + d) = rate d + curvature d^2 / 2 reaches -/+ halfDepth first at the width's ends:
+    // the nearest root on either side (the quadratic matters where X only touches the sphere).
+    const double h = shape.halfDepth;
+    double ends[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+    for (const double target : {h, -h}) {
+        double roots[2] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
+        if (curvature == 0.0) {
+            if (rate != 0.0) roots[0] = target / rate;
+        } else {
+            const double discriminant = rate * rate + 2.0 * curvature * target;
+            if (discriminant >= 0.0) {
+                // The root of the smaller magnitude without cancellation, then the other from the product.
+                const double q = -(rate + std::copysign(std::sqrt(discriminant), rate == 0.0 ? 1.0 : rate)) / 2.0;
+                roots[0] = q != 0.0 ? -target / q : 0.0;
+                roots[1] = q / (curvature / 2.0);
+            }
+        }
+        for (const double d : roots) {
+            if (d > 0.0) ends[0] = std::min(ends[0], d);
+            if (d < 0.0) ends[1] = std::min(ends[1], -d);
+        }
+    }
+    return ends[0] + ends[1];
+}
+
+void SetEventWidths(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, std::vector<Event>* events)
+{
+    ParallelFor(events->size(), [&](std::size_t i) {
+        Event& e = (*events)[i];
+        e.widthDeg = EventWidth(crystal, frame, e.x, e.psi, keV, beam);
+    });
 }

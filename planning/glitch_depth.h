@@ -15,8 +15,10 @@
 #pragma once
 
 #include <cmath>
+#include <vector>
 
 #include "crystal/crystal.h"
+#include "planning/events.h"
 #include "planning/scan_frame.h"
 
 enum class Polarisation { kSigma, kPi, kUnpolarised };  // relative to G's scattering plane
@@ -37,6 +39,7 @@ struct GlitchShape {
     // The profile: the share taken at E is BoxOverlap(rate (E - E_glitch), su, sv, half), E in eV
     // (rate 0 where the scan does not move X: the share is the depth at every energy).
     double rate, su, sv, half;
+    double halfDepth;  // the distance in alpha from the centre at which the share is half the depth
     // The share taken `eV` away from the glitch's centre.
     double At(double eV) const { return BoxOverlap(rate * eV, su, sv, half); }
     // How far from the centre (eV) the share is 0.
@@ -46,3 +49,11 @@ struct GlitchShape {
 // The shape of X's glitch at `keV` and the azimuth psi (degrees) for the beam. A reflection that
 // stays on the sphere over the whole scan has no width along it: widthEV is then infinite.
 GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
+
+// The width in azimuth (degrees) of X's event at psi (degrees) and `keV`: the full width at half
+// depth of the same profile as psi turns the beam about G, from d alpha / d psi = 2 lambda^2
+// (d k0 / d psi).X, or, at the top of X's curve where that is 0, from the second derivative.
+double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
+
+// Sets every event's width for the beam at the band's centre, `keV`.
+void SetEventWidths(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, std::vector<Event>* events);

@@ -1,5 +1,7 @@
 #include "planning/tables.h"
 
+#include <cmath>
+
 #include "io/text_format.h"
 
 using text_format::TextWriter;
@@ -24,28 +26,11 @@ void WriteWindow(TextWriter& out, const PsiWindow& w)
 
 }  // namespace
 
-void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& band, const std::vector<Event>& events)
-{
-    TextWriter out(file);
-    out.Print<"# kelto multiple-beam events: ">();
-    WriteSubject(out, subject);
-    out.Print<"; wavelength %.6f angstrom; band %.6f angstrom">(band.lambda, band.width);
-    WriteWindow(out, subject.window);
-    out.Print<"\npsi,psi_min,psi_max,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
-              "relative_strength,direction\n">();
-    for (const Event& e : events) {
-        out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s\n">(
-            e.psi, e.psiMin, e.psiMax, e.x.h, e.x.k, e.x.l, e.coupling.h, e.coupling.k, e.coupling.l, e.F, e.couplingF,
-            e.strength, e.relativeStrength, PassageWord(e.passage));
-    }
-}
-
 namespace {
 
-// The first line's account of an energy scan at one azimuth and of the beam.
-void WriteScanAndBeam(TextWriter& out, double psi, double eMin, double eMax, const GlitchBeam& beam)
+// The first line's account of the beam that the widths and depths are for.
+void WriteBeam(TextWriter& out, const GlitchBeam& beam)
 {
-    out.Print<"; at psi %.6f degrees; energies %.6f to %.6f keV">(psi, eMin, eMax);
     out.Print<"; polarisation %s; divergence %.6f across, %.6f along degrees">(beam.polarisation, beam.acrossDegrees,
                                                                               beam.alongDegrees);
     if (beam.surface) {
@@ -53,10 +38,36 @@ void WriteScanAndBeam(TextWriter& out, double psi, double eMin, double eMax, con
     } else {
         out.Print<"; symmetric cut">();
     }
+}
+
+// The same for an energy scan at one azimuth, with its harmonics.
+void WriteScanAndBeam(TextWriter& out, double psi, double eMin, double eMax, const GlitchBeam& beam)
+{
+    out.Print<"; at psi %.6f degrees; energies %.6f to %.6f keV">(psi, eMin, eMax);
+    WriteBeam(out, beam);
     out.Print<"; harmonics to %d">(beam.harmonics);
 }
 
 }  // namespace
+
+void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& band, const GlitchBeam& beam,
+                      const std::vector<Event>& events)
+{
+    TextWriter out(file);
+    out.Print<"# kelto multiple-beam events: ">();
+    WriteSubject(out, subject);
+    out.Print<"; wavelength %.6f angstrom; band %.6f angstrom">(band.lambda, band.width);
+    WriteWindow(out, subject.window);
+    WriteBeam(out, beam);
+    out.Print<"\npsi,psi_min,psi_max,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
+              "relative_strength,direction,width_deg\n">();
+    for (const Event& e : events) {
+        out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s,%.6f\n">(
+            e.psi, e.psiMin, e.psiMax, e.x.h, e.x.k, e.x.l, e.coupling.h, e.coupling.k, e.coupling.l, e.F, e.couplingF,
+            e.strength, e.relativeStrength, PassageWord(e.passage), std::isfinite(e.widthDeg) ? e.widthDeg : 360.0);
+    }
+}
+
 
 void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
                         const GlitchBeam& beam, const std::vector<double>& content, const std::vector<SpectrumPoint>& spectrum)

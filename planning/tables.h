@@ -19,7 +19,7 @@ struct TableSubject {
     PsiWindow window;
 };
 
-void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& band, const std::vector<Event>& events);
+
 // How the glitches' widths and depths were computed: the beam, and the highest harmonic.
 struct GlitchBeam {
     const char* polarisation;              // "sigma", "pi" or "unpolarised"
@@ -27,6 +27,9 @@ struct GlitchBeam {
     std::optional<Miller> surface;         // none: a symmetric cut
     int harmonics;
 };
+// The events with the beam their widths are for (its harmonics are not used).
+void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& band, const GlitchBeam& beam,
+                      const std::vector<Event>& events);
 void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
                       const GlitchBeam& beam, const std::vector<Glitch>& glitches);
 // The predicted I0 spectrum: energy and relative output, with the beam and the harmonic content

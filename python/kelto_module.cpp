@@ -249,15 +249,17 @@ struct PairColumns {
 
 py::object EventsArray(const std::vector<Event>& events)
 {
-    std::vector<double> psi, low, high;
+    std::vector<double> psi, low, high, width;
     std::vector<std::string> direction;
     PairColumns pairs;
     for (const Event& e : events) {
         psi.push_back(e.psi), low.push_back(e.psiMin), high.push_back(e.psiMax);
         pairs.Add(e);
         direction.push_back(PassageWord(e.passage));
+        width.push_back(std::isfinite(e.widthDeg) ? e.widthDeg : 360.0);
     }
-    return StructuredArray(pairs.Around({{"psi", psi}, {"psi_min", low}, {"psi_max", high}}, {{"direction", direction}}));
+    return StructuredArray(
+        pairs.Around({{"psi", psi}, {"psi_min", low}, {"psi_max", high}}, {{"direction", direction}, {"width_deg", width}}));
 }
 
 py::object GlitchArray(const std::vector<Glitch>& glitches)
@@ -328,7 +330,8 @@ py::object WindowArray(const std::vector<AzimuthInterval>& windows, const char* 
 }
 
 py::object Events(const PyCrystal& self, const Indices& primary, std::optional<double> energy, std::optional<double> wavelength,
-                  std::optional<double> band, const Range& psi, const std::optional<Indices>& reference)
+                  std::optional<double> band, const Range& psi, const std::optional<Indices>& reference,
+                  const std::string& polarisation, const Range& divergence, const std::optional<Indices>& surface)
 {
     if (energy.has_value() == wavelength.has_value()) Refuse("give either energy (keV) or wavelength (angstrom)");
     const double lambda = wavelength ? *wavelength : kHcKeVAngstrom / *energy;
@@ -345,10 +348,12 @@ py::object Events(const PyCrystal& self, const Indices& primary, std::optional<d
                        frame.CutoffWavelength(), CutoffEnergy(frame)));
     }
     self.RequireRoom(lambda - *band / 2.0);
+    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
     std::vector<Event> events;
     {
         py::gil_scoped_release released;
         events = FindEvents(self.crystal(), frame, {lambda, *band}, window);
+        SetEventWidths(self.crystal(), frame, kHcKeVAngstrom / lambda, beam, &events);
     }
     return EventsArray(events);
 }
@@ -525,14 +530,16 @@ B = 0, with a UserWarning.)")
         .def("__repr__", [](const PyCrystal& c) { return "<kelto.Crystal " + c.crystal().name() + ">"; })
         .def("events", &Events, py::arg("primary"), py::kw_only(), py::arg("energy") = py::none(),
              py::arg("wavelength") = py::none(), py::arg("band") = py::none(), py::arg("psi") = Range{-180.0, 180.0},
-             py::arg("reference") = py::none(),
+             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("surface") = py::none(),
              R"(The multiple-beam events of an azimuthal scan about primary = (H, K, L).
 
 Give energy (keV) or wavelength (angstrom), and band, the full width of the wavelength band in
 angstrom. psi = (MIN, MAX) is the window (degrees). Columns: psi, psi_min, psi_max (the band
 interval), h, k, l (the reflection on the sphere), coupling_h, coupling_k, coupling_l, F,
-F_coupling, strength (|F(X)| |F(G - X)|), relative_strength and direction ('in', 'out', 'top',
-'always'), sorted by psi: the rows of kelto --events.)")
+F_coupling, strength (|F(X)| |F(G - X)|), relative_strength, direction ('in', 'out', 'top',
+'always') and width_deg (the azimuths the event takes for the beam, as for glitches()), sorted by
+psi: the rows of kelto --events.)")
         .def("glitches", &Glitches, py::arg("primary"), py::arg("psi"), py::kw_only(), py::arg("energies"),
              py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1,

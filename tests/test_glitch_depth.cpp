@@ -11,6 +11,7 @@
 #include "crystal/cif_crystal.h"
 #include "crystal/shipped_crystals.h"
 #include "planning/darwin_width.h"
+#include "planning/events.h"
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
 #include "planning/spectrum.h"
@@ -132,4 +133,47 @@ TEST(GlitchDepth, SpectrumFromTheProfiles)
     }));
     EXPECT_EQ(std::count_if(spectrum.begin(), spectrum.end(), [](const SpectrumPoint& p) { return std::fabs(p.energy - 8.0) < 1.6e-3; }),
               9 + 2);  // its nine and the even grid's 7.999, 8.000 (shared) and 8.001
+}
+
+// An event's width in azimuth: where X's deviation, computed from the beam vector turned about G,
+// reaches the half-depth level of its profile on either side.
+TEST(GlitchDepth, EventWidthFromTheTurningBeam)
+{
+    std::string notice;
+    const std::unique_ptr<CifCrystal> silicon = CifCrystal::Read(ShippedCrystalPath("Si"), &notice);
+    const Lattice& lattice = silicon->lattice();
+    const double keV = 8.048, lambda = 12.398419843320026 / keV;
+    for (const ScanFrame& frame : {MatrixFrame(lattice, {0, 0, 2}), ReferenceFrame(lattice, {1, 1, 1}, {1, -1, 0})}) {
+        const Beam beam{Polarisation::kSigma, 20e-6, 0.0, {}};
+        int checked = 0;
+        for (const Event& e : FindEvents(*silicon, frame, {lambda, 1e-6}, {-180, 180})) {
+            if (e.passage == Passage::kTop || checked == 15) continue;
+            const Vec3 x = lattice.Reciprocal(e.x);
+            const auto alpha = [&](double psi) {
+                const double r = psi * std::acos(-1.0) / 180.0;
+                const Vec3 k0 = (-frame.length / 2.0) * frame.along +
+                                (frame.beam * std::sqrt(1.0 / (lambda * lambda) - frame.length * frame.length / 4.0)) *
+                                    (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
+                const Vec3 kh = k0 + x;
+                return (Dot(kh, kh) - Dot(k0, k0)) / Dot(k0, k0);
+            };
+            const double h = ShapeOfGlitch(*silicon, frame, e.x, e.psi, keV, beam).halfDepth;
+            if (!(h > 1e-12)) continue;  // a polarisation factor of 0: the event takes nothing
+            ++checked;
+            // Outward in small steps until |alpha| reaches h, then by bisection.
+            const auto end = [&](double sense) {
+                double inside = e.psi, outside = e.psi;
+                for (int i = 0; i < 200000 && std::fabs(alpha(outside)) < h; ++i) inside = outside, outside += sense * 1e-5;
+                for (int i = 0; i < 100; ++i) {
+                    const double mid = (inside + outside) / 2.0;
+                    (std::fabs(alpha(mid)) < h ? inside : outside) = mid;
+                }
+                return (inside + outside) / 2.0;
+            };
+            const double exact = end(1.0) - end(-1.0);
+            EXPECT_NEAR(EventWidth(*silicon, frame, e.x, e.psi, keV, beam) / exact, 1.0, 2e-3)
+                << e.x.h << " " << e.x.k << " " << e.x.l << " at psi " << e.psi << ": exact " << exact;
+        }
+        EXPECT_EQ(checked, 15);
+    }
 }

@@ -31,7 +31,10 @@ REFUSALS = [  # command lines refused in a folder with a run and the tables of M
     ([], 1, "GDL is not installed (no command 'no-gdl'): install the Debian package gnudatalanguage")]
 MALFORMED = [  # option, table, its header and rows, the message
     ('--events', 'old.csv', EVENTS.replace('_min', '_lower').replace('_max', '_upper'), [],
-     f'old.csv is not a kelto events table: its header line must be {EVENTS} (after a first line "# kelto ...", if any)'),
+     f'old.csv is not a kelto events table: its header line must be {EVENTS},width_deg (after a first line "# kelto ...", if '
+     'any)'),
+    ('--events', 'wide.csv', EVENTS + ',width_deg', [(2, 1, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'in', -0.5)],
+     'wide.csv:2: width_deg is -0.5, below 0'),
     ('--events', 'band.csv', EVENTS, [(2, 3, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'in')],
      'band.csv:2: psi is 2, outside psi_min to psi_max (3 to 4)'),
     ('--events', 'way.csv', EVENTS, [(2, 1, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'up')],
