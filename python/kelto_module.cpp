@@ -9,6 +9,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -358,25 +359,32 @@ py::object Events(const PyCrystal& self, const Indices& primary, std::optional<d
     return EventsArray(events);
 }
 
-py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
-                    const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
-                    const std::optional<Indices>& surface, int harmonics)
+// The glitches of an energy scan at psi with their widths and depths, from the arguments that
+// glitches() and spectrum() share; the sphere's survey is kept for the fundamental alone.
+std::vector<Glitch> ShapedGlitches(const PyCrystal& self, const Indices& primary, double psi, double eMin, double eMax,
+                                   const std::optional<Indices>& reference, const std::string& polarisation,
+                                   const Range& divergence, const std::optional<Indices>& surface, int harmonics)
 {
-    const auto [eMin, eMax] = Energies(energies);
     if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
     if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
     const ScanFrame frame = self.Frame(primary, reference);
     const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
     self.RequireReachable(frame, eMin, eMax);
     self.RequireRoom(kHcKeVAngstrom / (harmonics * eMax));
-    std::vector<Glitch> glitches;
-    {
-        py::gil_scoped_release released;
-        glitches = harmonics == 1 ? FindGlitchesAmong(self.crystal(), frame, *self.GlitchSphere(frame, eMax), psi, eMin, eMax)
-                                  : FindGlitchesWithHarmonics(self.crystal(), frame, psi, eMin, eMax, harmonics);
-        ShapeGlitches(self.crystal(), frame, psi, eMin, eMax, beam, &glitches);
-    }
-    return GlitchArray(glitches);
+    py::gil_scoped_release released;
+    std::vector<Glitch> glitches =
+        harmonics == 1 ? FindGlitchesAmong(self.crystal(), frame, *self.GlitchSphere(frame, eMax), psi, eMin, eMax)
+                       : FindGlitchesWithHarmonics(self.crystal(), frame, psi, eMin, eMax, harmonics);
+    ShapeGlitches(self.crystal(), frame, psi, eMin, eMax, beam, &glitches);
+    return glitches;
+}
+
+py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
+                    const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                    const std::optional<Indices>& surface, int harmonics)
+{
+    const auto [eMin, eMax] = Energies(energies);
+    return GlitchArray(ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics));
 }
 
 py::object Spectrum(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
@@ -384,9 +392,7 @@ py::object Spectrum(const PyCrystal& self, const Indices& primary, double psi, c
                     const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent)
 {
     const auto [eMin, eMax] = Energies(energies);
-    if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
-    if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
-    std::vector<double> content(static_cast<std::size_t>(harmonics), 0.01);
+    std::vector<double> content(static_cast<std::size_t>(std::clamp(harmonics, 1, 9)), 0.01);
     content[0] = 1.0;
     if (!harmonicContent.empty()) {
         if (harmonicContent.size() != content.size() - 1) Refuse("harmonic_content must give one share for each harmonic");
@@ -395,15 +401,11 @@ py::object Spectrum(const PyCrystal& self, const Indices& primary, double psi, c
             content[n + 1] = harmonicContent[n];
         }
     }
-    const ScanFrame frame = self.Frame(primary, reference);
-    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
-    self.RequireReachable(frame, eMin, eMax);
-    self.RequireRoom(kHcKeVAngstrom / (harmonics * eMax));
+    const std::vector<Glitch> glitches =
+        ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics);
     std::vector<SpectrumPoint> spectrum;
     {
         py::gil_scoped_release released;
-        std::vector<Glitch> glitches = FindGlitchesWithHarmonics(self.crystal(), frame, psi, eMin, eMax, harmonics);
-        ShapeGlitches(self.crystal(), frame, psi, eMin, eMax, beam, &glitches);
         spectrum = PredictSpectrum(glitches, eMin, eMax, content);
     }
     std::vector<double> energy, i0;
