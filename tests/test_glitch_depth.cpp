@@ -15,6 +15,7 @@
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
 #include "planning/spectrum.h"
+#include "planning/sphere_reflections.h"
 
 namespace {
 
@@ -62,10 +63,15 @@ TEST(GlitchDepth, DepthFromTheRays)
         for (const Glitch& g : FindGlitches(*silicon, frame, psi, 6.0, 20.0)) {
             if (g.always || checked == 8) continue;
             ++checked;
-            const double lambda = hc / g.energy, r = psi * std::acos(-1.0) / 180.0;
-            const Vec3 k0 = (-frame.length / 2.0) * frame.along +
-                            (frame.beam * std::sqrt(1.0 / (lambda * lambda) - frame.length * frame.length / 4.0)) *
-                                (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
+            const double r = psi * std::acos(-1.0) / 180.0;
+            // The central ray at `eV` from the glitch, G at its Bragg angle there.
+            const auto central = [&](double eV) {
+                const double lambda = hc / (g.energy + eV / 1000.0);
+                return (-frame.length / 2.0) * frame.along +
+                       (frame.beam * std::sqrt(1.0 / (lambda * lambda) - frame.length * frame.length / 4.0)) *
+                           (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
+            };
+            const Vec3 k0 = central(0.0);
             const Vec3 x = lattice.Reciprocal(g.x);
             const Vec3 across = Unit(Cross(k0, frame.G)), along = Unit(Cross(across, Unit(k0)));
             const Vec3 inward = -1.0 * Unit(Length(b.beam.surface) > 0 ? b.beam.surface : frame.G);
@@ -79,23 +85,34 @@ TEST(GlitchDepth, DepthFromTheRays)
                                                  Dot(Unit(k0 + frame.G), inward));
             const DarwinWidth wX = DarwinWidthOf(*silicon, g.x, g.energy, share(polarisation, x), gamma0, Dot(Unit(k0 + x), inward));
             const double spreadAlong = b.beam.along > 0 ? std::min(b.beam.along, wG.angle) : wG.angle;
-            // Every ray on a grid over the two spreads, its beam vector tilted exactly.
+            // Every ray on a grid over the two spreads, its beam vector tilted exactly: the share X takes.
             const int n = 400;
-            double taken = 0;
-            for (int i = 0; i < n; ++i) {
-                const double e = spreadAlong * ((i + 0.5) / n - 0.5);
-                for (int j = 0; j < n; ++j) {
-                    const double p = b.beam.across * ((j + 0.5) / n - 0.5);
-                    const Vec3 ray = (1.0 / lambda) * Unit(Unit(k0) + std::tan(e) * along + std::tan(p) * across);
-                    const Vec3 out = ray + x;
-                    taken += std::fabs((Dot(out, out) - Dot(ray, ray)) / Dot(ray, ray)) <= wX.deviation / 2;
+            const auto taken = [&](double eV) {
+                const Vec3 centre = central(eV);
+                double count = 0;
+                for (int i = 0; i < n; ++i) {
+                    const double e = spreadAlong * ((i + 0.5) / n - 0.5);
+                    for (int j = 0; j < n; ++j) {
+                        const double p = b.beam.across * ((j + 0.5) / n - 0.5);
+                        const Vec3 ray = Length(centre) * Unit(Unit(centre) + std::tan(e) * along + std::tan(p) * across);
+                        const Vec3 out = ray + x;
+                        count += std::fabs((Dot(out, out) - Dot(ray, ray)) / Dot(ray, ray)) <= wX.deviation / 2;
+                    }
                 }
-            }
-            const double direct = taken / (double(n) * n);
+                return count / (double(n) * n);
+            };
+            const double direct = taken(0.0);
             const GlitchShape shape = ShapeOfGlitch(*silicon, frame, g.x, psi, g.energy, b.beam);
             EXPECT_NEAR(shape.depth, direct, 0.05 * direct + 2.0 / n) << g.x.h << " " << g.x.k << " " << g.x.l << " at " << g.energy;
             // A reflection whose polarisation factor vanishes (pi at 2 theta_X = 90) takes nothing.
             EXPECT_TRUE(shape.depth >= 0 && shape.depth <= 1 && shape.widthEV >= 0 && std::isfinite(shape.widthEV));
+            // Half the depth at either end of the width, along the scan itself and in the profile.
+            if (shape.depth > 0.05) {
+                for (const double end : {-shape.widthEV / 2.0, shape.widthEV / 2.0}) {
+                    EXPECT_NEAR(taken(end), shape.depth / 2.0, 0.05 * shape.depth + 2.0 / n) << g.x.h << g.x.k << g.x.l << " at " << end;
+                    EXPECT_NEAR(shape.At(end), shape.depth / 2.0, 1e-6);
+                }
+            }
         }
         EXPECT_EQ(checked, 8);
     }
@@ -142,38 +159,48 @@ TEST(GlitchDepth, EventWidthFromTheTurningBeam)
     std::string notice;
     const std::unique_ptr<CifCrystal> silicon = CifCrystal::Read(ShippedCrystalPath("Si"), &notice);
     const Lattice& lattice = silicon->lattice();
-    const double keV = 8.048, lambda = 12.398419843320026 / keV;
+    const double hc = 12.398419843320026, keV = 8.048;
+    const Beam beam{Polarisation::kSigma, 20e-6, 0.0, {}};
     for (const ScanFrame& frame : {MatrixFrame(lattice, {0, 0, 2}), ReferenceFrame(lattice, {1, 1, 1}, {1, -1, 0})}) {
-        const Beam beam{Polarisation::kSigma, 20e-6, 0.0, {}};
-        int checked = 0;
-        for (const Event& e : FindEvents(*silicon, frame, {lambda, 1e-6}, {-180, 180})) {
-            if (e.passage == Passage::kTop || checked == 15) continue;
-            const Vec3 x = lattice.Reciprocal(e.x);
-            const auto alpha = [&](double psi) {
-                const double r = psi * std::acos(-1.0) / 180.0;
-                const Vec3 k0 = (-frame.length / 2.0) * frame.along +
-                                (frame.beam * std::sqrt(1.0 / (lambda * lambda) - frame.length * frame.length / 4.0)) *
-                                    (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
-                const Vec3 kh = k0 + x;
-                return (Dot(kh, kh) - Dot(k0, k0)) / Dot(k0, k0);
-            };
-            const double h = ShapeOfGlitch(*silicon, frame, e.x, e.psi, keV, beam).halfDepth;
-            if (!(h > 1e-12)) continue;  // a polarisation factor of 0: the event takes nothing
-            ++checked;
-            // Outward in small steps until |alpha| reaches h, then by bisection.
-            const auto end = [&](double sense) {
-                double inside = e.psi, outside = e.psi;
-                for (int i = 0; i < 200000 && std::fabs(alpha(outside)) < h; ++i) inside = outside, outside += sense * 1e-5;
-                for (int i = 0; i < 100; ++i) {
-                    const double mid = (inside + outside) / 2.0;
-                    (std::fabs(alpha(mid)) < h ? inside : outside) = mid;
-                }
-                return (inside + outside) / 2.0;
-            };
-            const double exact = end(1.0) - end(-1.0);
-            EXPECT_NEAR(EventWidth(*silicon, frame, e.x, e.psi, keV, beam) / exact, 1.0, 2e-3)
-                << e.x.h << " " << e.x.k << " " << e.x.l << " at psi " << e.psi << ": exact " << exact;
+        int crossing = 0, top = 0;
+        for (const Event& e : FindEvents(*silicon, frame, {hc / keV, 1e-6}, {-180, 180})) {
+            if (e.passage == Passage::kTop || e.passage == Passage::kAlways) continue;
+            // Where X crosses the sphere at the band (alpha rising through 0), and at the top of its
+            // curve, at the curve's longest wavelength, where it only touches the sphere.
+            const SphereReflection r = DescribeReflection(lattice, frame, e.x);
+            const struct { double psi, keV; int* count; } places[] = {{e.psi, keV, &crossing},
+                                                                       {r.centre, hc / r.TopWavelength(frame), &top}};
+            for (const auto& at : places) {
+                if (*at.count == 10 || !std::isfinite(at.keV)) continue;
+                const double lambda = hc / at.keV;
+                const Vec3 x = lattice.Reciprocal(e.x);
+                const auto alpha = [&](double psi) {
+                    const double rad = psi * std::acos(-1.0) / 180.0;
+                    const Vec3 k0 = (-frame.length / 2.0) * frame.along +
+                                    (frame.beam * std::sqrt(1.0 / (lambda * lambda) - frame.length * frame.length / 4.0)) *
+                                        (std::cos(rad) * frame.e2 + std::sin(rad) * frame.e3);
+                    const Vec3 kh = k0 + x;
+                    return (Dot(kh, kh) - Dot(k0, k0)) / Dot(k0, k0);
+                };
+                const double h = ShapeOfGlitch(*silicon, frame, e.x, at.psi, at.keV, beam).halfDepth;
+                if (!(h > 1e-12)) continue;  // a polarisation factor of 0: the event takes nothing
+                ++*at.count;
+                // Outward in small steps until |alpha| reaches h, then by bisection.
+                const auto end = [&](double sense) {
+                    double inside = at.psi, outside = at.psi;
+                    for (int i = 0; i < 200000 && std::fabs(alpha(outside)) < h; ++i) inside = outside, outside += sense * 1e-5;
+                    for (int i = 0; i < 100; ++i) {
+                        const double mid = (inside + outside) / 2.0;
+                        (std::fabs(alpha(mid)) < h ? inside : outside) = mid;
+                    }
+                    return (inside + outside) / 2.0;
+                };
+                const double exact = end(1.0) - end(-1.0);
+                EXPECT_NEAR(EventWidth(*silicon, frame, e.x, at.psi, at.keV, beam) / exact, 1.0, 2e-3)
+                    << e.x.h << " " << e.x.k << " " << e.x.l << " at psi " << at.psi << ", " << at.keV << " keV: exact " << exact;
+            }
         }
-        EXPECT_EQ(checked, 15);
+        EXPECT_EQ(crossing, 10);
+        EXPECT_EQ(top, 10);
     }
 }
