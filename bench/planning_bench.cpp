@@ -59,7 +59,7 @@ void GlitchMapOfSilicon111(benchmark::State& state)
     const TableSubject subject{silicon.name(), {1, 1, 1}, &frame, {-180, 180}};
     for (auto _ : state) {
         const std::vector<GlitchLine> lines = GlitchMap(silicon, frame, {-180, 180}, 5, 30);
-        WriteGlitchMap(Null(), subject, 5, 30, lines);
+        WriteGlitchMap(Null(), subject, 5, 30, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, lines);
         state.counters["lines"] = static_cast<double>(lines.size());
     }
 }
@@ -128,7 +128,7 @@ void GlitchMapOfGaAs002(benchmark::State& state)
     const TableSubject subject{crystal->name(), {0, 0, 2}, &frame, {-180, 180}};
     for (auto _ : state) {
         const std::vector<GlitchLine> lines = GlitchMap(*crystal, frame, {-180, 180}, 5, 30);
-        WriteGlitchMap(Null(), subject, 5, 30, lines);
+        WriteGlitchMap(Null(), subject, 5, 30, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, lines);
         state.counters["lines"] = static_cast<double>(lines.size());
     }
 }

@@ -218,8 +218,11 @@ void PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
         }
     }
     if (!plan.mapFile.empty()) {
-        const std::vector<GlitchLine> lines = GlitchMap(*p.crystal, p.frame, plan.window, plan.energyMin, plan.energyMax);
-        WriteTable(plan.mapFile, [&](std::FILE* f) { WriteGlitchMap(f, p.subject, plan.energyMin, plan.energyMax, lines); });
+        std::vector<GlitchLine> lines = GlitchMap(*p.crystal, p.frame, plan.window, plan.energyMin, plan.energyMax);
+        SetLineDepths(*p.crystal, p.frame, plan.energyMin, BeamOf(p, plan), &lines);
+        WriteTable(plan.mapFile, [&](std::FILE* f) {
+            WriteGlitchMap(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), lines);
+        });
         *written += Printed("kelto: %zu glitch lines from %g to %g keV over psi %g to %g degrees, wrote %s\n", lines.size(),
                             plan.energyMin, plan.energyMax, plan.window.min, plan.window.max, plan.mapFile.c_str());
     }

@@ -165,12 +165,15 @@ void CheckCombinations(const OptionWords& words)
     }
     const bool windows = words.Has("--clean") || words.Has("--clean-energies");
     if (words.Has("--windows") && !windows) throw UsageError{"--windows goes with --clean or --clean-energies"};
-    const bool beamed = atPsi || words.Has("--events");  // the runs whose widths and depths take the beam
+    // The runs whose widths and depths take the beam.
+    const bool beamed = atPsi || words.Has("--events") || words.Has("--glitch-map");
     if (words.Has("--divergence") && !windows && !beamed) {
-        throw UsageError{"--divergence goes with --clean, --clean-energies, --events, --glitches or --spectrum"};
+        throw UsageError{"--divergence goes with --clean, --clean-energies, --events, --glitches, --spectrum or --glitch-map"};
     }
     for (const char* name : {"--polarisation", "--surface"}) {
-        if (words.Has(name) && !beamed) throw UsageError{std::string(name) + " goes with --events, --glitches or --spectrum"};
+        if (words.Has(name) && !beamed) {
+            throw UsageError{std::string(name) + " goes with --events, --glitches, --spectrum or --glitch-map"};
+        }
     }
     if (words.Has("--harmonics") && !atPsi) throw UsageError{"--harmonics goes with --glitches or --spectrum"};
     if (words.Has("--harmonic-content") && !words.Has("--spectrum")) throw UsageError{"--harmonic-content goes with --spectrum"};

@@ -33,7 +33,9 @@ DarwinWidth DarwinWidthOf(const Lattice& lattice, const Scattering& scattering, 
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     DarwinWidth w{kNaN, {kNaN, kNaN}, kNaN, kNaN, kNaN, kNaN};
     const double lambda = kHcKeVAngstrom / keV;
-    const double sine = lambda * Length(lattice.Reciprocal(x)) / 2.0;
+    double sine = lambda * Length(lattice.Reciprocal(x)) / 2.0;
+    // A reflection met at back-scattering may come out a rounding error beyond it.
+    if (sine > 1.0 && sine < 1.0 + 1e-12) sine = 1.0;
     if (!(sine > 0.0 && sine <= 1.0)) return w;
     w.braggAngle = std::asin(sine);
     const double scale = -kElectronRadiusAngstrom * lambda * lambda / (std::numbers::pi * lattice.Volume());

@@ -11,6 +11,14 @@
 
 namespace {
 
+// |k_perp| at the wavelength, 0 at G's cut-off even where rounding puts the wavelength a hair
+// beyond it (an energy given as the cut-off itself).
+double BeamAcrossAt(const ScanFrame& frame, double lambda)
+{
+    const double across = frame.BeamAcross(lambda);
+    return across > 0.0 ? across : 0.0;
+}
+
 // The distribution function of u + v, u and v even over [-su/2, su/2] and [-sv/2, sv/2].
 double SumBelow(double t, double su, double sv)
 {
@@ -60,7 +68,7 @@ GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller
     const Lattice& lattice = crystal.lattice();
     const double lambda = kHcKeVAngstrom / keV, radians = psi * std::numbers::pi / 180.0;
     const Vec3 k0 = (-frame.length / 2.0) * frame.along +
-                    (frame.beam * frame.BeamAcross(lambda)) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
+                    (frame.beam * BeamAcrossAt(frame, lambda)) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
     const Vec3 v = lattice.Reciprocal(x), kh = k0 + v;
     // The surface's inward normal: against its reciprocal vector, G's for a symmetric cut.
     const Vec3 inward = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : frame.G);
@@ -88,7 +96,7 @@ GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller
     }
     const double halfDepthAlpha = (low + high) / 2.0;
     shape.halfDepth = halfDepthAlpha;
-    if (!(frame.BeamAcross(lambda) > 0.0)) {
+    if (!(BeamAcrossAt(frame, lambda) > 0.0)) {
         // At G's cut-off alpha grows as the root of E - Ec, on the side above it only.
         const Vec3 u = std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3;
         const double acrossX = std::fabs(Dot(u, v));
@@ -110,7 +118,7 @@ double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, doub
 {
     const GlitchShape shape = ShapeOfGlitch(crystal, frame, x, psi, keV, beam);
     const double lambda = kHcKeVAngstrom / keV, radians = psi * std::numbers::pi / 180.0, perDegree = std::numbers::pi / 180.0;
-    const double across = frame.beam * frame.BeamAcross(lambda);
+    const double across = frame.beam * BeamAcrossAt(frame, lambda);
     const Vec3 v = crystal.lattice().Reciprocal(x);
     // k_perp turns with psi: its first and second derivatives, per degree.
     const Vec3 turning = (across * perDegree) * (-std::sin(radians) * frame.e2 + std::cos(radians) * frame.e3);

@@ -150,6 +150,16 @@ void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, d
     });
 }
 
+void SetLineDepths(const Crystal& crystal, const ScanFrame& frame, double eMin, const Beam& beam,
+                   std::vector<GlitchLine>* lines)
+{
+    ParallelFor(lines->size(), [&](std::size_t i) {
+        GlitchLine& line = (*lines)[i];
+        const double keV = line.always ? std::max(eMin, line.cutoffEnergy) : line.topEnergy;
+        line.depth = ShapeOfGlitch(crystal, frame, line.x, line.centre, keV, beam).depth;
+    });
+}
+
 std::vector<SphereReflection> GlitchReflections(const Crystal& crystal, const ScanFrame& frame, double eMax)
 {
     std::vector<SphereReflection> reflections;

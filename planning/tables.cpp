@@ -102,20 +102,23 @@ void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, 
     }
 }
 
-void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax,
+void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
                     const std::vector<GlitchLine>& lines)
 {
     TextWriter out(file);
     out.Print<"# kelto glitch map: ">();
     WriteSubject(out, subject);
     WriteWindow(out, subject.window);
-    out.Print<"; energies %.6f to %.6f keV\n">(eMin, eMax);
+    out.Print<"; energies %.6f to %.6f keV">(eMin, eMax);
+    WriteBeam(out, beam);
+    out.Print<"\n">();
     out.Print<"psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
-              "relative_strength,energy_top_keV,energy_cutoff_keV,kind\n">();
+              "relative_strength,energy_top_keV,energy_cutoff_keV,kind,depth\n">();
     for (const GlitchLine& g : lines) {
-        out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%.6f,%.6f,%s\n">(
+        out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%.6f,%.6f,%s,%.6f\n">(
             g.centre, g.from, g.to, g.x.h, g.x.k, g.x.l, g.coupling.h, g.coupling.k, g.coupling.l, g.F, g.couplingF,
-            g.strength, g.relativeStrength, g.topEnergy, g.cutoffEnergy, g.always ? static_cast<const char*>("always") : "line");
+            g.strength, g.relativeStrength, g.topEnergy, g.cutoffEnergy, g.always ? static_cast<const char*>("always") : "line",
+            g.depth);
     }
 }
 

@@ -36,7 +36,7 @@ void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, 
 // (`content`, 1 for the fundamental first) it was computed for.
 void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
                         const GlitchBeam& beam, const std::vector<double>& content, const std::vector<SpectrumPoint>& spectrum);
-void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax,
+void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
                     const std::vector<GlitchLine>& lines);
 
 // A search for clean azimuth windows: among the events of a band, or the glitch lines of an

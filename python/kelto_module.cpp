@@ -308,16 +308,17 @@ Beam GlitchBeamOf(const Crystal& crystal, const std::string& polarisation, const
 
 py::object MapArray(const std::vector<GlitchLine>& lines)
 {
-    std::vector<double> centre, from, to, top, cutoff;
+    std::vector<double> centre, from, to, top, cutoff, depth;
     std::vector<std::string> kind;
     PairColumns pairs;
     for (const GlitchLine& g : lines) {
         centre.push_back(g.centre), from.push_back(g.from), to.push_back(g.to);
         pairs.Add(g);
         top.push_back(g.topEnergy), cutoff.push_back(g.cutoffEnergy), kind.push_back(g.always ? "always" : "line");
+        depth.push_back(g.depth);
     }
     return StructuredArray(pairs.Around({{"psi_centre", centre}, {"psi_from", from}, {"psi_to", to}},
-                                        {{"energy_top_keV", top}, {"energy_cutoff_keV", cutoff}, {"kind", kind}}));
+                                        {{"energy_top_keV", top}, {"energy_cutoff_keV", cutoff}, {"kind", kind}, {"depth", depth}}));
 }
 
 py::object WindowArray(const std::vector<AzimuthInterval>& windows, const char* search)
@@ -414,17 +415,20 @@ py::object Spectrum(const PyCrystal& self, const Indices& primary, double psi, c
 }
 
 py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Range& energies, const Range& psi,
-                       const std::optional<Indices>& reference)
+                       const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                       const std::optional<Indices>& surface)
 {
     const auto [eMin, eMax] = Energies(energies);
     const PsiWindow window = Window(psi);
     const ScanFrame frame = self.Frame(primary, reference);
+    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
     self.RequireReachable(frame, eMin, eMax);
     self.RequireRoom(kHcKeVAngstrom / eMax);
     std::vector<GlitchLine> lines;
     {
         py::gil_scoped_release released;
         lines = GlitchMap(self.crystal(), frame, window, eMin, eMax);
+        SetLineDepths(self.crystal(), frame, eMin, beam, &lines);
     }
     return MapArray(lines);
 }
@@ -563,13 +567,14 @@ Columns: energy_keV and i0, the output relative to what it would be without glit
 kelto --spectrum. The beam as for glitches(); harmonic_content = [C2, ...] gives each harmonic's
 share of the photons against 1 for the fundamental (default 0.01 each).)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
-             py::arg("reference") = py::none(),
+             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("surface") = py::none(),
              R"(Every reflection's glitch line E(psi) inside energies = (EMIN, EMAX) keV over psi = (MIN, MAX).
 
 One row per reflection and turn: psi_centre, psi_from, psi_to, h, k, l, the coupling reflection, F,
-F_coupling, strength, relative_strength, energy_top_keV (Et), energy_cutoff_keV (Ec) and kind. A
-'line' is E = sqrt(Ec^2 + (Et^2 - Ec^2) / cos^2(psi - psi_centre)) from psi_from to psi_to: the
-rows of kelto --glitch-map.)")
+F_coupling, strength, relative_strength, energy_top_keV (Et), energy_cutoff_keV (Ec), kind and depth
+(at the line's top, for the beam as in glitches()). A 'line' is E = sqrt(Ec^2 + (Et^2 - Ec^2) /
+cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map.)")
         .def("clean_energies", &CleanEnergies, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("fraction") = 0.01,
              py::arg("psi") = Range{-180.0, 180.0}, py::arg("divergence") = 0.0, py::arg("reference") = py::none(),
              R"(The azimuth windows of psi = (MIN, MAX), widest first, over which no glitch line above fraction of

@@ -107,6 +107,32 @@ TEST(GlitchMap, LinesPassThroughTheSpectra)
     }
 }
 
+// A line's depth is the glitch spectrum's at the line's centre, where the line has its top.
+TEST(GlitchMap, DepthIsTheSpectrumsAtTheTop)
+{
+    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    const Beam beam{Polarisation::kPi, 20e-6, 0.0, {}};
+    std::vector<GlitchLine> lines = GlitchMap(silicon, frame, {0, 60}, 6, 14);
+    SetLineDepths(silicon, frame, 6, beam, &lines);
+    int checked = 0;
+    for (const GlitchLine& line : lines) {
+        if (line.always || line.topEnergy < 6 || checked == 12) continue;
+        std::vector<Glitch> glitches = FindGlitches(silicon, frame, line.centre, 6, 14);
+        ShapeGlitches(silicon, frame, line.centre, 6, 14, beam, &glitches);
+        const auto same = std::find_if(glitches.begin(), glitches.end(), [&](const Glitch& g) { return g.x == line.x; });
+        ASSERT_NE(same, glitches.end()) << line.x.h << " " << line.x.k << " " << line.x.l;
+        EXPECT_NEAR(same->energy, line.topEnergy, 1e-9);
+        EXPECT_NEAR(same->depth, line.depth, 1e-9);
+        checked += line.depth > 0;
+    }
+    EXPECT_EQ(checked, 12);
+    // Every line of a wide map has a depth, those met at back-scattering and at the cut-off too.
+    std::vector<GlitchLine> all = GlitchMap(silicon, frame, {-180, 180}, 1, 30);
+    SetLineDepths(silicon, frame, 1, beam, &all);
+    EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](const GlitchLine& l) { return l.depth >= 0 && l.depth <= 1; }));
+}
+
 // Inside every clean window no glitch stronger than the fraction lies in the energy range; just
 // beyond its ends one does.
 TEST(GlitchMap, CleanEnergyWindowsHoldNoStrongGlitch)
