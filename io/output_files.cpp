@@ -120,15 +120,17 @@ std::string RandomRunId()
 
 // Opens each output's folder once, however it is spelled, and takes the run's turn in each, in
 // the order of device and inode, so that two runs that share folders never wait for each other;
-// then settles what ended runs left there.
-void TakeTurns(const std::vector<std::string>& outputs)
+// then settles what ended runs left there. Returns each output's folder as (device, inode).
+std::vector<std::pair<std::uint64_t, std::uint64_t>> TakeTurns(const std::vector<std::string>& outputs)
 {
     std::vector<HeldFolder> folders;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> identities;
     try {
         for (const std::string& path : outputs) {
             const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             struct stat info {};
             if (fd < 0 || ::fstat(fd, &info) != 0) RefuseFile(path, errno);
+            identities.push_back({info.st_dev, info.st_ino});
             const bool known = std::any_of(folders.begin(), folders.end(), [&](const HeldFolder& f) {
                 return f.device == info.st_dev && f.inode == info.st_ino;
             });
@@ -164,18 +166,7 @@ void TakeTurns(const std::vector<std::string>& outputs)
         const std::string notices = RecoverFolder(folder, g_folders);
         if (!notices.empty()) std::fputs(notices.c_str(), stderr);
     }
-}
-
-std::size_t FolderIndex(const std::string& path)
-{
-    struct stat info {};
-    const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool known = fd >= 0 && ::fstat(fd, &info) == 0;
-    if (fd >= 0) ::close(fd);
-    for (std::size_t f = 0; known && f < g_folders.size(); ++f) {
-        if (g_folders[f].device == info.st_dev && g_folders[f].inode == info.st_ino) return f;
-    }
-    RefuseFile(path, known ? ENOENT : errno);  // the folder changed while the run started
+    return identities;
 }
 
 // True when the name exists in the folder.
@@ -185,12 +176,13 @@ bool Exists(const HeldFolder& folder, const std::string& name)
     return ::fstatat(folder.fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
 }
 
-// Gives the run its id, the slots of its files, and its journal in every folder, before any of its
-// files exists.
-void Reserve(const std::vector<std::string>& outputs)
+// Gives the run its id, the slots of its files (in the folders `identities` gives, one per
+// output), and its journal in every folder, before any of its files exists.
+void Reserve(const std::vector<std::string>& outputs, const std::vector<std::pair<std::uint64_t, std::uint64_t>>& identities)
 {
     int nextTable = kRunFiles;
-    for (const std::string& path : outputs) {
+    for (std::size_t o = 0; o < outputs.size(); ++o) {
+        const std::string& path = outputs[o];
         int slot = -1;
         for (int i = 0; i < kRunFiles; ++i) {
             if (path == InOutputFolder(kNames[i])) slot = i;
@@ -198,7 +190,10 @@ void Reserve(const std::vector<std::string>& outputs)
         if (slot < 0 && nextTable == kSlots) RefuseFile(path, EMFILE);
         if (slot < 0) slot = nextTable++;
         g_slots[slot].reserved = true, g_slots[slot].path = path, g_slots[slot].final = NameOf(path);
-        g_slots[slot].folder = static_cast<int>(FolderIndex(path));
+        const auto held = std::find_if(g_folders.begin(), g_folders.end(), [&](const HeldFolder& f) {
+            return std::pair(f.device, f.inode) == identities[o];
+        });
+        g_slots[slot].folder = static_cast<int>(held - g_folders.begin());
     }
     std::string run;
     for (int attempt = 0; attempt < 16 && run.empty(); ++attempt) {
@@ -371,8 +366,7 @@ void PrepareOutputs(const std::vector<std::string>& outputs, const std::vector<R
     if (outputs.empty()) return;
     static const bool cleanupRegistered = std::atexit(RemoveTemporaryOutputFiles) == 0;
     (void)cleanupRegistered;
-    TakeTurns(outputs);
-    Reserve(outputs);
+    Reserve(outputs, TakeTurns(outputs));
 }
 
 void RemoveTemporaryOutputFiles()
