@@ -33,6 +33,11 @@ struct PlanOptions {
     double energyMin = 0.0, energyMax = 0.0;  // keV, of --energies
     bool cleanEnergies = false;
     double cleanEnergyMin = 0.0, cleanEnergyMax = 0.0, cleanEnergyFraction = 0.01;
+    // Either clean search counts an event or line by its depth, a share of I0, when above 0 (else
+    // by its strength against the strongest); --clean-energies lists the windows at least
+    // cleanMinWidth degrees wide (an azimuth is set to a few tenths of a degree).
+    double maxDepth = 0.0;
+    double cleanMinWidth = 0.5;
     // The clean windows of either search as a table.
     std::string windowsFile;
     // The beam, for the widths and depths of the glitches: its polarisation relative to the
@@ -47,7 +52,18 @@ struct PlanOptions {
     std::string spectrumFile;
     std::vector<double> harmonicContent{1.0};
 
-    bool EnergyRun() const { return !glitchesFile.empty() || !spectrumFile.empty() || !mapFile.empty() || cleanEnergies; }
+    // The azimuth and energy offset fitted to a measured I0 scan over --energies, from a guess
+    // (--at-psi) when one is given; the dip-by-dip table.
+    std::string fitScanFile;
+    std::string fitTableFile;
+    double scanToKeV = 1.0;          // the scan's energies in keV (0.001: in eV)
+    double widestOffsetEV = 25.0;    // the energy offsets tried
+    std::optional<double> fitNominalPsi;
+
+    bool EnergyRun() const
+    {
+        return !glitchesFile.empty() || !spectrumFile.empty() || !mapFile.empty() || cleanEnergies || !fitScanFile.empty();
+    }
     bool AtBand() const { return !eventsFile.empty() || cleanWidth > 0.0; }
 };
 

@@ -13,7 +13,7 @@ constexpr const char* kValueOptions[] = {
     "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--primary", "--wavelength", "--energy", "--band", "--relative-band",
     "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
     "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--harmonics",
-    "--harmonic-content", "--glitch-map", "--clean-energies",
+    "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset",
 };
 
 void PrintHelp()
@@ -70,19 +70,28 @@ were computed for):
                         the CSV table FILE: psi, the band interval psi_min to
                         psi_max (degrees), the reflection on the sphere, its
                         coupling reflection, |F|, strength |F(X)| |F(G - X)|,
-                        relative strength and direction (in, out, top, always)
+                        relative strength, direction (in, out, top, always),
+                        width_deg (the azimuths it takes for the beam, full
+                        width at half depth, degrees) and depth (the share of
+                        the primary's beam it takes at its centre, 0 to 1)
   --clean WIDTH[,FRACTION]
                         also print the azimuth windows at least WIDTH degrees
                         wide that no event above FRACTION (default 0.01) of the
-                        strongest occupies with its band interval
+                        strongest occupies with its band interval, widened by
+                        half its width_deg or half the divergence, the larger;
+                        when none is, the five least bad stretches
   --divergence ACROSS[,ALONG]
                         the beam's full spread in degrees across the primary's
                         scattering plane (and along it; default 0: wider than
                         the primary's Darwin width). Clean windows widen every
-                        occupied interval by ACROSS / 2 on each side (beam
-                        divergence and mosaic spread); the glitch spectrum's
+                        occupied interval by at least ACROSS / 2 on each side
+                        (beam divergence and mosaic spread); the widths and
                         depths take both (10 microradian = 0.000573 degrees)
-  --windows FILE        also write the clean windows to the CSV table FILE
+  --windows FILE        also write the clean windows to the CSV table FILE:
+                        search, psi_start, psi_end, width (degrees), clean (1,
+                        or 0 for a least bad stretch), largest (the largest
+                        relative strength, or depth, over it) and h, k, l of
+                        the reflection that sets it (0 for a clean window)
   --glitches FILE       instead of the four files, write the glitch spectrum of
                         an energy scan at a fixed azimuth to the CSV table FILE;
                         needs --at-psi and --energies
@@ -93,8 +102,9 @@ were computed for):
   --at-psi PSI          the azimuth of the energy scan, in degrees
   --energies EMIN,EMAX  the energy range of --glitches and --glitch-map, in keV
   --polarisation P      the beam's polarisation relative to the primary's
-                        scattering plane for the glitches' widths and depths
-                        (--glitches, --spectrum):
+                        scattering plane for the widths and depths (--events,
+                        --clean, --glitches, --spectrum, --glitch-map,
+                        --clean-energies):
                         sigma (default: a vertically deflecting monochromator
                         on a synchrotron), pi or unpolarised
   --surface H,K,L       the crystal surface's normal as a reciprocal vector, for
@@ -114,7 +124,32 @@ were computed for):
                         instead of the four files, print the azimuth windows of
                         the psi window, widest first, in which no glitch above
                         FRACTION (default 0.01) of the strongest lies between
-                        EMIN and EMAX keV
+                        EMIN and EMAX keV, each line widened at its ends by
+                        half the width in azimuth of its glitch there or half
+                        the divergence, the larger; when none is, the five
+                        least bad stretches
+  --max-depth D         with --clean or --clean-energies: count an event or
+                        glitch line when its depth, the share of I0 it takes
+                        (0 < D < 1), exceeds D, instead of its strength
+                        against FRACTION (give one of the two)
+  --min-width DEG       with --clean-energies: list the windows at least DEG
+                        degrees wide (default 0.5: an azimuth is set to a few
+                        tenths of a degree; 0 lists every stretch) and say how
+                        many narrower ones were left out
+  --fit-glitches FILE   instead of the four files, fit the azimuth psi and an
+                        energy offset to the measured I0 scan FILE (two columns,
+                        energy and intensity in any scale, separated by commas,
+                        semicolons, blanks or tabs; '#' comments) over
+                        --energies: its dips are matched to the predicted
+                        glitches over the psi window (--at-psi: the azimuth
+                        taken among equally good ones); prints psi with its
+                        error, the offset, the dips matched and the rms in eV
+  --fit-table FILE      with --fit-glitches: write every dip and the glitch it
+                        was matched to to the CSV table FILE
+  --scan-unit U         with --fit-glitches: the scan's energies in keV
+                        (default) or eV
+  --max-offset EV       with --fit-glitches: the largest energy offset tried,
+                        in eV (default 25)
   The energy scans take no wavelength, band, --hmax, --events or --clean.
 Other:
   -h, --help            show this help and exit

@@ -13,9 +13,12 @@
 #include "crystal/cubic_crystal.h"
 #include "io/output_files.h"
 #include "io/run_error.h"
+#include "io/scan_file.h"
 #include "io/write_behind.h"
 #include "output/curve_table.h"
+#include "planning/clean_windows.h"
 #include "planning/events.h"
+#include "planning/glitch_fit.h"
 #include "planning/glitches.h"
 #include "planning/sphere_reflections.h"
 #include "planning/tables.h"
@@ -94,7 +97,12 @@ Planning Prepare(InputStruct* record, const RunOptions& options)
         } catch (const CrystalFileError& e) {
             throw RunError::Refusal(std::string(e.what()) + "\n");
         }
-        if (!notice.empty()) std::fprintf(stderr, "kelto: %s\n", notice.c_str());
+        // One notice a line, each named as kelto's.
+        for (std::size_t at = 0; at < notice.size();) {
+            const std::size_t end = std::min(notice.find('\n', at), notice.size());
+            std::fprintf(stderr, "kelto: %.*s\n", static_cast<int>(end - at), notice.c_str() + at);
+            at = end + 1;
+        }
     }
     RefuseOversizedPlanning(*p.crystal, options);
     const Miller primary{record->primaryH, record->primaryK, record->primaryL};
@@ -138,13 +146,19 @@ void WriteTable(const std::string& path, Write&& write)
     CloseOutputFile(table);
 }
 
-void ReportWindows(const Planning& p, const PlanOptions& plan, const WindowSearch& search,
-                   const std::vector<AzimuthInterval>& windows)
+void ReportWindows(const Planning& p, const PlanOptions& plan, const WindowSearch& search, const CleanWindows& found)
 {
-    PrintCleanWindows(stdout, search, windows);
+    PrintCleanWindows(stdout, search, found);
     if (!plan.windowsFile.empty()) {
-        WriteTable(plan.windowsFile, [&](std::FILE* f) { WriteWindowsTable(f, p.subject, search, windows); });
+        WriteTable(plan.windowsFile, [&](std::FILE* f) { WriteWindowsTable(f, p.subject, search, found); });
     }
+}
+
+// What counts against a clean window: an event's or line's depth, with --max-depth, or its
+// strength against the strongest.
+CleanThreshold ThresholdOf(const PlanOptions& plan, double fraction)
+{
+    return plan.maxDepth > 0.0 ? CleanThreshold{true, plan.maxDepth} : CleanThreshold{false, fraction};
 }
 
 // The events of the run's band, written to their table, and the clean windows printed; what was
@@ -163,13 +177,13 @@ void PlanAtBand(Planning& p, const RunOptions& options, std::string* written)
         }
     }
     if (plan.cleanWidth > 0.0) {
-        const std::vector<AzimuthInterval> windows =
-            CleanEventWindows(FindEvents(*p.crystal, p.frame, band, CleanWindowReach(plan.window, plan.divergence)),
-                              plan.window, plan.cleanWidth, plan.cleanFraction, plan.divergence);
-        const WindowSearch search{false, plan.cleanWidth, plan.cleanFraction, plan.divergence,
+        const CleanThreshold threshold = ThresholdOf(plan, plan.cleanFraction);
+        const CleanWindows found = SearchCleanEventWindows(*p.crystal, p.frame, band, BeamOf(p, plan), plan.window,
+                                                           plan.cleanWidth, threshold, plan.divergence);
+        const WindowSearch search{false, plan.cleanWidth, threshold, plan.divergence,
                                   kHcKeVAngstrom / (band.lambda + band.width / 2.0),
-                                  kHcKeVAngstrom / (band.lambda - band.width / 2.0)};
-        ReportWindows(p, plan, search, windows);
+                                  kHcKeVAngstrom / (band.lambda - band.width / 2.0), DescribedBeam(plan)};
+        ReportWindows(p, plan, search, found);
     }
 }
 
@@ -183,9 +197,69 @@ void RefuseUnreachableRange(const Planning& p, const char* option, double eMin, 
                                     "%d %d %d diffracts only above %f keV\n", eMin, eMax, option, g.h, g.k, g.l, cutoff));
 }
 
+// A scan none of whose energies lie in the range, most likely in the other unit, is refused.
+void RefuseScanOutsideRange(const ScanFile& scan, const PlanOptions& plan)
+{
+    const auto [low, high] = std::minmax_element(scan.points.begin(), scan.points.end(),
+                                                 [](const ScanPoint& a, const ScanPoint& b) { return a.energy < b.energy; });
+    if (high->energy >= plan.energyMin && low->energy <= plan.energyMax) return;
+    const bool inEV = plan.scanToKeV == 1.0;  // the scan's energies taken as keV
+    const double other = inEV ? 0.001 : 1000.0;
+    const bool fits = high->energy * other >= plan.energyMin && low->energy * other <= plan.energyMax;
+    throw RunError::Refusal(Printed("No point of the measured scan %s lies from %g to %g keV (--energies): its energies run "
+                                    "from %g to %g keV%s\n", plan.fitScanFile.c_str(), plan.energyMin, plan.energyMax,
+                                    low->energy, high->energy,
+                                    !fits ? "" : inEV ? "; are they in eV? Give --scan-unit eV" : "; are they in keV? Leave out --scan-unit eV"));
+}
+
+// The azimuth and energy offset fitted to the measured scan, said in `written`, and the dip table
+// written; false when no azimuth explains the scan's dips.
+bool FitMeasuredScan(const Planning& p, const PlanOptions& plan, std::string* written)
+{
+    const ScanFile scan = ReadScanFile(plan.fitScanFile, plan.scanToKeV);
+    if (scan.skipped > 0) {
+        std::fprintf(stderr, "kelto: %zu lines of %s are not an energy and an intensity and were skipped (the first: line %zu)\n",
+                     scan.skipped, plan.fitScanFile.c_str(), scan.firstSkipped);
+    }
+    RefuseScanOutsideRange(scan, plan);
+    const DipSearch dips = FindDips(scan.points, plan.energyMin, plan.energyMax);
+    FitRequest request;
+    request.window = plan.window;
+    request.eMin = plan.energyMin, request.eMax = plan.energyMax;
+    request.harmonics = plan.harmonics;
+    request.content = plan.harmonicContent;
+    request.beam = BeamOf(p, plan);
+    request.nominalPsi = plan.fitNominalPsi;
+    request.widestOffsetEV = plan.widestOffsetEV;
+    const GlitchFit fit = FitGlitches(*p.crystal, p.frame, dips, request);
+    if (!plan.fitTableFile.empty()) {
+        WriteTable(plan.fitTableFile, [&](std::FILE* f) {
+            WriteFitTable(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), fit);
+        });
+    }
+    if (!fit.found) {
+        *written += Printed("kelto: No azimuth explains the dips of %s from %g to %g keV: %s\n", plan.fitScanFile.c_str(),
+                            plan.energyMin, plan.energyMax, fit.why.c_str());
+    } else {
+        *written += Printed("kelto: fitted psi %.4f +/- %.4f degrees, energy offset %+.2f +/- %.2f eV (measured minus "
+                            "predicted): %d of %zu dips within %.1f eV of a predicted glitch, %d unmatched, rms %.3f eV\n",
+                            fit.psi, fit.psiError, fit.offsetEV, fit.offsetError, fit.matched, fit.dips.size(), fit.toleranceEV,
+                            fit.unmatched, fit.rmsEV);
+        if (!fit.equivalents.empty()) {
+            std::string list;
+            for (const double psi : fit.equivalents) list += Printed("%s%.4f", list.empty() ? "" : ", ", psi);
+            *written += Printed("kelto: psi %s degrees fit%s as well: the crystal's symmetry gives %s the same spectrum%s\n",
+                                list.c_str(), fit.equivalents.size() == 1 ? "s" : "", fit.equivalents.size() == 1 ? "it" : "them",
+                                plan.fitNominalPsi ? "; the one nearest --at-psi is taken" : "; give --at-psi to take the one nearest it");
+        }
+    }
+    if (!plan.fitTableFile.empty()) *written += Printed("kelto: wrote %s\n", plan.fitTableFile.c_str());
+    return fit.found;
+}
+
 // Energy scans instead of the four files: the glitch spectrum, the glitch map and the clean
-// energy range; what was written is added to `written`.
-void PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
+// energy range; what was written is added to `written`. False when a fit explains nothing.
+bool PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
 {
     p.subject.frame = &p.frame;
     if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty()) {
@@ -227,13 +301,14 @@ void PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
                             plan.energyMin, plan.energyMax, plan.window.min, plan.window.max, plan.mapFile.c_str());
     }
     if (plan.cleanEnergies) {
-        const std::vector<AzimuthInterval> windows =
-            CleanEnergyWindows(*p.crystal, p.frame, plan.window, plan.cleanEnergyMin, plan.cleanEnergyMax,
-                               plan.cleanEnergyFraction, plan.divergence);
-        const WindowSearch search{true, 0.0, plan.cleanEnergyFraction, plan.divergence, plan.cleanEnergyMin,
-                                  plan.cleanEnergyMax};
-        ReportWindows(p, plan, search, windows);
+        const CleanThreshold threshold = ThresholdOf(plan, plan.cleanEnergyFraction);
+        const CleanWindows found = CleanEnergyWindows(*p.crystal, p.frame, plan.window, plan.cleanEnergyMin, plan.cleanEnergyMax,
+                                                      threshold, plan.divergence, BeamOf(p, plan), plan.cleanMinWidth);
+        const WindowSearch search{true, plan.cleanMinWidth, threshold, plan.divergence, plan.cleanEnergyMin,
+                                  plan.cleanEnergyMax, DescribedBeam(plan)};
+        ReportWindows(p, plan, search, found);
     }
+    return plan.fitScanFile.empty() || FitMeasuredScan(p, plan, written);
 }
 
 // Refuses what the crystal and the planning options cannot make sense of, before anything is written.
@@ -262,12 +337,14 @@ void PrepareRunOutputs(const InputStruct* record, const RunOptions& options, boo
             outputs.push_back(InOutputFolder(name));
         }
     }
-    for (const std::string* table : {&plan.eventsFile, &plan.glitchesFile, &plan.spectrumFile, &plan.mapFile, &plan.windowsFile}) {
+    for (const std::string* table :
+         {&plan.eventsFile, &plan.glitchesFile, &plan.spectrumFile, &plan.mapFile, &plan.windowsFile, &plan.fitTableFile}) {
         if (!table->empty()) outputs.push_back(*table);
     }
     std::vector<RunInput> inputs;
     if (plan.cifFile.empty()) inputs.push_back({"coefficient table", record->factorFile});
     if (!plan.cifFile.empty()) inputs.push_back({"CIF file", plan.cifFile});
+    if (!plan.fitScanFile.empty()) inputs.push_back({"measured scan", plan.fitScanFile});
     PrepareOutputs(outputs, inputs);
 }
 
@@ -284,7 +361,7 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
     // nothing behind.
     Planning planning;
     if (plan.AtBand() || plan.EnergyRun()) planning = Prepare(record, options);
-    if (!plan.glitchesFile.empty() || !plan.mapFile.empty()) {
+    if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty() || !plan.mapFile.empty() || !plan.fitScanFile.empty()) {
         RefuseUnreachableRange(planning, "--energies", plan.energyMin, plan.energyMax);
     }
     if (plan.cleanEnergies) RefuseUnreachableRange(planning, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);
@@ -303,10 +380,11 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
         if (options.quiet) written += RunSummary(options, run);
     }
     if (plan.AtBand()) PlanAtBand(planning, options, &written);
-    if (plan.EnergyRun()) PlanEnergyScans(planning, plan, &written);
+    const bool explained = !plan.EnergyRun() || PlanEnergyScans(planning, plan, &written);
     // Everything the run writes, its console lines too, is complete: now the files take their
     // names, and only then does the run say what it wrote.
     CommitOutputFiles();
     std::fputs(written.c_str(), stdout);
-    return CompletedRunStatus();
+    const int status = CompletedRunStatus();
+    return status == 0 && !explained ? 1 : status;
 }

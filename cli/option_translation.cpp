@@ -27,6 +27,8 @@ constexpr int kMostHarmonics = 9;
 constexpr double kDefaultHarmonicContent = 0.01;
 // A divergence beyond this many degrees would leave no azimuth clean anyway.
 constexpr double kWidestDivergence = 90.0;
+// A monochromator's energy is set to a few eV; an offset beyond this many is a wrong crystal.
+constexpr double kWidestOffsetEV = 500.0;
 
 std::vector<std::string> SplitList(const std::string& text)
 {
@@ -122,7 +124,8 @@ void CheckCombinations(const OptionWords& words)
     // The scans at one azimuth: the glitch spectrum and the predicted I0 spectrum.
     const bool atPsi = words.Has("--glitches") || words.Has("--spectrum");
     const char* atPsiScan = words.Has("--glitches") ? "--glitches" : "--spectrum";
-    const bool energyRun = atPsi || words.Has("--glitch-map") || words.Has("--clean-energies");
+    const bool fit = words.Has("--fit-glitches");
+    const bool energyRun = atPsi || fit || words.Has("--glitch-map") || words.Has("--clean-energies");
     if (words.Has("--cif") || words.Has("--crystal")) {
         const char* source = words.Has("--cif") ? "--cif" : "--crystal";
         for (const char* name : {"--cif", "--structure", "--lattice", "--symbol", "--table", "--hmax"}) {
@@ -133,7 +136,8 @@ void CheckCombinations(const OptionWords& words)
         if (!words.Has("--primary")) throw UsageError{"--primary is required"};
         if (!energyRun && !words.Has("--events") && !words.Has("--clean")) {
             throw UsageError{std::string(source) + " writes planning tables only: give --events or --clean (with a "
-                             "wavelength and band), or --glitches, --glitch-map or --clean-energies"};
+                             "wavelength and band), or --glitches, --spectrum, --glitch-map, --clean-energies or "
+                             "--fit-glitches"};
         }
     } else {
         for (const char* name : {"--structure", "--lattice", "--symbol", "--primary"}) {
@@ -141,7 +145,10 @@ void CheckCombinations(const OptionWords& words)
         }
     }
     if (energyRun) {
-        const char* energyScan = atPsi ? atPsiScan : words.Has("--glitch-map") ? "--glitch-map" : "--clean-energies";
+        const char* energyScan = atPsi                     ? atPsiScan
+                                 : fit                       ? "--fit-glitches"
+                                 : words.Has("--glitch-map") ? "--glitch-map"
+                                                             : "--clean-energies";
         for (const char* name : {"--wavelength", "--energy", "--band", "--relative-band", "--hmax", "--events", "--clean"}) {
             if (words.Has(name)) throw UsageError{std::string(name) + " has no use with " + energyScan};
         }
@@ -149,12 +156,13 @@ void CheckCombinations(const OptionWords& words)
             throw UsageError{std::string(atPsiScan) + " needs --at-psi and --energies"};
         }
         if (words.Has("--glitch-map") && !words.Has("--energies")) throw UsageError{"--glitch-map needs --energies"};
-        if (words.Has("--at-psi") && !atPsi) throw UsageError{"--at-psi goes with --glitches"};
-        if (words.Has("--energies") && !atPsi && !words.Has("--glitch-map")) {
-            throw UsageError{"--energies goes with --glitches or --glitch-map"};
+        if (fit && !words.Has("--energies")) throw UsageError{"--fit-glitches needs --energies"};
+        if (words.Has("--at-psi") && !atPsi && !fit) throw UsageError{"--at-psi goes with --glitches, --spectrum or --fit-glitches"};
+        if (words.Has("--energies") && !atPsi && !fit && !words.Has("--glitch-map")) {
+            throw UsageError{"--energies goes with --glitches, --spectrum, --glitch-map or --fit-glitches"};
         }
-        if (words.Has("--psi") && !words.Has("--glitch-map") && !words.Has("--clean-energies")) {
-            throw UsageError{"--psi has no use with --glitches alone"};
+        if (words.Has("--psi") && !words.Has("--glitch-map") && !words.Has("--clean-energies") && !fit) {
+            throw UsageError{std::string("--psi has no use with ") + atPsiScan + " alone"};
         }
     } else {
         if (words.Has("--at-psi") || words.Has("--energies")) {
@@ -165,18 +173,38 @@ void CheckCombinations(const OptionWords& words)
     }
     const bool windows = words.Has("--clean") || words.Has("--clean-energies");
     if (words.Has("--windows") && !windows) throw UsageError{"--windows goes with --clean or --clean-energies"};
-    // The runs whose widths and depths take the beam.
-    const bool beamed = atPsi || words.Has("--events") || words.Has("--glitch-map");
-    if (words.Has("--divergence") && !windows && !beamed) {
+    // The runs whose widths and depths take the beam: the clean windows too, every event and
+    // glitch line taking the azimuths of its own width.
+    const bool beamed = atPsi || fit || windows || words.Has("--events") || words.Has("--glitch-map");
+    if (words.Has("--divergence") && !beamed) {
         throw UsageError{"--divergence goes with --clean, --clean-energies, --events, --glitches, --spectrum or --glitch-map"};
     }
     for (const char* name : {"--polarisation", "--surface"}) {
         if (words.Has(name) && !beamed) {
-            throw UsageError{std::string(name) + " goes with --events, --glitches, --spectrum or --glitch-map"};
+            throw UsageError{std::string(name) + " goes with --events, --clean, --glitches, --spectrum, --glitch-map or "
+                             "--clean-energies"};
         }
     }
-    if (words.Has("--harmonics") && !atPsi) throw UsageError{"--harmonics goes with --glitches or --spectrum"};
-    if (words.Has("--harmonic-content") && !words.Has("--spectrum")) throw UsageError{"--harmonic-content goes with --spectrum"};
+    // The threshold of a clean search is a depth or a FRACTION of the strongest, not both.
+    if (words.Has("--max-depth") && !windows) throw UsageError{"--max-depth goes with --clean or --clean-energies"};
+    for (const char* name : {"--clean", "--clean-energies"}) {
+        const std::size_t withFraction = std::string(name) == "--clean" ? 2 : 3;
+        if (words.Has("--max-depth") && words.Has(name) && SplitList(words.Value(name)).size() == withFraction) {
+            throw UsageError{std::string("--max-depth and the FRACTION of ") + name + " '" + words.Value(name) +
+                             "' are two thresholds: give one"};
+        }
+    }
+    if (words.Has("--min-width") && words.Has("--clean")) {
+        throw UsageError{"--min-width has no use with --clean, whose WIDTH is the narrowest window it lists"};
+    }
+    if (words.Has("--min-width") && !words.Has("--clean-energies")) throw UsageError{"--min-width goes with --clean-energies"};
+    if (words.Has("--harmonics") && !atPsi && !fit) throw UsageError{"--harmonics goes with --glitches, --spectrum or --fit-glitches"};
+    if (words.Has("--harmonic-content") && !words.Has("--spectrum") && !fit) {
+        throw UsageError{"--harmonic-content goes with --spectrum or --fit-glitches"};
+    }
+    for (const char* name : {"--fit-table", "--scan-unit", "--max-offset"}) {
+        if (words.Has(name) && !fit) throw UsageError{std::string(name) + " goes with --fit-glitches"};
+    }
     if (words.Has("--reference") && !energyRun && !words.Has("--events") && !words.Has("--clean")) {
         throw UsageError{"--reference has no use without a planning option (--events, --clean, --glitches, "
                          "--glitch-map, --clean-energies)"};
@@ -261,21 +289,48 @@ void TranslatePlanning(const OptionWords& words, const InputStruct& record, cons
     plan->glitchesFile = table("--glitches");
     plan->spectrumFile = table("--spectrum");
     plan->mapFile = table("--glitch-map");
+    plan->fitScanFile = words.Value("--fit-glitches");  // read, not written: taken as it stands
+    plan->fitTableFile = table("--fit-table");
+    if (words.Has("--scan-unit")) {
+        const std::string& unit = words.Value("--scan-unit");
+        if (unit != "keV" && unit != "eV") throw UsageError{"--scan-unit: '" + unit + "' is not keV or eV"};
+        plan->scanToKeV = unit == "eV" ? 0.001 : 1.0;
+    }
+    if (words.Has("--max-offset")) {
+        plan->widestOffsetEV = Double(words, "--max-offset");
+        if (!(plan->widestOffsetEV >= 0.0 && plan->widestOffsetEV <= kWidestOffsetEV)) {
+            throw UsageError{"--max-offset: '" + words.Value("--max-offset") + "' is not a number of eV from 0 to " +
+                             std::to_string(static_cast<int>(kWidestOffsetEV))};
+        }
+    }
     if (words.Has("--at-psi")) {
         plan->atPsi = Double(words, "--at-psi");
         if (!std::isfinite(plan->atPsi)) throw UsageError{"--at-psi: '" + words.Value("--at-psi") + "' is not a finite number"};
+        plan->fitNominalPsi = plan->atPsi;
     }
     if (words.Has("--energies")) EnergyRange(words, "--energies", false, &plan->energyMin, &plan->energyMax, nullptr);
     if (words.Has("--clean-energies")) {
         plan->cleanEnergies = true;
         EnergyRange(words, "--clean-energies", true, &plan->cleanEnergyMin, &plan->cleanEnergyMax, &plan->cleanEnergyFraction);
     }
+    if (words.Has("--max-depth")) {
+        plan->maxDepth = Double(words, "--max-depth");
+        if (!(plan->maxDepth > 0.0 && plan->maxDepth < 1.0)) {
+            throw UsageError{"--max-depth: '" + words.Value("--max-depth") + "' is not a share of I0 above 0 and below 1"};
+        }
+    }
+    if (words.Has("--min-width")) {
+        plan->cleanMinWidth = Double(words, "--min-width");
+        if (!(plan->cleanMinWidth >= 0.0 && std::isfinite(plan->cleanMinWidth))) {
+            throw UsageError{"--min-width: '" + words.Value("--min-width") + "' is not a finite number of degrees from 0 up"};
+        }
+    }
     if (words.Has("--psi")) {
         const std::vector<double> w = Numbers<double>("--psi", words.Value("--psi"), {2}, ParseDouble, "MIN,MAX (two numbers)");
         plan->window = PsiWindow{w[0], w[1]};
     }
     // Planning sweeps every turn of the window: it must be finite, and of a sensible width.
-    const bool planning = plan->AtBand() || !plan->mapFile.empty() || plan->cleanEnergies;
+    const bool planning = plan->AtBand() || !plan->mapFile.empty() || plan->cleanEnergies || !plan->fitScanFile.empty();
     if (planning && !(plan->window.min < plan->window.max && plan->window.max - plan->window.min <= kWidestPsiWindow)) {
         throw UsageError{"--psi: '" + words.Value("--psi") + "' must be MIN,MAX with MIN below MAX, at most 3600 degrees "
                          "apart, for planning"};
@@ -303,7 +358,7 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
         }
     }
     const bool energyRun = words.Has("--glitches") || words.Has("--spectrum") || words.Has("--glitch-map") ||
-                           words.Has("--clean-energies");
+                           words.Has("--clean-energies") || words.Has("--fit-glitches");
     if (energyRun) {
         // Energy scans: the survey's limiting sphere is that of the highest energy asked for.
         double eMax = 0.0, unused = 0.0;

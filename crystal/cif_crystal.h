@@ -1,5 +1,5 @@
 // A crystal read from a small-molecule CIF: its cell, its space group (by its symmetry operations,
-// its Hall symbol or its Hermann-Mauguin name) and its atom sites, expanded to every atom of the
+// its Hall symbol, its Hermann-Mauguin name or its number) and its atom sites, expanded to every atom of the
 // unit cell. Its structure factor at the photon energy E sums over those atoms
 //   occupancy (f0(s) + f'(E) + i f''(E)) exp(-B s^2) exp(2 pi i (h x + k y + l z)),  s = |X| / 2,
 // f0 from the International Tables (1992) coefficients, f' and f'' from the Cromer-Liberman
@@ -24,8 +24,10 @@ struct CifAtom {
 
 class CifCrystal : public Crystal {
 public:
-    // Reads the first data block that has a cell. `notice` receives a line for the user (or stays
-    // empty): a CIF without displacement parameters is taken with B = 0. Throws CrystalFileError.
+    // Reads the first data block that has a cell. `notice` receives lines for the user, one for each
+    // thing read with a judgement of its own (or stays empty): a CIF without displacement parameters
+    // taken with B = 0, a repeated tag, an unquoted value with blanks, a symmetry source passed
+    // over, an origin choice settled from the structure. Throws CrystalFileError.
     static std::unique_ptr<CifCrystal> Read(const std::string& path, std::string* notice);
     // The same from the text of a CIF; `source` names it in messages.
     static std::unique_ptr<CifCrystal> Parse(const std::string& text, const std::string& source, std::string* notice);

@@ -4,6 +4,7 @@
 #include <gemmi/cifdoc.hpp>
 #include <gemmi/numb.hpp>
 
+#include "crystal/cif_run_on_value.h"
 #include "crystal/crystal_file_error.h"
 
 namespace cif = gemmi::cif;
@@ -32,13 +33,40 @@ const CifLoop* CifBlock::Loop(const std::string& tag, int* column) const
     return nullptr;
 }
 
-std::vector<CifBlock> ReadCifBlocks(const std::string& text, const std::string& source)
+namespace {
+
+// Each item whose value runs on after a blank costs one more parse of the text: past this many the
+// text is taken for what it is, no CIF.
+constexpr int kMostRunOnValues = 100;
+
+}  // namespace
+
+std::vector<CifBlock> ReadCifBlocks(const std::string& text, const std::string& source, std::vector<std::string>* notices)
 {
+    std::string repaired = text;
     cif::Document document;
-    try {
-        document = cif::read_memory(text.data(), text.size(), source.c_str());
-    } catch (const std::exception& e) {
-        throw CrystalFileError(std::string(e.what()) + " (is it a CIF file?)");
+    for (int repairs = 0;; ++repairs) {
+        document = cif::Document();
+        document.source = source;
+        try {
+            // gemmi's reading without its refusal of repeated tags: the reader settles those itself.
+            tao::pegtl::memory_input<> in(repaired.data(), repaired.size(), source);
+            cif::parse_input(document, in);
+            cif::check_for_missing_values(document);
+            break;
+        } catch (const tao::pegtl::parse_error& e) {
+            RunOnValue value;
+            std::size_t line = 0;
+            if (!e.positions().empty() && repairs < kMostRunOnValues) {
+                line = e.positions().front().line;
+                value = QuoteRunOnValue(repaired, line, e.positions().front().column);
+            }
+            if (value.tag.empty()) throw CrystalFileError(std::string(e.what()) + " (is it a CIF file?)");
+            notices->push_back(source + ":" + std::to_string(line) + ": the value of " + value.tag +
+                               " runs on after a blank without quotes: kelto reads it as '" + value.value + "'");
+        } catch (const std::exception& e) {
+            throw CrystalFileError(std::string(e.what()) + " (is it a CIF file?)");
+        }
     }
     std::vector<CifBlock> blocks;
     for (const cif::Block& b : document.blocks) {

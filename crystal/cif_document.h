@@ -28,8 +28,10 @@ struct CifBlock {
     const CifLoop* Loop(const std::string& tag, int* column) const;
 };
 
-// Throws CrystalFileError naming `source` and the line when the text is no CIF.
-std::vector<CifBlock> ReadCifBlocks(const std::string& text, const std::string& source);
+// Throws CrystalFileError naming `source` and the line when the text is no CIF. An item whose
+// unquoted value runs on after a blank is read as that one value, with a line in `notices`. Tags
+// given twice are kept as given (the reader settles them).
+std::vector<CifBlock> ReadCifBlocks(const std::string& text, const std::string& source, std::vector<std::string>* notices);
 
 // A CIF number (standard uncertainty in parentheses allowed); NaN for '?', '.' and non-numbers.
 double CifNumber(const std::string& value);

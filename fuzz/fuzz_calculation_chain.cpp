@@ -12,6 +12,7 @@
 #include "io/output_files.h"
 #include "fuzz_support.h"
 #include "output/curve_table.h"
+#include "planning/clean_windows.h"
 #include "planning/events.h"
 #include "planning/glitches.h"
 #include "survey/survey_driver.h"
@@ -46,10 +47,10 @@ void PlanScan(const InputStruct& record)
             __builtin_trap();
         }
     }
-    CleanEventWindows(FindEvents(crystal, frame, {lambda, band}, CleanWindowReach(window, 1.0)), window, 1.0, 0.01, 1.0);
+    CleanEventWindows(FindEvents(crystal, frame, {lambda, band}, CleanWindowReach(window)), window, 1.0, {false, 0.01}, 1.0);
     const double eMax = 12.398419843320026 / shortest;
     FindGlitches(crystal, frame, record.psiMin, eMax / 2.0, eMax);
-    CleanEnergyWindows(crystal, frame, window, eMax / 2.0, eMax, 0.01, 0.0);
+    CleanEnergyWindows(crystal, frame, window, eMax / 2.0, eMax, {false, 0.01}, 0.0, Beam{}, 0.5);
 }
 
 }  // namespace

@@ -94,24 +94,3 @@ std::vector<Event> FindEvents(const Crystal& crystal, const ScanFrame& frame, co
     });
     return events;
 }
-
-PsiWindow CleanWindowReach(const PsiWindow& window, double divergence)
-{
-    return {window.min - 180.0 - divergence, window.max + 180.0 + divergence};
-}
-
-std::vector<AzimuthInterval> CleanEventWindows(const std::vector<Event>& events, const PsiWindow& window, double width,
-                                               double fraction, double divergence)
-{
-    double strongest = 0.0;
-    for (const Event& e : events) {
-        if (window.Contains(e.psi)) strongest = std::max(strongest, e.strength);
-    }
-    std::vector<AzimuthInterval> occupied;
-    for (const Event& e : events) {
-        if (!(e.strength > fraction * strongest) || strongest <= 0.0) continue;
-        const AzimuthInterval o{e.psiMin - divergence / 2.0, e.psiMax + divergence / 2.0};
-        if (o.end >= window.min && o.start <= window.max) occupied.push_back(o);
-    }
-    return FreeStretches(occupied, window, width);
-}

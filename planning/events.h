@@ -35,20 +35,10 @@ struct Event {
     double relativeStrength;  // to the strongest event listed; 0 when all are 0
     Passage passage;
     double widthDeg = 0.0;  // the azimuths the event takes, full width at half depth (SetEventWidths)
+    double depth = 0.0;     // the share of the primary's beam X takes at the event's centre (SetEventWidths)
 };
 
 // Every event whose psi lies inside the window (at every turn), by psi, then h, k, l. Reflections
 // that the structure forbids are left out; a forbidden coupling reflection gives strength 0.
 // The strongest event sets the relative strengths.
 std::vector<Event> FindEvents(const Crystal& crystal, const ScanFrame& frame, const Band& band, const PsiWindow& window);
-
-// The azimuths whose events can reach into `window` with their band intervals (at most 180
-// degrees wide) widened by `divergence`: the events that CleanEventWindows needs.
-PsiWindow CleanWindowReach(const PsiWindow& window, double divergence);
-
-// The stretches of `window` at least `width` wide that no event above `fraction` of the strongest
-// event inside the window occupies with its band interval widened by `divergence` / 2 on each side,
-// by start (see FreeStretches). Events outside the window whose interval reaches in count: pass
-// the events of CleanWindowReach(window, divergence).
-std::vector<AzimuthInterval> CleanEventWindows(const std::vector<Event>& events, const PsiWindow& window, double width,
-                                               double fraction, double divergence);

@@ -114,9 +114,12 @@ GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller
     return shape;
 }
 
-double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+namespace {
+
+// The width in azimuth (degrees) over which X's deviation stays within `h` (the half-depth distance
+// of its profile) of 0 as psi turns the beam about G from psi.
+double AzimuthWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, double h)
 {
-    const GlitchShape shape = ShapeOfGlitch(crystal, frame, x, psi, keV, beam);
     const double lambda = kHcKeVAngstrom / keV, radians = psi * std::numbers::pi / 180.0, perDegree = std::numbers::pi / 180.0;
     const double across = frame.beam * BeamAcrossAt(frame, lambda);
     const Vec3 v = crystal.lattice().Reciprocal(x);
@@ -124,9 +127,8 @@ double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, doub
     const Vec3 turning = (across * perDegree) * (-std::sin(radians) * frame.e2 + std::cos(radians) * frame.e3);
     const Vec3 bending = (-across * perDegree * perDegree) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
     const double rate = 2.0 * lambda * lambda * Dot(turning, v), curvature = 2.0 * lambda * lambda * Dot(bending, v);
-    // alpha(psi + d) = rate d + curvature d^2 / 2 reaches -/+ halfDepth first at the width's ends:
+    // alpha(psi + d) = rate d + curvature d^2 / 2 reaches -/+ h first at the width's ends:
     // the nearest root on either side (the quadratic matters where X only touches the sphere).
-    const double h = shape.halfDepth;
     double ends[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
     for (const double target : {h, -h}) {
         double roots[2] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
@@ -149,10 +151,21 @@ double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, doub
     return ends[0] + ends[1];
 }
 
+}  // namespace
+
+double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+{
+    return AzimuthWidth(crystal, frame, x, psi, keV, ShapeOfGlitch(crystal, frame, x, psi, keV, beam).halfDepth);
+}
+
+void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event)
+{
+    const GlitchShape shape = ShapeOfGlitch(crystal, frame, event->x, event->psi, keV, beam);
+    event->depth = shape.depth;
+    event->widthDeg = AzimuthWidth(crystal, frame, event->x, event->psi, keV, shape.halfDepth);
+}
+
 void SetEventWidths(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, std::vector<Event>* events)
 {
-    ParallelFor(events->size(), [&](std::size_t i) {
-        Event& e = (*events)[i];
-        e.widthDeg = EventWidth(crystal, frame, e.x, e.psi, keV, beam);
-    });
+    ParallelFor(events->size(), [&](std::size_t i) { ShapeEvent(crystal, frame, keV, beam, &(*events)[i]); });
 }

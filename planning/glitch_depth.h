@@ -55,5 +55,9 @@ GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller
 // (d k0 / d psi).X, or, at the top of X's curve where that is 0, from the second derivative.
 double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
 
-// Sets every event's width for the beam at the band's centre, `keV`.
+// Sets the event's width and depth for the beam at the band's centre, `keV`: the profile of X at
+// the event's psi, as for a glitch there.
+void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event);
+
+// The same for every event.
 void SetEventWidths(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, std::vector<Event>* events);

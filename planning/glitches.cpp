@@ -260,29 +260,3 @@ std::vector<GlitchLine> GlitchMap(const Crystal& crystal, const ScanFrame& frame
     });
     return lines;
 }
-
-std::vector<AzimuthInterval> CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
-                                                double eMin, double eMax, double fraction, double divergence)
-{
-    double strongest = 0.0;
-    for (const GlitchLine& line : LinesInside(crystal, frame, window, eMin, eMax)) strongest = std::max(strongest, line.strength);
-    const double reach = divergence / 2.0;
-    std::vector<AzimuthInterval> occupied;
-    if (strongest > 0.0) {
-        const PsiWindow wide{window.min - 90.0 - divergence, window.max + 90.0 + divergence};
-        for (const GlitchLine& line : LinesInside(crystal, frame, wide, eMin, eMax)) {
-            if (!(line.strength > fraction * strongest)) continue;
-            const double low = line.lowEnergyHalfWidth;
-            if (low > 0.0) {  // the line dips below eMin around its centre: two stretches
-                occupied.push_back({line.from - reach, line.centre - low + reach});
-                occupied.push_back({line.centre + low - reach, line.to + reach});
-            } else {
-                occupied.push_back({line.from - reach, line.to + reach});
-            }
-        }
-    }
-    std::vector<AzimuthInterval> windows = FreeStretches(occupied, window, 0.0);
-    std::stable_sort(windows.begin(), windows.end(),
-                     [](const AzimuthInterval& a, const AzimuthInterval& b) { return a.Width() > b.Width(); });
-    return windows;
-}

@@ -53,12 +53,6 @@ struct GlitchLine {
 std::vector<GlitchLine> GlitchMap(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
                                   double eMin, double eMax);
 
-// The stretches of the window, widest first, over which no glitch line of strength above
-// `fraction` x the strongest line in the window lies between eMin and eMax, every line's
-// azimuths widened by divergence / 2 on both sides (see FreeStretches).
-std::vector<AzimuthInterval> CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
-                                                double eMin, double eMax, double fraction, double divergence);
-
 // The glitch spectrum with the harmonics up to `harmonics`: the glitches of n G at n E for n = 2
 // to `harmonics` where the structure allows n G, listed at E with their order, by energy.
 std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin,

@@ -60,11 +60,11 @@ void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& 
     WriteWindow(out, subject.window);
     WriteBeam(out, beam);
     out.Print<"\npsi,psi_min,psi_max,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
-              "relative_strength,direction,width_deg\n">();
+              "relative_strength,direction,width_deg,depth\n">();
     for (const Event& e : events) {
-        out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s,%.6f\n">(
+        out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s,%.6f,%.6f\n">(
             e.psi, e.psiMin, e.psiMax, e.x.h, e.x.k, e.x.l, e.coupling.h, e.coupling.k, e.coupling.l, e.F, e.couplingF,
-            e.strength, e.relativeStrength, PassageWord(e.passage), std::isfinite(e.widthDeg) ? e.widthDeg : 360.0);
+            e.strength, e.relativeStrength, PassageWord(e.passage), std::isfinite(e.widthDeg) ? e.widthDeg : 360.0, e.depth);
     }
 }
 
@@ -122,46 +122,113 @@ void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, d
     }
 }
 
-void WriteWindowsTable(std::FILE* file, const TableSubject& subject, const WindowSearch& search,
-                       const std::vector<AzimuthInterval>& windows)
+namespace {
+
+// What counts against the windows, as the windows table's first line says it.
+void WriteThreshold(TextWriter& out, const WindowSearch& search)
+{
+    const double limit = search.threshold.limit;
+    if (search.energies) {
+        if (search.threshold.byDepth) {
+            out.Print<"; no glitch deeper than %.6f of I0 from %.6f to %.6f keV">(limit, search.eMin, search.eMax);
+        } else {
+            out.Print<"; no glitch above %.4f of the strongest from %.6f to %.6f keV">(limit, search.eMin, search.eMax);
+        }
+        out.Print<"; windows at least %.6f degrees wide">(search.width);
+    } else if (search.threshold.byDepth) {
+        out.Print<"; no event deeper than %.6f of I0, at least %.6f degrees wide">(limit, search.width);
+    } else {
+        out.Print<"; no event above %.4f of the strongest, at least %.6f degrees wide">(limit, search.width);
+    }
+}
+
+// The same on the console, in parentheses.
+void PrintThreshold(TextWriter& out, const WindowSearch& search)
+{
+    const char* what = search.energies ? "glitch" : "event";
+    if (search.threshold.byDepth) {
+        out.Print<" (no %s deeper than %.6f of I0)">(what, search.threshold.limit);
+    } else {
+        out.Print<" (no %s above %.4f of the strongest)">(what, search.threshold.limit);
+    }
+}
+
+}  // namespace
+
+void WriteWindowsTable(std::FILE* file, const TableSubject& subject, const WindowSearch& search, const CleanWindows& found)
 {
     TextWriter out(file);
     out.Print<"# kelto clean azimuth windows: ">();
     WriteSubject(out, subject);
     WriteWindow(out, subject.window);
-    if (search.energies) {
-        out.Print<"; no glitch above %.4f of the strongest from %.6f to %.6f keV">(search.fraction, search.eMin, search.eMax);
-    } else {
-        out.Print<"; no event above %.4f of the strongest, at least %.6f degrees wide">(search.fraction, search.width);
+    WriteThreshold(out, search);
+    out.Print<"; divergence %.6f degrees; widths for the beam">(search.divergence);
+    WriteBeam(out, search.beam);
+    out.Print<"\nsearch,psi_start,psi_end,width,clean,largest,h,k,l\n">();
+    const char* name = search.energies ? "energies" : "events";
+    for (const AzimuthInterval& w : found.windows) {
+        out.Print<"%s,%.6f,%.6f,%.6f,1,0.000000,0,0,0\n">(name, w.start, w.end, w.Width());
     }
-    out.Print<"; divergence %.6f degrees\n">(search.divergence);
-    out.Print<"search,psi_start,psi_end,width\n">();
-    for (const AzimuthInterval& w : windows) {
-        out.Print<"%s,%.6f,%.6f,%.6f\n">(search.energies ? static_cast<const char*>("energies") : "events", w.start, w.end, w.Width());
+    for (const LeastBadStretch& s : found.leastBad) {
+        out.Print<"%s,%.6f,%.6f,%.6f,0,%.6f,%d,%d,%d\n">(name, s.stretch.start, s.stretch.end, s.stretch.Width(), s.largest, s.x.h,
+                                                      s.x.k, s.x.l);
     }
 }
 
-void PrintCleanWindows(std::FILE* console, const WindowSearch& search, const std::vector<AzimuthInterval>& windows)
+void PrintCleanWindows(std::FILE* console, const WindowSearch& search, const CleanWindows& found)
 {
     TextWriter out(console);
+    const bool none = found.windows.empty();
     if (search.energies) {
-        if (windows.empty()) {
-            out.Print<"No azimuth window is clean from %.3f to %.3f keV (no glitch above %.4f of the strongest)\n">(
-                search.eMin, search.eMax, search.fraction);
-            return;
-        }
-        out.Print<"Azimuth windows clean from %.3f to %.3f keV (no glitch above %.4f of the strongest), widest first:\n">(
-            search.eMin, search.eMax, search.fraction);
+        out.Print<"%s from %.3f to %.3f keV">(none ? "No azimuth window is clean" : "Azimuth windows clean", search.eMin, search.eMax);
     } else {
-        if (windows.empty()) {
-            out.Print<"No clean azimuth window at least %.3f degrees wide (no event above %.4f of the strongest)\n">(
-                search.width, search.fraction);
-            return;
-        }
-        out.Print<"Clean azimuth windows at least %.3f degrees wide (no event above %.4f of the strongest):\n">(
-            search.width, search.fraction);
+        out.Print<"%s at least %.3f degrees wide">(none ? "No clean azimuth window" : "Clean azimuth windows", search.width);
     }
-    for (const AzimuthInterval& w : windows) {
+    PrintThreshold(out, search);
+    out.Print<"%s\n">(none ? "" : search.energies ? ", widest first:" : ":");
+    for (const AzimuthInterval& w : found.windows) {
         out.Print<"  %9.3f to %9.3f degrees, %8.3f wide\n">(w.start, w.end, w.Width());
+    }
+    if (search.energies && found.narrower > 0) {
+        out.Print<"  (%d clean stretches narrower than %.3f degrees left out)\n">(static_cast<long long>(found.narrower), search.width);
+    }
+    if (!none) return;
+    if (found.leastBad.empty()) {
+        out.Print<"Nothing is clean, and no stretch of the psi window is at least %.3f degrees wide\n">(search.width);
+        return;
+    }
+    out.Print<"Nothing is clean; the least bad stretches, best first, with the largest %s over each and its reflection:\n">(
+        search.threshold.byDepth ? "depth (share of I0)" : "relative strength");
+    for (const LeastBadStretch& s : found.leastBad) {
+        out.Print<"  %9.3f to %9.3f degrees, %8.3f wide, largest %.4f (%d %d %d)\n">(s.stretch.start, s.stretch.end, s.stretch.Width(),
+                                                                                  s.largest, s.x.h, s.x.k, s.x.l);
+    }
+}
+
+void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
+                   const GlitchFit& fit)
+{
+    TextWriter out(file);
+    out.Print<"# kelto glitch fit: ">();
+    WriteSubject(out, subject);
+    WriteWindow(out, subject.window);
+    out.Print<"; energies %.6f to %.6f keV">(eMin, eMax);
+    WriteBeam(out, beam);
+    out.Print<"; harmonics to %d">(beam.harmonics);
+    if (fit.found) {
+        out.Print<"; fitted psi %.6f +/- %.6f degrees; offset %.4f +/- %.4f eV; %d of %d dips matched within %.2f eV; "
+                  "rms %.4f eV\n">(fit.psi, fit.psiError, fit.offsetEV, fit.offsetError, fit.matched, static_cast<int>(fit.dips.size()),
+                                    fit.toleranceEV, fit.rmsEV);
+    } else {
+        out.Print<"; no fit: %s\n">(fit.why.c_str());
+    }
+    out.Print<"energy_keV,depth,width_eV,matched,h,k,l,order,predicted_keV,residual_eV,line_depth\n">();
+    for (const DipMatch& d : fit.dips) {
+        out.Print<"%.6f,%.6f,%.3f,%d,">(d.dip.energy, d.dip.depth, d.dip.widthEV, d.matched ? 1 : 0);
+        if (d.matched) {
+            out.Print<"%d,%d,%d,%d,%.6f,%.4f,%.6f\n">(d.x.h, d.x.k, d.x.l, d.order, d.predictedKeV, d.residualEV, d.lineDepth);
+        } else {
+            out.Print<",,,,,,\n">();
+        }
     }
 }

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "planning/clean_windows.h"
 #include "planning/events.h"
+#include "planning/glitch_fit.h"
 #include "planning/glitches.h"
 #include "planning/spectrum.h"
 
@@ -42,12 +44,20 @@ void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, d
 // A search for clean azimuth windows: among the events of a band, or the glitch lines of an
 // energy range.
 struct WindowSearch {
-    bool energies;        // false: events of the band
-    double width;         // degrees, the narrowest window listed (events)
-    double fraction;      // of the strongest
-    double divergence;    // degrees
-    double eMin, eMax;    // keV: the energy range, or the band's energies
+    bool energies;             // false: events of the band
+    double width;              // degrees, the narrowest window listed
+    CleanThreshold threshold;  // by relative strength or by depth
+    double divergence;         // degrees
+    double eMin, eMax;         // keV: the energy range, or the band's energies
+    GlitchBeam beam;           // the beam of the events' and lines' widths (its harmonics are not used)
 };
-void WriteWindowsTable(std::FILE* file, const TableSubject& subject, const WindowSearch& search,
-                       const std::vector<AzimuthInterval>& windows);
-void PrintCleanWindows(std::FILE* console, const WindowSearch& search, const std::vector<AzimuthInterval>& windows);
+// The clean windows, one row each; when there is none, the least bad stretches in rows of the
+// same columns, marked not clean.
+void WriteWindowsTable(std::FILE* file, const TableSubject& subject, const WindowSearch& search, const CleanWindows& found);
+// The clean windows, or a line saying there is none followed by the least bad stretches.
+void PrintCleanWindows(std::FILE* console, const WindowSearch& search, const CleanWindows& found);
+
+// The fit of a measured scan: every dip with the glitch it was paired with, the fitted psi and
+// offset (or why nothing fits) in the first line.
+void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
+                   const GlitchFit& fit);

@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <variant>
 #include <vector>
 
 #include "cli/run_limits.h"
@@ -29,6 +30,7 @@
 #include "crystal/shipped_crystals.h"
 #include "io/run_error.h"
 #include "numpy_tables.h"
+#include "planning/clean_windows.h"
 #include "planning/events.h"
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
@@ -250,7 +252,7 @@ struct PairColumns {
 
 py::object EventsArray(const std::vector<Event>& events)
 {
-    std::vector<double> psi, low, high, width;
+    std::vector<double> psi, low, high, width, depth;
     std::vector<std::string> direction;
     PairColumns pairs;
     for (const Event& e : events) {
@@ -258,9 +260,10 @@ py::object EventsArray(const std::vector<Event>& events)
         pairs.Add(e);
         direction.push_back(PassageWord(e.passage));
         width.push_back(std::isfinite(e.widthDeg) ? e.widthDeg : 360.0);
+        depth.push_back(e.depth);
     }
-    return StructuredArray(
-        pairs.Around({{"psi", psi}, {"psi_min", low}, {"psi_max", high}}, {{"direction", direction}, {"width_deg", width}}));
+    return StructuredArray(pairs.Around({{"psi", psi}, {"psi_min", low}, {"psi_max", high}},
+                                        {{"direction", direction}, {"width_deg", width}, {"depth", depth}}));
 }
 
 py::object GlitchArray(const std::vector<Glitch>& glitches)
@@ -321,14 +324,33 @@ py::object MapArray(const std::vector<GlitchLine>& lines)
                                         {{"energy_top_keV", top}, {"energy_cutoff_keV", cutoff}, {"kind", kind}, {"depth", depth}}));
 }
 
-py::object WindowArray(const std::vector<AzimuthInterval>& windows, const char* search)
+// The clean windows, or the least bad stretches when there is none, as rows of the windows table.
+py::object WindowArray(const CleanWindows& found, const char* search)
 {
-    std::vector<double> start, end, width;
+    std::vector<double> start, end, width, largest;
+    std::vector<int> clean, h, k, l;
     std::vector<std::string> searches;
-    for (const AzimuthInterval& w : windows) {
+    const auto add = [&](const AzimuthInterval& w, bool isClean, double worst, Miller x) {
         start.push_back(w.start), end.push_back(w.end), width.push_back(w.Width()), searches.push_back(search);
+        clean.push_back(isClean ? 1 : 0), largest.push_back(worst), h.push_back(x.h), k.push_back(x.k), l.push_back(x.l);
+    };
+    for (const AzimuthInterval& w : found.windows) add(w, true, 0.0, Miller{0, 0, 0});
+    for (const LeastBadStretch& s : found.leastBad) add(s.stretch, false, s.largest, s.x);
+    return StructuredArray({{"search", searches}, {"psi_start", start}, {"psi_end", end}, {"width", width}, {"clean", clean},
+                            {"largest", largest}, {"h", h}, {"k", k}, {"l", l}});
+}
+
+// What counts against a clean window: fraction= of the strongest, or with max_depth= the depth,
+// as the program takes FRACTION and --max-depth; not both.
+CleanThreshold ThresholdOf(const std::optional<double>& fraction, const std::optional<double>& maxDepth)
+{
+    if (fraction && maxDepth) Refuse("give fraction or max_depth, not both: they are two thresholds");
+    if (maxDepth) {
+        if (!(*maxDepth > 0.0 && *maxDepth < 1.0)) Refuse("max_depth must be a share of I0 above 0 and below 1");
+        return {true, *maxDepth};
     }
-    return StructuredArray({{"search", searches}, {"psi_start", start}, {"psi_end", end}, {"width", width}});
+    RequireFraction(fraction.value_or(0.01));
+    return {false, fraction.value_or(0.01)};
 }
 
 py::object Events(const PyCrystal& self, const Indices& primary, std::optional<double> energy, std::optional<double> wavelength,
@@ -433,51 +455,86 @@ py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Rang
     return MapArray(lines);
 }
 
-py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Range& energies, double fraction, const Range& psi,
-                         double divergence, const std::optional<Indices>& reference)
+using Divergence = std::variant<double, Range>;
+
+py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Range& energies, const std::optional<double>& fraction,
+                         const Range& psi, const Divergence& divergence, const std::optional<Indices>& reference,
+                         const std::optional<double>& maxDepth, double minWidth, const std::string& polarisation,
+                         const std::optional<Indices>& surface)
 {
     const auto [eMin, eMax] = Energies(energies);
-    RequireFraction(fraction);
-    RequireDivergence(divergence);
+    const CleanThreshold threshold = ThresholdOf(fraction, maxDepth);
+    // One number is the spread across the primary's scattering plane, as --divergence ACROSS.
+    const Range spreads = std::holds_alternative<double>(divergence) ? Range{std::get<double>(divergence), 0.0}
+                                                                     : std::get<Range>(divergence);
+    RequireDivergence(std::get<0>(spreads));
+    if (!(minWidth >= 0.0 && std::isfinite(minWidth))) Refuse("min_width must be a finite number of degrees from 0 up");
     const PsiWindow window = Window(psi);
     const ScanFrame frame = self.Frame(primary, reference);
+    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), spreads, surface);
     self.RequireReachable(frame, eMin, eMax);
     self.RequireRoom(kHcKeVAngstrom / eMax);
-    std::vector<AzimuthInterval> windows;
+    CleanWindows found;
     {
         py::gil_scoped_release released;
-        windows = CleanEnergyWindows(self.crystal(), frame, window, eMin, eMax, fraction, divergence);
+        found = CleanEnergyWindows(self.crystal(), frame, window, eMin, eMax, threshold, std::get<0>(spreads), beam, minWidth);
     }
-    return WindowArray(windows, "energies");
+    return WindowArray(found, "energies");
 }
 
-py::object CleanWindows(const py::object& events, double width, double fraction, double divergence, const Range& psi)
+// Whether a structured array has the column.
+bool HasColumn(const py::object& array, const char* name)
+{
+    try {
+        for (const py::handle field : array.attr("dtype").attr("names")) {
+            if (py::str(field).cast<std::string>() == name) return true;
+        }
+    } catch (const py::error_already_set&) {
+    }
+    return false;
+}
+
+py::object EventWindows(const py::object& events, double width, const std::optional<double>& fraction, double divergence,
+                        const Range& psi, const std::optional<double>& maxDepth)
 {
     if (!(width > 0.0 && std::isfinite(width))) Refuse("width must be a positive number of degrees");
-    RequireFraction(fraction);
+    const CleanThreshold threshold = ThresholdOf(fraction, maxDepth);
     RequireDivergence(divergence);
     const PsiWindow window = Window(psi);
+    if (threshold.byDepth && !HasColumn(events, "depth")) {
+        Refuse("max_depth needs the events' depth column, as Crystal.events gives it");
+    }
     std::vector<Event> list;
     try {
-        const auto column = [&](const char* name) {
-            // A column of a structured array is a strided view: copied into doubles side by side.
-            return py::array_t<double, py::array::c_style | py::array::forcecast>(events[py::str(name)]);
+        using Numbers = py::array_t<double, py::array::c_style | py::array::forcecast>;
+        // A column of a structured array is a strided view: copied into numbers side by side. The
+        // widths, depths and reflections may be missing from an array made by hand.
+        const auto column = [&](const char* name) { return Numbers(events[py::str(name)]); };
+        const auto optional = [&](const char* name, py::ssize_t rows) {
+            return HasColumn(events, name) ? column(name) : Numbers(rows);
         };
-        const auto psiColumn = column("psi"), low = column("psi_min"), high = column("psi_max"), strength = column("strength");
-        for (py::ssize_t i = 0; i < psiColumn.size(); ++i) {
+        const Numbers psiColumn = column("psi"), low = column("psi_min"), high = column("psi_max"), strength = column("strength");
+        const py::ssize_t rows = psiColumn.size();
+        const Numbers widths = optional("width_deg", rows), depths = optional("depth", rows);
+        const Numbers h = optional("h", rows), k = optional("k", rows), l = optional("l", rows);
+        const bool named = HasColumn(events, "h"), shaped = HasColumn(events, "width_deg"), deep = HasColumn(events, "depth");
+        for (py::ssize_t i = 0; i < rows; ++i) {
             Event e{};
             e.psi = psiColumn.at(i), e.psiMin = low.at(i), e.psiMax = high.at(i), e.strength = strength.at(i);
+            e.widthDeg = shaped ? widths.at(i) : 0.0;
+            e.depth = deep ? depths.at(i) : 0.0;
+            if (named) e.x = Miller{int(h.at(i)), int(k.at(i)), int(l.at(i))};
             list.push_back(e);
         }
     } catch (const py::error_already_set&) {
         Refuse("events must be an array of events (with psi, psi_min, psi_max and strength), as Crystal.events gives");
     }
-    std::vector<AzimuthInterval> windows;
+    CleanWindows found;
     {
         py::gil_scoped_release released;
-        windows = CleanEventWindows(list, window, width, fraction, divergence);
+        found = CleanEventWindows(list, window, width, threshold, divergence);
     }
-    return WindowArray(windows, "events");
+    return WindowArray(found, "events");
 }
 
 // Where this module lies; an installed one (PREFIX/lib/python3.X/dist-packages) finds kelto's
@@ -544,8 +601,9 @@ Give energy (keV) or wavelength (angstrom), and band, the full width of the wave
 angstrom. psi = (MIN, MAX) is the window (degrees). Columns: psi, psi_min, psi_max (the band
 interval), h, k, l (the reflection on the sphere), coupling_h, coupling_k, coupling_l, F,
 F_coupling, strength (|F(X)| |F(G - X)|), relative_strength, direction ('in', 'out', 'top',
-'always') and width_deg (the azimuths the event takes for the beam, as for glitches()), sorted by
-psi: the rows of kelto --events.)")
+'always'), width_deg (the azimuths the event takes for the beam, as for glitches(), degrees) and
+depth (the share of the primary's beam X takes at the event's centre, 0 to 1), sorted by psi: the
+rows of kelto --events.)")
         .def("glitches", &Glitches, py::arg("primary"), py::arg("psi"), py::kw_only(), py::arg("energies"),
              py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1,
@@ -575,12 +633,20 @@ One row per reflection and turn: psi_centre, psi_from, psi_to, h, k, l, the coup
 F_coupling, strength, relative_strength, energy_top_keV (Et), energy_cutoff_keV (Ec), kind and depth
 (at the line's top, for the beam as in glitches()). A 'line' is E = sqrt(Ec^2 + (Et^2 - Ec^2) /
 cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map.)")
-        .def("clean_energies", &CleanEnergies, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("fraction") = 0.01,
+        .def("clean_energies", &CleanEnergies, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("fraction") = py::none(),
              py::arg("psi") = Range{-180.0, 180.0}, py::arg("divergence") = 0.0, py::arg("reference") = py::none(),
-             R"(The azimuth windows of psi = (MIN, MAX), widest first, over which no glitch line above fraction of
-the strongest lies inside energies = (EMIN, EMAX) keV; divergence (degrees) widens every line's
-azimuths by half on each side. Columns: search, psi_start, psi_end, width (degrees): kelto
---clean-energies.)")
+             py::arg("max_depth") = py::none(), py::arg("min_width") = 0.5, py::arg("polarisation") = "sigma",
+             py::arg("surface") = py::none(),
+             R"(The azimuth windows of psi = (MIN, MAX), widest first, at least min_width degrees wide (default
+0.5; 0 lists every stretch), over which no glitch line above fraction (default 0.01) of the
+strongest lies inside energies = (EMIN, EMAX) keV, or, with max_depth (a share of I0 from 0 to 1,
+instead of fraction), no line deeper than that at its top. Every line's stretch is widened at its
+ends by half the width in azimuth of its glitch there for the beam (polarisation, divergence =
+ACROSS or (ACROSS, ALONG) in degrees, surface, as in glitch_map()), or by ACROSS / 2 where wider.
+Columns: search, psi_start, psi_end, width (degrees), clean (1), largest (0), h, k, l (0); when
+no window is clean, the five least bad stretches instead, best first, with clean 0, the largest
+relative strength (or depth) over each and h, k, l of the line that sets it: kelto
+--clean-energies --windows.)")
         .def("structure_factor", [](const PyCrystal& c, int h, int k, int l, double energy) {
                  if (!(energy > 0.0 && std::isfinite(energy))) Refuse("energy must be a positive number of keV");
                  py::gil_scoped_release released;
@@ -591,12 +657,15 @@ azimuths by half on each side. Columns: search, psi_start, psi_end, width (degre
     module.def("shipped_crystals", &ShippedCrystalNames, "The names of the crystals that come with kelto.");
     module.def("data_folder", &ShippedDataFolder,
                "The folder of the coefficient table and the crystals that come with kelto (share/kelto of an installation).");
-    module.def("clean_windows", &CleanWindows, py::arg("events"), py::arg("width"), py::kw_only(), py::arg("fraction") = 0.01,
-               py::arg("divergence") = 0.0, py::arg("psi") = Range{-180.0, 180.0},
+    module.def("clean_windows", &EventWindows, py::arg("events"), py::arg("width"), py::kw_only(), py::arg("fraction") = py::none(),
+               py::arg("divergence") = 0.0, py::arg("psi") = Range{-180.0, 180.0}, py::arg("max_depth") = py::none(),
                R"(The azimuth windows of psi = (MIN, MAX), at least width degrees wide, that no event of the array
-events (from Crystal.events) above fraction of the strongest event inside psi occupies with its band
-interval widened by divergence / 2 on each side, by start: kelto --clean. Over a full circle the
-events of that circle give the program's windows; for a part of one, pass the events of psi widened
-by 180 degrees and the divergence on each side, so that the events outside whose intervals reach
-in count as the program counts them. Columns: search, psi_start, psi_end, width.)");
+events (from Crystal.events) above fraction (default 0.01) of the strongest event inside psi, or
+with max_depth (a share of I0 from 0 to 1, instead of fraction) no event deeper than that,
+occupies with its band interval widened on each side by half its width_deg or by divergence / 2
+(degrees), the larger, by start: kelto --clean. Over a full circle the events of that circle give
+the program's windows; for a part of one, pass the events of psi widened by 360 degrees on each
+side, so that the events outside whose azimuths reach in count as the program counts them.
+Columns: search, psi_start, psi_end, width, clean, largest, h, k, l as for clean_energies(); when
+no window is clean, the five least bad stretches.)");
 }

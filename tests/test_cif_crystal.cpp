@@ -205,6 +205,8 @@ TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
                       "_cell_length_a " + a + "\n_cell_length_b " + b + "\n_cell_length_c " + c + "\n_cell_angle_alpha " + alpha +
                           "\n_cell_angle_beta " + beta + "\n_cell_angle_gamma " + gamma);
     };
+    std::string siliconFourAtoms = CubicCif(5.4307, "F d -3 m", "Si1 Si 0.125 0.125 0.125 1 0.46\n");
+    siliconFourAtoms.replace(siliconFourAtoms.find("loop_"), 5, "_cell_formula_units_Z 4\n_chemical_formula_sum Si\nloop_");
     const struct { std::string text, message; } broken[] = {
         {edited("_cell_length_b 5.65325\n", ""), "c.cif: no _cell_length_b (the cell must be given)"},
         {edited("_cell_angle_gamma 90", "_cell_angle_gamma 190"), "c.cif:10: the cell 5.65325 5.65325 5.65325 90 90 190 is no cell: it needs positive lengths and angles between 0 and 180"},
@@ -227,7 +229,38 @@ TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
          "c.cif:19: sites As0, As1, As2, As3 and 3 more at 0.25 0.25 0.25 hold a total occupancy of 1.4, more than one atom"},
         {edited("_space_group_name_Hall 'F -4 2 3'", "_space_group_symop_operation_xyz 'x,y,q'"),
          "c.cif:18: _space_group_symop_operation_xyz 'x,y,q' is no symmetry operation"},
-        {edited("_space_group_name_Hall 'F -4 2 3'", "_space_group_name_Hall 'Q 9'"), "c.cif:18: _space_group_name_Hall 'Q 9' is no Hall symbol kelto knows"},
+        // Every source of the symmetry unreadable; an unknown Hall symbol alone would be passed over.
+        {edited("_space_group_IT_number 216\n_space_group_name_H-M_alt 'F -4 3 m'\n_space_group_name_Hall 'F -4 2 3'",
+                "_space_group_IT_number 999\n_space_group_name_H-M_alt 'Q 9'\n_space_group_name_Hall 'Q 9'"),
+         "c.cif:18: _space_group_name_Hall 'Q 9' is no Hall symbol kelto knows; _space_group_name_H-M_alt 'Q 9' (line 17) is no "
+         "space group kelto knows; _space_group_IT_number '999' (line 16) is no space group number (1 to 230)"},
+        {edited("_space_group_name_Hall 'F -4 2 3'", "loop_\n_space_group_symop_operation_xyz\nx,y,z\n-x,y,z+1/3\n"),
+         "c.cif:18: _space_group_symop_operation_xyz lists operations that make no group: '-x,y,z+1/3' after '-x,y,z+1/3' is "
+         "'x,y,z+2/3', which is not listed"},
+        {edited("_space_group_name_Hall 'F -4 2 3'", "loop_\n_space_group_symop_magn_operation.xyz\n'x,y,z'\n"),
+         "c.cif:18: _space_group_symop_magn_operation.xyz 'x,y,z' is no symmetry operation: a magnetic operation ends in its time "
+         "reversal, +1 or -1"},
+        // A number alone names the group's standard setting, which this cell (gamma 100) does not fit.
+        {edited("_cell_angle_gamma 90\n_space_group_IT_number 216\n_space_group_name_H-M_alt 'F -4 3 m'\n_space_group_name_Hall 'F -4 2 3'",
+                "_cell_angle_gamma 100\n_space_group_IT_number 14"),
+         "c.cif:16: _space_group_IT_number '14' is the group P 1 21/c 1, whose symmetry the cell does not have"},
+        // Two origin choices, the file stating neither: silicon at 1/8 1/8 1/8 fits both without Z,
+        // and neither with a wrong one.
+        {CubicCif(5.4307, "F d -3 m", "Si1 Si 0.125 0.125 0.125 1 0.46\n"),
+         "c.cif:8: _space_group_name_H-M_alt 'F d -3 m' names a group of two origin choices and the file states neither; the "
+         "structure fits both (choice 1: 16 Si; choice 2: 8 Si): name it 'F d -3 m :1' or 'F d -3 m :2', or list its operations"},
+        {siliconFourAtoms,
+         "the structure fits neither (choice 1: the cell would hold 16 Si where Z = 4 formula units of Si hold 4; choice 2: the "
+         "cell would hold 8 Si where Z = 4 formula units of Si hold 4)"},
+        // Tags of the crystal given twice, differently; an unquoted value whose words are not plain.
+        {edited("_cell_length_a 5.65325\n", "_cell_length_a 5.65325\n_cell_length_a 5.7\n"),
+         "c.cif:11: _cell_length_a is given twice with different values, '5.65325' at line 10 and '5.7' at line 11"},
+        {good + "loop_\n_atom_site_label\n_atom_site_fract_x\nGa2 0.5\n", "c.cif:29: _atom_site_label is given twice, at lines 19 and 29"},
+        {edited("_chemical_name_common 'gallium arsenide'", "_chemical_name_common gallium 'arsenide'"), "c.cif:8:31: parse error (is it a CIF file?)"},
+        // As 0.032 angstrom off its -4 3 m site: some images within 0.05 angstrom of it, not those of a group.
+        {edited("As1 As 0.25 0.25 0.25", "As1 As 0.254 0.254 0.25"),
+         "c.cif:19: site As1 at 0.254 0.254 0.25 stands near a symmetry element, neither on it nor clear of it: 14 of its 96 images "
+         "stand within 0.05 angstrom of it"},
         {cell("5000", "5000", "5000"), "(the limiting sphere of GaAs at 1.530000 angstrom holds about 1.17e+12 reflections)"},
         {"GIF89a\x01\x02", "c.cif:1:1: expected block header (data_) (is it a CIF file?)"},
         {edited("_space_group_name_Hall 'F -4 2 3'", "loop_\n_space_group_symop_operation_xyz\n" + Rows(193, [](int) { return "x,y,z\n"; })),

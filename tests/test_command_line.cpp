@@ -58,9 +58,13 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         EXPECT_EQ(std::string(r.factorFile), KELTO_SOURCE_DIR "/data/f0_it1992.txt");
     }
     // Planning options: the clean search's width and fraction, the psi window and the divergence.
-    const struct { std::string line; std::vector<double> plan; } planned[] = {  // width, fraction, psi min, max, divergence
-        {kRequired + "--wavelength 1.5 --band 0.02 --events e.csv --clean 5,0.02 --psi -10,20", {5, 0.02, -10, 20, 0}},
-        {kRequired + "--wavelength 1.5 --band 0.02 --clean 2.5 --divergence 0.1", {2.5, 0.01, -180, 180, 0.1}},
+    const struct { std::string line; std::vector<double> plan; } planned[] = {  // width, fraction, psi min, max, divergence,
+                                                                                  // max depth, energies' min width
+        {kRequired + "--wavelength 1.5 --band 0.02 --events e.csv --clean 5,0.02 --psi -10,20", {5, 0.02, -10, 20, 0, 0, 0.5}},
+        {kRequired + "--wavelength 1.5 --band 0.02 --clean 2.5 --divergence 0.1", {2.5, 0.01, -180, 180, 0.1, 0, 0.5}},
+        {kRequired + "--wavelength 1.5 --band 0.02 --clean 2.5 --max-depth 0.25 --polarisation pi --surface 0,1,1",
+         {2.5, 0.01, -180, 180, 0, 0.25, 0.5}},
+        {kRequired + "--clean-energies 8,12 --max-depth 0.1 --min-width 0 --divergence 0.01,0.002", {0, 0.01, -180, 180, 0.01, 0.1, 0}},
     };
     for (const auto& c : planned) {
         InputStruct r{};
@@ -68,7 +72,8 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         std::string errors;
         ASSERT_EQ(Parse(c.line, &r, &errors, &options), -1) << c.line << errors;
         const PlanOptions& p = options.plan;
-        EXPECT_EQ((std::vector<double>{p.cleanWidth, p.cleanFraction, p.window.min, p.window.max, p.divergence}), c.plan) << c.line;
+        EXPECT_EQ((std::vector<double>{p.cleanWidth, p.cleanFraction, p.window.min, p.window.max, p.divergence, p.maxDepth,
+                                       p.cleanMinWidth}), c.plan) << c.line;
     }
     // The beam of the glitch spectrum: its spreads across and along, polarisation, surface and harmonics.
     const struct { std::string options; double across, along; Polarisation polarisation; std::optional<Miller> surface; int harmonics; } beams[] = {
@@ -129,8 +134,20 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {run + "--clean 5 --divergence 0.1,inf", "--divergence: '0.1,inf' is not one or two numbers"},
         {run + "--clean 5 --divergence 1,2,3", "--divergence: '1,2,3' is not ACROSS[,ALONG] (degrees)"},
         {run + "--divergence 1", "--divergence goes with --clean, --clean-energies, --events, --glitches, --spectrum or --glitch-map"},
-        {run + "--clean 2 --polarisation pi", "--polarisation goes with --events, --glitches, --spectrum or --glitch-map"},
-        {run + "--events e.csv --harmonics 2", "--harmonics goes with --glitches or --spectrum"},
+        {run + "--polarisation pi", "--polarisation goes with --events, --clean, --glitches, --spectrum, --glitch-map or --clean-energies"},
+        {run + "--surface 1,1,1", "--surface goes with --events, --clean, --glitches, --spectrum, --glitch-map or --clean-energies"},
+        {run + "--events e.csv --max-depth 0.1", "--max-depth goes with --clean or --clean-energies"},
+        {run + "--clean 5,0.02 --max-depth 0.1", "--max-depth and the FRACTION of --clean '5,0.02' are two thresholds: give one"},
+        {kRequired + "--clean-energies 8,12,0.05 --max-depth 0.1",
+         "--max-depth and the FRACTION of --clean-energies '8,12,0.05' are two thresholds: give one"},
+        {run + "--clean 5 --max-depth 1", "--max-depth: '1' is not a share of I0 above 0 and below 1"},
+        {run + "--clean 5 --max-depth 0", "--max-depth: '0' is not a share of I0 above 0 and below 1"},
+        {run + "--clean 5 --max-depth 0.1,0.2", "--max-depth: '0.1,0.2' is not a number"},
+        {run + "--clean 5 --min-width 1", "--min-width has no use with --clean, whose WIDTH is the narrowest window it lists"},
+        {run + "--events e.csv --min-width 1", "--min-width goes with --clean-energies"},
+        {kRequired + "--clean-energies 8,12 --min-width -1", "--min-width: '-1' is not a finite number of degrees from 0 up"},
+        {kRequired + "--clean-energies 8,12 --min-width inf", "--min-width: 'inf' is not a finite number of degrees from 0 up"},
+        {run + "--events e.csv --harmonics 2", "--harmonics goes with --glitches, --spectrum or --fit-glitches"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --harmonic-content 0.1", "--harmonic-content goes with --spectrum"},
         {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonic-content 0.1", "--harmonic-content needs --harmonics 2 or more"},
         {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3 --harmonic-content 0.1", "--harmonic-content: '0.1' is not C2,...,CN"},
@@ -144,7 +161,7 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --surface 0,0,0", "--surface: '0,0,0' is no direction"},
         {run + "--events e.csv --windows w.csv", "--windows goes with --clean or --clean-energies"},
         {kRequired + "--glitch-map m.csv", "--glitch-map needs --energies"},
-        {kRequired + "--clean-energies 8,12 --energies 5,30", "--energies goes with --glitches or --glitch-map"},
+        {kRequired + "--clean-energies 8,12 --energies 5,30", "--energies goes with --glitches, --spectrum, --glitch-map or --fit-glitches"},
         {kRequired + "--clean-energies 8,12 --hmax 5", "--hmax has no use with --clean-energies"},
         {kRequired + "--clean-energies 8,12,1", "--clean-energies: '8,12,1' has a FRACTION outside 0 to below 1"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --psi 0,90", "--psi has no use with --glitches alone"},

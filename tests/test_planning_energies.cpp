@@ -9,6 +9,8 @@
 #include <tuple>
 #include <vector>
 
+#include "planning/clean_windows.h"
+#include "planning/glitch_depth.h"
 #include "planning/glitches.h"
 #include "planning_cases.h"
 #include "setup/answer_source.h"
@@ -133,27 +135,41 @@ TEST(GlitchMap, DepthIsTheSpectrumsAtTheTop)
     EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](const GlitchLine& l) { return l.depth >= 0 && l.depth <= 1; }));
 }
 
-// Inside every clean window no glitch stronger than the fraction lies in the energy range; just
-// beyond its ends one does.
+// Inside every clean window no strong glitch lies in the energy range or within half its width of
+// it; just beyond its ends one does, its centre outside the range but its half-depth edge in it:
+// a line takes the azimuths its glitch's own width reaches. The widths along the scan come from
+// the glitch spectra at those azimuths, not from the line's width in azimuth.
 TEST(GlitchMap, CleanEnergyWindowsHoldNoStrongGlitch)
 {
     const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
     const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
     const double eMin = 8, eMax = 8.1, fraction = 0.05;
+    const Beam beam{Polarisation::kSigma, 0.0, 0.0, {}};
     double strongest = 0;
     for (const GlitchLine& g : GlitchMap(silicon, frame, {-180, 180}, eMin, eMax)) strongest = std::max(strongest, g.strength);
-    const std::vector<AzimuthInterval> windows =
-        CleanEnergyWindows(silicon, frame, {-180, 180}, eMin, eMax, fraction, 0);
-    ASSERT_GT(windows.size(), 3u);
-    const auto strongGlitch = [&](double psi) {
-        for (const Glitch& g : FindGlitches(silicon, frame, psi, eMin, eMax)) {
-            if (g.strength > fraction * strongest) return true;
+    const CleanWindows found = CleanEnergyWindows(silicon, frame, {-180, 180}, eMin, eMax, {false, fraction}, 0, beam, 0.5);
+    ASSERT_GT(found.windows.size(), 3u);
+    EXPECT_TRUE(found.leastBad.empty());
+    // Of the strong glitches at psi, the least margin (eV) by which one keeps its half-depth edge out
+    // of the range, and whether that one's centre lies outside the range.
+    const auto margin = [&](double psi) {
+        std::vector<Glitch> glitches = FindGlitches(silicon, frame, psi, eMin - 0.01, eMax + 0.01);
+        ShapeGlitches(silicon, frame, psi, eMin - 0.01, eMax + 0.01, beam, &glitches);
+        std::pair<double, bool> least{1e9, false};
+        for (const Glitch& g : glitches) {
+            if (!(g.strength > fraction * strongest)) continue;
+            const double outside = 1000 * std::max({eMin - g.energy, g.energy - eMax, 0.0});
+            if (outside - g.widthEV / 2 < least.first) least = {outside - g.widthEV / 2, outside > 0};
         }
-        return false;
+        return least;
     };
-    for (const AzimuthInterval& w : windows) {
-        for (double t = 1e-6; t < 1; t += 0.1) EXPECT_FALSE(strongGlitch(w.start + t * w.Width())) << w.start << " " << t;
-        EXPECT_TRUE(strongGlitch(w.start - 1e-6) && strongGlitch(w.end + 1e-6)) << w.start << " to " << w.end;
+    for (const AzimuthInterval& w : found.windows) {
+        EXPECT_GE(w.Width(), 0.5);
+        for (double t = 0.05; t < 1; t += 0.1) EXPECT_GT(margin(w.start + t * w.Width()).first, 0) << w.start << " " << t;
+        for (const double beyond : {w.start - 1e-7, w.end + 1e-7}) {
+            const auto [least, outside] = margin(beyond);
+            EXPECT_TRUE(least <= 1e-4 && outside) << w.start << " to " << w.end << ": " << beyond << " " << least;
+        }
     }
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Tests of kelto-plot and of the installation, one group a run: GROUP --kelto K --source S --build B --cmake C.
-The group pictures needs GDL and exits with 77 (skipped) without it.  Standard library only."""
+The groups pictures and spectrum need GDL and exit with 77 (skipped) without it.  Standard library only."""
 import argparse, math, os, shutil, struct, subprocess, sys, tempfile, unittest, zlib
 from pathlib import Path
 
@@ -14,7 +14,9 @@ GLITCHES = 'energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_cou
 GLITCHES_SHAPED = GLITCHES + ',width_eV,depth,order'  # the spectra of this version; the earlier ones end at kind
 MAP = ('psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,'
        'energy_top_keV,energy_cutoff_keV,kind')
+MAP_DEEP = MAP + ',depth'  # the glitch maps of this version
 WINDOWS = 'search,psi_start,psi_end,width'
+BLUE, ORANGE = COLOUR['out'], (240, 140, 30)  # the predicted spectrum, the measured scan behind it
 ABOUT = '# kelto {}: crystal SI; primary {}; psi in the frame of the orientation matrix; {}'  # the first line of a table
 # Answers to kelto: structure, a, hmax, lambda, symbol, psi range, primary reflection, dlambda.
 SILICON = (4, 5.431, 7, 1.5406, 'si', (-180, 180), (0, 0, 2), 0.02)  # 446 curves, more than the 31 colours
@@ -35,6 +37,8 @@ MALFORMED = [  # option, table, its header and rows, the message
      'any)'),
     ('--events', 'wide.csv', EVENTS + ',width_deg', [(2, 1, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'in', -0.5)],
      'wide.csv:2: width_deg is -0.5, below 0'),
+    ('--events', 'depth.csv', EVENTS + ',width_deg,depth', [(2, 1, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'in', 0.5, 2)],
+     'depth.csv:2: depth is 2, outside 0 to 1'),
     ('--events', 'band.csv', EVENTS, [(2, 3, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'in')],
      'band.csv:2: psi is 2, outside psi_min to psi_max (3 to 4)'),
     ('--events', 'way.csv', EVENTS, [(2, 1, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'up')],
@@ -55,7 +59,24 @@ MALFORMED = [  # option, table, its header and rows, the message
      'windows.csv:3: psi_end is 3, not above psi_start (5)'),
     ('--windows', 'search.csv', WINDOWS, [('glitches', 1, 2, 1)],
      "search.csv:2: search is 'glitches', not events or energies"),
-    ('--windows', 'short.csv', WINDOWS, [('events', 1, 2)], 'short.csv:2: 3 columns, not 4')]
+    ('--windows', 'short.csv', WINDOWS, [('events', 1, 2)], 'short.csv:2: 3 columns, not 4'),
+    ('--spectrum', 'i0.csv', 'energy_keV,i0', [(10, 0.5), (11, 1.5)], 'i0.csv:3: i0 is 1.5, outside 0 to 1')]
+# Measured scans over a predicted spectrum of 5 to 15 keV: the file, options, what standard output says of the points read
+# (None: refused, status 1, 2 for the usage error) and what standard error says.
+MEASURED = [
+    ('crlf.txt', 'E/keV;I0\r\n6;40\r\n# beam lost\r\n14 ; 80.5 ; 3\r\n10\t75\r\n', [], '3 points from 6 to 14 keV', ''),
+    ('ev.dat', 'energy intensity\n9000 1e3\nn/a n/a\n-2 5\n7000 2e3 # after the fill\n', ['--measured-ev'],
+     '2 points from 7 to 9 keV', 'ev.dat: 2 lines skipped, not an energy above 0 and an intensity (the first is line 3)'),
+    ('words.txt', 'energy intensity\nbeam lost\nno data\n', [], None,
+     'words.txt has no point to draw: no line holds an energy above 0 and an intensity, two numbers separated by a '
+     'comma, a semicolon, blanks or a tab (2 lines skipped)'),
+    ('comments.txt', '# nothing yet\n\nenergy, i0\n', [], None, 'comments.txt has no point to draw: no line holds an '
+     'energy above 0 and an intensity, two numbers separated by a comma, a semicolon, blanks or a tab (it holds nothing'),
+    ('dark.txt', '6 0\n7 -1\n', [], None, 'dark.txt has no intensity above 0 to scale the scan by'),
+    ('kev.txt', '6000 5\n7000 5\n', [], None, 'kev.txt has no point on the energy axis, 5 to 15 keV (its energies run '
+     'from 6000 to 7000 keV: give --measured-ev if they are in eV)'),
+    ('none.txt', None, [], None, 'none.txt is missing'),
+    ('crlf.txt', None, ['--measured-ev=1'], None, '--measured-ev takes no value')]
 
 
 class Picture:
@@ -275,6 +296,106 @@ class KeltoPlot(unittest.TestCase):
                 self.assertTrue(f'kelto-plot: {folder.name}/{macro}:{where + 1}: {broken} (GDL: ' in done.stderr and
                                 f'kelto-plot: 1 line of {folder.name}/{macro} failed in GDL' in done.stderr, done.stderr)
 
+    def spectrum(self):
+        """The predicted spectrum alone and over a measured scan; the measured scans read and refused; glitch sticks
+        and glitch lines shaded by depth."""
+        about = ABOUT.format('predicted I0 spectrum', '2 2 0', 'at psi 15.000000 degrees; energies 5.000000 to 15.000000 '
+                             'keV; harmonics to 1')
+        # The prediction: 1 but for a dip to 0.2 at 10 keV.  The measurement, in eV, unsorted, its I0 rising threefold from
+        # 5 to 15 keV, a point every 5 eV: the same dip, dips of its own to 0.5 at 6 keV and to 0.3 at 14 keV.
+        predicted = [(e / 1000, 0.2 if e == 10000 else 1) for e in range(5000, 15001, 5)]
+        measured = [(e, (1 + 2 * (e - 5000) / 10000) * {6000: 0.5, 10000: 0.2, 14000: 0.3}.get(e, 1))
+                    for e in range(5000, 15001, 5)]
+        scan, separators = ['# I0 of the energy scan', 'energy_eV;I0'], ' ,;\t'
+        for e, i in sorted(measured, key=lambda point: point[0] // 5 * 7 % 2001):  # shuffled
+            scan += [f'{e}{separators[e // 5 % 4]}{1e5 * i:.1f}' + ' # top-up' * (e % 7 == 0)]
+            scan += ['bad line'] * (e % 1000 == 0)
+        deep = [(7, 0.8, 0.1, 'glitch'), (9, 0.8, 0.5, 'glitch'), (11, 0.8, 1, 'glitch'), (6, 0.8, 0.6, 'always'),
+                (13, 0.9, 0.1, 'glitch'), (13, 0.4, 0.9, 'glitch')]  # energy, relative strength, depth, kind
+        with tempfile.TemporaryDirectory() as top:
+            folder = Path(top)
+            table(folder / 'kelto_spectrum.csv', 'energy_keV,i0', predicted, about)
+            (folder / 'scan.txt').write_text('\n'.join(scan) + '\n')
+            table(folder / 'kelto_glitches.csv', GLITCHES_SHAPED,
+                  [(e, 12.398 / e, 2, 2, 0, -1, 1, 1, 9, 9, 9, r, k, 0.5, d, 1) for e, r, d, k in deep])
+            table(folder / 'kelto_glitch_map.csv', MAP_DEEP, [(*glitch_line(0, 10, 0, 1), 0.05),
+                                                               (*glitch_line(90, 12, 0, 0.05), 1)])
+            for name, text, options, points, message in MEASURED:  # read and drawn, or refused with no picture at all
+                if text is not None:
+                    (folder / name).write_bytes(text.encode())
+                done = kelto_plot(['--measured', name, *options], folder)
+                self.assertEqual((done.returncode, done.stdout), (0, f'kelto-plot: wrote kelto_glitches.png\n'
+                                 f'kelto-plot: wrote kelto_glitch_map.png\nkelto-plot: wrote kelto_spectrum.png\n'
+                                 f'kelto-plot: measured {name}: {points}, {points.split()[0]} on the energy axis\n')
+                                 if points else (2 if '=' in ''.join(options) else 1, ''), done.stderr)
+                lines = done.stderr.split('\n')  # a refusal one line, a usage error with its hint
+                self.assertEqual((lines[0][:len(message) + 12], len(lines) - (done.returncode == 2)),
+                                 (f'kelto-plot: {message}' if message else '', 2 if message else 1), done.stderr)
+                drawn = ['kelto_glitch_map.png', 'kelto_glitches.png', 'kelto_spectrum.png'] if points else []
+                self.assertEqual(sorted(p.name for p in folder.glob('*.png')), drawn, name)
+                for picture in folder.glob('*.png'):
+                    picture.unlink()
+            # kelto's own: the title from its first line, the curve across the frame down to its lowest point.
+            (folder / 'si').mkdir()
+            done = run([ARGS.kelto, '--crystal', 'Si', '--primary', '2,2,0', '--spectrum', 'si/kelto_spectrum.csv',
+                        '--at-psi', '15', '--energies', '5,30', '-q'], cwd=folder)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            for options in ['--title', 'Predicted I0 of Si, primary 2 2 0, at psi 15 deg', '--spectrum-png=t.png'], []:
+                done = kelto_plot(options + ['--size=600x400', 'si'], folder)
+                self.assertEqual((done.returncode, done.stderr), (0, ''))
+            self.assertEqual((folder / 't.png').read_bytes(), (folder / 'si/kelto_spectrum.png').read_bytes())
+            rows = (folder / 'si/kelto_spectrum.csv').read_text().split('\n')[2:-1]
+            rows = [tuple(map(float, r.split(','))) for r in rows]
+            f, lowest = Picture(folder / 't.png', (600, 400), 0.5, (5, 30), (0, 1.1)), min(rows, key=lambda r: r[1])
+            self.assertIn(BLUE, f.near(f.column(lowest[0]), f.row(lowest[1]), 1, 1), lowest)
+            inside = range(f.left + 15, f.right - 14)  # clear of the ticks, which are drawn over the curve at 1
+            self.assertTrue(all(BLUE in (r[x] for r in f.rows) for x in inside), 'not across the frame')
+            (folder / 'alone').mkdir()
+            done = kelto_plot(['--measured', 'scan.txt', 'alone'], folder)
+            self.assertEqual(done.returncode, 1)
+            self.assertIn('--measured draws a measured scan behind the predicted spectrum, and alone holds no', done.stderr)
+            # Over the measured scan: both dips of its own as deep as they are at either end of the rising I0, the shared
+            # dip in blue over it, both at 1 between the dips.
+            (folder / 'kelto_glitches.csv').rename(folder / 'glitches.csv')
+            (folder / 'kelto_glitch_map.csv').rename(folder / 'map.csv')
+            done = kelto_plot(['--measured', 'scan.txt', '--measured-ev', '--size', '800x500'], folder)
+            self.assertEqual((done.returncode, done.stdout.split('\n')[1:]), (0, [
+                'kelto-plot: measured scan.txt: 2001 points from 5 to 15 keV, 2001 on the energy axis', '']))
+            self.assertEqual(done.stderr, 'kelto-plot: scan.txt: 11 lines skipped, not an energy above 0 and an intensity '
+                             f'(the first is line {scan.index("bad line") + 1})\n')
+            f = Picture(folder / 'kelto_spectrum.png', (800, 500), 0.5, (5, 15), (0, 1.1))
+            for energy, height, colour in ((6, 0.5, ORANGE), (14, 0.3, ORANGE), (10, 0.2, BLUE), (8, 1, ORANGE),
+                                           (8, 1, BLUE)):
+                self.assertIn(colour, f.near(f.column(energy), f.row(height), 1, 2), (energy, height))
+            self.assertNotIn(BLUE, f.near(f.column(6), f.row(0.5), 2, 2))
+            # The prediction alone: no orange; the title that of its first line.
+            done = kelto_plot(['--size', '800x500', '--title', 'Predicted I0 of SI, primary 2 2 0, at psi 15 deg',
+                               '--spectrum-png', 'titled.png'], folder)
+            self.assertEqual((done.returncode, done.stdout), (0, 'kelto-plot: wrote titled.png\n'), done.stderr)
+            done = kelto_plot(['--size', '800x500'], folder)
+            self.assertEqual((done.returncode, done.stderr), (0, ''))
+            self.assertEqual((folder / 'titled.png').read_bytes(), (folder / 'kelto_spectrum.png').read_bytes())
+            f = Picture(folder / 'titled.png', (800, 500), 0.5, (5, 15), (0, 1.1))
+            self.assertEqual([c in {p for r in f.rows for p in r} for c in (BLUE, ORANGE)], [True, False])
+            self.assertIn(BLUE, f.near(f.column(10), f.row(0.2), 1, 2))
+            # Sticks by depth: deeper darker, depth 1 black, an always stick purple; of two at one energy the deeper on top.
+            done = kelto_plot(['--glitches', 'glitches.csv', '--map', 'map.csv', '--size', '800x500'], folder)
+            self.assertEqual((done.returncode, done.stderr), (0, ''))
+            f = Picture(folder / 'kelto_glitches.png', (800, 500), 0.5, (5.65, 13.35), (0, 1.15))  # widened 5 %
+
+            def shade(energy, height):  # the stick's colour there, a pixel of rounding either way
+                return (f.near(f.column(energy), f.row(height), 1, 0) or {WHITE}).pop()
+            shades = [shade(e, 0.3) for e, *_ in deep]
+            self.assertTrue(luminance(shades[0]) > luminance(shades[1]) > luminance(shades[2]) == 0, shades)
+            self.assertTrue(shades[3][0] > shades[3][1] < shades[3][2], f'always: {shades[3]}')
+            self.assertEqual(shade(13, 0.7), shades[0], 'the shallow one above the deep one')
+            self.assertLess(luminance(shades[4]), luminance(shades[0]), 'the shallow one drawn over the deep one')
+            # Lines by depth, not by relative strength: the strongest line shallow and light, the weak one deep and dark.
+            f = Picture(folder / 'kelto_glitch_map.png', (800, 500), 0.5, (-180, 180), (10, 30))
+            strong, weak = (f.near(f.column(c + 30), f.row(top / math.cos(math.radians(30))), 1, 1) for c, top in
+                            ((0, 10), (90, 12)))
+            self.assertEqual((len(strong), luminance(*strong) > 0.5, weak), (1, True, {DARK}), strong)
+
     def command_line(self):
         """Refusals that come before GDL runs (no GDL needed), and --help."""
         with tempfile.TemporaryDirectory() as folder:
@@ -314,10 +435,10 @@ class KeltoPlot(unittest.TestCase):
 
 if __name__ == '__main__':
     parser = argparse.ArgumentParser()
-    parser.add_argument('group', choices=('pictures', 'command_line', 'install'))
+    parser.add_argument('group', choices=('pictures', 'spectrum', 'command_line', 'install'))
     for option in ('--kelto', '--source', '--build', '--cmake'):
         parser.add_argument(option, required=True)
     ARGS = parser.parse_args()  # read by the helpers above
-    if ARGS.group == 'pictures' and not shutil.which('gdl'):
+    if ARGS.group in ('pictures', 'spectrum') and not shutil.which('gdl'):
         sys.exit(print('SKIPPED: gdl is not installed (Debian package gnudatalanguage)') or 77)
     sys.exit(not unittest.TextTestRunner(stream=sys.stdout, verbosity=2).run(KeltoPlot(ARGS.group)).wasSuccessful())

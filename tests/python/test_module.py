@@ -45,10 +45,10 @@ def printed(array, conversions):
     return rows
 
 
-EVENTS = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s", "%.6f"]
+EVENTS = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s", "%.6f", "%.6f"]
 GLITCHES = ["%.6f"] * 2 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s", "%.6f", "%.6f", "%d"]
 MAP = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f"] * 3 + ["%s", "%.6f"]
-WINDOWS = ["%s", "%.6f", "%.6f", "%.6f"]
+WINDOWS = ["%s", "%.6f", "%.6f", "%.6f", "%d", "%.6f", "%d", "%d", "%d"]
 SPECTRUM = ["%.9f", "%.6f"]
 
 
@@ -79,6 +79,20 @@ class SameAsTheProgram(unittest.TestCase):
             (kelto.clean_windows(silicon.events((0, 0, 2), wavelength=1.5406, band=0.02), 2, fraction=0.02), WINDOWS,
              "w.csv", SILICON + ["--primary", "0,0,2", "--wavelength", "1.5406", "--band", "0.02", "--clean", "2,0.02",
                                  "--windows", "w.csv"]),
+            # By depth, for a beam whose widths count; and nothing clean: the least bad stretches.
+            (kelto.clean_windows(silicon.events((0, 0, 2), wavelength=1.5406, band=0.02, divergence=(0.003, 0),
+                                                polarisation="pi"), 4, max_depth=0.2, divergence=0.003), WINDOWS, "w.csv",
+             SILICON + ["--primary", "0,0,2", "--wavelength", "1.5406", "--band", "0.02", "--clean", "4", "--max-depth",
+                        "0.2", "--divergence", "0.003", "--polarisation", "pi", "--windows", "w.csv"]),
+            (kelto.clean_windows(silicon.events((0, 0, 2), wavelength=1.5406, band=0.02, psi=(-390, 420)), 8, psi=(-30, 60)),
+             WINDOWS, "w.csv", SILICON + ["--primary", "0,0,2", "--wavelength", "1.5406", "--band", "0.02", "--clean", "8",
+                                          "--psi", "-30,60", "--windows", "w.csv"]),
+            (silicon.clean_energies((1, 1, 1), energies=(8, 12), divergence=(0.001, 0.0005), polarisation="unpolarised"),
+             WINDOWS, "w.csv", SILICON + ["--primary", "1,1,1", "--clean-energies", "8,12", "--divergence", "0.001,0.0005",
+                                          "--polarisation", "unpolarised", "--windows", "w.csv"]),
+            (silicon.clean_energies((1, 1, 1), energies=(8, 8.1), max_depth=0.5, min_width=1.5, surface=(1, 1, 0)), WINDOWS,
+             "w.csv", SILICON + ["--primary", "1,1,1", "--clean-energies", "8,8.1", "--max-depth", "0.5", "--min-width",
+                                 "1.5", "--surface", "1,1,0", "--windows", "w.csv"]),
             (kelto.Crystal.from_cif(cif).events((0, 0, 2), energy=8.048, band=0.02), EVENTS, "e.csv",
              ["--cif", cif, "--primary", "0,0,2", "--energy", "8.048", "--band", "0.02", "--events", "e.csv"]),
         ]
@@ -143,6 +157,15 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.glitch_map((1, 1, 1), energies=(0.5, 1)), ValueError, "No reflection can reach the Ewald sphere"),
             (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), fraction=1.5), ValueError, "fraction"),
             (lambda: kelto.clean_windows([1, 2], 5), ValueError, "events must be an array of events"),
+            (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), fraction=0.05, max_depth=0.1), ValueError,
+             "give fraction or max_depth, not both"),
+            (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), max_depth=1.0), ValueError,
+             "max_depth must be a share of I0 above 0 and below 1"),
+            (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), min_width=-1), ValueError, "min_width must be"),
+            (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), divergence=(0.1, -1)), ValueError,
+             "divergence must be (ACROSS, ALONG)"),
+            (lambda: kelto.clean_windows(silicon.events((0, 0, 2), energy=8, band=0.02)[["psi", "psi_min", "psi_max", "strength"]],
+                                         5, max_depth=0.1), ValueError, "max_depth needs the events' depth column"),
             (lambda: kelto.Crystal.cubic("hcp", 5.431, "Si"), ValueError, "structure must be"),
             (lambda: kelto.Crystal.cubic("diamond", 5.431, "Xx"), ValueError, "Symbol XX not found"),
             (lambda: kelto.Crystal.cubic("diamond", 5.431, "Si", table="/no/such/table"), FileNotFoundError, "does not exist"),

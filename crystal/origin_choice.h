@@ -1,0 +1,49 @@
+// A space group of two origin choices whose file settles neither: the structure decides when one
+// choice is impossible and the other not. A choice is impossible when its expansion fails (a site's
+// images in groups of different sizes), when it puts two atoms that hold more than one atom between
+// them closer than any bond allows (half the sum of their covalent radii, and at least
+// kShortestContact), or when its cell's composition contradicts the file's _cell_formula_units_Z
+// and _chemical_formula_sum.
+#pragma once
+
+#include <gemmi/symmetry.hpp>
+
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "crystal/cif_crystal.h"
+#include "crystal/lattice.h"
+
+// Two atoms stand no closer than this share of the sum of their covalent radii (Cordero et al. 2008,
+// gemmi's table): the shortest bonds, triple ones, are about 0.77 of it.
+inline constexpr double kBondShare = 0.5;
+// Nor closer than this, whatever their radii (H-H in H2 is 0.74 angstrom).
+inline constexpr double kShortestContact = 0.5;
+// A cell's count of an element may differ from Z times the formula's by this share (rounded formulas).
+inline constexpr double kCompositionTolerance = 0.05;
+
+// What the file says of its composition.
+struct StatedComposition {
+    double z = std::numeric_limits<double>::quiet_NaN();  // formula units in the cell; NaN when not stated
+    std::vector<std::pair<int, double>> formula;          // atomic number, count; empty when not stated
+    std::string formulaText;                              // as written
+};
+
+struct SettledOrigin {
+    int choice;                   // 1 or 2
+    std::vector<CifAtom> atoms;   // the unit cell in that choice
+    std::string otherFault;       // why the other choice cannot be
+};
+
+// When the structure fits both choices or neither; the message says what each gives.
+class UnsettledOrigin : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// `ops[0]` and `ops[1]` are the operations of origin choices 1 and 2.
+SettledOrigin SettleOrigin(const std::vector<CifAtom>& sites, const std::vector<gemmi::Op> (&ops)[2], const Lattice& lattice,
+                           const StatedComposition& stated);

@@ -1,0 +1,74 @@
+#include "crystal/space_group_name.h"
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+// The name with a setting written as a last word (S, Z, H, R) or as ':S' or ':Z' in gemmi's form,
+// ':1', ':2', ':H', ':R'; other names as they are.
+std::string SettingMarked(const std::string& name)
+{
+    std::string marked = name;
+    const std::size_t end = marked.find_last_not_of(" \t");
+    if (end == std::string::npos || end == 0) return marked;
+    const char last = Upper(marked[end]);
+    const std::size_t before = marked.find_last_not_of(" \t", end - 1);
+    if (std::strchr("SZHR", last) == nullptr || before == std::string::npos) return marked;
+    // A lone last letter: no Hermann-Mauguin symbol ends in one of these (the lattice letter only starts it).
+    if (end == before + 1 && marked[before] != ':') return marked;
+    const char setting = last == 'S' ? '1' : last == 'Z' ? '2' : last;
+    marked.erase(marked[before] == ':' ? before : before + 1);
+    return marked + " :" + setting;
+}
+
+// An old cubic symbol, with 3 where the new ones write -3 after a mirror or glide (F m 3 m,
+// Pn3, I a 3 d): a 3 that follows a letter other than the lattice letter.
+std::string NewStyleCubic(const std::string& name)
+{
+    std::string fixed;
+    char previous = '\0';
+    bool lattice = true;
+    for (const char c : name) {
+        if (c == '3' && !lattice && previous != '\0' && std::strchr("mnadMNAD", previous) != nullptr) fixed += '-';
+        fixed += c;
+        if (c != ' ' && c != '\t') {
+            if (previous != '\0') lattice = false;
+            previous = c;
+        }
+    }
+    return fixed;
+}
+
+}  // namespace
+
+NamedSpaceGroup FindSpaceGroupByName(const std::string& name, double alpha, double gamma)
+{
+    std::string plain;
+    for (const char c : name) {
+        if (c != '_') plain += c;  // subscripts: P 6_3/m m c is P 63/m m c
+    }
+    plain = SettingMarked(plain);
+    NamedSpaceGroup found;
+    for (const std::string& reading : {plain, NewStyleCubic(plain)}) {
+        found.group = gemmi::find_spacegroup_by_name(reading, alpha, gamma);
+        if (found.group != nullptr) {
+            const std::size_t colon = reading.find(':');
+            found.originStated = colon != std::string::npos && reading.find_first_of("12", colon) != std::string::npos;
+            return found;
+        }
+    }
+    return found;
+}
+
+const gemmi::SpaceGroup* OriginChoice(const gemmi::SpaceGroup& group, char choice)
+{
+    if (group.ext != '1' && group.ext != '2') return nullptr;
+    for (const gemmi::SpaceGroup& entry : gemmi::spacegroup_tables::main) {
+        if (entry.number == group.number && entry.ext == choice && std::strcmp(entry.hm, group.hm) == 0) return &entry;
+    }
+    return nullptr;
+}

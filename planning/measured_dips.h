@@ -1,0 +1,27 @@
+// The dips of a measured I0 scan: where the monochromator's output falls below its own
+// surroundings, found against a baseline that follows a sloping or stepping I0.
+#pragma once
+
+#include <vector>
+
+#include "io/scan_file.h"
+
+struct MeasuredDip {
+    double energy;   // keV: the dip's centre, the depth-weighted mean over its upper half
+    double depth;    // the share of the surrounding I0 missing at its deepest point
+    double widthEV;  // the energies over which it is deeper than half its depth
+};
+
+struct DipSearch {
+    std::vector<MeasuredDip> dips;  // by energy
+    int points = 0;                 // points of the scan inside the range, equal energies merged
+    double noise = 0.0;             // the relative noise of I0 (a robust standard deviation)
+    double threshold = 0.0;         // the depth a dip must exceed
+    double stepEV = 0.0;            // the median distance between neighbouring points
+};
+
+// The dips of the points between eMin and eMax keV, in any order. A point counts against the
+// higher percentile of its neighbours on each side (beyond a small gap that leaves the dip out),
+// the lower of the two sides: an I0 that steps down is no dip on either side of the step. A dip
+// must be deeper than five times the noise and than 0.1 %.
+DipSearch FindDips(std::vector<ScanPoint> points, double eMin, double eMax);

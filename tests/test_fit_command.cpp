@@ -1,0 +1,98 @@
+// The fit of a measured scan as a user runs it: the shipped example scan, scans in the wrong unit
+// or without glitches, and the options that go with the fit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "kelto_run.h"
+
+namespace {
+
+const std::string kSilicon220 = "--crystal Si --primary 2,2,0 ";
+// Made at psi 15.2 degrees with its energies read 3 eV high (its first lines say so).
+const std::string kExampleScan = KELTO_SOURCE_DIR "/examples/si220_i0_scan.dat";
+
+// A scan of an I0 that only slopes, from 6 to 14 keV.
+std::string FlatScan()
+{
+    std::string text = "energy,I0\n";
+    for (int i = 0; i <= 8000; ++i) text += std::to_string(6.0 + i * 0.001) + "," + std::to_string(1000.0 + 0.01 * i) + "\n";
+    return text;
+}
+
+TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
+{
+    const struct {
+        const char* name;
+        std::string arguments;
+        int status;
+        std::string message;
+        bool table;           // fit.csv written
+    } cases[] = {
+        {"the example", "--fit-glitches " + kExampleScan + " --scan-unit eV --energies 6,14 --divergence 0.0012,0.0006 "
+                        "--at-psi 15 --fit-table fit.csv", 0, "kelto: fitted psi 15.2", true},
+        {"its energies taken as keV", "--fit-glitches " + kExampleScan + " --energies 6,14 --fit-table fit.csv", 1,
+         "its energies run from 6000 to 14000 keV; are they in eV? Give --scan-unit eV", false},
+        {"a scan in keV taken as eV", "--fit-glitches flat.csv --scan-unit eV --energies 6,14", 1,
+         "are they in keV? Leave out --scan-unit eV", false},
+        {"no glitch in the scan", "--fit-glitches flat.csv --energies 6,14 --fit-table fit.csv", 1,
+         "kelto: No azimuth explains the dips of flat.csv from 6 to 14 keV: the scan has no dip deeper than", true},
+        {"no scan", "--fit-glitches missing.csv --energies 6,14", 1,
+         "The measured scan missing.csv cannot be opened: No such file or directory", false},
+        {"no range", "--fit-glitches flat.csv", 2, "kelto: --fit-glitches needs --energies", false},
+        {"a table without a fit", "--glitches g.csv --at-psi 1 --energies 6,14 --fit-table fit.csv", 2,
+         "kelto: --fit-table goes with --fit-glitches", false},
+        {"an unknown unit", "--fit-glitches flat.csv --energies 6,14 --scan-unit ev", 2,
+         "kelto: --scan-unit: 'ev' is not keV or eV", false},
+        {"an offset beyond reason", "--fit-glitches flat.csv --energies 6,14 --max-offset 600", 2,
+         "kelto: --max-offset: '600' is not a number of eV from 0 to 500", false},
+        {"a wavelength", "--fit-glitches flat.csv --energies 6,14 --energy 8", 2,
+         "kelto: --energy has no use with --fit-glitches", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path folder = FreshFolder("fit_command");
+        WriteWholeFile(folder / "flat.csv", FlatScan());
+        const KeltoRun run = RunKelto("", folder, kSilicon220 + c.arguments);
+        EXPECT_EQ(run.status, c.status) << run.output << run.errors;
+        EXPECT_NE((run.output + run.errors).find(c.message), std::string::npos) << run.output << run.errors;
+        EXPECT_EQ(std::filesystem::exists(folder / "fit.csv"), c.table);
+    }
+}
+
+TEST(FitCommand, FindsTheAzimuthTheExampleWasMadeAt)
+{
+    const std::filesystem::path folder = FreshFolder("fit_example");
+    const KeltoRun run = RunKelto("", folder, kSilicon220 + "--fit-glitches " + kExampleScan + " --scan-unit eV --energies 6,14 "
+                                              "--divergence 0.0012,0.0006 --at-psi 15 --fit-table fit.csv");
+    ASSERT_EQ(run.status, 0) << run.output << run.errors;
+    double psi = 0.0, psiError = 0.0, offset = 0.0, offsetError = 0.0;
+    int matched = 0, dips = 0;
+    ASSERT_EQ(std::sscanf(run.output.c_str(), "kelto: fitted psi %lf +/- %lf degrees, energy offset %lf +/- %lf eV (measured minus "
+                                              "predicted): %d of %d", &psi, &psiError, &offset, &offsetError, &matched, &dips), 6)
+        << run.output;
+    EXPECT_NEAR(psi, 15.2, 0.02);
+    EXPECT_NEAR(offset, 3.0, 0.5);
+    EXPECT_GT(psiError, 0.0);
+    EXPECT_LT(psiError, 0.02);
+    EXPECT_GE(matched, dips * 3 / 4);
+    // The symmetric azimuths of silicon 2 2 0 fit as well.
+    EXPECT_NE(run.output.find("-15.20"), std::string::npos) << run.output;
+    const std::string table = run.File("fit.csv");
+    EXPECT_EQ(table.rfind("# kelto glitch fit: crystal Si; primary 2 2 0;", 0), 0u) << table;
+    EXPECT_EQ(Count(table, "\n"), dips + 2);
+    int matchedRows = 0;  // rows whose fourth field, matched, is 1
+    for (std::size_t at = table.find('\n', table.find('\n') + 1); at + 1 < table.size(); at = table.find('\n', at + 1)) {
+        double energy = 0.0, depth = 0.0, width = 0.0;
+        int flag = -1;
+        if (std::sscanf(table.c_str() + at + 1, "%lf,%lf,%lf,%d", &energy, &depth, &width, &flag) == 4) matchedRows += flag;
+    }
+    EXPECT_EQ(matchedRows, matched);
+    // The header line of the scan is no skipped line.
+    EXPECT_EQ(run.errors, "");
+}
+
+}  // namespace
