@@ -32,6 +32,7 @@
 #include "numpy_tables.h"
 #include "planning/clean_windows.h"
 #include "planning/events.h"
+#include "planning/glitch_fit.h"
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
 #include "planning/spectrum.h"
@@ -410,20 +411,27 @@ py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, c
     return GlitchArray(ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics));
 }
 
+// Each order's share of the photons, the fundamental's 1 first: 0.01 for each harmonic unless given.
+std::vector<double> HarmonicContent(int harmonics, const std::vector<double>& given)
+{
+    std::vector<double> content(static_cast<std::size_t>(std::clamp(harmonics, 1, 9)), 0.01);
+    content[0] = 1.0;
+    if (!given.empty()) {
+        if (given.size() != content.size() - 1) Refuse("harmonic_content must give one share for each harmonic");
+        for (std::size_t n = 0; n < given.size(); ++n) {
+            if (!(given[n] >= 0.0 && given[n] <= 1.0)) Refuse("harmonic_content shares must lie from 0 to 1");
+            content[n + 1] = given[n];
+        }
+    }
+    return content;
+}
+
 py::object Spectrum(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
                     const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
                     const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent)
 {
     const auto [eMin, eMax] = Energies(energies);
-    std::vector<double> content(static_cast<std::size_t>(std::clamp(harmonics, 1, 9)), 0.01);
-    content[0] = 1.0;
-    if (!harmonicContent.empty()) {
-        if (harmonicContent.size() != content.size() - 1) Refuse("harmonic_content must give one share for each harmonic");
-        for (std::size_t n = 0; n < harmonicContent.size(); ++n) {
-            if (!(harmonicContent[n] >= 0.0 && harmonicContent[n] <= 1.0)) Refuse("harmonic_content shares must lie from 0 to 1");
-            content[n + 1] = harmonicContent[n];
-        }
-    }
+    const std::vector<double> content = HarmonicContent(harmonics, harmonicContent);
     const std::vector<Glitch> glitches =
         ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics);
     std::vector<SpectrumPoint> spectrum;
@@ -456,6 +464,62 @@ py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Rang
 }
 
 using Divergence = std::variant<double, Range>;
+
+// The azimuth and energy offset fitted to a measured scan given as its energies (keV) and
+// intensities, as kelto --fit-glitches: a dict of the fit and the table of its dips.
+py::object FitScan(const PyCrystal& self, const Indices& primary, const std::vector<double>& energy,
+                   const std::vector<double>& intensity, const Range& energies, const Range& psi, std::optional<double> nominal,
+                   const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                   const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent,
+                   double maxOffset)
+{
+    const auto [eMin, eMax] = Energies(energies);
+    if (energy.size() != intensity.size()) Refuse("energy and intensity must be of one length");
+    if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
+    if (!(maxOffset >= 0.0 && maxOffset <= 500.0)) Refuse("max_offset must be a number of eV from 0 to 500");
+    if (nominal && !std::isfinite(*nominal)) Refuse("nominal must be a finite number of degrees");
+    FitRequest request;
+    request.window = Window(psi);
+    request.eMin = eMin, request.eMax = eMax;
+    request.harmonics = harmonics;
+    request.content = HarmonicContent(harmonics, harmonicContent);
+    request.beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
+    request.nominalPsi = nominal;
+    request.widestOffsetEV = maxOffset;
+    const ScanFrame frame = self.Frame(primary, reference);
+    self.RequireReachable(frame, eMin, eMax);
+    self.RequireRoom(kHcKeVAngstrom / (harmonics * eMax));
+    std::vector<ScanPoint> points;
+    for (std::size_t i = 0; i < energy.size(); ++i) {
+        if (std::isfinite(energy[i]) && energy[i] > 0.0 && std::isfinite(intensity[i])) points.push_back({energy[i], intensity[i]});
+    }
+    GlitchFit fit;
+    {
+        py::gil_scoped_release released;
+        fit = FitGlitches(self.crystal(), frame, FindDips(points, eMin, eMax), request);
+    }
+    std::vector<double> dipEnergy, depth, width, predicted, residual, lineDepth;
+    std::vector<int> matched, h, k, l, order;
+    for (const DipMatch& d : fit.dips) {
+        dipEnergy.push_back(d.dip.energy), depth.push_back(d.dip.depth), width.push_back(d.dip.widthEV);
+        matched.push_back(d.matched ? 1 : 0), h.push_back(d.x.h), k.push_back(d.x.k), l.push_back(d.x.l), order.push_back(d.order);
+        predicted.push_back(d.matched ? d.predictedKeV : std::nan(""));
+        residual.push_back(d.matched ? d.residualEV : std::nan(""));
+        lineDepth.push_back(d.matched ? d.lineDepth : std::nan(""));
+    }
+    py::dict result;
+    result["found"] = fit.found;
+    result["why"] = fit.why;
+    result["psi"] = fit.psi, result["psi_error"] = fit.psiError;
+    result["offset_eV"] = fit.offsetEV, result["offset_error_eV"] = fit.offsetError;
+    result["rms_eV"] = fit.rmsEV, result["tolerance_eV"] = fit.toleranceEV;
+    result["matched"] = fit.matched, result["unmatched"] = fit.unmatched;
+    result["equivalents"] = fit.equivalents;
+    result["dips"] = StructuredArray({{"energy_keV", dipEnergy}, {"depth", depth}, {"width_eV", width}, {"matched", matched},
+                                      {"h", h}, {"k", k}, {"l", l}, {"order", order}, {"predicted_keV", predicted},
+                                      {"residual_eV", residual}, {"line_depth", lineDepth}});
+    return result;
+}
 
 py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Range& energies, const std::optional<double>& fraction,
                          const Range& psi, const Divergence& divergence, const std::optional<Indices>& reference,
@@ -624,6 +688,21 @@ as --harmonics. The sphere is surveyed once for spectra at many azimuths of one 
 Columns: energy_keV and i0, the output relative to what it would be without glitches: the rows of
 kelto --spectrum. The beam as for glitches(); harmonic_content = [C2, ...] gives each harmonic's
 share of the photons against 1 for the fundamental (default 0.01 each).)")
+        .def("fit_glitches", &FitScan, py::arg("primary"), py::arg("energy"), py::arg("intensity"), py::kw_only(),
+             py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0}, py::arg("nominal") = py::none(),
+             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
+             py::arg("max_offset") = 25.0,
+             R"(The azimuth psi and an energy offset fitted to a measured I0 scan, as kelto --fit-glitches.
+
+energy (keV; multiply eV by 0.001) and intensity (any scale) are the scan's points in any order;
+its dips between energies = (EMIN, EMAX) keV are matched to the predicted glitches over the
+window psi = (MIN, MAX); nominal (degrees) takes the nearest of equally good azimuths; the beam and
+harmonics as for spectrum(); max_offset bounds the energy offset (eV). Returns a dict: found,
+why (when nothing fits), psi and psi_error (degrees), offset_eV and offset_error_eV (measured minus
+predicted), rms_eV, tolerance_eV, matched, unmatched, equivalents (the azimuths that fit as well)
+and dips, the rows of --fit-table: energy_keV, depth, width_eV, matched, h, k, l, order,
+predicted_keV, residual_eV, line_depth (NaN where unmatched).)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
              py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(),

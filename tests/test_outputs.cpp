@@ -141,7 +141,10 @@ TEST(OutputFiles, RefusedBeforeAnythingIsWritten)
     const std::string run = silicon + "--wavelength 1.5406 --band 0.02 --hmax 7 ";
     const std::string table = KELTO_SOURCE_DIR "/data/f0_it1992.txt";
     const struct { std::string prepare, line; int status; std::string message; } cases[] = {
-        {"", run + "--events /dev/null", 1, "Output file /dev/null is a character device, which kelto never replaces"},
+        // A socket made here stands for every special file (a device among them): a fault in this
+        // check must not cost the machine its /dev/null when the tests run as root.
+        {"/usr/bin/python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('sock')\"", run + "--events sock", 1,
+         "Output file sock is a socket, which kelto never replaces"},
         {"cp '" + table + "' t.txt", run + "--table t.txt --events t.txt", 1,
          "Output file t.txt is the coefficient table t.txt, which kelto reads and does not overwrite"},
         {"cp '" + table + "' t.txt && ln -s t.txt link.csv", run + "--table t.txt --events link.csv", 1,

@@ -102,6 +102,38 @@ class SameAsTheProgram(unittest.TestCase):
                 self.assertGreater(len(array), 0)
                 self.assertEqual(printed(array, conversions), tables[table])
 
+    def test_fit(self):
+        """A scan made from the module's spectrum at psi 15.2, its energies 3 eV high: the module and
+        the program find the same azimuth, offset and dips, and the azimuth it was made at."""
+        import numpy
+        silicon = kelto.Crystal.cubic("diamond", 5.431, "Si")
+        made = silicon.spectrum((2, 2, 0), 15.2, energies=(6, 12), divergence=(0.0012, 0.0006))
+        energy = numpy.arange(6.0, 12.0, 0.0005)
+        intensity = 500.0 * (1 + 0.05 * (energy - 6)) * numpy.interp(energy - 0.003, made["energy_keV"], made["i0"])
+        fit = silicon.fit_glitches((2, 2, 0), energy[::-1], intensity[::-1], energies=(6, 12), divergence=(0.0012, 0.0006),
+                                   nominal=15)
+        self.assertTrue(fit["found"], fit["why"])
+        self.assertAlmostEqual(fit["psi"], 15.2, delta=0.02)
+        self.assertAlmostEqual(fit["offset_eV"], 3.0, delta=0.5)
+        self.assertIn(-15.2, [round(psi, 1) for psi in fit["equivalents"]])
+        with tempfile.TemporaryDirectory() as folder:
+            scan = os.path.join(folder, "scan.txt")
+            numpy.savetxt(scan, numpy.column_stack([energy, intensity]), header="energy_keV I0")
+            tables, stdout = run_kelto(*SILICON, "--primary", "2,2,0", "--fit-glitches", scan,
+                                       "--energies", "6,12", "--divergence", "0.0012,0.0006", "--at-psi", "15",
+                                       "--fit-table", "f.csv")
+        self.assertIn("fitted psi %.4f +/- %.4f degrees" % (fit["psi"], fit["psi_error"]), stdout)
+        rows = [row for row in tables["f.csv"][1:]]
+        self.assertEqual(len(rows), len(fit["dips"]))
+        for row, dip in zip(rows, fit["dips"].tolist()):
+            self.assertEqual(row[:4], ["%.6f" % dip[0], "%.6f" % dip[1], "%.3f" % dip[2], "%d" % dip[3]])
+            if dip[3]:
+                self.assertEqual(row[4:], ["%d" % v for v in dip[4:8]] + ["%.6f" % dip[8], "%.4f" % dip[9], "%.6f" % dip[10]])
+
+        flat = silicon.fit_glitches((2, 2, 0), energy, 100 + energy, energies=(6, 12))
+        self.assertFalse(flat["found"])
+        self.assertIn("no dip deeper", flat["why"])
+
     def test_structure_factor(self):
         # Diamond 1 1 1: 4 sqrt(2) f0 exp(-0.117 s^2), as the reflection table prints it (59.42).
         self.assertAlmostEqual(abs(kelto.Crystal.cubic(4, 5.431, "si").structure_factor(1, 1, 1, 8.0)), 59.42, places=2)
@@ -157,6 +189,11 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.glitch_map((1, 1, 1), energies=(0.5, 1)), ValueError, "No reflection can reach the Ewald sphere"),
             (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), fraction=1.5), ValueError, "fraction"),
             (lambda: kelto.clean_windows([1, 2], 5), ValueError, "events must be an array of events"),
+            # The fit of a measured scan.
+            (lambda: silicon.fit_glitches((2, 2, 0), [8, 9], [1], energies=(6, 12)), ValueError, "energy and intensity"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), max_offset=501), ValueError, "max_offset"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), nominal=float("inf")), ValueError, "nominal"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(0.5, 1)), ValueError, "No reflection can reach"),
             (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), fraction=0.05, max_depth=0.1), ValueError,
              "give fraction or max_depth, not both"),
             (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), max_depth=1.0), ValueError,
