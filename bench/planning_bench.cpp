@@ -122,6 +122,49 @@ void CleanEnergiesOfSilicon111(benchmark::State& state)
 }
 BENCHMARK(CleanEnergiesOfSilicon111)->Unit(benchmark::kMillisecond);
 
+// A cubic cell of edge `a` angstrom in P 1 with `atoms` atoms (oxygen and silicon, B 0.5) on a
+// jittered grid, so that no two come close: the worst case of a large cell, without symmetry.
+std::unique_ptr<CifCrystal> LargeCell(double a, int atoms)
+{
+    std::string text = "data_large\n_cell_length_a " + std::to_string(a) + "\n_cell_length_b " + std::to_string(a) +
+                       "\n_cell_length_c " + std::to_string(a) +
+                       "\n_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
+                       "_symmetry_space_group_name_H-M 'P 1'\nloop_\n_atom_site_label\n_atom_site_type_symbol\n"
+                       "_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_B_iso_or_equiv\n";
+    int side = 1;
+    while (side * side * side < atoms) ++side;
+    unsigned state = 12345;
+    const auto jitter = [&] {
+        state = state * 1103515245u + 12345u;
+        return (static_cast<double>((state >> 8) % 1000) / 1000.0 - 0.5) * 0.4;
+    };
+    for (int i = 0; i < atoms; ++i) {
+        const int gx = i % side, gy = (i / side) % side, gz = i / (side * side);
+        char row[160];
+        std::snprintf(row, sizeof row, "%s%d %s %.6f %.6f %.6f 0.5\n", i % 3 == 0 ? "Si" : "O", i, i % 3 == 0 ? "Si" : "O",
+                      (gx + 0.5 + jitter()) / side, (gy + 0.5 + jitter()) / side, (gz + 0.5 + jitter()) / side);
+        text += row;
+    }
+    std::string notice;
+    return CifCrystal::Parse(text, "large cell", &notice);
+}
+
+// Events of a large cell at 8 keV, band 1.4e-4 relative, over the full circle; the targets are
+// 1 s for a 30 angstrom cell of 1000 atoms and for a 60 angstrom cell of 100 atoms.
+void EventsOfLargeCell(benchmark::State& state, double a, int atoms)
+{
+    const std::unique_ptr<CifCrystal> crystal = LargeCell(a, atoms);
+    const ScanFrame frame = MatrixFrame(crystal->lattice(), {0, 0, 4});
+    const double lambda = kHcKeVAngstrom / 8.0;
+    const Band band{lambda, 1.4e-4 * lambda};
+    for (auto _ : state) {
+        const std::vector<Event> events = FindEvents(*crystal, frame, band, {-180, 180});
+        state.counters["events"] = static_cast<double>(events.size());
+    }
+}
+BENCHMARK_CAPTURE(EventsOfLargeCell, a30_1000atoms, 30.0, 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(EventsOfLargeCell, a60_100atoms, 60.0, 100)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 std::unique_ptr<CifCrystal> Shipped(const char* name)
 {
     std::string notice;

@@ -20,21 +20,27 @@
 #include "crystal/cif_symmetry.h"
 #include "crystal/origin_choice.h"
 #include "crystal/unit_cell_atoms.h"
+#include "setup/answer_source.h"
 
 namespace {
 
-// f0, f' and f'' of one element at one energy.
-struct ElementScattering {
-    const gemmi::IT92<double>::Coef* f0;
-    std::complex<double> anomalous;
-};
+// The radius of the limiting sphere at `keV`, 2 / lambda (1/angstrom).
+double LimitingRadiusAt(double keV) { return 2.0 * keV / kHcKeVAngstrom; }
 
+}  // namespace
+
+// The crystal's scattering at one energy: f0 at each reflection's s, f' and f'' of the energy.
 class CifScattering : public Scattering {
+    // f0, f' and f'' of one element at one energy.
+    struct ElementScattering {
+        const gemmi::IT92<double>::Coef* f0;
+        std::complex<double> anomalous;
+    };
+
 public:
-    CifScattering(const CifCrystal& crystal, const std::vector<int>& elements, const std::vector<int>& species, double keV)
-        : crystal_(crystal), species_(species)
+    CifScattering(const CifCrystal& crystal, double keV) : crystal_(crystal), phases_(crystal.PhasesFor(keV))
     {
-        for (int z : elements) {
+        for (int z : crystal.elements_) {
             double fpp = 0.0;
             const double fp = gemmi::cromer_liberman(z, keV * 1000.0, &fpp);
             elements_.push_back({&gemmi::IT92<double>::get(static_cast<gemmi::El>(z)), {fp, fpp}});
@@ -46,18 +52,30 @@ public:
     {
         const Vec3 x = crystal_.lattice().Reciprocal(m);
         const double s2 = Dot(x, x) / 4.0;
-        // A crystal has few elements: their scattering factors at s on the stack.
-        constexpr std::size_t kFew = 8;
+        // A crystal has few elements and displacement groups: their sums on the stack.
+        constexpr std::size_t kFew = 16;
+        const std::size_t groups = crystal_.groups_.size();
         std::complex<double> few[kFew];
-        std::vector<std::complex<double>> many(elements_.size() > kFew ? elements_.size() : 0);
-        std::complex<double>* f = elements_.size() > kFew ? many.data() : few;
-        for (std::size_t i = 0; i < elements_.size(); ++i) f[i] = elements_[i].f0->calculate_sf(s2) + elements_[i].anomalous;
-        std::complex<double> sum = 0.0;
+        std::vector<std::complex<double>> many(groups > kFew ? groups : 0);
+        std::complex<double>* sums = groups > kFew ? many.data() : few;
+        std::fill(sums, sums + groups, std::complex<double>{});
         const std::vector<CifAtom>& atoms = crystal_.atoms();
-        for (std::size_t i = 0; i < atoms.size(); ++i) {
-            const CifAtom& a = atoms[i];
-            const double phase = 2.0 * std::numbers::pi * (m.h * a.x + m.k * a.y + m.l * a.z);
-            sum += a.occupancy * std::exp(-a.b * s2) * f[static_cast<std::size_t>(species_[i])] * std::polar(1.0, phase);
+        if (phases_ && phases_->Covers(m)) {
+            for (std::size_t i = 0; i < atoms.size(); ++i) {
+                sums[static_cast<std::size_t>(crystal_.groupOf_[i])] += atoms[i].occupancy * phases_->Phase(i, m);
+            }
+        } else {
+            for (std::size_t i = 0; i < atoms.size(); ++i) {
+                const CifAtom& a = atoms[i];
+                const double phase = 2.0 * std::numbers::pi * (m.h * a.x + m.k * a.y + m.l * a.z);
+                sums[static_cast<std::size_t>(crystal_.groupOf_[i])] += a.occupancy * std::polar(1.0, phase);
+            }
+        }
+        std::complex<double> sum = 0.0;
+        for (std::size_t g = 0; g < groups; ++g) {
+            const CifCrystal::DisplacementGroup& group = crystal_.groups_[g];
+            const ElementScattering& e = elements_[static_cast<std::size_t>(group.species)];
+            sum += (e.f0->calculate_sf(s2) + e.anomalous) * std::exp(-group.b * s2) * sums[g];
         }
         return sum;
     }
@@ -72,12 +90,10 @@ public:
 
 private:
     const CifCrystal& crystal_;
-    const std::vector<int>& species_;
+    std::shared_ptr<const AtomPhases> phases_;
     std::vector<ElementScattering> elements_;
     double largest_ = 0.0;
 };
-
-}  // namespace
 
 CifCrystal::CifCrystal(Lattice lattice, std::string name, std::string spaceGroup, std::vector<CifAtom> atoms)
     : Crystal(lattice, std::move(name)), spaceGroup_(std::move(spaceGroup)), atoms_(std::move(atoms))
@@ -86,7 +102,35 @@ CifCrystal::CifCrystal(Lattice lattice, std::string name, std::string spaceGroup
         auto found = std::find(elements_.begin(), elements_.end(), a.element);
         if (found == elements_.end()) found = elements_.insert(elements_.end(), a.element);
         species_.push_back(static_cast<int>(found - elements_.begin()));
+        const int species = species_.back();
+        auto group = std::find_if(groups_.begin(), groups_.end(),
+                                  [&](const DisplacementGroup& g) { return g.species == species && g.b == a.b; });
+        if (group == groups_.end()) group = groups_.insert(groups_.end(), {species, a.b});
+        groupOf_.push_back(static_cast<int>(group - groups_.begin()));
     }
+}
+
+std::shared_ptr<const AtomPhases> CifCrystal::PhasesFor(double keV) const
+{
+    // Tables beyond this size would cost more to fill and hold than the sines they save.
+    constexpr double kLargestTables = 256.0 * 1024 * 1024;
+    double bounds[3] = {0.0, 0.0, 0.0};
+    lattice().IndexBounds(LimitingRadiusAt(keV), bounds);
+    int reach[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!(bounds[axis] < 100000.0)) return nullptr;
+        reach[axis] = static_cast<int>(bounds[axis]) + 1;
+    }
+    const std::lock_guard<std::mutex> held(phasesLock_);
+    if (phases_ && phases_->Reaches(reach)) return phases_;
+    if (phases_) {
+        for (int axis = 0; axis < 3; ++axis) reach[axis] = std::max(reach[axis], phases_->reach()[axis]);
+    }
+    if (!(AtomPhases::Bytes(atoms_.size(), reach) <= kLargestTables)) return phases_;
+    std::vector<AtomPosition> positions;
+    for (const CifAtom& a : atoms_) positions.push_back({a.x, a.y, a.z});
+    phases_ = std::make_shared<const AtomPhases>(positions, reach);
+    return phases_;
 }
 
 bool CifCrystal::Extinct(Miller m) const
@@ -95,19 +139,23 @@ bool CifCrystal::Extinct(Miller m) const
     // the symmetry forbids the reflection when every S vanishes, whatever f is.
     if (IsZero(m)) return true;
     std::vector<std::complex<double>> sums(elements_.size());
+    std::shared_ptr<const AtomPhases> phases;
+    {
+        const std::lock_guard<std::mutex> held(phasesLock_);
+        phases = phases_;
+    }
+    const bool tabled = phases && phases->Covers(m);
     double weight = 0.0;
     for (std::size_t i = 0; i < atoms_.size(); ++i) {
         const CifAtom& a = atoms_[i];
-        sums[static_cast<std::size_t>(species_[i])] += a.occupancy * std::polar(1.0, 2.0 * std::numbers::pi * (m.h * a.x + m.k * a.y + m.l * a.z));
+        sums[static_cast<std::size_t>(species_[i])] +=
+            a.occupancy * (tabled ? phases->Phase(i, m) : std::polar(1.0, 2.0 * std::numbers::pi * (m.h * a.x + m.k * a.y + m.l * a.z)));
         weight += a.occupancy;
     }
     return std::all_of(sums.begin(), sums.end(), [&](std::complex<double> s) { return std::abs(s) < 1e-9 * weight; });
 }
 
-std::unique_ptr<Scattering> CifCrystal::At(double keV) const
-{
-    return std::make_unique<CifScattering>(*this, elements_, species_, keV);
-}
+std::unique_ptr<Scattering> CifCrystal::At(double keV) const { return std::make_unique<CifScattering>(*this, keV); }
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "setup/answer_source.h"
+#include "planning/parallel_for.h"
 #include "planning/sphere_reflections.h"
 
 const char* PassageWord(Passage passage)
@@ -54,30 +55,93 @@ std::vector<Crossing> CrossingsOf(const SphereReflection& r, const ScanFrame& fr
     return crossings;
 }
 
-// Every event of the reflections with psi inside the window, strengths not yet relative.
-std::vector<Event> EventsInside(const Crystal& crystal, const ScanFrame& frame, const Band& band,
-                                const PsiWindow& window)
+// Events kept in fixed chunks, so that a list of millions grows without being copied.
+class EventChunks {
+public:
+    void Add(const Event& e)
+    {
+        if (chunks_.empty() || chunks_.back().size() == kChunk) {
+            chunks_.emplace_back();
+            chunks_.back().reserve(kChunk);
+        }
+        chunks_.back().push_back(e);
+    }
+    std::size_t Size() const { return chunks_.empty() ? 0 : (chunks_.size() - 1) * kChunk + chunks_.back().size(); }
+    template <typename Visit>
+    void ForEach(Visit&& visit) const
+    {
+        for (const std::vector<Event>& chunk : chunks_) {
+            for (const Event& e : chunk) visit(e);
+        }
+    }
+
+private:
+    static constexpr std::size_t kChunk = 8192;
+    std::vector<std::vector<Event>> chunks_;
+};
+
+// Every event of the reflections with psi inside the window, strengths not yet relative, one list
+// for each slice of index space: the slices are surveyed on every core.
+std::vector<EventChunks> EventsInside(const Crystal& crystal, const ScanFrame& frame, const Band& band,
+                                      const PsiWindow& window)
 {
     const double keV = kHcKeVAngstrom / band.lambda;
     const double shortest = band.lambda - band.width / 2.0;
     // Every X that reaches the band lies inside the limiting sphere of its short edge.
     const double radius = shortest > 0.0 ? LimitingRadius(shortest) : LimitingRadius(band.lambda);
     const std::unique_ptr<Scattering> scattering = crystal.At(keV);
-    std::vector<Event> events;
-    ForEachReflectionWithin(crystal.lattice(), frame, radius, [&](const SphereReflection& r) {
-        const std::vector<Crossing> crossings = CrossingsOf(r, frame, band);
-        if (crossings.empty()) return;
-        const double F = scattering->Modulus(r.x);
-        if (F == 0.0) return;  // the structure forbids X
-        const double couplingF = scattering->Modulus(r.coupling);
-        for (const Crossing& c : crossings) {
-            ForEachTurn(c.psi, window, [&](double psi) {
-                const double shift = psi - c.psi;
-                events.push_back(Event{psi, c.psiMin + shift, c.psiMax + shift, r.x, r.coupling, F, couplingF,
-                                       F * couplingF, 0.0, c.passage});
-            });
-        }
+    const int reach = SliceReach(crystal.lattice(), radius);
+    std::vector<EventChunks> slices(static_cast<std::size_t>(2 * reach + 1));
+    ParallelFor(slices.size(), [&](std::size_t slice) {
+        EventChunks& events = slices[slice];
+        const int h = static_cast<int>(slice) - reach;
+        ForEachReflectionInSlice(crystal.lattice(), frame, radius, h, [&](const SphereReflection& r) {
+            const std::vector<Crossing> crossings = CrossingsOf(r, frame, band);
+            if (crossings.empty()) return;
+            const double F = scattering->Modulus(r.x);
+            if (F == 0.0) return;  // the structure forbids X
+            const double couplingF = scattering->Modulus(r.coupling);
+            for (const Crossing& c : crossings) {
+                ForEachTurn(c.psi, window, [&](double psi) {
+                    const double shift = psi - c.psi;
+                    events.Add(Event{psi, c.psiMin + shift, c.psiMax + shift, r.x, r.coupling, F, couplingF, F * couplingF,
+                                     0.0, c.passage});
+                });
+            }
+        });
+    }, 1);
+    return slices;
+}
+
+// The events of the slices by psi, then h, k, l, with their strengths relative to the strongest:
+// their keys are sorted, and each event is copied once.
+std::vector<Event> Ranked(const std::vector<EventChunks>& slices)
+{
+    struct Key {
+        double psi;
+        Miller x;
+        const Event* event;
+    };
+    std::vector<Key> keys;
+    std::size_t total = 0;
+    for (const EventChunks& slice : slices) total += slice.Size();
+    keys.reserve(total);
+    double strongest = 0.0;
+    for (const EventChunks& slice : slices) {
+        slice.ForEach([&](const Event& e) {
+            keys.push_back({e.psi, e.x, &e});
+            strongest = std::max(strongest, e.strength);
+        });
+    }
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        return std::tie(a.psi, a.x.h, a.x.k, a.x.l) < std::tie(b.psi, b.x.h, b.x.k, b.x.l);
     });
+    std::vector<Event> events;
+    events.reserve(keys.size());
+    for (const Key& k : keys) {
+        events.push_back(*k.event);
+        events.back().relativeStrength = strongest > 0.0 ? events.back().strength / strongest : 0.0;
+    }
     return events;
 }
 
@@ -85,12 +149,5 @@ std::vector<Event> EventsInside(const Crystal& crystal, const ScanFrame& frame, 
 
 std::vector<Event> FindEvents(const Crystal& crystal, const ScanFrame& frame, const Band& band, const PsiWindow& window)
 {
-    std::vector<Event> events = EventsInside(crystal, frame, band, window);
-    double strongest = 0.0;
-    for (const Event& e : events) strongest = std::max(strongest, e.strength);
-    for (Event& e : events) e.relativeStrength = strongest > 0.0 ? e.strength / strongest : 0.0;
-    std::sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
-        return std::tie(a.psi, a.x.h, a.x.k, a.x.l) < std::tie(b.psi, b.x.h, b.x.k, b.x.l);
-    });
-    return events;
+    return Ranked(EventsInside(crystal, frame, band, window));
 }

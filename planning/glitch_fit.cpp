@@ -290,9 +290,12 @@ Solution Refine(const FitContext& c, double psi, double offsetEV)
     return s;
 }
 
+// Azimuths the crystal's symmetry makes equivalent give the same spectrum; rounding may still pair
+// one dip more or less at one of them, or move the rms a little.
 bool EquallyGood(const Solution& a, const Solution& b)
 {
-    return std::fabs(a.score - b.score) <= 1e-12 && std::fabs(a.rms - b.rms) <= 0.05 * std::max(a.rms, b.rms) + 1e-3;
+    return std::fabs(a.score - b.score) <= 0.02 * std::max(a.score, b.score) &&
+           std::fabs(a.rms - b.rms) <= 0.1 * std::max(a.rms, b.rms) + 1e-3;
 }
 
 }  // namespace

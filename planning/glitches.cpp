@@ -78,6 +78,8 @@ void AddGlitch(const Crystal& crystal, const ScanFrame& frame, const SphereRefle
         keV = kHcKeVAngstrom * std::sqrt(frame.length * frame.length / 4.0 + across * across);
         if (!(keV >= eMin && keV <= eMax)) return;
     }
+    // Whether the structure forbids X is asked only of the few reflections the geometry keeps.
+    if (crystal.Extinct(r.x)) return;
     const Strengths s = StrengthsAt(crystal, r, keV);
     if (!s.allowed) return;
     glitches->push_back(Glitch{keV, kHcKeVAngstrom / keV, r.x, r.coupling, s.F, s.couplingF, s.F * s.couplingF, 0.0, always});
@@ -98,7 +100,7 @@ std::vector<Glitch> FindGlitches(const Crystal& crystal, const ScanFrame& frame,
 {
     std::vector<Glitch> glitches;
     ForEachReflectionWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax), [&](const SphereReflection& r) {
-        if (!crystal.Extinct(r.x)) AddGlitch(crystal, frame, r, psi, eMin, eMax, &glitches);
+        AddGlitch(crystal, frame, r, psi, eMin, eMax, &glitches);
     });
     return Ranked(std::move(glitches));
 }

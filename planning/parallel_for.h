@@ -13,12 +13,13 @@
 // `work` must touch nothing that another item's work touches. The first exception a share throws
 // is thrown again once all shares are done. Shares whose thread cannot be started (too little
 // address space for its stack, too many threads) are done on the calling thread.
+// `worthAThread` is the number of items below which one thread is quicker (small items by default;
+// 1 for items that are each a large piece of work).
 template <typename Work>
-void ParallelFor(std::size_t count, Work&& work)
+void ParallelFor(std::size_t count, Work&& work, std::size_t worthAThread = 2048)
 {
-    constexpr std::size_t kWorthAThread = 2048;  // items below which one thread is quicker
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t shares = std::min<std::size_t>({cores, 8, count / kWorthAThread + 1});
+    const std::size_t shares = std::min<std::size_t>({cores, 8, count, count / worthAThread + 1});
     if (shares <= 1) {
         for (std::size_t i = 0; i < count; ++i) work(i);
         return;

@@ -39,39 +39,56 @@ struct SphereReflection {
 // The geometry of X with respect to the scan.
 SphereReflection DescribeReflection(const Lattice& lattice, const ScanFrame& frame, Miller m);
 
-// Calls visit(reflection) for every X other than 0 and the multiples of G with |X| <= radius
-// (1/angstrom), whether the structure allows it or not, keeping none: what the caller keeps is
-// what the run holds. Throws std::length_error when the indices would not fit an int.
-template <typename Visit>
-void ForEachReflectionWithin(const Lattice& lattice, const ScanFrame& frame, double radius, Visit&& visit)
+// The slices h = -reach .. reach of index space that hold every X with |X| <= radius (1/angstrom).
+// Throws std::length_error when the indices would not fit an int.
+inline int SliceReach(const Lattice& lattice, double radius)
 {
     double bounds[3];
     lattice.IndexBounds(radius, bounds);
     for (double b : bounds) {
         if (!(b < 536870911.0)) throw std::length_error("the limiting sphere holds indices beyond the integer range");
     }
-    const int hMax = static_cast<int>(bounds[0]) + 1, kMax = static_cast<int>(bounds[1]) + 1;
+    return static_cast<int>(bounds[0]) + 1;
+}
+
+// Calls visit(reflection) for every X = h k l of the slice `h`, other than 0 and the multiples of
+// G, with |X| <= radius, whether the structure allows it or not. Slices may be visited at once
+// from several threads.
+template <typename Visit>
+void ForEachReflectionInSlice(const Lattice& lattice, const ScanFrame& frame, double radius, int h, Visit&& visit)
+{
+    double bounds[3];
+    lattice.IndexBounds(radius, bounds);
+    const int kMax = static_cast<int>(bounds[1]) + 1;
     const Vec3 cStar = lattice.Reciprocal(0, 0, 1);
     const double c2 = Dot(cStar, cStar);
     const double r2 = radius * radius;
-    for (int h = -hMax; h <= hMax; ++h) {
-        for (int k = -kMax; k <= kMax; ++k) {
-            // |P + l c*|^2 <= r^2, P = h a* + k b*: a quadratic in l.
-            const Vec3 p = lattice.Reciprocal(h, k, 0);
-            const double pc = Dot(p, cStar);
-            const double disc = pc * pc - c2 * (Dot(p, p) - r2);
-            if (disc < 0.0) continue;
-            const double root = std::sqrt(disc);
-            const int lLow = static_cast<int>(std::floor((-pc - root) / c2)) - 1;
-            const int lHigh = static_cast<int>(std::ceil((-pc + root) / c2)) + 1;
-            for (int l = lLow; l <= lHigh; ++l) {
-                const Miller m{h, k, l};
-                const Vec3 x = lattice.Reciprocal(m);
-                if (Dot(x, x) > r2 || Parallel(m, frame.primary)) continue;
-                visit(DescribeReflection(lattice, frame, m));
-            }
+    for (int k = -kMax; k <= kMax; ++k) {
+        // |P + l c*|^2 <= r^2, P = h a* + k b*: a quadratic in l.
+        const Vec3 p = lattice.Reciprocal(h, k, 0);
+        const double pc = Dot(p, cStar);
+        const double disc = pc * pc - c2 * (Dot(p, p) - r2);
+        if (disc < 0.0) continue;
+        const double root = std::sqrt(disc);
+        const int lLow = static_cast<int>(std::floor((-pc - root) / c2)) - 1;
+        const int lHigh = static_cast<int>(std::ceil((-pc + root) / c2)) + 1;
+        for (int l = lLow; l <= lHigh; ++l) {
+            const Miller m{h, k, l};
+            const Vec3 x = lattice.Reciprocal(m);
+            if (Dot(x, x) > r2 || Parallel(m, frame.primary)) continue;
+            visit(DescribeReflection(lattice, frame, m));
         }
     }
+}
+
+// Calls visit(reflection) for every X other than 0 and the multiples of G with |X| <= radius
+// (1/angstrom), whether the structure allows it or not, keeping none: what the caller keeps is
+// what the run holds. Throws std::length_error when the indices would not fit an int.
+template <typename Visit>
+void ForEachReflectionWithin(const Lattice& lattice, const ScanFrame& frame, double radius, Visit&& visit)
+{
+    const int reach = SliceReach(lattice, radius);
+    for (int h = -reach; h <= reach; ++h) ForEachReflectionInSlice(lattice, frame, radius, h, visit);
 }
 
 // The radius of the limiting sphere at the wavelength: 2 / lambda.

@@ -102,6 +102,47 @@ TEST(CifCrystal, StructureFactorsWorkedOutByHand)
     for (const CifAtom& atom : pure->atoms()) EXPECT_TRUE(atom.x < 1.0 && atom.y < 1.0) << atom.x << " " << atom.y;
 }
 
+// Three atoms at general positions with their own displacements, summed by hand, for reflections
+// inside the limiting sphere of the energy (where the atoms' phases come from tables), beyond it,
+// and again once a higher energy has widened the tables.
+TEST(CifCrystal, StructureFactorsOfGeneralPositions)
+{
+    const double a = 4.9;
+    const struct { gemmi::El element; const char* symbol; double x, y, z, occupancy, b; } atoms[] = {
+        {gemmi::El::Si, "Si", 0.1234, 0.8765, 0.3141, 1.0, 0.4},
+        {gemmi::El::O, "O", 0.7071, 0.2718, 0.5772, 0.5, 1.1},
+        {gemmi::El::Fe, "Fe", 0.4142, 0.1618, 0.9009, 1.0, 0.0},
+    };
+    std::string sites;
+    for (const auto& at : atoms) {
+        char row[128];
+        std::snprintf(row, sizeof row, "%s1 %s %.4f %.4f %.4f %.2f %.1f\n", at.symbol, at.symbol, at.x, at.y, at.z, at.occupancy, at.b);
+        sites += row;
+    }
+    const auto crystal = FromText(CubicCif(a, "P 1", sites));
+    const auto byHand = [&](Miller m, double keV) {
+        const double s2 = (m.h * m.h + m.k * m.k + m.l * m.l) / (4 * a * a);
+        Complex F = 0.0;
+        for (const auto& at : atoms) {
+            const double phase = 2 * std::numbers::pi * (m.h * at.x + m.k * at.y + m.l * at.z);
+            F += at.occupancy * AtomFactor(at.element, s2, keV) * std::exp(-at.b * s2) * std::polar(1.0, phase);
+        }
+        return F;
+    };
+    const struct { double keV; Miller m; } cases[] = {
+        {8.0, {1, 2, 3}}, {8.0, {-5, 4, -2}}, {8.0, {0, 0, 6}},
+        {8.0, {23, -19, 31}},   // far beyond the limiting sphere at 8 keV
+        {30.0, {23, -19, 17}},  // inside it at 30 keV: the tables now reach it
+        {8.0, {-5, 4, -2}},     // and the narrower energy uses the wider tables
+    };
+    for (const auto& c : cases) {
+        const Complex expected = byHand(c.m, c.keV);
+        const Complex F = crystal->At(c.keV)->F(c.m);
+        EXPECT_LT(std::abs(F - expected), 1e-10 * std::abs(byHand({0, 0, 0}, c.keV))) << c.keV << " " << c.m.h << c.m.k << c.m.l;
+        EXPECT_FALSE(crystal->Extinct(c.m));
+    }
+}
+
 // Germanium across its K edge (11.103 keV): the event of 1 1 1 on 0 0 2 carries
 // |F(1 1 1)| = 4 sqrt 2 |f0 + f' + i f''| exp(-B s^2) at the run's energy, which jumps at the edge.
 TEST(CifCrystal, AnomalousScatteringAtTheKEdge)

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <random>
 
@@ -110,12 +109,7 @@ TEST(GlitchFit, RecoversTheAzimuthAndOffsetOfSyntheticScans)
         request.eMin = s.eMin, request.eMax = s.eMax, request.harmonics = s.harmonics, request.content = content;
         request.beam = beam;
         request.nominalPsi = s.psi + s.nominal;
-        const auto start = std::chrono::steady_clock::now();
         const GlitchFit fit = FitGlitches(silicon, frame, dips, request);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("%s: %zu dips, psi %.4f +/- %.4f, offset %.3f +/- %.3f, matched %d unmatched %d predicted %d rms %.3f, "
-                    "%zu equivalents, %.2f s\n", s.name, dips.dips.size(), fit.psi, fit.psiError, fit.offsetEV, fit.offsetError,
-                    fit.matched, fit.unmatched, fit.predicted, fit.rmsEV, fit.equivalents.size(), seconds);
         ASSERT_TRUE(fit.found) << fit.why;
         EXPECT_LT(AzimuthDistance(fit.psi, s.psi), 0.02);
         EXPECT_NEAR(fit.offsetEV, s.offsetEV, 0.5);
