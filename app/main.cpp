@@ -52,7 +52,7 @@ int main(int argc, char** argv)
 {
     if (!OpenClosedStandardDescriptors()) return 127;
     IgnoreWriteSignals();
-    EndOnInterrupt(RemoveTemporaryOutputFiles);
+    EndOnInterrupt(RemoveTemporaryOutputFiles, InterruptedRunOutcome);
     text_format::SetWriteFailureHandler(ReportFailedWrite);
     // A run from options reports its refusals on standard error, where a script that keeps standard
     // output for results still shows them; the dialogue keeps them on standard output.

@@ -2,6 +2,7 @@
 // energy, an output folder, a quiet console, the planning of a scan, --help and --version.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,8 @@ struct PlanOptions {
     // cleanMinWidth degrees wide (an azimuth is set to a few tenths of a degree).
     double maxDepth = 0.0;
     double cleanMinWidth = 0.5;
+    // The widest windows of --clean-energies printed (0: all); the windows table holds every one.
+    std::size_t windowsShown = 10;
     // The clean windows of either search as a table.
     std::string windowsFile;
     // The beam, for the widths and depths of the glitches: its polarisation relative to the

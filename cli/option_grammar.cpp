@@ -13,7 +13,7 @@ constexpr const char* kValueOptions[] = {
     "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--primary", "--wavelength", "--energy", "--band", "--relative-band",
     "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
     "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--harmonics",
-    "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset",
+    "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset",
 };
 
 void PrintHelp()
@@ -42,7 +42,8 @@ Required:
   --band D              full width delta lambda of the wavelength band, in
                         angstrom (above 0), or
   --relative-band R     the band as a share of the wavelength (above 0):
-                        delta lambda = R lambda
+                        delta lambda = R lambda (a Si 1 1 1 monochromator
+                        passes about 1.4e-4)
 Optional:
   --hmax H[,K,L]        largest Miller index of the four files; K and L are only
                         echoed in the table header (default ceil(2a / lambda):
@@ -57,8 +58,9 @@ Optional:
   -o, --output-dir DIR  folder for the four files and for the CSV tables named
                         without a folder; it must exist (default the current
                         folder)
-  -q, --quiet           print only a short summary on standard output instead
-                        of the echo of every curve
+  -q, --quiet           print only a short summary of the survey on standard
+                        output instead of the echo of every curve (the
+                        planning options print the same either way)
 Planning a scan (CSV tables; their first line, "# kelto ...", says what they
 were computed for):
   --reference H,K,L     count psi right-handed about the primary reflection from
@@ -136,6 +138,9 @@ were computed for):
                         degrees wide (default 0.5: an azimuth is set to a few
                         tenths of a degree; 0 lists every stretch) and say how
                         many narrower ones were left out
+  --windows-shown N     with --clean-energies: print the N widest windows and
+                        count the others (default 10; 0 prints every one); the
+                        table of --windows holds them all
   --fit-glitches FILE   instead of the four files, fit the azimuth psi and an
                         energy offset to the measured I0 scan FILE (two columns,
                         energy and intensity in any scale, separated by commas,
@@ -157,12 +162,13 @@ Other:
 A value follows its option after a space or an '=', negative values too
 (--psi -90,90).
 
-Examples (silicon at Cu K-alpha 1, primary reflection 0 0 2; the glitches of a
-silicon 1 1 1 monochromator from 5 to 30 keV; the azimuths at which it gives a
-clean 8 to 12 keV):
+Examples (silicon at Cu K-alpha 1 with a monochromator's band, primary
+reflection 0 0 2, with the four files; the glitches of a silicon 1 1 1
+monochromator from 5 to 30 keV; the azimuths at which it gives a clean 8 to 12
+keV):
   mkdir -p si002 && kelto --structure diamond --lattice 5.431 --symbol Si \
-        --primary 0,0,2 --energy 8.04778 --band 0.02 --output-dir si002 \
-        --events kelto_events.csv --clean 2
+        --primary 0,0,2 --energy 8.04778 --relative-band 1.4e-4 -q \
+        --output-dir si002 --events kelto_events.csv --clean 5
   kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
         --glitches kelto_glitches.csv --at-psi 10 --energies 5,30
   kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \

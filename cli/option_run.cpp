@@ -11,6 +11,7 @@
 #include "cli/run_limits.h"
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
+#include "io/console.h"
 #include "io/output_files.h"
 #include "io/run_error.h"
 #include "io/scan_file.h"
@@ -71,10 +72,8 @@ void RefuseOversizedPlanning(const Crystal& crystal, const RunOptions& options)
     try {
         e = EstimatePlanning(crystal.lattice(), LimitingRadius(shortest));
     } catch (const RunError& beyond) {
-        // A sphere beyond the doubles is most likely a unit mistake too: the same hints end it.
-        std::string message = beyond.what();
-        if (!message.empty() && message.back() == '\n') message.pop_back();
-        throw RunError::Refusal(message + UnitHints(Typed(options)) + "\n");
+        // A sphere beyond the doubles is most likely a unit mistake too: the same hints begin it.
+        throw RunError::Refusal(UnitHints(Typed(options)) + beyond.what());
     }
     RefuseRunaway(Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal.name().c_str(),
                           shortest, e.reflections),
@@ -146,11 +145,25 @@ void WriteTable(const std::string& path, Write&& write)
     CloseOutputFile(table);
 }
 
-void ReportWindows(const Planning& p, const PlanOptions& plan, const WindowSearch& search, const CleanWindows& found)
+// "1 clean window", "3 clean windows".
+std::string Counted(std::size_t count, const char* one, const char* many)
 {
-    PrintCleanWindows(stdout, search, found);
+    return Printed("%zu %s", count, count == 1 ? one : many);
+}
+
+// The windows on the console (the progress line taken off it first) and in their table.
+void ReportWindows(const Planning& p, const PlanOptions& plan, const WindowSearch& search, const CleanWindows& found,
+                   PhaseLine& progress, std::string* written)
+{
+    progress.Clear();
+    PrintCleanWindows(stdout, p.subject.window, search, found);
+    std::fflush(stdout);
     if (!plan.windowsFile.empty()) {
         WriteTable(plan.windowsFile, [&](std::FILE* f) { WriteWindowsTable(f, p.subject, search, found); });
+        *written += Printed("kelto: %s, wrote %s\n",
+                            found.windows.empty() ? Counted(found.leastBad.size(), "least bad stretch", "least bad stretches").c_str()
+                                                  : Counted(found.windows.size(), "clean window", "clean windows").c_str(),
+                            plan.windowsFile.c_str());
     }
 }
 
@@ -163,27 +176,35 @@ CleanThreshold ThresholdOf(const PlanOptions& plan, double fraction)
 
 // The events of the run's band, written to their table, and the clean windows printed; what was
 // written is added to `written`, said once the files have their names.
-void PlanAtBand(Planning& p, const RunOptions& options, std::string* written)
+void PlanAtBand(Planning& p, const RunOptions& options, PhaseLine& progress, std::string* written)
 {
     const PlanOptions& plan = options.plan;
     p.subject.frame = &p.frame;
     const Band band{plan.lambda, plan.band};
     if (!plan.eventsFile.empty()) {
+        progress.Phase("events: the reflections on the sphere");
         std::vector<Event> events = FindEvents(*p.crystal, p.frame, band, plan.window);
+        progress.Phase(Printed("events: widths and depths of %zu events", events.size()));
         SetEventWidths(*p.crystal, p.frame, kHcKeVAngstrom / band.lambda, BeamOf(p, plan), &events);
-        WriteTable(plan.eventsFile, [&](std::FILE* f) { WriteEventsTable(f, p.subject, band, DescribedBeam(plan), events); });
-        if (options.quiet) {
-            *written += Printed("kelto: %zu multiple-beam events, wrote %s\n", events.size(), plan.eventsFile.c_str());
-        }
+        progress.Phase("writing " + plan.eventsFile);
+        WriteTable(plan.eventsFile,
+                   [&](std::FILE* f) { WriteEventsTable(f, p.subject, band, DescribedBeam(plan), events, &progress); });
+        const bool allZero = !events.empty() && std::all_of(events.begin(), events.end(), [](const Event& e) {
+            return !(e.strength > 0.0);
+        });
+        *written += Printed("kelto: %s%s, wrote %s\n", Counted(events.size(), "multiple-beam event", "multiple-beam events").c_str(),
+                            !allZero ? "" : events.size() == 1 ? " of strength 0" : ", all of strength 0",
+                            plan.eventsFile.c_str());
     }
     if (plan.cleanWidth > 0.0) {
+        progress.Phase(Printed("clean windows at least %g degrees wide", plan.cleanWidth));
         const CleanThreshold threshold = ThresholdOf(plan, plan.cleanFraction);
         const CleanWindows found = SearchCleanEventWindows(*p.crystal, p.frame, band, BeamOf(p, plan), plan.window,
                                                            plan.cleanWidth, threshold, plan.divergence);
         const WindowSearch search{false, plan.cleanWidth, threshold, plan.divergence,
                                   kHcKeVAngstrom / (band.lambda + band.width / 2.0),
-                                  kHcKeVAngstrom / (band.lambda - band.width / 2.0), DescribedBeam(plan)};
-        ReportWindows(p, plan, search, found);
+                                  kHcKeVAngstrom / (band.lambda - band.width / 2.0), DescribedBeam(plan), 0};
+        ReportWindows(p, plan, search, found, progress, written);
     }
 }
 
@@ -214,10 +235,12 @@ void RefuseScanOutsideRange(const ScanFile& scan, const PlanOptions& plan)
 
 // The azimuth and energy offset fitted to the measured scan, said in `written`, and the dip table
 // written; false when no azimuth explains the scan's dips.
-bool FitMeasuredScan(const Planning& p, const PlanOptions& plan, std::string* written)
+bool FitMeasuredScan(const Planning& p, const PlanOptions& plan, PhaseLine& progress, std::string* written)
 {
+    progress.Phase("fit: reading " + plan.fitScanFile);
     const ScanFile scan = ReadScanFile(plan.fitScanFile, plan.scanToKeV);
     if (scan.skipped > 0) {
+        progress.Clear();
         std::fprintf(stderr, "kelto: %zu lines of %s are not an energy and an intensity and were skipped (the first: line %zu)\n",
                      scan.skipped, plan.fitScanFile.c_str(), scan.firstSkipped);
     }
@@ -231,6 +254,7 @@ bool FitMeasuredScan(const Planning& p, const PlanOptions& plan, std::string* wr
     request.beam = BeamOf(p, plan);
     request.nominalPsi = plan.fitNominalPsi;
     request.widestOffsetEV = plan.widestOffsetEV;
+    progress.Phase(Printed("fit: psi and offset to %zu dips", dips.dips.size()));
     const GlitchFit fit = FitGlitches(*p.crystal, p.frame, dips, request);
     if (!plan.fitTableFile.empty()) {
         WriteTable(plan.fitTableFile, [&](std::FILE* f) {
@@ -259,17 +283,20 @@ bool FitMeasuredScan(const Planning& p, const PlanOptions& plan, std::string* wr
 
 // Energy scans instead of the four files: the glitch spectrum, the glitch map and the clean
 // energy range; what was written is added to `written`. False when a fit explains nothing.
-bool PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
+bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, std::string* written)
 {
     p.subject.frame = &p.frame;
     if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty()) {
+        progress.Phase(Printed("glitch spectrum: the reflections on the sphere from %g to %g keV", plan.energyMin, plan.energyMax));
         std::vector<Glitch> glitches =
             FindGlitchesWithHarmonics(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax, plan.harmonics);
+        progress.Phase(Printed("glitch spectrum: widths and depths of %zu glitches", glitches.size()));
         ShapeGlitches(*p.crystal, p.frame, plan.atPsi, plan.energyMin, plan.energyMax, BeamOf(p, plan), &glitches);
         const GlitchBeam described = DescribedBeam(plan);
         if (!plan.glitchesFile.empty()) {
+            progress.Phase("writing " + plan.glitchesFile);
             WriteTable(plan.glitchesFile, [&](std::FILE* f) {
-                WriteGlitchTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, glitches);
+                WriteGlitchTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, glitches, &progress);
             });
             const auto always = std::count_if(glitches.begin(), glitches.end(), [](const Glitch& g) { return g.always; });
             *written += Printed("kelto: %zu glitches from %g to %g keV at psi %g degrees", glitches.size(), plan.energyMin,
@@ -278,11 +305,13 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
             *written += Printed(", wrote %s\n", plan.glitchesFile.c_str());
         }
         if (!plan.spectrumFile.empty()) {
+            progress.Phase("predicted I0 spectrum");
             const std::vector<SpectrumPoint> spectrum =
                 PredictSpectrum(glitches, plan.energyMin, plan.energyMax, plan.harmonicContent);
+            progress.Phase("writing " + plan.spectrumFile);
             WriteTable(plan.spectrumFile, [&](std::FILE* f) {
                 WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, plan.harmonicContent,
-                                   spectrum);
+                                   spectrum, &progress);
             });
             const auto lowest = std::min_element(spectrum.begin(), spectrum.end(),
                                                  [](const SpectrumPoint& a, const SpectrumPoint& b) { return a.i0 < b.i0; });
@@ -292,23 +321,44 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, std::string* written)
         }
     }
     if (!plan.mapFile.empty()) {
+        progress.Phase(Printed("glitch map: the lines from %g to %g keV", plan.energyMin, plan.energyMax));
         std::vector<GlitchLine> lines = GlitchMap(*p.crystal, p.frame, plan.window, plan.energyMin, plan.energyMax);
+        progress.Phase(Printed("glitch map: depths of %zu lines", lines.size()));
         SetLineDepths(*p.crystal, p.frame, plan.energyMin, BeamOf(p, plan), &lines);
+        progress.Phase("writing " + plan.mapFile);
         WriteTable(plan.mapFile, [&](std::FILE* f) {
-            WriteGlitchMap(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), lines);
+            WriteGlitchMap(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), lines, &progress);
         });
         *written += Printed("kelto: %zu glitch lines from %g to %g keV over psi %g to %g degrees, wrote %s\n", lines.size(),
                             plan.energyMin, plan.energyMax, plan.window.min, plan.window.max, plan.mapFile.c_str());
     }
     if (plan.cleanEnergies) {
+        progress.Phase(Printed("clean windows from %g to %g keV", plan.cleanEnergyMin, plan.cleanEnergyMax));
         const CleanThreshold threshold = ThresholdOf(plan, plan.cleanEnergyFraction);
         const CleanWindows found = CleanEnergyWindows(*p.crystal, p.frame, plan.window, plan.cleanEnergyMin, plan.cleanEnergyMax,
                                                       threshold, plan.divergence, BeamOf(p, plan), plan.cleanMinWidth);
         const WindowSearch search{true, plan.cleanMinWidth, threshold, plan.divergence, plan.cleanEnergyMin,
-                                  plan.cleanEnergyMax, DescribedBeam(plan)};
-        ReportWindows(p, plan, search, found);
+                                  plan.cleanEnergyMax, DescribedBeam(plan), plan.windowsShown};
+        ReportWindows(p, plan, search, found, progress, written);
     }
-    return plan.fitScanFile.empty() || FitMeasuredScan(p, plan, written);
+    return plan.fitScanFile.empty() || FitMeasuredScan(p, plan, progress, written);
+}
+
+// A primary reflection that scatters nothing at the run's (highest) energy is worth a word before
+// the run computes: its scan shows only what the events carry into it.
+void NoteForbiddenPrimary(const Planning& p, const PlanOptions& plan)
+{
+    const double keV = kHcKeVAngstrom / plan.lambda;
+    const Miller& g = p.frame.primary;
+    const std::unique_ptr<Scattering> scattering = p.crystal->At(keV);
+    if (scattering->Modulus(g) > 0.0) return;
+    const double modulus = std::abs(scattering->F(g));
+    const std::string why = p.crystal->Extinct(g) || !std::isfinite(modulus)
+                                ? std::string("|F| = 0 at any energy")
+                                : Printed("|F| = %.3g electrons at %.3f keV, below %g of |F(0 0 0)|", modulus, keV, kForbiddenShare);
+    std::fprintf(stderr, "kelto: the primary reflection %d %d %d is forbidden (%s): a scan of it shows only multiple-beam "
+                         "(Umweg) intensity, as strong as each event's strength |F(X)| |F(G - X)|\n",
+                 g.h, g.k, g.l, why.c_str());
 }
 
 // Refuses what the crystal and the planning options cannot make sense of, before anything is written.
@@ -371,6 +421,7 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
                       options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(Typed(options)));
     }
     PrepareRunOutputs(record, options, survey);
+    if (planning.crystal) NoteForbiddenPrimary(planning, plan);
     SurveyRun run;
     std::string written;
     if (survey) {
@@ -379,8 +430,12 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
         CalculHKL(record, &run);
         if (options.quiet) written += RunSummary(options, run);
     }
-    if (plan.AtBand()) PlanAtBand(planning, options, &written);
-    const bool explained = !plan.EnergyRun() || PlanEnergyScans(planning, plan, &written);
+    // Planning prints nothing while it computes (its console lines take the line off first), so its
+    // progress line shows at any terminal, after the survey's echo has ended.
+    PhaseLine progress(planning.crystal && StandardErrorIsTerminal());
+    if (plan.AtBand()) PlanAtBand(planning, options, progress, &written);
+    const bool explained = !plan.EnergyRun() || PlanEnergyScans(planning, plan, progress, &written);
+    progress.End();
     // Everything the run writes, its console lines too, is complete: now the files take their
     // names, and only then does the run say what it wrote.
     CommitOutputFiles();

@@ -198,6 +198,9 @@ void CheckCombinations(const OptionWords& words)
         throw UsageError{"--min-width has no use with --clean, whose WIDTH is the narrowest window it lists"};
     }
     if (words.Has("--min-width") && !words.Has("--clean-energies")) throw UsageError{"--min-width goes with --clean-energies"};
+    if (words.Has("--windows-shown") && !words.Has("--clean-energies")) {
+        throw UsageError{"--windows-shown goes with --clean-energies (--clean lists its windows by start, all of them)"};
+    }
     if (words.Has("--harmonics") && !atPsi && !fit) throw UsageError{"--harmonics goes with --glitches, --spectrum or --fit-glitches"};
     if (words.Has("--harmonic-content") && !words.Has("--spectrum") && !fit) {
         throw UsageError{"--harmonic-content goes with --spectrum or --fit-glitches"};
@@ -324,6 +327,12 @@ void TranslatePlanning(const OptionWords& words, const InputStruct& record, cons
         if (!(plan->cleanMinWidth >= 0.0 && std::isfinite(plan->cleanMinWidth))) {
             throw UsageError{"--min-width: '" + words.Value("--min-width") + "' is not a finite number of degrees from 0 up"};
         }
+    }
+    if (words.Has("--windows-shown")) {
+        const std::string& text = words.Value("--windows-shown");
+        const int shown = Numbers<int>("--windows-shown", text, {1}, ParseIntAnswer, "N (a whole number)")[0];
+        if (shown < 0) throw UsageError{"--windows-shown: '" + text + "' is not a whole number from 0 up"};
+        plan->windowsShown = static_cast<std::size_t>(shown);
     }
     if (words.Has("--psi")) {
         const std::vector<double> w = Numbers<double>("--psi", words.Value("--psi"), {2}, ParseDouble, "MIN,MAX (two numbers)");

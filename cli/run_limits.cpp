@@ -1,5 +1,6 @@
 #include "cli/run_limits.h"
 
+#include <cmath>
 #include <cstdio>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -39,13 +40,18 @@ std::string Size(double bytes)
 std::string UnitHints(const TypedUnits& typed)
 {
     std::string hints;
-    if (typed.keV > 1000.0) {
-        hints += Printed("; %s takes keV: is %g in eV (%g keV)?", typed.energyName, typed.keV, typed.keV / 1000.0);
+    // Only finite answers are named: a message never prints inf or nan.
+    if (typed.keV > 1000.0 && std::isfinite(typed.keV)) {
+        hints += Printed("%s takes keV: is %g in eV (%g keV)? ", typed.energyName, typed.keV, typed.keV / 1000.0);
     }
-    if (typed.latticeA > 1000.0) hints += Printed("; %s takes angstrom: is %g in another unit?", typed.latticeName, typed.latticeA);
+    if (typed.latticeA > 1000.0 && std::isfinite(typed.latticeA)) {
+        hints += Printed("%s takes angstrom: is %g in another unit? ", typed.latticeName, typed.latticeA);
+    }
     if (typed.lambda > 0.0 && typed.lambda < 0.001) {
-        hints += Printed("; %s takes angstrom: is %g in another unit?", typed.wavelengthName, typed.lambda);
+        hints += Printed("%s takes angstrom: is %g in another unit? ", typed.wavelengthName, typed.lambda);
     }
+    // The dialogue names its answers in words ("the wavelength lambda"), which now begin the message.
+    if (!hints.empty() && hints[0] >= 'a' && hints[0] <= 'z') hints[0] = static_cast<char>(hints[0] - 'a' + 'A');
     return hints;
 }
 
@@ -56,12 +62,12 @@ void RefuseRunaway(const std::string& what, double bytes, double memory, const s
                             ? static_cast<double>(space.f_bavail) * static_cast<double>(space.f_frsize)
                             : -1.0;
     if (free >= 0.0 && !(bytes <= free)) {
-        throw RunError::Refusal(Printed("The run would write about %s into %s, more than the %s free there (%s)%s\n",
-                                        Size(bytes).c_str(), folder.c_str(), Size(free).c_str(), what.c_str(), hints.c_str()));
+        throw RunError::Refusal(Printed("%sThe run would write about %s into %s, more than the %s free there (%s)\n",
+                                        hints.c_str(), Size(bytes).c_str(), folder.c_str(), Size(free).c_str(), what.c_str()));
     }
     const double available = AvailableMemory();
     if (!(memory <= available)) {
-        throw RunError::Refusal(Printed("The run would need about %s of memory, more than the %s this machine can give (%s)%s\n",
-                                        Size(memory).c_str(), Size(available).c_str(), what.c_str(), hints.c_str()));
+        throw RunError::Refusal(Printed("%sThe run would need about %s of memory, more than the %s this machine can give (%s)\n",
+                                        hints.c_str(), Size(memory).c_str(), Size(available).c_str(), what.c_str()));
     }
 }

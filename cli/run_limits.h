@@ -16,10 +16,11 @@ struct TypedUnits {
     const char* wavelengthName = "--wavelength";
     const char* energyName = "--energy";
 };
-// "" or the sentences that name the probable mistakes, each starting "; ".
+// "" or the questions that name the probable mistakes, each ending "? ", to begin the message with:
+// the unit is what a reader should check first.
 std::string UnitHints(const TypedUnits& typed);
 
 // Refuses (RunError) a run of `what` (for example "about 5.5e+14 curves") that would write
 // `bytes` into `folder` or hold `memory` bytes, when the free space there or the memory the
-// machine can give is smaller; `hints` ends the message.
+// machine can give is smaller; `hints` begin the message.
 void RefuseRunaway(const std::string& what, double bytes, double memory, const std::string& folder, const std::string& hints);

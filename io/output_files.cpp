@@ -59,6 +59,8 @@ Journal g_journal;
 
 std::string g_outputFolder = ".";
 CommitObserver g_observer = nullptr;
+// Set once the commit has given the run's files their names; the interrupt handler reads it.
+volatile std::sig_atomic_t g_replaced = 0;
 
 [[noreturn]] void RefuseFile(const std::string& path, int error)
 {
@@ -363,6 +365,7 @@ void PrepareOutputs(const std::vector<std::string>& outputs, const std::vector<R
             }
         }
     }
+    g_replaced = 0;
     if (outputs.empty()) return;
     static const bool cleanupRegistered = std::atexit(RemoveTemporaryOutputFiles) == 0;
     (void)cleanupRegistered;
@@ -380,6 +383,11 @@ void RemoveTemporaryOutputFiles()
         if (g_journalIn[f]) ::unlinkat(g_folderFd[f], g_journalName, 0);
         g_journalIn[f] = 0;
     }
+}
+
+const char* InterruptedRunOutcome()
+{
+    return g_replaced ? "its files were complete and had taken their names already" : "no file was replaced";
 }
 
 OutputFiles OpenOutputFiles()
@@ -490,6 +498,7 @@ void CommitOutputFiles()
             throw RunError::Refusal(failure + "The earlier output files are kept.\n");
         }
         for (Slot* slot : slots) slot->pending = 0;
+        g_replaced = 1;
         // The earlier files' blocks are freed now, and the journals go, the deciding one last.
         for (const JournalFile& file : decision.files) {
             if (file.earlier) ::unlinkat(g_folderFd[file.folder], KeptName(file.final, decision.run).c_str(), 0);

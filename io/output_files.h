@@ -58,6 +58,10 @@ void CommitOutputFiles();
 // signal handler.
 void RemoveTemporaryOutputFiles();
 
+// For the interrupt handler (async-signal-safe): what the run has done to the files at its outputs'
+// names, "no file was replaced" until the commit has given every file its name.
+const char* InterruptedRunOutcome();
+
 // Ends the run after a write to `stream` failed, naming the file (standard output on standard
 // error): throws RunError with status 1. The temporary files go when the process ends.
 [[noreturn]] void ReportFailedWrite(std::FILE* stream);

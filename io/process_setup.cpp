@@ -5,13 +5,46 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "io/console.h"
+
 namespace {
 
 void (*g_cleanup)() = nullptr;
+const char* (*g_outcome)() = nullptr;
+bool g_terminal = false;  // standard error, when the handler was set
+
+const char* SignalName(int signal)
+{
+    switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+    default: return "a signal";
+    }
+}
+
+void Say(const char* text)
+{
+    std::size_t length = 0;
+    while (text[length] != '\0') ++length;
+    const ssize_t written = ::write(STDERR_FILENO, text, length);
+    (void)written;
+}
 
 extern "C" void OnInterrupt(int signal)
 {
+    const bool erased = EraseProgressLineOnSignal();
     if (g_cleanup != nullptr) g_cleanup();
+    if (g_outcome != nullptr) {
+        // A key typed at a terminal leaves its echo (^C) where the cursor stood.
+        if (g_terminal && !erased && (signal == SIGINT || signal == SIGQUIT)) Say("\n");
+        Say("kelto: stopped by ");
+        Say(SignalName(signal));
+        Say("; ");
+        Say(g_outcome());
+        Say("\n");
+    }
     ::_exit(128 + signal);
 }
 
@@ -39,9 +72,11 @@ void IgnoreWriteSignals()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-void EndOnInterrupt(void (*cleanup)())
+void EndOnInterrupt(void (*cleanup)(), const char* (*outcome)())
 {
     g_cleanup = cleanup;
+    g_outcome = outcome;
+    g_terminal = ::isatty(STDERR_FILENO) != 0;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);

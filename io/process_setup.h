@@ -18,6 +18,8 @@ bool OpenClosedStandardDescriptors();
 // ignored, they make the write fail with EPIPE or EFBIG, which the writers report.
 void IgnoreWriteSignals();
 
-// On an interrupt (SIGINT, SIGTERM, SIGHUP, SIGQUIT): calls `cleanup` (which must be async-signal-safe) and ends the
-// process with the conventional status 128 + the signal number.
-void EndOnInterrupt(void (*cleanup)());
+// On an interrupt (SIGINT, SIGTERM, SIGHUP, SIGQUIT): takes a progress line off standard error, calls
+// `cleanup` (which must be async-signal-safe) and ends the process with the conventional status 128 +
+// the signal number. With `outcome` (async-signal-safe too), it first says so on standard error,
+// once `cleanup` is done: "kelto: stopped by SIGINT; " and what `outcome` says the run left.
+void EndOnInterrupt(void (*cleanup)(), const char* (*outcome)() = nullptr);

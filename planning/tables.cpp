@@ -1,10 +1,35 @@
 #include "planning/tables.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <numeric>
 
+#include "io/console.h"
+#include "io/run_error.h"
 #include "io/text_format.h"
 
 using text_format::TextWriter;
+
+std::string MatrixReference(Miller primary)
+{
+    double r2[3], r3[3];
+    MatrixFrameAxes(primary, r2, r3);
+    // With three non-zero indices R's components are fractions over L, and |L| R is whole.
+    const double scale = primary.h != 0 && primary.k != 0 && primary.l != 0 ? std::abs(static_cast<double>(primary.l)) : 1.0;
+    long long whole[3];
+    long long common = 0;
+    for (int i = 0; i < 3; ++i) {
+        const double scaled = r2[i] * scale;
+        // Far beyond any primary that can diffract: the direction as it comes.
+        if (!(std::abs(scaled) < 1e12)) return Printed("%g %g %g", r2[0], r2[1], r2[2]);
+        whole[i] = std::llround(scaled);
+        common = std::gcd(common, whole[i]);
+    }
+    if (common == 0) common = 1;
+    return Printed("%lld %lld %lld", whole[0] / common, whole[1] / common, whole[2] / common);
+}
 
 namespace {
 
@@ -15,13 +40,21 @@ void WriteSubject(TextWriter& out, const TableSubject& s)
         const Miller& r = *s.frame->reference;
         out.Print<"psi right-handed about the primary from reference %d %d %d to the beam">(r.h, r.k, r.l);
     } else {
-        out.Print<"psi in the frame of the orientation matrix">();
+        // The same words as with a reference, so that one reading serves both frames.
+        out.Print<"psi in the frame of the orientation matrix: %s-handed about the primary from reference %s to the "
+                  "reversed beam">(s.frame->rightHanded ? "right" : "left", MatrixReference(s.primary).c_str());
     }
 }
 
 void WriteWindow(TextWriter& out, const PsiWindow& w)
 {
     out.Print<"; psi %.6f to %.6f degrees">(w.min, w.max);
+}
+
+// Tells the progress line, every thousand rows or so, how many of the table's rows are written.
+void RowWritten(PhaseLine* progress, std::size_t row, std::size_t rows)
+{
+    if (progress != nullptr && (row & 1023) == 0) progress->Share(static_cast<std::int64_t>(row), static_cast<std::int64_t>(rows));
 }
 
 }  // namespace
@@ -51,7 +84,7 @@ void WriteScanAndBeam(TextWriter& out, double psi, double eMin, double eMax, con
 }  // namespace
 
 void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& band, const GlitchBeam& beam,
-                      const std::vector<Event>& events)
+                      const std::vector<Event>& events, PhaseLine* progress)
 {
     TextWriter out(file);
     out.Print<"# kelto multiple-beam events: ">();
@@ -61,7 +94,9 @@ void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& 
     WriteBeam(out, beam);
     out.Print<"\npsi,psi_min,psi_max,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
               "relative_strength,direction,width_deg,depth\n">();
-    for (const Event& e : events) {
+    for (std::size_t row = 0; row < events.size(); ++row) {
+        RowWritten(progress, row, events.size());
+        const Event& e = events[row];
         out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s,%.6f,%.6f\n">(
             e.psi, e.psiMin, e.psiMax, e.x.h, e.x.k, e.x.l, e.coupling.h, e.coupling.k, e.coupling.l, e.F, e.couplingF,
             e.strength, e.relativeStrength, PassageWord(e.passage), std::isfinite(e.widthDeg) ? e.widthDeg : 360.0, e.depth);
@@ -70,7 +105,8 @@ void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& 
 
 
 void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
-                        const GlitchBeam& beam, const std::vector<double>& content, const std::vector<SpectrumPoint>& spectrum)
+                        const GlitchBeam& beam, const std::vector<double>& content, const std::vector<SpectrumPoint>& spectrum,
+                        PhaseLine* progress)
 {
     TextWriter out(file);
     out.Print<"# kelto predicted I0 spectrum: ">();
@@ -81,11 +117,14 @@ void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi
     out.Print<"\nenergy_keV,i0\n">();
     out.Flush();
     // Energies to the micro-electronvolt, so that the points across the narrowest glitch stay apart.
-    for (const SpectrumPoint& p : spectrum) std::fprintf(file, "%.9f,%.6f\n", p.energy, p.i0);
+    for (std::size_t row = 0; row < spectrum.size(); ++row) {
+        RowWritten(progress, row, spectrum.size());
+        std::fprintf(file, "%.9f,%.6f\n", spectrum[row].energy, spectrum[row].i0);
+    }
 }
 
 void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
-                      const GlitchBeam& beam, const std::vector<Glitch>& glitches)
+                      const GlitchBeam& beam, const std::vector<Glitch>& glitches, PhaseLine* progress)
 {
     TextWriter out(file);
     out.Print<"# kelto glitch spectrum: ">();
@@ -94,7 +133,9 @@ void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, 
     out.Print<"\n">();
     out.Print<"energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
               "relative_strength,kind,width_eV,depth,order\n">();
-    for (const Glitch& g : glitches) {
+    for (std::size_t row = 0; row < glitches.size(); ++row) {
+        RowWritten(progress, row, glitches.size());
+        const Glitch& g = glitches[row];
         out.Print<"%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s,%.6f,%.6f,%d\n">(
             g.energy, g.wavelength, g.x.h, g.x.k, g.x.l, g.coupling.h, g.coupling.k, g.coupling.l, g.F, g.couplingF,
             g.strength, g.relativeStrength, g.always ? static_cast<const char*>("always") : "glitch", g.widthEV, g.depth,
@@ -103,7 +144,7 @@ void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, 
 }
 
 void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
-                    const std::vector<GlitchLine>& lines)
+                    const std::vector<GlitchLine>& lines, PhaseLine* progress)
 {
     TextWriter out(file);
     out.Print<"# kelto glitch map: ">();
@@ -114,7 +155,9 @@ void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, d
     out.Print<"\n">();
     out.Print<"psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
               "relative_strength,energy_top_keV,energy_cutoff_keV,kind,depth\n">();
-    for (const GlitchLine& g : lines) {
+    for (std::size_t row = 0; row < lines.size(); ++row) {
+        RowWritten(progress, row, lines.size());
+        const GlitchLine& g = lines[row];
         out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%.6f,%.6f,%s,%.6f\n">(
             g.centre, g.from, g.to, g.x.h, g.x.k, g.x.l, g.coupling.h, g.coupling.k, g.coupling.l, g.F, g.couplingF,
             g.strength, g.relativeStrength, g.topEnergy, g.cutoffEnergy, g.always ? static_cast<const char*>("always") : "line",
@@ -175,9 +218,45 @@ void WriteWindowsTable(std::FILE* file, const TableSubject& subject, const Windo
     }
 }
 
-void PrintCleanWindows(std::FILE* console, const WindowSearch& search, const CleanWindows& found)
+namespace {
+
+// True when the only clean window is the whole psi window: nothing that counts reaches into it.
+bool WholeWindowClean(const PsiWindow& window, const CleanWindows& found)
+{
+    if (found.windows.size() != 1 || found.narrower != 0) return false;
+    const AzimuthInterval& w = found.windows.front();
+    return window.FullCircle() ? w.Width() >= 360.0 : w.start <= window.min && w.end >= window.max;
+}
+
+// Says that nothing counts against a window, rather than offering the whole window as a finding.
+// By strength that can only be because no event or line inside the window has a strength above 0
+// (the strongest would count and take its own azimuths).
+void PrintNothingCounts(TextWriter& out, const PsiWindow& window, const WindowSearch& search)
+{
+    if (search.energies) {
+        out.Print<"No glitch counts from %.3f to %.3f keV: ">(search.eMin, search.eMax);
+    } else {
+        out.Print<"No event counts: ">();
+    }
+    const char* what = search.energies ? "line" : "event";
+    if (search.threshold.byDepth) {
+        out.Print<"none deeper than %.6f of I0 reaches into the psi window, so all of it, %.3f to %.3f degrees, is "
+                  "clean\n">(search.threshold.limit, window.min, window.max);
+    } else {
+        out.Print<"no %s in the psi window has a strength above 0, so no azimuth from %.3f to %.3f degrees is cleaner "
+                  "than another\n">(what, window.min, window.max);
+    }
+}
+
+}  // namespace
+
+void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const WindowSearch& search, const CleanWindows& found)
 {
     TextWriter out(console);
+    if (WholeWindowClean(window, found)) {
+        PrintNothingCounts(out, window, search);
+        return;
+    }
     const bool none = found.windows.empty();
     if (search.energies) {
         out.Print<"%s from %.3f to %.3f keV">(none ? "No azimuth window is clean" : "Azimuth windows clean", search.eMin, search.eMax);
@@ -186,8 +265,15 @@ void PrintCleanWindows(std::FILE* console, const WindowSearch& search, const Cle
     }
     PrintThreshold(out, search);
     out.Print<"%s\n">(none ? "" : search.energies ? ", widest first:" : ":");
-    for (const AzimuthInterval& w : found.windows) {
+    const std::size_t listed = search.shown == 0 ? found.windows.size() : std::min(search.shown, found.windows.size());
+    for (std::size_t i = 0; i < listed; ++i) {
+        const AzimuthInterval& w = found.windows[i];
         out.Print<"  %9.3f to %9.3f degrees, %8.3f wide\n">(w.start, w.end, w.Width());
+    }
+    if (listed < found.windows.size()) {
+        const double widest = found.windows[listed].Width(), narrowest = found.windows.back().Width();
+        out.Print<"  (%d more windows from %.3f to %.3f degrees wide not shown: --windows-shown 0 prints every one)\n">(
+            static_cast<long long>(found.windows.size() - listed), narrowest, widest);
     }
     if (search.energies && found.narrower > 0) {
         out.Print<"  (%d clean stretches narrower than %.3f degrees left out)\n">(static_cast<long long>(found.narrower), search.width);

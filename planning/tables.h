@@ -13,6 +13,12 @@
 #include "planning/glitches.h"
 #include "planning/spectrum.h"
 
+class PhaseLine;
+
+// The reference of the orientation matrix's frame, R: the matrix's second column as a direction of
+// reciprocal space, in whole indices without a common factor ("-1 1 0" for 1 1 1).
+std::string MatrixReference(Miller primary);
+
 // What a table was computed for, as its first line says it.
 struct TableSubject {
     std::string crystal;
@@ -29,17 +35,19 @@ struct GlitchBeam {
     std::optional<Miller> surface;         // none: a symmetric cut
     int harmonics;
 };
+// The writers of the long tables tell `progress`, when given, the share of their rows written.
 // The events with the beam their widths are for (its harmonics are not used).
 void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& band, const GlitchBeam& beam,
-                      const std::vector<Event>& events);
+                      const std::vector<Event>& events, PhaseLine* progress = nullptr);
 void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
-                      const GlitchBeam& beam, const std::vector<Glitch>& glitches);
+                      const GlitchBeam& beam, const std::vector<Glitch>& glitches, PhaseLine* progress = nullptr);
 // The predicted I0 spectrum: energy and relative output, with the beam and the harmonic content
 // (`content`, 1 for the fundamental first) it was computed for.
 void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
-                        const GlitchBeam& beam, const std::vector<double>& content, const std::vector<SpectrumPoint>& spectrum);
+                        const GlitchBeam& beam, const std::vector<double>& content, const std::vector<SpectrumPoint>& spectrum,
+                        PhaseLine* progress = nullptr);
 void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
-                    const std::vector<GlitchLine>& lines);
+                    const std::vector<GlitchLine>& lines, PhaseLine* progress = nullptr);
 
 // A search for clean azimuth windows: among the events of a band, or the glitch lines of an
 // energy range.
@@ -50,12 +58,15 @@ struct WindowSearch {
     double divergence;         // degrees
     double eMin, eMax;         // keV: the energy range, or the band's energies
     GlitchBeam beam;           // the beam of the events' and lines' widths (its harmonics are not used)
+    std::size_t shown;         // the most windows printed, the widest (energies) or the first (events); 0: all
 };
 // The clean windows, one row each; when there is none, the least bad stretches in rows of the
 // same columns, marked not clean.
 void WriteWindowsTable(std::FILE* file, const TableSubject& subject, const WindowSearch& search, const CleanWindows& found);
-// The clean windows, or a line saying there is none followed by the least bad stretches.
-void PrintCleanWindows(std::FILE* console, const WindowSearch& search, const CleanWindows& found);
+// The clean windows of the psi window, at most search.shown of them and a line counting the others;
+// or a line saying there is none followed by the least bad stretches; or, when nothing counts
+// against any window (the whole psi window comes out clean), a line saying that instead.
+void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const WindowSearch& search, const CleanWindows& found);
 
 // The fit of a measured scan: every dip with the glitch it was paired with, the fitted psi and
 // offset (or why nothing fits) in the first line.

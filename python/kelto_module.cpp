@@ -10,6 +10,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -108,11 +109,39 @@ void RequireDivergence(double divergence)
     if (!(divergence >= 0.0 && divergence <= 90.0)) Refuse("divergence must be a number of degrees from 0 to 90");
 }
 
+// A refusal led by the hints of the arguments that look like unit mistakes ("energy takes keV: is
+// 8000 in eV (8 keV)? The run would need ..."): eV typed for keV shows in a refusal of some other
+// check, and the hint is what the caller acts on. Unchanged where nothing looks mistaken.
+std::string LedByUnitHints(const TypedUnits& typed, const std::string& refusal)
+{
+    std::string hints = UnitHints(typed);
+    // One question after another ("; " parts them where they end a message), and the argument's
+    // name as Python spells it (lower case), even where the program capitalises a sentence's start.
+    if (hints.rfind("; ", 0) == 0) hints.erase(0, 2);
+    for (std::size_t at = hints.find("; "); at != std::string::npos; at = hints.find("; ", at)) hints.replace(at, 2, " ");
+    while (!hints.empty() && hints.back() == ' ') hints.pop_back();
+    if (hints.empty()) return refusal;
+    hints[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(hints[0])));
+    return hints + " " + refusal;
+}
+
 class PyCrystal {
 public:
-    explicit PyCrystal(std::shared_ptr<const Crystal> crystal) : crystal_(std::move(crystal)) {}
+    // typedA: the lattice parameter a as the caller gave it (angstrom), 0 for a crystal of a file.
+    explicit PyCrystal(std::shared_ptr<const Crystal> crystal, double typedA = 0.0) : crystal_(std::move(crystal)), typedA_(typedA) {}
 
     const Crystal& crystal() const { return *crystal_; }
+
+    // The arguments of a call that a unit mistake would show in, named as the call names them:
+    // an energy in keV (energy, or the top of energies), a wavelength in angstrom, and a.
+    TypedUnits Typed(std::optional<double> keV, std::optional<double> lambda, const char* energyName) const
+    {
+        TypedUnits typed;
+        typed.latticeA = typedA_, typed.latticeName = "a";
+        typed.keV = keV && std::isfinite(*keV) ? *keV : 0.0, typed.energyName = energyName;
+        typed.lambda = lambda && std::isfinite(*lambda) ? *lambda : 0.0, typed.wavelengthName = "wavelength";
+        return typed;
+    }
 
     ScanFrame Frame(const Indices& primary, const std::optional<Indices>& reference) const
     {
@@ -163,6 +192,7 @@ public:
 
 private:
     std::shared_ptr<const Crystal> crystal_;
+    double typedA_;
     mutable std::mutex mutex_;
     mutable std::shared_ptr<const std::vector<SphereReflection>> sphere_;
     mutable std::tuple<int, int, int, bool, int, int, int, double> sphereKey_{};
@@ -200,7 +230,7 @@ std::shared_ptr<PyCrystal> Cubic(const py::object& structure, double a, const st
         Refuse(Message(error));
     }
     try {
-        return std::make_shared<PyCrystal>(std::make_shared<CubicCrystal>(type, a, record.f0Coef, record.symbol));
+        return std::make_shared<PyCrystal>(std::make_shared<CubicCrystal>(type, a, record.f0Coef, record.symbol), a);
     } catch (const std::invalid_argument& e) {  // a cell beyond the doubles
         Refuse(Printed("The lattice parameter a %g makes no cell: %s", a, e.what()));
     }
@@ -355,13 +385,25 @@ CleanThreshold ThresholdOf(const std::optional<double>& fraction, const std::opt
 }
 
 py::object Events(const PyCrystal& self, const Indices& primary, std::optional<double> energy, std::optional<double> wavelength,
-                  std::optional<double> band, const Range& psi, const std::optional<Indices>& reference,
-                  const std::string& polarisation, const Range& divergence, const std::optional<Indices>& surface)
-{
+                  std::optional<double> band, std::optional<double> relativeBand, const Range& psi,
+                  const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                  const std::optional<Indices>& surface)
+try {
     if (energy.has_value() == wavelength.has_value()) Refuse("give either energy (keV) or wavelength (angstrom)");
     const double lambda = wavelength ? *wavelength : kHcKeVAngstrom / *energy;
     if (!(lambda > 0.0 && std::isfinite(lambda))) Refuse(Printed("The wavelength lambda must be a positive finite number, not %f", lambda));
-    if (!band) Refuse("band, the full width of the wavelength band in angstrom, is required");
+    if (band && relativeBand) Refuse("give band (angstrom) or relative_band (a share of the wavelength), not both");
+    if (!band && !relativeBand) {
+        Refuse("band, the full width of the wavelength band in angstrom, or relative_band, that width as a share of the "
+               "wavelength, is required");
+    }
+    if (relativeBand) {
+        // As --relative-band: delta lambda = R lambda, in double precision.
+        if (!(*relativeBand > 0.0 && *relativeBand < 2.0)) {
+            Refuse("relative_band must be a share of the wavelength above 0 and below 2 (delta lambda = relative_band lambda)");
+        }
+        band = *relativeBand * lambda;
+    }
     if (!(*band > 0.0 && std::isfinite(*band) && lambda - *band / 2.0 > 0.0)) {
         Refuse("band must be a positive number of angstrom, below twice the wavelength");
     }
@@ -381,6 +423,8 @@ py::object Events(const PyCrystal& self, const Indices& primary, std::optional<d
         SetEventWidths(self.crystal(), frame, kHcKeVAngstrom / lambda, beam, &events);
     }
     return EventsArray(events);
+} catch (const py::value_error& refusal) {
+    throw py::value_error(LedByUnitHints(self.Typed(energy, wavelength, "energy"), refusal.what()));
 }
 
 // The glitches of an energy scan at psi with their widths and depths, from the arguments that
@@ -406,9 +450,11 @@ std::vector<Glitch> ShapedGlitches(const PyCrystal& self, const Indices& primary
 py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
                     const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
                     const std::optional<Indices>& surface, int harmonics)
-{
+try {
     const auto [eMin, eMax] = Energies(energies);
     return GlitchArray(ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics));
+} catch (const py::value_error& refusal) {
+    throw py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
 }
 
 // Each order's share of the photons, the fundamental's 1 first: 0.01 for each harmonic unless given.
@@ -429,7 +475,7 @@ std::vector<double> HarmonicContent(int harmonics, const std::vector<double>& gi
 py::object Spectrum(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
                     const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
                     const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent)
-{
+try {
     const auto [eMin, eMax] = Energies(energies);
     const std::vector<double> content = HarmonicContent(harmonics, harmonicContent);
     const std::vector<Glitch> glitches =
@@ -442,12 +488,14 @@ py::object Spectrum(const PyCrystal& self, const Indices& primary, double psi, c
     std::vector<double> energy, i0;
     for (const SpectrumPoint& p : spectrum) energy.push_back(p.energy), i0.push_back(p.i0);
     return StructuredArray({{"energy_keV", energy}, {"i0", i0}});
+} catch (const py::value_error& refusal) {
+    throw py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
 }
 
 py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Range& energies, const Range& psi,
                        const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
                        const std::optional<Indices>& surface)
-{
+try {
     const auto [eMin, eMax] = Energies(energies);
     const PsiWindow window = Window(psi);
     const ScanFrame frame = self.Frame(primary, reference);
@@ -461,6 +509,8 @@ py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Rang
         SetLineDepths(self.crystal(), frame, eMin, beam, &lines);
     }
     return MapArray(lines);
+} catch (const py::value_error& refusal) {
+    throw py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
 }
 
 using Divergence = std::variant<double, Range>;
@@ -472,7 +522,7 @@ py::object FitScan(const PyCrystal& self, const Indices& primary, const std::vec
                    const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
                    const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent,
                    double maxOffset)
-{
+try {
     const auto [eMin, eMax] = Energies(energies);
     if (energy.size() != intensity.size()) Refuse("energy and intensity must be of one length");
     if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
@@ -519,13 +569,15 @@ py::object FitScan(const PyCrystal& self, const Indices& primary, const std::vec
                                       {"h", h}, {"k", k}, {"l", l}, {"order", order}, {"predicted_keV", predicted},
                                       {"residual_eV", residual}, {"line_depth", lineDepth}});
     return result;
+} catch (const py::value_error& refusal) {
+    throw py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
 }
 
 py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Range& energies, const std::optional<double>& fraction,
                          const Range& psi, const Divergence& divergence, const std::optional<Indices>& reference,
                          const std::optional<double>& maxDepth, double minWidth, const std::string& polarisation,
                          const std::optional<Indices>& surface)
-{
+try {
     const auto [eMin, eMax] = Energies(energies);
     const CleanThreshold threshold = ThresholdOf(fraction, maxDepth);
     // One number is the spread across the primary's scattering plane, as --divergence ACROSS.
@@ -544,6 +596,8 @@ py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Ra
         found = CleanEnergyWindows(self.crystal(), frame, window, eMin, eMax, threshold, std::get<0>(spreads), beam, minWidth);
     }
     return WindowArray(found, "energies");
+} catch (const py::value_error& refusal) {
+    throw py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
 }
 
 // Whether a structured array has the column.
@@ -628,8 +682,9 @@ NumPy structured arrays with the columns and units of kelto's CSV tables (angles
 energies in keV, wavelengths in angstrom, structure factors in electrons); pandas.DataFrame(result)
 reads them. psi counts as in the program: with reference=(H, K, L) right-handed about the primary
 reflection from that reciprocal-lattice vector to the incident beam, else in the frame of the
-orientation matrix. Bad arguments raise ValueError with the program's messages; files that cannot
-be read, OSError.)";
+orientation matrix. Bad arguments raise ValueError with the program's messages, led by a hint
+where an energy, wavelength or lattice parameter looks like one in another unit ("energy takes keV:
+is 8000 in eV (8 keV)? ..."); files that cannot be read, OSError.)";
 
     py::class_<PyCrystal, std::shared_ptr<PyCrystal>>(module, "Crystal", "A crystal: its lattice and its structure factor at any photon energy.")
         .def_static("cubic", &Cubic, py::arg("structure"), py::arg("a"), py::arg("symbol"), py::arg("table") = py::none(),
@@ -656,13 +711,15 @@ B = 0, with a UserWarning.)")
             "The cell (a, b, c in angstrom, alpha, beta, gamma in degrees).")
         .def("__repr__", [](const PyCrystal& c) { return "<kelto.Crystal " + c.crystal().name() + ">"; })
         .def("events", &Events, py::arg("primary"), py::kw_only(), py::arg("energy") = py::none(),
-             py::arg("wavelength") = py::none(), py::arg("band") = py::none(), py::arg("psi") = Range{-180.0, 180.0},
+             py::arg("wavelength") = py::none(), py::arg("band") = py::none(), py::arg("relative_band") = py::none(),
+             py::arg("psi") = Range{-180.0, 180.0},
              py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(),
              R"(The multiple-beam events of an azimuthal scan about primary = (H, K, L).
 
 Give energy (keV) or wavelength (angstrom), and band, the full width of the wavelength band in
-angstrom. psi = (MIN, MAX) is the window (degrees). Columns: psi, psi_min, psi_max (the band
+angstrom, or relative_band, that width as a share of the wavelength (delta lambda = relative_band
+lambda, as --relative-band). psi = (MIN, MAX) is the window (degrees). Columns: psi, psi_min, psi_max (the band
 interval), h, k, l (the reflection on the sphere), coupling_h, coupling_k, coupling_l, F,
 F_coupling, strength (|F(X)| |F(G - X)|), relative_strength, direction ('in', 'out', 'top',
 'always'), width_deg (the azimuths the event takes for the beam, as for glitches(), degrees) and

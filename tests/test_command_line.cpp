@@ -240,3 +240,60 @@ TEST(CommandLine, RunsFromOptions)
             << line << "\n" << planned.output << planned.errors;
     }
 }
+
+// What a run says, and where: the unit it suspects before the estimate that refused the run, a
+// notice on a forbidden primary reflection, a search in which nothing counts, the tables written
+// (with or without -q) and the widest windows of --clean-energies with a count of the others.
+TEST(CommandLine, MessagesOfRuns)
+{
+    const std::string si100 = "--structure diamond --lattice 5.431 --symbol Si --primary 1,0,0 --energy 8.048 --relative-band 1.4e-4 ";
+    const std::string forbidden = "kelto: the primary reflection 1 0 0 is forbidden (|F| = 0 at any energy): a scan of it shows only "
+                                  "multiple-beam (Umweg) intensity";
+    enum Stream { kOut, kErr };
+    const struct { std::string line; int status; Stream stream; std::string message; bool present = true; } cases[] = {
+        // Unit hints, first: the reader checks the unit before the sizes.
+        {"--structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 --energy 8000 --band 0.02", 1, kErr,
+         "--energy takes keV: is 8000 in eV (8 keV)? The run would write about "},
+        {"--structure diamond --lattice 54310 --symbol Si --primary 0,0,2 --energy 8048 --band 0.02", 1, kErr,
+         "--energy takes keV: is 8048 in eV (8.048 keV)? --lattice takes angstrom: is 54310 in another unit? The run would "},
+        {"--crystal GaAs --primary 0,0,2 --glitch-map m.csv --energies 5,30000", 1, kErr,
+         "--energies takes keV: is 30000 in eV (30 keV)? The run would "},
+        {"--crystal GaAs --primary 0,0,2 --wavelength 1e-300 --band 0.02 --events e.csv", 1, kErr,
+         "--wavelength takes angstrom: is 1e-300 in another unit? The limiting sphere holds about "},
+        // A forbidden primary reflection, by the cubic options and by a CIF's symmetry; none for an allowed one.
+        {si100 + "--events e.csv -q", 0, kErr, forbidden},
+        {"--crystal Si --primary 2,2,2 --energy 8.048 --relative-band 1.4e-4 --clean 1", 0, kErr,
+         "kelto: the primary reflection 2 2 2 is forbidden (|F| = 0 at any energy)"},
+        {"--crystal Si --primary 1,1,1 --glitch-map m.csv --energies 8,9", 0, kErr, "is forbidden", false},
+        // Nothing counts: said so, instead of a window of the whole circle.
+        {si100 + "--clean 4 -q", 0, kOut, "No event counts: no event in the psi window has a strength above 0, so no azimuth from "
+                                          "-180.000 to 180.000 degrees is cleaner than another\n"},
+        {si100 + "--clean 4 -q", 0, kOut, "Clean azimuth windows", false},
+        {"--structure diamond --lattice 5.431 --symbol Si --primary 1,0,0 --clean-energies 8,8.1", 0, kOut,
+         "No glitch counts from 8.000 to 8.100 keV: no line in the psi window has a strength above 0"},
+        {"--crystal Si --primary 0,0,4 --energy 8.048 --relative-band 1.4e-4 --clean 1 --max-depth 0.5 --psi 20,22", 0, kOut,
+         "No event counts: none deeper than 0.500000 of I0 reaches into the psi window, so all of it, 20.000 to 22.000 degrees, "
+         "is clean\n"},
+        // Every table is announced once it has its name, with or without -q.
+        {si100 + "--events e.csv --hmax 3", 0, kOut, "\nkelto: 304 multiple-beam events, all of strength 0, wrote e.csv\n"},
+        {"--crystal Si --primary 0,0,4 --energy 8.048 --relative-band 1.4e-4 --events e.csv --clean 3 --windows w.csv", 0, kOut,
+         "multiple-beam events, wrote e.csv\nkelto: 47 clean windows, wrote w.csv\n"},
+        {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --max-depth 0.2 --divergence 0.01 --windows w.csv", 0, kOut,
+         "\nkelto: 5 least bad stretches, wrote w.csv\n"},
+        // The widest windows, and how many more the table holds.
+        {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1", 0, kOut,
+         "  (104 more windows from 0.554 to 2.619 degrees wide not shown: --windows-shown 0 prints every one)\n"
+         "  (24 clean stretches narrower than 0.500 degrees left out)\n"},
+        {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1 --windows-shown 0", 0, kOut, "not shown", false},
+        {"--crystal Si --primary 1,1,1 --energy 8 --relative-band 1e-4 --clean 2 --windows-shown 3", 2, kErr,
+         "--windows-shown goes with --clean-energies"},
+        {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1 --windows-shown -1", 2, kErr,
+         "--windows-shown: '-1' is not a whole number from 0 up"},
+    };
+    for (const auto& c : cases) {
+        const KeltoRun run = RunKelto("", FreshFolder("messages"), c.line);
+        const std::string& said = c.stream == kOut ? run.output : run.errors;
+        EXPECT_TRUE(run.status == c.status && (said.find(c.message) != std::string::npos) == c.present)
+            << c.line << "\nstatus " << run.status << "\n" << run.output << run.errors;
+    }
+}

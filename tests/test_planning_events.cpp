@@ -238,7 +238,7 @@ TEST(PlanningEvents, SiliconExampleKeepsTheEarlierEvents)
     const std::vector<std::string> lines = Lines(run.File("e.csv"));
     ASSERT_GT(lines.size(), 2u);
     EXPECT_EQ(lines[0], "# kelto multiple-beam events: crystal SI; primary 0 0 2; psi in the frame of the orientation "
-                        "matrix; wavelength 1.540600 angstrom; band 0.020000 angstrom; psi -180.000000 to 180.000000 degrees; "
+                        "matrix: right-handed about the primary from reference 1 0 0 to the reversed beam; wavelength 1.540600 angstrom; band 0.020000 angstrom; psi -180.000000 to 180.000000 degrees; "
                         "polarisation sigma; divergence 0.000000 across, 0.000000 along degrees; symmetric cut");
     const std::vector<CsvRow> now = CsvRows(run.File("e.csv"));
     const std::vector<CsvRow> before = CsvRows(ReadWholeFile(KELTO_SOURCE_DIR "/tests/golden/silicon/events_single_precision.csv"));

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Every command line of the README, the manual pages and kelto --help runs as shown with status 0
 (the README's from the source tree after its build command, the others against an installation in a
-scratch prefix; drawing needs GDL, Python the module), and both manual pages carry the version and
-date of kelto --version."""
+scratch prefix; drawing needs GDL, Python the module), the README's recipes for reading the CSV
+tables read every planning table kelto writes, its pip installation builds the module into a fresh
+virtual environment from a copy of the source, and both manual pages carry the version and date of
+kelto --version."""
 import argparse
 import os
 import re
@@ -22,7 +24,54 @@ mkdir -p run1
 {kelto} --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 --glitches spectrum.csv --at-psi 10 \\
     --energies 6,20 >/dev/null
 """
-COMMAND = re.compile(r"^(\./build/kelto|\./plot/kelto-plot|kelto|kelto-plot|mkdir|PYTHONPATH=|examples/)")
+COMMAND = re.compile(r"^(\./build/kelto|\./plot/kelto-plot|kelto|kelto-plot|mkdir|PYTHONPATH=|examples/|/usr/bin/python3 |python3 )")
+# Every planning table, for the recipes that read one (FILE in the README).
+TABLES = """
+mkdir -p tables && cd tables
+{kelto} --structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 --wavelength 1.5406 --band 0.02 -q \\
+    --events events.csv --clean 5 --windows windows.csv >/dev/null
+{kelto} --crystal Si --primary 1,1,1 --glitches glitches.csv --at-psi 10 --energies 5,30 >/dev/null
+{kelto} --crystal Si --primary 2,2,0 --spectrum spectrum.csv --at-psi 15 --energies 6,9 --harmonics 2 >/dev/null
+{kelto} --crystal GaAs --primary 0,0,2 --glitch-map map.csv --energies 8,12 --psi 0,90 >/dev/null
+{kelto} --crystal Si --primary 1,1,1 --clean-energies 8,8.1 --windows energy_windows.csv >/dev/null
+{kelto} --crystal Si --primary 2,2,0 --fit-glitches ../examples/si220_i0_scan.dat --scan-unit eV --energies 6,14 \\
+    --divergence 0.0012,0.0006 --at-psi 15 --fit-table fit.csv >/dev/null
+"""
+# A recipe for a table as the README gives it, FILE the table's name.
+TABLE_RECIPE = re.compile(r"^(numpy|pandas)\.\w+\(FILE\b")
+# Run with the recipe as `table`: it must hold the header's columns, every row, and the first row's
+# values as printed (numbers as numbers, words as words).
+TABLE_CHECK = """
+import sys
+path = sys.argv[1]
+try:
+    import {library}
+except ImportError:
+    sys.exit(77)
+FILE = path
+try:
+    table = {recipe}
+except Exception as error:  # its first words say what went wrong
+    sys.exit(f"{{type(error).__name__}}: {{' '.join(str(error).split()[:12])}}")
+with open(path) as f:
+    lines = f.read().splitlines()
+header, first = lines[1].split(","), lines[2].split(",")
+if hasattr(table, "iloc"):
+    names, values = list(table.columns), list(table.iloc[0])
+else:
+    names, values = list(table.dtype.names), list(table[0].tolist())
+assert names == header, f"columns {{names}}, not {{header}}"
+assert len(table) == len(lines) - 2, f"{{len(table)}} rows, not {{len(lines) - 2}}"
+for name, value, printed in zip(names, values, first):
+    try:
+        number = float(printed)
+    except ValueError:
+        assert value == printed, f"{{name}} read as {{value!r}}, printed {{printed}}"
+    else:
+        assert float(value) == number, f"{{name}} read as {{value!r}}, printed {{printed}}"
+"""
+# What a copy of the source leaves out at its top: the repository, build trees, scratch output.
+NOT_SOURCE = re.compile(r"^(\.git|build.*|out|out-san|run|.*\.egg-info)$")
 
 
 def readme_commands(text):
@@ -42,7 +91,14 @@ def readme_commands(text):
             blocks.append(("sh", span))
     for code in re.findall(r"```python\n(.*?)```", text, re.S):
         blocks.append(("python", code))
+    for span in re.findall(r"`([^`]+)`", text):
+        if TABLE_RECIPE.match(span):
+            blocks.append(("table", span))
     return blocks
+
+
+def unescaped(roff):
+    return re.sub(r"\\e|\\\\", "\\\\", roff).replace("\\-", "-")
 
 
 def manual_commands(text):
@@ -53,7 +109,15 @@ def manual_commands(text):
         blocks.append(("sh", nofill))
     for bold in re.findall(r"^\.B (kelto.*)$", section, re.M):
         blocks.append(("sh", bold))
-    return [(kind, re.sub(r"\\e|\\\\", "\\\\", block).replace("\\-", "-")) for kind, block in blocks]
+    return [(kind, unescaped(block)) for kind, block in blocks]
+
+
+def manual_recipes_elsewhere(text):
+    """The command blocks of a manual page outside EXAMPLES (the pip installation of PYTHON, which
+    runs from a source tree): each must be one of the README's, which are run."""
+    elsewhere = text.split(".SH EXAMPLES", 1)[0] + "\n".join(text.split(".SH EXAMPLES", 1)[1].split(".SH ")[1:])
+    return [unescaped(block) for block in re.findall(r"\.nf\n(.*?)\.fi", elsewhere, re.S)
+            if COMMAND.match(unescaped(block))]
 
 
 def help_commands(text):
@@ -70,19 +134,78 @@ def help_commands(text):
     return commands
 
 
-def run_blocks(blocks, folder, environment, label, results):
+def outcome(done):
+    return "ok" if done.returncode == 0 else f"status {done.returncode}: {(done.stderr or done.stdout)[-400:]}"
+
+
+def run_table_recipe(recipe, folder, environment, label, results):
+    """A README recipe that reads a planning table, on every table kelto writes."""
+    library = recipe.split(".")[0]
+    check = TABLE_CHECK.format(library=library, recipe=recipe)
+    tables = os.path.join(folder, "tables")
+    for name in sorted(n for n in os.listdir(tables) if n.endswith(".csv")):
+        done = subprocess.run([sys.executable, "-c", check, os.path.join(tables, name)], env=environment,
+                              capture_output=True, text=True)
+        if done.returncode == 77:  # pandas is optional; NumPy comes with the build's dependencies
+            results.append((label, recipe, f"skipped: {library} is not installed" if library == "pandas" else
+                            f"{library} is not installed for {sys.executable}"))
+            return
+        results.append((label, f"{recipe} on {name}", outcome(done)))
+
+
+def source_copy(scratch):
+    """A copy of the source tree without its build folders, once: pip builds in the tree it is given."""
+    copy = os.path.join(scratch, "source")
+    if not os.path.isdir(copy):
+        top = os.path.abspath(ARGS.source)
+        shutil.copytree(top, copy, symlinks=True, ignore=lambda folder, names: [
+            n for n in names if n == "__pycache__" or (os.path.abspath(folder) == top and NOT_SOURCE.match(n))])
+    return copy
+
+
+def check_pip_installation(folder, environment, label, results):
+    """Each virtual environment a pip block made holds the module with the table and crystals installed
+    beside it (not those of the source tree it was built from)."""
+    for name in sorted(os.listdir(folder)):
+        python = os.path.join(folder, name, "bin", "python3")
+        if not os.path.isfile(os.path.join(folder, name, "pyvenv.cfg")):
+            continue
+        done = subprocess.run([python, "-c", "import kelto; print(kelto.data_folder()); print(kelto.Crystal.shipped('GaAs').name)"],
+                              cwd="/", env=environment, capture_output=True, text=True)
+        expected = [os.path.realpath(os.path.join(folder, name, "share", "kelto")), "GaAs"]
+        found = [os.path.realpath(done.stdout.split()[0]), *done.stdout.split()[1:]] if done.returncode == 0 else []
+        results.append((label, f"{name}: the module's data", outcome(done) if done.returncode else
+                        "ok" if found == expected else f"found {found}, not {expected}"))
+
+
+def run_blocks(blocks, folder, environment, label, results, scratch=None):
     for kind, block in blocks:
         if "kelto-plot" in block and shutil.which("gdl") is None:
             results.append((label, block, "skipped: no GDL"))
             continue
-        if (kind == "python" or "build/python" in block) and not os.path.isdir(os.path.join(ARGS.build, "python")):
+        if (kind == "python" or "build/python" in block or "import kelto" in block) and \
+                not os.path.isdir(os.path.join(ARGS.build, "python")):
             results.append((label, block, "skipped: no Python module"))
             continue
-        command = ["bash", "-ec", block] if kind == "sh" else ["/usr/bin/python3", "-c", block]
+        if kind == "table":
+            run_table_recipe(block, folder, environment, label, results)
+            continue
+        where, env = folder, environment
+        if "pip install" in block:
+            # A fresh virtual environment with pip, from a copy of the source tree; no index is
+            # reached, as on a machine without one.
+            if subprocess.run(["/usr/bin/python3", "-c", "import venv, ensurepip"], capture_output=True).returncode != 0:
+                results.append((label, block, "skipped: /usr/bin/python3 has no venv with pip (Debian: python3-venv)"))
+                continue
+            where = source_copy(scratch)
+            env = dict(environment, PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1")
+        command = ["bash", "-ec", block] if kind == "sh" else [sys.executable, "-c", block]
         if kind == "python":  # where the README says the module is found from the build tree
-            environment = dict(environment, PYTHONPATH=os.path.join(folder, "build", "python"))
-        done = subprocess.run(command, cwd=folder, env=environment, capture_output=True, text=True)
-        results.append((label, block, "ok" if done.returncode == 0 else f"status {done.returncode}: {done.stderr[-400:]}"))
+            env = dict(environment, PYTHONPATH=os.path.join(folder, "build", "python"))
+        done = subprocess.run(command, cwd=where, env=env, capture_output=True, text=True)
+        results.append((label, block, outcome(done)))
+        if "pip install" in block and done.returncode == 0:
+            check_pip_installation(where, env, label, results)
 
 
 def main():
@@ -108,13 +231,17 @@ def main():
         os.symlink(build, os.path.join(tree, "build"))
         with open(os.path.join(source, "README.md")) as f:
             blocks = readme_commands(f.read())
+        readme_blocks = {(kind, block.strip()) for kind, block in blocks}
         subprocess.run(["bash", "-ec", PRECONDITIONS.format(kelto="./build/kelto")], cwd=tree, env=base, check=True)
-        run_blocks(blocks, tree, base, "README", results)
+        subprocess.run(["bash", "-ec", TABLES.format(kelto="../build/kelto")], cwd=tree, env=base, check=True)
+        run_blocks(blocks, tree, base, "README", results, scratch)
 
         # The manual pages and --help, against an installation.
         prefix = os.path.join(scratch, "prefix")
         subprocess.run([ARGS.cmake, "--install", build, "--prefix", prefix], check=True, capture_output=True)
-        installed = dict(base, PATH=os.path.join(prefix, "bin") + ":/usr/bin:/bin")
+        # The installed module, where Debian's python3 finds that of /usr/local.
+        site = os.path.join(prefix, "lib", f"python{sys.version_info[0]}.{sys.version_info[1]}", "dist-packages")
+        installed = dict(base, PATH=os.path.join(prefix, "bin") + ":/usr/bin:/bin", PYTHONPATH=site)
         version = subprocess.run([os.path.join(prefix, "bin", "kelto"), "--version"], capture_output=True, text=True).stdout
         name, number, date = re.match(r"(kelto) (\S+) \((\S+)\)\n$", version).groups()
         for page in ("kelto.1", "kelto-plot.1"):
@@ -125,6 +252,9 @@ def main():
             folder = tempfile.mkdtemp(dir=scratch)
             subprocess.run(["bash", "-ec", PRECONDITIONS.format(kelto="kelto")], cwd=folder, env=installed, check=True)
             run_blocks(manual_commands(text), folder, installed, page, results)
+            for block in manual_recipes_elsewhere(text):
+                results.append((page, block, "ok" if ("sh", block.strip()) in readme_blocks else
+                                "not one of the README's commands, so never run"))
         helped = subprocess.run(["kelto", "--help"], env=installed, capture_output=True, text=True).stdout
         folder = tempfile.mkdtemp(dir=scratch)
         run_blocks(help_commands(helped), folder, installed, "--help", results)

@@ -63,6 +63,8 @@ class SameAsTheProgram(unittest.TestCase):
             (silicon.events((1, 1, 1), energy=12, band=0.001, psi=(-30, 200), reference=(1, -1, 0)), EVENTS, "e.csv",
              SILICON + ["--primary", "1,1,1", "--energy", "12", "--band", "0.001", "--psi", "-30,200", "--reference",
                         "1,-1,0", "--events", "e.csv"]),
+            (silicon.events((0, 0, 4), energy=8.048, relative_band=0.003), EVENTS, "e.csv",
+             SILICON + ["--primary", "0,0,4", "--energy", "8.048", "--relative-band", "0.003", "--events", "e.csv"]),
             (silicon.glitches((1, 1, 1), 10, energies=(5, 30)), GLITCHES, "g.csv",
              SILICON + ["--primary", "1,1,1", "--glitches", "g.csv", "--at-psi", "10", "--energies", "5,30"]),
             (gaas.glitches((2, 2, 0), 15, energies=(6, 12), polarisation="pi", divergence=(0.001, 0.0002), surface=(1, 1, 1),
@@ -181,6 +183,12 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.events((0, 0, 2), energy=8, wavelength=1.5, band=0.02), ValueError, "give either energy"),
             (lambda: silicon.events((0, 0, 2), energy=8), ValueError, "band"),
             (lambda: silicon.events((0, 0, 2), energy=8, band=-1), ValueError, "band must be a positive number"),
+            (lambda: silicon.events((0, 0, 2), energy=8, band=0.02, relative_band=0.002), ValueError,
+             "give band (angstrom) or relative_band (a share of the wavelength), not both"),
+            (lambda: silicon.events((0, 0, 2), energy=8), ValueError, "or relative_band, that width as a share"),
+            (lambda: silicon.events((0, 0, 2), energy=8, relative_band=2), ValueError,
+             "relative_band must be a share of the wavelength above 0 and below 2"),
+            (lambda: silicon.events((0, 0, 2), energy=8, relative_band=float("nan")), ValueError, "relative_band must be"),
             (lambda: silicon.events((0, 0, 9), energy=8.04778, band=0.02), ValueError,
              "The primary reflection 0 0 9 cannot diffract at the wavelength 1.540601 angstrom"),
             (lambda: silicon.events((0, 0, 2), energy=8, band=0.02, psi=(10, 10)), ValueError, "psi must be (MIN, MAX)"),
@@ -215,6 +223,42 @@ class Refusals(unittest.TestCase):
                 with self.assertRaises(kind) as caught:
                     call()
                 self.assertIn(message, str(caught.exception))
+
+
+class UnitHints(unittest.TestCase):
+    def test_a_refusal_begins_with_the_unit_that_looks_mistaken(self):
+        """A number in another unit (eV for keV, a lattice parameter or wavelength not in angstrom) is
+        named first, in front of whichever refusal it led to; other refusals have no hint."""
+        silicon = kelto.Crystal.cubic("diamond", 5.431, "Si")
+        cases = [
+            (lambda: silicon.events((0, 0, 2), energy=8000, relative_band=0.001),
+             "energy takes keV: is 8000 in eV (8 keV)? The run would need about"),
+            (lambda: silicon.events((0, 0, 2), energy=8048, band=0.02),  # the band is then wider than lambda
+             "energy takes keV: is 8048 in eV (8.048 keV)? band must be a positive number of angstrom"),
+            (lambda: silicon.events((0, 0, 2), wavelength=0.00015406, band=0.000002),
+             "wavelength takes angstrom: is 0.00015406 in another unit? The run would need about"),
+            (lambda: silicon.events((0, 0, 2), wavelength=1e-310, band=1e-311),
+             "wavelength takes angstrom: is 1e-310 in another unit? The limiting sphere holds more than 1e+308"),
+            (lambda: kelto.Crystal.cubic("diamond", 5431, "Si").events((0, 0, 2), energy=8.048, band=0.02),
+             "a takes angstrom: is 5431 in another unit? The run would need about"),
+            (lambda: kelto.Crystal.cubic("diamond", 5431, "Si").events((0, 0, 2), energy=8048, band=0.00002),
+             "energy takes keV: is 8048 in eV (8.048 keV)? a takes angstrom: is 5431 in another unit? The run would"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(5000, 30000)),
+             "energies takes keV: is 30000 in eV (30 keV)? The run would need about"),
+            (lambda: silicon.spectrum((2, 2, 0), 15, energies=(6000, 9000)), "energies takes keV: is 9000 in eV (9 keV)? "),
+            (lambda: silicon.glitch_map((1, 1, 1), energies=(5000, 30000)), "energies takes keV: is 30000 in eV (30 keV)? "),
+            (lambda: silicon.clean_energies((1, 1, 1), energies=(8000, 12000)), "energies takes keV: is 12000 in eV (12 keV)? "),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8000], [1], energies=(6000, 14000)),
+             "energies takes keV: is 14000 in eV (14 keV)? "),
+            # Nothing that looks like another unit: the refusal as it stands.
+            (lambda: silicon.events((0, 0, 9), energy=8.04778, band=0.02), "The primary reflection 0 0 9 cannot diffract"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 999), harmonics=10), "harmonics must be a whole number"),
+        ]
+        for call, beginning in cases:
+            with self.subTest(beginning):
+                with self.assertRaises(ValueError) as caught:
+                    call()
+                self.assertTrue(str(caught.exception).startswith(beginning), str(caught.exception))
 
 
 class Threads(unittest.TestCase):
