@@ -44,7 +44,8 @@ std::string CompositionFault(const std::vector<std::pair<int, double>>& counts, 
     std::vector<std::pair<double, double>> pairs;  // the cell's count, the formula's
     std::vector<int> elements;
     for (const auto& [z, n] : stated.formula) {
-        const auto found = std::find_if(counts.begin(), counts.end(), [&](const auto& e) { return e.first == z; });
+        const int element = z;  // a named copy: lambdas may not capture a structured binding before C++20 compilers caught up
+        const auto found = std::find_if(counts.begin(), counts.end(), [&](const auto& e) { return e.first == element; });
         if (z == 1 || found == counts.end()) continue;
         pairs.emplace_back(found->second, n);
         elements.push_back(z);
