@@ -3,47 +3,32 @@
 // options. The one place where the process ends: a run that cannot go on throws RunError, and
 // this reports it and returns its status.
 #include "cli/command_line.h"
-#include "cli/option_run.h"
-#include "cli/run_limits.h"
+#include "cli/record_run.h"
 #include "io/output_files.h"
 #include "io/process_setup.h"
 #include "io/run_error.h"
 #include "io/text_format.h"
-#include "io/write_behind.h"
-#include "output/curve_table.h"
 #include "setup/dialogue.h"
 #include "setup/input_struct.h"
-#include "setup/run_checks.h"
-#include "survey/survey_driver.h"
-#include "survey/survey_estimate.h"
 
 #include <exception>
 #include <new>
 
 namespace {
 
+// The answers from the options or from the dialogue, then the one run of a filled record.
 int Run(int argc, char** argv)
 {
     InputStruct record{};  // value-initialised: psiCalibration 0, F and intensity 0 until computed
+    RunOptions options;
     if (argc > 1) {
-        RunOptions options;
         const int status = ParseCommandLine(argc, argv, &record, &options);
-        return status >= 0 ? status : RunFromOptions(&record, options);
+        if (status >= 0) return status;
+    } else {
+        FillInputStruct(&record);
+        options = DialogueRun(record);
     }
-    FillInputStruct(&record);
-    RefuseUnusableRun(&record);
-    TypedUnits typed;
-    typed.latticeA = record.latticeA, typed.lambda = record.lambda;
-    typed.latticeName = "the lattice parameter a", typed.wavelengthName = "the wavelength lambda";
-    const SurveyEstimate estimate = EstimateSurvey(&record);
-    RefuseRunaway(Printed("about %.3g curves", estimate.curves), estimate.bytes, estimate.memory, ".", UnitHints(typed));
-    PrepareOutputs({"kelto_spaghetti.dat", "kelto_spaghetti.mac", "kelto_unweg.dat", "kelto_unweg.mac"},
-                   {{"coefficient table", record.factorFile}});
-    WriteConsoleBehind();
-    SurveyRun run;
-    CalculHKL(&record, &run);
-    CommitOutputFiles();
-    return CompletedRunStatus();
+    return RunFromRecord(&record, options);
 }
 
 }  // namespace

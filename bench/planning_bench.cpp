@@ -18,7 +18,7 @@
 #include "planning/spectrum.h"
 #include "planning/glitches.h"
 #include "planning/tables.h"
-#include "setup/answer_source.h"
+#include "setup/units.h"
 #include "setup/factor_file.h"
 
 namespace {

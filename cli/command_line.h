@@ -7,15 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "cli/run_limits.h"
 #include "crystal/vec3.h"
 #include "planning/azimuths.h"
 #include "planning/glitch_depth.h"
+#include "setup/answer_source.h"
 #include "setup/input_struct.h"
 
 // What the planning options ask of a run, with the crystal's and the beam's numbers as typed,
-// in double precision.
+// in double precision. The planning engine takes its numbers from here, never from the record,
+// which holds the single-precision values the survey of the four files works with.
 struct PlanOptions {
     std::string cifFile;    // the crystal's CIF (--cif, or the shipped one of --crystal); empty: cubic
+    Miller primary{};       // the primary reflection
     double latticeA = 0.0;  // angstrom
     double lambda = 0.0;    // angstrom, the band's centre (scan runs)
     double band = 0.0;      // angstrom, the band's full width
@@ -70,10 +74,15 @@ struct PlanOptions {
     bool AtBand() const { return !eventsFile.empty() || cleanWidth > 0.0; }
 };
 
+// How a run is set up beside its record: by the command line, or for the dialogue (DialogueRun).
 struct RunOptions {
     bool quiet = false;
     std::string outputFolder;  // empty: the current folder
-    const char* wavelengthOption = "--wavelength";  // the option that gave the wavelength
+    // Whose words the messages take: the dialogue's (the default), or the options', naming the one
+    // that gave the wavelength.
+    AnswerSource answers;
+    // The answers a unit mistake would show in, as typed, and how the messages name them.
+    TypedUnits typed;
     PlanOptions plan;
 };
 

@@ -1,6 +1,8 @@
 #include "cli/option_grammar.h"
 
 #include "crystal/shipped_crystals.h"
+#include "io/output_files.h"
+#include "setup/units.h"
 
 #include <CLI/CLI.hpp>
 
@@ -20,8 +22,8 @@ void PrintHelp()
 {
     std::printf(R"(Usage: kelto [OPTION]...
 The multiple-beam (Umweg) pattern of an azimuthal scan of a cubic crystal of one
-element about a primary reflection H K L: writes kelto_spaghetti.dat,
-kelto_spaghetti.mac, kelto_unweg.dat and kelto_unweg.mac. Without options, kelto
+element about a primary reflection H K L: writes %s,
+%s, %s and %s. Without options, kelto
 asks its fourteen questions on standard input instead.
 
 Required:
@@ -38,7 +40,7 @@ Required:
   --primary H,K,L       primary reflection (integers, not all 0)
   --wavelength A        wavelength lambda, in angstrom, or
   --energy E            photon energy, in keV: lambda = hc / E with
-                        hc = 12.398419843320026 keV angstrom (CODATA 2018)
+                        hc = %.17g keV angstrom (CODATA 2018)
   --band D              full width delta lambda of the wavelength band, in
                         angstrom (above 0), or
   --relative-band R     the band as a share of the wavelength (above 0):
@@ -177,7 +179,8 @@ keV):
 Exit status: 0 the run completed; 1 the run was refused or a file could not be
 written (the message says why); 2 the command line is wrong; 128 + n the run was
 interrupted by signal n.
-)", ShippedTable().c_str());
+)", kSurveyFileNames[0], kSurveyFileNames[1], kSurveyFileNames[2], kSurveyFileNames[3], kHcKeVAngstrom,
+                ShippedTable().c_str());
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "crystal/shipped_crystals.h"
 #include "setup/answer_reader.h"
 #include "setup/answer_source.h"
+#include "setup/units.h"
 #include "survey/families.h"
 
 namespace {
@@ -72,6 +73,18 @@ float Float(const OptionWords& words, const std::string& option)
 double Double(const OptionWords& words, const std::string& option)
 {
     return Numbers<double>(option, words.Value(option), {1}, ParseDouble, "a number")[0];
+}
+
+// A number typed once and taken twice: into the record as the dialogue reads the same answer
+// (single precision, the survey's), and as typed in double precision for the planning engine.
+struct TwoPrecisions {
+    float record;
+    double plan;
+};
+
+TwoPrecisions Number(const OptionWords& words, const std::string& option)
+{
+    return {Float(words, option), Double(words, option)};
 }
 
 Miller Indices(const OptionWords& words, const std::string& option)
@@ -214,13 +227,11 @@ void CheckCombinations(const OptionWords& words)
     }
 }
 
-void TranslatePlanning(const OptionWords& words, const InputStruct& record, const std::string& outputFolder, PlanOptions* plan)
+void TranslatePlanning(const OptionWords& words, const std::string& outputFolder, PlanOptions* plan)
 {
-    if (plan->cifFile.empty()) plan->latticeA = Double(words, "--lattice");
     if (words.Has("--reference")) {
         plan->reference = Indices(words, "--reference");
-        const Miller primary{record.primaryH, record.primaryK, record.primaryL};
-        if (Parallel(primary, *plan->reference)) {
+        if (Parallel(plan->primary, *plan->reference)) {
             throw UsageError{"--reference: '" + words.Value("--reference") +
                              "' is zero or parallel to the primary reflection: it has no component across it"};
         }
@@ -346,7 +357,8 @@ void TranslatePlanning(const OptionWords& words, const InputStruct& record, cons
     }
 }
 
-// The record as the dialogue would fill it from the same answers.
+// The record as the dialogue would fill it from the same answers, and the same answers in double
+// precision for planning.
 void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions* options)
 {
     PlanOptions& plan = options->plan;
@@ -355,7 +367,8 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
         record->structure = Structure(words.Value("--structure"));
         CopyWord("--table", words.Has("--table") ? words.Value("--table") : ShippedTable(), record->factorFile,
                  sizeof record->factorFile);
-        record->latticeA = Float(words, "--lattice");
+        const TwoPrecisions a = Number(words, "--lattice");
+        record->latticeA = a.record, plan.latticeA = a.plan;
         CopyWord("--symbol", words.Value("--symbol"), record->symbol, sizeof record->symbol);
     } else if (words.Has("--cif")) {
         plan.cifFile = words.Value("--cif");
@@ -368,27 +381,37 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
     }
     const bool energyRun = words.Has("--glitches") || words.Has("--spectrum") || words.Has("--glitch-map") ||
                            words.Has("--clean-energies") || words.Has("--fit-glitches");
+    // The option that gave the wavelength, which the messages name.
+    const char* wavelengthOption = "--wavelength";
     if (energyRun) {
         // Energy scans: the survey's limiting sphere is that of the highest energy asked for.
         double eMax = 0.0, unused = 0.0;
+        wavelengthOption = "--energies";
         if (words.Has("--energies")) EnergyRange(words, "--energies", false, &unused, &eMax, nullptr);
         if (words.Has("--clean-energies")) {
             double cleanMax = 0.0, fraction = 0.0;
             EnergyRange(words, "--clean-energies", true, &unused, &cleanMax, &fraction);
-            if (cleanMax > eMax) options->wavelengthOption = "--clean-energies";
+            if (cleanMax > eMax) wavelengthOption = "--clean-energies";
             eMax = std::max(eMax, cleanMax);
         }
-        if (options->wavelengthOption != std::string("--clean-energies")) options->wavelengthOption = "--energies";
-        record->lambda = static_cast<float>(kHcKeVAngstrom / eMax);
         plan.lambda = kHcKeVAngstrom / eMax;
+        record->lambda = static_cast<float>(plan.lambda);
     } else if (words.Has("--wavelength")) {
-        record->lambda = Float(words, "--wavelength");
-        plan.lambda = Double(words, "--wavelength");
+        const TwoPrecisions lambda = Number(words, "--wavelength");
+        record->lambda = lambda.record, plan.lambda = lambda.plan;
     } else {
-        const double keV = Double(words, "--energy");
-        record->lambda = static_cast<float>(kHcKeVAngstrom / keV);
-        plan.lambda = kHcKeVAngstrom / keV;
-        options->wavelengthOption = "--energy";
+        wavelengthOption = "--energy";
+        plan.lambda = kHcKeVAngstrom / Double(words, "--energy");
+        record->lambda = static_cast<float>(plan.lambda);
+    }
+    options->answers = AnswerSource::Options(wavelengthOption);
+    // A unit mistake shows in the answers as typed: the wavelength, or the energy that gave it.
+    options->typed.latticeA = plan.latticeA;
+    if (options->answers.WavelengthFromEnergy()) {
+        options->typed.keV = kHcKeVAngstrom / plan.lambda;
+        options->typed.energyName = wavelengthOption;
+    } else {
+        options->typed.lambda = plan.lambda;
     }
     const std::vector<float> window =
         Numbers<float>("--psi", words.Has("--psi") ? words.Value("--psi") : "-180,180", {2}, ParseFloatAnswer, "MIN,MAX (two numbers)");
@@ -398,13 +421,13 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
     if (!(record->psiMin < record->psiMax && std::isfinite(record->psiMin) && std::isfinite(record->psiMax))) {
         throw UsageError{"--psi: '" + words.Value("--psi") + "' is not MIN,MAX with MIN below MAX"};
     }
-    const Miller primary = Indices(words, "--primary");
-    record->primaryH = primary.h, record->primaryK = primary.k, record->primaryL = primary.l;
+    plan.primary = Indices(words, "--primary");
+    record->primaryH = plan.primary.h, record->primaryK = plan.primary.k, record->primaryL = plan.primary.l;
     if (energyRun) {
         record->deltaLambda = 0.0f;
     } else if (words.Has("--band")) {
-        record->deltaLambda = Float(words, "--band");
-        plan.band = Double(words, "--band");
+        const TwoPrecisions band = Number(words, "--band");
+        record->deltaLambda = band.record, plan.band = band.plan;
     } else {
         const double ratio = Double(words, "--relative-band");
         record->deltaLambda = static_cast<float>(ratio * static_cast<double>(record->lambda));
@@ -462,7 +485,7 @@ int ParseCommandLine(int argc, const char* const* argv, InputStruct* record, Run
         options->quiet = words.quiet;
         CheckCombinations(words);
         TranslateAnswers(words, record, options);
-        TranslatePlanning(words, *record, options->outputFolder, &options->plan);
+        TranslatePlanning(words, options->outputFolder, &options->plan);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "kelto: %s\nTry 'kelto --help' for more information.\n", error.what.c_str());
         return 2;

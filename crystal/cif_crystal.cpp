@@ -20,7 +20,7 @@
 #include "crystal/cif_symmetry.h"
 #include "crystal/origin_choice.h"
 #include "crystal/unit_cell_atoms.h"
-#include "setup/answer_source.h"
+#include "setup/units.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "io/run_error.h"
+#include "setup/units.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ Displacements Anisotropic(const CifReader& r, const Lattice& lattice)
     }
     const double len[3] = {lattice.a(), lattice.b(), lattice.c()};
     const Vec3 star[3] = {lattice.Reciprocal(1, 0, 0), lattice.Reciprocal(0, 1, 0), lattice.Reciprocal(0, 0, 1)};
-    const auto cosine = [](double degrees) { return std::cos(degrees * std::numbers::pi / 180); };
+    const auto cosine = [](double degrees) { return std::cos(Radians(degrees)); };
     const double cosines[3][3] = {{1, cosine(lattice.gamma()), cosine(lattice.beta())},
                                   {cosine(lattice.gamma()), 1, cosine(lattice.alpha())},
                                   {cosine(lattice.beta()), cosine(lattice.alpha()), 1}};

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+// The survey's own reflection conditions and structure factor, not a copy of them: the F of a cubic
+// crystal in the planning tables is the F of the reflection table. This include is why crystal/
+// stands above survey/.
 #include "survey/structure_factor.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "io/run_error.h"
+#include "setup/units.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ double Cosine(double degrees)
 {
     // Right angles give an exact 0, so that orthogonal cells have exactly orthogonal axes.
     if (degrees == 90.0) return 0.0;
-    return std::cos(degrees * std::numbers::pi / 180.0);
+    return std::cos(Radians(degrees));
 }
 
 std::invalid_argument VolumeBeyondDoubles(double log10Volume)
@@ -46,7 +47,7 @@ Lattice::Lattice(double a, double b, double c, double alpha, double beta, double
             throw std::invalid_argument(Printed("its length %g angstrom is beyond what kelto can compute with", length));
         }
     }
-    const double sg = gamma == 90.0 ? 1.0 : std::sin(gamma * std::numbers::pi / 180.0);
+    const double sg = gamma == 90.0 ? 1.0 : std::sin(Radians(gamma));
     // Direct axes: a along x, b in the x-y plane, c completing them.
     const Vec3 va{a, 0.0, 0.0};
     const Vec3 vb{b * cg, b * sg, 0.0};

@@ -16,7 +16,10 @@ std::string Lower(std::string text)
     return text;
 }
 
-std::string g_dataFolder;  // named by the host; empty: found from the program's place
+// Where kelto is installed is a fact of the process, not of a run: named once by the host that
+// knows it (the Python module, as it loads), read by every look-up. Empty: found from the program's
+// place.
+std::string g_dataFolder;
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include "planning/clean_windows.h"
 #include "planning/events.h"
 #include "planning/glitches.h"
+#include "setup/units.h"
 #include "survey/survey_driver.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -48,7 +49,7 @@ void PlanScan(const InputStruct& record)
         }
     }
     CleanEventWindows(FindEvents(crystal, frame, {lambda, band}, CleanWindowReach(window)), window, 1.0, {false, 0.01}, 1.0);
-    const double eMax = 12.398419843320026 / shortest;
+    const double eMax = kHcKeVAngstrom / shortest;
     FindGlitches(crystal, frame, record.psiMin, eMax / 2.0, eMax);
     CleanEnergyWindows(crystal, frame, window, eMax / 2.0, eMax, {false, 0.01}, 0.0, Beam{}, 0.5);
 }

@@ -13,7 +13,7 @@
 namespace {
 
 // Whether a progress line stands on standard error: set by the thread that draws it, read by the
-// interrupt handler, so lock-free.
+// interrupt handler, which reaches only namespace-scope state; so here, and lock-free.
 std::atomic<bool> g_lineShown{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 

@@ -24,14 +24,17 @@
 
 namespace {
 
-constexpr int kRunFiles = 4;
+constexpr int kRunFiles = static_cast<int>(kSurveyFileNames.size());
 constexpr int kTableSlots = 3;  // events or glitches, the glitch map, the clean windows
 constexpr int kSlots = kRunFiles + kTableSlots;
-constexpr const char* kNames[kRunFiles] = {"kelto_spaghetti.dat", "kelto_spaghetti.mac",
-                                           "kelto_unweg.dat", "kelto_unweg.mac"};
 constexpr std::size_t kPathCapacity = PATH_MAX;
 // A temporary name is the final one with ".kelto-" before it and ".XXXXXX.keep" after it at most.
 constexpr std::size_t kTemporaryNameExtra = 7 + 7 + 5;
+
+// The state of the run's files is namespace-scope, not held by an object of the run, because what
+// removes the temporary files and journals of a run that ends early, the interrupt handler and the
+// exit handler registered with atexit, can reach nothing else; a process makes one run, so it has
+// one set of files. Each variable below says what it keeps.
 
 // One file of the run: the four of the survey take slots 0 to 3, the tables the others. The
 // interrupt handler reads `folder`, `temporary` and `pending`.
@@ -45,19 +48,22 @@ struct Slot {
     char temporary[NAME_MAX + 1] = {};
     volatile std::sig_atomic_t pending = 0;
 };
-Slot g_slots[kSlots];
+Slot g_slots[kSlots];  // read by the handlers (above)
 
 // The folders whose turn the run holds (advisory locks on the folders themselves, held until the
 // commit is done or the process ends), in the order of device and inode: the first one's journal
 // decides. The interrupt handler reads the descriptors, the journal flags and the journal's name.
-std::vector<HeldFolder> g_folders;
-int g_folderFd[kSlots];
-volatile std::sig_atomic_t g_journalIn[kSlots];
-volatile std::sig_atomic_t g_folderCount = 0;
-char g_journalName[32] = {};
-Journal g_journal;
+std::vector<HeldFolder> g_folders;  // with the slots: the folders of the process's one set of files
+int g_folderFd[kSlots];  // read by the handlers
+volatile std::sig_atomic_t g_journalIn[kSlots];  // read by the handlers: which folders hold a journal
+volatile std::sig_atomic_t g_folderCount = 0;  // read by the handlers
+char g_journalName[32] = {};  // read by the handlers
+Journal g_journal;  // with the slots: what the journals say, rewritten by the commit
 
+// The folder of the four files, set once a run before its files are prepared: it goes with the
+// slots, and the survey opens its files (OpenOutputFiles) knowing nothing of the options.
 std::string g_outputFolder = ".";
+// A test's observer of the commit's steps: it watches the process's one set of files.
 CommitObserver g_observer = nullptr;
 // Set once the commit has given the run's files their names; the interrupt handler reads it.
 volatile std::sig_atomic_t g_replaced = 0;
@@ -187,7 +193,7 @@ void Reserve(const std::vector<std::string>& outputs, const std::vector<std::pai
         const std::string& path = outputs[o];
         int slot = -1;
         for (int i = 0; i < kRunFiles; ++i) {
-            if (path == InOutputFolder(kNames[i])) slot = i;
+            if (path == InOutputFolder(kSurveyFileNames[i])) slot = i;
         }
         if (slot < 0 && nextTable == kSlots) RefuseFile(path, EMFILE);
         if (slot < 0) slot = nextTable++;
@@ -325,6 +331,13 @@ void SetOutputFolder(const std::string& folder) { g_outputFolder = folder.empty(
 
 std::string InOutputFolder(const std::string& name) { return g_outputFolder == "." ? name : g_outputFolder + "/" + name; }
 
+std::vector<std::string> SurveyFilesInOutputFolder()
+{
+    std::vector<std::string> paths;
+    for (const char* name : kSurveyFileNames) paths.push_back(InOutputFolder(name));
+    return paths;
+}
+
 void SetCommitObserver(CommitObserver observer) { g_observer = observer; }
 
 void PrepareOutputs(const std::vector<std::string>& outputs, const std::vector<RunInput>& inputs)
@@ -392,8 +405,7 @@ const char* InterruptedRunOutcome()
 
 OutputFiles OpenOutputFiles()
 {
-    if (g_folderCount == 0) PrepareOutputs({InOutputFolder(kNames[0]), InOutputFolder(kNames[1]), InOutputFolder(kNames[2]),
-                                            InOutputFolder(kNames[3])}, {});
+    if (g_folderCount == 0) PrepareOutputs(SurveyFilesInOutputFolder(), {});
     for (int i = 0; i < kRunFiles; ++i) {
         if (!g_slots[i].reserved || g_slots[i].stream != nullptr || g_slots[i].pending) {
             throw std::logic_error("the survey's files were not prepared for this run");

@@ -7,9 +7,15 @@
 // nothing.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+// The names of the four files of the survey, in the order of OutputFiles' members: the reflection
+// table and its plotting macro, the band crossings and theirs.
+inline constexpr std::array<const char*, 4> kSurveyFileNames = {"kelto_spaghetti.dat", "kelto_spaghetti.mac",
+                                                                "kelto_unweg.dat", "kelto_unweg.mac"};
 
 struct OutputFiles {
     std::FILE* spaghettiDat;
@@ -29,6 +35,8 @@ struct RunInput {
 void SetOutputFolder(const std::string& folder);
 // `name` in that folder.
 std::string InOutputFolder(const std::string& name);
+// The four files of the survey in that folder, in the order of kSurveyFileNames.
+std::vector<std::string> SurveyFilesInOutputFolder();
 
 // Before anything is written: refuses (RunError) an output name that holds anything but a regular
 // file, a link or a fifo, that is too long for its temporary name or is one of kelto's own, or that
@@ -37,8 +45,8 @@ std::string InOutputFolder(const std::string& name);
 // journal into each. Called once per run, before the files are opened.
 void PrepareOutputs(const std::vector<std::string>& outputs, const std::vector<RunInput>& inputs);
 
-// Creates the temporary files of kelto_spaghetti.dat, kelto_spaghetti.mac, kelto_unweg.dat and
-// kelto_unweg.mac in the output folder (preparing them first when nothing was prepared).
+// Creates the temporary files of the four files of the survey (kSurveyFileNames) in the output
+// folder (preparing them first when nothing was prepared).
 OutputFiles OpenOutputFiles();
 // Closes them, refusing the run when one was not written completely; renames nothing.
 void CloseOutputFiles(OutputFiles* files);

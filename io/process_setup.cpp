@@ -9,9 +9,10 @@
 
 namespace {
 
-void (*g_cleanup)() = nullptr;
-const char* (*g_outcome)() = nullptr;
-bool g_terminal = false;  // standard error, when the handler was set
+// What the interrupt handler does and says: a signal handler reaches only namespace-scope state.
+void (*g_cleanup)() = nullptr;         // removes the run's temporary files
+const char* (*g_outcome)() = nullptr;  // what became of the run's files
+bool g_terminal = false;               // standard error, when the handler was set
 
 const char* SignalName(int signal)
 {

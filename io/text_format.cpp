@@ -203,6 +203,9 @@ template std::size_t FormatFixed<5>(char*, double, int);
 template std::size_t FormatFixed<6>(char*, double, int);
 
 namespace {
+// What a failed write does, set once by main for the whole process: the writers of every file and
+// of standard output, deep in the survey and the planning, report through it without each caller
+// handing it down.
 WriteFailureHandler g_writeFailure = nullptr;
 
 void Write(const char* text, std::size_t length, std::FILE* stream)

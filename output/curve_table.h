@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/console.h"
+#include "setup/answer_source.h"
 
 // One recorded curve. Every value is a single-precision value; readers widen it to double. Row
 // `cpi` is filled in two steps for one psi solution: PrintResult writes psi0 and intensity, then
@@ -38,7 +39,8 @@ private:
 };
 
 // What one survey changes as it goes: the curve table and its counters, the number of band
-// crossings written, and how it talks on the console. The survey receives it from its caller.
+// crossings written, and how it talks on the console and in its messages. The survey receives it
+// from its caller.
 struct SurveyRun {
     CurveTable calispe_param;
     std::int64_t cpi = 0;         // row being filled, the number of complete rows: set to 0 by
@@ -48,6 +50,7 @@ struct SurveyRun {
                                   // after the survey, read by CalcIntersections
     std::int64_t crossings = 0;   // band crossings CalcIntersections wrote
     bool echo = true;             // the echo lines on standard output, which --quiet turns off
+    AnswerSource answers;         // whose words the survey's refusals take: the dialogue's or the options'
     ProgressLine progress;
 
     // The row that the curve being recorded fills: row `cpi`.

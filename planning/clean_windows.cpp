@@ -5,7 +5,7 @@
 
 #include "planning/glitches.h"
 #include "planning/parallel_for.h"
-#include "setup/answer_source.h"
+#include "setup/units.h"
 
 namespace {
 

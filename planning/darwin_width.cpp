@@ -5,7 +5,7 @@
 #include <limits>
 #include <numbers>
 
-#include "setup/answer_source.h"
+#include "setup/units.h"
 
 double PolarisationFactor(double sigmaShare, double braggAngle)
 {
@@ -60,7 +60,7 @@ DarwinWidth DarwinWidthOf(const Lattice& lattice, const Scattering& scattering, 
 double DeviationRate(const ScanFrame& frame, const Lattice& lattice, Miller x, double psi, double keV)
 {
     const double inverse = keV / kHcKeVAngstrom, across = frame.BeamAcross(1.0 / inverse);
-    const double radians = psi * std::numbers::pi / 180.0;
+    const double radians = Radians(psi);
     const Vec3 u = std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3;
     // d|k_perp|/dE with E in eV: |k_perp|^2 = (E / hc)^2 - |G|^2 / 4.
     const double acrossRate = inverse / (kHcKeVAngstrom * 1000.0) / across;

@@ -17,9 +17,6 @@
 #include "crystal/crystal.h"
 #include "planning/scan_frame.h"
 
-// The classical electron radius in angstrom (CODATA 2018: 2.8179403262e-15 m).
-inline constexpr double kElectronRadiusAngstrom = 2.8179403262e-5;
-
 // C for a beam whose intensity lies for the share `sigmaShare` along X's sigma direction (normal
 // to the plane of the incident beam and X) and for the rest along its pi direction: 1 for sigma,
 // 0 for pi, 1/2 for an unpolarised beam.

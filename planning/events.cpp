@@ -4,9 +4,9 @@
 #include <cmath>
 #include <tuple>
 
-#include "setup/answer_source.h"
 #include "planning/parallel_for.h"
 #include "planning/sphere_reflections.h"
+#include "setup/units.h"
 
 const char* PassageWord(Passage passage)
 {

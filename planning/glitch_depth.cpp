@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numbers>
 
 #include "planning/darwin_width.h"
 #include "planning/parallel_for.h"
-#include "setup/answer_source.h"
+#include "setup/units.h"
 
 namespace {
 
@@ -66,7 +65,7 @@ double BoxOverlap(double c, double su, double sv, double half)
 GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
 {
     const Lattice& lattice = crystal.lattice();
-    const double lambda = kHcKeVAngstrom / keV, radians = psi * std::numbers::pi / 180.0;
+    const double lambda = kHcKeVAngstrom / keV, radians = Radians(psi);
     const Vec3 k0 = (-frame.length / 2.0) * frame.along +
                     (frame.beam * BeamAcrossAt(frame, lambda)) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
     const Vec3 v = lattice.Reciprocal(x), kh = k0 + v;
@@ -120,7 +119,7 @@ namespace {
 // of its profile) of 0 as psi turns the beam about G from psi.
 double AzimuthWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, double h)
 {
-    const double lambda = kHcKeVAngstrom / keV, radians = psi * std::numbers::pi / 180.0, perDegree = std::numbers::pi / 180.0;
+    const double lambda = kHcKeVAngstrom / keV, radians = Radians(psi), perDegree = kRadiansPerDegree;
     const double across = frame.beam * BeamAcrossAt(frame, lambda);
     const Vec3 v = crystal.lattice().Reciprocal(x);
     // k_perp turns with psi: its first and second derivatives, per degree.

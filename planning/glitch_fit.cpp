@@ -2,18 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <tuple>
 
 #include "io/run_error.h"
 #include "planning/glitches.h"
 #include "planning/parallel_for.h"
 #include "planning/sphere_reflections.h"
-#include "setup/answer_source.h"
+#include "setup/units.h"
 
 namespace {
 
-constexpr double kRadian = std::numbers::pi / 180.0;
 // The deepest dips that vote for the azimuth; the rest join in the refinement.
 constexpr std::size_t kVotingDips = 40;
 // The best-counted azimuths and offsets that are refined.
@@ -36,7 +34,7 @@ struct FitLine {
     // The energy at `d` degrees from the centre (|d| < 90).
     double EnergyAt(double d) const
     {
-        const double across = spread / std::cos(d * kRadian);
+        const double across = spread / std::cos(d * kRadiansPerDegree);
         return kHcKeVAngstrom * std::sqrt(quarterG2 + across * across) / order;
     }
     // How far from the centre (degrees) the line has risen to `keV` (at least its top).
@@ -44,14 +42,14 @@ struct FitLine {
     {
         const double k = order * keV / kHcKeVAngstrom;
         const double across = std::sqrt(std::max(0.0, k * k - quarterG2));
-        return across > spread ? std::acos(spread / across) / kRadian : 0.0;
+        return across > spread ? std::acos(spread / across) / kRadiansPerDegree : 0.0;
     }
     // dE/dpsi at `d` degrees from the centre, eV per degree.
     double Slope(double d) const
     {
-        const double c = std::cos(d * kRadian), across = spread / c;
+        const double c = std::cos(d * kRadiansPerDegree), across = spread / c;
         const double root = std::sqrt(quarterG2 + across * across);
-        return kHcKeVAngstrom * 1000.0 / order * across * across * std::tan(d * kRadian) / root * kRadian;
+        return kHcKeVAngstrom * 1000.0 / order * across * across * std::tan(d * kRadiansPerDegree) / root * kRadiansPerDegree;
     }
 };
 

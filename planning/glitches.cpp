@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <tuple>
 
 #include "planning/glitch_depth.h"
 #include "planning/parallel_for.h"
 #include "planning/sphere_reflections.h"
-#include "setup/answer_source.h"
+#include "setup/units.h"
 
 namespace {
 
@@ -74,7 +73,7 @@ void AddGlitch(const Crystal& crystal, const ScanFrame& frame, const SphereRefle
     } else {
         const double d = Offset(psi, r.centre);
         if (!(std::fabs(d) < 90.0)) return;  // X is not on the sphere at this azimuth at any energy
-        const double across = r.spread / std::cos(d * std::numbers::pi / 180.0);
+        const double across = r.spread / std::cos(Radians(d));
         keV = kHcKeVAngstrom * std::sqrt(frame.length * frame.length / 4.0 + across * across);
         if (!(keV >= eMin && keV <= eMax)) return;
     }

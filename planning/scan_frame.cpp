@@ -2,8 +2,9 @@
 
 #include <cmath>
 #include <limits>
-#include <numbers>
 #include <stdexcept>
+
+#include "setup/units.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ Vec3 Unit(Vec3 v) { return (1.0 / Length(v)) * v; }
 
 double ScanFrame::Azimuth(Vec3 v) const
 {
-    return std::atan2(Dot(v, e3), Dot(v, e2)) * 180.0 / std::numbers::pi;
+    return Degrees(std::atan2(Dot(v, e3), Dot(v, e2)));
 }
 
 double ScanFrame::BeamAcross(double lambda) const

@@ -7,10 +7,9 @@
 #include <string>
 
 #include "io/run_error.h"
+#include "setup/units.h"
 
 namespace {
-
-constexpr double kDegrees = 180.0 / std::numbers::pi;
 
 // Rounding noise in |X|^2 - X.G below this share of its terms means X is exactly on the sphere
 // at every wavelength: for integer indices of a cubic cell the sum is an integer over a^2, and a
@@ -29,7 +28,7 @@ SphereReflection DescribeReflection(const Lattice& lattice, const ScanFrame& fra
     const double twiceN = Dot(x, d);
     r.n = std::fabs(twiceN) <= kZeroShare * Length(x) * Length(d) ? 0.0 : twiceN / 2.0;
     const Vec3 across = x - Dot(x, frame.along) * frame.along;
-    r.azimuth = std::atan2(Dot(across, frame.e3), Dot(across, frame.e2)) * kDegrees;
+    r.azimuth = std::atan2(Dot(across, frame.e3), Dot(across, frame.e2)) * kDegreesPerRadian;
     // X is on the sphere where beam cos(psi - azimuth) has the sign of -n.
     r.centre = -frame.beam * r.n > 0.0 ? r.azimuth : r.azimuth + 180.0;
     r.spread = std::fabs(r.n) / Length(across);
@@ -46,7 +45,7 @@ double SphereReflection::HalfWidth(const ScanFrame& frame, double lambda) const
     if (!(lambda > 0.0)) return 90.0;
     const double c = spread / frame.BeamAcross(lambda);
     if (!(c <= 1.0)) return std::numeric_limits<double>::quiet_NaN();
-    return std::acos(c) * kDegrees;
+    return std::acos(c) * kDegreesPerRadian;
 }
 
 PlanningEstimate EstimatePlanning(const Lattice& lattice, double radius)

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <numbers>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -37,8 +36,8 @@
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
 #include "planning/spectrum.h"
-#include "setup/answer_source.h"
 #include "setup/factor_file.h"
+#include "setup/units.h"
 
 namespace py = pybind11;
 using kelto_python::Column;
@@ -198,6 +197,13 @@ private:
     mutable std::tuple<int, int, int, bool, int, int, int, double> sphereKey_{};
 };
 
+// The refusal of an energy scan over `energies`, led by a hint where its highest energy looks like
+// one in eV.
+py::value_error EnergyScanRefusal(const PyCrystal& self, const Range& energies, const py::value_error& refusal)
+{
+    return py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
+}
+
 std::shared_ptr<PyCrystal> Cubic(const py::object& structure, double a, const std::string& symbol, const std::optional<std::string>& table)
 {
     int type = 0;
@@ -331,13 +337,33 @@ Beam GlitchBeamOf(const Crystal& crystal, const std::string& polarisation, const
     if (!(across >= 0.0 && across <= 90.0 && along >= 0.0 && along <= 90.0)) {
         Refuse("divergence must be (ACROSS, ALONG), degrees from 0 to 90");
     }
-    beam.across = across * std::numbers::pi / 180.0, beam.along = along * std::numbers::pi / 180.0;
+    beam.across = Radians(across), beam.along = Radians(along);
     if (surface) {
         const Miller m = ToMiller(*surface);
         if (IsZero(m)) Refuse("surface must be a direction, not 0 0 0");
         beam.surface = crystal.lattice().Reciprocal(m);
     }
     return beam;
+}
+
+// The frame of psi and the beam of the widths and depths of an energy scan from EMIN to EMAX keV,
+// from the arguments every energy scan takes; a scan is refused where the primary reflection
+// cannot diffract in the range, or where the sphere of its highest energy (that of the highest
+// harmonic) would not fit in the memory.
+struct EnergyScan {
+    ScanFrame frame;
+    Beam beam;
+};
+
+EnergyScan EnergyScanOf(const PyCrystal& self, const Indices& primary, const std::optional<Indices>& reference,
+                        const std::string& polarisation, const Range& divergence, const std::optional<Indices>& surface,
+                        double eMin, double eMax, int harmonics = 1)
+{
+    EnergyScan scan{self.Frame(primary, reference),
+                    GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface)};
+    self.RequireReachable(scan.frame, eMin, eMax);
+    self.RequireRoom(kHcKeVAngstrom / (harmonics * eMax));
+    return scan;
 }
 
 py::object MapArray(const std::vector<GlitchLine>& lines)
@@ -435,15 +461,12 @@ std::vector<Glitch> ShapedGlitches(const PyCrystal& self, const Indices& primary
 {
     if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
     if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
-    const ScanFrame frame = self.Frame(primary, reference);
-    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
-    self.RequireReachable(frame, eMin, eMax);
-    self.RequireRoom(kHcKeVAngstrom / (harmonics * eMax));
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax, harmonics);
     py::gil_scoped_release released;
     std::vector<Glitch> glitches =
-        harmonics == 1 ? FindGlitchesAmong(self.crystal(), frame, *self.GlitchSphere(frame, eMax), psi, eMin, eMax)
-                       : FindGlitchesWithHarmonics(self.crystal(), frame, psi, eMin, eMax, harmonics);
-    ShapeGlitches(self.crystal(), frame, psi, eMin, eMax, beam, &glitches);
+        harmonics == 1 ? FindGlitchesAmong(self.crystal(), scan.frame, *self.GlitchSphere(scan.frame, eMax), psi, eMin, eMax)
+                       : FindGlitchesWithHarmonics(self.crystal(), scan.frame, psi, eMin, eMax, harmonics);
+    ShapeGlitches(self.crystal(), scan.frame, psi, eMin, eMax, scan.beam, &glitches);
     return glitches;
 }
 
@@ -454,7 +477,7 @@ try {
     const auto [eMin, eMax] = Energies(energies);
     return GlitchArray(ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics));
 } catch (const py::value_error& refusal) {
-    throw py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
+    throw EnergyScanRefusal(self, energies, refusal);
 }
 
 // Each order's share of the photons, the fundamental's 1 first: 0.01 for each harmonic unless given.
@@ -489,7 +512,7 @@ try {
     for (const SpectrumPoint& p : spectrum) energy.push_back(p.energy), i0.push_back(p.i0);
     return StructuredArray({{"energy_keV", energy}, {"i0", i0}});
 } catch (const py::value_error& refusal) {
-    throw py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
+    throw EnergyScanRefusal(self, energies, refusal);
 }
 
 py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Range& energies, const Range& psi,
@@ -498,19 +521,16 @@ py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Rang
 try {
     const auto [eMin, eMax] = Energies(energies);
     const PsiWindow window = Window(psi);
-    const ScanFrame frame = self.Frame(primary, reference);
-    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
-    self.RequireReachable(frame, eMin, eMax);
-    self.RequireRoom(kHcKeVAngstrom / eMax);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax);
     std::vector<GlitchLine> lines;
     {
         py::gil_scoped_release released;
-        lines = GlitchMap(self.crystal(), frame, window, eMin, eMax);
-        SetLineDepths(self.crystal(), frame, eMin, beam, &lines);
+        lines = GlitchMap(self.crystal(), scan.frame, window, eMin, eMax);
+        SetLineDepths(self.crystal(), scan.frame, eMin, scan.beam, &lines);
     }
     return MapArray(lines);
 } catch (const py::value_error& refusal) {
-    throw py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
+    throw EnergyScanRefusal(self, energies, refusal);
 }
 
 using Divergence = std::variant<double, Range>;
@@ -533,12 +553,10 @@ try {
     request.eMin = eMin, request.eMax = eMax;
     request.harmonics = harmonics;
     request.content = HarmonicContent(harmonics, harmonicContent);
-    request.beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
     request.nominalPsi = nominal;
     request.widestOffsetEV = maxOffset;
-    const ScanFrame frame = self.Frame(primary, reference);
-    self.RequireReachable(frame, eMin, eMax);
-    self.RequireRoom(kHcKeVAngstrom / (harmonics * eMax));
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax, harmonics);
+    request.beam = scan.beam;
     std::vector<ScanPoint> points;
     for (std::size_t i = 0; i < energy.size(); ++i) {
         if (std::isfinite(energy[i]) && energy[i] > 0.0 && std::isfinite(intensity[i])) points.push_back({energy[i], intensity[i]});
@@ -546,7 +564,7 @@ try {
     GlitchFit fit;
     {
         py::gil_scoped_release released;
-        fit = FitGlitches(self.crystal(), frame, FindDips(points, eMin, eMax), request);
+        fit = FitGlitches(self.crystal(), scan.frame, FindDips(points, eMin, eMax), request);
     }
     std::vector<double> dipEnergy, depth, width, predicted, residual, lineDepth;
     std::vector<int> matched, h, k, l, order;
@@ -570,7 +588,7 @@ try {
                                       {"residual_eV", residual}, {"line_depth", lineDepth}});
     return result;
 } catch (const py::value_error& refusal) {
-    throw py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
+    throw EnergyScanRefusal(self, energies, refusal);
 }
 
 py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Range& energies, const std::optional<double>& fraction,
@@ -586,18 +604,16 @@ try {
     RequireDivergence(std::get<0>(spreads));
     if (!(minWidth >= 0.0 && std::isfinite(minWidth))) Refuse("min_width must be a finite number of degrees from 0 up");
     const PsiWindow window = Window(psi);
-    const ScanFrame frame = self.Frame(primary, reference);
-    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), spreads, surface);
-    self.RequireReachable(frame, eMin, eMax);
-    self.RequireRoom(kHcKeVAngstrom / eMax);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, spreads, surface, eMin, eMax);
     CleanWindows found;
     {
         py::gil_scoped_release released;
-        found = CleanEnergyWindows(self.crystal(), frame, window, eMin, eMax, threshold, std::get<0>(spreads), beam, minWidth);
+        found = CleanEnergyWindows(self.crystal(), scan.frame, window, eMin, eMax, threshold, std::get<0>(spreads), scan.beam,
+                                   minWidth);
     }
     return WindowArray(found, "energies");
 } catch (const py::value_error& refusal) {
-    throw py::value_error(LedByUnitHints(self.Typed(std::get<1>(energies), std::nullopt, "energies"), refusal.what()));
+    throw EnergyScanRefusal(self, energies, refusal);
 }
 
 // Whether a structured array has the column.

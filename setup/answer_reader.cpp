@@ -16,10 +16,11 @@ namespace {
 // A word longer than this is no answer to any question; it is read to its end all the same.
 constexpr std::size_t kLongestWord = std::size_t{1} << 20;
 
-// True once an answer has been read and its line end not yet consumed.
-bool g_midLine = false;
-// True until the first answer is read: a byte-order mark may precede it.
-bool g_atStart = true;
+// Where the reading of standard input stands, kept at namespace scope: standard input is the
+// process's one stream, read through its one stdio buffer, so where its reading stands is the
+// process's too.
+bool g_midLine = false;  // an answer has been read and its line end not yet consumed
+bool g_atStart = true;   // no answer read yet: a byte-order mark may precede the first
 
 // True when a character can be taken from standard input without blocking: either the stdio
 // buffer still holds some, or the descriptor reports data (or end of file).

@@ -1,29 +1,21 @@
 #include "setup/answer_source.h"
 
-#include <string>
-
-namespace {
-bool g_fromOptions = false;
-std::string g_wavelengthNote;
-}  // namespace
-
-void NameOptionsInMessages(const char* wavelengthOption)
+AnswerSource AnswerSource::Options(const std::string& wavelengthOption)
 {
-    g_fromOptions = true;
-    g_wavelengthNote = std::string(" (") + wavelengthOption + ")";
+    AnswerSource source;
+    source.wavelengthOption_ = wavelengthOption;
+    return source;
 }
 
-const char* OptionNote(AnswerOption answer)
+std::string AnswerSource::Note(AnswerOption answer) const
 {
-    if (!g_fromOptions) return "";
+    if (!FromOptions()) return "";
     switch (answer) {
         case AnswerOption::kTable: return " (--table)";
         case AnswerOption::kLattice: return " (--lattice)";
-        case AnswerOption::kWavelength: return g_wavelengthNote.c_str();
+        case AnswerOption::kWavelength: return " (" + wavelengthOption_ + ")";
         case AnswerOption::kSymbol: return " (--symbol)";
         case AnswerOption::kPrimary: return " (--primary)";
     }
     return "";
 }
-
-bool WavelengthFromEnergy() { return g_fromOptions && g_wavelengthNote != " (--wavelength)"; }

@@ -1,18 +1,28 @@
 // Where the answers of a run came from: the dialogue, or command-line options. A message about an
 // answer names the option when there is one, so that the user of a script knows what to mend.
+// The run holds its source and hands it to each step that words a message.
 #pragma once
 
-// hc in keV angstrom (CODATA 2018): a photon of energy E keV has the wavelength hc / E angstrom.
-inline constexpr double kHcKeVAngstrom = 12.398419843320026;
+#include <string>
 
 enum class AnswerOption { kTable, kLattice, kWavelength, kSymbol, kPrimary };
 
-// From now on, messages name the options; `wavelengthOption` is the one that gave the wavelength
-// (--wavelength, or --energy or --energies, which give it as an energy).
-void NameOptionsInMessages(const char* wavelengthOption);
+class AnswerSource {
+public:
+    // The dialogue's answers: messages name no option.
+    AnswerSource() = default;
+    // Answers given as options; `wavelengthOption` is the one that gave the wavelength
+    // (--wavelength, or --energy, --energies or --clean-energies, which give it as an energy).
+    static AnswerSource Options(const std::string& wavelengthOption);
 
-// " (--table)" and the like for answers given as options; "" for the dialogue's answers.
-const char* OptionNote(AnswerOption answer);
+    bool FromOptions() const { return !wavelengthOption_.empty(); }
+    // The option that gave the wavelength; "" for the dialogue.
+    const std::string& WavelengthOption() const { return wavelengthOption_; }
+    // " (--table)" and the like for answers given as options; "" for the dialogue's answers.
+    std::string Note(AnswerOption answer) const;
+    // True when the wavelength was given as an energy (messages then give energies too).
+    bool WavelengthFromEnergy() const { return FromOptions() && wavelengthOption_ != "--wavelength"; }
 
-// True when the wavelength was given as an energy (messages then give energies too).
-bool WavelengthFromEnergy();
+private:
+    std::string wavelengthOption_;
+};

@@ -78,41 +78,44 @@ bool KeyMatches(std::string key, std::size_t length, const std::string& upperKey
 // Refuses a coefficient file that open() or what follows it failed on with `error`: a name that
 // leads nowhere does not exist; any other failure (no permission, no descriptor left, a folder)
 // says why, so that the user does not look for a file that is there.
-[[noreturn]] void RefuseUnopened(const char* name, int error)
+[[noreturn]] void RefuseUnopened(const char* name, int error, const AnswerSource& answers)
 {
     if (error == ENOENT || error == ENOTDIR) {
-        throw RunError::Refusal(Printed("File with f0 data (%s) doesn't exist%s\n", name, OptionNote(AnswerOption::kTable)));
+        throw RunError::Refusal(
+            Printed("File with f0 data (%s) doesn't exist%s\n", name, answers.Note(AnswerOption::kTable).c_str()));
     }
-    throw RunError::Refusal(Printed("File with f0 data (%s) cannot be opened%s: %s\n", name, OptionNote(AnswerOption::kTable),
+    throw RunError::Refusal(Printed("File with f0 data (%s) cannot be opened%s: %s\n", name,
+                                    answers.Note(AnswerOption::kTable).c_str(),
                                     std::strerror(error)));
 }
 
 // Opens the coefficient file for reading, refusing what is not a regular file before reading a
 // byte: a fifo or a device could block or never end.
-std::FILE* OpenCoefficientFile(const char* name)
+std::FILE* OpenCoefficientFile(const char* name, const AnswerSource& answers)
 {
     const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) RefuseUnopened(name, errno);
+    if (fd < 0) RefuseUnopened(name, errno, answers);
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int error = errno;
         ::close(fd);
-        RefuseUnopened(name, error);
+        RefuseUnopened(name, error, answers);
     }
     if (S_ISDIR(info.st_mode)) {
         ::close(fd);
-        RefuseUnopened(name, EISDIR);  // open() takes a folder for reading; reading it fails
+        RefuseUnopened(name, EISDIR, answers);  // open() takes a folder for reading; reading it fails
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        throw RunError::Refusal(Printed("File with f0 data (%s) is not a regular file%s\n", name, OptionNote(AnswerOption::kTable)));
+        throw RunError::Refusal(Printed("File with f0 data (%s) is not a regular file%s\n", name,
+                                        answers.Note(AnswerOption::kTable).c_str()));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::FILE* file = ::fdopen(fd, "r");
     if (file == nullptr) {
         const int error = errno;
         ::close(fd);
-        RefuseUnopened(name, error);
+        RefuseUnopened(name, error, answers);
     }
     return file;
 }
@@ -162,9 +165,9 @@ CoefficientLookup FindCoefficientRecord(std::FILE* file, const std::string& uppe
     return lookup;
 }
 
-int ReadFParam(InputStruct* record)
+int ReadFParam(InputStruct* record, const AnswerSource& answers)
 {
-    std::FILE* file = OpenCoefficientFile(record->factorFile);
+    std::FILE* file = OpenCoefficientFile(record->factorFile, answers);
     char upper[sizeof record->symbol];
     std::memcpy(upper, record->symbol, sizeof upper);
     const CoefficientLookup lookup = FindCoefficientRecord(file, StrUpper(upper));
@@ -175,16 +178,16 @@ int ReadFParam(InputStruct* record)
         const std::string reason = lookup.stopper.empty() ? Printed("the file ends after %d\n", lookup.numbers)
                                                            : Printed("\"%s\" is not a number\n", lookup.stopper.c_str());
         throw RunError::Refusal(Printed("The record %s%s on line %ld of %s does not hold nine numbers: ", record->symbol,
-                                        OptionNote(AnswerOption::kSymbol), lookup.keyLine, record->factorFile) + reason);
+                                        answers.Note(AnswerOption::kSymbol).c_str(), lookup.keyLine, record->factorFile) + reason);
     }
     if (lookup.result != CoefficientLookup::kFound) return 1;
     std::memcpy(record->f0Coef, lookup.coefficients, sizeof lookup.coefficients);
     return 0;
 }
 
-void ReadFactors(InputStruct* record)
+void ReadFactors(InputStruct* record, const AnswerSource& answers)
 {
-    if (ReadFParam(record) != 0) {
-        throw RunError::Refusal(Printed("Symbol %s not found%s\n", record->symbol, OptionNote(AnswerOption::kSymbol)));
+    if (ReadFParam(record, answers) != 0) {
+        throw RunError::Refusal(Printed("Symbol %s not found%s\n", record->symbol, answers.Note(AnswerOption::kSymbol).c_str()));
     }
 }

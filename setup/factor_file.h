@@ -5,15 +5,17 @@
 #include <cstdio>
 #include <string>
 
+#include "setup/answer_source.h"
 #include "setup/input_struct.h"
 
 // Loads the coefficients of `symbol` into `f0Coef`; ends the run when the file cannot be opened,
-// is not a regular file, holds no record for the symbol or holds a broken one.
-void ReadFactors(InputStruct* record);
+// is not a regular file, holds no record for the symbol or holds a broken one. The messages name
+// the options the answers came from, if they came from options.
+void ReadFactors(InputStruct* record, const AnswerSource& answers = AnswerSource());
 
 // 0 when a record for `symbol` was found and its coefficients are in `f0Coef`, non-zero when
 // there is none. Ends the run itself when the file cannot be read or the record is broken.
-int ReadFParam(InputStruct* record);
+int ReadFParam(InputStruct* record, const AnswerSource& answers = AnswerSource());
 
 // Upper-cases a NUL-terminated string in place (a to z only) and returns it.
 char* StrUpper(char* text);

@@ -72,7 +72,7 @@ void CalculHKL(InputStruct* record, SurveyRun* run)
 {
     GetUserMatrix(record);
     if (run->echo) PrintUserMatrix(record);
-    ReadFactors(record);
+    ReadFactors(record, run->answers);
 
     OutputFiles files = OpenOutputFiles();
     WriteSpaghettiPreamble(files.spaghettiMac, record);

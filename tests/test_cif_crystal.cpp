@@ -18,7 +18,7 @@
 #include "planning/glitches.h"
 #include "kelto_run.h"
 #include "planning_cases.h"
-#include "setup/answer_source.h"
+#include "setup/units.h"
 
 namespace {
 

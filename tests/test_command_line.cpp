@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "setup/answer_source.h"
+#include "setup/units.h"
 #include "kelto_run.h"
 
 namespace {

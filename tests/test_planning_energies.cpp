@@ -13,7 +13,7 @@
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
 #include "planning_cases.h"
-#include "setup/answer_source.h"
+#include "setup/units.h"
 
 namespace {
 

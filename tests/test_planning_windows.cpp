@@ -20,7 +20,7 @@
 #include "csv_table.h"
 #include "kelto_run.h"
 #include "planning_cases.h"
-#include "setup/answer_source.h"
+#include "setup/units.h"
 
 namespace {
 

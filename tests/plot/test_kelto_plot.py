@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Tests of kelto-plot and of the installation, one group a run: GROUP --kelto K --source S --build B --cmake C.
 The groups pictures and spectrum need GDL and exit with 77 (skipped) without it.  Standard library only."""
-import argparse, math, os, shutil, struct, subprocess, sys, tempfile, unittest, zlib
+import argparse, math, os, re, shutil, struct, subprocess, sys, tempfile, unittest, zlib
 from pathlib import Path
 
 WHITE, BLACK, SHADE, GREY = (255,) * 3, (0,) * 3, (200, 235, 200), (160,) * 3
@@ -30,6 +30,9 @@ REFUSALS = [  # command lines refused in a folder with a run and the tables of M
     (['--clean=5,0.01'], 2, 'kelto finds the clean windows (kelto ... --clean WIDTH --windows kelto_windows.csv)'),
     (['no such folder'], 1, 'no such folder is not a folder\n'), (['empty'], 1, 'nothing to draw in empty'),
     (['--map', 'none.csv'], 1, 'none.csv is missing'),
+    (['--spaghetti-png', 'none/s.png'], 1, 'cannot write none/s.png: the folder none is missing\n'),
+    (['--unweg-png', 'kelto_unweg.dat/u.png'], 1, 'cannot write kelto_unweg.dat/u.png: kelto_unweg.dat is not a folder'),
+    (['--spaghetti-png', 'empty'], 1, 'cannot write empty: it is a folder'),
     ([], 1, "GDL is not installed (no command 'no-gdl'): install the Debian package gnudatalanguage")]
 MALFORMED = [  # option, table, its header and rows, the message
     ('--events', 'old.csv', EVENTS.replace('_min', '_lower').replace('_max', '_upper'), [],
@@ -61,6 +64,25 @@ MALFORMED = [  # option, table, its header and rows, the message
      "search.csv:2: search is 'glitches', not events or energies"),
     ('--windows', 'short.csv', WINDOWS, [('events', 1, 2)], 'short.csv:2: 3 columns, not 4'),
     ('--spectrum', 'i0.csv', 'energy_keV,i0', [(10, 0.5), (11, 1.5)], 'i0.csv:3: i0 is 1.5, outside 0 to 1')]
+# The frame psi counts in as the first line of a table says it (None: a table without that line), and as the azimuth axis
+# and the title at one psi put it: shortly when the words give a sense and a zero direction, else as they are.
+FRAMES = [('psi right-handed about the primary from reference 1 -1 0 to the beam', 'about 0 0 2 from 1 -1 0, right-handed'),
+          ('psi in the frame of the orientation matrix: left-handed about the primary from reference -1 1 0 to the reversed '
+           'beam', 'about 0 0 2 from -1 1 0 to the reversed beam, left-handed'),
+          ('psi in the frame of the orientation matrix', 'in the frame of the orientation matrix'),
+          ('psi zero along [1, 0, 0] of the crystal, right-handed about 0 0 1', 'about 0 0 1 from 1 0 0, right-handed'),
+          (None, None)]
+# What counts against the windows as the first line of a windows table says it; the keys over the events and the glitch map,
+# and the energies of the dashed lines on the map (0 0: none).
+KEYS = [('no event above 0.0200 of the strongest, at least 5.000000 degrees wide',
+         'no event above 2 % of the strongest, at least 5 deg wide', 'no glitch above 2 % of the strongest', '0 0'),
+        ('no event deeper than 0.200000 of I0, at least 10.000000 degrees wide',
+         'no event deeper than 20 % of I0, at least 10 deg wide', 'no glitch deeper than 20 % of I0', '0 0'),
+        ('no glitch above 0.0100 of the strongest from 8.000000 to 8.100000 keV; windows at least 0.500000 degrees wide',
+         'no event above 1 % of the strongest', 'no glitch above 1 % of the strongest from 8 to 8.1 keV (dashed lines)',
+         '8 8.1'),
+        ('no glitch deeper than 0.500000 of I0 from 8.000000 to 8.100000 keV; windows at least 1.000000 degrees wide',
+         'no event deeper than 50 % of I0', 'no glitch deeper than 50 % of I0 from 8 to 8.1 keV (dashed lines)', '8 8.1')]
 # Measured scans over a predicted spectrum of 5 to 15 keV: the file, options, what standard output says of the points read
 # (None: refused, status 1, 2 for the usage error) and what standard error says.
 MEASURED = [
@@ -295,6 +317,67 @@ class KeltoPlot(unittest.TestCase):
                 self.assertEqual((done.returncode, done.stdout), (1, f'kelto-plot: wrote {other}.png\n'), done.stderr)
                 self.assertTrue(f'kelto-plot: {folder.name}/{macro}:{where + 1}: {broken} (GDL: ' in done.stderr and
                                 f'kelto-plot: 1 line of {folder.name}/{macro} failed in GDL' in done.stderr, done.stderr)
+        self.windows_as_they_are()
+        self.windows_as_kelto_lists_them()
+
+    def windows_as_they_are(self):
+        """Two windows a tenth of a degree apart (a fifth of a pixel), an event between them: two bands, the gap clear; on
+        the glitch map only between the energies of the search; a picture into a folder that is not there: refused."""
+        event = (20.05, 20, 20.1, 1, 1, 1, -1, -1, 1, 9, 9, 30, 0.3, 'in')
+        pairs = [(s, a, b, b - a) for s in ('events', 'energies') for a, b in ((10, 20), (20.1, 40))]
+        with tempfile.TemporaryDirectory() as top:
+            folder = Path(top)
+            table(folder / 'kelto_events.csv', EVENTS, [event])
+            table(folder / 'kelto_glitch_map.csv', MAP, [glitch_line(-120, 12, 0, 1)])
+            table(folder / 'kelto_windows.csv', WINDOWS, pairs, '# kelto clean azimuth windows: crystal SI; primary 1 1 1; '
+                  'no glitch deeper than 0.500000 of I0 from 10.000000 to 20.000000 keV; windows at least 0.5 degrees wide')
+            done = kelto_plot(['--size=600x400', '--events-png', 'gone/e.png'], folder)
+            self.assertEqual((done.returncode, done.stdout, done.stderr, list(folder.glob('**/*.png'))),
+                             (1, '', 'kelto-plot: cannot write gone/e.png: the folder gone is missing\n', []))
+            done = kelto_plot(['--size=600x400', '--energies=5,30'], folder)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            for name, yrange, heights in (('events', (0, 1.15), [0.9]), ('glitch_map', (5, 30), [12, 19])):
+                f = Picture(folder / f'kelto_{name}.png', (600, 400), 0.05, (-180, 180), yrange)
+                for height in heights:  # clear at the event, shaded across the rest of both windows
+                    row, gap = f.rows[f.row(height)], f.column(20.05)
+                    clear = [x for x in range(f.column(10) + 2, f.column(40) - 1) if row[x] != SHADE]
+                    self.assertTrue(clear and all(abs(x - gap) <= 1 for x in clear), (name, height, clear, gap))
+            # The map: nothing shaded above or below the energies of the search (a row of rounding), dashed lines on them.
+            shaded = [y for y in range(f.top + 1, f.bottom) if SHADE in f.rows[y][f.left + 1:f.right]]
+            self.assertTrue(abs(shaded[0] - f.row(20)) <= 1 and abs(shaded[-1] - f.row(10)) <= 1, (shaded, f.row(20)))
+            for energy in 10, 20:
+                self.assertIn(COLOUR['top'], f.near(f.column(30), f.row(energy), 30, 0), energy)
+            f = Picture(folder / 'kelto_events.png', (600, 400), 0.05, (-180, 180), (0, 1.15))
+            f.stick(20.05, 0.3, COLOUR['in'])
+
+    def windows_as_kelto_lists_them(self):
+        """The windows listed as kelto lists them, digit for digit: those of a search of the events all, in the order of
+        the table; of the energies the widest ten, then how many more; on cases where the widths are not the differences
+        of the rounded ends."""
+        window = re.compile(r'^ +(-?[0-9.]+) to +(-?[0-9.]+) degrees, +([0-9.]+) wide$')
+        more = re.compile(r'^  \(([0-9]+) more windows from ([0-9.]+) to ([0-9.]+) degrees wide not shown')
+        with tempfile.TemporaryDirectory() as top:
+            for name, options, drawn in (
+                    ('events', ['--wavelength', '1.5406', '--band', '0.02', '--events', 'kelto_events.csv', '--clean', '1'],
+                     'kelto_events.png'),
+                    ('energies', ['--clean-energies', '8,8.1'], 'kelto_glitch_map.png')):
+                folder = Path(top, name)
+                folder.mkdir()
+                done = run([ARGS.kelto, '--crystal', 'Si', '--primary', '0,0,2' if name == 'events' else '2,2,0', *options,
+                            '--windows', 'kelto_windows.csv', '-o', folder])
+                self.assertEqual(done.returncode, 0, done.stderr)
+                printed = [window.match(line) for line in done.stdout.split('\n')]
+                printed = [m.groups() for m in printed if m]
+                rest = [m.groups() for m in map(more.match, done.stdout.split('\n')) if m]
+                self.assertTrue(any(f'{float(b) - float(a):.3f}' != w for a, b, w in printed), 'no window to round')
+                self.assertEqual(len(rest), name == 'energies', done.stdout)
+                if name == 'energies':
+                    table(folder / 'kelto_glitch_map.csv', MAP, [glitch_line(0, 10, 0, 1)])
+                done = kelto_plot(['--size=600x400', folder.name], top)
+                self.assertEqual(done.stdout.split('\n'), [f'kelto-plot: wrote {name}/{drawn}'] + [
+                    f'kelto-plot: clean azimuths {a} to {b} degrees ({w} wide)' for a, b, w in printed] + [
+                    f'kelto-plot: {n} more windows from {a} to {b} degrees wide not shown' for n, a, b in rest] + [''],
+                    done.stderr)
 
     def spectrum(self):
         """The predicted spectrum alone and over a measured scan; the measured scans read and refused; glitch sticks
@@ -335,12 +418,14 @@ class KeltoPlot(unittest.TestCase):
                 self.assertEqual(sorted(p.name for p in folder.glob('*.png')), drawn, name)
                 for picture in folder.glob('*.png'):
                     picture.unlink()
-            # kelto's own: the title from its first line, the curve across the frame down to its lowest point.
+            # kelto's own: the title from its first line, psi with its frame; the curve across the frame down to its lowest
+            # point.
             (folder / 'si').mkdir()
             done = run([ARGS.kelto, '--crystal', 'Si', '--primary', '2,2,0', '--spectrum', 'si/kelto_spectrum.csv',
-                        '--at-psi', '15', '--energies', '5,30', '-q'], cwd=folder)
+                        '--at-psi', '15', '--reference', '1,-1,0', '--energies', '5,30', '-q'], cwd=folder)
             self.assertEqual(done.returncode, 0, done.stderr)
-            for options in ['--title', 'Predicted I0 of Si, primary 2 2 0, at psi 15 deg', '--spectrum-png=t.png'], []:
+            for options in ['--title', 'Predicted I0 of Si, primary 2 2 0, at psi 15 deg about 2 2 0 from 1 -1 0, right-handed',
+                            '--spectrum-png=t.png'], []:
                 done = kelto_plot(options + ['--size=600x400', 'si'], folder)
                 self.assertEqual((done.returncode, done.stderr), (0, ''))
             self.assertEqual((folder / 't.png').read_bytes(), (folder / 'si/kelto_spectrum.png').read_bytes())
@@ -369,7 +454,8 @@ class KeltoPlot(unittest.TestCase):
                 self.assertIn(colour, f.near(f.column(energy), f.row(height), 1, 2), (energy, height))
             self.assertNotIn(BLUE, f.near(f.column(6), f.row(0.5), 2, 2))
             # The prediction alone: no orange; the title that of its first line.
-            done = kelto_plot(['--size', '800x500', '--title', 'Predicted I0 of SI, primary 2 2 0, at psi 15 deg',
+            done = kelto_plot(['--size', '800x500', '--title',
+                               'Predicted I0 of SI, primary 2 2 0, at psi 15 deg in the frame of the orientation matrix',
                                '--spectrum-png', 'titled.png'], folder)
             self.assertEqual((done.returncode, done.stdout), (0, 'kelto-plot: wrote titled.png\n'), done.stderr)
             done = kelto_plot(['--size', '800x500'], folder)
@@ -411,6 +497,30 @@ class KeltoPlot(unittest.TestCase):
                 self.assertEqual((done.returncode, f'kelto-plot: {message}' in done.stderr), (status, True), done.stderr)
             done = kelto_plot(['--help'], folder)
             self.assertEqual((done.returncode, done.stdout.split('\n')[0]), (0, 'Usage: kelto-plot [OPTION]... [FOLDER]'))
+        # The frame on the azimuth axes and in the title at one psi; the keys of the windows and the dashed energies; read
+        # from the tables kelto-plot leaves for GDL (KELTO_PLOT_TABLES), which is not needed for that.
+        for (about, frame), (condition, events_key, map_key, dashed) in zip(FRAMES, KEYS * 2):
+            with tempfile.TemporaryDirectory() as folder:
+                line = (lambda what, rest: about and f'# kelto {what}: crystal SI; primary 0 0 2; {about}; {rest}')
+                table(Path(folder, 'kelto_events.csv'), EVENTS, [(2, 1, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'in')],
+                      line('multiple-beam events', 'wavelength 1.540600 angstrom; psi -180.000000 to 180.000000 degrees'))
+                table(Path(folder, 'kelto_glitches.csv'), GLITCHES, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1, 'glitch')],
+                      line('glitch spectrum', 'at psi 10.000000 degrees; energies 5.000000 to 30.000000 keV'))
+                table(Path(folder, 'kelto_glitch_map.csv'), MAP, [glitch_line(0, 10, 0, 1)],
+                      line('glitch map', 'psi -180.000000 to 180.000000 degrees; energies 5.000000 to 30.000000 keV'))
+                table(Path(folder, 'kelto_windows.csv'), WINDOWS, [('events', 1, 2, 1), ('energies', 3, 5, 2)],
+                      '# kelto clean azimuth windows: crystal SI; primary 0 0 2; psi in the frame of the orientation matrix; '
+                      f'psi -180.000000 to 180.000000 degrees; {condition}; divergence 0.000000 degrees')
+                Path(folder, 'drawn').mkdir()
+                done = kelto_plot([folder], folder, {'KELTO_PLOT_GDL': 'no-gdl', 'KELTO_PLOT_TABLES': 'drawn'})
+                self.assertIn('GDL is not installed', done.stderr)
+                drawn = {name: Path(folder, 'drawn', name + '.table').read_text().split('\n') for name in ('events', 'map')}
+                glitches = Path(folder, 'drawn/glitches.table').read_text().split('\n')[1]
+                axis = f'Azimuth psi {frame} [deg]' if frame else 'Azimuth psi [deg]'
+                self.assertEqual([drawn['events'][2], drawn['map'][2], glitches], [axis, axis, 'Glitch spectrum' + (
+                    f' of SI, primary 0 0 2, at psi 10 deg {frame}' if frame else '')], about)
+                self.assertEqual([drawn['events'][3], drawn['map'][3], ' '.join(drawn['map'][0].split()[9:11])],
+                                 ['clean azimuths: ' + events_key, 'clean azimuths: ' + map_key, dashed], condition)
 
     def install(self):
         """cmake --install into a relative prefix: the examples name the table by its absolute path; kelto; pages."""

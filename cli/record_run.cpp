@@ -1,10 +1,9 @@
-#include "cli/option_run.h"
+#include "cli/record_run.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <numbers>
 #include <string>
 #include <vector>
 
@@ -23,9 +22,9 @@
 #include "planning/glitches.h"
 #include "planning/sphere_reflections.h"
 #include "planning/tables.h"
-#include "setup/answer_source.h"
 #include "setup/factor_file.h"
 #include "setup/run_checks.h"
+#include "setup/units.h"
 #include "survey/survey_driver.h"
 #include "survey/survey_estimate.h"
 
@@ -35,10 +34,11 @@ namespace {
 std::string RunSummary(const RunOptions& options, const SurveyRun& run)
 {
     const std::string folder = options.outputFolder.empty() ? "" : options.outputFolder + "/";
+    std::string files;
+    for (const char* name : kSurveyFileNames) files += (files.empty() ? "" : ", ") + folder + name;
     return Printed("kelto: %lld result rows and curves, %lld band crossings\n", static_cast<long long>(run.nbCurves),
                    static_cast<long long>(run.crossings)) +
-           Printed("kelto: wrote %skelto_spaghetti.dat, %skelto_spaghetti.mac, %skelto_unweg.dat, %skelto_unweg.mac\n",
-                   folder.c_str(), folder.c_str(), folder.c_str(), folder.c_str());
+           "kelto: wrote " + files + "\n";
 }
 
 // The crystal and the frame of psi that planning works with.
@@ -47,20 +47,6 @@ struct Planning {
     ScanFrame frame;
     TableSubject subject;
 };
-
-// The answers a unit mistake would show in.
-TypedUnits Typed(const RunOptions& options)
-{
-    TypedUnits typed;
-    typed.latticeA = options.plan.latticeA;
-    if (std::string(options.wavelengthOption) == "--wavelength") {
-        typed.lambda = options.plan.lambda;
-    } else {
-        typed.keV = kHcKeVAngstrom / options.plan.lambda;
-        typed.energyName = options.wavelengthOption;
-    }
-    return typed;
-}
 
 // A limiting sphere too large for the disk or the memory is refused before anything is computed.
 void RefuseOversizedPlanning(const Crystal& crystal, const RunOptions& options)
@@ -73,11 +59,11 @@ void RefuseOversizedPlanning(const Crystal& crystal, const RunOptions& options)
         e = EstimatePlanning(crystal.lattice(), LimitingRadius(shortest));
     } catch (const RunError& beyond) {
         // A sphere beyond the doubles is most likely a unit mistake too: the same hints begin it.
-        throw RunError::Refusal(UnitHints(Typed(options)) + beyond.what());
+        throw RunError::Refusal(UnitHints(options.typed) + beyond.what());
     }
     RefuseRunaway(Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal.name().c_str(),
                           shortest, e.reflections),
-                  e.bytes, e.memory, options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(Typed(options)));
+                  e.bytes, e.memory, options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(options.typed));
 }
 
 // The crystal of the cubic options, or of the CIF, and the frame of psi. A CIF that cannot be a
@@ -87,7 +73,8 @@ Planning Prepare(InputStruct* record, const RunOptions& options)
     const PlanOptions& plan = options.plan;
     Planning p;
     if (plan.cifFile.empty()) {
-        ReadFactors(record);
+        // The coefficients are the table's, read as the survey reads them.
+        ReadFactors(record, options.answers);
         p.crystal = std::make_unique<CubicCrystal>(record->structure, plan.latticeA, record->f0Coef, record->symbol);
     } else {
         std::string notice;
@@ -104,7 +91,7 @@ Planning Prepare(InputStruct* record, const RunOptions& options)
         }
     }
     RefuseOversizedPlanning(*p.crystal, options);
-    const Miller primary{record->primaryH, record->primaryK, record->primaryL};
+    const Miller& primary = plan.primary;
     p.frame = plan.reference ? ReferenceFrame(p.crystal->lattice(), primary, *plan.reference)
                              : MatrixFrame(p.crystal->lattice(), primary);
     p.subject = TableSubject{p.crystal->name(), primary, nullptr, plan.window};
@@ -112,8 +99,9 @@ Planning Prepare(InputStruct* record, const RunOptions& options)
         // The cubic options have had this check with the dialogue's others.
         throw RunError::Refusal(Printed("The primary reflection %d %d %d%s cannot diffract at the wavelength %f angstrom%s: "
                                         "the longest wavelength at which it can is %f angstrom (%f keV)\n",
-                                        primary.h, primary.k, primary.l, OptionNote(AnswerOption::kPrimary), plan.lambda,
-                                        OptionNote(AnswerOption::kWavelength), p.frame.CutoffWavelength(), CutoffEnergy(p.frame)));
+                                        primary.h, primary.k, primary.l, options.answers.Note(AnswerOption::kPrimary).c_str(),
+                                        plan.lambda, options.answers.Note(AnswerOption::kWavelength).c_str(),
+                                        p.frame.CutoffWavelength(), CutoffEnergy(p.frame)));
     }
     return p;
 }
@@ -121,8 +109,7 @@ Planning Prepare(InputStruct* record, const RunOptions& options)
 // The beam of the widths and depths, as the options give it.
 Beam BeamOf(const Planning& p, const PlanOptions& plan)
 {
-    constexpr double kRadian = std::numbers::pi / 180.0;
-    Beam beam{plan.polarisation, plan.divergence * kRadian, plan.divergenceAlong * kRadian, {}};
+    Beam beam{plan.polarisation, plan.divergence * kRadiansPerDegree, plan.divergenceAlong * kRadiansPerDegree, {}};
     if (plan.surface) beam.surface = p.crystal->lattice().Reciprocal(*plan.surface);
     return beam;
 }
@@ -362,18 +349,20 @@ void NoteForbiddenPrimary(const Planning& p, const PlanOptions& plan)
 }
 
 // Refuses what the crystal and the planning options cannot make sense of, before anything is written.
-void RefuseUnusablePlan(InputStruct* record, const PlanOptions& plan)
+void RefuseUnusablePlan(const InputStruct* record, const RunOptions& options)
 {
+    const PlanOptions& plan = options.plan;
     if (plan.cifFile.empty()) {
-        RefuseUnusableRun(record);
+        RefuseUnusableRun(record, options.answers);
         return;
     }
-    if (record->primaryH == 0 && record->primaryK == 0 && record->primaryL == 0) {
-        throw RunError::Refusal(Printed("The primary reflection 0 0 0%s has no reflection frame\n", OptionNote(AnswerOption::kPrimary)));
+    if (IsZero(plan.primary)) {
+        throw RunError::Refusal(Printed("The primary reflection 0 0 0%s has no reflection frame\n",
+                                        options.answers.Note(AnswerOption::kPrimary).c_str()));
     }
     if (!plan.EnergyRun() && !(plan.lambda > 0.0 && std::isfinite(plan.lambda))) {
         throw RunError::Refusal(Printed("The wavelength lambda%s must be a positive finite number, not %f\n",
-                                        OptionNote(AnswerOption::kWavelength), plan.lambda));
+                                        options.answers.Note(AnswerOption::kWavelength).c_str(), plan.lambda));
     }
 }
 
@@ -382,11 +371,7 @@ void PrepareRunOutputs(const InputStruct* record, const RunOptions& options, boo
 {
     const PlanOptions& plan = options.plan;
     std::vector<std::string> outputs;
-    if (survey) {
-        for (const char* name : {"kelto_spaghetti.dat", "kelto_spaghetti.mac", "kelto_unweg.dat", "kelto_unweg.mac"}) {
-            outputs.push_back(InOutputFolder(name));
-        }
-    }
+    if (survey) outputs = SurveyFilesInOutputFolder();
     for (const std::string* table :
          {&plan.eventsFile, &plan.glitchesFile, &plan.spectrumFile, &plan.mapFile, &plan.windowsFile, &plan.fitTableFile}) {
         if (!table->empty()) outputs.push_back(*table);
@@ -400,12 +385,11 @@ void PrepareRunOutputs(const InputStruct* record, const RunOptions& options, boo
 
 }  // namespace
 
-int RunFromOptions(InputStruct* record, const RunOptions& options)
+int RunFromRecord(InputStruct* record, const RunOptions& options)
 {
-    NameOptionsInMessages(options.wavelengthOption);
     SetOutputFolder(options.outputFolder);
     const PlanOptions& plan = options.plan;
-    RefuseUnusablePlan(record, plan);
+    RefuseUnusablePlan(record, options);
     const bool survey = plan.cifFile.empty() && !plan.EnergyRun();  // the four files
     // The planning crystal is made, and its ranges checked, before any file is: its refusals leave
     // nothing behind.
@@ -418,11 +402,12 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
     if (survey) {
         const SurveyEstimate e = EstimateSurvey(record);
         RefuseRunaway(Printed("about %.3g curves", e.curves), e.bytes, e.memory,
-                      options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(Typed(options)));
+                      options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(options.typed));
     }
     PrepareRunOutputs(record, options, survey);
     if (planning.crystal) NoteForbiddenPrimary(planning, plan);
     SurveyRun run;
+    run.answers = options.answers;
     std::string written;
     if (survey) {
         WriteConsoleBehind();
@@ -442,4 +427,12 @@ int RunFromOptions(InputStruct* record, const RunOptions& options)
     std::fputs(written.c_str(), stdout);
     const int status = CompletedRunStatus();
     return status == 0 && !explained ? 1 : status;
+}
+
+RunOptions DialogueRun(const InputStruct& record)
+{
+    RunOptions run;  // the dialogue's words (RunOptions' default), the current folder, nothing planned
+    run.typed.latticeA = record.latticeA, run.typed.lambda = record.lambda;
+    run.typed.latticeName = "the lattice parameter a", run.typed.wavelengthName = "the wavelength lambda";
+    return run;
 }
