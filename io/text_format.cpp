@@ -143,7 +143,8 @@ std::size_t FormatFixed(char* out, double value, int width)
             }
         }
     }
-    static RecentConversion recent[256];
+    // One cache a thread: writers on several threads (the Python module's callers) never share it.
+    thread_local RecentConversion recent[256];
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
     RecentConversion& slot = recent[(bits ^ (bits >> 29) ^ (bits >> 47)) & 255];
     if (slot.bits == bits && slot.width == width) {
