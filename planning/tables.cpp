@@ -46,6 +46,13 @@ void WriteSubject(TextWriter& out, const TableSubject& s)
     }
 }
 
+// A window's number as its table row holds it (six decimals), so that the console's three
+// decimals round the same digits a reader of the table rounds.
+double AsTabled(double value)
+{
+    return std::strtod(Printed("%.6f", value).c_str(), nullptr);
+}
+
 void WriteWindow(TextWriter& out, const PsiWindow& w)
 {
     out.Print<"; psi %.6f to %.6f degrees">(w.min, w.max);
@@ -268,10 +275,10 @@ void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const Window
     const std::size_t listed = search.shown == 0 ? found.windows.size() : std::min(search.shown, found.windows.size());
     for (std::size_t i = 0; i < listed; ++i) {
         const AzimuthInterval& w = found.windows[i];
-        out.Print<"  %9.3f to %9.3f degrees, %8.3f wide\n">(w.start, w.end, w.Width());
+        out.Print<"  %9.3f to %9.3f degrees, %8.3f wide\n">(AsTabled(w.start), AsTabled(w.end), AsTabled(w.Width()));
     }
     if (listed < found.windows.size()) {
-        const double widest = found.windows[listed].Width(), narrowest = found.windows.back().Width();
+        const double widest = AsTabled(found.windows[listed].Width()), narrowest = AsTabled(found.windows.back().Width());
         out.Print<"  (%d more windows from %.3f to %.3f degrees wide not shown: --windows-shown 0 prints every one)\n">(
             static_cast<long long>(found.windows.size() - listed), narrowest, widest);
     }
@@ -286,8 +293,8 @@ void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const Window
     out.Print<"Nothing is clean; the least bad stretches, best first, with the largest %s over each and its reflection:\n">(
         search.threshold.byDepth ? "depth (share of I0)" : "relative strength");
     for (const LeastBadStretch& s : found.leastBad) {
-        out.Print<"  %9.3f to %9.3f degrees, %8.3f wide, largest %.4f (%d %d %d)\n">(s.stretch.start, s.stretch.end, s.stretch.Width(),
-                                                                                  s.largest, s.x.h, s.x.k, s.x.l);
+        out.Print<"  %9.3f to %9.3f degrees, %8.3f wide, largest %.4f (%d %d %d)\n">(
+            AsTabled(s.stretch.start), AsTabled(s.stretch.end), AsTabled(s.stretch.Width()), AsTabled(s.largest), s.x.h, s.x.k, s.x.l);
     }
 }
 

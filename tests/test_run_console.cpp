@@ -95,6 +95,38 @@ TEST(TableFrame, MatrixFrameNamedByItsReference)
     }
 }
 
+// What the console lists of the clean windows reads as the windows table does when rounded to
+// the console's three decimals: an end or width just short of a rounding tie at three decimals
+// reaches it at the table's six, and a reader of the table rounds that.
+TEST(TableFrame, ConsoleWindowsRoundAsTheTableReads)
+{
+    const ScanFrame frame = MatrixFrame(Lattice::Cubic(5.431), {0, 0, 2});
+    const TableSubject subject{"X", {0, 0, 2}, &frame, {-180.0, 180.0}};
+    const WindowSearch search{false, 0.5, {}, 0.0, 8.0, 8.0, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, 0};
+    CleanWindows found;
+    found.windows = {{-173.1545 + 1e-9, 12.0015 - 1e-9}, {45.0125 - 1e-9, 45.6255 - 1e-9}};
+    std::FILE* table = std::tmpfile();
+    std::FILE* console = std::tmpfile();
+    WriteWindowsTable(table, subject, search, found);
+    PrintCleanWindows(console, subject.window, search, found);
+    std::rewind(table);
+    std::rewind(console);
+    char line[1024];
+    std::string expected, listed;
+    ASSERT_NE(std::fgets(line, sizeof line, table), nullptr);  // the table's first line
+    while (std::fgets(line, sizeof line, table) != nullptr) {
+        double start, end, width;
+        if (std::sscanf(line, "%*[^,],%lf,%lf,%lf", &start, &end, &width) == 3)
+            expected += Printed("  %9.3f to %9.3f degrees, %8.3f wide\n", start, end, width);
+    }
+    while (std::fgets(line, sizeof line, console) != nullptr)
+        if (std::string(line).find(" wide\n") != std::string::npos) listed += line;
+    std::fclose(table);
+    std::fclose(console);
+    EXPECT_EQ(found.windows.size(), 2u);
+    EXPECT_EQ(listed, expected);
+}
+
 // The planning progress line: nothing during its quiet first stretch or when not shown; then the
 // phase, its share where one is known and the seconds; cleared by Clear and at the end, after
 // which nothing more is written.
