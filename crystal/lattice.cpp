@@ -78,11 +78,6 @@ Vec3 Lattice::Reciprocal(double h, double k, double l) const
     return h * aStar_ + k * bStar_ + l * cStar_;
 }
 
-bool Lattice::IsCubic() const
-{
-    return a_ == b_ && b_ == c_ && alpha_ == 90.0 && beta_ == 90.0 && gamma_ == 90.0;
-}
-
 void Lattice::IndexBounds(double radius, double bounds[3]) const
 {
     bounds[0] = radius * a_;

@@ -26,7 +26,6 @@ public:
     double beta() const { return beta_; }
     double gamma() const { return gamma_; }
     double Volume() const { return volume_; }
-    bool IsCubic() const;
 
     // The largest |h|, |k| and |l| of a reciprocal-lattice vector no longer than `radius`
     // (1/angstrom): h = X . a, so |h| <= radius a, and likewise for k and l.
