@@ -14,7 +14,12 @@ struct CifReader {
     const CifBlock* block;
 
     // "<source>:<line>: " (no line when it is not positive).
-    std::string At(int line) const { return source + (line > 0 ? ":" + std::to_string(line) : "") + ": "; }
+    std::string At(int line) const
+    {
+        std::string at = source;
+        if (line > 0) at.append(":").append(std::to_string(line));
+        return at.append(": ");
+    }
 
     [[noreturn]] void Fail(const std::string& what, int line = -1) const { throw CrystalFileError(At(line) + what); }
 
