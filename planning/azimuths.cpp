@@ -30,18 +30,20 @@ std::vector<AzimuthInterval> FreeStretches(std::vector<AzimuthInterval> occupied
         // One turn from the window's start; each interval folded into it, split at the seam.
         const double from = window.min, to = window.min + 360.0;
         std::vector<AzimuthInterval> folded;
+        bool seamTaken = false;  // something (an event of no width, even) lies on the seam itself
         for (const AzimuthInterval& o : occupied) {
             if (o.Width() >= 360.0) return {};
             const double start = from + (o.start - from - 360.0 * std::floor((o.start - from) / 360.0));
             const double end = start + o.Width();
             folded.push_back({start, std::min(end, to)});
+            seamTaken = seamTaken || start == from;
             if (end > to) folded.push_back({from, end - 360.0});
         }
         free = Sweep(folded, from, to);
         if (free.empty()) return {};
         if (free.size() == 1 && free.front().start == from && free.front().end == to) {
             // Nothing occupied: the whole circle.
-        } else if (free.size() > 1 && free.front().start == from && free.back().end == to) {
+        } else if (!seamTaken && free.size() > 1 && free.front().start == from && free.back().end == to) {
             free.back().end = free.front().end + 360.0;  // the stretch over the seam
             free.erase(free.begin());
         }

@@ -56,6 +56,9 @@ TEST(CleanWindows, FreeStretchesOfHandMadeIntervals)
         {{-180, 180}, 1, {}, {{-180, 180}}},
         {{-180, 180}, 1, {{-200, 200}}, {}},
         {{-180, 180}, 20, {{170, 175}, {-175, -170}, {0, 1}}, {{-170, 0}, {1, 170}}},
+        // Events of no width (a reflection on the sphere at every energy) part windows, on the seam too.
+        {{-180, 180}, 1, {{0, 0}, {180, 180}, {90, 90}}, {{-180, 0}, {0, 90}, {90, 180}}},
+        {{-180, 180}, 1, {{0, 0}, {-180, -180}}, {{-180, 0}, {0, 180}}},
     };
     for (const auto& c : cases) EXPECT_EQ(Free(c.occupied, c.window, c.width), c.free) << c.window.min << " " << c.width;
 }
