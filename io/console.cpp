@@ -33,6 +33,10 @@ void ProgressLine::Report(const char* phase, std::int64_t done, std::int64_t tot
     const Clock::time_point now = Clock::now();
     if (now < next_) return;
     next_ = now + std::chrono::milliseconds(200);
+    // Marked before it is written: an interrupt that comes as soon as the line shows finds it
+    // marked and takes it away (erasing a line not yet written does no harm).
+    shown_ = true;
+    g_lineShown = true;
     long long bytes = 0;
     for (int i = 0; i < fileCount_; ++i) bytes += WrittenBytes(files_[i]);
     if (total <= 0) {
@@ -44,8 +48,6 @@ void ProgressLine::Report(const char* phase, std::int64_t done, std::int64_t tot
                      static_cast<long long>(done), static_cast<long long>(total), static_cast<double>(bytes) / 1e6);
     }
     std::fflush(stderr);
-    shown_ = true;
-    g_lineShown = true;
 }
 
 void ProgressLine::End()
@@ -124,6 +126,9 @@ void PhaseLine::Draw()
     if (phase_.empty()) return;
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
     const std::int64_t done = done_, total = total_;
+    // Marked before it is written, as ProgressLine::Report does.
+    shown_ = true;
+    if (stream_ == stderr) g_lineShown = true;
     if (total > 0) {
         const double share = std::clamp(100.0 * static_cast<double>(done) / static_cast<double>(total), 0.0, 100.0);
         std::fprintf(stream_, "\rkelto: %s: %.0f %%, %.0f s\033[K", phase_.c_str(), share, seconds);
@@ -131,8 +136,6 @@ void PhaseLine::Draw()
         std::fprintf(stream_, "\rkelto: %s, %.0f s\033[K", phase_.c_str(), seconds);
     }
     std::fflush(stream_);
-    shown_ = true;
-    if (stream_ == stderr) g_lineShown = true;
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }

@@ -277,7 +277,7 @@ TEST(CommandLine, MessagesOfRuns)
         // Every table is announced once it has its name, with or without -q.
         {si100 + "--events e.csv --hmax 3", 0, kOut, "\nkelto: 304 multiple-beam events, all of strength 0, wrote e.csv\n"},
         {"--crystal Si --primary 0,0,4 --energy 8.048 --relative-band 1.4e-4 --events e.csv --clean 3 --windows w.csv", 0, kOut,
-         "multiple-beam events, wrote e.csv\nkelto: 47 clean windows, wrote w.csv\n"},
+         "multiple-beam events, wrote e.csv\nkelto: 48 clean windows, wrote w.csv\n"},
         {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --max-depth 0.2 --divergence 0.01 --windows w.csv", 0, kOut,
          "\nkelto: 5 least bad stretches, wrote w.csv\n"},
         // The widest windows, and how many more the table holds.
