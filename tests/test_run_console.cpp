@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <functional>
 #include <numeric>
-#include <regex>
 #include <string>
 #include <thread>
 
@@ -72,17 +71,24 @@ TEST(TableFrame, MatrixFrameNamedByItsReference)
         {&cubic, {0, 3, -1}, "from reference 0 1 3"},
         {&hexagonal, {1, 0, 4}, "from reference 4 0 -1"},
     };
-    const std::regex frame(R"(psi in the frame of the orientation matrix: (right|left)-handed about the primary from reference )"
-                           R"((-?\d+) (-?\d+) (-?\d+) to the reversed beam;)");
+    const std::string lead = "psi in the frame of the orientation matrix: ";
     for (const auto& c : cases) {
         const std::string header = EventsHeader(*c.lattice, c.primary);
         SCOPED_TRACE(header);
         EXPECT_NE(header.find(c.named), std::string::npos);
-        std::smatch words;
-        ASSERT_TRUE(std::regex_search(header, words, frame));
-        const Miller r{std::stoi(words[2]), std::stoi(words[3]), std::stoi(words[4])};
+        const std::size_t at = header.find(lead);
+        ASSERT_NE(at, std::string::npos);
+        char hand[8] = {};
+        Miller r{};
+        int end = 0;
+        ASSERT_EQ(std::sscanf(header.c_str() + at + lead.size(),
+                              "%7[a-z]-handed about the primary from reference %d %d %d to the reversed beam;%n", hand, &r.h,
+                              &r.k, &r.l, &end),
+                  4);
+        ASSERT_GT(end, 0);  // the words after the reference are there too
+        ASSERT_TRUE(std::string(hand) == "right" || std::string(hand) == "left") << hand;
         EXPECT_EQ(std::gcd(std::gcd(r.h, r.k), r.l), 1);
-        const double sense = words[1] == "right" ? 1.0 : -1.0;
+        const double sense = std::string(hand) == "right" ? 1.0 : -1.0;
         const ScanFrame matrix = MatrixFrame(*c.lattice, c.primary);
         const ScanFrame named = ReferenceFrame(*c.lattice, c.primary, r);
         for (const Miller v : {Miller{1, 0, 0}, Miller{0, 1, 0}, Miller{0, 0, 1}, Miller{1, 2, 3}, Miller{-2, 1, 5}}) {
