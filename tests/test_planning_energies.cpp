@@ -9,9 +9,11 @@
 #include <tuple>
 #include <vector>
 
+#include "csv_table.h"
 #include "planning/clean_windows.h"
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
+#include "planning/tables.h"
 #include "planning_cases.h"
 #include "setup/units.h"
 
@@ -133,6 +135,35 @@ TEST(GlitchMap, DepthIsTheSpectrumsAtTheTop)
     std::vector<GlitchLine> all = GlitchMap(silicon, frame, {-180, 180}, 1, 30);
     SetLineDepths(silicon, frame, 1, beam, &all);
     EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](const GlitchLine& l) { return l.depth >= 0 && l.depth <= 1; }));
+}
+
+// The glitch map's table holds every line once, in the map's order, with its own numbers.
+TEST(GlitchMap, TheTableHoldsEveryLine)
+{
+    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    std::vector<GlitchLine> lines = GlitchMap(silicon, frame, {0, 60}, 6, 14);
+    SetLineDepths(silicon, frame, 6, Beam{Polarisation::kSigma, 20e-6, 0.0, {}}, &lines);
+    ASSERT_GT(lines.size(), 10u);
+    std::FILE* file = std::tmpfile();
+    WriteGlitchMap(file, TableSubject{"SI", {1, 1, 1}, &frame, {0, 60}}, 6, 14, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1},
+                   lines);
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
+    std::fclose(file);
+    const std::vector<CsvRow> rows = CsvRows(text);
+    ASSERT_EQ(rows.size(), lines.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const GlitchLine& g = lines[i];
+        EXPECT_EQ(Miller({static_cast<int>(rows[i].Number("h")), static_cast<int>(rows[i].Number("k")),
+                          static_cast<int>(rows[i].Number("l"))}),
+                  g.x) << i;
+        EXPECT_NEAR(rows[i].Number("psi_centre"), g.centre, 1e-6) << i;
+        EXPECT_NEAR(rows[i].Number("energy_top_keV"), g.topEnergy, 1e-6) << i;
+        EXPECT_NEAR(rows[i].Number("depth"), g.depth, 1e-6) << i;
+        EXPECT_EQ(rows[i].Text("kind"), g.always ? "always" : "line") << i;
+    }
 }
 
 // Inside every clean window no strong glitch lies in the energy range or within half its width of
