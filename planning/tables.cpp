@@ -80,6 +80,15 @@ void WriteBeam(TextWriter& out, const GlitchBeam& beam)
     }
 }
 
+// The same for energies over a psi window (the glitch map, the fit of a scan): the window, the
+// energies, the beam.
+void WriteWindowEnergiesAndBeam(TextWriter& out, const PsiWindow& window, double eMin, double eMax, const GlitchBeam& beam)
+{
+    WriteWindow(out, window);
+    out.Print<"; energies %.6f to %.6f keV">(eMin, eMax);
+    WriteBeam(out, beam);
+}
+
 // The same for an energy scan at one azimuth, with its harmonics.
 void WriteScanAndBeam(TextWriter& out, double psi, double eMin, double eMax, const GlitchBeam& beam)
 {
@@ -156,9 +165,7 @@ void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, d
     TextWriter out(file);
     out.Print<"# kelto glitch map: ">();
     WriteSubject(out, subject);
-    WriteWindow(out, subject.window);
-    out.Print<"; energies %.6f to %.6f keV">(eMin, eMax);
-    WriteBeam(out, beam);
+    WriteWindowEnergiesAndBeam(out, subject.window, eMin, eMax, beam);
     out.Print<"\n">();
     out.Print<"psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
               "relative_strength,energy_top_keV,energy_cutoff_keV,kind,depth\n">();
@@ -304,9 +311,7 @@ void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, do
     TextWriter out(file);
     out.Print<"# kelto glitch fit: ">();
     WriteSubject(out, subject);
-    WriteWindow(out, subject.window);
-    out.Print<"; energies %.6f to %.6f keV">(eMin, eMax);
-    WriteBeam(out, beam);
+    WriteWindowEnergiesAndBeam(out, subject.window, eMin, eMax, beam);
     out.Print<"; harmonics to %d">(beam.harmonics);
     if (fit.found) {
         out.Print<"; fitted psi %.6f +/- %.6f degrees; offset %.4f +/- %.4f eV; %d of %d dips matched within %.2f eV; "
