@@ -10,6 +10,9 @@
 
 namespace {
 
+// Glitches deeper than this at the first sampling are sampled closely.
+constexpr double kCloseDepth = 0.005;
+
 // |k_perp| at the wavelength, 0 at G's cut-off even where rounding puts the wavelength a hair
 // beyond it (an energy given as the cut-off itself).
 double BeamAcrossAt(const ScanFrame& frame, double lambda)
@@ -18,153 +21,160 @@ double BeamAcrossAt(const ScanFrame& frame, double lambda)
     return across > 0.0 ? across : 0.0;
 }
 
-// The distribution function of u + v, u and v even over [-su/2, su/2] and [-sv/2, sv/2].
-double SumBelow(double t, double su, double sv)
-{
-    const double small = std::min(su, sv), large = std::max(su, sv);
-    const double s = t + (small + large) / 2.0;  // the sum of two spreads starting at 0
-    if (s <= 0.0) return 0.0;
-    if (s >= small + large) return 1.0;
-    if (small == 0.0) return s / large;  // one spread alone (large > 0 here)
-    if (s < small) return s * s / (2.0 * small * large);
-    if (s <= large) return (s - small / 2.0) / large;
-    const double rest = small + large - s;
-    return 1.0 - rest * rest / (2.0 * small * large);
-}
+// A profile's samples at and beyond its last.
+double End(const DipProfile& dip) { return dip.start + dip.step * static_cast<double>(dip.samples.size() - 1); }
 
-Vec3 Unit(Vec3 v) { return (1.0 / Length(v)) * v; }
-
-// The unit tilts of a ray across and along G's scattering plane. At G's cut-off the beam runs
-// back along G and every plane through G is one: the frame's psi = 90 direction stands in.
-struct Tilts {
-    Vec3 across, along;
+// The samples' full width at half depth about the deepest, in the units of `at` (the abscissa of
+// sample k), and the deepest's depth; 0 width for a dip of depth 0.
+struct Measured {
+    double depth, width, peak;
 };
-Tilts TiltsOf(const Vec3& k0, const ScanFrame& frame)
+Measured MeasureSamples(const std::vector<double>& depth, const std::vector<double>& at, double shallowest)
 {
-    const Vec3 normal = Cross(k0, frame.G);
-    const Vec3 across = Length(normal) > 0.0 ? Unit(normal) : Unit(Cross(frame.along, frame.e2));
-    return {across, Unit(Cross(across, k0))};
-}
-
-// The share of the beam's intensity along X's sigma direction, for the beam's polarisation given
-// relative to G's scattering plane.
-double SigmaShareOf(const Beam& beam, const Vec3& k0, const Tilts& tilts, const Vec3& x)
-{
-    if (beam.polarisation == Polarisation::kUnpolarised) return 0.5;
-    return SigmaShare(beam.polarisation == Polarisation::kSigma ? tilts.across : tilts.along, Unit(k0), x);
+    std::size_t deepest = 0;
+    for (std::size_t k = 1; k < depth.size(); ++k) {
+        if (depth[k] > depth[deepest]) deepest = k;
+    }
+    if (depth.empty() || !(depth[deepest] >= shallowest)) return {0.0, 0.0, at.empty() ? 0.0 : at[deepest]};
+    const double level = depth[deepest] / 2.0;
+    std::size_t left = deepest, right = deepest;
+    while (left > 0 && depth[left - 1] > level) --left;
+    while (right + 1 < depth.size() && depth[right + 1] > level) ++right;
+    const auto crossing = [&](std::size_t inside, std::size_t outside) {
+        const double t = depth[inside] != depth[outside] ? (depth[inside] - level) / (depth[inside] - depth[outside]) : 0.0;
+        return at[inside] + t * (at[outside] - at[inside]);
+    };
+    const double low = left > 0 ? crossing(left, left - 1) : at.front();
+    const double high = right + 1 < depth.size() ? crossing(right, right + 1) : at.back();
+    return {depth[deepest], std::fabs(high - low), at[deepest]};
 }
 
 }  // namespace
 
-double BoxOverlap(double c, double su, double sv, double half)
+double GlitchShape::Reach() const
 {
-    if (su == 0.0 && sv == 0.0) return std::fabs(c) <= half ? 1.0 : 0.0;
-    return SumBelow(half - c, su, sv) - SumBelow(-half - c, su, sv);
+    if (rate == 0.0 || dip.samples.empty()) return 0.0;
+    return std::max(std::fabs(dip.start), std::fabs(End(dip))) / std::fabs(rate);
+}
+
+GlitchLoss::GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+    : case_(DescribePassband(crystal, frame, x, psi, keV, beam)), rate_(0.0), cutoff_(false), cutoffRoot_(0.0)
+{
+    // A glitch that takes a share worth reading is sampled again, closely.
+    map_.emplace(case_);
+    if (map_->Dip(std::fabs(case_.alongRate) * case_.along, std::fabs(case_.acrossRate) * case_.across).depth > kCloseDepth) {
+        map_.emplace(case_, kCloseSampling);
+    }
+    const double lambda = kHcKeVAngstrom / keV;
+    if (BeamAcrossAt(frame, lambda) > 0.0) {
+        rate_ = DeviationRate(frame, crystal.lattice(), x, psi, keV);
+        if (!std::isfinite(rate_)) rate_ = 0.0;
+        return;
+    }
+    // At G's cut-off k_perp = 0 and alpha_c = 2 lambda^2 beam |k_perp| (u.X) grows as the root of
+    // E - Ec above it: |k_perp| = sqrt(2 E dE) / hc to first order.
+    cutoff_ = true;
+    const double radians = Radians(psi);
+    const Vec3 u = std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3;
+    const double hcEV = kHcKeVAngstrom * 1000.0, eV = keV * 1000.0;
+    cutoffRoot_ = 2.0 * lambda * lambda * frame.beam * Dot(u, crystal.lattice().Reciprocal(x)) * std::sqrt(2.0 * eV) / hcEV;
+}
+
+GlitchShape GlitchLoss::Shape(double across) const
+{
+    GlitchShape shape;
+    shape.dip = map_->Dip(std::fabs(case_.alongRate) * case_.along, std::fabs(case_.acrossRate) * across);
+    const DipProfile& dip = shape.dip;
+    if (cutoff_) {
+        // alpha_c reaches the dip's far half-depth point at E - Ec = (alpha / root)^2; the profile
+        // drawn as linear with the same width.
+        const double far = std::max(std::fabs(dip.low), std::fabs(dip.high));
+        const double width = cutoffRoot_ != 0.0 ? (far / cutoffRoot_) * (far / cutoffRoot_) : std::numeric_limits<double>::infinity();
+        shape.depth = dip.depth;
+        shape.widthEV = dip.high > dip.low ? width : 0.0;
+        shape.rate = std::isfinite(width) && width > 0.0 ? std::copysign((dip.high - dip.low) / width, cutoffRoot_) : 0.0;
+        return shape;
+    }
+    shape.rate = rate_;
+    if (rate_ == 0.0) {
+        // X stays on the sphere: the same share at every energy, and no width along the scan.
+        shape.depth = std::max(0.0, dip.At(0.0));
+        shape.widthEV = std::numeric_limits<double>::infinity();
+        return shape;
+    }
+    shape.depth = dip.depth;
+    shape.widthEV = (dip.high - dip.low) / std::fabs(rate_);
+    shape.offsetEV = dip.peak / rate_;
+    return shape;
 }
 
 GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
 {
-    const Lattice& lattice = crystal.lattice();
-    const double lambda = kHcKeVAngstrom / keV, radians = Radians(psi);
-    const Vec3 k0 = (-frame.length / 2.0) * frame.along +
-                    (frame.beam * BeamAcrossAt(frame, lambda)) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
-    const Vec3 v = lattice.Reciprocal(x), kh = k0 + v;
-    // The surface's inward normal: against its reciprocal vector, G's for a symmetric cut.
-    const Vec3 inward = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : frame.G);
-    const double gamma0 = Dot(Unit(k0), inward);
-    const Vec3 gh = k0 + frame.G;
-    const Tilts tilts = TiltsOf(k0, frame);
-    const std::unique_ptr<Scattering> scattering = crystal.At(keV);
-    const DarwinWidth primary = DarwinWidthOf(lattice, *scattering, frame.primary, keV, SigmaShareOf(beam, k0, tilts, frame.G),
-                                              gamma0, Dot(Unit(gh), inward));
-    const DarwinWidth secondary =
-        DarwinWidthOf(lattice, *scattering, x, keV, SigmaShareOf(beam, k0, tilts, v), gamma0, Dot(Unit(kh), inward));
-    const Vec3 &across = tilts.across, &along = tilts.along;
-    const double spreadAlong = beam.along > 0.0 ? std::min(beam.along, primary.angle) : primary.angle;
-    const double su = std::fabs(2.0 * lambda * Dot(along, v)) * spreadAlong, sv = std::fabs(2.0 * lambda * Dot(across, v)) * beam.across;
-    const double half = secondary.deviation / 2.0;
-    GlitchShape shape{};
-    shape.su = su, shape.sv = sv, shape.half = half;
-    shape.depth = BoxOverlap(0.0, su, sv, half);
-    // Half depth: the profile falls monotonically away from its centre, at the latest by the
-    // edge of its support.
-    double low = 0.0, high = half + (su + sv) / 2.0;
-    for (int i = 0; i < 100 && high > 0.0; ++i) {
-        const double mid = (low + high) / 2.0;
-        (BoxOverlap(mid, su, sv, half) > shape.depth / 2.0 ? low : high) = mid;
-    }
-    const double halfDepthAlpha = (low + high) / 2.0;
-    shape.halfDepth = halfDepthAlpha;
-    if (!(BeamAcrossAt(frame, lambda) > 0.0)) {
-        // At G's cut-off alpha grows as the root of E - Ec, on the side above it only.
-        const Vec3 u = std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3;
-        const double acrossX = std::fabs(Dot(u, v));
-        const double across = halfDepthAlpha / (lambda * lambda) / (2.0 * acrossX);
-        shape.widthEV = acrossX > 0.0 ? kHcKeVAngstrom * 1000.0 *
-                                            (std::sqrt(across * across + frame.length * frame.length / 4.0) - frame.length / 2.0)
-                                      : std::numeric_limits<double>::infinity();
-        // The profile taken as linear, with the same width at half depth.
-        shape.rate = std::isfinite(shape.widthEV) && shape.widthEV > 0.0 ? 2.0 * halfDepthAlpha / shape.widthEV : 0.0;
-        return shape;
-    }
-    const double rate = DeviationRate(frame, lattice, x, psi, keV);
-    shape.rate = rate;
-    shape.widthEV = rate == 0.0 ? std::numeric_limits<double>::infinity() : 2.0 * halfDepthAlpha / std::fabs(rate);
-    return shape;
+    return GlitchLoss(crystal, frame, x, psi, keV, beam).Shape(beam.across);
 }
 
 namespace {
 
-// The width in azimuth (degrees) over which X's deviation stays within `h` (the half-depth distance
-// of its profile) of 0 as psi turns the beam about G from psi.
-double AzimuthWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, double h)
+// The event's dip as psi turns the beam about G at `keV`: the deepest share taken and the full
+// width at half depth in degrees. The deviation alpha_c(psi) is taken from the beam's vector itself
+// over the azimuths whose deviations the profile covers.
+Measured DipInAzimuth(const DipProfile& dip, const ScanFrame& frame, const Vec3& x, double psi, double keV)
 {
-    const double lambda = kHcKeVAngstrom / keV, radians = Radians(psi), perDegree = kRadiansPerDegree;
-    const double across = frame.beam * BeamAcrossAt(frame, lambda);
-    const Vec3 v = crystal.lattice().Reciprocal(x);
-    // k_perp turns with psi: its first and second derivatives, per degree.
+    if (dip.samples.empty() || !(dip.high > dip.low)) return {0.0, 0.0, psi};
+    const double lambda = kHcKeVAngstrom / keV, across = frame.beam * BeamAcrossAt(frame, lambda);
+    const auto alpha = [&](double degrees) {
+        const double r = Radians(degrees);
+        const Vec3 k0 = (-frame.length / 2.0) * frame.along + across * (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
+        return lambda * lambda * (2.0 * Dot(k0, x) + Dot(x, x));
+    };
+    // The azimuths to sample: where the quadratic model of alpha_c about psi stays inside the
+    // profile, with a margin.
+    const double radians = Radians(psi), perDegree = kRadiansPerDegree;
     const Vec3 turning = (across * perDegree) * (-std::sin(radians) * frame.e2 + std::cos(radians) * frame.e3);
     const Vec3 bending = (-across * perDegree * perDegree) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
-    const double rate = 2.0 * lambda * lambda * Dot(turning, v), curvature = 2.0 * lambda * lambda * Dot(bending, v);
-    // alpha(psi + d) = rate d + curvature d^2 / 2 reaches -/+ h first at the width's ends:
-    // the nearest root on either side (the quadratic matters where X only touches the sphere).
-    double ends[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
-    for (const double target : {h, -h}) {
-        double roots[2] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
-        if (curvature == 0.0) {
-            if (rate != 0.0) roots[0] = target / rate;
-        } else {
-            const double discriminant = rate * rate + 2.0 * curvature * target;
-            if (discriminant >= 0.0) {
-                // The root of the smaller magnitude without cancellation, then the other from the product.
-                const double q = -(rate + std::copysign(std::sqrt(discriminant), rate == 0.0 ? 1.0 : rate)) / 2.0;
-                roots[0] = q != 0.0 ? -target / q : 0.0;
-                roots[1] = q / (curvature / 2.0);
-            }
+    const double rate = 2.0 * lambda * lambda * Dot(turning, x), curvature = 2.0 * lambda * lambda * Dot(bending, x);
+    const double at = alpha(psi);
+    const double span = std::max(std::fabs(dip.start - at), std::fabs(End(dip) - at));
+    double reach = 180.0;
+    if (rate != 0.0) reach = std::min(reach, span / std::fabs(rate));
+    if (curvature != 0.0) reach = std::min(reach, std::sqrt(2.0 * span / std::fabs(curvature)));
+    reach = std::min(180.0, 1.5 * reach);
+    if (!(reach > 0.0)) return {0.0, 0.0, psi};
+    // Sampled over the reach, then again over the dip itself, four widths about its deepest.
+    constexpr int kSamples = 513;
+    // A forbidden primary's Umweg peak is measured as a dip would be.
+    const double sign = dip.umweg ? -1.0 : 1.0, shallowest = dip.umweg ? 1e-300 : 5e-7;
+    std::vector<double> depth(kSamples), azimuth(kSamples);
+    const auto sample = [&](double from, double to) {
+        for (int k = 0; k < kSamples; ++k) {
+            azimuth[static_cast<std::size_t>(k)] = from + (to - from) * k / (kSamples - 1);
+            depth[static_cast<std::size_t>(k)] = sign * dip.At(alpha(azimuth[static_cast<std::size_t>(k)]));
         }
-        for (const double d : roots) {
-            if (d > 0.0) ends[0] = std::min(ends[0], d);
-            if (d < 0.0) ends[1] = std::min(ends[1], -d);
-        }
-    }
-    return ends[0] + ends[1];
+        return MeasureSamples(depth, azimuth, shallowest);
+    };
+    Measured m = sample(psi - reach, psi + reach);
+    if (m.width > 0.0) m = sample(m.peak - 2.0 * m.width, m.peak + 2.0 * m.width);
+    if (dip.umweg) m.depth = 0.0;
+    return m;
 }
 
 }  // namespace
 
 double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
 {
-    return AzimuthWidth(crystal, frame, x, psi, keV, ShapeOfGlitch(crystal, frame, x, psi, keV, beam).halfDepth);
+    const GlitchShape shape = ShapeOfGlitch(crystal, frame, x, psi, keV, beam);
+    return DipInAzimuth(shape.dip, frame, crystal.lattice().Reciprocal(x), psi, keV).width;
 }
 
 void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event)
 {
     const GlitchShape shape = ShapeOfGlitch(crystal, frame, event->x, event->psi, keV, beam);
-    event->depth = shape.depth;
-    event->widthDeg = AzimuthWidth(crystal, frame, event->x, event->psi, keV, shape.halfDepth);
+    const Measured m = DipInAzimuth(shape.dip, frame, crystal.lattice().Reciprocal(event->x), event->psi, keV);
+    event->depth = m.depth;
+    event->widthDeg = m.width;
 }
 
 void SetEventWidths(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, std::vector<Event>* events)
 {
-    ParallelFor(events->size(), [&](std::size_t i) { ShapeEvent(crystal, frame, keV, beam, &(*events)[i]); });
+    ParallelFor(events->size(), [&](std::size_t i) { ShapeEvent(crystal, frame, keV, beam, &(*events)[i]); }, 1);
 }

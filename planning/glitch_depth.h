@@ -1,62 +1,64 @@
-// How deep and how wide a glitch is: the share of the monochromator's output at one energy that a
-// secondary reflection X takes, from two-beam dynamical widths and the beam's spread of directions.
+// How deep and how wide a glitch or an event is: the dip that a secondary reflection X makes in
+// the monochromator's output (I0) against its setting, from the passband integral of the
+// three-beam reflectivity (planning/loss_map.h), for the beam's spread and polarisation.
 //
-// At a fixed energy the primary G passes the rays whose angle in its scattering plane lies within
-// its Darwin width w_G (or within the beam's own spread along that plane, when narrower), and the
-// beam spreads across the plane by its divergence. A ray tilted by e along and p across the plane
-// shifts X's deviation parameter alpha = (|k0 + X|^2 - |k0|^2) / |k0|^2 by
-//   A e + B p,   A = 2 lambda t_along . X,   B = 2 lambda t_across . X
-// (t the unit tilts of the ray). X takes a ray while its alpha lies within X's total-reflection
-// range a_X (DarwinWidth::deviation), where its reflectivity is taken as 1. With e and p spread
-// evenly over their ranges, the share of the output that X takes when the central ray's alpha is c
-// is the chance that |c + A e + B p| <= a_X / 2: the overlap of X's reflectivity box with the
-// trapezoid of the rays' alphas. The depth is that share at the glitch's centre (c = 0); the width
-// is the full width at half that depth, in energy along the scan (c = rate x (E - E_glitch)).
+// Along an energy scan the central ray's deviation from X's condition moves as
+// alpha_c = rate (E - E_X) (rate from the geometry at the glitch); along an azimuthal scan it follows
+// alpha_c(psi) = lambda^2 (2 k0(psi).X + |X|^2) at the band's centre. The dip's depth is the largest
+// share of I0 taken at a setting, its width the full width at half that depth against the setting.
 #pragma once
 
-#include <cmath>
+#include <optional>
 #include <vector>
 
 #include "crystal/crystal.h"
+#include "planning/beam.h"
 #include "planning/events.h"
+#include "planning/loss_map.h"
 #include "planning/scan_frame.h"
 
-enum class Polarisation { kSigma, kPi, kUnpolarised };  // relative to G's scattering plane
-
-struct Beam {
-    Polarisation polarisation = Polarisation::kSigma;
-    double across = 0.0;  // rad: the beam's full spread across G's scattering plane
-    double along = 0.0;   // rad: its full spread along the plane; 0: wider than G's Darwin width
-    Vec3 surface{};       // the crystal surface's normal as a reciprocal vector; 0: G's (a symmetric cut)
-};
-
-// The chance that |c + u + v| <= half, u and v spread evenly over full widths su and sv about 0.
-double BoxOverlap(double c, double su, double sv, double half);
-
 struct GlitchShape {
-    double depth;    // share of the output at the glitch's centre, 0 to 1
-    double widthEV;  // full width at half depth along the energy scan, eV
-    // The profile: the share taken at E is BoxOverlap(rate (E - E_glitch), su, sv, half), E in eV
-    // (rate 0 where the scan does not move X: the share is the depth at every energy).
-    double rate, su, sv, half;
-    double halfDepth;  // the distance in alpha from the centre at which the share is half the depth
-    // The share taken `eV` away from the glitch's centre.
-    double At(double eV) const { return BoxOverlap(rate * eV, su, sv, half); }
-    // How far from the centre (eV) the share is 0.
-    double Reach() const { return rate == 0.0 ? 0.0 : (half + (su + sv) / 2.0) / std::fabs(rate); }
+    double depth = 0.0;    // the largest share of the output taken at a setting, 0 to 1
+    double widthEV = 0.0;  // full width at half depth against the setting, eV (0 for a dip of depth 0)
+    // How fast the central ray's deviation from X's condition moves along the scan, per eV
+    // (0 where X stays on the sphere: the share taken is then the same at every energy).
+    double rate = 0.0;
+    double offsetEV = 0.0;  // where the dip is deepest, from the glitch's energy (refraction moves it)
+    DipProfile dip;         // the share taken against alpha_c
+    // The share taken `eV` away from the glitch's energy (negative where X adds to I0).
+    double At(double eV) const { return rate == 0.0 ? dip.At(0.0) : dip.At(rate * eV); }
+    // How far from the glitch's energy (eV) the profile reaches.
+    double Reach() const;
 };
 
 // The shape of X's glitch at `keV` and the azimuth psi (degrees) for the beam. A reflection that
 // stays on the sphere over the whole scan has no width along it: widthEV is then infinite.
 GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
 
+// One glitch's loss, kept to give its dip for beams of several spreads across G's scattering
+// plane (the fit of a measured scan estimates the beam's spread from the dips' widths).
+class GlitchLoss {
+public:
+    GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
+    // The glitch's shape for a beam of the spread `across` (rad) across G's plane, the rest of the
+    // beam as given.
+    GlitchShape Shape(double across) const;
+    // Its width against the setting (eV): the predicted dip width as a function of the spread.
+    double WidthEV(double across) const { return Shape(across).widthEV; }
+
+private:
+    PassbandCase case_;
+    std::optional<LossMap> map_;
+    double rate_;
+    bool cutoff_;
+    double cutoffRoot_;  // at G's cut-off: alpha_c = cutoffRoot_ sqrt(E - Ec), E in eV
+};
+
 // The width in azimuth (degrees) of X's event at psi (degrees) and `keV`: the full width at half
-// depth of the same profile as psi turns the beam about G, from d alpha / d psi = 2 lambda^2
-// (d k0 / d psi).X, or, at the top of X's curve where that is 0, from the second derivative.
+// depth of its dip as psi turns the beam about G (0 for a dip of depth 0).
 double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
 
-// Sets the event's width and depth for the beam at the band's centre, `keV`: the profile of X at
-// the event's psi, as for a glitch there.
+// Sets the event's width and depth for the beam at the band's centre, `keV`.
 void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event);
 
 // The same for every event.

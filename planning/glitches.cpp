@@ -141,14 +141,21 @@ void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, d
     ParallelFor(glitches->size(), [&](std::size_t i) {
         Glitch& g = (*glitches)[i];
         const ScanFrame harmonic = HarmonicFrame(frame, g.order);
-        const GlitchShape shape = ShapeOfGlitch(crystal, harmonic, g.x, psi, g.order * g.energy, beam);
-        g.depth = shape.depth;
+        GlitchShape shape = ShapeOfGlitch(crystal, harmonic, g.x, psi, g.order * g.energy, beam);
+        if (g.always) {
+            // On the sphere at every energy: the share at X's condition, over the whole range.
+            shape.rate = 0.0;
+            shape.depth = std::max(0.0, shape.dip.At(0.0));
+            shape.offsetEV = 0.0;
+        }
         // Along the scan of the listed energy E the harmonic's energy moves n times as fast.
+        shape.rate *= g.order;
+        shape.offsetEV /= g.order;
+        g.depth = shape.depth;
         g.widthEV = g.always || !std::isfinite(shape.widthEV) ? (eMax - eMin) * 1000.0 : shape.widthEV / g.order;
-        g.shape = shape;
-        g.shape.widthEV = g.widthEV;
-        g.shape.rate = g.always ? 0.0 : shape.rate * g.order;
-    });
+        shape.widthEV = g.widthEV;
+        g.shape = std::move(shape);
+    }, 1);
 }
 
 void SetLineDepths(const Crystal& crystal, const ScanFrame& frame, double eMin, const Beam& beam,
@@ -158,7 +165,7 @@ void SetLineDepths(const Crystal& crystal, const ScanFrame& frame, double eMin, 
         GlitchLine& line = (*lines)[i];
         const double keV = line.always ? std::max(eMin, line.cutoffEnergy) : line.topEnergy;
         line.depth = ShapeOfGlitch(crystal, frame, line.x, line.centre, keV, beam).depth;
-    });
+    }, 1);
 }
 
 std::vector<SphereReflection> GlitchReflections(const Crystal& crystal, const ScanFrame& frame, double eMax)

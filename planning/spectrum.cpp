@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+// Points across each dip, this many quarter widths on either side of its deepest point.
+constexpr int kQuarterWidths = 8;
+
+}  // namespace
+
 std::vector<SpectrumPoint> PredictSpectrum(const std::vector<Glitch>& glitches, double eMin, double eMax,
                                            const std::vector<double>& content, int points)
 {
@@ -12,16 +19,16 @@ std::vector<SpectrumPoint> PredictSpectrum(const std::vector<Glitch>& glitches, 
     std::vector<double> steady(content.size(), 0.0);  // the share taken everywhere, per order
     double reach = 0.0;                                 // keV, the farthest any profile reaches
     for (const Glitch& g : glitches) {
-        if (g.order < 1 || g.order > static_cast<int>(content.size()) || !(g.depth > 0.0)) continue;
+        if (g.order < 1 || g.order > static_cast<int>(content.size())) continue;
         if (g.shape.rate == 0.0) {
-            steady[static_cast<std::size_t>(g.order - 1)] += g.depth;
+            steady[static_cast<std::size_t>(g.order - 1)] += g.shape.At(0.0);
             continue;
         }
         sloped.push_back(&g);
-        const double r = g.shape.Reach() / 1000.0;
-        reach = std::max(reach, r);
-        for (int k = -4; k <= 4; ++k) {
-            const double e = g.energy + r * k / 4.0;
+        reach = std::max(reach, g.shape.Reach() / 1000.0);
+        if (!(g.depth > 0.0 && std::isfinite(g.widthEV) && g.widthEV > 0.0)) continue;
+        for (int k = -kQuarterWidths; k <= kQuarterWidths; ++k) {
+            const double e = g.energy + (g.shape.offsetEV + g.widthEV * k / 4.0) / 1000.0;
             if (e >= eMin && e <= eMax) energies.push_back(e);
         }
     }

@@ -1,0 +1,83 @@
+// Dynamical diffraction by a thick (semi-infinite), perfect, absorbing crystal of two or three
+// beams at once: the incident beam O, the primary reflection G and, near a glitch or an event, the
+// secondary reflection X, both polarisations coupled.
+//
+// Inside the crystal every beam m carries the wave vector K (u_m + delta n), u_m = s_0 + h_m / K the
+// beam's vacuum direction (h_0 = 0, h_1 = G, h_2 = X), n the inward surface normal and delta the
+// accommodation that the boundary leaves free. Its amplitude D_m (sigma and pi components)
+// satisfies the fundamental equations of the dynamical theory
+//   (delta^2 + 2 gamma_m delta + alpha_m - chi_0) D_m = sum over n != m of chi_{h_m - h_n} [D_n]_m,
+// gamma_m = u_m . n, alpha_m = |u_m|^2 - 1 (the beam's deviation from its Bragg condition), and
+// [D_n]_m the projection of D_n on beam m's polarisation directions. A beam that runs near the
+// surface (|gamma_m| < kGrazing sqrt|chi_0|) keeps the delta^2 term, so that a beam leaving
+// parallel to the surface is reflected, refracted and absorbed as the second-order theory says;
+// elsewhere the term is dropped (the usual linear theory, whose relative error |chi_0| / 2 gamma^2
+// is then below 1/800). The crystal is thick:
+// only the waves that decay into it (Im delta < 0; a crystal without absorption is given a little,
+// 1e-4 of |chi_0|) make up the field, and the field and its normal derivative are continuous at the
+// surface with the incident wave and the waves leaving it.
+#pragma once
+
+#include <array>
+#include <complex>
+
+// A beam whose direction cosine with the surface normal is smaller than this many times
+// sqrt|chi_0| keeps the second-order term.
+inline constexpr double kGrazing = 20.0;
+
+// One multiple-beam case, the same for every ray of a passband (the rays' directions differ by far
+// less than the angles that decide the geometry): the beams' cosines, the susceptibilities and the
+// polarisation directions.
+struct BeamSet {
+    int count = 3;                                // 2: O and G; 3: O, G and X
+    std::array<double, 3> gamma{};                // u_m . n, n the inward normal (gamma_0 > 0)
+    std::complex<double> chi[3][3]{};             // chi[m][n]: chi of h_m - h_n (chi_0 on the diagonal)
+    double projection[3][2][3][2]{};              // e_{m,s} . e_{n,t}: the beams' sigma (0) and pi (1) directions
+};
+
+// What leaves the entrance surface for a unit incident wave of either polarisation.
+struct Reflection {
+    // amplitude[p][m][s]: the wave leaving in beam m with polarisation s for a unit incident wave of
+    // polarisation p of O's directions (m = 0: the specular reflection).
+    std::complex<double> amplitude[2][3][2]{};
+    // The power carried by a unit amplitude in beam m, relative to the incident wave's: 0 where
+    // the beam cannot leave (it runs into the crystal, or stays on the surface as an evanescent wave).
+    double flux[3]{};
+    // The share of the incident power of polarisation p that leaves in beam m.
+    double Power(int p, int m) const
+    {
+        return flux[m] * (std::norm(amplitude[p][m][0]) + std::norm(amplitude[p][m][1]));
+    }
+};
+
+// Solves one case for rays of many deviations. Keeps the roots of the last ray as the first
+// guesses of the next, so that a sweep over neighbouring rays converges in a few steps: one
+// object per thread.
+class ThickCrystal {
+public:
+    explicit ThickCrystal(const BeamSet& beams);
+    // The reflection for a ray whose deviations from G's and X's Bragg conditions are alphaG and
+    // alphaX (alphaX unused with two beams). Finite for every geometry and deviation; nothing
+    // (and a failure counted) where no solution that conserves energy is found.
+    Reflection Reflect(double alphaG, double alphaX);
+    // The rays for which no sound solution was found.
+    int Failures() const { return failures_; }
+
+private:
+    Reflection Solve(double alphaG, double alphaX);
+    void Roots(const std::complex<double>* coefficients, int degree);
+
+    BeamSet beams_;
+    double scale_;                                // |chi_0|: deviations and delta in this unit
+    bool second_[3]{};                            // the beam keeps delta^2
+    std::complex<double> chi0_;                   // chi_0 / scale, with the absorption it is given
+    std::complex<double> coupling_[6][6]{};       // the off-diagonal blocks, / scale
+    // det(diag(eps) - C) = sum over a, b, c of weight_[a][b][c] eps_O^a eps_G^b eps_X^c.
+    std::complex<double> weight_[3][3][3]{};
+    // The sums over a of weight_[a][b][c] eps_O^a, as polynomials in delta.
+    std::array<std::complex<double>, 13> withO_[3][3]{};
+    int withODegree_[3][3]{};
+    std::array<std::complex<double>, 12> roots_{};
+    int rootCount_ = 0;                           // 0: no guesses kept
+    int failures_ = 0;
+};
