@@ -38,6 +38,9 @@ struct PlanOptions {
     double energyMin = 0.0, energyMax = 0.0;  // keV, of --energies
     bool cleanEnergies = false;
     double cleanEnergyMin = 0.0, cleanEnergyMax = 0.0, cleanEnergyFraction = 0.01;
+    // --clean-energies counts a glitch line by its depth (a share of I0) unless its FRACTION is
+    // given, which counts it by its strength against the strongest.
+    bool cleanEnergiesByStrength = false;
     // Either clean search counts an event or line by its depth, a share of I0, when above 0 (else
     // by its strength against the strongest); --clean-energies lists the windows at least
     // cleanMinWidth degrees wide (an azimuth is set to a few tenths of a degree).
@@ -50,8 +53,9 @@ struct PlanOptions {
     // The beam, for the widths and depths of the glitches: its polarisation relative to the
     // primary's scattering plane, its spread along that plane (the first value of --divergence is
     // the spread across it), the crystal's surface (none: a symmetric cut) and the highest harmonic.
-    double divergenceAlong = 0.0;  // degrees; 0: wider than the primary's Darwin width
+    double divergenceAlong = 0.0;  // degrees; 0: the primary's Darwin width
     Polarisation polarisation = Polarisation::kSigma;
+    Monochromator monochromator = Monochromator::kSingle;
     std::optional<Miller> surface;
     int harmonics = 1;
     // The predicted I0 spectrum at --at-psi over --energies, the orders weighted by their share of

@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kValueOptions[] = {
     "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--primary", "--wavelength", "--energy", "--band", "--relative-band",
     "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
-    "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--harmonics",
+    "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--monochromator", "--harmonics",
     "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset",
 };
 
@@ -86,7 +86,7 @@ were computed for):
                         when none is, the five least bad stretches
   --divergence ACROSS[,ALONG]
                         the beam's full spread in degrees across the primary's
-                        scattering plane (and along it; default 0: wider than
+                        scattering plane and along it (default 0 and 0: along,
                         the primary's Darwin width). Clean windows widen every
                         occupied interval by at least ACROSS / 2 on each side
                         (beam divergence and mosaic spread); the widths and
@@ -114,6 +114,10 @@ were computed for):
   --surface H,K,L       the crystal surface's normal as a reciprocal vector, for
                         the asymmetry of the reflections (default: the primary,
                         a symmetric cut)
+  --monochromator M     for the depths and widths of an energy scan's glitches:
+                        single (default) crystal, double (a second crystal of
+                        its own, parallel, without glitches at the first's) or
+                        channel-cut (the second wall meets every glitch too)
   --harmonics N         also the glitches of the harmonics n G at n E for n = 2
                         to N that the structure allows, listed at E with their
                         order (default 1: the fundamental only)
@@ -126,16 +130,18 @@ were computed for):
                         to the CSV table FILE
   --clean-energies EMIN,EMAX[,FRACTION]
                         instead of the four files, print the azimuth windows of
-                        the psi window, widest first, in which no glitch above
-                        FRACTION (default 0.01) of the strongest lies between
-                        EMIN and EMAX keV, each line widened at its ends by
-                        half the width in azimuth of its glitch there or half
-                        the divergence, the larger; when none is, the five
-                        least bad stretches
+                        the psi window, widest first, in which no glitch deeper
+                        than 0.01 of I0 (or --max-depth D) lies between EMIN
+                        and EMAX keV; given FRACTION, no glitch above FRACTION
+                        of the strongest instead. Each line is widened at its
+                        ends by half the width in azimuth of its glitch there
+                        or half the divergence, the larger; when no window is
+                        clean, the five least bad stretches
   --max-depth D         with --clean or --clean-energies: count an event or
                         glitch line when its depth, the share of I0 it takes
                         (0 < D < 1), exceeds D, instead of its strength
-                        against FRACTION (give one of the two)
+                        against FRACTION (give one of the two); for
+                        --clean-energies the depth counts by default, D 0.01
   --min-width DEG       with --clean-energies: list the windows at least DEG
                         degrees wide (default 0.5: an azimuth is set to a few
                         tenths of a degree; 0 lists every stretch) and say how

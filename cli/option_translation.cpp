@@ -198,6 +198,10 @@ void CheckCombinations(const OptionWords& words)
                              "--clean-energies"};
         }
     }
+    // The monochromator's build decides the dips of its glitches, not an azimuthal scan's events.
+    if (words.Has("--monochromator") && !energyRun) {
+        throw UsageError{"--monochromator goes with --glitches, --spectrum, --glitch-map, --clean-energies or --fit-glitches"};
+    }
     // The threshold of a clean search is a depth or a FRACTION of the strongest, not both.
     if (words.Has("--max-depth") && !windows) throw UsageError{"--max-depth goes with --clean or --clean-energies"};
     for (const char* name : {"--clean", "--clean-energies"}) {
@@ -257,6 +261,16 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
             if (word == kind.name) plan->polarisation = kind.polarisation, known = true;
         }
         if (!known) throw UsageError{"--polarisation: '" + word + "' is not sigma, pi or unpolarised"};
+    }
+    if (words.Has("--monochromator")) {
+        const std::string& word = words.Value("--monochromator");
+        const struct { const char* name; Monochromator monochromator; } kinds[] = {
+            {"single", Monochromator::kSingle}, {"double", Monochromator::kDouble}, {"channel-cut", Monochromator::kChannelCut}};
+        bool known = false;
+        for (const auto& kind : kinds) {
+            if (word == kind.name) plan->monochromator = kind.monochromator, known = true;
+        }
+        if (!known) throw UsageError{"--monochromator: '" + word + "' is not single, double or channel-cut"};
     }
     if (words.Has("--surface")) {
         plan->surface = Indices(words, "--surface");
@@ -326,6 +340,7 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
     if (words.Has("--clean-energies")) {
         plan->cleanEnergies = true;
         EnergyRange(words, "--clean-energies", true, &plan->cleanEnergyMin, &plan->cleanEnergyMax, &plan->cleanEnergyFraction);
+        plan->cleanEnergiesByStrength = SplitList(words.Value("--clean-energies")).size() == 3;
     }
     if (words.Has("--max-depth")) {
         plan->maxDepth = Double(words, "--max-depth");

@@ -109,7 +109,8 @@ Planning Prepare(InputStruct* record, const RunOptions& options)
 // The beam of the widths and depths, as the options give it.
 Beam BeamOf(const Planning& p, const PlanOptions& plan)
 {
-    Beam beam{plan.polarisation, plan.divergence * kRadiansPerDegree, plan.divergenceAlong * kRadiansPerDegree, {}};
+    Beam beam{plan.polarisation, plan.divergence * kRadiansPerDegree, plan.divergenceAlong * kRadiansPerDegree, {},
+              plan.monochromator};
     if (plan.surface) beam.surface = p.crystal->lattice().Reciprocal(*plan.surface);
     return beam;
 }
@@ -120,7 +121,10 @@ GlitchBeam DescribedBeam(const PlanOptions& plan)
     const char* polarisation = plan.polarisation == Polarisation::kSigma ? "sigma"
                                : plan.polarisation == Polarisation::kPi  ? "pi"
                                                                          : "unpolarised";
-    return GlitchBeam{polarisation, plan.divergence, plan.divergenceAlong, plan.surface, plan.harmonics};
+    const char* monochromator = plan.monochromator == Monochromator::kSingle   ? "single"
+                                : plan.monochromator == Monochromator::kDouble ? "double"
+                                                                               : "channel-cut";
+    return GlitchBeam{polarisation, plan.divergence, plan.divergenceAlong, plan.surface, plan.harmonics, monochromator};
 }
 
 // Writes a table through `write` into `path`, replacing it only once complete.
@@ -159,6 +163,14 @@ void ReportWindows(const Planning& p, const PlanOptions& plan, const WindowSearc
 CleanThreshold ThresholdOf(const PlanOptions& plan, double fraction)
 {
     return plan.maxDepth > 0.0 ? CleanThreshold{true, plan.maxDepth} : CleanThreshold{false, fraction};
+}
+
+// The same for --clean-energies: by depth (kDefaultMaxDepth unless --max-depth says) unless its
+// FRACTION was given.
+CleanThreshold EnergyThresholdOf(const PlanOptions& plan)
+{
+    if (plan.cleanEnergiesByStrength) return CleanThreshold{false, plan.cleanEnergyFraction};
+    return CleanThreshold{true, plan.maxDepth > 0.0 ? plan.maxDepth : kDefaultMaxDepth};
 }
 
 // The events of the run's band, written to their table, and the clean windows printed; what was
@@ -321,7 +333,7 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
     }
     if (plan.cleanEnergies) {
         progress.Phase(Printed("clean windows from %g to %g keV", plan.cleanEnergyMin, plan.cleanEnergyMax));
-        const CleanThreshold threshold = ThresholdOf(plan, plan.cleanEnergyFraction);
+        const CleanThreshold threshold = EnergyThresholdOf(plan);
         const CleanWindows found = CleanEnergyWindows(*p.crystal, p.frame, plan.window, plan.cleanEnergyMin, plan.cleanEnergyMax,
                                                       threshold, plan.divergence, BeamOf(p, plan), plan.cleanMinWidth);
         const WindowSearch search{true, plan.cleanMinWidth, threshold, plan.divergence, plan.cleanEnergyMin,

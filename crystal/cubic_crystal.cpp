@@ -18,9 +18,11 @@ public:
         return !IsZero(m) && ConditionOnSphere(structure_, m.h, m.k, m.l) != 0;
     }
 
+    // F(0 0 0), the forward scattering that refracts and (with f'') absorbs every beam, is the
+    // cell's electrons at s = 0, though 0 0 0 is no reflection.
     std::complex<double> F(Miller m) const override
     {
-        if (!Allows(m)) return 0.0;
+        if (!IsZero(m) && !Allows(m)) return 0.0;
         const auto square = [](int v) { return static_cast<double>(v) * static_cast<double>(v); };
         const double s2 = (square(m.h) + square(m.k) + square(m.l)) / (4.0 * a_ * a_);
         double F = 0.0;

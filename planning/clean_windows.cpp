@@ -96,7 +96,8 @@ CleanWindows SearchCleanEventWindows(const Crystal& crystal, const ScanFrame& fr
         for (std::size_t i = 0; i < events.size(); ++i) {
             if (Measure(events[i].strength, 0.0, strongest, threshold).counts) counting.push_back(i);
         }
-        ParallelFor(counting.size(), [&](std::size_t i) { ShapeEvent(crystal, frame, keV, beam, &events[counting[i]]); });
+        DipCache cache;
+        ParallelFor(counting.size(), [&](std::size_t i) { ShapeEvent(crystal, frame, keV, beam, &events[counting[i]], &cache); }, 1);
     }
     return CleanEventWindows(events, window, width, threshold, divergence);
 }
@@ -121,10 +122,11 @@ CleanWindows CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, 
         int count;
     };
     std::vector<Stretches> stretches(counting.size());
+    DipCache cache;
     ParallelFor(counting.size(), [&](std::size_t i) {
         const GlitchLine& line = lines[counting[i]];
         const auto reach = [&](double psi, double keV) {
-            return OccupiedHalfWidth(divergence, EventWidth(crystal, frame, line.x, psi, keV, beam));
+            return OccupiedHalfWidth(divergence, EventWidth(crystal, frame, line.x, psi, keV, beam, &cache));
         };
         const double low = line.lowEnergyHalfWidth;
         if (line.always) {
@@ -137,7 +139,7 @@ CleanWindows CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, 
         } else {
             stretches[i] = {{{line.from - reach(line.from, eMax), line.to + reach(line.to, eMax)}}, 1};
         }
-    });
+    }, 1);
     std::vector<Occupant> counted;
     for (std::size_t i = 0; i < counting.size(); ++i) {
         const GlitchLine& line = lines[counting[i]];

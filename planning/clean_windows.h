@@ -22,6 +22,10 @@ struct CleanThreshold {
     double limit = 0.01;   // it counts when that exceeds this: a fraction of the strongest, or a share of I0
 };
 
+// The depth above which a glitch line counts against a clean energy range unless told otherwise:
+// a percent of I0, about what an ion chamber's normalisation leaves visible.
+inline constexpr double kDefaultMaxDepth = 0.01;
+
 // The most least bad stretches listed when no window is clean.
 inline constexpr std::size_t kMostLeastBad = 5;
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <mutex>
 
 #include "planning/darwin_width.h"
 #include "planning/parallel_for.h"
@@ -57,60 +59,132 @@ double GlitchShape::Reach() const
     return std::max(std::fabs(dip.start), std::fabs(End(dip))) / std::fabs(rate);
 }
 
-GlitchLoss::GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
-    : case_(DescribePassband(crystal, frame, x, psi, keV, beam)), rate_(0.0), cutoff_(false), cutoffRoot_(0.0)
+namespace {
+
+// The dip of a case for the beam's spread across: sampled, and sampled again closely where it is
+// worth reading.
+DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* keep = nullptr)
 {
-    // A glitch that takes a share worth reading is sampled again, closely.
-    map_.emplace(case_);
-    if (map_->Dip(std::fabs(case_.alongRate) * case_.along, std::fabs(case_.acrossRate) * case_.across).depth > kCloseDepth) {
-        map_.emplace(case_, kCloseSampling);
+    std::optional<LossMap> local;
+    std::optional<LossMap>& map = keep != nullptr ? *keep : local;
+    const double along = std::fabs(c.alongRate) * c.along;
+    map.emplace(c);
+    DipProfile dip = map->Dip(along, std::fabs(c.acrossRate) * across);
+    if (dip.depth > kCloseDepth) {
+        map.emplace(c, kCloseSampling);
+        dip = map->Dip(along, std::fabs(c.acrossRate) * across);
     }
+    return dip;
+}
+
+}  // namespace
+
+ScanRate ScanRateOf(const ScanFrame& frame, const Lattice& lattice, Miller x, double psi, double keV)
+{
+    ScanRate scan;
     const double lambda = kHcKeVAngstrom / keV;
     if (BeamAcrossAt(frame, lambda) > 0.0) {
-        rate_ = DeviationRate(frame, crystal.lattice(), x, psi, keV);
-        if (!std::isfinite(rate_)) rate_ = 0.0;
-        return;
+        scan.rate = DeviationRate(frame, lattice, x, psi, keV);
+        if (!std::isfinite(scan.rate)) scan.rate = 0.0;
+        return scan;
     }
-    // At G's cut-off k_perp = 0 and alpha_c = 2 lambda^2 beam |k_perp| (u.X) grows as the root of
-    // E - Ec above it: |k_perp| = sqrt(2 E dE) / hc to first order.
-    cutoff_ = true;
+    // At G's cut-off alpha_c = 2 lambda^2 beam |k_perp| (u.X) grows as the root of E - Ec above it:
+    // |k_perp| = sqrt(2 E dE) / hc to first order.
+    scan.cutoff = true;
     const double radians = Radians(psi);
     const Vec3 u = std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3;
     const double hcEV = kHcKeVAngstrom * 1000.0, eV = keV * 1000.0;
-    cutoffRoot_ = 2.0 * lambda * lambda * frame.beam * Dot(u, crystal.lattice().Reciprocal(x)) * std::sqrt(2.0 * eV) / hcEV;
+    scan.root = 2.0 * lambda * lambda * frame.beam * Dot(u, lattice.Reciprocal(x)) * std::sqrt(2.0 * eV) / hcEV;
+    return scan;
+}
+
+GlitchShape ShapeAlongScan(DipProfile dip, const ScanRate& scan)
+{
+    GlitchShape shape;
+    shape.depth = dip.depth;
+    if (scan.cutoff) {
+        // alpha_c reaches the dip's far half-depth point at E - Ec = (alpha / root)^2; the profile
+        // drawn as linear with the same width.
+        const double far = std::max(std::fabs(dip.low), std::fabs(dip.high));
+        const double width = scan.root != 0.0 ? (far / scan.root) * (far / scan.root) : std::numeric_limits<double>::infinity();
+        shape.widthEV = dip.high > dip.low ? width : 0.0;
+        shape.rate = std::isfinite(width) && width > 0.0 ? std::copysign((dip.high - dip.low) / width, scan.root) : 0.0;
+    } else if (scan.rate == 0.0) {
+        // X stays on the sphere: the same share at every energy, and no width along the scan.
+        shape.depth = std::max(0.0, dip.At(0.0));
+        shape.widthEV = std::numeric_limits<double>::infinity();
+    } else {
+        shape.rate = scan.rate;
+        shape.widthEV = (dip.high - dip.low) / std::fabs(scan.rate);
+        shape.offsetEV = dip.peak / scan.rate;
+    }
+    shape.dip = std::move(dip);
+    return shape;
+}
+
+GlitchLoss::GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+    : case_(DescribePassband(crystal, frame, x, psi, keV, beam)), rate_(0.0), cutoff_(false), cutoffRoot_(0.0)
+{
+    DipOf(case_, case_.across, &map_);
+    const ScanRate scan = ScanRateOf(frame, crystal.lattice(), x, psi, keV);
+    rate_ = scan.rate, cutoff_ = scan.cutoff, cutoffRoot_ = scan.root;
 }
 
 GlitchShape GlitchLoss::Shape(double across) const
 {
-    GlitchShape shape;
-    shape.dip = map_->Dip(std::fabs(case_.alongRate) * case_.along, std::fabs(case_.acrossRate) * across);
-    const DipProfile& dip = shape.dip;
-    if (cutoff_) {
-        // alpha_c reaches the dip's far half-depth point at E - Ec = (alpha / root)^2; the profile
-        // drawn as linear with the same width.
-        const double far = std::max(std::fabs(dip.low), std::fabs(dip.high));
-        const double width = cutoffRoot_ != 0.0 ? (far / cutoffRoot_) * (far / cutoffRoot_) : std::numeric_limits<double>::infinity();
-        shape.depth = dip.depth;
-        shape.widthEV = dip.high > dip.low ? width : 0.0;
-        shape.rate = std::isfinite(width) && width > 0.0 ? std::copysign((dip.high - dip.low) / width, cutoffRoot_) : 0.0;
-        return shape;
-    }
-    shape.rate = rate_;
-    if (rate_ == 0.0) {
-        // X stays on the sphere: the same share at every energy, and no width along the scan.
-        shape.depth = std::max(0.0, dip.At(0.0));
-        shape.widthEV = std::numeric_limits<double>::infinity();
-        return shape;
-    }
-    shape.depth = dip.depth;
-    shape.widthEV = (dip.high - dip.low) / std::fabs(rate_);
-    shape.offsetEV = dip.peak / rate_;
-    return shape;
+    return ShapeAlongScan(map_->Dip(std::fabs(case_.alongRate) * case_.along, std::fabs(case_.acrossRate) * across),
+                          ScanRate{rate_, cutoff_, cutoffRoot_});
 }
 
-GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+// The cache: dips by the numbers of their case rounded to a billionth of their scale (the
+// cosines and rates to 1e-9, the susceptibilities to 1e-9 of |chi_0|): cases alike but for the
+// rounding of their vectors agree to far better.
+struct DipCache::Store {
+    std::mutex mutex;
+    std::map<std::vector<long long>, DipProfile> dips;
+};
+
+DipCache::DipCache() : store_(std::make_unique<Store>()) {}
+DipCache::~DipCache() = default;
+
+DipProfile DipCache::Dip(const PassbandCase& c, double across)
 {
-    return GlitchLoss(crystal, frame, x, psi, keV, beam).Shape(beam.across);
+    std::vector<long long> key;
+    const auto add = [&](double v, double unit) { key.push_back(std::llround(v / unit)); };
+    const double chi = std::max(std::abs(c.first.chi[0][0]), 1e-30);
+    const auto addSet = [&](const BeamSet& set) {
+        key.push_back(set.count);
+        for (int m = 0; m < set.count; ++m) {
+            add(set.gamma[static_cast<std::size_t>(m)], 1e-9);
+            for (int n = 0; n < set.count; ++n) add(set.chi[m][n].real(), 1e-9 * chi), add(set.chi[m][n].imag(), 1e-9 * chi);
+        }
+    };
+    addSet(c.first);
+    if (c.twoCrystals) addSet(c.second);
+    key.push_back(c.secondMeetsX);
+    for (const double v : {c.kappa, std::fabs(c.alongRate), std::fabs(c.acrossRate), c.cosines[0], c.cosines[1], c.cosines[2]}) {
+        add(v, 1e-9);
+    }
+    add(c.along, 1e-15), add(across, 1e-15);
+    key.push_back(c.polarisationCount);
+    key.push_back(c.polarisations[0]);
+    {
+        const std::lock_guard<std::mutex> lock(store_->mutex);
+        const auto found = store_->dips.find(key);
+        if (found != store_->dips.end()) return found->second;
+    }
+    DipProfile dip = DipOf(c, across);
+    const std::lock_guard<std::mutex> lock(store_->mutex);
+    // Another thread may have worked it out meanwhile: the first stays, so that alike cases agree.
+    return store_->dips.emplace(std::move(key), std::move(dip)).first->second;
+}
+
+GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
+                          DipCache* cache)
+{
+    const PassbandCase c = DescribePassband(crystal, frame, x, psi, keV, beam);
+    DipProfile dip = cache != nullptr ? cache->Dip(c, beam.across) : DipOf(c, beam.across);
+    return ShapeAlongScan(std::move(dip), ScanRateOf(frame, crystal.lattice(), x, psi, keV));
 }
 
 namespace {
@@ -160,15 +234,16 @@ Measured DipInAzimuth(const DipProfile& dip, const ScanFrame& frame, const Vec3&
 
 }  // namespace
 
-double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
+                  DipCache* cache)
 {
-    const GlitchShape shape = ShapeOfGlitch(crystal, frame, x, psi, keV, beam);
+    const GlitchShape shape = ShapeOfGlitch(crystal, frame, x, psi, keV, beam, cache);
     return DipInAzimuth(shape.dip, frame, crystal.lattice().Reciprocal(x), psi, keV).width;
 }
 
-void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event)
+void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event, DipCache* cache)
 {
-    const GlitchShape shape = ShapeOfGlitch(crystal, frame, event->x, event->psi, keV, beam);
+    const GlitchShape shape = ShapeOfGlitch(crystal, frame, event->x, event->psi, keV, beam, cache);
     const Measured m = DipInAzimuth(shape.dip, frame, crystal.lattice().Reciprocal(event->x), event->psi, keV);
     event->depth = m.depth;
     event->widthDeg = m.width;
@@ -176,5 +251,6 @@ void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, cons
 
 void SetEventWidths(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, std::vector<Event>* events)
 {
-    ParallelFor(events->size(), [&](std::size_t i) { ShapeEvent(crystal, frame, keV, beam, &(*events)[i]); }, 1);
+    DipCache cache;
+    ParallelFor(events->size(), [&](std::size_t i) { ShapeEvent(crystal, frame, keV, beam, &(*events)[i], &cache); }, 1);
 }

@@ -8,6 +8,7 @@
 // share of I0 taken at a setting, its width the full width at half that depth against the setting.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -31,9 +32,27 @@ struct GlitchShape {
     double Reach() const;
 };
 
+// Dips already worked out, by the multiple-beam case they were worked out for: the glitches and
+// events that the crystal's symmetry or a turn of the azimuth makes alike share one. Safe to use
+// from several threads at once.
+class DipCache {
+public:
+    DipCache();
+    ~DipCache();
+    DipCache(const DipCache&) = delete;
+    DipCache& operator=(const DipCache&) = delete;
+    // The dip of the case for the beam's spread `across` (rad), worked out once.
+    DipProfile Dip(const PassbandCase& passband, double across);
+
+private:
+    struct Store;
+    std::unique_ptr<Store> store_;
+};
+
 // The shape of X's glitch at `keV` and the azimuth psi (degrees) for the beam. A reflection that
 // stays on the sphere over the whole scan has no width along it: widthEV is then infinite.
-GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
+GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
+                          DipCache* cache = nullptr);
 
 // One glitch's loss, kept to give its dip for beams of several spreads across G's scattering
 // plane (the fit of a measured scan estimates the beam's spread from the dips' widths).
@@ -54,12 +73,25 @@ private:
     double cutoffRoot_;  // at G's cut-off: alpha_c = cutoffRoot_ sqrt(E - Ec), E in eV
 };
 
+// How the central ray's deviation from X's condition moves along an energy scan at the glitch:
+// alpha_c = rate (E - E_X), or at G's cut-off, where k_perp = 0, alpha_c = root sqrt(E - Ec).
+struct ScanRate {
+    double rate = 0.0;  // per eV
+    bool cutoff = false;
+    double root = 0.0;
+};
+ScanRate ScanRateOf(const ScanFrame& frame, const Lattice& lattice, Miller x, double psi, double keV);
+// The glitch's shape along the scan from its dip.
+GlitchShape ShapeAlongScan(DipProfile dip, const ScanRate& scan);
+
 // The width in azimuth (degrees) of X's event at psi (degrees) and `keV`: the full width at half
 // depth of its dip as psi turns the beam about G (0 for a dip of depth 0).
-double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
+double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
+                  DipCache* cache = nullptr);
 
 // Sets the event's width and depth for the beam at the band's centre, `keV`.
-void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event);
+void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event,
+                DipCache* cache = nullptr);
 
 // The same for every event.
 void SetEventWidths(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, std::vector<Event>* events);

@@ -138,10 +138,11 @@ std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const Scan
 void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax, const Beam& beam,
                    std::vector<Glitch>* glitches)
 {
+    DipCache cache;
     ParallelFor(glitches->size(), [&](std::size_t i) {
         Glitch& g = (*glitches)[i];
         const ScanFrame harmonic = HarmonicFrame(frame, g.order);
-        GlitchShape shape = ShapeOfGlitch(crystal, harmonic, g.x, psi, g.order * g.energy, beam);
+        GlitchShape shape = ShapeOfGlitch(crystal, harmonic, g.x, psi, g.order * g.energy, beam, &cache);
         if (g.always) {
             // On the sphere at every energy: the share at X's condition, over the whole range.
             shape.rate = 0.0;
@@ -161,10 +162,11 @@ void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, d
 void SetLineDepths(const Crystal& crystal, const ScanFrame& frame, double eMin, const Beam& beam,
                    std::vector<GlitchLine>* lines)
 {
+    DipCache cache;
     ParallelFor(lines->size(), [&](std::size_t i) {
         GlitchLine& line = (*lines)[i];
         const double keV = line.always ? std::max(eMin, line.cutoffEnergy) : line.topEnergy;
-        line.depth = ShapeOfGlitch(crystal, frame, line.x, line.centre, keV, beam).depth;
+        line.depth = ShapeOfGlitch(crystal, frame, line.x, line.centre, keV, beam, &cache).depth;
     }, 1);
 }
 

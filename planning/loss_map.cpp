@@ -19,8 +19,8 @@ constexpr double kApart = 3.0;
 // read at this many widths on either side.
 constexpr double kFar = 100.0;
 
-// Lambda is summed into this many bins over the reach of the losses, and the dip sampled at every
-// second bin edge.
+// Lambda is summed into bins some 768 to 1536 over the reach of the losses, and the dip sampled at
+// every second bin edge.
 constexpr int kBins = 768;
 
 // A dip shallower than this rounds to 0 in the tables (six decimals): it has no width.
@@ -230,14 +230,18 @@ DipProfile LossMap::Dip(double along, double across) const
     DipProfile dip;
     if (cells_.empty()) return dip;
     const double a = std::fabs(along), b = std::fabs(across);
-    const double from = low_ - (a + b), to = high_ + (a + b);
-    const double bin = (to - from) / kBins;
+    // Bins of a power of two in width, on a grid of their own width: alike cases (the same case
+    // seen from an equivalent azimuth, its vectors rounded otherwise) bin alike and agree.
+    const double bin = std::exp2(std::floor(std::log2((high_ - low_ + 2.0 * (a + b)) / kBins)));
+    const double from = std::floor((low_ - (a + b)) / bin) * bin;
+    const int bins = 2 * (static_cast<int>(std::ceil((high_ + (a + b) - from) / bin)) / 2 + 1);
+    const double to = from + bins * bin;
     // Lambda in bins: each cell's loss spread evenly over its zeta and over the resonance.
-    std::vector<double> lambda(kBins, 0.0);
+    std::vector<double> lambda(static_cast<std::size_t>(bins), 0.0);
     for (const Cell& c : cells_) {
         const double mid = (c.from + c.to) / 2.0, u = c.to - c.from, v = c.resonance;
-        const int first = std::clamp(static_cast<int>(std::floor((mid - (u + v) / 2.0 - from) / bin)), 0, kBins - 1);
-        const int last = std::clamp(static_cast<int>(std::floor((mid + (u + v) / 2.0 - from) / bin)), 0, kBins - 1);
+        const int first = std::clamp(static_cast<int>(std::floor((mid - (u + v) / 2.0 - from) / bin)), 0, bins - 1);
+        const int last = std::clamp(static_cast<int>(std::floor((mid + (u + v) / 2.0 - from) / bin)), 0, bins - 1);
         double below = SumBelow(from + first * bin - mid, u, v);
         for (int j = first; j <= last; ++j) {
             const double next = j == last ? 1.0 : SumBelow(from + (j + 1) * bin - mid, u, v);
@@ -255,22 +259,23 @@ DipProfile LossMap::Dip(double along, double across) const
             return 0.5 * std::log(t * t + w * w);
         };
         double previous = cellAverage(from);
-        for (int j = 0; j < kBins; ++j) {
+        for (int j = 0; j < bins; ++j) {
             const double next = cellAverage(from + (j + 1) * bin);
             lambda[static_cast<std::size_t>(j)] += c.tail * (next - previous) / bin;
             previous = next;
         }
     }
     // The first and second integrals of Lambda at the bin edges, exact for a Lambda even within a bin.
-    std::vector<double> first(kBins + 1, 0.0), second(kBins + 1, 0.0);
-    for (std::size_t j = 0; j < static_cast<std::size_t>(kBins); ++j) {
+    std::vector<double> first(static_cast<std::size_t>(bins) + 1, 0.0), second(static_cast<std::size_t>(bins) + 1, 0.0);
+    for (std::size_t j = 0; j < static_cast<std::size_t>(bins); ++j) {
         first[j + 1] = first[j] + lambda[j] * bin;
         second[j + 1] = second[j] + first[j] * bin + lambda[j] * bin * bin / 2.0;
     }
     const auto integral = [&](double z, int order) {
         const double position = (z - from) / bin;
         if (!(position > 0.0)) return 0.0;
-        if (position >= kBins) return order == 1 ? first[kBins] : second[kBins] + first[kBins] * (z - to);
+        const std::size_t n = static_cast<std::size_t>(bins);
+        if (position >= bins) return order == 1 ? first[n] : second[n] + first[n] * (z - to);
         const std::size_t j = static_cast<std::size_t>(position);
         const double t = z - from - static_cast<double>(j) * bin;
         return order == 1 ? first[j] + lambda[j] * t : second[j] + first[j] * t + lambda[j] * t * t / 2.0;
@@ -285,12 +290,12 @@ DipProfile LossMap::Dip(double along, double across) const
         const double w = std::max(a, b);
         if (w > tiny) return (integral(c + w / 2.0, 1) - integral(c - w / 2.0, 1)) / w;
         const double position = (c - from) / bin;
-        return position >= 0.0 && position < kBins ? lambda[static_cast<std::size_t>(position)] : 0.0;
+        return position >= 0.0 && position < bins ? lambda[static_cast<std::size_t>(position)] : 0.0;
     };
     dip.start = from;
     dip.step = 2.0 * bin;
     dip.umweg = umweg_;
-    const int count = kBins / 2 + 1;
+    const int count = bins / 2 + 1;
     dip.samples.resize(static_cast<std::size_t>(count));
     // The share taken, or for a forbidden primary the gain.
     const double sign = umweg_ ? -1.0 : 1.0;

@@ -107,6 +107,7 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
     const Directions firstBeams[3] = {o, gBeam, xBeam};
     const Miller firstH[3] = {{0, 0, 0}, frame.primary, x};
     c.first = Case(*scattering, chiScale, firstBeams, firstH, 3, inward);
+    c.cosines[0] = Dot(u0, uG), c.cosines[1] = Dot(u0, uX), c.cosines[2] = Dot(uG, uX);
     c.twoCrystals = beam.monochromator != Monochromator::kSingle;
     c.secondMeetsX = beam.monochromator == Monochromator::kChannelCut;
     // The second crystal faces the first: its inward normal is the first's outward one; its

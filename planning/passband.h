@@ -45,6 +45,9 @@ struct PassbandCase {
     double halfX = 0.0, halfXG = 0.0;
     // The structure forbids G (|chi_G| below 1e-6 of |chi_0|): it reflects only what X brings it.
     bool primaryForbidden = false;
+    // The cosines between the beams' directions (O and G, O and X, G and X): with the gammas and
+    // the susceptibilities they fix the case up to a rotation or a mirror, which changes nothing.
+    double cosines[3] = {};
 };
 
 // The case of X's glitch at `keV` and the azimuth psi (degrees) for the beam.

@@ -87,6 +87,7 @@ void WriteWindowEnergiesAndBeam(TextWriter& out, const PsiWindow& window, double
     WriteWindow(out, window);
     out.Print<"; energies %.6f to %.6f keV">(eMin, eMax);
     WriteBeam(out, beam);
+    out.Print<"; monochromator %s">(beam.monochromator);
 }
 
 // The same for an energy scan at one azimuth, with its harmonics.
@@ -94,7 +95,7 @@ void WriteScanAndBeam(TextWriter& out, double psi, double eMin, double eMax, con
 {
     out.Print<"; at psi %.6f degrees; energies %.6f to %.6f keV">(psi, eMin, eMax);
     WriteBeam(out, beam);
-    out.Print<"; harmonics to %d">(beam.harmonics);
+    out.Print<"; monochromator %s; harmonics to %d">(beam.monochromator, beam.harmonics);
 }
 
 }  // namespace
@@ -221,6 +222,7 @@ void WriteWindowsTable(std::FILE* file, const TableSubject& subject, const Windo
     WriteThreshold(out, search);
     out.Print<"; divergence %.6f degrees; widths for the beam">(search.divergence);
     WriteBeam(out, search.beam);
+    if (search.energies) out.Print<"; monochromator %s">(search.beam.monochromator);
     out.Print<"\nsearch,psi_start,psi_end,width,clean,largest,h,k,l\n">();
     const char* name = search.energies ? "energies" : "events";
     for (const AzimuthInterval& w : found.windows) {

@@ -34,6 +34,7 @@ struct GlitchBeam {
     double acrossDegrees, alongDegrees;    // the beam's spreads (0 along: G's Darwin width)
     std::optional<Miller> surface;         // none: a symmetric cut
     int harmonics;
+    const char* monochromator = "single";  // "single", "double" or "channel-cut" (energy scans)
 };
 // The writers of the long tables tell `progress`, when given, the share of their rows written.
 // The events with the beam their widths are for (its harmonics are not used).

@@ -9,15 +9,17 @@ namespace {
 using Complex = std::complex<double>;
 
 // The share of |chi_0| given as absorption to a crystal that has none (scattering factors without
-// f''), so that the waves of a thick crystal decay and the thick-crystal solution exists.
-constexpr double kLeastAbsorption = 1e-4;
+// f''), so that the waves of a thick crystal decay and the thick-crystal solution exists: about
+// silicon's own at 8 keV.
+constexpr double kLeastAbsorption = 1e-2;
 
 // Aberth's iteration stops when every root moves by less than this, relative to max(1, |root|).
 constexpr double kRootTolerance = 1e-10;
 constexpr int kMostIterations = 80;
 
-// Roots closer than this (relative to max(1, |root|)) are taken as one degenerate root whose
-// waves span a plane of amplitudes.
+// Roots closer than this (relative to max(1, |root|)) are taken as one root met twice, whose
+// waves span a plane of amplitudes: closer than that, a near-double root's waves cannot be told
+// apart, nor (for the large roots of a beam near the surface) its imaginary part.
 constexpr double kSameRoot = 1e-6;
 
 // Quotient and squared modulus without the library's guards against overflow, which these
@@ -88,34 +90,6 @@ void CompletePivoting(Complex* a, int n, int* column)
             for (int j = k + 1; j < n; ++j) a[i * n + j] -= f * a[k * n + j];
         }
     }
-}
-
-// A null vector x of the n x n matrix a (row-major, destroyed) of rank n - 1: elimination with row
-// pivoting leaves the last pivot near 0, and x_n = 1. False where an earlier pivot is as small
-// (the null vector has x_n = 0), for complete pivoting to take over.
-bool NullVector(Complex* a, int n, Complex* x)
-{
-    double largest = 0.0;
-    for (int i = 0; i < n * n; ++i) largest = std::max(largest, Size(a[i]));
-    for (int k = 0; k < n - 1; ++k) {
-        int pr = k;
-        for (int i = k + 1; i < n; ++i) {
-            if (Size(a[i * n + k]) > Size(a[pr * n + k])) pr = i;
-        }
-        if (!(Size(a[pr * n + k]) > 1e-16 * largest)) return false;
-        for (int j = k; j < n; ++j) std::swap(a[k * n + j], a[pr * n + j]);
-        for (int i = k + 1; i < n; ++i) {
-            const Complex f = Over(a[i * n + k], a[k * n + k]);
-            for (int j = k + 1; j < n; ++j) a[i * n + j] -= f * a[k * n + j];
-        }
-    }
-    x[n - 1] = 1.0;
-    for (int r = n - 2; r >= 0; --r) {
-        Complex sum = 0.0;
-        for (int c = r + 1; c < n; ++c) sum += a[r * n + c] * x[c];
-        x[r] = -Over(sum, a[r * n + r]);
-    }
-    return true;
 }
 
 // Solves a x = b (n x n, row-major, `count` right-hand sides in b's columns of width `count`) by
@@ -321,16 +295,19 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX)
     // keeps delta^2, of which one decays).
     int wanted = 0;
     for (int m = 0; m < count; ++m) wanted += second_[m] || beams_.gamma[static_cast<std::size_t>(m)] > 0.0 ? 2 : 0;
-    // Roots that coincide to within what a near-double root can be found to (the sigma and pi waves
-    // of a beam that scarcely couples) are one root met twice, decaying or not as a whole: their
-    // imaginary parts, small beside their size, are not resolved one by one.
+    // Roots that (nearly) coincide, the sigma and pi waves of a beam that scarcely couples, are one
+    // root met twice, decaying or not as a whole.
     int groups = 0;
     Complex groupSum[12];
     int groupSize[12];
+    const auto apart = [&](Complex z, int g) {
+        const Complex mean = groupSum[g] / static_cast<double>(groupSize[g]);
+        return Size(z - mean) >= kSameRoot * kSameRoot * std::max(1.0, Size(z));
+    };
     for (int k = 0; k < degree; ++k) {
         const Complex z = roots_[static_cast<std::size_t>(k)];
         int g = 0;
-        while (g < groups && Size(z - groupSum[g] / static_cast<double>(groupSize[g])) >= kSameRoot * kSameRoot * std::max(1.0, Size(z))) ++g;
+        while (g < groups && apart(z, g)) ++g;
         if (g == groups) groupSum[groups] = 0.0, groupSize[groups] = 0, ++groups;
         groupSum[g] += z, ++groupSize[g];
     }
@@ -365,17 +342,6 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX)
                     const Poly& e = eps[r / 2];
                     a[r * n + c] = e.c[0] + mean * (e.c[1] + mean * e.c[2]);
                 }
-            }
-        }
-        if (cluster == 1) {
-            Complex copy[36], x[6];
-            std::copy(a, a + n * n, copy);
-            if (NullVector(copy, n, x)) {
-                double norm = 0.0;
-                for (int i = 0; i < n; ++i) norm = std::max(norm, std::sqrt(Size(x[i])));
-                for (int i = 0; i < n; ++i) wave[j][i] = x[i] / norm;
-                ++j;
-                continue;
             }
         }
         int column[6];

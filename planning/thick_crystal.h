@@ -13,8 +13,9 @@
 // parallel to the surface is reflected, refracted and absorbed as the second-order theory says;
 // elsewhere the term is dropped (the usual linear theory, whose relative error |chi_0| / 2 gamma^2
 // is then below 1/800). The crystal is thick:
-// only the waves that decay into it (Im delta < 0; a crystal without absorption is given a little,
-// 1e-4 of |chi_0|) make up the field, and the field and its normal derivative are continuous at the
+// only the waves that decay into it (Im delta < 0; a crystal without absorption, the cubic options
+// without f'', is given 1 % of |chi_0|, about silicon's at 8 keV) make up the field, and the field
+// and its normal derivative are continuous at the
 // surface with the incident wave and the waves leaving it.
 #pragma once
 
