@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "planning/glitches.h"
-#include "planning/parallel_for.h"
 #include "setup/units.h"
 
 namespace {
@@ -96,8 +95,12 @@ CleanWindows SearchCleanEventWindows(const Crystal& crystal, const ScanFrame& fr
         for (std::size_t i = 0; i < events.size(); ++i) {
             if (Measure(events[i].strength, 0.0, strongest, threshold).counts) counting.push_back(i);
         }
-        DipCache cache;
-        ParallelFor(counting.size(), [&](std::size_t i) { ShapeEvent(crystal, frame, keV, beam, &events[counting[i]], &cache); }, 1);
+        std::vector<GlitchRequest> requests;
+        for (const std::size_t i : counting) requests.push_back({&frame, events[i].x, events[i].psi, keV});
+        const std::vector<AzimuthDip> dips = DipsInAzimuth(crystal, requests, beam);
+        for (std::size_t k = 0; k < counting.size(); ++k) {
+            events[counting[k]].depth = dips[k].depth, events[counting[k]].widthDeg = dips[k].widthDeg;
+        }
     }
     return CleanEventWindows(events, window, width, threshold, divergence);
 }
@@ -116,30 +119,44 @@ CleanWindows CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, 
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (Measure(lines[i].strength, lines[i].depth, strongest, threshold).counts) counting.push_back(i);
     }
-    // Each counted line's one or two stretches, their ends widened by the glitch's own width there.
+    // Each counted line's one or two stretches, their ends widened by the glitch's own width there:
+    // the widths of every end asked for at once.
     struct Stretches {
         AzimuthInterval part[2];
         int count;
     };
+    struct End {
+        double psi, keV;
+    };
+    const auto ends = [&](const GlitchLine& line) {
+        const double low = line.lowEnergyHalfWidth;
+        if (line.always) return std::vector<End>{{line.centre, std::max(eMin, line.cutoffEnergy)}};
+        if (low > 0.0) return std::vector<End>{{line.from, eMax}, {line.centre - low, eMin}, {line.centre + low, eMin}, {line.to, eMax}};
+        return std::vector<End>{{line.from, eMax}, {line.to, eMax}};
+    };
+    std::vector<GlitchRequest> requests;
+    for (const std::size_t i : counting) {
+        for (const End& e : ends(lines[i])) requests.push_back({&frame, lines[i].x, e.psi, e.keV});
+    }
+    const std::vector<AzimuthDip> dips = DipsInAzimuth(crystal, requests, beam);
     std::vector<Stretches> stretches(counting.size());
-    DipCache cache;
-    ParallelFor(counting.size(), [&](std::size_t i) {
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < counting.size(); ++i) {
         const GlitchLine& line = lines[counting[i]];
-        const auto reach = [&](double psi, double keV) {
-            return OccupiedHalfWidth(divergence, EventWidth(crystal, frame, line.x, psi, keV, beam, &cache));
-        };
+        const auto reach = [&] { return OccupiedHalfWidth(divergence, dips[next++].widthDeg); };
         const double low = line.lowEnergyHalfWidth;
         if (line.always) {
-            const double r = reach(line.centre, std::max(eMin, line.cutoffEnergy));
+            const double r = reach();
             stretches[i] = {{{line.centre - r, line.centre + r}}, 1};
         } else if (low > 0.0) {  // the line dips below eMin around its centre
-            stretches[i] = {{{line.from - reach(line.from, eMax), line.centre - low + reach(line.centre - low, eMin)},
-                             {line.centre + low - reach(line.centre + low, eMin), line.to + reach(line.to, eMax)}},
-                            2};
+            const double from = line.from - reach(), belowLow = line.centre - low + reach();
+            const double belowHigh = line.centre + low - reach(), to = line.to + reach();
+            stretches[i] = {{{from, belowLow}, {belowHigh, to}}, 2};
         } else {
-            stretches[i] = {{{line.from - reach(line.from, eMax), line.to + reach(line.to, eMax)}}, 1};
+            const double from = line.from - reach(), to = line.to + reach();
+            stretches[i] = {{{from, to}}, 1};
         }
-    }, 1);
+    }
     std::vector<Occupant> counted;
     for (std::size_t i = 0; i < counting.size(); ++i) {
         const GlitchLine& line = lines[counting[i]];

@@ -136,18 +136,12 @@ GlitchShape GlitchLoss::Shape(double across) const
                           ScanRate{rate_, cutoff_, cutoffRoot_});
 }
 
-// The cache: dips by the numbers of their case rounded to a billionth of their scale (the
-// cosines and rates to 1e-9, the susceptibilities to 1e-9 of |chi_0|): cases alike but for the
-// rounding of their vectors agree to far better.
-struct DipCache::Store {
-    std::mutex mutex;
-    std::map<std::vector<long long>, DipProfile> dips;
-};
+namespace {
 
-DipCache::DipCache() : store_(std::make_unique<Store>()) {}
-DipCache::~DipCache() = default;
-
-DipProfile DipCache::Dip(const PassbandCase& c, double across)
+// A case's numbers rounded to a billionth of their scale (the cosines and rates to 1e-9, the
+// susceptibilities to 1e-9 of |chi_0|): cases alike but for the rounding of their vectors agree
+// to far better.
+std::vector<long long> KeyOf(const PassbandCase& c, double across)
 {
     std::vector<long long> key;
     const auto add = [&](double v, double unit) { key.push_back(std::llround(v / unit)); };
@@ -168,23 +162,50 @@ DipProfile DipCache::Dip(const PassbandCase& c, double across)
     add(c.along, 1e-15), add(across, 1e-15);
     key.push_back(c.polarisationCount);
     key.push_back(c.polarisations[0]);
-    {
-        const std::lock_guard<std::mutex> lock(store_->mutex);
-        const auto found = store_->dips.find(key);
-        if (found != store_->dips.end()) return found->second;
-    }
-    DipProfile dip = DipOf(c, across);
-    const std::lock_guard<std::mutex> lock(store_->mutex);
-    // Another thread may have worked it out meanwhile: the first stays, so that alike cases agree.
-    return store_->dips.emplace(std::move(key), std::move(dip)).first->second;
+    return key;
 }
 
-GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
-                          DipCache* cache)
+// The dips of many requests: each request's case, the distinct ones (the first of each kind)
+// worked out on every core.
+std::vector<DipProfile> DipsOf(const Crystal& crystal, const std::vector<GlitchRequest>& requests, const Beam& beam)
 {
-    const PassbandCase c = DescribePassband(crystal, frame, x, psi, keV, beam);
-    DipProfile dip = cache != nullptr ? cache->Dip(c, beam.across) : DipOf(c, beam.across);
-    return ShapeAlongScan(std::move(dip), ScanRateOf(frame, crystal.lattice(), x, psi, keV));
+    std::vector<PassbandCase> cases(requests.size());
+    ParallelFor(requests.size(), [&](std::size_t i) {
+        const GlitchRequest& r = requests[i];
+        cases[i] = DescribePassband(crystal, *r.frame, r.x, r.psi, r.keV, beam);
+    }, 16);
+    std::map<std::vector<long long>, std::size_t> first;
+    std::vector<std::size_t> of(requests.size()), distinct;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto [at, added] = first.emplace(KeyOf(cases[i], beam.across), i);
+        if (added) distinct.push_back(i);
+        of[i] = at->second;
+    }
+    std::vector<DipProfile> dips(requests.size());
+    ParallelFor(distinct.size(), [&](std::size_t k) { dips[distinct[k]] = DipOf(cases[distinct[k]], beam.across); }, 1);
+    for (std::size_t i = 0; i < dips.size(); ++i) {
+        if (of[i] != i) dips[i] = dips[of[i]];
+    }
+    return dips;
+}
+
+}  // namespace
+
+std::vector<GlitchShape> ShapesOfGlitches(const Crystal& crystal, const std::vector<GlitchRequest>& requests, const Beam& beam)
+{
+    std::vector<DipProfile> dips = DipsOf(crystal, requests, beam);
+    std::vector<GlitchShape> shapes(requests.size());
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const GlitchRequest& r = requests[i];
+        shapes[i] = ShapeAlongScan(std::move(dips[i]), ScanRateOf(*r.frame, crystal.lattice(), r.x, r.psi, r.keV));
+    }
+    return shapes;
+}
+
+GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+{
+    return ShapeAlongScan(DipOf(DescribePassband(crystal, frame, x, psi, keV, beam), beam.across),
+                          ScanRateOf(frame, crystal.lattice(), x, psi, keV));
 }
 
 namespace {
@@ -234,23 +255,35 @@ Measured DipInAzimuth(const DipProfile& dip, const ScanFrame& frame, const Vec3&
 
 }  // namespace
 
-double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
-                  DipCache* cache)
+double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
 {
-    const GlitchShape shape = ShapeOfGlitch(crystal, frame, x, psi, keV, beam, cache);
-    return DipInAzimuth(shape.dip, frame, crystal.lattice().Reciprocal(x), psi, keV).width;
+    return DipsInAzimuth(crystal, {{&frame, x, psi, keV}}, beam).front().widthDeg;
 }
 
-void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event, DipCache* cache)
+void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event)
 {
-    const GlitchShape shape = ShapeOfGlitch(crystal, frame, event->x, event->psi, keV, beam, cache);
-    const Measured m = DipInAzimuth(shape.dip, frame, crystal.lattice().Reciprocal(event->x), event->psi, keV);
-    event->depth = m.depth;
-    event->widthDeg = m.width;
+    const AzimuthDip dip = DipsInAzimuth(crystal, {{&frame, event->x, event->psi, keV}}, beam).front();
+    event->depth = dip.depth;
+    event->widthDeg = dip.widthDeg;
+}
+
+std::vector<AzimuthDip> DipsInAzimuth(const Crystal& crystal, const std::vector<GlitchRequest>& requests, const Beam& beam)
+{
+    const std::vector<DipProfile> dips = DipsOf(crystal, requests, beam);
+    std::vector<AzimuthDip> found(requests.size());
+    ParallelFor(requests.size(), [&](std::size_t i) {
+        const GlitchRequest& r = requests[i];
+        const Measured m = DipInAzimuth(dips[i], *r.frame, crystal.lattice().Reciprocal(r.x), r.psi, r.keV);
+        found[i] = {m.depth, m.width};
+    }, 64);
+    return found;
 }
 
 void SetEventWidths(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, std::vector<Event>* events)
 {
-    DipCache cache;
-    ParallelFor(events->size(), [&](std::size_t i) { ShapeEvent(crystal, frame, keV, beam, &(*events)[i], &cache); }, 1);
+    std::vector<GlitchRequest> requests;
+    requests.reserve(events->size());
+    for (const Event& e : *events) requests.push_back({&frame, e.x, e.psi, keV});
+    const std::vector<AzimuthDip> dips = DipsInAzimuth(crystal, requests, beam);
+    for (std::size_t i = 0; i < events->size(); ++i) (*events)[i].depth = dips[i].depth, (*events)[i].widthDeg = dips[i].widthDeg;
 }

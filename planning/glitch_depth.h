@@ -32,27 +32,30 @@ struct GlitchShape {
     double Reach() const;
 };
 
-// Dips already worked out, by the multiple-beam case they were worked out for: the glitches and
-// events that the crystal's symmetry or a turn of the azimuth makes alike share one. Safe to use
-// from several threads at once.
-class DipCache {
-public:
-    DipCache();
-    ~DipCache();
-    DipCache(const DipCache&) = delete;
-    DipCache& operator=(const DipCache&) = delete;
-    // The dip of the case for the beam's spread `across` (rad), worked out once.
-    DipProfile Dip(const PassbandCase& passband, double across);
-
-private:
-    struct Store;
-    std::unique_ptr<Store> store_;
-};
-
 // The shape of X's glitch at `keV` and the azimuth psi (degrees) for the beam. A reflection that
 // stays on the sphere over the whole scan has no width along it: widthEV is then infinite.
-GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
-                          DipCache* cache = nullptr);
+GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
+
+// A glitch, event or line end asked for among many: X at psi (degrees) and `keV` in the frame.
+struct GlitchRequest {
+    const ScanFrame* frame;
+    Miller x;
+    double psi, keV;
+};
+// The shapes of many glitches at once, on every core. Alike cases (the same multiple-beam case met
+// at azimuths that the crystal's symmetry or a turn makes equivalent: the same beam cosines,
+// susceptibilities and rates to a billionth) are worked out once, from the first of them in the
+// list, so that they agree and the answers do not depend on the threads' timing.
+std::vector<GlitchShape> ShapesOfGlitches(const Crystal& crystal, const std::vector<GlitchRequest>& requests, const Beam& beam);
+
+// An event's dip as psi turns the beam about G: its deepest share and its full width at half depth
+// in azimuth (degrees; 0 for a dip of depth 0; a forbidden primary's events have depth 0 and the
+// width of their Umweg peak).
+struct AzimuthDip {
+    double depth, widthDeg;
+};
+// The same for many events or line ends at once, as ShapesOfGlitches.
+std::vector<AzimuthDip> DipsInAzimuth(const Crystal& crystal, const std::vector<GlitchRequest>& requests, const Beam& beam);
 
 // One glitch's loss, kept to give its dip for beams of several spreads across G's scattering
 // plane (the fit of a measured scan estimates the beam's spread from the dips' widths).
@@ -86,12 +89,10 @@ GlitchShape ShapeAlongScan(DipProfile dip, const ScanRate& scan);
 
 // The width in azimuth (degrees) of X's event at psi (degrees) and `keV`: the full width at half
 // depth of its dip as psi turns the beam about G (0 for a dip of depth 0).
-double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
-                  DipCache* cache = nullptr);
+double EventWidth(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
 
 // Sets the event's width and depth for the beam at the band's centre, `keV`.
-void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event,
-                DipCache* cache = nullptr);
+void ShapeEvent(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, Event* event);
 
 // The same for every event.
 void SetEventWidths(const Crystal& crystal, const ScanFrame& frame, double keV, const Beam& beam, std::vector<Event>* events);

