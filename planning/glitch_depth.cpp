@@ -12,7 +12,10 @@
 
 namespace {
 
-// Glitches deeper than this at the first sampling are sampled closely.
+// A dip is sampled coarsely first: one shallower than kFaintDepth is left at that (to some tens of
+// percent, a depth the tables show with three or four digits at most); one deeper than
+// kCloseDepth at the usual sampling is sampled again, closely.
+constexpr double kFaintDepth = 1e-4;
 constexpr double kCloseDepth = 0.005;
 
 // |k_perp| at the wavelength, 0 at G's cut-off even where rounding puts the wavelength a hair
@@ -61,18 +64,22 @@ double GlitchShape::Reach() const
 
 namespace {
 
-// The dip of a case for the beam's spread across: sampled, and sampled again closely where it is
-// worth reading.
+// The dip of a case for the beam's spread across: sampled coarsely, then as closely as its depth
+// is worth.
 DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* keep = nullptr)
 {
     std::optional<LossMap> local;
     std::optional<LossMap>& map = keep != nullptr ? *keep : local;
-    const double along = std::fabs(c.alongRate) * c.along;
+    const double along = std::fabs(c.alongRate) * c.along, spread = std::fabs(c.acrossRate) * across;
+    map.emplace(c, kCoarseSampling);
+    DipProfile dip = map->Dip(along, spread);
+    // An Umweg peak (a forbidden primary) has depth 0 but a width worth the usual sampling.
+    if (dip.depth < kFaintDepth && !dip.umweg) return dip;
     map.emplace(c);
-    DipProfile dip = map->Dip(along, std::fabs(c.acrossRate) * across);
+    dip = map->Dip(along, spread);
     if (dip.depth > kCloseDepth) {
         map.emplace(c, kCloseSampling);
-        dip = map->Dip(along, std::fabs(c.acrossRate) * across);
+        dip = map->Dip(along, spread);
     }
     return dip;
 }

@@ -23,6 +23,10 @@ constexpr double kFar = 100.0;
 // every second bin edge.
 constexpr int kBins = 768;
 
+// The odd far field of a resonance is integrated exactly within this many widths (of the
+// resonance, its cell or a bin) and taken as A / t beyond.
+constexpr double kExactTail = 30.0;
+
 // A dip shallower than this rounds to 0 in the tables (six decimals): it has no width.
 constexpr double kShallowest = 5e-7;
 
@@ -243,23 +247,29 @@ DipProfile LossMap::Dip(double along, double across) const
         const int first = std::clamp(static_cast<int>(std::floor((mid - (u + v) / 2.0 - from) / bin)), 0, bins - 1);
         const int last = std::clamp(static_cast<int>(std::floor((mid + (u + v) / 2.0 - from) / bin)), 0, bins - 1);
         double below = SumBelow(from + first * bin - mid, u, v);
-        for (int j = first; j <= last; ++j) {
+        for (int j = first; j <= last && c.loss != 0.0; ++j) {
             const double next = j == last ? 1.0 : SumBelow(from + (j + 1) * bin - mid, u, v);
             lambda[static_cast<std::size_t>(j)] += c.loss * (next - below) / bin;
             below = next;
         }
         // The odd tail A t / (t^2 + w^2), t = zeta - zeta', zeta' over the cell, averaged over each
-        // bin: differences of its second integral in t.
+        // bin: differences of its second integral in t near the cell, and A / t at the bin's middle
+        // far from it, where the two agree to (bin / t)^2.
         if (c.tail == 0.0) continue;
-        const double w = c.width, span = c.to - c.from;
+        const double w = c.width, span = u;
+        const double near = kExactTail * std::max({w, span, bin});
         const auto second = [w](double t) { return 0.5 * (t * std::log(t * t + w * w) - 2.0 * t + 2.0 * w * std::atan(t / w)); };
         const auto cellAverage = [&](double z) {  // the first integral over the cell, per unit of zeta'
             if (span > 1e-3 * w) return (second(z - c.from) - second(z - c.to)) / span;
-            const double t = z - (c.from + c.to) / 2.0;
+            const double t = z - mid;
             return 0.5 * std::log(t * t + w * w);
         };
-        double previous = cellAverage(from);
-        for (int j = 0; j < bins; ++j) {
+        const int firstNear = std::clamp(static_cast<int>(std::floor((mid - near - from) / bin)), 0, bins);
+        const int lastNear = std::clamp(static_cast<int>(std::ceil((mid + near - from) / bin)), 0, bins);
+        for (int j = 0; j < firstNear; ++j) lambda[static_cast<std::size_t>(j)] += c.tail / (from + (j + 0.5) * bin - mid);
+        for (int j = lastNear; j < bins; ++j) lambda[static_cast<std::size_t>(j)] += c.tail / (from + (j + 0.5) * bin - mid);
+        double previous = cellAverage(from + firstNear * bin);
+        for (int j = firstNear; j < lastNear; ++j) {
             const double next = cellAverage(from + (j + 1) * bin);
             lambda[static_cast<std::size_t>(j)] += c.tail * (next - previous) / bin;
             previous = next;

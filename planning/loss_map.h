@@ -40,8 +40,9 @@ struct DipProfile {
 struct Sampling {
     int tail = 3, band = 5, resonance = 6;
 };
-// Enough for a glitch that takes little; a deep glitch (strong X, whose resonance is broad and
-// split) asks for this.
+// Enough for a glitch that takes little; a glitch that takes next to nothing is told apart with
+// the first, a deep one (strong X, whose resonance is broad and split) asks for the second.
+inline constexpr Sampling kCoarseSampling{2, 3, 4};
 inline constexpr Sampling kCloseSampling{5, 9, 10};
 
 class LossMap {

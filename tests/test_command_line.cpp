@@ -269,7 +269,7 @@ TEST(CommandLine, MessagesOfRuns)
         {si100 + "--clean 4 -q", 0, kOut, "No event counts: no event in the psi window has a strength above 0, so no azimuth from "
                                           "-180.000 to 180.000 degrees is cleaner than another\n"},
         {si100 + "--clean 4 -q", 0, kOut, "Clean azimuth windows", false},
-        {"--structure diamond --lattice 5.431 --symbol Si --primary 1,0,0 --clean-energies 8,8.1", 0, kOut,
+        {"--structure diamond --lattice 5.431 --symbol Si --primary 1,0,0 --clean-energies 8,8.1,0.01", 0, kOut,
          "No glitch counts from 8.000 to 8.100 keV: no line in the psi window has a strength above 0"},
         {"--crystal Si --primary 0,0,4 --energy 8.048 --relative-band 1.4e-4 --clean 1 --max-depth 0.5 --psi 20,22", 0, kOut,
          "No event counts: none deeper than 0.500000 of I0 reaches into the psi window, so all of it, 20.000 to 22.000 degrees, "
@@ -278,12 +278,12 @@ TEST(CommandLine, MessagesOfRuns)
         {si100 + "--events e.csv --hmax 3", 0, kOut, "\nkelto: 304 multiple-beam events, all of strength 0, wrote e.csv\n"},
         {"--crystal Si --primary 0,0,4 --energy 8.048 --relative-band 1.4e-4 --events e.csv --clean 3 --windows w.csv", 0, kOut,
          "multiple-beam events, wrote e.csv\nkelto: 48 clean windows, wrote w.csv\n"},
-        {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --max-depth 0.2 --divergence 0.01 --windows w.csv", 0, kOut,
+        {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --max-depth 0.01 --divergence 0.01 --windows w.csv", 0, kOut,
          "\nkelto: 5 least bad stretches, wrote w.csv\n"},
         // The widest windows, and how many more the table holds.
         {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1", 0, kOut,
-         "  (104 more windows from 0.554 to 2.619 degrees wide not shown: --windows-shown 0 prints every one)\n"
-         "  (24 clean stretches narrower than 0.500 degrees left out)\n"},
+         "  (98 more windows from 0.533 to 2.604 degrees wide not shown: --windows-shown 0 prints every one)\n"
+         "  (36 clean stretches narrower than 0.500 degrees left out)\n"},
         {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1 --windows-shown 0", 0, kOut, "not shown", false},
         {"--crystal Si --primary 1,1,1 --energy 8 --relative-band 1e-4 --clean 2 --windows-shown 3", 2, kErr,
          "--windows-shown goes with --clean-energies"},
