@@ -597,7 +597,8 @@ py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Ra
                          const std::optional<Indices>& surface)
 try {
     const auto [eMin, eMax] = Energies(energies);
-    const CleanThreshold threshold = ThresholdOf(fraction, maxDepth);
+    // A line counts by its depth unless a fraction of the strongest is asked for.
+    const CleanThreshold threshold = fraction || maxDepth ? ThresholdOf(fraction, maxDepth) : CleanThreshold{true, kDefaultMaxDepth};
     // One number is the spread across the primary's scattering plane, as --divergence ACROSS.
     const Range spreads = std::holds_alternative<double>(divergence) ? Range{std::get<double>(divergence), 0.0}
                                                                      : std::get<Range>(divergence);
@@ -790,9 +791,9 @@ cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map
              py::arg("max_depth") = py::none(), py::arg("min_width") = 0.5, py::arg("polarisation") = "sigma",
              py::arg("surface") = py::none(),
              R"(The azimuth windows of psi = (MIN, MAX), widest first, at least min_width degrees wide (default
-0.5; 0 lists every stretch), over which no glitch line above fraction (default 0.01) of the
-strongest lies inside energies = (EMIN, EMAX) keV, or, with max_depth (a share of I0 from 0 to 1,
-instead of fraction), no line deeper than that at its top. Every line's stretch is widened at its
+0.5; 0 lists every stretch), over which no glitch line inside energies = (EMIN, EMAX) keV is
+deeper at its top than max_depth (a share of I0 from 0 to 1, default 0.01), or, with fraction
+instead, none above that fraction of the strongest (|F(X)| |F(G - X)|). Every line's stretch is widened at its
 ends by half the width in azimuth of its glitch there for the beam (polarisation, divergence =
 ACROSS or (ACROSS, ALONG) in degrees, surface, as in glitch_map()), or by ACROSS / 2 where wider.
 Columns: search, psi_start, psi_end, width (degrees), clean (1), largest (0), h, k, l (0); when
