@@ -3,6 +3,7 @@
 // formula would divide by zero.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -13,6 +14,8 @@
 #include "crystal/cif_crystal.h"
 #include "planning/darwin_width.h"
 #include "planning/glitches.h"
+#include "planning/passband.h"
+#include "planning/thick_crystal.h"
 
 namespace {
 
@@ -46,16 +49,18 @@ struct Case {
     char polarisation;  // 's' or 'p', as the reference names them
 };
 
-// The reference's angular and energy widths for every case, or nothing when it cannot run.
-std::vector<std::pair<double, double>> Reference(const std::vector<Case>& cases)
+// Runs `print` after w = xraydb.darwin_width(...) of every case (it prints two numbers) and reads
+// the pairs, or nothing when the reference cannot run.
+std::vector<std::pair<double, double>> Reference(const std::vector<Case>& cases,
+                                                 const char* print = "print(repr(w.theta_width), repr(w.energy_width))")
 {
-    std::string script = "import xraydb\n";
+    std::string script = "import numpy, xraydb\n";
     for (const Case& c : cases) {
         std::ostringstream line;
         line.precision(17);
         line << "w = xraydb.darwin_width(" << c.keV * 1000 << ", '" << c.element << "', (" << c.x.h << "," << c.x.k << ","
              << c.x.l << "), a=" << c.a << ", polarization='" << c.polarisation << "')\n"
-             << "print(repr(w.theta_width), repr(w.energy_width))\n";
+             << print << "\n";
         script += line.str();
     }
     const std::string path = ::testing::TempDir() + "/darwin_reference.py";
@@ -95,6 +100,45 @@ TEST(DarwinWidth, AgreesWithTheReference)
         const DarwinWidth w = DarwinWidthOf(c.element[0] == 'S' ? *silicon : *germanium, c.x, c.keV, c.polarisation == 's' ? 1.0 : 0.0);
         EXPECT_NEAR(w.angle / reference[i].first, 1.0, 0.02) << w.angle << " rad against " << reference[i].first;
         EXPECT_NEAR(w.energy / reference[i].second, 1.0, 0.02) << w.energy << " eV against " << reference[i].second;
+    }
+}
+
+// The two-beam Darwin-Prins curve of the thick-crystal solution against the reference's curve:
+// the same integrated reflectivity over the reference's stretch of angles (it spans -1.5 to 3.5
+// times the refraction shift theta_offset; its peaks, from another treatment of absorption, are
+// not compared, nor pi, whose chi_0 the reference scales by the polarisation factor too).
+TEST(DarwinWidth, ThickCrystalCurveAgreesWithTheReference)
+{
+    std::vector<Case> cases;
+    for (const Miller x : {Miller{1, 1, 1}, Miller{2, 2, 0}, Miller{4, 0, 0}}) {
+        for (const double keV : {8.0, 17.0}) cases.push_back({"Si", 5.4309, x, keV, 's'});
+    }
+    cases.push_back({"Ge", 5.6578, {1, 1, 1}, 8.0, 's'});
+    const std::vector<std::pair<double, double>> reference =
+        Reference(cases, "print(repr(abs(numpy.trapz(w.intensity, w.dtheta))), repr(w.theta_offset))");
+    if (reference.size() != cases.size()) GTEST_SKIP() << "xraydb is not installed for /usr/bin/python3 (tools/install-deps python3-xraydb)";
+    const std::unique_ptr<CifCrystal> silicon = Diamond("Si", 5.4309), germanium = Diamond("Ge", 5.6578);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(std::string(c.element) + " " + std::to_string(c.x.h) + std::to_string(c.x.k) + std::to_string(c.x.l) + " at " +
+                     std::to_string(c.keV) + " keV, " + c.polarisation);
+        const CifCrystal& crystal = c.element[0] == 'S' ? *silicon : *germanium;
+        const ScanFrame frame = MatrixFrame(crystal.lattice(), c.x);
+        Beam beam;
+        beam.polarisation = c.polarisation == 's' ? Polarisation::kSigma : Polarisation::kPi;
+        BeamSet two = DescribePassband(crystal, frame, {1, 1, 1}, 0.0, c.keV, beam).first;
+        two.count = 2;
+        ThickCrystal solver(two);
+        // The angle theta - theta_G over the reference's stretch, alpha_G = -2 (theta - theta_G) sin 2 theta_G.
+        const double sin2 = std::sin(2.0 * std::asin(12.398419843320026 * Length(frame.G) / (2.0 * c.keV)));
+        const double offset = reference[i].second, from = -1.5 * offset, to = 3.5 * offset;
+        const int p = c.polarisation == 's' ? 0 : 1, steps = 20000;
+        double integral = 0.0;
+        for (int k = 0; k <= steps; ++k) {
+            const double angle = from + (to - from) * k / steps;
+            integral += (k == 0 || k == steps ? 0.5 : 1.0) * solver.Reflect(-2.0 * angle * sin2, 0.0).Power(p, 1) * (to - from) / steps;
+        }
+        EXPECT_NEAR(integral / reference[i].first, 1.0, 0.03) << integral << " rad against " << reference[i].first;
     }
 }
 
