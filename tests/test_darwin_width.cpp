@@ -132,7 +132,7 @@ TEST(DarwinWidth, ThickCrystalCurveAgreesWithTheReference)
         // The angle theta - theta_G over the reference's stretch, alpha_G = -2 (theta - theta_G) sin 2 theta_G.
         const double sin2 = std::sin(2.0 * std::asin(12.398419843320026 * Length(frame.G) / (2.0 * c.keV)));
         const double offset = reference[i].second, from = -1.5 * offset, to = 3.5 * offset;
-        const int p = c.polarisation == 's' ? 0 : 1, steps = 20000;
+        const int p = c.polarisation == 's' ? 0 : 1, steps = 2000;
         double integral = 0.0;
         for (int k = 0; k <= steps; ++k) {
             const double angle = from + (to - from) * k / steps;
