@@ -49,6 +49,13 @@ struct Case {
     char polarisation;  // 's' or 'p', as the reference names them
 };
 
+// The case as a trace names it.
+std::string Named(const Case& c)
+{
+    return std::string(c.element) + " " + std::to_string(c.x.h) + std::to_string(c.x.k) + std::to_string(c.x.l) + " at " +
+           std::to_string(c.keV) + " keV, " + c.polarisation;
+}
+
 // Runs `print` after w = xraydb.darwin_width(...) of every case (it prints two numbers) and reads
 // the pairs, or nothing when the reference cannot run.
 std::vector<std::pair<double, double>> Reference(const std::vector<Case>& cases,
@@ -95,8 +102,7 @@ TEST(DarwinWidth, AgreesWithTheReference)
     const std::unique_ptr<CifCrystal> silicon = Diamond("Si", 5.4309), germanium = Diamond("Ge", 5.6578);
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
-        SCOPED_TRACE(std::string(c.element) + " " + std::to_string(c.x.h) + std::to_string(c.x.k) + std::to_string(c.x.l) + " at " +
-                     std::to_string(c.keV) + " keV, " + c.polarisation);
+        SCOPED_TRACE(Named(c));
         const DarwinWidth w = DarwinWidthOf(c.element[0] == 'S' ? *silicon : *germanium, c.x, c.keV, c.polarisation == 's' ? 1.0 : 0.0);
         EXPECT_NEAR(w.angle / reference[i].first, 1.0, 0.02) << w.angle << " rad against " << reference[i].first;
         EXPECT_NEAR(w.energy / reference[i].second, 1.0, 0.02) << w.energy << " eV against " << reference[i].second;
@@ -120,8 +126,7 @@ TEST(DarwinWidth, ThickCrystalCurveAgreesWithTheReference)
     const std::unique_ptr<CifCrystal> silicon = Diamond("Si", 5.4309), germanium = Diamond("Ge", 5.6578);
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
-        SCOPED_TRACE(std::string(c.element) + " " + std::to_string(c.x.h) + std::to_string(c.x.k) + std::to_string(c.x.l) + " at " +
-                     std::to_string(c.keV) + " keV, " + c.polarisation);
+        SCOPED_TRACE(Named(c));
         const CifCrystal& crystal = c.element[0] == 'S' ? *silicon : *germanium;
         const ScanFrame frame = MatrixFrame(crystal.lattice(), c.x);
         Beam beam;
