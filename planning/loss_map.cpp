@@ -30,6 +30,16 @@ constexpr double kExactTail = 30.0;
 // A dip shallower than this rounds to 0 in the tables (six decimals): it has no width.
 constexpr double kShallowest = 5e-7;
 
+// atan(t / w), w > 0: far from 0 (|t| > 16 w, most of a far field's bins) as pi / 2 less the series
+// of atan(w / t) to its ninth power, whose next term is below 1e-14 of it.
+double ArcTan(double t, double w)
+{
+    if (!(std::fabs(t) > 16.0 * w)) return std::atan(t / w);
+    const double x = w / t, x2 = x * x;
+    const double series = x * (1.0 - x2 * (1.0 / 3.0 - x2 * (1.0 / 5.0 - x2 * (1.0 / 7.0 - x2 / 9.0))));
+    return std::copysign(kHalfPi, t) - series;
+}
+
 // The share of the sum u + v below t, u and v even over widths su and sv about 0.
 double SumBelow(double t, double su, double sv)
 {
@@ -99,7 +109,10 @@ double DipProfile::At(double alphaC) const
 
 LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
 {
-    RaySolver solver(passband);
+    // One solver for the rays on the resonances and one for each far field: each keeps the roots
+    // of its own last ray, which is the same kind of ray at the neighbouring node, as its first
+    // guesses (a solver that jumped between the far rays and the resonances would start far off).
+    RaySolver solver(passband), below(passband), above(passband);
     const double kappa = passband.kappa;
     const double half = passband.halfG > 0.0 ? passband.halfG : std::fmax(passband.halfX, 1e-9);
     const double step = 1e-3 * half;  // for the slopes of the resonances along alpha_G
@@ -130,9 +143,9 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
             double twoBeam[2];
             solver.ReflectTwoBeam(node.alphaG, twoBeam);
             for (int p = 0; p < passband.polarisationCount; ++p) output += node.weight * twoBeam[passband.polarisations[p]];
-            const auto lossAt = [&](double alphaX) {
+            const auto lossAt = [&](RaySolver& by, double alphaX) {
                 double withX[2];
-                solver.ReflectWithX(node.alphaG, alphaX, withX);
+                by.ReflectWithX(node.alphaG, alphaX, withX);
                 double d = 0.0;
                 for (int p = 0; p < passband.polarisationCount; ++p) {
                     const int pol = passband.polarisations[p];
@@ -150,9 +163,9 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
             const double middle = (low + high) / 2.0, spread = (high - low) / 2.0;
             std::vector<int> every;
             for (const Piece& piece : pieces) every.insert(every.end(), piece.poles.begin(), piece.poles.end());
-            // The rays: far below, the pieces' Gauss nodes, far above, in order along alpha_X, taken
-            // upwards at one node and downwards at the next so that each ray starts from its
-            // neighbour's roots.
+            // The rays: far below, the pieces' Gauss nodes, far above, in order along alpha_X; those
+            // on the pieces taken upwards at one node and downwards at the next so that each ray
+            // starts from its neighbour's roots.
             struct Ray {
                 double alphaX, weight, stretch, slope, loss;
             };
@@ -177,9 +190,11 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
                 }
             }
             rays.push_back({middle + kFar * spread, 0.0, 0.0, 0.0, 0.0});
-            for (std::size_t j = 0; j < rays.size(); ++j) {
+            rays.front().loss = lossAt(below, rays.front().alphaX);
+            rays.back().loss = lossAt(above, rays.back().alphaX);
+            for (std::size_t j = 1; j + 1 < rays.size(); ++j) {
                 Ray& ray = rays[nodes.size() % 2 == 0 ? j : rays.size() - 1 - j];
-                ray.loss = lossAt(ray.alphaX);
+                ray.loss = lossAt(solver, ray.alphaX);
             }
             node.tail = {middle, slopeOf(every), spread, kFar * spread * (rays.back().loss - rays.front().loss) / 2.0};
             for (std::size_t j = 1; j + 1 < rays.size(); ++j) {
@@ -258,7 +273,7 @@ DipProfile LossMap::Dip(double along, double across) const
         if (c.tail == 0.0) continue;
         const double w = c.width, span = u;
         const double near = kExactTail * std::max({w, span, bin});
-        const auto second = [w](double t) { return 0.5 * (t * std::log(t * t + w * w) - 2.0 * t + 2.0 * w * std::atan(t / w)); };
+        const auto second = [w](double t) { return 0.5 * (t * std::log(t * t + w * w) - 2.0 * t + 2.0 * w * ArcTan(t, w)); };
         const auto cellAverage = [&](double z) {  // the first integral over the cell, per unit of zeta'
             if (span > 1e-3 * w) return (second(z - c.from) - second(z - c.to)) / span;
             const double t = z - mid;

@@ -16,6 +16,8 @@ constexpr double kLeastAbsorption = 1e-2;
 // Aberth's iteration stops when every root moves by less than this, relative to max(1, |root|).
 constexpr double kRootTolerance = 1e-10;
 constexpr int kMostIterations = 80;
+// A value within this many units of rounding of the terms' sizes is a root's.
+constexpr double kRoundingLevel = 64.0 * std::numeric_limits<double>::epsilon();
 
 // Roots closer than this (relative to max(1, |root|)) are taken as one root met twice, whose
 // waves span a plane of amplitudes: closer than that, a near-double root's waves cannot be told
@@ -55,6 +57,16 @@ void AddScaled(Poly* sum, const Poly& p, Complex factor)
 }
 
 // The value and the derivative of the polynomial at z (Horner).
+// The sum of the sizes of the polynomial's terms at z: the scale of the rounding in its value.
+double Bound(const double* sizes, int degree, Complex z)
+{
+    const double r = std::sqrt(z.real() * z.real() + z.imag() * z.imag());
+    double b = sizes[degree];
+    for (int i = degree - 1; i >= 0; --i) b = b * r + sizes[i];
+    return b;
+}
+double Square(double a) { return a * a; }
+
 void Evaluate(const Complex* c, int degree, Complex z, Complex* value, Complex* slope)
 {
     Complex v = c[degree], d = 0.0;
@@ -202,6 +214,8 @@ void ThickCrystal::Roots(const Complex* c, int degree)
     // Aberth-Ehrlich: all roots at once, each step Newton's corrected by the others' pull. A root
     // that has settled is left alone (most barely move from one ray to the next).
     bool settled[12] = {};
+    double sizes[13];
+    for (int i = 0; i <= degree; ++i) sizes[i] = std::sqrt(Size(c[i]));
     for (int iteration = 0; iteration < kMostIterations; ++iteration) {
         bool moving = false;
         for (int k = 0; k < degree; ++k) {
@@ -209,6 +223,13 @@ void ThickCrystal::Roots(const Complex* c, int degree)
             Complex value, slope;
             const Complex z = roots_[static_cast<std::size_t>(k)];
             Evaluate(c, degree, z, &value, &slope);
+            // At a root the value is rounding noise, bounded by the sum of the terms' sizes: no
+            // step can then improve it (a double root, the sigma and pi waves of a beam that
+            // scarcely couples, converges only linearly and would otherwise take tens of steps).
+            if (Size(value) <= kRoundingLevel * kRoundingLevel * Square(Bound(sizes, degree, z))) {
+                settled[k] = true;
+                continue;
+            }
             if (value == 0.0) {
                 settled[k] = true;
                 continue;
