@@ -209,6 +209,13 @@ std::vector<GlitchShape> ShapesOfGlitches(const Crystal& crystal, const std::vec
     return shapes;
 }
 
+DipEstimate EstimateDip(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+{
+    const PassbandCase c = DescribePassband(crystal, frame, x, psi, keV, beam);
+    const DipProfile dip = LossMap(c, kCoarseSampling).Dip(std::fabs(c.alongRate) * c.along, std::fabs(c.acrossRate) * beam.across);
+    return {dip.depth, dip.peak};
+}
+
 GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
 {
     return ShapeAlongScan(DipOf(DescribePassband(crystal, frame, x, psi, keV, beam), beam.across),

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "io/run_error.h"
+#include "planning/glitch_depth.h"
 #include "planning/glitches.h"
 #include "planning/parallel_for.h"
 #include "planning/sphere_reflections.h"
@@ -23,13 +24,13 @@ constexpr double kExplainedShare = 0.3;
 // One reflection's glitch line, in the energy of the fundamental.
 struct FitLine {
     double centre;   // psi_c, degrees
-    double spread;   // C, 1/angstrom
+    double spread;   // C, 1/angstrom: of the locus of the dip's deepest point
     double quarterG2;  // |n G|^2 / 4, 1/angstrom^2
     int order;
     Miller x;
     double top;      // keV: the line's lowest energy
     double from;     // keV: where it enters the range (its top, or eMin)
-    double weight = 0.0;  // its depth where it enters the range, times its order's share
+    double weight = 0.0;  // its estimated depth where it enters the range, times its order's share
 
     // The energy at `d` degrees from the centre (|d| < 90).
     double EnergyAt(double d) const
@@ -84,12 +85,26 @@ std::vector<FitLine> LinesOf(const Crystal& crystal, const ScanFrame& frame, con
             if (line.from <= request.eMax) lines.push_back(line);
         }
     }
+    // Each line weighed by a quick estimate of its dip where it enters the range; its energies
+    // are those of the dip's deepest point, which refraction moves off the Bragg condition. There
+    // the central ray's deviation is alpha = lambda^2 (G.X - |X|^2) (k_perp / k_line - 1), k_line
+    // the beam's component across G on the line, and the loss centres at alpha = peak, which
+    // scales with lambda^2 as the susceptibilities do: the deepest point keeps k_perp =
+    // k_line (1 + peak / (lambda^2 (G.X - |X|^2))) along the whole line.
     ParallelFor(lines.size(), [&](std::size_t i) {
         FitLine& line = lines[i];
         const ScanFrame& harmonic = frames[static_cast<std::size_t>(line.order - 1)];
         const double share = request.content[static_cast<std::size_t>(line.order - 1)] / total;
-        line.weight = share * ShapeOfGlitch(crystal, harmonic, line.x, line.centre + line.Reach(line.from),
-                                            line.order * line.from, request.beam).depth;
+        const double keV = line.order * line.from;
+        const DipEstimate dip = EstimateDip(crystal, harmonic, line.x, line.centre + line.Reach(line.from), keV, request.beam);
+        line.weight = share * dip.depth;
+        const Vec3 x = crystal.lattice().Reciprocal(line.x);
+        const double coupling = Dot(harmonic.G, x) - Dot(x, x), lambda = kHcKeVAngstrom / keV;
+        const double shift = coupling != 0.0 ? dip.peak / (lambda * lambda * coupling) : 0.0;
+        if (std::isfinite(shift) && std::fabs(shift) < 0.01) {
+            line.spread *= 1.0 + shift;
+            line.top = kHcKeVAngstrom * std::sqrt(line.quarterG2 + line.spread * line.spread) / line.order;
+        }
     });
     std::erase_if(lines, [](const FitLine& line) { return !(line.weight > 0.0); });
     std::stable_sort(lines.begin(), lines.end(), [](const FitLine& a, const FitLine& b) { return a.weight > b.weight; });
