@@ -58,13 +58,14 @@ struct AzimuthDip {
 std::vector<AzimuthDip> DipsInAzimuth(const Crystal& crystal, const std::vector<GlitchRequest>& requests, const Beam& beam);
 
 // A quick estimate of X's dip, to rank glitches by and to place their deepest points: the dip of
-// the coarse loss map alone (some seventy rays), its depth and the central ray's deviation
-// alpha_c there.
+// one loss map alone (the coarse one, some seventy rays, unless told), its depth and the central
+// ray's deviation alpha_c there.
 struct DipEstimate {
     double depth = 0.0;
     double peak = 0.0;
 };
-DipEstimate EstimateDip(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);
+DipEstimate EstimateDip(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
+                        Sampling sampling = kCoarseSampling);
 
 // One glitch's loss, kept to give its dip for beams of several spreads across G's scattering
 // plane (the fit of a measured scan estimates the beam's spread from the dips' widths).

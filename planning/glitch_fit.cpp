@@ -61,9 +61,12 @@ double Offset(double psi, double centre)
     return d > 180.0 ? d - 360.0 : d <= -180.0 ? d + 360.0 : d;
 }
 
+// The weight of the lines a scan of `dips` dips shows (below).
+double VisibleWeight(const std::vector<FitLine>& lines, std::size_t dips, double eMax);
+
 // Every line that reaches into the energy range, of every order the structure lets through,
 // with its weight.
-std::vector<FitLine> LinesOf(const Crystal& crystal, const ScanFrame& frame, const FitRequest& request)
+std::vector<FitLine> LinesOf(const Crystal& crystal, const ScanFrame& frame, const FitRequest& request, std::size_t dips)
 {
     double total = 0.0;
     for (const double c : request.content) total += c;
@@ -91,21 +94,36 @@ std::vector<FitLine> LinesOf(const Crystal& crystal, const ScanFrame& frame, con
     // the beam's component across G on the line, and the loss centres at alpha = peak, which
     // scales with lambda^2 as the susceptibilities do: the deepest point keeps k_perp =
     // k_line (1 + peak / (lambda^2 (G.X - |X|^2))) along the whole line.
-    ParallelFor(lines.size(), [&](std::size_t i) {
-        FitLine& line = lines[i];
+    std::vector<double> spreads(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) spreads[i] = lines[i].spread;
+    const auto weigh = [&](FitLine& line, double spread, Sampling sampling) {
+        line.spread = spread;  // the line of the Bragg condition, where the estimate is taken
         const ScanFrame& harmonic = frames[static_cast<std::size_t>(line.order - 1)];
         const double share = request.content[static_cast<std::size_t>(line.order - 1)] / total;
         const double keV = line.order * line.from;
-        const DipEstimate dip = EstimateDip(crystal, harmonic, line.x, line.centre + line.Reach(line.from), keV, request.beam);
+        const DipEstimate dip = EstimateDip(crystal, harmonic, line.x, line.centre + line.Reach(line.from), keV, request.beam, sampling);
         line.weight = share * dip.depth;
         const Vec3 x = crystal.lattice().Reciprocal(line.x);
         const double coupling = Dot(harmonic.G, x) - Dot(x, x), lambda = kHcKeVAngstrom / keV;
         const double shift = coupling != 0.0 ? dip.peak / (lambda * lambda * coupling) : 0.0;
-        if (std::isfinite(shift) && std::fabs(shift) < 0.01) {
-            line.spread *= 1.0 + shift;
-            line.top = kHcKeVAngstrom * std::sqrt(line.quarterG2 + line.spread * line.spread) / line.order;
-        }
-    });
+        line.spread = spread * (std::isfinite(shift) && std::fabs(shift) < 0.01 ? 1.0 + shift : 1.0);
+        line.top = kHcKeVAngstrom * std::sqrt(line.quarterG2 + line.spread * line.spread) / line.order;
+    };
+    // Every line roughly first; those that may be visible (to a factor of four below the visible
+    // weight, the rough estimate's error) again with the coarse map, which places their deepest
+    // points to a few tenths of an eV.
+    ParallelFor(lines.size(), [&](std::size_t i) { weigh(lines[i], spreads[i], kRoughSampling); });
+    std::vector<std::size_t> order(lines.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return lines[a].weight > lines[b].weight; });
+    std::vector<FitLine> sorted;
+    for (const std::size_t i : order) sorted.push_back(lines[i]);
+    const double rough = VisibleWeight(sorted, dips, request.eMax);
+    std::vector<std::size_t> again;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].weight >= rough / 4.0) again.push_back(i);
+    }
+    ParallelFor(again.size(), [&](std::size_t k) { weigh(lines[again[k]], spreads[again[k]], kCoarseSampling); });
     std::erase_if(lines, [](const FitLine& line) { return !(line.weight > 0.0); });
     std::stable_sort(lines.begin(), lines.end(), [](const FitLine& a, const FitLine& b) { return a.weight > b.weight; });
     return lines;
@@ -329,7 +347,7 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const DipS
                           search.points, search.noise);
         return fit;
     }
-    const std::vector<FitLine> lines = LinesOf(crystal, frame, request);
+    const std::vector<FitLine> lines = LinesOf(crystal, frame, request, dips.size());
     const double visible = VisibleWeight(lines, dips.size(), request.eMax);
     std::vector<FitLine> voting;
     for (const FitLine& line : lines) {

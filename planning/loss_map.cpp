@@ -19,10 +19,6 @@ constexpr double kApart = 3.0;
 // read at this many widths on either side.
 constexpr double kFar = 100.0;
 
-// Lambda is summed into bins some 768 to 1536 over the reach of the losses, and the dip sampled at
-// every second bin edge.
-constexpr int kBins = 768;
-
 // The odd far field of a resonance is integrated exactly within this many widths (of the
 // resonance, its cell or a bin) and taken as A / t beyond.
 constexpr double kExactTail = 30.0;
@@ -244,14 +240,14 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
     }
 }
 
-DipProfile LossMap::Dip(double along, double across) const
+DipProfile LossMap::Dip(double along, double across, int binCount) const
 {
     DipProfile dip;
     if (cells_.empty()) return dip;
     const double a = std::fabs(along), b = std::fabs(across);
     // Bins of a power of two in width, on a grid of their own width: alike cases (the same case
     // seen from an equivalent azimuth, its vectors rounded otherwise) bin alike and agree.
-    const double bin = std::exp2(std::floor(std::log2((high_ - low_ + 2.0 * (a + b)) / kBins)));
+    const double bin = std::exp2(std::floor(std::log2((high_ - low_ + 2.0 * (a + b)) / binCount)));
     const double from = std::floor((low_ - (a + b)) / bin) * bin;
     const int bins = 2 * (static_cast<int>(std::ceil((high_ + (a + b) - from) / bin)) / 2 + 1);
     const double to = from + bins * bin;

@@ -44,12 +44,19 @@ struct Sampling {
 // the first, a deep one (strong X, whose resonance is broad and split) asks for the second.
 inline constexpr Sampling kCoarseSampling{2, 3, 4};
 inline constexpr Sampling kCloseSampling{5, 9, 10};
+// Enough to tell which of many glitches are deep enough to matter (to a factor of two or three).
+inline constexpr Sampling kRoughSampling{1, 2, 3};
+
+// Lambda is summed into bins some 768 to 1536 over the reach of the losses, and the dip sampled at
+// every second bin edge.
+inline constexpr int kDipBins = 768;
 
 class LossMap {
 public:
     explicit LossMap(const PassbandCase& passband, Sampling sampling = {});
-    // The dip for a beam whose rays spread over the trapezoid of widths `along` and `across` in zeta.
-    DipProfile Dip(double along, double across) const;
+    // The dip for a beam whose rays spread over the trapezoid of widths `along` and `across` in zeta,
+    // Lambda summed into some `bins` to twice that many bins over its reach.
+    DipProfile Dip(double along, double across, int bins = kDipBins) const;
     // The integral of Lambda over zeta: the loss of a beam much wider than the glitch, per unit
     // of its spread in zeta.
     double Integrated() const { return integrated_; }
