@@ -16,7 +16,7 @@ namespace {
 // percent, a depth the tables show with three or four digits at most); one deeper than
 // kCloseDepth at the usual sampling is sampled again, closely.
 constexpr double kFaintDepth = 1e-4;
-constexpr double kCloseDepth = 0.005;
+constexpr double kCloseDepth = 0.005, kSurelyClose = 4.0 * kCloseDepth;
 // An estimate's dip is sampled at a quarter of the usual bins: its deepest point to some tenths of
 // its width.
 constexpr int kEstimateBins = kDipBins / 4;
@@ -78,6 +78,12 @@ DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* k
     DipProfile dip = map->Dip(along, spread);
     // An Umweg peak (a forbidden primary) has depth 0 but a width worth the usual sampling.
     if (dip.depth < kFaintDepth && !dip.umweg) return dip;
+    // A dip that the coarse sampling already finds far deeper than kCloseDepth (it errs by a
+    // factor of two at most) is sampled closely at once.
+    if (dip.depth > kSurelyClose) {
+        map.emplace(c, kCloseSampling);
+        return map->Dip(along, spread);
+    }
     map.emplace(c);
     dip = map->Dip(along, spread);
     if (dip.depth > kCloseDepth) {
