@@ -15,7 +15,8 @@ constexpr const char* kValueOptions[] = {
     "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--primary", "--wavelength", "--energy", "--band", "--relative-band",
     "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
     "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--harmonics",
-    "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset",
+    "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset", "--offsets",
+    "--significance",
 };
 
 void PrintHelp()

@@ -14,6 +14,8 @@
 #include "cli/option_grammar.h"
 #include "crystal/cif_crystal.h"
 #include "crystal/shipped_crystals.h"
+#include "io/run_error.h"
+#include "planning/glitch_fit.h"
 #include "setup/answer_reader.h"
 #include "setup/answer_source.h"
 #include "setup/units.h"
@@ -218,7 +220,7 @@ void CheckCombinations(const OptionWords& words)
     if (words.Has("--harmonic-content") && !words.Has("--spectrum") && !fit) {
         throw UsageError{"--harmonic-content goes with --spectrum or --fit-glitches"};
     }
-    for (const char* name : {"--fit-table", "--scan-unit", "--max-offset"}) {
+    for (const char* name : {"--fit-table", "--scan-unit", "--max-offset", "--offsets", "--significance"}) {
         if (words.Has(name) && !fit) throw UsageError{std::string(name) + " goes with --fit-glitches"};
     }
     if (words.Has("--reference") && !energyRun && !words.Has("--events") && !words.Has("--clean")) {
@@ -303,7 +305,24 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
     plan->glitchesFile = table("--glitches");
     plan->spectrumFile = table("--spectrum");
     plan->mapFile = table("--glitch-map");
-    plan->fitScanFile = words.Value("--fit-glitches");  // read, not written: taken as it stands
+    if (words.Has("--fit-glitches")) {
+        plan->fitScanFiles = SplitList(words.Value("--fit-glitches"));  // read, not written: taken as they stand
+        for (const std::string& file : plan->fitScanFiles) {
+            if (file.empty()) throw UsageError{"--fit-glitches: '" + words.Value("--fit-glitches") + "' names an empty file"};
+        }
+    }
+    if (words.Has("--offsets")) {
+        const std::string& offsets = words.Value("--offsets");
+        if (offsets != "each" && offsets != "one") throw UsageError{"--offsets: '" + offsets + "' is not each or one"};
+        plan->fitOneOffset = offsets == "one";
+    }
+    if (words.Has("--significance")) {
+        plan->fitSignificance = Double(words, "--significance");
+        if (!(plan->fitSignificance >= kSmallestSignificance && plan->fitSignificance <= kLargestSignificance)) {
+            throw UsageError{"--significance: '" + words.Value("--significance") + "' is not a probability from " +
+                             Printed("%g to %g", kSmallestSignificance, kLargestSignificance)};
+        }
+    }
     plan->fitTableFile = table("--fit-table");
     if (words.Has("--scan-unit")) {
         const std::string& unit = words.Value("--scan-unit");
@@ -350,7 +369,7 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
         plan->window = PsiWindow{w[0], w[1]};
     }
     // Planning sweeps every turn of the window: it must be finite, and of a sensible width.
-    const bool planning = plan->AtBand() || !plan->mapFile.empty() || plan->cleanEnergies || !plan->fitScanFile.empty();
+    const bool planning = plan->AtBand() || !plan->mapFile.empty() || plan->cleanEnergies || !plan->fitScanFiles.empty();
     if (planning && !(plan->window.min < plan->window.max && plan->window.max - plan->window.min <= kWidestPsiWindow)) {
         throw UsageError{"--psi: '" + words.Value("--psi") + "' must be MIN,MAX with MIN below MAX, at most 3600 degrees "
                          "apart, for planning"};

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -206,7 +207,7 @@ void RefuseUnreachableRange(const Planning& p, const char* option, double eMin, 
 }
 
 // A scan none of whose energies lie in the range, most likely in the other unit, is refused.
-void RefuseScanOutsideRange(const ScanFile& scan, const PlanOptions& plan)
+void RefuseScanOutsideRange(const ScanFile& scan, const std::string& name, const PlanOptions& plan)
 {
     const auto [low, high] = std::minmax_element(scan.points.begin(), scan.points.end(),
                                                  [](const ScanPoint& a, const ScanPoint& b) { return a.energy < b.energy; });
@@ -215,54 +216,132 @@ void RefuseScanOutsideRange(const ScanFile& scan, const PlanOptions& plan)
     const double other = inEV ? 0.001 : 1000.0;
     const bool fits = high->energy * other >= plan.energyMin && low->energy * other <= plan.energyMax;
     throw RunError::Refusal(Printed("No point of the measured scan %s lies from %g to %g keV (--energies): its energies run "
-                                    "from %g to %g keV%s\n", plan.fitScanFile.c_str(), plan.energyMin, plan.energyMax,
+                                    "from %g to %g keV%s\n", name.c_str(), plan.energyMin, plan.energyMax,
                                     low->energy, high->energy,
                                     !fits ? "" : inEV ? "; are they in eV? Give --scan-unit eV" : "; are they in keV? Leave out --scan-unit eV"));
 }
 
-// The azimuth and energy offset fitted to the measured scan, said in `written`, and the dip table
-// written; false when no azimuth explains the scan's dips.
-bool FitMeasuredScan(const Planning& p, const PlanOptions& plan, PhaseLine& progress, std::string* written)
+// The dips of one measured scan inside --energies, with a word on lines skipped and on
+// intensities read as a change of I0; an unreadable scan is refused.
+DipSearch DipsOfScan(const std::string& name, const PlanOptions& plan, PhaseLine& progress)
 {
-    progress.Phase("fit: reading " + plan.fitScanFile);
-    const ScanFile scan = ReadScanFile(plan.fitScanFile, plan.scanToKeV);
+    progress.Phase("fit: reading " + name);
+    const ScanFile scan = ReadScanFile(name, plan.scanToKeV);
     if (scan.skipped > 0) {
         progress.Clear();
         std::fprintf(stderr, "kelto: %zu lines of %s are not an energy and an intensity and were skipped (the first: line %zu)\n",
-                     scan.skipped, plan.fitScanFile.c_str(), scan.firstSkipped);
+                     scan.skipped, name.c_str(), scan.firstSkipped);
     }
-    RefuseScanOutsideRange(scan, plan);
-    const DipSearch dips = FindDips(scan.points, plan.energyMin, plan.energyMax);
+    RefuseScanOutsideRange(scan, name, plan);
+    DipSearch dips;
+    try {
+        dips = FindDips(scan.points, plan.energyMin, plan.energyMax);
+    } catch (const std::domain_error& e) {
+        throw RunError::Refusal(Printed("The measured scan %s cannot be read as an I0 from %g to %g keV: %s; give I0 itself, or "
+                                        "its change in percent\n", name.c_str(), plan.energyMin, plan.energyMax, e.what()));
+    }
+    if (dips.percentChange) {
+        progress.Clear();
+        std::fprintf(stderr, "kelto: the intensities of %s reach %g, at or below 0: they are read as the change of I0 in percent "
+                             "(I0 = 100 + value); a change given as a share of I0 must be multiplied by 100\n",
+                     name.c_str(), dips.lowest);
+    }
+    return dips;
+}
+
+// "the dips of A.dat from 6 to 14 keV", "the dips of 3 scans".
+std::string DipsNamed(const PlanOptions& plan)
+{
+    if (plan.fitScanFiles.size() == 1) {
+        return Printed("the dips of %s from %g to %g keV", plan.fitScanFiles.front().c_str(), plan.energyMin, plan.energyMax);
+    }
+    return Printed("the dips of %zu scans", plan.fitScanFiles.size());
+}
+
+// The fitted psi, offsets and significance as the console says them.
+std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
+{
+    const bool one = fit.scans.size() == 1;
+    const ScanMatch& first = fit.scans.front();
+    std::string answer;
+    const std::string trials = Printed("p = %.3g in %d trials of unrelated dips", fit.p, fit.trials);
+    if (!fit.found) {
+        answer = Printed("kelto: No significant fit to %s: at best psi %.4f +/- %.4f degrees pairs %d of %d dips, rms %.3f eV, "
+                         "but %d of %d trials of the dips moved out of reach of any match fit as well: %s, above --significance %g\n",
+                         DipsNamed(plan).c_str(), fit.psi, fit.psiError, fit.matched, fit.matched + fit.unmatched, fit.rmsEV,
+                         fit.asGood, fit.trials, trials.c_str(), fit.significance);
+    } else if (one) {
+        answer = Printed("kelto: fitted psi %.4f +/- %.4f degrees, energy offset %+.2f +/- %.2f eV (measured minus predicted): %d of "
+                         "%zu dips within %.1f eV of a predicted glitch, %d unmatched, rms %.3f eV; %s\n",
+                         fit.psi, fit.psiError, first.offsetEV, first.offsetError, fit.matched, first.dips.size(),
+                         first.toleranceEV, fit.unmatched, fit.rmsEV, trials.c_str());
+    } else {
+        answer = Printed("kelto: fitted psi %.4f +/- %.4f degrees to %zu scans%s: %d of %d dips within their scan's tolerance of a "
+                         "predicted glitch, %d unmatched, rms %.3f eV; %s\n", fit.psi, fit.psiError, fit.scans.size(),
+                         plan.fitOneOffset ? " with one energy offset" : "", fit.matched, fit.matched + fit.unmatched, fit.unmatched,
+                         fit.rmsEV, trials.c_str());
+    }
+    for (std::size_t i = 0; i < fit.scans.size() && !one; ++i) {
+        const ScanMatch& scan = fit.scans[i];
+        const char* name = plan.fitScanFiles[i].c_str();
+        if (!scan.used) {
+            answer += Printed("kelto:   %s: left out, %s\n", name, scan.why.c_str());
+        } else if (!std::isfinite(scan.offsetError)) {
+            answer += Printed("kelto:   %s (%g to %g keV): none of its %zu dips pairs with a predicted glitch\n", name, scan.eMin,
+                              scan.eMax, scan.dips.size());
+        } else {
+            answer += Printed("kelto:   %s (%g to %g keV): energy offset %+.2f +/- %.2f eV, %d of %zu dips within %.1f eV\n", name,
+                              scan.eMin, scan.eMax, scan.offsetEV, scan.offsetError, scan.matched, scan.dips.size(), scan.toleranceEV);
+        }
+    }
+    if (fit.found && fit.equivalents.size() > 1) {
+        std::string list;
+        for (const double psi : fit.equivalents) {
+            if (std::fabs(psi - fit.psi) > 1e-9) list += Printed("%s%.4f", list.empty() ? "" : ", ", psi);
+        }
+        const bool single = fit.equivalents.size() == 2;
+        answer += Printed("kelto: psi %s degrees fit%s as well: the crystal's symmetry gives %s the same spectrum%s\n", list.c_str(),
+                          single ? "s" : "", single ? "it" : "them",
+                          plan.fitNominalPsi ? "; the one nearest --at-psi is taken" : "; give --at-psi to take the one nearest it");
+    }
+    if (std::isfinite(fit.beyondOffsetEV)) {
+        answer += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, pairs more dips: raise "
+                          "--max-offset to try it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
+    }
+    return answer;
+}
+
+// The azimuth and energy offsets fitted to the measured scans, said in `written`, and the dip
+// table written; false when no azimuth explains the scans' dips significantly.
+bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& progress, std::string* written)
+{
+    std::vector<DipSearch> dips;
+    for (const std::string& name : plan.fitScanFiles) dips.push_back(DipsOfScan(name, plan, progress));
     FitRequest request;
     request.window = plan.window;
-    request.eMin = plan.energyMin, request.eMax = plan.energyMax;
-    request.harmonics = plan.harmonics;
-    request.content = plan.harmonicContent;
-    request.beam = BeamOf(p, plan);
+    request.beam.harmonics = plan.harmonics;
+    request.beam.content = plan.harmonicContent;
+    request.beam.beam = BeamOf(p, plan);
     request.nominalPsi = plan.fitNominalPsi;
     request.widestOffsetEV = plan.widestOffsetEV;
-    progress.Phase(Printed("fit: psi and offset to %zu dips", dips.dips.size()));
+    request.oneOffset = plan.fitOneOffset;
+    request.significance = plan.fitSignificance;
+    std::size_t count = 0;
+    for (const DipSearch& d : dips) count += d.dips.size();
+    progress.Phase(Printed("fit: psi and offsets to %zu dips, and trials of its significance", count));
     const GlitchFit fit = FitGlitches(*p.crystal, p.frame, dips, request);
     if (!plan.fitTableFile.empty()) {
         WriteTable(plan.fitTableFile, [&](std::FILE* f) {
-            WriteFitTable(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), fit);
+            WriteFitTable(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), fit, plan.fitOneOffset, plan.fitScanFiles);
         });
     }
-    if (!fit.found) {
-        *written += Printed("kelto: No azimuth explains the dips of %s from %g to %g keV: %s\n", plan.fitScanFile.c_str(),
-                            plan.energyMin, plan.energyMax, fit.why.c_str());
-    } else {
-        *written += Printed("kelto: fitted psi %.4f +/- %.4f degrees, energy offset %+.2f +/- %.2f eV (measured minus "
-                            "predicted): %d of %zu dips within %.1f eV of a predicted glitch, %d unmatched, rms %.3f eV\n",
-                            fit.psi, fit.psiError, fit.offsetEV, fit.offsetError, fit.matched, fit.dips.size(), fit.toleranceEV,
-                            fit.unmatched, fit.rmsEV);
-        if (!fit.equivalents.empty()) {
-            std::string list;
-            for (const double psi : fit.equivalents) list += Printed("%s%.4f", list.empty() ? "" : ", ", psi);
-            *written += Printed("kelto: psi %s degrees fit%s as well: the crystal's symmetry gives %s the same spectrum%s\n",
-                                list.c_str(), fit.equivalents.size() == 1 ? "s" : "", fit.equivalents.size() == 1 ? "it" : "them",
-                                plan.fitNominalPsi ? "; the one nearest --at-psi is taken" : "; give --at-psi to take the one nearest it");
+    if (!fit.candidate) {
+        *written += Printed("kelto: No azimuth explains %s: %s\n", DipsNamed(plan).c_str(), fit.why.c_str());
+        for (std::size_t i = 0; i < fit.scans.size() && fit.scans.size() > 1; ++i) {
+            *written += Printed("kelto:   %s: %s\n", plan.fitScanFiles[i].c_str(), fit.scans[i].used ? "used" : fit.scans[i].why.c_str());
         }
+    } else {
+        *written += FitAnswer(fit, plan);
     }
     if (!plan.fitTableFile.empty()) *written += Printed("kelto: wrote %s\n", plan.fitTableFile.c_str());
     return fit.found;
@@ -328,7 +407,7 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
                                   plan.cleanEnergyMax, DescribedBeam(plan), plan.windowsShown};
         ReportWindows(p, plan, search, found, progress, written);
     }
-    return plan.fitScanFile.empty() || FitMeasuredScan(p, plan, progress, written);
+    return plan.fitScanFiles.empty() || FitMeasuredScans(p, plan, progress, written);
 }
 
 // A primary reflection that scatters nothing at the run's (highest) energy is worth a word before
@@ -379,7 +458,7 @@ void PrepareRunOutputs(const InputStruct* record, const RunOptions& options, boo
     std::vector<RunInput> inputs;
     if (plan.cifFile.empty()) inputs.push_back({"coefficient table", record->factorFile});
     if (!plan.cifFile.empty()) inputs.push_back({"CIF file", plan.cifFile});
-    if (!plan.fitScanFile.empty()) inputs.push_back({"measured scan", plan.fitScanFile});
+    for (const std::string& scan : plan.fitScanFiles) inputs.push_back({"measured scan", scan});
     PrepareOutputs(outputs, inputs);
 }
 
@@ -395,7 +474,7 @@ int RunFromRecord(InputStruct* record, const RunOptions& options)
     // nothing behind.
     Planning planning;
     if (plan.AtBand() || plan.EnergyRun()) planning = Prepare(record, options);
-    if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty() || !plan.mapFile.empty() || !plan.fitScanFile.empty()) {
+    if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty() || !plan.mapFile.empty() || !plan.fitScanFiles.empty()) {
         RefuseUnreachableRange(planning, "--energies", plan.energyMin, plan.energyMax);
     }
     if (plan.cleanEnergies) RefuseUnreachableRange(planning, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);

@@ -234,7 +234,9 @@ std::unique_ptr<CifCrystal> CifCrystal::Parse(const std::string& text, const std
         notice->clear();
         for (const std::string& line : notices) *notice += (notice->empty() ? "" : "\n") + line;
     }
-    return std::unique_ptr<CifCrystal>(new CifCrystal(lattice, r.block->name, group, std::move(atoms)));
+    std::unique_ptr<CifCrystal> crystal(new CifCrystal(lattice, r.block->name, group, std::move(atoms)));
+    crystal->pointGroup_ = PointGroupOf(symmetry.ops);
+    return crystal;
 }
 
 std::unique_ptr<CifCrystal> CifCrystal::Read(const std::string& path, std::string* notice)

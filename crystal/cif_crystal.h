@@ -39,6 +39,7 @@ public:
 
     std::unique_ptr<Scattering> At(double keV) const override;
     bool Extinct(Miller m) const override;
+    std::vector<MillerRotation> PointGroup() const override { return pointGroup_; }
 
 private:
     CifCrystal(Lattice lattice, std::string name, std::string spaceGroup, std::vector<CifAtom> atoms);
@@ -55,6 +56,7 @@ private:
     };
 
     std::string spaceGroup_;
+    std::vector<MillerRotation> pointGroup_;  // of the space group's operations
     std::vector<CifAtom> atoms_;
     std::vector<int> elements_;   // the distinct atomic numbers
     std::vector<int> species_;    // per atom, its index into elements_

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -535,57 +536,131 @@ try {
 
 using Divergence = std::variant<double, Range>;
 
-// The azimuth and energy offset fitted to a measured scan given as its energies (keV) and
-// intensities, as kelto --fit-glitches: a dict of the fit and the table of its dips.
-py::object FitScan(const PyCrystal& self, const Indices& primary, const std::vector<double>& energy,
-                   const std::vector<double>& intensity, const Range& energies, const Range& psi, std::optional<double> nominal,
+// One scan's points or several scans': a sequence of numbers, or a sequence of such sequences.
+using ScanValues = std::variant<std::vector<double>, std::vector<std::vector<double>>>;
+
+std::vector<std::vector<double>> Scans(const ScanValues& values)
+{
+    if (const auto* one = std::get_if<std::vector<double>>(&values)) return {*one};
+    return std::get<std::vector<std::vector<double>>>(values);
+}
+
+// The dips of one scan inside the range; a scan none of whose points lie in it, or whose
+// intensities are no I0, is refused with what it holds (and the unit it looks to be in).
+DipSearch DipsOfScan(const std::vector<double>& energy, const std::vector<double>& intensity, double eMin, double eMax,
+                     const std::string& name)
+{
+    std::vector<ScanPoint> points;
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (std::size_t i = 0; i < energy.size(); ++i) {
+        if (!(std::isfinite(energy[i]) && energy[i] > 0.0 && std::isfinite(intensity[i]))) continue;
+        points.push_back({energy[i], intensity[i]});
+        low = std::min(low, energy[i]), high = std::max(high, energy[i]);
+    }
+    if (points.empty()) Refuse(name + " holds no point with a positive finite energy and a finite intensity");
+    if (!(high >= eMin && low <= eMax)) {
+        const bool inEV = high * 0.001 >= eMin && low * 0.001 <= eMax;
+        Refuse(Printed("No point of %s lies from %g to %g keV (energies): its energies run from %g to %g%s", name.c_str(), eMin, eMax,
+                       low, high, inEV ? "; are they in eV? Give keV (eV times 0.001)" : ""));
+    }
+    try {
+        return FindDips(points, eMin, eMax);
+    } catch (const std::domain_error& e) {
+        Refuse(Printed("%s cannot be read as an I0 from %g to %g keV: %s; give I0 itself, or its change in percent", name.c_str(),
+                       eMin, eMax, e.what()));
+    }
+}
+
+// The rows of --fit-table for the dips of the scans.
+py::object DipRows(const GlitchFit& fit)
+{
+    std::vector<double> dipEnergy, depth, width, predicted, residual, lineDepth;
+    std::vector<int> matched, h, k, l, order, scan;
+    for (std::size_t s = 0; s < fit.scans.size(); ++s) {
+        for (const DipMatch& d : fit.scans[s].dips) {
+            dipEnergy.push_back(d.dip.energy), depth.push_back(d.dip.depth), width.push_back(d.dip.widthEV);
+            matched.push_back(d.matched ? 1 : 0), h.push_back(d.x.h), k.push_back(d.x.k), l.push_back(d.x.l), order.push_back(d.order);
+            predicted.push_back(d.matched ? d.predictedKeV : std::nan(""));
+            residual.push_back(d.matched ? d.residualEV : std::nan(""));
+            lineDepth.push_back(d.matched ? d.lineDepth : std::nan(""));
+            scan.push_back(static_cast<int>(s + 1));
+        }
+    }
+    return StructuredArray({{"energy_keV", dipEnergy}, {"depth", depth}, {"width_eV", width}, {"matched", matched}, {"h", h},
+                            {"k", k}, {"l", l}, {"order", order}, {"predicted_keV", predicted}, {"residual_eV", residual},
+                            {"line_depth", lineDepth}, {"scan", scan}});
+}
+
+// The azimuth and energy offsets fitted to measured scans given as their energies (keV) and
+// intensities, as kelto --fit-glitches: a dict of the fit, its significance and the table of its dips.
+py::object FitScan(const PyCrystal& self, const Indices& primary, const ScanValues& energyValues, const ScanValues& intensityValues,
+                   const Range& energies, const Range& psi, std::optional<double> atPsi, std::optional<double> nominal,
                    const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
                    const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent,
-                   double maxOffset)
+                   double maxOffset, const std::string& offsets, double significance)
 try {
     const auto [eMin, eMax] = Energies(energies);
-    if (energy.size() != intensity.size()) Refuse("energy and intensity must be of one length");
+    const std::vector<std::vector<double>> energy = Scans(energyValues), intensity = Scans(intensityValues);
+    if (energy.empty()) Refuse("energy must hold a scan");
+    if (energy.size() != intensity.size()) Refuse("energy and intensity must hold as many scans");
+    for (std::size_t s = 0; s < energy.size(); ++s) {
+        if (energy[s].size() != intensity[s].size()) Refuse("energy and intensity must be of one length");
+    }
     if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
     if (!(maxOffset >= 0.0 && maxOffset <= 500.0)) Refuse("max_offset must be a number of eV from 0 to 500");
-    if (nominal && !std::isfinite(*nominal)) Refuse("nominal must be a finite number of degrees");
+    if (atPsi && nominal) Refuse("at_psi and nominal are one: give one of them");
+    const std::optional<double> aim = atPsi ? atPsi : nominal;
+    if (aim && !std::isfinite(*aim)) Refuse("at_psi must be a finite number of degrees");
+    if (offsets != "each" && offsets != "one") Refuse("offsets must be 'each' or 'one'");
+    if (!(significance >= kSmallestSignificance && significance <= kLargestSignificance)) {
+        Refuse(Printed("significance must be a probability from %g to %g", kSmallestSignificance, kLargestSignificance));
+    }
     FitRequest request;
     request.window = Window(psi);
-    request.eMin = eMin, request.eMax = eMax;
-    request.harmonics = harmonics;
-    request.content = HarmonicContent(harmonics, harmonicContent);
-    request.nominalPsi = nominal;
+    request.beam.harmonics = harmonics;
+    request.beam.content = HarmonicContent(harmonics, harmonicContent);
+    request.nominalPsi = aim;
     request.widestOffsetEV = maxOffset;
+    request.oneOffset = offsets == "one";
+    request.significance = significance;
     const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax, harmonics);
-    request.beam = scan.beam;
-    std::vector<ScanPoint> points;
-    for (std::size_t i = 0; i < energy.size(); ++i) {
-        if (std::isfinite(energy[i]) && energy[i] > 0.0 && std::isfinite(intensity[i])) points.push_back({energy[i], intensity[i]});
+    request.beam.beam = scan.beam;
+    std::vector<DipSearch> searches;
+    for (std::size_t s = 0; s < energy.size(); ++s) {
+        searches.push_back(DipsOfScan(energy[s], intensity[s], eMin, eMax, energy.size() == 1 ? "the scan" : Printed("scan %zu", s + 1)));
     }
     GlitchFit fit;
     {
         py::gil_scoped_release released;
-        fit = FitGlitches(self.crystal(), scan.frame, FindDips(points, eMin, eMax), request);
+        fit = FitGlitches(self.crystal(), scan.frame, searches, request);
     }
-    std::vector<double> dipEnergy, depth, width, predicted, residual, lineDepth;
-    std::vector<int> matched, h, k, l, order;
-    for (const DipMatch& d : fit.dips) {
-        dipEnergy.push_back(d.dip.energy), depth.push_back(d.dip.depth), width.push_back(d.dip.widthEV);
-        matched.push_back(d.matched ? 1 : 0), h.push_back(d.x.h), k.push_back(d.x.k), l.push_back(d.x.l), order.push_back(d.order);
-        predicted.push_back(d.matched ? d.predictedKeV : std::nan(""));
-        residual.push_back(d.matched ? d.residualEV : std::nan(""));
-        lineDepth.push_back(d.matched ? d.lineDepth : std::nan(""));
+    const double nan = std::nan("");
+    py::list scans;
+    for (std::size_t s = 0; s < fit.scans.size(); ++s) {
+        const ScanMatch& m = fit.scans[s];
+        py::dict d;
+        d["used"] = m.used, d["why"] = m.why;
+        d["energies"] = py::make_tuple(m.eMin, m.eMax);
+        d["offset_eV"] = fit.candidate && m.used ? m.offsetEV : nan, d["offset_error_eV"] = fit.candidate && m.used ? m.offsetError : nan;
+        d["matched"] = m.matched, d["unmatched"] = m.unmatched, d["tolerance_eV"] = m.toleranceEV;
+        d["percent_change"] = searches[s].percentChange;
+        scans.append(d);
     }
     py::dict result;
     result["found"] = fit.found;
+    result["significant"] = fit.found;
     result["why"] = fit.why;
     result["psi"] = fit.psi, result["psi_error"] = fit.psiError;
-    result["offset_eV"] = fit.offsetEV, result["offset_error_eV"] = fit.offsetError;
-    result["rms_eV"] = fit.rmsEV, result["tolerance_eV"] = fit.toleranceEV;
+    const ScanMatch& first = fit.scans.front();
+    result["offset_eV"] = fit.candidate && first.used ? first.offsetEV : nan;
+    result["offset_error_eV"] = fit.candidate && first.used ? first.offsetError : nan;
+    result["rms_eV"] = fit.candidate ? fit.rmsEV : nan, result["tolerance_eV"] = first.toleranceEV;
     result["matched"] = fit.matched, result["unmatched"] = fit.unmatched;
+    result["p"] = fit.p, result["trials"] = fit.trials, result["as_good"] = fit.asGood, result["threshold"] = fit.significance;
     result["equivalents"] = fit.equivalents;
-    result["dips"] = StructuredArray({{"energy_keV", dipEnergy}, {"depth", depth}, {"width_eV", width}, {"matched", matched},
-                                      {"h", h}, {"k", k}, {"l", l}, {"order", order}, {"predicted_keV", predicted},
-                                      {"residual_eV", residual}, {"line_depth", lineDepth}});
+    result["beyond_offset_eV"] = fit.beyondOffsetEV, result["beyond_psi"] = fit.beyondPsi;
+    result["scans"] = scans;
+    result["dips"] = DipRows(fit);
     return result;
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
@@ -762,20 +837,28 @@ Columns: energy_keV and i0, the output relative to what it would be without glit
 kelto --spectrum. The beam as for glitches(); harmonic_content = [C2, ...] gives each harmonic's
 share of the photons against 1 for the fundamental (default 0.01 each).)")
         .def("fit_glitches", &FitScan, py::arg("primary"), py::arg("energy"), py::arg("intensity"), py::kw_only(),
-             py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0}, py::arg("nominal") = py::none(),
+             py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0}, py::arg("at_psi") = py::none(), py::arg("nominal") = py::none(),
              py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
-             py::arg("max_offset") = 25.0,
-             R"(The azimuth psi and an energy offset fitted to a measured I0 scan, as kelto --fit-glitches.
+             py::arg("max_offset") = 25.0, py::arg("offsets") = "each", py::arg("significance") = kDefaultSignificance,
+             R"(The azimuth psi and energy offsets fitted to measured I0 scans, as kelto --fit-glitches.
 
-energy (keV; multiply eV by 0.001) and intensity (any scale) are the scan's points in any order;
-its dips between energies = (EMIN, EMAX) keV are matched to the predicted glitches over the
-window psi = (MIN, MAX); nominal (degrees) takes the nearest of equally good azimuths; the beam and
-harmonics as for spectrum(); max_offset bounds the energy offset (eV). Returns a dict: found,
-why (when nothing fits), psi and psi_error (degrees), offset_eV and offset_error_eV (measured minus
-predicted), rms_eV, tolerance_eV, matched, unmatched, equivalents (the azimuths that fit as well)
-and dips, the rows of --fit-table: energy_keV, depth, width_eV, matched, h, k, l, order,
-predicted_keV, residual_eV, line_depth (NaN where unmatched).)")
+energy (keV; multiply eV by 0.001) and intensity (any scale) are one scan's points in any order, or
+lists of several scans' points, which are fitted with one psi (offsets='each' gives each its own
+energy offset, 'one' one for all). Each scan's dips between energies = (EMIN, EMAX) keV, over the
+energies of its own points, are matched to the predicted glitches over the window psi = (MIN, MAX);
+at_psi (degrees; nominal is the same) takes the nearest of the azimuths the crystal's symmetry makes
+equivalent; the beam and harmonics as for spectrum(); max_offset bounds the energy offsets (eV); a
+fit is significant when trials of the dips moved out of reach of any match fit as well at most
+with the probability significance (default 0.01). Returns a dict: found (significant, also as
+significant), why (without a significant fit), psi and psi_error (degrees, one standard error; NaN
+when nothing was refined), offset_eV and offset_error_eV (the first scan's, measured minus
+predicted), rms_eV, tolerance_eV, matched, unmatched, p, trials, as_good, threshold, equivalents
+(every azimuth of the window with psi's spectrum, psi among them), beyond_offset_eV and beyond_psi
+(a better fit beyond max_offset, else NaN), scans (per scan: used, why, energies, offset_eV,
+offset_error_eV, matched, unmatched, tolerance_eV, percent_change) and dips, the rows of
+--fit-table: energy_keV, depth, width_eV, matched, h, k, l, order, predicted_keV, residual_eV,
+line_depth (NaN where unmatched), scan (from 1).)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
              py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(),

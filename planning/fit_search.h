@@ -1,0 +1,102 @@
+// The search of a glitch fit: the azimuth psi and the energy offsets (one for every scan, or one
+// for all) that put the predicted glitch lines onto the measured dips.
+//   1. Vote: for every offset on a grid (a step of two vote widths) within the widest offset,
+//      each scan's deepest dips mark the azimuths (in bins of a hundredth of a degree or so) at
+//      which one of its visible lines passes within a vote width, each dip once per bin; an
+//      azimuth's count is, with an offset each, the sum of every scan's best offset's count, with
+//      one offset, the count of the best common offset.
+//   2. Refine: the best-counted azimuths (one per neighbourhood of each and its symmetric images)
+//      and their offsets are refined by
+//      least squares over the pairs of dips and predicted glitches (each dip paired with the
+//      nearest glitch within the tolerance, each glitch with one dip, the closest pairs first).
+//   3. Rank: by the share of dips and deep predicted glitches that pair up, then by the rms of the
+//      residuals.
+// The same search scores the trials of the fit's significance, so it is kept cheap: the lines and
+// their index are made once, a trial only moves the dips.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "planning/fit_lines.h"
+#include "planning/measured_dips.h"
+#include "planning/symmetric_azimuths.h"
+
+// One scan as the search sees it; made once for the fit and its trials.
+struct SearchScan {
+    ScanRange range;
+    double toleranceEV = 0.0;          // a dip pairs with a glitch at most this far
+    std::vector<FitLine> voting;       // the lines the deepest dips vote with
+    std::vector<FitLine> pairing;      // the lines a dip may pair with, deepest first
+    double visible = 0.0;              // the weight of a line the scan shows: the predicted glitches
+    std::vector<std::size_t> voters;   // the deepest dips
+    std::vector<std::vector<std::uint32_t>> active;  // per degree of psi, the pairing lines in the range there
+
+    SearchScan(ScanRange range, double toleranceEV, std::vector<FitLine> lines, const std::vector<MeasuredDip>& dips,
+               double widestOffsetEV);
+};
+
+struct SearchSetup {
+    PsiWindow window{-180.0, 180.0};
+    double widestOffsetEV = 25.0;
+    bool oneOffset = false;  // one offset for every scan
+    // The crystal's maps of azimuths with one spectrum: the candidates refined are no images of
+    // one another.
+    std::vector<AzimuthMap> symmetries{{1, 0.0}};
+};
+
+struct FitPair {
+    std::size_t dip, line;  // the dip of its scan, the line among the scan's pairing lines
+    double residualEV;      // measured minus predicted, offset included
+    double slope;           // dE/dpsi of the line there, eV per degree
+    // The same dip and line.
+    friend bool operator==(const FitPair& a, const FitPair& b) { return a.dip == b.dip && a.line == b.line; }
+};
+
+struct FitSolution {
+    double psi = 0.0;
+    std::vector<double> offsets;               // eV, per scan
+    std::vector<std::vector<FitPair>> pairs;   // per scan, by dip
+    int matched = 0, dips = 0, predicted = 0;  // over every scan
+    double score = 0.0;   // 2 matched / (dips + the larger of matched and predicted)
+    double rms = 0.0;     // eV
+    double scatter = 0.0; // the residuals' standard deviation about the fit, eV (rms when nothing is left to fit)
+    double psiError = 0.0;                // degrees, for the scatter
+    std::vector<double> offsetErrors;     // eV, for the scatter; NaN for a scan without pairs
+    int freedom = 0;                      // pairs less fitted parameters
+    bool determined = false;              // the pairs fix psi
+    bool withinOffsets = false;           // every scan's offset within the widest offset
+
+    bool Usable(const PsiWindow& window) const { return determined && withinOffsets && window.Contains(psi); }
+};
+
+// True when `a` fits at least as well as `b`: a higher score, or the same with an rms no larger.
+bool AtLeastAsGood(const FitSolution& a, const FitSolution& b);
+
+// The bins of the vote, reused from search to search on one thread.
+class VoteGrid {
+public:
+    std::vector<std::uint16_t> counts;
+    std::vector<std::uint16_t> stamps;
+    std::uint16_t token = 0;
+    std::vector<std::uint32_t> touched;
+    std::vector<std::uint16_t> total;
+    std::vector<std::uint32_t> totalTouched;
+    struct Best {
+        std::uint16_t count;
+        std::uint16_t offset;
+    };
+    std::vector<Best> best;
+    std::vector<std::uint32_t> binsTouched;
+    std::vector<std::uint16_t> offsetOf;  // per group and bin: its best offset's index + 1, 0 for none
+};
+
+// Every refined candidate, best first (usable or not). `dips` holds each scan's dips, by energy.
+std::vector<FitSolution> SearchFit(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
+                                   const SearchSetup& setup, VoteGrid* grid);
+
+// The solution refined from psi and the offsets, pairing within each scan's tolerance from the
+// start.
+FitSolution RefineFit(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
+                      const SearchSetup& setup, double psi, std::vector<double> offsets);
