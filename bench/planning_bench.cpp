@@ -5,6 +5,8 @@
 //   cmake --build build --target kelto_bench && ./build/bench/kelto_bench
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -110,6 +112,25 @@ void FitOfSilicon220Scan(benchmark::State& state)
     }
 }
 BENCHMARK(FitOfSilicon220Scan)->Unit(benchmark::kMillisecond);
+
+// The dips of a scan of ten million points (a point every 2 meV from 5 to 25 keV, a sloping noisy
+// I0 with a dip every 50 eV); the target is a few seconds.
+void DipsOfTenMillionPoints(benchmark::State& state)
+{
+    std::vector<ScanPoint> scan;
+    std::uint64_t noise = 12345;
+    for (int i = 0; i < 10000000; ++i) {
+        const double e = 5.0 + i * 2e-6;
+        noise = noise * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double dip = std::fmod(e, 0.05) < 0.001 ? 0.2 : 0.0;
+        scan.push_back({e, (1000.0 + 10.0 * e) * (1.0 - dip) * (1.0 + 0.002 * (static_cast<double>(noise >> 11) * 0x1.0p-53 - 0.5))});
+    }
+    for (auto _ : state) {
+        const DipSearch search = FindDips(scan, 5.0, 25.0);
+        state.counters["dips"] = static_cast<double>(search.dips.size());
+    }
+}
+BENCHMARK(DipsOfTenMillionPoints)->Unit(benchmark::kMillisecond);
 
 // The azimuths at which the same monochromator gives a clean 8 to 12 keV.
 void CleanEnergiesOfSilicon111(benchmark::State& state)

@@ -7,7 +7,7 @@
 namespace {
 
 // The deepest dips of a scan that vote for the azimuth; the rest join in the refinement.
-constexpr std::size_t kVotingDips = 40;
+constexpr std::size_t kVotingDips = 24;
 // The best-counted azimuths refined, each the best of its neighbourhood of kApartDegrees.
 constexpr std::size_t kRefined = 8;
 constexpr double kApartDegrees = 0.1;
@@ -27,7 +27,7 @@ constexpr double kCoincidentKeV = 1e-6;
 constexpr double kLookupMarginEV = 60.0;
 
 // The vote's width: the pairs a vote counts lie within it of an offset of the grid.
-double VoteWidth(const SearchScan& scan) { return scan.toleranceEV * 2.0 / 3.0; }
+double VoteWidth(const SearchScan& scan) { return scan.toleranceEV; }
 
 // The vote's bins over the window: a full circle is one turn from its start.
 struct Bins {
@@ -284,7 +284,7 @@ std::vector<FitPair> Pairs(const SearchScan& scan, const DipsByEnergy& dips, con
     // dips as the others.
     std::vector<Option> kept;
     for (std::size_t i = 0; i < options.size();) {
-        std::size_t j = i;
+        std::size_t j = i + 1;
         std::uint32_t deepest = options[i].line;
         for (; j < options.size() && options[j].keV - options[i].keV < kCoincidentKeV; ++j) deepest = std::min(deepest, options[j].line);
         for (std::size_t k = i; k < j; ++k) {
@@ -307,9 +307,21 @@ std::vector<FitPair> Pairs(const SearchScan& scan, const DipsByEnergy& dips, con
     return pairs;
 }
 
+// The factor that widens a standard error whose scatter was estimated from `freedom` degrees of
+// freedom so that it holds 68.27 % of Student's t distribution; none left counts as one.
+double StudentFactor(int freedom)
+{
+    static constexpr double kFactors[] = {1.8373, 1.3213, 1.1969, 1.1416, 1.1105, 1.0906, 1.0767, 1.0665, 1.0587, 1.0526,
+                                          1.0476, 1.0434, 1.0400, 1.0370, 1.0345, 1.0322, 1.0303, 1.0286, 1.0270, 1.0256,
+                                          1.0244, 1.0232, 1.0222, 1.0213, 1.0204, 1.0196, 1.0189, 1.0182, 1.0175, 1.0169};
+    if (freedom <= 30) return kFactors[std::max(freedom, 1) - 1];
+    return 1.0 + 0.5 / freedom;
+}
+
 // The least-squares step of psi and of the offsets for the pairs (the offsets shared within each
 // group), with their standard errors for the residuals' scatter.
-void Solve(const std::vector<std::vector<std::size_t>>& groups, double* psiStep, std::vector<double>* offsetSteps, FitSolution* s)
+void Solve(const std::vector<std::vector<std::size_t>>& groups, double positionEV, double* psiStep, std::vector<double>* offsetSteps,
+           FitSolution* s)
 {
     // psi from the pairs' deviations from their group's means; each offset from its group's mean.
     double sxx = 0.0, sxr = 0.0, srr = 0.0;
@@ -355,11 +367,14 @@ void Solve(const std::vector<std::vector<std::size_t>>& groups, double* psiStep,
     }
     s->freedom = m - parameters;
     s->scatter = s->freedom > 0 ? std::sqrt(left / s->freedom) : s->rms;
-    s->psiError = s->determined ? s->scatter / std::sqrt(sxx) : std::numeric_limits<double>::quiet_NaN();
+    // The errors for the larger of the scatter and the scans' own placing of a dip, widened for
+    // a scatter known from few pairs: a standard error that holds the truth 68 % of the time.
+    const double sigma = std::max(s->scatter, positionEV) * StudentFactor(s->freedom);
+    s->psiError = s->determined ? sigma / std::sqrt(sxx) : std::numeric_limits<double>::quiet_NaN();
     s->offsetErrors.assign(s->pairs.size(), std::numeric_limits<double>::quiet_NaN());
     for (std::size_t g = 0; g < groups.size(); ++g) {
         if (means[g].count == 0 || !s->determined) continue;
-        const double error = s->scatter * std::sqrt(1.0 / means[g].count + means[g].slope * means[g].slope / sxx);
+        const double error = sigma * std::sqrt(1.0 / means[g].count + means[g].slope * means[g].slope / sxx);
         for (const std::size_t scan : groups[g]) s->offsetErrors[scan] = error;
     }
 }
@@ -383,8 +398,8 @@ FitSolution Refine(const std::vector<SearchScan>& scans, const std::vector<std::
     s.offsets = std::move(offsets);
     s.pairs.resize(scans.size());
     std::vector<double> offsetSteps(scans.size());
-    double tolerance = 0.0;
-    for (const SearchScan& scan : scans) tolerance = std::max(tolerance, scan.toleranceEV);
+    double tolerance = 0.0, positionEV = 0.0;
+    for (const SearchScan& scan : scans) tolerance = std::max(tolerance, scan.toleranceEV), positionEV = std::max(positionEV, scan.positionEV);
     // The lines each scan's dips can pair with while psi stays within kDriftDegrees, and the
     // offsets within a tolerance, of where they were drawn up.
     std::vector<std::vector<std::uint32_t>> near(scans.size());
@@ -408,7 +423,7 @@ FitSolution Refine(const std::vector<SearchScan>& scans, const std::vector<std::
         const double widen = step < 3 ? widenDegrees / (1 << step) : 0.0;
         pair(widen);
         double psiStep = 0.0;
-        Solve(groups, &psiStep, &offsetSteps, &s);
+        Solve(groups, positionEV, &psiStep, &offsetSteps, &s);
         psiStep = std::clamp(psiStep, -0.25, 0.25);
         s.psi = IntoWindow(s.psi + psiStep, setup.window);
         double largest = 0.0;
@@ -425,7 +440,7 @@ FitSolution Refine(const std::vector<SearchScan>& scans, const std::vector<std::
     }
     pair(0.0);
     double unused = 0.0;
-    Solve(groups, &unused, &offsetSteps, &s);
+    Solve(groups, positionEV, &unused, &offsetSteps, &s);
     s.withinOffsets = true;
     for (std::size_t i = 0; i < scans.size(); ++i) {
         const SearchScan& scan = scans[i];

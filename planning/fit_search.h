@@ -27,6 +27,7 @@
 struct SearchScan {
     ScanRange range;
     double toleranceEV = 0.0;          // a dip pairs with a glitch at most this far
+    double positionEV = 0.0;           // how well the scan places a dip at best: its step over sqrt(12)
     std::vector<FitLine> voting;       // the lines the deepest dips vote with
     std::vector<FitLine> pairing;      // the lines a dip may pair with, deepest first
     double visible = 0.0;              // the weight of a line the scan shows: the predicted glitches
@@ -62,8 +63,10 @@ struct FitSolution {
     double score = 0.0;   // 2 matched / (dips + the larger of matched and predicted)
     double rms = 0.0;     // eV
     double scatter = 0.0; // the residuals' standard deviation about the fit, eV (rms when nothing is left to fit)
-    double psiError = 0.0;                // degrees, for the scatter
-    std::vector<double> offsetErrors;     // eV, for the scatter; NaN for a scan without pairs
+    // The standard errors, for the scatter (or the scans' placing of a dip where larger), widened
+    // by Student's t for the pairs' degrees of freedom.
+    double psiError = 0.0;                // degrees
+    std::vector<double> offsetErrors;     // eV; NaN for a scan without pairs
     int freedom = 0;                      // pairs less fitted parameters
     bool determined = false;              // the pairs fix psi
     bool withinOffsets = false;           // every scan's offset within the widest offset

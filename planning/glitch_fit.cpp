@@ -88,6 +88,7 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
     for (std::size_t i = 0; i < used.size(); ++i) {
         dips.push_back(searches[used[i]].dips);
         scans.emplace_back(ranges[i], fit.scans[used[i]].toleranceEV, std::move(lines[i]), dips.back(), request.widestOffsetEV);
+        scans.back().positionEV = searches[used[i]].stepEV / std::sqrt(12.0);
     }
     double eMax = 0.0;
     for (const ScanRange& r : ranges) eMax = std::max(eMax, r.eMax);

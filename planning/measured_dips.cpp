@@ -1,6 +1,8 @@
 #include "planning/measured_dips.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <cstddef>
 #include <iterator>
@@ -35,47 +37,67 @@ std::vector<ScanPoint> Sorted(std::vector<ScanPoint> points, double eMin, double
 {
     std::erase_if(points, [&](const ScanPoint& p) { return !(p.energy >= eMin && p.energy <= eMax); });
     std::sort(points.begin(), points.end(), [](const ScanPoint& a, const ScanPoint& b) { return a.energy < b.energy; });
-    std::vector<ScanPoint> merged;
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < points.size();) {
         double mean = points[i].intensity;
         std::size_t j = i + 1;
         for (; j < points.size() && points[j].energy == points[i].energy; ++j) {
             mean += (points[j].intensity - mean) / static_cast<double>(j - i + 1);
         }
-        merged.push_back({points[i].energy, mean});
+        points[kept++] = {points[i].energy, mean};
         i = j;
     }
-    return merged;
+    points.resize(kept);
+    return points;
 }
 
-// A multiset of the points' intensities by rank (ties by index), from which the k-th smallest is
-// read in O(log n): a Fenwick tree of counts.
-class RankCounts {
+// The ranks (of the points' intensities, ties by index) inside a window sliding along the scan,
+// one bit each, and the k-th smallest of them followed as the window moves: it moves little from
+// point to point, from one held rank to the next, so that a long scan costs a few words a point.
+class SlidingQuantile {
 public:
-    explicit RankCounts(std::size_t n) : tree_(n + 1, 0), top_(1)
+    explicit SlidingQuantile(std::size_t n) : bits_((n + 63) / 64 + 1, 0) {}
+    void Add(std::size_t rank)
     {
-        while (top_ * 2 <= n) top_ *= 2;
+        bits_[rank / 64] |= std::uint64_t{1} << (rank % 64);
+        below_ += rank < at_;
     }
-    void Add(std::size_t rank, int change)
+    void Remove(std::size_t rank)
     {
-        for (std::size_t i = rank + 1; i < tree_.size(); i += i & (~i + 1)) tree_[i] += change;
+        bits_[rank / 64] &= ~(std::uint64_t{1} << (rank % 64));
+        below_ -= rank < at_;
     }
-    // The rank of the k-th smallest (from 0) of those held.
-    std::size_t Find(std::size_t k) const
+    // The k-th smallest rank held (from 0); k below the number held.
+    std::size_t Find(std::size_t k)
     {
-        std::size_t at = 0;
-        for (std::size_t step = top_; step > 0; step /= 2) {
-            if (at + step < tree_.size() && static_cast<std::size_t>(tree_[at + step]) <= k) {
-                at += step;
-                k -= static_cast<std::size_t>(tree_[at]);
-            }
+        while (below_ > k) at_ = Previous(at_), --below_;
+        while (!(Held(at_) && below_ == k)) {
+            if (Held(at_)) ++below_;
+            at_ = Next(at_);
         }
-        return at;  // the tree's index at + 1 holds it: rank at
+        return at_;
     }
 
 private:
-    std::vector<int> tree_;
-    std::size_t top_;
+    bool Held(std::size_t rank) const { return (bits_[rank / 64] >> (rank % 64) & 1) != 0; }
+    // The nearest held rank above `rank`, and below it (one is there).
+    std::size_t Next(std::size_t rank) const
+    {
+        std::size_t w = (rank + 1) / 64;
+        std::uint64_t word = bits_[w] & (~std::uint64_t{0} << ((rank + 1) % 64));
+        while (word == 0) word = bits_[++w];
+        return w * 64 + static_cast<std::size_t>(std::countr_zero(word));
+    }
+    std::size_t Previous(std::size_t rank) const
+    {
+        std::size_t w = rank / 64;
+        std::uint64_t word = rank % 64 == 0 ? 0 : bits_[w] & ((std::uint64_t{1} << (rank % 64)) - 1);
+        while (word == 0) word = bits_[--w];
+        return w * 64 + 63 - static_cast<std::size_t>(std::countl_zero(word));
+    }
+    std::vector<std::uint64_t> bits_;
+    std::size_t at_ = 0;     // the rank last found (held or not since)
+    std::size_t below_ = 0;  // the ranks held below it
 };
 
 // Each point's surrounding level: the lower of its two sides' upper quartiles; 0 where a side
@@ -84,20 +106,22 @@ private:
 std::vector<double> Levels(const std::vector<ScanPoint>& p, double gap, double side)
 {
     const std::size_t n = p.size();
-    std::vector<std::size_t> byIntensity(n), rank(n);
-    for (std::size_t i = 0; i < n; ++i) byIntensity[i] = i;
-    std::sort(byIntensity.begin(), byIntensity.end(), [&](std::size_t a, std::size_t b) {
-        return p[a].intensity != p[b].intensity ? p[a].intensity < p[b].intensity : a < b;
-    });
-    for (std::size_t r = 0; r < n; ++r) rank[byIntensity[r]] = r;
+    std::vector<std::uint32_t> rank(n);
+    std::vector<double> byRank(n);  // the intensity of each rank
+    {
+        std::vector<std::pair<double, std::uint32_t>> order(n);
+        for (std::size_t i = 0; i < n; ++i) order[i] = {p[i].intensity, static_cast<std::uint32_t>(i)};
+        std::sort(order.begin(), order.end());
+        for (std::size_t r = 0; r < n; ++r) rank[order[r].second] = static_cast<std::uint32_t>(r), byRank[r] = order[r].first;
+    }
     struct Side {
         std::size_t from = 0, to = 0;  // [from, to) of the points
-        RankCounts counts;
+        SlidingQuantile ranks;
     };
-    Side left{0, 0, RankCounts(n)}, right{0, 0, RankCounts(n)};
+    Side left{0, 0, SlidingQuantile(n)}, right{0, 0, SlidingQuantile(n)};
     const auto moveTo = [&](Side& s, std::size_t from, std::size_t to) {
-        for (; s.to < to; ++s.to) s.counts.Add(rank[s.to], +1);
-        for (; s.from < from; ++s.from) s.counts.Add(rank[s.from], -1);
+        for (; s.to < to; ++s.to) s.ranks.Add(rank[s.to]);
+        for (; s.from < from; ++s.from) s.ranks.Remove(rank[s.from]);
     };
     std::vector<double> levels(n);
     std::size_t leftFrom = 0, leftTo = 0, rightFrom = 0, rightTo = 0;
@@ -110,41 +134,40 @@ std::vector<double> Levels(const std::vector<ScanPoint>& p, double gap, double s
         moveTo(left, leftFrom, std::max(leftFrom, leftTo));
         moveTo(right, rightFrom, std::max(rightFrom, rightTo));
         double level = std::numeric_limits<double>::infinity();
-        for (const Side* s : {&left, &right}) {
+        for (Side* s : {&left, &right}) {
             if (s->to < s->from + 3 || p[s->to - 1].energy - p[s->from].energy < side / 4.0) {
                 level = 0.0;
                 break;
             }
             const std::size_t size = s->to - s->from;
-            const auto k = static_cast<std::size_t>(kLevelQuantile * static_cast<double>(size - 1) + 0.5);
-            level = std::min(level, p[byIntensity[s->counts.Find(k)]].intensity);
+            level = std::min(level, byRank[s->ranks.Find(static_cast<std::size_t>(kLevelQuantile * static_cast<double>(size - 1) + 0.5))]);
         }
         levels[i] = level;
     }
     return levels;
 }
 
-// The smallest of values[a..b] in O(1) after O(n log n): a sparse table of minima.
+// The smallest of values[from..to] of a stretch, in O(log n): a segment tree of its minima.
 class RangeMinimum {
 public:
-    explicit RangeMinimum(const std::vector<double>& values) : table_{values}
+    RangeMinimum(const std::vector<double>& values, std::size_t from, std::size_t to) : offset_(from), size_(to - from + 1), tree_(2 * size_)
     {
-        for (std::size_t width = 1; 2 * width <= values.size(); width *= 2) {
-            const std::vector<double>& last = table_.back();
-            std::vector<double> next(values.size() - 2 * width + 1);
-            for (std::size_t i = 0; i < next.size(); ++i) next[i] = std::min(last[i], last[i + width]);
-            table_.push_back(std::move(next));
-        }
+        for (std::size_t i = 0; i < size_; ++i) tree_[size_ + i] = values[from + i];
+        for (std::size_t i = size_ - 1; i > 0; --i) tree_[i] = std::min(tree_[2 * i], tree_[2 * i + 1]);
     }
     double Of(std::size_t a, std::size_t b) const
     {
-        std::size_t level = 0;
-        while ((std::size_t{2} << level) <= b - a + 1) ++level;
-        return std::min(table_[level][a], table_[level][b + 1 - (std::size_t{1} << level)]);
+        double lowest = std::numeric_limits<double>::infinity();
+        for (std::size_t l = a - offset_ + size_, r = b - offset_ + size_ + 1; l < r; l /= 2, r /= 2) {
+            if (l & 1) lowest = std::min(lowest, tree_[l++]);
+            if (r & 1) lowest = std::min(lowest, tree_[--r]);
+        }
+        return lowest;
     }
 
 private:
-    std::vector<std::vector<double>> table_;
+    std::size_t offset_, size_;
+    std::vector<double> tree_;
 };
 
 // Intensities read as the change of I0 in percent where some are negative and all lie above -100
@@ -180,9 +203,12 @@ DipSearch FindDips(std::vector<ScanPoint> points, double eMin, double eMax)
         for (ScanPoint& point : p) point.intensity += 100.0;
     }
     if (n < 5) return search;
-    std::vector<double> steps;
-    for (std::size_t i = 1; i < n; ++i) steps.push_back((p[i].energy - p[i - 1].energy) * 1000.0);
-    search.stepEV = Quantile(steps, 0.5);
+    {
+        std::vector<double> steps;
+        steps.reserve(n);
+        for (std::size_t i = 1; i < n; ++i) steps.push_back((p[i].energy - p[i - 1].energy) * 1000.0);
+        search.stepEV = Quantile(steps, 0.5);
+    }
     const double gap = std::max(kGapEV, 2.0 * search.stepEV) / 1000.0;
     const double side = std::max(kSideEV, 10.0 * search.stepEV) / 1000.0;
     const std::vector<double> levels = Levels(p, gap, side);
@@ -190,10 +216,10 @@ DipSearch FindDips(std::vector<ScanPoint> points, double eMin, double eMax)
     for (std::size_t i = 0; i < n; ++i) depth[i] = levels[i] > 0.0 ? 1.0 - p[i].intensity / levels[i] : 0.0;
     // The noise from neighbouring differences, which a slope or a dip hardly touches.
     std::vector<double> differences;
+    differences.reserve(n);
     for (std::size_t i = 1; i < n; ++i) differences.push_back(std::fabs(depth[i] - depth[i - 1]));
     search.noise = 1.4826 * Quantile(differences, 0.5) / std::sqrt(2.0);
     search.threshold = std::max(kNoiseDeviations * search.noise, kShallowest);
-    const RangeMinimum minimum(depth);
     // A run of points deeper than half the threshold holds one dip for each of its peaks that the
     // others leave standing: a peak counts apart from a deeper one when the points between them
     // rise to less than half its depth. Its centre is weighed over the points around it deeper
@@ -213,6 +239,7 @@ DipSearch FindDips(std::vector<ScanPoint> points, double eMin, double eMax)
         // Taken deepest first, a peak stands apart from every deeper one kept when it does from
         // the nearest kept on each side: the points between it and a farther one include those.
         std::stable_sort(peaks.begin(), peaks.end(), [&](std::size_t a, std::size_t b) { return depth[a] > depth[b]; });
+        const RangeMinimum minimum(depth, i, end - 1);
         std::vector<std::size_t> kept;
         std::set<std::size_t> keptAt;
         for (const std::size_t k : peaks) {

@@ -86,9 +86,15 @@ TEST(GlitchFit, FindsTheAzimuthWithinItsStatedErrorAtTheStatedRate)
         for (unsigned seed = 1; seed <= 6; ++seed) {
             SCOPED_TRACE(testing::Message() << c.primary.h << c.primary.k << c.primary.l << " at " << c.psi << ", seed " << seed);
             const DipSearch dips = SyntheticDips(silicon, frame, {c.psi, c.eMin, c.eMax, c.offsetEV, c.sigmaEV, seed});
-            const GlitchFit fit = FitGlitches(silicon, frame, {dips}, Request(0.5));
+            // With a guess, the azimuth of the symmetric ones nearest it; without, the nearest 0.
+            FitRequest request = Request(0.5);
+            if (seed % 2 == 0) request.nominalPsi = c.psi + 2.0;
+            const GlitchFit fit = FitGlitches(silicon, frame, {dips}, request);
             ASSERT_TRUE(fit.found) << fit.why;
-            const double distance = DistanceToTruth(silicon, frame, fit.psi, c.psi);
+            const double distance = request.nominalPsi ? std::fabs(fit.psi - c.psi) : DistanceToTruth(silicon, frame, fit.psi, c.psi);
+            if (!request.nominalPsi) {
+                for (const double e : fit.equivalents) EXPECT_LE(std::fabs(fit.psi), std::fabs(e) + 1e-9);
+            }
             EXPECT_LT(distance, 5.0 * fit.psiError);
             EXPECT_LT(std::fabs(fit.scans[0].offsetEV - c.offsetEV), 5.0 * fit.scans[0].offsetError + 0.1);
             ++fits;
@@ -100,6 +106,111 @@ TEST(GlitchFit, FindsTheAzimuthWithinItsStatedErrorAtTheStatedRate)
     EXPECT_GE(within, 0.5 * fits);
     EXPECT_LE(within, 0.86 * fits);
     EXPECT_GE(within2, 0.85 * fits);
+}
+
+// Dips with no relation to the crystal: the right crystal's moved out of reach of any match,
+// scattered at random, another crystal's, and another primary's.
+TEST(GlitchFit, FindsNoSignificantFitToUnrelatedDipsAtTheStatedRate)
+{
+    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si"), germanium = TableCrystal(4, 5.658, "Ge");
+    const ScanFrame si111 = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    int fits = 0, significant = 0;
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        const double psi = -170.0 + 41.3 * seed;
+        const Synthetic made{psi, 7.0, 9.0, 0.0, 0.3, seed, 0.2};
+        std::vector<DipSearch> unrelated{SyntheticDips(germanium, MatrixFrame(germanium.lattice(), {1, 1, 1}), made),
+                                         SyntheticDips(silicon, MatrixFrame(silicon.lattice(), {2, 2, 0}), made)};
+        DipSearch moved = SyntheticDips(silicon, si111, made), scattered = moved;
+        std::mt19937 random(seed);
+        for (MeasuredDip& d : moved.dips) d.energy = 7.0 + std::fmod(d.energy - 7.0 + 0.6, 2.0);
+        for (MeasuredDip& d : scattered.dips) d.energy = std::uniform_real_distribution<double>(7.0, 9.0)(random);
+        unrelated.push_back(moved);
+        unrelated.push_back(scattered);
+        for (const DipSearch& dips : unrelated) {
+            SCOPED_TRACE(testing::Message() << "seed " << seed << ", " << dips.dips.size() << " dips");
+            const GlitchFit fit = FitGlitches(silicon, si111, {dips}, Request());
+            ASSERT_TRUE(fit.candidate);
+            ++fits;
+            significant += fit.found;
+        }
+    }
+    // About one in a hundred: at most one of these 32.
+    EXPECT_LE(significant, 1) << fits;
+}
+
+// Three short scans (300 eV each, as at three absorption edges) with two dips each: alone each
+// fits no better than dips moved out of reach of any match do; together, with one offset, they
+// fix psi.
+TEST(GlitchFit, FitsSeveralShortScansAsOne)
+{
+    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    const double psi = 33.3;
+    std::vector<DipSearch> scans;
+    for (const double from : {6.25, 7.45, 8.2}) {
+        SCOPED_TRACE(from);
+        scans.push_back(SyntheticDips(silicon, frame, {psi, from, from + 0.3, 4.0, 0.2, 7, 0.3}));
+        ASSERT_EQ(scans.back().dips.size(), 2u);
+        const GlitchFit alone = FitGlitches(silicon, frame, {scans.back()}, Request());
+        EXPECT_FALSE(alone.found) << alone.psi;
+    }
+    FitRequest request = Request();
+    request.oneOffset = true;
+    const GlitchFit joint = FitGlitches(silicon, frame, scans, request);
+    ASSERT_TRUE(joint.found) << joint.why;
+    EXPECT_LT(DistanceToTruth(silicon, frame, joint.psi, psi), 3.0 * joint.psiError);
+    ASSERT_EQ(joint.scans.size(), 3u);
+    for (const ScanMatch& scan : joint.scans) {
+        EXPECT_EQ(scan.offsetEV, joint.scans[0].offsetEV);
+        EXPECT_NEAR(scan.offsetEV, 4.0, 3.0 * scan.offsetError);
+    }
+    EXPECT_EQ(joint.matched, 6);
+}
+
+// What a dip pairs with: an offset within --max-offset (a better fit beyond it named), a tolerance
+// with a ceiling, and one predicted glitch for one dip, coincident lines (silicon's 1 1 1 and its
+// third harmonic 3 3 3 put X and 3 X at one energy) one glitch.
+TEST(GlitchFit, KeepsTheRulesOfWhatADipPairsWith)
+{
+    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
+    const ScanFrame si220 = MatrixFrame(silicon.lattice(), {2, 2, 0}), si111 = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    const DipSearch offset = SyntheticDips(silicon, si220, {15.2, 6.0, 12.0, 32.0, 0.2, 3});
+    const GlitchFit bounded = FitGlitches(silicon, si220, {offset}, Request());
+    for (const ScanMatch& scan : bounded.scans) EXPECT_LE(std::fabs(scan.offsetEV), 25.0);
+    EXPECT_FALSE(bounded.found && DistanceToTruth(silicon, si220, bounded.psi, 15.2) < 0.01);
+    EXPECT_NEAR(bounded.beyondOffsetEV, 32.0, 0.5);
+    EXPECT_LT(DistanceToTruth(silicon, si220, bounded.beyondPsi, 15.2), 0.01);
+    FitRequest wider = Request();
+    wider.widestOffsetEV = 40.0;
+    const GlitchFit reached = FitGlitches(silicon, si220, {offset}, wider);
+    ASSERT_TRUE(reached.found) << reached.why;
+    EXPECT_NEAR(reached.scans[0].offsetEV, 32.0, 0.5);
+    EXPECT_TRUE(std::isnan(reached.beyondOffsetEV));
+
+    Synthetic coarse{15.2, 6.0, 12.0};
+    coarse.stepEV = 5.5;
+    const GlitchFit tooCoarse = FitGlitches(silicon, si220, {SyntheticDips(silicon, si220, coarse)}, Request());
+    EXPECT_FALSE(tooCoarse.candidate);
+    EXPECT_NE(tooCoarse.why.find("too coarse"), std::string::npos) << tooCoarse.why;
+    coarse.stepEV = 4.5;
+    EXPECT_TRUE(FitGlitches(silicon, si220, {SyntheticDips(silicon, si220, coarse)}, Request()).found);
+
+    DipSearch twins = SyntheticDips(silicon, si111, {33.3, 7.0, 11.0, 0.0, 0.1, 5, 0.2});
+    const std::size_t real = twins.dips.size();
+    for (std::size_t i = 0; i < real; ++i) twins.dips.push_back({twins.dips[i].energy + 0.0015, twins.dips[i].depth / 2.0, 1.0});
+    std::sort(twins.dips.begin(), twins.dips.end(), [](const MeasuredDip& a, const MeasuredDip& b) { return a.energy < b.energy; });
+    FitRequest harmonics = Request();
+    harmonics.beam.harmonics = 3;
+    harmonics.beam.content = {1.0, 0.05, 0.05};
+    const GlitchFit fit = FitGlitches(silicon, si111, {twins}, harmonics);
+    ASSERT_TRUE(fit.found) << fit.why;
+    std::vector<double> paired;
+    for (const DipMatch& d : fit.scans[0].dips) {
+        if (d.matched) paired.push_back(d.predictedKeV);
+    }
+    std::sort(paired.begin(), paired.end());
+    EXPECT_GE(paired.size(), real * 3 / 4);
+    for (std::size_t i = 1; i < paired.size(); ++i) EXPECT_GT(paired[i] - paired[i - 1], 1e-6);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <stdexcept>
+#include <string>
 
 #include "io/scan_file.h"
 #include "planning/measured_dips.h"
@@ -36,6 +38,12 @@ std::vector<ScanPoint> ScanWith(double from, int count, double stepEV, Level&& l
     return points;
 }
 
+std::vector<ScanPoint> Shifted(std::vector<ScanPoint> points, double by)
+{
+    for (ScanPoint& p : points) p.intensity += by;
+    return points;
+}
+
 TEST(MeasuredDips, AreFoundAgainstTheirSurroundings)
 {
     const auto flat = [](double) { return 500.0; };
@@ -56,6 +64,10 @@ TEST(MeasuredDips, AreFoundAgainstTheirSurroundings)
         {"two dips 3.5 eV apart stay two", ScanWith(8.0, 400, 0.5, flat, close, 0.001), close},
         {"noise alone", ScanWith(8.0, 4000, 0.5, sloped, {}, 0.01), {}},
         {"a dip under the noise", ScanWith(8.0, 400, 0.5, flat, {{8.1, 0.01, 3.0}}, 0.01), {}},
+        // A scan of the change of I0 in percent (0 away from the glitches) is I0 = 100 + change.
+        {"a change of I0 in percent", Shifted(ScanWith(8.0, 400, 0.5, [](double) { return 100.0; }, two, 0.0), -100.0), two},
+        // A full glitch takes I0 to 0, and a dark current subtracted a little below it: still an I0.
+        {"an I0 that reaches 0 and below", ScanWith(8.0, 400, 0.5, flat, {{8.1, 1.002, 2.0}}, 0.0), {{8.1, 1.0, 2.0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -63,6 +75,7 @@ TEST(MeasuredDips, AreFoundAgainstTheirSurroundings)
         std::reverse(points.begin(), points.end());
         points.push_back(points.front());  // a point read twice
         const DipSearch search = FindDips(points, 0.0, 100.0);
+        EXPECT_EQ(search.percentChange, std::string(c.name) == "a change of I0 in percent");
         ASSERT_EQ(search.dips.size(), c.expected.size());
         for (std::size_t i = 0; i < c.expected.size(); ++i) {
             EXPECT_NEAR(search.dips[i].energy, c.expected[i].centre, 0.0002);
@@ -70,6 +83,24 @@ TEST(MeasuredDips, AreFoundAgainstTheirSurroundings)
             EXPECT_NEAR(search.dips[i].widthEV, c.expected[i].widthEV, 0.25);
         }
     }
+}
+
+TEST(MeasuredDips, RefuseWhatIsNoI0AndMergeWhatNoSumHolds)
+{
+    // Intensities below 0 by more than a dark current's error, and above 100, are neither an I0
+    // nor a change of it in percent.
+    EXPECT_THROW(FindDips(ScanWith(8.0, 400, 0.5, [](double) { return 1000.0; }, {{8.1, 1.05, 3.0}}, 0.0), 0.0, 100.0),
+                 std::domain_error);
+    // Three readings of each energy near the largest double: their mean, not an overflow.
+    std::vector<ScanPoint> points;
+    for (const ScanPoint& p : ScanWith(8.0, 400, 0.5, [](double) { return 1.5e308; }, {{8.1, 0.5, 3.0}}, 0.0)) {
+        for (int copy = 0; copy < 3; ++copy) points.push_back(p);
+    }
+    const DipSearch search = FindDips(points, 0.0, 100.0);
+    EXPECT_EQ(search.points, 400);
+    EXPECT_TRUE(std::isfinite(search.noise) && std::isfinite(search.threshold));
+    ASSERT_EQ(search.dips.size(), 1u);
+    EXPECT_NEAR(search.dips[0].depth, 0.5, 1e-9);
 }
 
 TEST(ScanFile, ReadsTheColumnsUsersWrite)
@@ -88,6 +119,14 @@ TEST(ScanFile, ReadsTheColumnsUsersWrite)
         {"8 100 # a comment\n  8.5   200\n", 1.0, {{8.0, 100}, {8.5, 200}}, 0, 0},
         {"8,100\nnan,1\n-8,100\n0,5\n9,inf\n8.2,x\n9\n", 1.0, {{8.0, 100}}, 6, 2},
         {"1e400,1\n8,1e-400\n", 1.0, {{8.0, 0.0}}, 1, 1},
+        // Old Macintosh and Windows line ends.
+        {"E I\r8 1\r9 2\r", 1.0, {{8.0, 1}, {9.0, 2}}, 0, 0},
+        {"8 1\r\n\r\nE\r\n9 2", 1.0, {{8.0, 1}, {9.0, 2}}, 1, 3},
+        // Decimal commas where semicolons, tabs or blanks separate the numbers.
+        {"11648,690;6743,644\n11649,5;6700\n", 0.001, {{11.64869, 6743.644}, {11.6495, 6700}}, 0, 0},
+        {"8,5\t1,25\n9 ; 2,5\n", 1.0, {{8.5, 1.25}, {9.0, 2.5}}, 0, 0},
+        {"8,5 1,25\n9,5 2,5\n", 1.0, {{8.5, 1.25}, {9.5, 2.5}}, 0, 0},
+        {"8.5, 1.25\n9.5 ,2.5\n", 1.0, {{8.5, 1.25}, {9.5, 2.5}}, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -99,6 +138,17 @@ TEST(ScanFile, ReadsTheColumnsUsersWrite)
         }
         EXPECT_EQ(scan.skipped, c.skipped);
         EXPECT_EQ(scan.firstSkipped, c.firstSkipped);
+    }
+    // A file whose commas are decimal in one line and separators in another is refused with the line.
+    for (const char* text : {"8,5;1,25\n9,2\n", "8,2\n\n9,5 2,5\n"}) {
+        SCOPED_TRACE(text);
+        try {
+            ParseScan(text, 1.0);
+            ADD_FAILURE() << "read";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find(text[1] == ',' && text[3] == ';' ? "line 2: '9,2'" : "line 3: '9,5 2,5'"),
+                      std::string::npos) << e.what();
+        }
     }
 }
 
