@@ -264,12 +264,13 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
     const bool one = fit.scans.size() == 1;
     const ScanMatch& first = fit.scans.front();
     std::string answer;
-    const std::string trials = Printed("p = %.3g in %d trials of unrelated dips", fit.p, fit.trials);
+    const std::string trials = fit.asGood == 0 ? Printed("p = %.3g (none of %d trials of unrelated dips fit as well)", fit.p, fit.trials)
+                                               : Printed("p = %.3g (%d of %d trials of unrelated dips fit as well)", fit.p, fit.asGood,
+                                                         fit.trials);
     if (!fit.found) {
-        answer = Printed("kelto: No significant fit to %s: at best psi %.4f +/- %.4f degrees pairs %d of %d dips, rms %.3f eV, "
-                         "but %d of %d trials of the dips moved out of reach of any match fit as well: %s, above --significance %g\n",
-                         DipsNamed(plan).c_str(), fit.psi, fit.psiError, fit.matched, fit.matched + fit.unmatched, fit.rmsEV,
-                         fit.asGood, fit.trials, trials.c_str(), fit.significance);
+        answer = Printed("kelto: No significant fit to %s: at best psi %.4f +/- %.4f degrees pairs %d of %d dips, rms %.3f eV; "
+                         "%s: above --significance %g, chance fits as well\n", DipsNamed(plan).c_str(), fit.psi, fit.psiError,
+                         fit.matched, fit.matched + fit.unmatched, fit.rmsEV, trials.c_str(), fit.significance);
     } else if (one) {
         answer = Printed("kelto: fitted psi %.4f +/- %.4f degrees, energy offset %+.2f +/- %.2f eV (measured minus predicted): %d of "
                          "%zu dips within %.1f eV of a predicted glitch, %d unmatched, rms %.3f eV; %s\n",

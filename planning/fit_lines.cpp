@@ -81,7 +81,7 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
 
 double VisibleWeight(const std::vector<FitLine>& lines, std::size_t dips, const ScanRange& range)
 {
-    const double wanted = 1.5 * static_cast<double>(dips) + 3.0;
+    const double wanted = std::max(1.5 * static_cast<double>(dips) + 3.0, 15.0);
     double met = 0.0;
     for (const FitLine& line : lines) {  // deepest first
         met += 2.0 * (line.Reach(range.eMax) - line.Reach(std::max(line.top, range.eMin))) / 360.0;

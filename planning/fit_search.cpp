@@ -8,8 +8,7 @@ namespace {
 
 // The deepest dips of a scan that vote for the azimuth; the rest join in the refinement.
 constexpr std::size_t kVotingDips = 24;
-// The best-counted azimuths refined, each the best of its neighbourhood of kApartDegrees.
-constexpr std::size_t kRefined = 8;
+// The best-counted azimuths refined are each the best of its neighbourhood of kApartDegrees.
 constexpr double kApartDegrees = 0.1;
 // The vote's bins: this wide, or wider where the offsets are many, so that the grid stays small.
 constexpr double kFinestBinDegrees = 0.05;
@@ -156,7 +155,7 @@ struct Candidate {
 
 // The best-counted azimuths, one per neighbourhood, with each scan's offset.
 std::vector<Candidate> Vote(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
-                            const SearchSetup& setup, VoteGrid* grid, double* binWidth)
+                            const SearchSetup& setup, std::size_t refined, VoteGrid* grid, double* binWidth)
 {
     double voteWidth = 0.0;
     for (const SearchScan& scan : scans) voteWidth = std::max(voteWidth, VoteWidth(scan));
@@ -190,7 +189,7 @@ std::vector<Candidate> Vote(const std::vector<SearchScan>& scans, const std::vec
     }
     std::vector<std::uint32_t> chosen;
     for (const std::uint32_t b : ranked) {
-        if (chosen.size() == kRefined) break;
+        if (chosen.size() == refined) break;
         const double psi = bins.Centre(static_cast<int>(b));
         const bool near = std::any_of(chosen.begin(), chosen.end(), [&](std::uint32_t c) {
             return std::any_of(setup.symmetries.begin(), setup.symmetries.end(), [&](const AzimuthMap& map) {
@@ -508,10 +507,10 @@ bool AtLeastAsGood(const FitSolution& a, const FitSolution& b)
 }
 
 std::vector<FitSolution> SearchFit(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
-                                   const SearchSetup& setup, VoteGrid* grid)
+                                   const SearchSetup& setup, VoteGrid* grid, std::size_t refined)
 {
     double binWidth = 0.0;
-    const std::vector<Candidate> candidates = Vote(scans, dips, setup, grid, &binWidth);
+    const std::vector<Candidate> candidates = Vote(scans, dips, setup, refined, grid, &binWidth);
     std::vector<FitSolution> solutions;
     std::vector<DipsByEnergy> sorted;
     for (const std::vector<MeasuredDip>& d : dips) sorted.emplace_back(d);

@@ -95,9 +95,14 @@ public:
     std::vector<std::uint16_t> offsetOf;  // per group and bin: its best offset's index + 1, 0 for none
 };
 
-// Every refined candidate, best first (usable or not). `dips` holds each scan's dips, by energy.
+// The best-counted azimuths refined by the search that scores a fit and its trials: a few, for
+// speed; a wider look for other azimuths that fit as well refines more.
+inline constexpr std::size_t kRefinedCandidates = 8;
+inline constexpr std::size_t kRivalCandidates = 48;
+
+// Every refined candidate, best first (usable or not).
 std::vector<FitSolution> SearchFit(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
-                                   const SearchSetup& setup, VoteGrid* grid);
+                                   const SearchSetup& setup, VoteGrid* grid, std::size_t refined = kRefinedCandidates);
 
 // The solution refined from psi and the offsets, pairing within each scan's tolerance from the
 // start.

@@ -10,6 +10,9 @@
 
 namespace {
 
+// Refined azimuths closer than this are one.
+constexpr double kSameAzimuthDegrees = 0.05;
+
 // The azimuth of `candidates` nearest `aim` (the smaller on a tie).
 double Nearest(const std::vector<double>& candidates, double aim)
 {
@@ -96,21 +99,35 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
     VoteGrid grid;
     const std::vector<FitSolution> solutions = SearchFit(scans, dips, setup, &grid);
     const auto best = std::find_if(solutions.begin(), solutions.end(), [&](const FitSolution& s) { return s.Usable(request.window); });
-    // A better fit the offsets cannot reach is worth a word.
-    for (const FitSolution& s : solutions) {
-        if (best != solutions.end() && !(s.score > best->score || (s.score == best->score && s.rms < best->rms))) break;
-        if (!s.determined || s.withinOffsets || !request.window.Contains(s.psi)) continue;
-        fit.beyondPsi = s.psi;
-        fit.beyondOffsetEV = 0.0;
+    // A better fit the offsets cannot reach is worth a word when, with the offsets widened to
+    // reach it, it is a significant fit.
+    const auto beyond = std::find_if(solutions.begin(), solutions.end(), [&](const FitSolution& s) {
+        return s.determined && !s.withinOffsets && request.window.Contains(s.psi);
+    });
+    if (beyond != solutions.end() && (best == solutions.end() || beyond->score > best->score)) {
+        double largest = 0.0;
         for (std::size_t i = 0; i < scans.size(); ++i) {
-            if (!s.pairs[i].empty() && std::fabs(s.offsets[i]) > std::fabs(fit.beyondOffsetEV)) fit.beyondOffsetEV = s.offsets[i];
+            if (!beyond->pairs[i].empty()) largest = std::max(largest, std::fabs(beyond->offsets[i]));
         }
-        break;
+        SearchSetup wider = setup;
+        wider.widestOffsetEV = std::ceil(largest + kFinestToleranceEV);
+        const std::vector<FitSolution> reached = SearchFit(scans, dips, wider, &grid);
+        const auto there = std::find_if(reached.begin(), reached.end(), [&](const FitSolution& s) { return s.Usable(request.window); });
+        if (there != reached.end() && TestSignificance(scans, dips, wider, *there, request.significance).p <= request.significance) {
+            fit.beyondPsi = Nearest(SymmetricAzimuths(setup.symmetries, there->psi, request.window), request.nominalPsi.value_or(0.0));
+            fit.beyondOffsetEV = 0.0;
+            for (std::size_t i = 0; i < scans.size(); ++i) {
+                if (!there->pairs[i].empty() && std::fabs(there->offsets[i]) > std::fabs(fit.beyondOffsetEV)) {
+                    fit.beyondOffsetEV = there->offsets[i];
+                }
+            }
+        }
     }
     if (best == solutions.end()) {
         std::size_t dipCount = 0;
         for (const auto& d : dips) dipCount += d.size();
-        fit.why = Printed("no azimuth pairs two of the %zu dips with predicted glitches", dipCount);
+        fit.why = dipCount < 2 ? Printed("%zu dip: a fit pairs two at least with predicted glitches", dipCount)
+                               : Printed("no azimuth pairs two of the %zu dips with predicted glitches", dipCount);
         return fit;
     }
 
@@ -126,15 +143,31 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
     FitSolution answer = std::fabs(AzimuthOffset(chosen, best->psi)) < 1e-9 ? *best : RefineFit(scans, dips, setup, chosen, best->offsets);
     if (!answer.determined) answer = *best;
     fit.equivalents = SymmetricAzimuths(setup.symmetries, answer.psi, request.window);
+    // Other azimuths that fit as well, looked for among more candidates than the search refines.
+    for (const FitSolution& s : SearchFit(scans, dips, setup, &grid, kRivalCandidates)) {
+        if (!s.Usable(request.window) || s.score < best->score) continue;
+        const auto imageOf = [&](double psi) {
+            return std::any_of(setup.symmetries.begin(), setup.symmetries.end(), [&](const AzimuthMap& map) {
+                return std::fabs(AzimuthOffset(map(psi), s.psi)) < kSameAzimuthDegrees;
+            });
+        };
+        if (imageOf(answer.psi) || std::any_of(fit.rivals.begin(), fit.rivals.end(), imageOf)) continue;
+        fit.rivals.push_back(Nearest(SymmetricAzimuths(setup.symmetries, s.psi, request.window), request.nominalPsi.value_or(0.0)));
+    }
+    fit.found = fit.found && fit.rivals.empty();
     fit.candidate = true;
     fit.psi = answer.psi, fit.psiError = answer.psiError;
     fit.rmsEV = answer.rms;
     fit.matched = answer.matched, fit.unmatched = answer.dips - answer.matched, fit.predicted = answer.predicted;
     for (std::size_t i = 0; i < used.size(); ++i) DescribeScan(scans[i], dips[i], answer, i, &fit.scans[used[i]]);
-    if (!fit.found) {
+    if (fit.p > request.significance) {
         fit.why = Printed("at best psi %.3f degrees pairs %d of the %d dips (rms %.2f eV), but %d of %d trials of dips moved "
                           "out of reach of any match fit as well: p = %.3g", fit.psi, fit.matched, answer.dips, fit.rmsEV,
                           fit.asGood, fit.trials, fit.p);
+    } else if (!fit.rivals.empty()) {
+        fit.why = Printed("psi %.3f degrees pairs %d of the %d dips (rms %.2f eV), and psi %.3f degrees%s, no image of it by the "
+                          "crystal's symmetry, as large a share: the scans cannot tell them apart", fit.psi, fit.matched, answer.dips,
+                          fit.rmsEV, fit.rivals.front(), fit.rivals.size() > 1 ? " and others" : "");
     }
     return fit;
 }

@@ -58,7 +58,7 @@ struct ScanMatch {
 };
 
 struct GlitchFit {
-    bool found = false;       // a fit, significant at the threshold
+    bool found = false;       // a fit, significant at the threshold, without rivals
     bool candidate = false;   // a best candidate was refined (psi and the rest are its)
     std::string why;          // without a significant fit: what was found at best
     double psi = std::numeric_limits<double>::quiet_NaN();  // degrees
@@ -72,6 +72,10 @@ struct GlitchFit {
     double significance = kDefaultSignificance;
     // Every azimuth of the window at which the crystal's symmetry gives psi's spectrum, psi among them.
     std::vector<double> equivalents;
+    // Azimuths, no images of psi by the symmetry, that pair as large a share of the dips and the
+    // glitches: the scans cannot tell them from psi, and the fit is no fit (degrees, one of each
+    // family, the one nearest the nominal psi).
+    std::vector<double> rivals;
     // A better fit whose offset lies beyond the widest offset: its offset (eV, the largest in size)
     // and psi; NaN when there is none.
     double beyondOffsetEV = std::numeric_limits<double>::quiet_NaN(), beyondPsi = std::numeric_limits<double>::quiet_NaN();

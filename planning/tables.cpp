@@ -323,7 +323,7 @@ void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, do
     WriteWindowEnergiesAndBeam(out, subject.window, eMin, eMax, beam);
     out.Print<"; harmonics to %d; %s">(beam.harmonics, oneOffset ? "one offset for all scans" : "an offset for each scan");
     if (!fit.candidate) {
-        out.Print<"; no fit: %s\n">(Printable(fit.why).c_str());
+        out.Print<"; no fit: %s">(Printable(fit.why).c_str());
     } else {
         out.Print<"; fitted psi %.6f +/- %.6f degrees (one standard error); %d of %d dips matched; rms %.4f eV">(
             fit.psi, fit.psiError, fit.matched, fit.matched + fit.unmatched, fit.rmsEV);
