@@ -267,20 +267,27 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
     const std::string trials = fit.asGood == 0 ? Printed("p = %.3g (none of %d trials of unrelated dips fit as well)", fit.p, fit.trials)
                                                : Printed("p = %.3g (%d of %d trials of unrelated dips fit as well)", fit.p, fit.asGood,
                                                          fit.trials);
-    if (!fit.found) {
-        answer = Printed("kelto: No significant fit to %s: at best psi %.4f +/- %.4f degrees pairs %d of %d dips, rms %.3f eV; "
-                         "%s: above --significance %g, chance fits as well\n", DipsNamed(plan).c_str(), fit.psi, fit.psiError,
-                         fit.matched, fit.matched + fit.unmatched, fit.rmsEV, trials.c_str(), fit.significance);
-    } else if (one) {
-        answer = Printed("kelto: fitted psi %.4f +/- %.4f degrees, energy offset %+.2f +/- %.2f eV (measured minus predicted): %d of "
-                         "%zu dips within %.1f eV of a predicted glitch, %d unmatched, rms %.3f eV; %s\n",
-                         fit.psi, fit.psiError, first.offsetEV, first.offsetError, fit.matched, first.dips.size(),
-                         first.toleranceEV, fit.unmatched, fit.rmsEV, trials.c_str());
+    const std::string offset = one || plan.fitOneOffset ? Printed(", energy offset %+.2f +/- %.2f eV (measured minus predicted)",
+                                                                  first.offsetEV, first.offsetError)
+                                                        : std::string();
+    const std::string paired = one ? Printed("%d of %zu dips within %.1f eV of a predicted glitch, %d unmatched", fit.matched,
+                                             first.dips.size(), first.toleranceEV, fit.unmatched)
+                                   : Printed("%d of %d dips of %zu scans within their tolerance of a predicted glitch", fit.matched,
+                                             fit.matched + fit.unmatched, fit.scans.size());
+    if (fit.found) {
+        answer = Printed("kelto: fitted psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s\n", fit.psi, fit.psiError, offset.c_str(),
+                         paired.c_str(), fit.rmsEV, trials.c_str());
+    } else if (fit.p > fit.significance) {
+        answer = Printed("kelto: No significant fit to %s: at best psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s: above "
+                         "--significance %g, chance fits as well\n", DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(),
+                         paired.c_str(), fit.rmsEV, trials.c_str(), fit.significance);
     } else {
-        answer = Printed("kelto: fitted psi %.4f +/- %.4f degrees to %zu scans%s: %d of %d dips within their scan's tolerance of a "
-                         "predicted glitch, %d unmatched, rms %.3f eV; %s\n", fit.psi, fit.psiError, fit.scans.size(),
-                         plan.fitOneOffset ? " with one energy offset" : "", fit.matched, fit.matched + fit.unmatched, fit.unmatched,
-                         fit.rmsEV, trials.c_str());
+        std::string rivals;
+        for (const double psi : fit.rivals) rivals += Printed("%s%.4f", rivals.empty() ? "" : ", ", psi);
+        answer = Printed("kelto: No single fit to %s: psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s; but psi %s degrees, no "
+                         "image of it by the crystal's symmetry, pair%s as large a share: the scans cannot tell them apart\n",
+                         DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), fit.rmsEV, trials.c_str(),
+                         rivals.c_str(), fit.rivals.size() == 1 ? "s" : "");
     }
     for (std::size_t i = 0; i < fit.scans.size() && !one; ++i) {
         const ScanMatch& scan = fit.scans[i];
@@ -288,8 +295,11 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
         if (!scan.used) {
             answer += Printed("kelto:   %s: left out, %s\n", name, scan.why.c_str());
         } else if (!std::isfinite(scan.offsetError)) {
-            answer += Printed("kelto:   %s (%g to %g keV): none of its %zu dips pairs with a predicted glitch\n", name, scan.eMin,
-                              scan.eMax, scan.dips.size());
+            answer += Printed("kelto:   %s (%g to %g keV): none of its %zu dips pairs with a predicted glitch within %.1f eV\n", name,
+                              scan.eMin, scan.eMax, scan.dips.size(), scan.toleranceEV);
+        } else if (plan.fitOneOffset) {
+            answer += Printed("kelto:   %s (%g to %g keV): %d of %zu dips within %.1f eV\n", name, scan.eMin, scan.eMax, scan.matched,
+                              scan.dips.size(), scan.toleranceEV);
         } else {
             answer += Printed("kelto:   %s (%g to %g keV): energy offset %+.2f +/- %.2f eV, %d of %zu dips within %.1f eV\n", name,
                               scan.eMin, scan.eMax, scan.offsetEV, scan.offsetError, scan.matched, scan.dips.size(), scan.toleranceEV);
@@ -306,8 +316,8 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
                           plan.fitNominalPsi ? "; the one nearest --at-psi is taken" : "; give --at-psi to take the one nearest it");
     }
     if (std::isfinite(fit.beyondOffsetEV)) {
-        answer += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, pairs more dips: raise "
-                          "--max-offset to try it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
+        answer += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits better and "
+                          "significantly: raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
     }
     return answer;
 }
@@ -339,7 +349,11 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
     if (!fit.candidate) {
         *written += Printed("kelto: No azimuth explains %s: %s\n", DipsNamed(plan).c_str(), fit.why.c_str());
         for (std::size_t i = 0; i < fit.scans.size() && fit.scans.size() > 1; ++i) {
-            *written += Printed("kelto:   %s: %s\n", plan.fitScanFiles[i].c_str(), fit.scans[i].used ? "used" : fit.scans[i].why.c_str());
+            if (!fit.scans[i].used) *written += Printed("kelto:   %s: left out, %s\n", plan.fitScanFiles[i].c_str(), fit.scans[i].why.c_str());
+        }
+        if (std::isfinite(fit.beyondOffsetEV)) {
+            *written += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits significantly: "
+                                "raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
         }
     } else {
         *written += FitAnswer(fit, plan);

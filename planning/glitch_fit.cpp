@@ -13,13 +13,13 @@ namespace {
 // Refined azimuths closer than this are one.
 constexpr double kSameAzimuthDegrees = 0.05;
 
-// The azimuth of `candidates` nearest `aim` (the smaller on a tie).
+// The azimuth of `candidates` nearest `aim`, the smaller of two as near (to rounding).
 double Nearest(const std::vector<double>& candidates, double aim)
 {
     double best = candidates.front();
     for (const double psi : candidates) {
         const double d = std::fabs(AzimuthOffset(psi, aim)), b = std::fabs(AzimuthOffset(best, aim));
-        if (d < b || (d == b && psi < best)) best = psi;
+        if (d < b - 1e-9 || (d < b + 1e-9 && psi < best)) best = psi;
     }
     return best;
 }

@@ -170,8 +170,8 @@ private:
     std::vector<double> tree_;
 };
 
-// Intensities read as the change of I0 in percent where some are negative and all lie above -100
-// and at most 100. An I0 may reach 0 (a glitch that takes the whole beam) and, after a dark
+// Intensities read as the change of I0 in percent where some are negative and all lie from -100
+// to 100. An I0 may reach 0 (a glitch that takes the whole beam) and, after a dark
 // current is subtracted, a little below it: by at most a hundredth of its median.
 bool ReadAsPercentChange(const std::vector<ScanPoint>& p, DipSearch* search)
 {
@@ -181,12 +181,12 @@ bool ReadAsPercentChange(const std::vector<ScanPoint>& p, DipSearch* search)
     });
     search->lowest = low->intensity, search->highest = high->intensity;
     if (low->intensity >= 0.0) return false;
-    if (low->intensity > -100.0 && high->intensity <= 100.0) return true;
+    if (low->intensity >= -100.0 && high->intensity <= 100.0) return true;
     std::vector<double> intensities;
     for (const ScanPoint& point : p) intensities.push_back(point.intensity);
     if (-low->intensity <= 0.01 * Quantile(intensities, 0.5)) return false;
     throw std::domain_error(Printed("its intensities run from %g to %g: not an I0, which does not go below 0, nor the change of "
-                                    "I0 in percent, which lies above -100 and at most 100", low->intensity, high->intensity));
+                                    "I0 in percent, which lies from -100 to 100", low->intensity, high->intensity));
 }
 
 }  // namespace

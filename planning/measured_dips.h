@@ -30,6 +30,6 @@ struct DipSearch {
 // their mean intensity. In O(n log n) of the points.
 //
 // Intensities that go below 0 (by more than a hundredth of their median: an I0 less a dark
-// current) are no I0: when all of them lie above -100 and at most 100 they are read as the change
+// current) are no I0: when all of them lie from -100 to 100 they are read as the change
 // of I0 in percent (I0 = 100 + value); otherwise std::domain_error says what they are.
 DipSearch FindDips(std::vector<ScanPoint> points, double eMin, double eMax);

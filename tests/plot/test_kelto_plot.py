@@ -16,6 +16,7 @@ MAP = ('psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_co
        'energy_top_keV,energy_cutoff_keV,kind')
 MAP_DEEP = MAP + ',depth'  # the glitch maps of this version
 WINDOWS = 'search,psi_start,psi_end,width'
+FIT = 'energy_keV,depth,width_eV,matched,h,k,l,order,predicted_keV,residual_eV,line_depth,scan'
 BLUE, ORANGE = COLOUR['out'], (240, 140, 30)  # the predicted spectrum, the measured scan behind it
 ABOUT = '# kelto {}: crystal SI; primary {}; psi in the frame of the orientation matrix; {}'  # the first line of a table
 # Answers to kelto: structure, a, hmax, lambda, symbol, psi range, primary reflection, dlambda.
@@ -481,6 +482,23 @@ class KeltoPlot(unittest.TestCase):
             strong, weak = (f.near(f.column(c + 30), f.row(top / math.cos(math.radians(30))), 1, 1) for c, top in
                             ((0, 10), (90, 12)))
             self.assertEqual((len(strong), luminance(*strong) > 0.5, weak), (1, True, {DARK}), strong)
+            # The dips of a fit: dark green where paired with a glitch, dark red where not; the title from its first line.
+            (folder / 'fit').mkdir()
+            table(folder / 'fit/kelto_fit.csv', FIT, [(8, 0.5, 1, 1, 2, 2, 0, 1, 8.0001, -0.1, 0.4, 1),
+                                                     (10, 0.3, 1, 0, '', '', '', '', '', '', '', 1),
+                                                     (12, 0.8, 1, 1, -3, 1, 1, 2, 12, 0, 0.7, 2)],
+                  ABOUT.format('glitch fit', '2 2 0', 'psi -180.000000 to 180.000000 degrees; energies 6.000000 to 14.000000 keV; '
+                               'fitted psi 15.200000 +/- 0.001000 degrees (one standard error); 2 of 3 dips matched; rms 0.1 eV; '
+                               'p 0.0100 from 99 trials of the dips moved out of reach of any match, 0 as good (significant at '
+                               '0.0100)'))
+            done = kelto_plot(['--size', '800x500', 'fit'], folder)
+            self.assertEqual((done.returncode, done.stdout, done.stderr), (0, 'kelto-plot: wrote fit/kelto_fit.png\n', ''))
+            f = Picture(folder / 'fit/kelto_fit.png', (800, 500), 0.5, (6, 14), (0, 1.0))
+            for energy, depth, colour in ((8, 0.5, COLOUR['top']), (10, 0.3, COLOUR['in']), (12, 0.8, COLOUR['top'])):
+                f.stick(energy, depth, colour)
+            table(folder / 'fit/kelto_fit.csv', FIT, [(8, 0.5, 1, 2, 2, 2, 0, 1, 8, 0, 0.4, 1)])
+            done = kelto_plot(['fit'], folder)
+            self.assertEqual((done.returncode, done.stderr), (1, "kelto-plot: fit/kelto_fit.csv:2: matched is '2', not 0 or 1\n"))
 
     def command_line(self):
         """Refusals that come before GDL runs (no GDL needed), and --help."""

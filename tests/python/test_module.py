@@ -106,18 +106,20 @@ class SameAsTheProgram(unittest.TestCase):
 
     def test_fit(self):
         """A scan made from the module's spectrum at psi 15.2, its energies 3 eV high: the module and
-        the program find the same azimuth, offset and dips, and the azimuth it was made at."""
+        the program find the same azimuth, offset, significance and dips, and the azimuth it was
+        made at; three short pieces of it fitted as one with one offset find it too."""
         import numpy
         silicon = kelto.Crystal.cubic("diamond", 5.431, "Si")
         made = silicon.spectrum((2, 2, 0), 15.2, energies=(6, 12), divergence=(0.0012, 0.0006))
         energy = numpy.arange(6.0, 12.0, 0.0005)
         intensity = 500.0 * (1 + 0.05 * (energy - 6)) * numpy.interp(energy - 0.003, made["energy_keV"], made["i0"])
         fit = silicon.fit_glitches((2, 2, 0), energy[::-1], intensity[::-1], energies=(6, 12), divergence=(0.0012, 0.0006),
-                                   nominal=15)
+                                   at_psi=15)
         self.assertTrue(fit["found"], fit["why"])
-        self.assertAlmostEqual(fit["psi"], 15.2, delta=0.02)
-        self.assertAlmostEqual(fit["offset_eV"], 3.0, delta=0.5)
-        self.assertIn(-15.2, [round(psi, 1) for psi in fit["equivalents"]])
+        self.assertEqual((fit["p"], fit["trials"], fit["as_good"], fit["threshold"]), (0.01, 99, 0, 0.01))
+        self.assertAlmostEqual(fit["psi"], 15.2, delta=3 * fit["psi_error"])
+        self.assertAlmostEqual(fit["offset_eV"], 3.0, delta=3 * fit["offset_error_eV"])
+        self.assertEqual(sorted(round(abs(psi), 1) for psi in fit["equivalents"]), [15.2, 15.2, 164.8, 164.8])
         with tempfile.TemporaryDirectory() as folder:
             scan = os.path.join(folder, "scan.txt")
             numpy.savetxt(scan, numpy.column_stack([energy, intensity]), header="energy_keV I0")
@@ -125,16 +127,26 @@ class SameAsTheProgram(unittest.TestCase):
                                        "--energies", "6,12", "--divergence", "0.0012,0.0006", "--at-psi", "15",
                                        "--fit-table", "f.csv")
         self.assertIn("fitted psi %.4f +/- %.4f degrees" % (fit["psi"], fit["psi_error"]), stdout)
+        self.assertIn("p = 0.01 (none of 99 trials", stdout)
         rows = [row for row in tables["f.csv"][1:]]
         self.assertEqual(len(rows), len(fit["dips"]))
         for row, dip in zip(rows, fit["dips"].tolist()):
             self.assertEqual(row[:4], ["%.6f" % dip[0], "%.6f" % dip[1], "%.3f" % dip[2], "%d" % dip[3]])
             if dip[3]:
-                self.assertEqual(row[4:], ["%d" % v for v in dip[4:8]] + ["%.6f" % dip[8], "%.4f" % dip[9], "%.6f" % dip[10]])
+                self.assertEqual(row[4:], ["%d" % v for v in dip[4:8]] + ["%.6f" % dip[8], "%.4f" % dip[9], "%.6f" % dip[10], "1"])
+
+        pieces = [(energy >= a) & (energy <= a + 0.8) for a in (7.0, 9.4, 10.8)]
+        joint = silicon.fit_glitches((2, 2, 0), [energy[p] for p in pieces], [intensity[p] for p in pieces], energies=(6, 12),
+                                     divergence=(0.0012, 0.0006), at_psi=15, offsets="one")
+        self.assertTrue(joint["found"], joint["why"])
+        self.assertAlmostEqual(joint["psi"], 15.2, delta=3 * joint["psi_error"])
+        self.assertEqual([scan["offset_eV"] for scan in joint["scans"]], [joint["offset_eV"]] * 3)
+        self.assertEqual(sorted(set(joint["dips"]["scan"].tolist())), [1, 2, 3])
 
         flat = silicon.fit_glitches((2, 2, 0), energy, 100 + energy, energies=(6, 12))
         self.assertFalse(flat["found"])
-        self.assertIn("no dip deeper", flat["why"])
+        self.assertIn("no dip is deeper than the detection threshold", flat["why"])
+        self.assertTrue(numpy.isnan(flat["psi"]))
 
     def test_structure_factor(self):
         # Diamond 1 1 1: 4 sqrt(2) f0 exp(-0.117 s^2), as the reflection table prints it (59.42).
@@ -200,7 +212,14 @@ class Refusals(unittest.TestCase):
             # The fit of a measured scan.
             (lambda: silicon.fit_glitches((2, 2, 0), [8, 9], [1], energies=(6, 12)), ValueError, "energy and intensity"),
             (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), max_offset=501), ValueError, "max_offset"),
-            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), nominal=float("inf")), ValueError, "nominal"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), nominal=float("inf")), ValueError, "at_psi"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), offsets="both"), ValueError, "offsets"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), significance=0.9), ValueError, "significance"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [[8]], [[1], [2]], energies=(6, 12)), ValueError, "as many scans"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8000, 9000], [1, 2], energies=(6, 12)), ValueError,
+             "No point of the scan lies from 6 to 12 keV (energies): its energies run from 8000 to 9000; are they in eV?"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8, 9, 10], [1, -50, 20000], energies=(6, 12)), ValueError,
+             "the scan cannot be read as an I0"),
             (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(0.5, 1)), ValueError, "No reflection can reach"),
             (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), fraction=0.05, max_depth=0.1), ValueError,
              "give fraction or max_depth, not both"),
