@@ -144,20 +144,31 @@ were computed for):
   --windows-shown N     with --clean-energies: print the N widest windows and
                         count the others (default 10; 0 prints every one); the
                         table of --windows holds them all
-  --fit-glitches FILE   instead of the four files, fit the azimuth psi and an
+  --fit-glitches FILE[,FILE...]
+                        instead of the four files, fit the azimuth psi and an
                         energy offset to the measured I0 scan FILE (two columns,
                         energy and intensity in any scale, separated by commas,
-                        semicolons, blanks or tabs; '#' comments) over
-                        --energies: its dips are matched to the predicted
-                        glitches over the psi window (--at-psi: the azimuth
-                        taken among equally good ones); prints psi with its
-                        error, the offset, the dips matched and the rms in eV
+                        semicolons, blanks or tabs; '#' comments; decimal
+                        commas where semicolons or tabs separate the columns;
+                        intensities below 0 read as the change of I0 in
+                        percent) over its points inside --energies, or one psi
+                        to several scans of one monochromator: their dips are
+                        matched to the predicted glitches over the psi window
+                        (--at-psi: the symmetric azimuth nearest it is taken);
+                        prints psi with one standard error, the offsets, the
+                        dips matched, the rms in eV and p, the share of trials
+                        of the dips moved out of reach of any match that fit as
+                        well; exit status 1 without a significant fit
   --fit-table FILE      with --fit-glitches: write every dip and the glitch it
                         was matched to to the CSV table FILE
-  --scan-unit U         with --fit-glitches: the scan's energies in keV
+  --scan-unit U         with --fit-glitches: the scans' energies in keV
                         (default) or eV
-  --max-offset EV       with --fit-glitches: the largest energy offset tried,
-                        in eV (default 25)
+  --max-offset EV       with --fit-glitches: the largest energy offset, in eV
+                        (default 25)
+  --offsets each|one    with --fit-glitches: an energy offset for each scan
+                        (default) or one for all
+  --significance P      with --fit-glitches: the false-alarm probability p a fit
+                        may have, 0.001 to 0.5 (default 0.01; 1/P - 1 trials)
   The energy scans take no wavelength, band, --hmax, --events or --clean.
 Other:
   -h, --help            show this help and exit
@@ -177,9 +188,9 @@ keV):
   kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
         --clean-energies 8,12
 
-Exit status: 0 the run completed; 1 the run was refused or a file could not be
-written (the message says why); 2 the command line is wrong; 128 + n the run was
-interrupted by signal n.
+Exit status: 0 the run completed; 1 the run was refused, a file could not be
+written (the message says why) or --fit-glitches found no significant fit; 2 the
+command line is wrong; 128 + n the run was interrupted by signal n.
 )", kSurveyFileNames[0], kSurveyFileNames[1], kSurveyFileNames[2], kSurveyFileNames[3], kHcKeVAngstrom,
                 ShippedTable().c_str());
 }

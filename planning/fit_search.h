@@ -1,14 +1,9 @@
 // The search of a glitch fit: the azimuth psi and the energy offsets (one for every scan, or one
 // for all) that put the predicted glitch lines onto the measured dips.
-//   1. Vote: for every offset on a grid (a step of two vote widths) within the widest offset,
-//      each scan's deepest dips mark the azimuths (in bins of a hundredth of a degree or so) at
-//      which one of its visible lines passes within a vote width, each dip once per bin; an
-//      azimuth's count is, with an offset each, the sum of every scan's best offset's count, with
-//      one offset, the count of the best common offset.
-//   2. Refine: the best-counted azimuths (one per neighbourhood of each and its symmetric images)
-//      and their offsets are refined by
-//      least squares over the pairs of dips and predicted glitches (each dip paired with the
-//      nearest glitch within the tolerance, each glitch with one dip, the closest pairs first).
+//   1. Vote (planning/fit_vote.h).
+//   2. Refine: the candidates of the vote are refined by least squares over the pairs of dips
+//      and predicted glitches (each dip paired with the nearest glitch within the tolerance, each
+//      glitch with one dip, the closest pairs first).
 //   3. Rank: by the share of dips and deep predicted glitches that pair up, then by the rms of the
 //      residuals.
 // The same search scores the trials of the fit's significance, so it is kept cheap: the lines and
@@ -19,33 +14,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "planning/fit_lines.h"
-#include "planning/measured_dips.h"
-#include "planning/symmetric_azimuths.h"
-
-// One scan as the search sees it; made once for the fit and its trials.
-struct SearchScan {
-    ScanRange range;
-    double toleranceEV = 0.0;          // a dip pairs with a glitch at most this far
-    double positionEV = 0.0;           // how well the scan places a dip at best: its step over sqrt(12)
-    std::vector<FitLine> voting;       // the lines the deepest dips vote with
-    std::vector<FitLine> pairing;      // the lines a dip may pair with, deepest first
-    double visible = 0.0;              // the weight of a line the scan shows: the predicted glitches
-    std::vector<std::size_t> voters;   // the deepest dips
-    std::vector<std::vector<std::uint32_t>> active;  // per degree of psi, the pairing lines in the range there
-
-    SearchScan(ScanRange range, double toleranceEV, std::vector<FitLine> lines, const std::vector<MeasuredDip>& dips,
-               double widestOffsetEV);
-};
-
-struct SearchSetup {
-    PsiWindow window{-180.0, 180.0};
-    double widestOffsetEV = 25.0;
-    bool oneOffset = false;  // one offset for every scan
-    // The crystal's maps of azimuths with one spectrum: the candidates refined are no images of
-    // one another.
-    std::vector<AzimuthMap> symmetries{{1, 0.0}};
-};
+#include "planning/fit_scan.h"
+#include "planning/fit_vote.h"
 
 struct FitPair {
     std::size_t dip, line;  // the dip of its scan, the line among the scan's pairing lines
@@ -76,24 +46,6 @@ struct FitSolution {
 
 // True when `a` fits at least as well as `b`: a higher score, or the same with an rms no larger.
 bool AtLeastAsGood(const FitSolution& a, const FitSolution& b);
-
-// The bins of the vote, reused from search to search on one thread.
-class VoteGrid {
-public:
-    std::vector<std::uint16_t> counts;
-    std::vector<std::uint16_t> stamps;
-    std::uint16_t token = 0;
-    std::vector<std::uint32_t> touched;
-    std::vector<std::uint16_t> total;
-    std::vector<std::uint32_t> totalTouched;
-    struct Best {
-        std::uint16_t count;
-        std::uint16_t offset;
-    };
-    std::vector<Best> best;
-    std::vector<std::uint32_t> binsTouched;
-    std::vector<std::uint16_t> offsetOf;  // per group and bin: its best offset's index + 1, 0 for none
-};
 
 // The best-counted azimuths refined by the search that scores a fit and its trials: a few, for
 // speed; a wider look for other azimuths that fit as well refines more.

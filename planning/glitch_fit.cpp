@@ -46,13 +46,10 @@ void DescribeScan(const SearchScan& scan, const std::vector<MeasuredDip>& dips, 
     }
 }
 
-}  // namespace
-
-GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std::vector<DipSearch>& searches, const FitRequest& request)
+// The scans that can take part (enough points, dips, a step fine enough to place them), each
+// scan's part in `fit` begun: every dip unmatched, or why it is left out.
+std::vector<std::size_t> AdmitScans(const std::vector<DipSearch>& searches, GlitchFit* fit)
 {
-    GlitchFit fit;
-    fit.significance = request.significance;
-    // The scans that can take part: enough points, dips, and a step fine enough to place them.
     std::vector<std::size_t> used;
     for (const DipSearch& search : searches) {
         ScanMatch match;
@@ -70,62 +67,95 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
                                 search.threshold, search.points, search.noise);
         } else {
             match.used = true;
-            used.push_back(fit.scans.size());
+            used.push_back(fit->scans.size());
         }
-        fit.scans.push_back(std::move(match));
+        fit->scans.push_back(std::move(match));
     }
-    const auto whyOfScans = [&] {
-        if (fit.scans.size() == 1) return fit.scans.front().why;
-        return Printed("none of the %zu scans has dips to fit (the first: %s)", fit.scans.size(), fit.scans.front().why.c_str());
-    };
+    return used;
+}
+
+// The largest offset (in size) of a scan with pairs.
+double LargestOffset(const FitSolution& s)
+{
+    double largest = 0.0;
+    for (std::size_t i = 0; i < s.pairs.size(); ++i) {
+        if (!s.pairs[i].empty() && std::fabs(s.offsets[i]) > std::fabs(largest)) largest = s.offsets[i];
+    }
+    return largest;
+}
+
+// A better fit than the best within the offsets, beyond them, is named in `fit` when, with the
+// offsets widened to reach it, it is a significant fit.
+void NoteBeyondTheOffsets(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
+                          const SearchSetup& setup, const std::vector<FitSolution>& solutions, const FitSolution* best,
+                          const FitRequest& request, VoteGrid* grid, GlitchFit* fit)
+{
+    const auto beyond = std::find_if(solutions.begin(), solutions.end(), [&](const FitSolution& s) {
+        return s.determined && !s.withinOffsets && request.window.Contains(s.psi);
+    });
+    if (beyond == solutions.end() || (best != nullptr && !(beyond->score > best->score))) return;
+    SearchSetup wider = setup;
+    wider.widestOffsetEV = std::ceil(std::fabs(LargestOffset(*beyond)) + kFinestToleranceEV);
+    const std::vector<FitSolution> reached = SearchFit(scans, dips, wider, grid);
+    const auto there = std::find_if(reached.begin(), reached.end(), [&](const FitSolution& s) { return s.Usable(request.window); });
+    if (there == reached.end() || TestSignificance(scans, dips, wider, *there, request.significance).p > request.significance) return;
+    fit->beyondPsi = Nearest(SymmetricAzimuths(setup.symmetries, there->psi, request.window), request.nominalPsi.value_or(0.0));
+    fit->beyondOffsetEV = LargestOffset(*there);
+}
+
+// The azimuths, no images of `answer`'s by the symmetry, that pair as large a share as the best,
+// among more candidates than the search refines; one of each family, the nearest the nominal.
+std::vector<double> Rivals(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
+                           const SearchSetup& setup, const FitSolution& best, double answer, const FitRequest& request,
+                           VoteGrid* grid)
+{
+    std::vector<double> rivals;
+    for (const FitSolution& s : SearchFit(scans, dips, setup, grid, kRivalCandidates)) {
+        if (!s.Usable(request.window) || s.score < best.score) continue;
+        const auto imageOf = [&](double psi) {
+            return std::any_of(setup.symmetries.begin(), setup.symmetries.end(), [&](const AzimuthMap& map) {
+                return std::fabs(AzimuthOffset(map(psi), s.psi)) < kSameAzimuthDegrees;
+            });
+        };
+        if (imageOf(answer) || std::any_of(rivals.begin(), rivals.end(), imageOf)) continue;
+        rivals.push_back(Nearest(SymmetricAzimuths(setup.symmetries, s.psi, request.window), request.nominalPsi.value_or(0.0)));
+    }
+    return rivals;
+}
+
+}  // namespace
+
+GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std::vector<DipSearch>& searches, const FitRequest& request)
+{
+    GlitchFit fit;
+    fit.significance = request.significance;
+    const std::vector<std::size_t> used = AdmitScans(searches, &fit);
     if (used.empty()) {
-        fit.why = whyOfScans();
+        fit.why = fit.scans.size() == 1 ? fit.scans.front().why
+                                        : Printed("none of the %zu scans has dips to fit (the first: %s)", fit.scans.size(),
+                                                  fit.scans.front().why.c_str());
         return fit;
     }
 
     std::vector<ScanRange> ranges;
-    for (const std::size_t s : used) ranges.push_back({fit.scans[s].eMin, fit.scans[s].eMax});
+    double eMax = 0.0;
+    for (const std::size_t s : used) ranges.push_back({fit.scans[s].eMin, fit.scans[s].eMax}), eMax = std::max(eMax, fit.scans[s].eMax);
     std::vector<std::vector<FitLine>> lines = LinesOfRanges(crystal, frame, request.beam, ranges);
     std::vector<SearchScan> scans;
     std::vector<std::vector<MeasuredDip>> dips;
+    std::size_t dipCount = 0;
     for (std::size_t i = 0; i < used.size(); ++i) {
         dips.push_back(searches[used[i]].dips);
+        dipCount += dips.back().size();
         scans.emplace_back(ranges[i], fit.scans[used[i]].toleranceEV, std::move(lines[i]), dips.back(), request.widestOffsetEV);
         scans.back().positionEV = searches[used[i]].stepEV / std::sqrt(12.0);
     }
-    double eMax = 0.0;
-    for (const ScanRange& r : ranges) eMax = std::max(eMax, r.eMax);
     const SearchSetup setup{request.window, request.widestOffsetEV, request.oneOffset, AzimuthSymmetries(crystal, frame, eMax)};
     VoteGrid grid;
     const std::vector<FitSolution> solutions = SearchFit(scans, dips, setup, &grid);
     const auto best = std::find_if(solutions.begin(), solutions.end(), [&](const FitSolution& s) { return s.Usable(request.window); });
-    // A better fit the offsets cannot reach is worth a word when, with the offsets widened to
-    // reach it, it is a significant fit.
-    const auto beyond = std::find_if(solutions.begin(), solutions.end(), [&](const FitSolution& s) {
-        return s.determined && !s.withinOffsets && request.window.Contains(s.psi);
-    });
-    if (beyond != solutions.end() && (best == solutions.end() || beyond->score > best->score)) {
-        double largest = 0.0;
-        for (std::size_t i = 0; i < scans.size(); ++i) {
-            if (!beyond->pairs[i].empty()) largest = std::max(largest, std::fabs(beyond->offsets[i]));
-        }
-        SearchSetup wider = setup;
-        wider.widestOffsetEV = std::ceil(largest + kFinestToleranceEV);
-        const std::vector<FitSolution> reached = SearchFit(scans, dips, wider, &grid);
-        const auto there = std::find_if(reached.begin(), reached.end(), [&](const FitSolution& s) { return s.Usable(request.window); });
-        if (there != reached.end() && TestSignificance(scans, dips, wider, *there, request.significance).p <= request.significance) {
-            fit.beyondPsi = Nearest(SymmetricAzimuths(setup.symmetries, there->psi, request.window), request.nominalPsi.value_or(0.0));
-            fit.beyondOffsetEV = 0.0;
-            for (std::size_t i = 0; i < scans.size(); ++i) {
-                if (!there->pairs[i].empty() && std::fabs(there->offsets[i]) > std::fabs(fit.beyondOffsetEV)) {
-                    fit.beyondOffsetEV = there->offsets[i];
-                }
-            }
-        }
-    }
+    NoteBeyondTheOffsets(scans, dips, setup, solutions, best == solutions.end() ? nullptr : &*best, request, &grid, &fit);
     if (best == solutions.end()) {
-        std::size_t dipCount = 0;
-        for (const auto& d : dips) dipCount += d.size();
         fit.why = dipCount < 2 ? Printed("%zu dip: a fit pairs two at least with predicted glitches", dipCount)
                                : Printed("no azimuth pairs two of the %zu dips with predicted glitches", dipCount);
         return fit;
@@ -133,28 +163,15 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
 
     const Significance significance = TestSignificance(scans, dips, setup, *best, request.significance);
     fit.p = significance.p, fit.trials = significance.trials, fit.asGood = significance.asGood;
-    fit.found = fit.p <= request.significance;
 
     // The azimuth the symmetry makes equivalent nearest the nominal one (else nearest 0), refined
     // there: the same pairs, the reflections the symmetry's images.
-    fit.equivalents = SymmetricAzimuths(setup.symmetries, best->psi, request.window);
-    if (fit.equivalents.empty()) fit.equivalents.push_back(best->psi);
-    const double chosen = Nearest(fit.equivalents, request.nominalPsi.value_or(0.0));
+    const double chosen = Nearest(SymmetricAzimuths(setup.symmetries, best->psi, request.window), request.nominalPsi.value_or(0.0));
     FitSolution answer = std::fabs(AzimuthOffset(chosen, best->psi)) < 1e-9 ? *best : RefineFit(scans, dips, setup, chosen, best->offsets);
     if (!answer.determined) answer = *best;
     fit.equivalents = SymmetricAzimuths(setup.symmetries, answer.psi, request.window);
-    // Other azimuths that fit as well, looked for among more candidates than the search refines.
-    for (const FitSolution& s : SearchFit(scans, dips, setup, &grid, kRivalCandidates)) {
-        if (!s.Usable(request.window) || s.score < best->score) continue;
-        const auto imageOf = [&](double psi) {
-            return std::any_of(setup.symmetries.begin(), setup.symmetries.end(), [&](const AzimuthMap& map) {
-                return std::fabs(AzimuthOffset(map(psi), s.psi)) < kSameAzimuthDegrees;
-            });
-        };
-        if (imageOf(answer.psi) || std::any_of(fit.rivals.begin(), fit.rivals.end(), imageOf)) continue;
-        fit.rivals.push_back(Nearest(SymmetricAzimuths(setup.symmetries, s.psi, request.window), request.nominalPsi.value_or(0.0)));
-    }
-    fit.found = fit.found && fit.rivals.empty();
+    if (fit.p <= request.significance) fit.rivals = Rivals(scans, dips, setup, *best, answer.psi, request, &grid);
+    fit.found = fit.p <= request.significance && fit.rivals.empty();
     fit.candidate = true;
     fit.psi = answer.psi, fit.psiError = answer.psiError;
     fit.rmsEV = answer.rms;
