@@ -10,7 +10,7 @@ namespace {
 // where the lines were drawn up.
 constexpr double kDriftDegrees = 0.1;
 // The refinement's least-squares steps at most.
-constexpr int kMostSteps = 8;
+constexpr int kMostSteps = 6;
 // Predicted glitches closer than this (keV) are one glitch: a harmonic's line on the
 // fundamental's, two reflections met together on a mirror of the crystal.
 constexpr double kCoincidentKeV = 1e-6;
@@ -252,7 +252,7 @@ FitSolution Refine(const std::vector<SearchScan>& scans, const std::vector<std::
         std::vector<double> predicted;
         for (const std::uint32_t k : ActiveLines(scan, s.psi)) {
             const FitLine& line = scan.pairing[k];
-            if (line.weight < scan.visible) continue;
+            if (line.weight < scan.visible) break;  // the lines by index are deepest first
             const double d = AzimuthOffset(s.psi, line.centre);
             if (!(std::fabs(d) < 90.0)) continue;
             const double e = line.EnergyAt(d);
