@@ -8,6 +8,7 @@
 #include <cmath>
 #include <random>
 
+#include "crystal/cif_crystal.h"
 #include "glitch_energies.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitches.h"
@@ -96,6 +97,9 @@ TEST(GlitchFit, FindsTheAzimuthWithinItsStatedErrorAtTheStatedRate)
                 for (const double e : fit.equivalents) EXPECT_LE(std::fabs(fit.psi), std::fabs(e) + 1e-9);
             }
             EXPECT_LT(distance, 5.0 * fit.psiError);
+            // The deep predicted glitches are glitches of the range at psi, about as many as the dips paired.
+            EXPECT_LE(static_cast<std::size_t>(fit.predicted), ewald::Glitches(silicon, frame, c.psi, c.eMin, c.eMax).size());
+            EXPECT_GE(fit.predicted, fit.matched / 2);
             EXPECT_LT(std::fabs(fit.scans[0].offsetEV - c.offsetEV), 5.0 * fit.scans[0].offsetError + 0.1);
             ++fits;
             within += distance <= fit.psiError;
@@ -211,6 +215,31 @@ TEST(GlitchFit, KeepsTheRulesOfWhatADipPairsWith)
     std::sort(paired.begin(), paired.end());
     EXPECT_GE(paired.size(), real * 3 / 4);
     for (std::size_t i = 1; i < paired.size(); ++i) EXPECT_GT(paired[i] - paired[i - 1], 1e-6);
+}
+
+// Silicon written in P 1: its atoms keep m-3m, so -psi (an image by a mirror the file does not
+// state) has the spectrum of psi, and the fit names it instead of taking either.
+TEST(GlitchFit, NamesTheAzimuthsItCannotTellApart)
+{
+    std::string cif = "data_p1\n_cell_length_a 5.431\n_cell_length_b 5.431\n_cell_length_c 5.431\n_cell_angle_alpha 90\n"
+                      "_cell_angle_beta 90\n_cell_angle_gamma 90\n_symmetry_space_group_name_H-M 'P 1'\n"
+                      "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n";
+    for (const char* at : {"0 0 0", "0 0.5 0.5", "0.5 0 0.5", "0.5 0.5 0", "0.25 0.25 0.25", "0.25 0.75 0.75", "0.75 0.25 0.75",
+                           "0.75 0.75 0.25"}) {
+        cif += std::string("Si Si ") + at + "\n";
+    }
+    std::string notice;
+    const auto silicon = CifCrystal::Parse(cif, "p1.cif", &notice);
+    const ScanFrame frame = MatrixFrame(silicon->lattice(), {2, 2, 0});
+    const GlitchFit fit = FitGlitches(*silicon, frame, {SyntheticDips(*silicon, frame, {15.2, 6.0, 12.0})}, Request());
+    ASSERT_TRUE(fit.candidate);
+    EXPECT_FALSE(fit.found);
+    EXPECT_LE(fit.p, kDefaultSignificance);
+    ASSERT_FALSE(fit.rivals.empty());
+    for (const double psi : {fit.psi, fit.rivals.front()}) {
+        EXPECT_NEAR(std::fabs(std::remainder(std::fabs(psi), 180.0)), 15.2, 0.01) << psi;
+    }
+    EXPECT_GT(std::fabs(std::remainder(fit.psi - fit.rivals.front(), 180.0)), 1.0);
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ TEST(MeasuredDips, AreFoundAgainstTheirSurroundings)
     const Case cases[] = {
         {"two dips on a flat I0", ScanWith(8.0, 400, 0.5, flat, two, 0.002), two},
         {"two dips on a steep slope", ScanWith(8.0, 400, 0.5, sloped, two, 0.002), two},
+        {"two dips on an I0 below 1", ScanWith(8.0, 400, 0.5, [](double) { return 0.8; }, two, 0.002), two},
         {"a step down of 30 % is no dip", ScanWith(8.0, 400, 0.5, stepped, {}, 0.002), {}},
         {"a dip just past a step", ScanWith(8.0, 400, 0.5, stepped, {{8.115, 0.1, 2.0}}, 0.001), {{8.115, 0.1, 2.0}}},
         {"two dips 3.5 eV apart stay two", ScanWith(8.0, 400, 0.5, flat, close, 0.001), close},
