@@ -1,7 +1,7 @@
 // kelto from Python: the planning engine of the program (the same library, no second copy of any
 // calculation) as a module for notebooks and scripts. Results are NumPy structured arrays with the
 // column names and units of the program's CSV tables; nothing here writes a file or ends the
-// process, and the calculations run with the GIL released.
+// process, and the calculations run with the GIL released, stopped by an interrupt.
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -749,7 +749,8 @@ reads them. psi counts as in the program: with reference=(H, K, L) right-handed 
 reflection from that reciprocal-lattice vector to the incident beam, else in the frame of the
 orientation matrix. Bad arguments raise ValueError with the program's messages, led by a hint
 where an energy, wavelength or lattice parameter looks like one in another unit ("energy takes keV:
-is 8000 in eV (8 keV)? ..."); files that cannot be read, OSError.)";
+is 8000 in eV (8 keV)? ..."); files that cannot be read, OSError. Ctrl-C stops a long call within a
+second with KeyboardInterrupt.)";
 
     py::class_<PyCrystal, std::shared_ptr<PyCrystal>>(module, "Crystal", "A crystal: its lattice and its structure factor at any photon energy.")
         .def_static("cubic", &Cubic, py::arg("structure"), py::arg("a"), py::arg("symbol"), py::arg("table") = py::none(),
