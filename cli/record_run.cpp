@@ -51,7 +51,8 @@ struct Planning {
 };
 
 // The crystal of the cubic options, or of the CIF, and the frame of psi. A CIF that cannot be a
-// crystal, or whose primary reflection cannot diffract at the run's wavelength, is refused.
+// crystal, or whose primary reflection cannot diffract at the run's wavelength, is refused, and
+// so is a surface whose normal the primary's incident beam would meet from inside the crystal.
 Planning Prepare(InputStruct* record, const RunOptions& options)
 {
     const PlanOptions& plan = options.plan;
@@ -347,7 +348,7 @@ void RefuseRunawayRun(const InputStruct* record, const Planning& p, const RunOpt
     std::vector<RunPart> parts;
     if (survey) {
         const SurveyEstimate e = EstimateSurvey(record);
-        parts.push_back({InOutputFolder(kSurveyFileNames[0]), e.bytes, e.memory, Printed("about %.3g curves", e.curves)});
+        parts.push_back({InOutputFolder(kSurveyFileNames[0]), e.bytes, e.memory, Printed("about %.3g curves", e.curves), "", 0.0});
     }
     const double window = plan.window.max - plan.window.min;
     try {
@@ -368,9 +369,8 @@ void RefuseRunawayRun(const InputStruct* record, const Planning& p, const RunOpt
             parts.push_back(GlitchMapPart(*p.crystal, p.frame, plan.energyMin, plan.energyMax, window, kOptionNames, plan.mapFile));
         }
         if (plan.cleanEnergies) {
-            RunPart lines = GlitchMapPart(*p.crystal, p.frame, plan.cleanEnergyMin, plan.cleanEnergyMax, window, kOptionNames, "");
-            lines.what.replace(lines.what.find(kOptionNames.energies), std::string(kOptionNames.energies).size(), "--clean-energies");
-            parts.push_back(lines);
+            const ScaleNames names{kOptionNames.psi, "--clean-energies", kOptionNames.harmonics};
+            parts.push_back(GlitchMapPart(*p.crystal, p.frame, plan.cleanEnergyMin, plan.cleanEnergyMax, window, names, ""));
         }
         if (!plan.fitScanFile.empty()) {
             parts.push_back(FitPart(*p.crystal, p.frame, plan.energyMax, plan.harmonics, kOptionNames, plan.fitTableFile));
@@ -379,7 +379,7 @@ void RefuseRunawayRun(const InputStruct* record, const Planning& p, const RunOpt
         // A sphere beyond the doubles is most likely a unit mistake too: the same hints begin it.
         throw RunError::Refusal(UnitHints(options.typed) + beyond.what());
     }
-    if (!plan.windowsFile.empty()) parts.push_back({plan.windowsFile, kSmallTableBytes, 0.0, "the clean windows"});
+    if (!plan.windowsFile.empty()) parts.push_back({plan.windowsFile, kSmallTableBytes, 0.0, "the clean windows", "", 0.0});
     RefuseRunaway(parts, UnitHints(options.typed));
 }
 

@@ -54,6 +54,9 @@ std::string Duration(double seconds)
     return Printed("%.3g seconds", seconds);
 }
 
+// "(what): advice", or "(what)".
+std::string Described(const RunPart& part) { return "(" + part.what + ")" + (part.advice.empty() ? "" : ": " + part.advice); }
+
 }  // namespace
 
 std::string UnitHints(const TypedUnits& typed)
@@ -106,18 +109,18 @@ void RefuseRunaway(const std::vector<RunPart>& parts, const std::string& hints)
         for (const std::string& folder : system.folders) folders += (folders.empty() ? "" : " and ") + folder;
         const double free = static_cast<double>(space.f_bavail) * static_cast<double>(space.f_frsize);
         if (!(system.bytes <= free)) {
-            throw RunError::Refusal(Printed("%sThe run would write about %s into %s, more than the %s free there (%s)\n",
+            throw RunError::Refusal(Printed("%sThe run would write about %s into %s, more than the %s free there %s\n",
                                             hints.c_str(), Size(system.bytes).c_str(), folders.c_str(), Size(free).c_str(),
-                                            system.largest->what.c_str()));
+                                            Described(*system.largest).c_str()));
         }
     }
     const auto hungriest = std::max_element(parts.begin(), parts.end(),
                                             [](const RunPart& a, const RunPart& b) { return a.memory < b.memory; });
     const double available = AvailableMemory();
     if (hungriest != parts.end() && !(hungriest->memory <= available)) {
-        throw RunError::Refusal(Printed("%sThe run would need about %s of memory, more than the %s this machine can give (%s)\n",
+        throw RunError::Refusal(Printed("%sThe run would need about %s of memory, more than the %s this machine can give %s\n",
                                         hints.c_str(), Size(hungriest->memory).c_str(), Size(available).c_str(),
-                                        hungriest->what.c_str()));
+                                        Described(*hungriest).c_str()));
     }
     double visits = 0.0;
     const RunPart* longest = nullptr;
@@ -127,8 +130,8 @@ void RefuseRunaway(const std::vector<RunPart>& parts, const std::string& hints)
     }
     if (!(visits <= kMostVisits)) {
         throw RunError::Refusal(Printed("%sThe run would need about %s of work on one core, looking at about %.3g reflections, more "
-                                        "than the %.3g that kelto looks at in one run (%s)\n",
+                                        "than the %.3g that kelto looks at in one run %s\n",
                                         hints.c_str(), Duration(visits * kSecondsPerVisit).c_str(),
-                                        std::isfinite(visits) ? visits : 1e308, kMostVisits, longest->what.c_str()));
+                                        std::isfinite(visits) ? visits : 1e308, kMostVisits, Described(*longest).c_str()));
     }
 }

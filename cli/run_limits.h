@@ -22,13 +22,14 @@ struct TypedUnits {
 std::string UnitHints(const TypedUnits& typed);
 
 // One part of a run: the file it writes (empty: none), the bytes it writes there and the memory
-// it holds while it is computed, and what it is, with the options that make it smaller ("about
-// 2.8e+09 glitches ...: lower --harmonics").
+// it holds while it is computed, what it is ("about 2.8e+09 glitches ...") and what makes it
+// smaller ("lower --harmonics"; empty: nothing to say).
 struct RunPart {
     std::string path;
     double bytes = 0.0;
     double memory = 0.0;
     std::string what;
+    std::string advice;
     double visits = 0.0;  // reflections it looks at
 };
 

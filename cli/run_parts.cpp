@@ -22,9 +22,9 @@ std::string EnergyAdvice(int harmonics, const ScaleNames& names)
 // " of 3 harmonic orders" or "".
 std::string Orders(int harmonics) { return harmonics > 1 ? Printed(" of %d harmonic orders", harmonics) : std::string(); }
 
-RunPart Part(const std::string& path, const RunSize& size, std::string what)
+RunPart Part(const std::string& path, const RunSize& size, std::string what, std::string advice)
 {
-    return {path, size.bytes, size.memory, std::move(what), size.visits};
+    return {path, size.bytes, size.memory, std::move(what), std::move(advice), size.visits};
 }
 
 }  // namespace
@@ -32,10 +32,13 @@ RunPart Part(const std::string& path, const RunSize& size, std::string what)
 RunPart EventsPart(const Crystal& crystal, const ScanFrame& frame, double lambda, double windowWidth, const ScaleNames& names,
                    const std::string& path)
 {
-    RefuseBeyondTheDoubles(crystal, lambda);
+    const double reflections = EstimatePlanning(crystal.lattice(), LimitingRadius(lambda)).reflections;
     const RunSize size = EventsSize(crystal, frame, lambda, windowWidth);
-    return Part(path, size, Printed("about %.3g events of %s at %g keV over %g degrees of psi: lower the energy or narrow %s",
-                                    size.rows, crystal.name().c_str(), kHcKeVAngstrom / lambda, windowWidth, names.psi));
+    return Part(path, size,
+                Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal.name().c_str(), lambda,
+                        reflections),
+                Printed("about %.3g events at %g keV over %g degrees of psi; lower the energy or narrow %s", size.rows,
+                        kHcKeVAngstrom / lambda, windowWidth, names.psi));
 }
 
 RunPart GlitchesPart(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, int harmonics, bool keptSphere,
@@ -43,8 +46,10 @@ RunPart GlitchesPart(const Crystal& crystal, const ScanFrame& frame, double eMin
 {
     RefuseBeyondTheDoubles(crystal, kHcKeVAngstrom / (harmonics * eMax));
     const RunSize size = GlitchesSize(crystal, frame, eMin, eMax, harmonics, keptSphere);
-    return Part(path, size, Printed("about %.3g glitches%s of %s from %g to %g keV: %s", size.rows, Orders(harmonics).c_str(),
-                                    crystal.name().c_str(), eMin, eMax, EnergyAdvice(harmonics, names).c_str()));
+    return Part(path, size,
+                Printed("about %.3g glitches%s of %s from %g to %g keV", size.rows, Orders(harmonics).c_str(), crystal.name().c_str(),
+                        eMin, eMax),
+                EnergyAdvice(harmonics, names));
 }
 
 RunPart SpectrumPart(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, int harmonics, bool keptSphere,
@@ -53,9 +58,10 @@ RunPart SpectrumPart(const Crystal& crystal, const ScanFrame& frame, double eMin
     RefuseBeyondTheDoubles(crystal, kHcKeVAngstrom / (harmonics * eMax));
     const RunSize glitches = GlitchesSize(crystal, frame, eMin, eMax, harmonics, keptSphere);
     const RunSize size = SpectrumSize(glitches);
-    return Part(path, size, Printed("about %.3g energies of the predicted spectrum, nine around each of about %.3g glitches%s of "
-                                    "%s from %g to %g keV: %s", size.rows, glitches.rows, Orders(harmonics).c_str(),
-                                    crystal.name().c_str(), eMin, eMax, EnergyAdvice(harmonics, names).c_str()));
+    return Part(path, size,
+                Printed("about %.3g energies of the predicted spectrum, nine around each of about %.3g glitches%s of %s from %g "
+                        "to %g keV", size.rows, glitches.rows, Orders(harmonics).c_str(), crystal.name().c_str(), eMin, eMax),
+                EnergyAdvice(harmonics, names));
 }
 
 RunPart GlitchMapPart(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, double windowWidth,
@@ -63,9 +69,10 @@ RunPart GlitchMapPart(const Crystal& crystal, const ScanFrame& frame, double eMi
 {
     RefuseBeyondTheDoubles(crystal, kHcKeVAngstrom / eMax);
     const RunSize size = GlitchMapSize(crystal, frame, eMax, windowWidth);
-    return Part(path, size, Printed("about %.3g glitch lines of %s from %g to %g keV over %g degrees of psi: lower the top of %s "
-                                    "or narrow %s", size.rows, crystal.name().c_str(), eMin, eMax, windowWidth, names.energies,
-                                    names.psi));
+    return Part(path, size,
+                Printed("about %.3g glitch lines of %s from %g to %g keV over %g degrees of psi", size.rows, crystal.name().c_str(),
+                        eMin, eMax, windowWidth),
+                Printed("lower the top of %s or narrow %s", names.energies, names.psi));
 }
 
 RunPart FitPart(const Crystal& crystal, const ScanFrame& frame, double eMax, int harmonics, const ScaleNames& names,
@@ -73,8 +80,9 @@ RunPart FitPart(const Crystal& crystal, const ScanFrame& frame, double eMax, int
 {
     RefuseBeyondTheDoubles(crystal, kHcKeVAngstrom / (harmonics * eMax));
     const RunSize size = FitSize(crystal, frame, eMax, harmonics);
-    return Part(path, size, Printed("the glitch lines%s of %s up to %g keV that the fit matches: %s", Orders(harmonics).c_str(),
-                                    crystal.name().c_str(), eMax,
-                                    harmonics > 1 ? Printed("lower %s or the top of %s", names.harmonics, names.energies).c_str()
-                                                  : Printed("lower the top of %s", names.energies).c_str()));
+    return Part(path, size,
+                Printed("the glitch lines%s of %s up to %g keV that the fit matches", Orders(harmonics).c_str(), crystal.name().c_str(),
+                        eMax),
+                harmonics > 1 ? Printed("lower %s or the top of %s", names.harmonics, names.energies)
+                              : Printed("lower the top of %s", names.energies));
 }

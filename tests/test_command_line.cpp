@@ -221,10 +221,10 @@ TEST(CommandLine, RunsFromOptions)
          "kelto takes the surface's outward normal, which lies less than 90 degrees from the primary reflection (a Bragg case)\n"},
         // Runs that count everything that scales: the harmonic orders of a spectrum and of a fit.
         {si111 + "--spectrum g.csv --at-psi 10 --energies 5,100 --harmonics 9",
-         "glitches of 9 harmonic orders of SI from 5 to 100 keV: lower --harmonics or narrow --energies)\n"},
+         "glitches of 9 harmonic orders of SI from 5 to 100 keV): lower --harmonics or narrow --energies\n"},
         {"--crystal Si --primary 2,2,0 --fit-glitches " KELTO_SOURCE_DIR "/examples/si220_i0_scan.dat --scan-unit eV "
-         "--energies 6,100 --harmonics 9", "harmonic orders of Si up to 100 keV that the fit matches: lower --harmonics or the top "
-         "of --energies)\n"},
+         "--energies 6,100 --harmonics 9", "harmonic orders of Si up to 100 keV that the fit matches): lower --harmonics or the top "
+         "of --energies\n"},
     };
     for (const auto& c : planning) {
         const KeltoRun run = RunKelto("", FreshFolder("planning_refused"), c.line);

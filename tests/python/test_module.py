@@ -188,7 +188,7 @@ class Refusals(unittest.TestCase):
              "surface -1 2 0 is 90.0 degrees from the primary reflection 1 0 0"),
             # Runs that count everything that scales, the harmonic orders too, and azimuths beyond ten turns.
             (lambda: silicon.spectrum((1, 1, 1), 10, energies=(5, 100), harmonics=9), ValueError,
-             "glitches of 9 harmonic orders of SI from 5 to 100 keV: lower harmonics or narrow energies)"),
+             "glitches of 9 harmonic orders of SI from 5 to 100 keV): lower harmonics or narrow energies"),
             (lambda: silicon.glitches((1, 1, 1), 1e300, energies=(5, 30)), ValueError, "psi must be a number of degrees from -3600 to 3600"),
             (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), nominal=-1e308), ValueError, "nominal must be a number"),
             (lambda: silicon.glitch_map((1, 1, 1), energies=(5, 6), psi=(3590, 3610)), ValueError, "each from -3600 to 3600"),
