@@ -54,7 +54,7 @@ Optional:
                         tables always cover every reflection that can diffract
   --psi MIN,MAX         azimuth window in degrees, MIN below MAX, both ends
                         excluded (default -180,180); for planning at most 3600
-                        apart
+                        apart, each from -3600 to 3600
   --table FILE          scattering-factor coefficient file (default the table
                         that comes with kelto,
                         %s)
@@ -104,7 +104,8 @@ were computed for):
                         energy scan at --at-psi over --energies (relative: 1
                         without glitches) to the CSV table FILE, on a grid that
                         draws the narrowest glitch
-  --at-psi PSI          the azimuth of the energy scan, in degrees
+  --at-psi PSI          the azimuth of the energy scan, in degrees, from -3600
+                        to 3600
   --energies EMIN,EMAX  the energy range of --glitches and --glitch-map, in keV
   --polarisation P      the beam's polarisation relative to the primary's
                         scattering plane for the widths and depths (--events,
@@ -112,9 +113,10 @@ were computed for):
                         --clean-energies):
                         sigma (default: a vertically deflecting monochromator
                         on a synchrotron), pi or unpolarised
-  --surface H,K,L       the crystal surface's normal as a reciprocal vector, for
-                        the asymmetry of the reflections (default: the primary,
-                        a symmetric cut)
+  --surface H,K,L       the crystal surface's outward normal as a reciprocal
+                        vector, less than 90 degrees from the primary, for the
+                        asymmetry of the reflections (default: the primary, a
+                        symmetric cut)
   --harmonics N         also the glitches of the harmonics n G at n E for n = 2
                         to N that the structure allows, listed at E with their
                         order (default 1: the fundamental only)

@@ -16,6 +16,7 @@
 #include "crystal/shipped_crystals.h"
 #include "io/run_error.h"
 #include "planning/glitch_fit.h"
+#include "planning/request_checks.h"
 #include "setup/answer_reader.h"
 #include "setup/answer_source.h"
 #include "setup/units.h"
@@ -339,6 +340,9 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
     if (words.Has("--at-psi")) {
         plan->atPsi = Double(words, "--at-psi");
         if (!std::isfinite(plan->atPsi)) throw UsageError{"--at-psi: '" + words.Value("--at-psi") + "' is not a finite number"};
+        if (!AzimuthWithinBound(plan->atPsi)) {
+            throw UsageError{"--at-psi: '" + words.Value("--at-psi") + "' is not an azimuth from -3600 to 3600 degrees"};
+        }
         plan->fitNominalPsi = plan->atPsi;
     }
     if (words.Has("--energies")) EnergyRange(words, "--energies", false, &plan->energyMin, &plan->energyMax, nullptr);
@@ -370,9 +374,10 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
     }
     // Planning sweeps every turn of the window: it must be finite, and of a sensible width.
     const bool planning = plan->AtBand() || !plan->mapFile.empty() || plan->cleanEnergies || !plan->fitScanFiles.empty();
-    if (planning && !(plan->window.min < plan->window.max && plan->window.max - plan->window.min <= kWidestPsiWindow)) {
+    if (planning && !(plan->window.min < plan->window.max && plan->window.max - plan->window.min <= kWidestPsiWindow &&
+                      AzimuthWithinBound(plan->window.min) && AzimuthWithinBound(plan->window.max))) {
         throw UsageError{"--psi: '" + words.Value("--psi") + "' must be MIN,MAX with MIN below MAX, at most 3600 degrees "
-                         "apart, for planning"};
+                         "apart, each from -3600 to 3600, for planning"};
     }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/run_limits.h"
+#include "cli/run_parts.h"
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
 #include "io/console.h"
@@ -21,7 +22,8 @@
 #include "planning/events.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitches.h"
-#include "planning/sphere_reflections.h"
+#include "planning/request_checks.h"
+#include "planning/run_size.h"
 #include "planning/tables.h"
 #include "setup/factor_file.h"
 #include "setup/run_checks.h"
@@ -49,26 +51,9 @@ struct Planning {
     TableSubject subject;
 };
 
-// A limiting sphere too large for the disk or the memory is refused before anything is computed.
-void RefuseOversizedPlanning(const Crystal& crystal, const RunOptions& options)
-{
-    const PlanOptions& plan = options.plan;
-    double shortest = plan.lambda - plan.band / 2.0;
-    if (plan.EnergyRun() || !(shortest > 0.0)) shortest = plan.lambda;
-    PlanningEstimate e{};
-    try {
-        e = EstimatePlanning(crystal.lattice(), LimitingRadius(shortest));
-    } catch (const RunError& beyond) {
-        // A sphere beyond the doubles is most likely a unit mistake too: the same hints begin it.
-        throw RunError::Refusal(UnitHints(options.typed) + beyond.what());
-    }
-    RefuseRunaway(Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal.name().c_str(),
-                          shortest, e.reflections),
-                  e.bytes, e.memory, options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(options.typed));
-}
-
 // The crystal of the cubic options, or of the CIF, and the frame of psi. A CIF that cannot be a
-// crystal, or whose primary reflection cannot diffract at the run's wavelength, is refused.
+// crystal, or whose primary reflection cannot diffract at the run's wavelength, is refused, and
+// so is a surface whose normal the primary's incident beam would meet from inside the crystal.
 Planning Prepare(InputStruct* record, const RunOptions& options)
 {
     const PlanOptions& plan = options.plan;
@@ -91,11 +76,17 @@ Planning Prepare(InputStruct* record, const RunOptions& options)
             at = end + 1;
         }
     }
-    RefuseOversizedPlanning(*p.crystal, options);
     const Miller& primary = plan.primary;
     p.frame = plan.reference ? ReferenceFrame(p.crystal->lattice(), primary, *plan.reference)
                              : MatrixFrame(p.crystal->lattice(), primary);
     p.subject = TableSubject{p.crystal->name(), primary, nullptr, plan.window};
+    if (plan.surface) {
+        const std::string problem = SurfaceSideProblem(p.crystal->lattice(), primary, *plan.surface);
+        if (!problem.empty()) {
+            throw RunError::Refusal(Printed("The surface normal %d %d %d (--surface) %s\n", plan.surface->h, plan.surface->k,
+                                            plan.surface->l, problem.c_str()));
+        }
+    }
     if (!plan.cifFile.empty() && !plan.EnergyRun() && !(plan.lambda <= p.frame.CutoffWavelength())) {
         // The cubic options have had this check with the dialogue's others.
         throw RunError::Refusal(Printed("The primary reflection %d %d %d%s cannot diffract at the wavelength %f angstrom%s: "
@@ -442,6 +433,50 @@ void NoteForbiddenPrimary(const Planning& p, const PlanOptions& plan)
                  g.h, g.k, g.l, why.c_str());
 }
 
+// A run whose files would not fit in the free space of their folders, or whose calculation would
+// not fit in the memory, is refused before anything is computed: every table it writes and what
+// each holds, with the four files of the survey.
+void RefuseRunawayRun(const InputStruct* record, const Planning& p, const RunOptions& options, bool survey)
+{
+    const PlanOptions& plan = options.plan;
+    std::vector<RunPart> parts;
+    if (survey) {
+        const SurveyEstimate e = EstimateSurvey(record);
+        parts.push_back({InOutputFolder(kSurveyFileNames[0]), e.bytes, e.memory, Printed("about %.3g curves", e.curves), "", 0.0});
+    }
+    const double window = plan.window.max - plan.window.min;
+    try {
+        if (p.crystal && plan.AtBand()) {
+            // The events of the band's short end, for the table and for the clean windows alike.
+            const double shortest = plan.lambda - plan.band / 2.0 > 0.0 ? plan.lambda - plan.band / 2.0 : plan.lambda;
+            parts.push_back(EventsPart(*p.crystal, p.frame, shortest, window, kOptionNames, plan.eventsFile));
+        }
+        if (!plan.glitchesFile.empty()) {
+            parts.push_back(GlitchesPart(*p.crystal, p.frame, plan.energyMin, plan.energyMax, plan.harmonics, false, kOptionNames,
+                                         plan.glitchesFile));
+        }
+        if (!plan.spectrumFile.empty()) {
+            parts.push_back(SpectrumPart(*p.crystal, p.frame, plan.energyMin, plan.energyMax, plan.harmonics, false, kOptionNames,
+                                         plan.spectrumFile));
+        }
+        if (!plan.mapFile.empty()) {
+            parts.push_back(GlitchMapPart(*p.crystal, p.frame, plan.energyMin, plan.energyMax, window, kOptionNames, plan.mapFile));
+        }
+        if (plan.cleanEnergies) {
+            const ScaleNames names{kOptionNames.psi, "--clean-energies", kOptionNames.harmonics};
+            parts.push_back(GlitchMapPart(*p.crystal, p.frame, plan.cleanEnergyMin, plan.cleanEnergyMax, window, names, ""));
+        }
+        if (!plan.fitScanFiles.empty()) {
+            parts.push_back(FitPart(*p.crystal, p.frame, plan.energyMax, plan.harmonics, kOptionNames, plan.fitTableFile));
+        }
+    } catch (const RunError& beyond) {
+        // A sphere beyond the doubles is most likely a unit mistake too: the same hints begin it.
+        throw RunError::Refusal(UnitHints(options.typed) + beyond.what());
+    }
+    if (!plan.windowsFile.empty()) parts.push_back({plan.windowsFile, kSmallTableBytes, 0.0, "the clean windows", "", 0.0});
+    RefuseRunaway(parts, UnitHints(options.typed));
+}
+
 // Refuses what the crystal and the planning options cannot make sense of, before anything is written.
 void RefuseUnusablePlan(const InputStruct* record, const RunOptions& options)
 {
@@ -493,11 +528,7 @@ int RunFromRecord(InputStruct* record, const RunOptions& options)
         RefuseUnreachableRange(planning, "--energies", plan.energyMin, plan.energyMax);
     }
     if (plan.cleanEnergies) RefuseUnreachableRange(planning, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);
-    if (survey) {
-        const SurveyEstimate e = EstimateSurvey(record);
-        RefuseRunaway(Printed("about %.3g curves", e.curves), e.bytes, e.memory,
-                      options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(options.typed));
-    }
+    RefuseRunawayRun(record, planning, options, survey);
     PrepareRunOutputs(record, options, survey);
     if (planning.crystal) NoteForbiddenPrimary(planning, plan);
     SurveyRun run;

@@ -1,7 +1,7 @@
 // kelto from Python: the planning engine of the program (the same library, no second copy of any
 // calculation) as a module for notebooks and scripts. Results are NumPy structured arrays with the
 // column names and units of the program's CSV tables; nothing here writes a file or ends the
-// process, and the calculations run with the GIL released.
+// process, and the calculations run with the GIL released, stopped by an interrupt.
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -10,22 +10,28 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <tuple>
 #include <variant>
 #include <vector>
 
 #include "cli/run_limits.h"
+#include "cli/run_parts.h"
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
 #include "crystal/shipped_crystals.h"
@@ -35,7 +41,9 @@
 #include "planning/events.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitch_depth.h"
+#include "planning/cancellation.h"
 #include "planning/glitches.h"
+#include "planning/request_checks.h"
 #include "planning/spectrum.h"
 #include "setup/factor_file.h"
 #include "setup/units.h"
@@ -86,10 +94,54 @@ std::string Message(const std::exception& error)
 PsiWindow Window(const Range& psi)
 {
     const PsiWindow window{std::get<0>(psi), std::get<1>(psi)};
-    if (!(window.min < window.max && window.max - window.min <= kWidestPsiWindow)) {
-        Refuse("psi must be (MIN, MAX) with MIN below MAX, at most 3600 degrees apart");
+    if (!(window.min < window.max && window.max - window.min <= kWidestPsiWindow && AzimuthWithinBound(window.min) &&
+          AzimuthWithinBound(window.max))) {
+        Refuse("psi must be (MIN, MAX) with MIN below MAX, at most 3600 degrees apart, each from -3600 to 3600");
     }
     return window;
+}
+
+// An azimuth of a scan, as --at-psi takes it.
+void RequireAzimuth(double psi, const char* what)
+{
+    if (!AzimuthWithinBound(psi)) Refuse(std::string(what) + " must be a number of degrees from -3600 to 3600");
+}
+
+// Runs `work` (which touches no Python object) on a thread of its own with the GIL released, while
+// this thread looks for signals every 50 ms: an interrupt (Ctrl-C, a notebook's "interrupt kernel")
+// cancels the calculation, whose loops stop at their next poll, and raises KeyboardInterrupt
+// with nothing half-made left behind.
+template <typename Work>
+auto Interruptible(Work&& work) -> decltype(work())
+{
+    using Result = decltype(work());
+    std::atomic<bool> cancel{false};
+    std::packaged_task<Result()> task([&] {
+        const CancellationScope scope(&cancel);
+        return work();
+    });
+    std::future<Result> done = task.get_future();
+    bool interrupted = false;
+    {
+        py::gil_scoped_release released;
+        std::thread worker;
+        try {
+            worker = std::thread(std::move(task));
+        } catch (const std::system_error&) {  // no thread to be had: the work is done here, uninterrupted
+            task();
+        }
+        while (worker.joinable() && done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+            const py::gil_scoped_acquire held;
+            if (PyErr_CheckSignals() != 0) {
+                interrupted = true;
+                cancel = true;
+                break;
+            }
+        }
+        if (worker.joinable()) worker.join();
+    }
+    if (interrupted) throw py::error_already_set();  // the KeyboardInterrupt (or the handler's exception)
+    return done.get();
 }
 
 Range Energies(const Range& energies)
@@ -154,14 +206,13 @@ public:
         }
     }
 
-    // Refuses a limiting sphere too large for the memory, as the program does.
-    void RequireRoom(double shortest) const
+    // Refuses a calculation too large for the memory or too long, as the program does: `part`
+    // (cli/run_parts.h) weighs it.
+    template <typename Part>
+    void RequireRoom(Part&& part) const
     {
         try {
-            const PlanningEstimate e = EstimatePlanning(crystal_->lattice(), LimitingRadius(shortest));
-            RefuseRunaway(Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal_->name().c_str(),
-                                  shortest, e.reflections),
-                          0.0, e.memory, "/", "");
+            RefuseRunaway({part(*crystal_)}, "");
         } catch (const RunError& error) {
             Refuse(Message(error));
         }
@@ -320,8 +371,9 @@ py::object GlitchArray(const std::vector<Glitch>& glitches)
                                         {{"kind", kind}, {"width_eV", width}, {"depth", depth}, {"order", order}}));
 }
 
-// The beam of the glitches' widths and depths from the keyword arguments, as the options give it.
-Beam GlitchBeamOf(const Crystal& crystal, const std::string& polarisation, const Range& divergence,
+// The beam of the glitches' widths and depths from the keyword arguments, as the options give it;
+// a surface the primary reflection's beams would meet from inside is refused.
+Beam GlitchBeamOf(const Crystal& crystal, const ScanFrame& frame, const std::string& polarisation, const Range& divergence,
                   const std::optional<Indices>& surface)
 {
     Beam beam;
@@ -342,6 +394,8 @@ Beam GlitchBeamOf(const Crystal& crystal, const std::string& polarisation, const
     if (surface) {
         const Miller m = ToMiller(*surface);
         if (IsZero(m)) Refuse("surface must be a direction, not 0 0 0");
+        const std::string problem = SurfaceSideProblem(crystal.lattice(), frame.primary, m);
+        if (!problem.empty()) Refuse(Printed("surface %d %d %d ", m.h, m.k, m.l) + problem);
         beam.surface = crystal.lattice().Reciprocal(m);
     }
     return beam;
@@ -349,8 +403,7 @@ Beam GlitchBeamOf(const Crystal& crystal, const std::string& polarisation, const
 
 // The frame of psi and the beam of the widths and depths of an energy scan from EMIN to EMAX keV,
 // from the arguments every energy scan takes; a scan is refused where the primary reflection
-// cannot diffract in the range, or where the sphere of its highest energy (that of the highest
-// harmonic) would not fit in the memory.
+// cannot diffract in the range (each caller weighs its own size).
 struct EnergyScan {
     ScanFrame frame;
     Beam beam;
@@ -358,12 +411,11 @@ struct EnergyScan {
 
 EnergyScan EnergyScanOf(const PyCrystal& self, const Indices& primary, const std::optional<Indices>& reference,
                         const std::string& polarisation, const Range& divergence, const std::optional<Indices>& surface,
-                        double eMin, double eMax, int harmonics = 1)
+                        double eMin, double eMax)
 {
-    EnergyScan scan{self.Frame(primary, reference),
-                    GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface)};
+    const ScanFrame frame = self.Frame(primary, reference);
+    EnergyScan scan{frame, GlitchBeamOf(self.crystal(), frame, WithoutNul(polarisation, "polarisation"), divergence, surface)};
     self.RequireReachable(scan.frame, eMin, eMax);
-    self.RequireRoom(kHcKeVAngstrom / (harmonics * eMax));
     return scan;
 }
 
@@ -441,15 +493,15 @@ try {
                        "which it can is %f angstrom (%f keV)", frame.primary.h, frame.primary.k, frame.primary.l, lambda,
                        frame.CutoffWavelength(), CutoffEnergy(frame)));
     }
-    self.RequireRoom(lambda - *band / 2.0);
-    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
-    std::vector<Event> events;
-    {
-        py::gil_scoped_release released;
-        events = FindEvents(self.crystal(), frame, {lambda, *band}, window);
+    self.RequireRoom([&](const Crystal& crystal) {
+        return EventsPart(crystal, frame, lambda - *band / 2.0, window.max - window.min, kArgumentNames, "");
+    });
+    const Beam beam = GlitchBeamOf(self.crystal(), frame, WithoutNul(polarisation, "polarisation"), divergence, surface);
+    return EventsArray(Interruptible([&] {
+        std::vector<Event> events = FindEvents(self.crystal(), frame, {lambda, *band}, window);
         SetEventWidths(self.crystal(), frame, kHcKeVAngstrom / lambda, beam, &events);
-    }
-    return EventsArray(events);
+        return events;
+    }));
 } catch (const py::value_error& refusal) {
     throw py::value_error(LedByUnitHints(self.Typed(energy, wavelength, "energy"), refusal.what()));
 }
@@ -458,17 +510,22 @@ try {
 // glitches() and spectrum() share; the sphere's survey is kept for the fundamental alone.
 std::vector<Glitch> ShapedGlitches(const PyCrystal& self, const Indices& primary, double psi, double eMin, double eMax,
                                    const std::optional<Indices>& reference, const std::string& polarisation,
-                                   const Range& divergence, const std::optional<Indices>& surface, int harmonics)
+                                   const Range& divergence, const std::optional<Indices>& surface, int harmonics, bool spectrum)
 {
     if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
+    RequireAzimuth(psi, "psi");
     if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax, harmonics);
-    py::gil_scoped_release released;
-    std::vector<Glitch> glitches =
-        harmonics == 1 ? FindGlitchesAmong(self.crystal(), scan.frame, *self.GlitchSphere(scan.frame, eMax), psi, eMin, eMax)
-                       : FindGlitchesWithHarmonics(self.crystal(), scan.frame, psi, eMin, eMax, harmonics);
-    ShapeGlitches(self.crystal(), scan.frame, psi, eMin, eMax, scan.beam, &glitches);
-    return glitches;
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax);
+    self.RequireRoom([&](const Crystal& crystal) {
+        return (spectrum ? SpectrumPart : GlitchesPart)(crystal, scan.frame, eMin, eMax, harmonics, harmonics == 1, kArgumentNames, "");
+    });
+    return Interruptible([&] {
+        std::vector<Glitch> glitches =
+            harmonics == 1 ? FindGlitchesAmong(self.crystal(), scan.frame, *self.GlitchSphere(scan.frame, eMax), psi, eMin, eMax)
+                           : FindGlitchesWithHarmonics(self.crystal(), scan.frame, psi, eMin, eMax, harmonics);
+        ShapeGlitches(self.crystal(), scan.frame, psi, eMin, eMax, scan.beam, &glitches);
+        return glitches;
+    });
 }
 
 py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
@@ -476,7 +533,7 @@ py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, c
                     const std::optional<Indices>& surface, int harmonics)
 try {
     const auto [eMin, eMax] = Energies(energies);
-    return GlitchArray(ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics));
+    return GlitchArray(ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics, false));
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
 }
@@ -503,12 +560,8 @@ try {
     const auto [eMin, eMax] = Energies(energies);
     const std::vector<double> content = HarmonicContent(harmonics, harmonicContent);
     const std::vector<Glitch> glitches =
-        ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics);
-    std::vector<SpectrumPoint> spectrum;
-    {
-        py::gil_scoped_release released;
-        spectrum = PredictSpectrum(glitches, eMin, eMax, content);
-    }
+        ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics, true);
+    const std::vector<SpectrumPoint> spectrum = Interruptible([&] { return PredictSpectrum(glitches, eMin, eMax, content); });
     std::vector<double> energy, i0;
     for (const SpectrumPoint& p : spectrum) energy.push_back(p.energy), i0.push_back(p.i0);
     return StructuredArray({{"energy_keV", energy}, {"i0", i0}});
@@ -523,13 +576,14 @@ try {
     const auto [eMin, eMax] = Energies(energies);
     const PsiWindow window = Window(psi);
     const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax);
-    std::vector<GlitchLine> lines;
-    {
-        py::gil_scoped_release released;
-        lines = GlitchMap(self.crystal(), scan.frame, window, eMin, eMax);
+    self.RequireRoom([&](const Crystal& crystal) {
+        return GlitchMapPart(crystal, scan.frame, eMin, eMax, window.max - window.min, kArgumentNames, "");
+    });
+    return MapArray(Interruptible([&] {
+        std::vector<GlitchLine> lines = GlitchMap(self.crystal(), scan.frame, window, eMin, eMax);
         SetLineDepths(self.crystal(), scan.frame, eMin, scan.beam, &lines);
-    }
-    return MapArray(lines);
+        return lines;
+    }));
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
 }
@@ -611,6 +665,7 @@ try {
     if (atPsi && nominal) Refuse("at_psi and nominal are one: give one of them");
     const std::optional<double> aim = atPsi ? atPsi : nominal;
     if (aim && !std::isfinite(*aim)) Refuse("at_psi must be a finite number of degrees");
+    if (aim) RequireAzimuth(*aim, atPsi ? "at_psi" : "nominal");
     if (offsets != "each" && offsets != "one") Refuse("offsets must be 'each' or 'one'");
     if (!(significance >= kSmallestSignificance && significance <= kLargestSignificance)) {
         Refuse(Printed("significance must be a probability from %g to %g", kSmallestSignificance, kLargestSignificance));
@@ -623,17 +678,14 @@ try {
     request.widestOffsetEV = maxOffset;
     request.oneOffset = offsets == "one";
     request.significance = significance;
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax, harmonics);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax);
+    self.RequireRoom([&](const Crystal& crystal) { return FitPart(crystal, scan.frame, eMax, harmonics, kArgumentNames, ""); });
     request.beam.beam = scan.beam;
     std::vector<DipSearch> searches;
     for (std::size_t s = 0; s < energy.size(); ++s) {
         searches.push_back(DipsOfScan(energy[s], intensity[s], eMin, eMax, energy.size() == 1 ? "the scan" : Printed("scan %zu", s + 1)));
     }
-    GlitchFit fit;
-    {
-        py::gil_scoped_release released;
-        fit = FitGlitches(self.crystal(), scan.frame, searches, request);
-    }
+    const GlitchFit fit = Interruptible([&] { return FitGlitches(self.crystal(), scan.frame, searches, request); });
     const double nan = std::nan("");
     py::list scans;
     for (std::size_t s = 0; s < fit.scans.size(); ++s) {
@@ -680,12 +732,13 @@ try {
     if (!(minWidth >= 0.0 && std::isfinite(minWidth))) Refuse("min_width must be a finite number of degrees from 0 up");
     const PsiWindow window = Window(psi);
     const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, spreads, surface, eMin, eMax);
-    CleanWindows found;
-    {
-        py::gil_scoped_release released;
-        found = CleanEnergyWindows(self.crystal(), scan.frame, window, eMin, eMax, threshold, std::get<0>(spreads), scan.beam,
-                                   minWidth);
-    }
+    self.RequireRoom([&](const Crystal& crystal) {
+        return GlitchMapPart(crystal, scan.frame, eMin, eMax, window.max - window.min, kArgumentNames, "");
+    });
+    const CleanWindows found = Interruptible([&] {
+        return CleanEnergyWindows(self.crystal(), scan.frame, window, eMin, eMax, threshold, std::get<0>(spreads), scan.beam,
+                                  minWidth);
+    });
     return WindowArray(found, "energies");
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
@@ -738,11 +791,7 @@ py::object EventWindows(const py::object& events, double width, const std::optio
     } catch (const py::error_already_set&) {
         Refuse("events must be an array of events (with psi, psi_min, psi_max and strength), as Crystal.events gives");
     }
-    CleanWindows found;
-    {
-        py::gil_scoped_release released;
-        found = CleanEventWindows(list, window, width, threshold, divergence);
-    }
+    const CleanWindows found = Interruptible([&] { return CleanEventWindows(list, window, width, threshold, divergence); });
     return WindowArray(found, "events");
 }
 
@@ -775,7 +824,8 @@ reads them. psi counts as in the program: with reference=(H, K, L) right-handed 
 reflection from that reciprocal-lattice vector to the incident beam, else in the frame of the
 orientation matrix. Bad arguments raise ValueError with the program's messages, led by a hint
 where an energy, wavelength or lattice parameter looks like one in another unit ("energy takes keV:
-is 8000 in eV (8 keV)? ..."); files that cannot be read, OSError.)";
+is 8000 in eV (8 keV)? ..."); files that cannot be read, OSError. Ctrl-C stops a long call within a
+second with KeyboardInterrupt.)";
 
     py::class_<PyCrystal, std::shared_ptr<PyCrystal>>(module, "Crystal", "A crystal: its lattice and its structure factor at any photon energy.")
         .def_static("cubic", &Cubic, py::arg("structure"), py::arg("a"), py::arg("symbol"), py::arg("table") = py::none(),

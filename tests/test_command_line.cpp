@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -165,6 +166,9 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {kRequired + "--clean-energies 8,12 --hmax 5", "--hmax has no use with --clean-energies"},
         {kRequired + "--clean-energies 8,12,1", "--clean-energies: '8,12,1' has a FRACTION outside 0 to below 1"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --psi 0,90", "--psi has no use with --glitches alone"},
+        // Azimuths beyond ten turns, which the doubles resolve no longer to the degree.
+        {kRequired + "--spectrum s.csv --at-psi -1e308 --energies 5,30", "--at-psi: '-1e308' is not an azimuth from -3600 to 3600 degrees"},
+        {kRequired + "--glitch-map m.csv --energies 5,30 --psi 3590,3610", "--psi: '3590,3610' must be MIN,MAX with MIN below MAX, at most 3600 degrees apart, each from -3600 to 3600, for planning"},
     };
     for (const auto& [line, message] : refused) {
         InputStruct r{};
@@ -207,6 +211,20 @@ TEST(CommandLine, RunsFromOptions)
         {si111 + "--glitch-map m.csv --energies 5,30 --clean-energies 1,1.5",
          "No reflection can reach the Ewald sphere from 1.000000 to 1.500000 keV (--clean-energies): the primary reflection "
          "1 1 1 diffracts only above 1.977048 keV\nProgram QOR exits with error \n"},
+        // A surface that the primary reflection's beams would meet from inside the crystal.
+        {si111 + "--glitches g.csv --at-psi 10 --energies 5,30 --surface -1,-1,-1",
+         "The surface normal -1 -1 -1 (--surface) is 180.0 degrees from the primary reflection 1 1 1: its incident beam would "
+         "meet the surface from inside the crystal. kelto takes the surface's outward normal, which lies less than 90 degrees "
+         "from the primary reflection (a Bragg case); 1,1,1 is this cut\n"},
+        {"--crystal quartz --primary 1,0,0 --glitch-map g.csv --energies 8,9 --surface -1,2,0",
+         "is 90.0 degrees from the primary reflection 1 0 0: its incident beam would meet the surface from inside the crystal. "
+         "kelto takes the surface's outward normal, which lies less than 90 degrees from the primary reflection (a Bragg case)\n"},
+        // Runs that count everything that scales: the harmonic orders of a spectrum and of a fit.
+        {si111 + "--spectrum g.csv --at-psi 10 --energies 5,100 --harmonics 9",
+         "glitches of 9 harmonic orders of SI from 5 to 100 keV): lower --harmonics or narrow --energies\n"},
+        {"--crystal Si --primary 2,2,0 --fit-glitches " KELTO_SOURCE_DIR "/examples/si220_i0_scan.dat --scan-unit eV "
+         "--energies 6,100 --harmonics 9", "harmonic orders of Si up to 100 keV that the fit matches): lower --harmonics or the top "
+         "of --energies\n"},
     };
     for (const auto& c : planning) {
         const KeltoRun run = RunKelto("", FreshFolder("planning_refused"), c.line);
@@ -250,7 +268,12 @@ TEST(CommandLine, MessagesOfRuns)
     const std::string forbidden = "kelto: the primary reflection 1 0 0 is forbidden (|F| = 0 at any energy): a scan of it shows only "
                                   "multiple-beam (Umweg) intensity";
     enum Stream { kOut, kErr };
-    const struct { std::string line; int status; Stream stream; std::string message; bool present = true; } cases[] = {
+    // A folder `small` of 500 kB on a file system of its own (with a folder `sub`), mounted where only
+    // the run sees it; the root of a machine without mount namespaces leaves those rows out.
+    const std::string small = "[ -n \"$KELTO_NS\" ] || exec env KELTO_NS=1 unshare -m bash \"$0\"; mkdir small && mount -t tmpfs "
+                              "-o size=500k tmpfs small && mkdir small/sub && {kelto} > stdout.out 2> stderr.out";
+    const bool mounts = std::system("unshare -m bash -c 'mount -t tmpfs tmpfs /mnt' > /dev/null 2>&1") == 0;
+    const struct { std::string line; int status; Stream stream; std::string message; bool present = true; std::string shell = ""; } cases[] = {
         // Unit hints, first: the reader checks the unit before the sizes.
         {"--structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 --energy 8000 --band 0.02", 1, kErr,
          "--energy takes keV: is 8000 in eV (8 keV)? The run would write about "},
@@ -260,6 +283,13 @@ TEST(CommandLine, MessagesOfRuns)
          "--energies takes keV: is 30000 in eV (30 keV)? The run would "},
         {"--crystal GaAs --primary 0,0,2 --wavelength 1e-300 --band 0.02 --events e.csv", 1, kErr,
          "--wavelength takes angstrom: is 1e-300 in another unit? The limiting sphere holds about "},
+        // The free space of every folder the tables go to, those on one file system counted together:
+        // a spectrum of some 400 kB fits into small, with the glitches' 170 kB it does not.
+        {"--crystal Si --primary 1,1,1 --spectrum small/s.csv --at-psi 10 --energies 5,30", 0, kErr, "", true, small},
+        {"--crystal Si --primary 1,1,1 --glitches small/g.csv --spectrum small/sub/s.csv --at-psi 10 --energies 5,30", 1, kErr,
+         "into small and small/sub, more than the 512 kB free there (about 1.8", true, small},
+        {"-o small --crystal Si --primary 1,1,1 --spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3", 1, kErr,
+         "The run would write about 6.1 MB into small, more than the 512 kB free there", true, small},
         // A forbidden primary reflection, by the cubic options and by a CIF's symmetry; none for an allowed one.
         {si100 + "--events e.csv -q", 0, kErr, forbidden},
         {"--crystal Si --primary 2,2,2 --energy 8.048 --relative-band 1.4e-4 --clean 1", 0, kErr,
@@ -291,7 +321,9 @@ TEST(CommandLine, MessagesOfRuns)
          "--windows-shown: '-1' is not a whole number from 0 up"},
     };
     for (const auto& c : cases) {
-        const KeltoRun run = RunKelto("", FreshFolder("messages"), c.line);
+        if (!c.shell.empty() && !mounts) continue;
+        const KeltoRun run = c.shell.empty() ? RunKelto("", FreshFolder("messages"), c.line)
+                                             : RunKelto("", FreshFolder("messages"), c.line, c.shell);
         const std::string& said = c.stream == kOut ? run.output : run.errors;
         EXPECT_TRUE(run.status == c.status && (said.find(c.message) != std::string::npos) == c.present)
             << c.line << "\nstatus " << run.status << "\n" << run.output << run.errors;

@@ -8,10 +8,12 @@ import argparse
 import csv
 import io
 import os
+import signal
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 import kelto
@@ -191,6 +193,17 @@ class Refusals(unittest.TestCase):
              "divergence must be (ACROSS, ALONG)"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(0, 0, 0)), ValueError, "surface must be a direction"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), harmonics=10), ValueError, "harmonics must be a whole number"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(-1, -1, -1)), ValueError,
+             "surface -1 -1 -1 is 180.0 degrees from the primary reflection 1 1 1: its incident beam would meet the surface from "
+             "inside the crystal"),
+            (lambda: kelto.Crystal.shipped("quartz").glitch_map((1, 0, 0), energies=(8, 9), surface=(-1, 2, 0)), ValueError,
+             "surface -1 2 0 is 90.0 degrees from the primary reflection 1 0 0"),
+            # Runs that count everything that scales, the harmonic orders too, and azimuths beyond ten turns.
+            (lambda: silicon.spectrum((1, 1, 1), 10, energies=(5, 100), harmonics=9), ValueError,
+             "glitches of 9 harmonic orders of SI from 5 to 100 keV): lower harmonics or narrow energies"),
+            (lambda: silicon.glitches((1, 1, 1), 1e300, energies=(5, 30)), ValueError, "psi must be a number of degrees from -3600 to 3600"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), nominal=-1e308), ValueError, "nominal must be a number"),
+            (lambda: silicon.glitch_map((1, 1, 1), energies=(5, 6), psi=(3590, 3610)), ValueError, "each from -3600 to 3600"),
             (lambda: silicon.events((0, 0, 2), band=0.02), ValueError, "give either energy"),
             (lambda: silicon.events((0, 0, 2), energy=8, wavelength=1.5, band=0.02), ValueError, "give either energy"),
             (lambda: silicon.events((0, 0, 2), energy=8), ValueError, "band"),
@@ -292,6 +305,28 @@ class Threads(unittest.TestCase):
             steps += 1
         worker.join()
         self.assertGreater(steps, 10000)
+
+
+    def test_interrupt_stops_a_long_call(self):
+        """Ctrl-C (SIGINT) during a long calculation raises KeyboardInterrupt within a second, and the
+        crystal computes as before afterwards: nothing half-made is kept."""
+        gaas = kelto.Crystal.shipped("GaAs")
+        cases = [
+            lambda: gaas.glitch_map((0, 0, 2), energies=(5, 60)),
+            lambda: gaas.glitches((0, 0, 2), 10, energies=(5, 120)),  # the survey of the sphere the crystal keeps
+        ]
+        for call in cases:
+            sent = []
+            timer = threading.Timer(0.3, lambda: (sent.append(time.monotonic()), os.kill(os.getpid(), signal.SIGINT)))
+            timer.start()
+            try:
+                with self.assertRaises(KeyboardInterrupt):
+                    call()  # some seconds uninterrupted
+            finally:
+                timer.cancel()
+            self.assertLess(time.monotonic() - sent[0], 1.0)
+        fresh = kelto.Crystal.shipped("GaAs")
+        self.assertEqual(gaas.glitches((0, 0, 2), 10, energies=(5, 8)).tolist(), fresh.glitches((0, 0, 2), 10, energies=(5, 8)).tolist())
 
 
 class Installation(unittest.TestCase):
