@@ -198,9 +198,7 @@ std::unique_ptr<CifCrystal> CifCrystal::Parse(const std::string& text, const std
     }
     const CifSymmetry symmetry = ReadSymmetry(r, lattice);
     notices.insert(notices.end(), symmetry.notices.begin(), symmetry.notices.end());
-    bool displaced = false;
-    const std::vector<CifAtom> sites = AsymmetricUnit(r, lattice, &displaced);
-    if (!displaced) notices.push_back(source + " gives no displacement parameters: kelto takes B = 0 for every atom");
+    const std::vector<CifAtom> sites = AsymmetricUnit(r, lattice, &notices);
     int column = -1;
     const int sitesLine = r.block->Loop("_atom_site_fract_x", &column)->line;
     std::vector<CifAtom> atoms;
@@ -220,9 +218,12 @@ std::unique_ptr<CifCrystal> CifCrystal::Parse(const std::string& text, const std
                                   settled.otherFault);
                 group += " :" + std::to_string(settled.choice);
             } catch (const UnsettledOrigin& e) {
-                r.Fail(open + "; " + e.what() + ": name it '" + symmetry.choiceNames[0] + "' or '" + symmetry.choiceNames[1] +
-                           "', or list its operations (_space_group_symop_operation_xyz)",
-                       symmetry.line);
+                if (e.fitsBoth()) {
+                    r.Fail(open + "; " + e.what() + ": name it '" + symmetry.choiceNames[0] + "' or '" + symmetry.choiceNames[1] +
+                               "', or list its operations (_space_group_symop_operation_xyz)",
+                           symmetry.line);
+                }
+                r.Fail(open + "; " + e.what() + ": check the sites, " + kFormulaUnitsTag + " and " + kFormulaTag, symmetry.line);
             }
         }
     } catch (const TooManyAtoms& e) {
