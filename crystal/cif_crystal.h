@@ -6,15 +6,16 @@
 // calculation; ions scatter as their neutral atoms.
 #pragma once
 
+#include <gemmi/symmetry.hpp>
+
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "crystal/atom_phases.h"
 #include "crystal/crystal.h"
 #include "crystal/crystal_file_error.h"
+#include "crystal/structure_factors.h"
 
 struct CifAtom {
     std::string label;
@@ -41,29 +42,11 @@ public:
     bool Extinct(Miller m) const override;
 
 private:
-    CifCrystal(Lattice lattice, std::string name, std::string spaceGroup, std::vector<CifAtom> atoms);
-
-    // The atoms' phase tables reaching every reflection inside the limiting sphere at `keV`, built
-    // (or widened) on first need and shared by the scatterings of every energy up to it; none
-    // where they would take more memory than they save time.
-    std::shared_ptr<const AtomPhases> PhasesFor(double keV) const;
-
-    // Atoms of one element and one displacement parameter share exp(-B s^2) and f.
-    struct DisplacementGroup {
-        int species;
-        double b;
-    };
+    CifCrystal(Lattice lattice, std::string name, std::string spaceGroup, std::vector<CifAtom> atoms, const std::vector<gemmi::Op>& ops);
 
     std::string spaceGroup_;
     std::vector<CifAtom> atoms_;
-    std::vector<int> elements_;   // the distinct atomic numbers
-    std::vector<int> species_;    // per atom, its index into elements_
-    std::vector<DisplacementGroup> groups_;
-    std::vector<int> groupOf_;    // per atom, its index into groups_
-    mutable std::mutex phasesLock_;
-    mutable std::shared_ptr<const AtomPhases> phases_;
-
-    friend class CifScattering;
+    std::unique_ptr<StructureFactors> factors_;
 };
 
 // The most atoms a unit cell may hold: every structure factor sums over them all.
