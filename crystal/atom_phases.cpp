@@ -14,24 +14,24 @@ void Factor(int n, double x, double* re, double* im)
     *im = std::sin(angle);
 }
 
-// sum_j weight[j] (a_j b_j) c_j, the factors of atom j given by factors(j, axis, re, im). Two
-// running sums, even and odd atoms, so that the additions of one need not wait for the other's.
+// For each run g, sum_j weight[j] (a_j b_j) c_j over its atoms in their order, the factors of atom j
+// given by factors(j, axis, re, im).
 template <typename Factors>
-std::complex<double> SumOver(std::size_t begin, std::size_t end, const double* weight, Factors&& factors)
+void SumsOver(const std::vector<std::size_t>& bounds, const double* weight, std::complex<double>* sums, Factors&& factors)
 {
-    double re[2] = {0.0, 0.0}, im[2] = {0.0, 0.0};
-    for (std::size_t j = begin; j < end; ++j) {
-        double ar, ai, br, bi, cr, ci;
-        factors(j, 0, &ar, &ai);
-        factors(j, 1, &br, &bi);
-        factors(j, 2, &cr, &ci);
-        const double pr = ar * br - ai * bi, pi = ar * bi + ai * br;
-        const double er = pr * cr - pi * ci, ei = pr * ci + pi * cr;
-        const std::size_t half = (j - begin) & 1;
-        re[half] += weight[j] * er;
-        im[half] += weight[j] * ei;
+    for (std::size_t g = 0; g + 1 < bounds.size(); ++g) {
+        double re = 0.0, im = 0.0;
+        for (std::size_t j = bounds[g]; j < bounds[g + 1]; ++j) {
+            double ar, ai, br, bi, cr, ci;
+            factors(j, 0, &ar, &ai);
+            factors(j, 1, &br, &bi);
+            factors(j, 2, &cr, &ci);
+            const double pr = ar * br - ai * bi, pi = ar * bi + ai * br;
+            re += weight[j] * (pr * cr - pi * ci);
+            im += weight[j] * (pr * ci + pi * cr);
+        }
+        sums[g] = {re, im};
     }
-    return {re[0] + re[1], im[0] + im[1]};
 }
 
 }  // namespace
@@ -53,7 +53,7 @@ AtomPhases::AtomPhases(const std::vector<AtomPosition>& atoms, const int reach[3
     }
 }
 
-std::complex<double> AtomPhases::Sum(Miller m, std::size_t begin, std::size_t end, const double* weight) const
+void AtomPhases::Sums(Miller m, const std::vector<std::size_t>& bounds, const double* weight, std::complex<double>* sums) const
 {
     const int index[3] = {m.h, m.k, m.l};
     const double* re[3];
@@ -63,7 +63,7 @@ std::complex<double> AtomPhases::Sum(Miller m, std::size_t begin, std::size_t en
         re[axis] = re_[axis].data() + row;
         im[axis] = im_[axis].data() + row;
     }
-    return SumOver(begin, end, weight, [&](std::size_t j, int axis, double* r, double* i) {
+    SumsOver(bounds, weight, sums, [&](std::size_t j, int axis, double* r, double* i) {
         *r = re[axis][j];
         *i = im[axis][j];
     });
@@ -74,11 +74,11 @@ double AtomPhases::Bytes(std::size_t atoms, const int reach[3])
     return static_cast<double>(atoms) * (2.0 * (reach[0] + reach[1] + reach[2]) + 3.0) * 2.0 * sizeof(double);
 }
 
-std::complex<double> PhaseSum(Miller m, const std::vector<AtomPosition>& atoms, std::size_t begin, std::size_t end,
-                              const double* weight)
+void PhaseSums(Miller m, const std::vector<AtomPosition>& atoms, const std::vector<std::size_t>& bounds, const double* weight,
+               std::complex<double>* sums)
 {
     const int index[3] = {m.h, m.k, m.l};
-    return SumOver(begin, end, weight, [&](std::size_t j, int axis, double* r, double* i) {
+    SumsOver(bounds, weight, sums, [&](std::size_t j, int axis, double* r, double* i) {
         Factor(index[axis], axis == 0 ? atoms[j].x : axis == 1 ? atoms[j].y : atoms[j].z, r, i);
     });
 }

@@ -29,9 +29,9 @@ public:
     bool Reaches(const int reach[3]) const { return reach[0] <= reach_[0] && reach[1] <= reach_[1] && reach[2] <= reach_[2]; }
     const int* reach() const { return reach_; }
 
-    // The sum over the atoms from `begin` to `end` of weight[j] exp(2 pi i m . x_j), the tables' atoms
-    // in their order; `m` must be covered.
-    std::complex<double> Sum(Miller m, std::size_t begin, std::size_t end, const double* weight) const;
+    // For each run of atoms g, from bounds[g] to bounds[g + 1], the sum of weight[j] exp(2 pi i m . x_j)
+    // into sums[g], the tables' atoms in their order; `m` must be covered.
+    void Sums(Miller m, const std::vector<std::size_t>& bounds, const double* weight, std::complex<double>* sums) const;
 
     // The bytes the tables of `atoms` atoms take for the reach.
     static double Bytes(std::size_t atoms, const int reach[3]);
@@ -43,6 +43,6 @@ private:
     std::vector<double> re_[3], im_[3];
 };
 
-// The same sum as AtomPhases::Sum for any m, each factor from its own sine and cosine.
-std::complex<double> PhaseSum(Miller m, const std::vector<AtomPosition>& atoms, std::size_t begin, std::size_t end,
-                              const double* weight);
+// The same sums as AtomPhases::Sums for any m, each factor from its own sine and cosine.
+void PhaseSums(Miller m, const std::vector<AtomPosition>& atoms, const std::vector<std::size_t>& bounds, const double* weight,
+               std::complex<double>* sums);

@@ -43,7 +43,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kShards = 64;
+    static constexpr std::size_t kShards = 16;
     static constexpr double kEntryBytes = 64.0;  // a node of the map, its key and its bucket
     static constexpr int kBits = 21;
 

@@ -68,7 +68,7 @@ public:
 
     // sum over the groups of (f0(s) + f' + i f'') exp(-B s^2) S_g, S_g or their conjugates.
     static std::complex<double> Sum(const StructureFactors& crystal, const EnergyScattering& energy, double s2,
-                                    const std::vector<std::complex<double>>& sums, bool conjugate)
+                                    const std::complex<double>* sums, bool conjugate)
     {
         // A crystal has few elements: their f0 on the stack.
         constexpr std::size_t kFew = 16;
@@ -82,7 +82,8 @@ public:
             const StructureFactors::Group& group = crystal.groups_[g];
             const auto species = static_cast<std::size_t>(group.species);
             const std::complex<double> s = conjugate ? std::conj(sums[g]) : sums[g];
-            sum += (f0[species] + energy.elements[species].anomalous) * std::exp(-group.b * s2) * s;
+            // exp(-B 0) is 1: F(0 0 0), made at every energy, spares a cell of many B their exponentials.
+            sum += (f0[species] + energy.elements[species].anomalous) * (s2 == 0.0 ? 1.0 : std::exp(-group.b * s2)) * s;
         }
         return sum;
     }
@@ -93,7 +94,7 @@ private:
         if (const std::optional<Unphased> kept = energy_->factors.Find(m)) return *kept;
         const ReflectionClass c = crystal_.classes_.Of(m);
         const Vec3 x = crystal_.lattice_.Reciprocal(m);
-        const Unphased made{Sum(crystal_, *energy_, Dot(x, x) / 4.0, crystal_.GroupSums(c.representative), c.mate), c.phase};
+        const Unphased made{Sum(crystal_, *energy_, Dot(x, x) / 4.0, crystal_.GroupSums(c.representative)->data(), c.mate), c.phase};
         energy_->factors.Keep(m, made);
         return made;
     }
@@ -111,43 +112,42 @@ StructureFactors::StructureFactors(const Lattice& lattice, const std::vector<Cif
         if (found == elements_.end()) found = elements_.insert(elements_.end(), a.element);
         const int species = static_cast<int>(found - elements_.begin());
         auto group = std::find_if(groups_.begin(), groups_.end(), [&](const Group& g) { return g.species == species && g.b == a.b; });
-        if (group == groups_.end()) group = groups_.insert(groups_.end(), Group{species, a.b, 0, 0, 0.0});
+        if (group == groups_.end()) group = groups_.insert(groups_.end(), Group{species, a.b, 0.0});
         groupOf.push_back(static_cast<int>(group - groups_.begin()));
     }
     // The atoms group by group, each group's in the order of the cell.
     std::vector<std::size_t> order(atoms.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) { return groupOf[i] < groupOf[j]; });
+    bounds_.assign(groups_.size() + 1, 0);
     for (std::size_t at = 0; at < order.size(); ++at) {
         const CifAtom& a = atoms[order[at]];
-        Group& group = groups_[static_cast<std::size_t>(groupOf[order[at]])];
-        if (group.end == 0) group.begin = at;
-        group.end = at + 1;
-        group.occupancy += a.occupancy;
+        const auto g = static_cast<std::size_t>(groupOf[order[at]]);
+        bounds_[g + 1] = at + 1;
+        groups_[g].occupancy += a.occupancy;
         positions_.push_back({a.x, a.y, a.z});
         occupancy_.push_back(a.occupancy);
         weight_ += a.occupancy;
     }
     // Each kept set of sums holds one complex number for each group.
-    sums_.Limit(kLargestSums, static_cast<double>(groups_.size() * sizeof(std::complex<double>) + sizeof(std::vector<int>)));
+    sums_.Limit(kLargestSums, static_cast<double>(groups_.size() * sizeof(std::complex<double>) + 64));
 }
 
 StructureFactors::~StructureFactors() = default;
 
-std::vector<std::complex<double>> StructureFactors::GroupSums(Miller representative) const
+StructureFactors::Sums StructureFactors::GroupSums(Miller representative) const
 {
-    if (std::optional<std::vector<std::complex<double>>> kept = sums_.Find(representative)) return std::move(*kept);
+    if (std::optional<Sums> kept = sums_.Find(representative)) return *kept;
     std::shared_ptr<const AtomPhases> phases;
     {
         const std::lock_guard<std::mutex> held(phasesLock_);
         phases = phases_;
     }
-    std::vector<std::complex<double>> sums(groups_.size());
-    for (std::size_t g = 0; g < groups_.size(); ++g) {
-        const Group& group = groups_[g];
-        sums[g] = phases && phases->Covers(representative)
-                      ? phases->Sum(representative, group.begin, group.end, occupancy_.data())
-                      : PhaseSum(representative, positions_, group.begin, group.end, occupancy_.data());
+    auto sums = std::make_shared<std::vector<std::complex<double>>>(groups_.size());
+    if (phases && phases->Covers(representative)) {
+        phases->Sums(representative, bounds_, occupancy_.data(), sums->data());
+    } else {
+        PhaseSums(representative, positions_, bounds_, occupancy_.data(), sums->data());
     }
     sums_.Keep(representative, sums);
     return sums;
@@ -194,7 +194,7 @@ std::shared_ptr<const EnergyScattering> StructureFactors::EnergyAt(double keV) c
     PhasesFor(keV);  // every reflection inside the energy's sphere within the tables
     std::vector<std::complex<double>> occupancies;
     for (const Group& g : groups_) occupancies.emplace_back(g.occupancy, 0.0);
-    energy->largest = std::abs(CachedScattering::Sum(*this, *energy, 0.0, occupancies, false));
+    energy->largest = std::abs(CachedScattering::Sum(*this, *energy, 0.0, occupancies.data(), false));
     const std::lock_guard<std::mutex> held(energiesLock_);
     energies_.push_back(energy);
     if (energies_.size() > kEnergiesKept) energies_.erase(energies_.begin());
@@ -211,8 +211,8 @@ bool StructureFactors::Extinct(Miller m) const
     // F = sum over elements of f(s, E) S_element, S = sum over its atoms of occupancy exp(2 pi i h.x):
     // the structure forbids the reflection when every S vanishes, whatever f is.
     if (IsZero(m)) return true;
-    const std::vector<std::complex<double>> sums = GroupSums(classes_.Of(m).representative);
+    const Sums sums = GroupSums(classes_.Of(m).representative);
     std::vector<std::complex<double>> species(elements_.size());
-    for (std::size_t g = 0; g < groups_.size(); ++g) species[static_cast<std::size_t>(groups_[g].species)] += sums[g];
+    for (std::size_t g = 0; g < groups_.size(); ++g) species[static_cast<std::size_t>(groups_[g].species)] += (*sums)[g];
     return std::all_of(species.begin(), species.end(), [&](std::complex<double> s) { return std::abs(s) < 1e-9 * weight_; });
 }

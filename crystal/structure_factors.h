@@ -38,8 +38,9 @@ public:
 private:
     friend class CachedScattering;
 
+    using Sums = std::shared_ptr<const std::vector<std::complex<double>>>;
     // S_g(h) of every group for the representative of a class, from the cache or made (and kept).
-    std::vector<std::complex<double>> GroupSums(Miller representative) const;
+    Sums GroupSums(Miller representative) const;
     // The tables reaching every reflection inside the limiting sphere at `keV`, widened on first need.
     std::shared_ptr<const AtomPhases> PhasesFor(double keV) const;
     std::shared_ptr<const EnergyScattering> EnergyAt(double keV) const;
@@ -47,18 +48,18 @@ private:
     struct Group {
         int species;       // index into elements_
         double b;          // square angstrom
-        std::size_t begin, end;  // its atoms in positions_
-        double occupancy;  // their occupancies summed, S_g(0 0 0)
+        double occupancy;  // its atoms' occupancies summed, S_g(0 0 0)
     };
 
     Lattice lattice_;
     std::vector<int> elements_;  // the distinct atomic numbers
     std::vector<Group> groups_;
     std::vector<AtomPosition> positions_;  // the atoms group by group
+    std::vector<std::size_t> bounds_;      // group g's atoms from bounds_[g] to bounds_[g + 1]
     std::vector<double> occupancy_;        // in the same order
     double weight_ = 0.0;                  // all occupancies summed
     ReflectionClasses classes_;
-    ReflectionCache<std::vector<std::complex<double>>> sums_;
+    ReflectionCache<Sums> sums_;
 
     mutable std::mutex phasesLock_;
     mutable std::shared_ptr<const AtomPhases> phases_;
