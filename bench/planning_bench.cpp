@@ -13,7 +13,9 @@
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
 #include "crystal/shipped_crystals.h"
+#include "large_cells.h"
 #include "planning/events.h"
+#include "planning/glitch_depth.h"
 #include "planning/glitch_fit.h"
 #include "planning/spectrum.h"
 #include "planning/glitches.h"
@@ -201,6 +203,63 @@ void GlitchMapOfGaAs002(benchmark::State& state)
     }
 }
 BENCHMARK(GlitchMapOfGaAs002)->Unit(benchmark::kMillisecond);
+
+// The large cells of CIF files as they are found: a 45 angstrom cell of F -4 3 m with 7296 atoms
+// (76 sites of 96 atoms) and a P 1 cell of 4608 atoms, each atom of its own B (bench/large_cells.h).
+// Each is read from its text, then its events at 8.048 keV (band 0.02 angstrom, primary 0 0 4)
+// with every event's width and depth, and its glitch spectrum at psi 15 from 5 to 12 keV with
+// every glitch's width and depth, tables formatted into /dev/null: the target is 10 s for each
+// file's run.
+const std::string& LargeCellText(bool cubic)
+{
+    static const std::string texts[2] = {large_cells::TriclinicCell(), large_cells::CubicCell()};
+    return texts[cubic ? 1 : 0];
+}
+
+void ReadLargeCifCell(benchmark::State& state, bool cubic)
+{
+    LargeCellText(cubic);  // generated before the clock starts
+    for (auto _ : state) {
+        std::string notice;
+        const std::unique_ptr<CifCrystal> crystal = CifCrystal::Parse(LargeCellText(cubic), "large cell", &notice);
+        state.counters["atoms"] = static_cast<double>(crystal->atoms().size());
+    }
+}
+BENCHMARK_CAPTURE(ReadLargeCifCell, cubic_7296atoms, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(ReadLargeCifCell, p1_4608atoms, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void EventsWithWidthsOfLargeCifCell(benchmark::State& state, bool cubic)
+{
+    std::string notice;
+    const std::unique_ptr<CifCrystal> crystal = CifCrystal::Parse(LargeCellText(cubic), "large cell", &notice);
+    const ScanFrame frame = MatrixFrame(crystal->lattice(), {0, 0, 4});
+    const Band band{kHcKeVAngstrom / 8.048, 0.02};
+    const TableSubject subject{crystal->name(), {0, 0, 4}, &frame, {-180, 180}};
+    for (auto _ : state) {
+        std::vector<Event> events = FindEvents(*crystal, frame, band, {-180, 180});
+        SetEventWidths(*crystal, frame, 8.048, Beam{}, &events);
+        WriteEventsTable(Null(), subject, band, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, events);
+        state.counters["events"] = static_cast<double>(events.size());
+    }
+}
+BENCHMARK_CAPTURE(EventsWithWidthsOfLargeCifCell, cubic_7296atoms, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(EventsWithWidthsOfLargeCifCell, p1_4608atoms, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void GlitchSpectrumOfLargeCifCell(benchmark::State& state, bool cubic)
+{
+    std::string notice;
+    const std::unique_ptr<CifCrystal> crystal = CifCrystal::Parse(LargeCellText(cubic), "large cell", &notice);
+    const ScanFrame frame = MatrixFrame(crystal->lattice(), {0, 0, 4});
+    const TableSubject subject{crystal->name(), {0, 0, 4}, &frame, {-180, 180}};
+    for (auto _ : state) {
+        std::vector<Glitch> glitches = FindGlitchesWithHarmonics(*crystal, frame, 15, 5, 12, 1);
+        ShapeGlitches(*crystal, frame, 15, 5, 12, Beam{}, &glitches);
+        WriteGlitchTable(Null(), subject, 15, 5, 12, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, glitches);
+        state.counters["glitches"] = static_cast<double>(glitches.size());
+    }
+}
+BENCHMARK_CAPTURE(GlitchSpectrumOfLargeCifCell, cubic_7296atoms, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(GlitchSpectrumOfLargeCifCell, p1_4608atoms, false)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

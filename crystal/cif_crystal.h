@@ -6,8 +6,6 @@
 // calculation; ions scatter as their neutral atoms.
 #pragma once
 
-#include <gemmi/symmetry.hpp>
-
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -16,6 +14,10 @@
 #include "crystal/crystal.h"
 #include "crystal/crystal_file_error.h"
 #include "crystal/structure_factors.h"
+
+namespace gemmi {
+struct Op;
+}  // namespace gemmi
 
 struct CifAtom {
     std::string label;

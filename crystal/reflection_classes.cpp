@@ -1,5 +1,7 @@
 #include "crystal/reflection_classes.h"
 
+#include <gemmi/symmetry.hpp>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

@@ -8,12 +8,14 @@
 // lexically largest of h R and -h R over the point group's rotations.
 #pragma once
 
-#include <gemmi/symmetry.hpp>
-
 #include <complex>
 #include <vector>
 
 #include "crystal/vec3.h"
+
+namespace gemmi {
+struct Op;
+}  // namespace gemmi
 
 struct ReflectionClass {
     Miller representative;

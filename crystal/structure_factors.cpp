@@ -1,6 +1,7 @@
 #include "crystal/structure_factors.h"
 
 #include <gemmi/fprime.hpp>
+#include <gemmi/symmetry.hpp>
 #include <gemmi/it92.hpp>
 
 #include <algorithm>

@@ -8,8 +8,6 @@
 // reflection, however often an event, a glitch or a width asks for it.
 #pragma once
 
-#include <gemmi/symmetry.hpp>
-
 #include <complex>
 #include <memory>
 #include <mutex>
@@ -19,6 +17,10 @@
 #include "crystal/crystal.h"
 #include "crystal/reflection_cache.h"
 #include "crystal/reflection_classes.h"
+
+namespace gemmi {
+struct Op;
+}  // namespace gemmi
 
 struct CifAtom;
 struct EnergyScattering;
