@@ -216,29 +216,36 @@ const std::string& LargeCellText(bool cubic)
     return texts[cubic ? 1 : 0];
 }
 
+// A large cell read from its text (generated before the clock starts), with the frame of its
+// primary 0 0 4.
+struct LargeCifCell {
+    explicit LargeCifCell(bool cubic)
+        : crystal(CifCrystal::Parse(LargeCellText(cubic), "large cell", &notice)), frame(MatrixFrame(crystal->lattice(), {0, 0, 4})),
+          subject{crystal->name(), {0, 0, 4}, &frame, {-180, 180}}
+    {
+    }
+    std::string notice;
+    std::unique_ptr<CifCrystal> crystal;
+    ScanFrame frame;
+    TableSubject subject;
+};
+
 void ReadLargeCifCell(benchmark::State& state, bool cubic)
 {
-    LargeCellText(cubic);  // generated before the clock starts
-    for (auto _ : state) {
-        std::string notice;
-        const std::unique_ptr<CifCrystal> crystal = CifCrystal::Parse(LargeCellText(cubic), "large cell", &notice);
-        state.counters["atoms"] = static_cast<double>(crystal->atoms().size());
-    }
+    LargeCellText(cubic);
+    for (auto _ : state) state.counters["atoms"] = static_cast<double>(LargeCifCell(cubic).crystal->atoms().size());
 }
 BENCHMARK_CAPTURE(ReadLargeCifCell, cubic_7296atoms, true)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(ReadLargeCifCell, p1_4608atoms, false)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void EventsWithWidthsOfLargeCifCell(benchmark::State& state, bool cubic)
 {
-    std::string notice;
-    const std::unique_ptr<CifCrystal> crystal = CifCrystal::Parse(LargeCellText(cubic), "large cell", &notice);
-    const ScanFrame frame = MatrixFrame(crystal->lattice(), {0, 0, 4});
+    const LargeCifCell cell(cubic);
     const Band band{kHcKeVAngstrom / 8.048, 0.02};
-    const TableSubject subject{crystal->name(), {0, 0, 4}, &frame, {-180, 180}};
     for (auto _ : state) {
-        std::vector<Event> events = FindEvents(*crystal, frame, band, {-180, 180});
-        SetEventWidths(*crystal, frame, 8.048, Beam{}, &events);
-        WriteEventsTable(Null(), subject, band, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, events);
+        std::vector<Event> events = FindEvents(*cell.crystal, cell.frame, band, {-180, 180});
+        SetEventWidths(*cell.crystal, cell.frame, 8.048, Beam{}, &events);
+        WriteEventsTable(Null(), cell.subject, band, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, events);
         state.counters["events"] = static_cast<double>(events.size());
     }
 }
@@ -247,14 +254,11 @@ BENCHMARK_CAPTURE(EventsWithWidthsOfLargeCifCell, p1_4608atoms, false)->Unit(ben
 
 void GlitchSpectrumOfLargeCifCell(benchmark::State& state, bool cubic)
 {
-    std::string notice;
-    const std::unique_ptr<CifCrystal> crystal = CifCrystal::Parse(LargeCellText(cubic), "large cell", &notice);
-    const ScanFrame frame = MatrixFrame(crystal->lattice(), {0, 0, 4});
-    const TableSubject subject{crystal->name(), {0, 0, 4}, &frame, {-180, 180}};
+    const LargeCifCell cell(cubic);
     for (auto _ : state) {
-        std::vector<Glitch> glitches = FindGlitchesWithHarmonics(*crystal, frame, 15, 5, 12, 1);
-        ShapeGlitches(*crystal, frame, 15, 5, 12, Beam{}, &glitches);
-        WriteGlitchTable(Null(), subject, 15, 5, 12, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, glitches);
+        std::vector<Glitch> glitches = FindGlitchesWithHarmonics(*cell.crystal, cell.frame, 15, 5, 12, 1);
+        ShapeGlitches(*cell.crystal, cell.frame, 15, 5, 12, Beam{}, &glitches);
+        WriteGlitchTable(Null(), cell.subject, 15, 5, 12, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, glitches);
         state.counters["glitches"] = static_cast<double>(glitches.size());
     }
 }

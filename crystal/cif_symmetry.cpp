@@ -48,20 +48,20 @@ GroupSetting TableSetting(const gemmi::SpaceGroup& group, bool originStated)
 
 // The setting of the cell: `given` where the cell has its symmetry, else the one of `others` and of
 // the settings derived from `given` that it has, `notice` saying so. Nullopt where it has none or
-// several of them, with `why`.
+// several of them, with `why`. Both begin with `subject` ("the group P 4/m m m").
 std::optional<GroupSetting> SettingOfTheCell(const Lattice& lattice, const GroupSetting& given, std::vector<GroupSetting> others,
-                                             std::string* why, std::string* notice)
+                                             const std::string& subject, std::string* why, std::string* notice)
 {
     if (CellHasSymmetry(lattice, given.ops)) return given;
     for (GroupSetting& derived : DerivedSettings(given)) others.push_back(std::move(derived));
     const std::vector<GroupSetting> fitting = SettingsTheCellHas(lattice, others);
-    const std::string lacked = "the group " + given.name + ", whose symmetry the cell does not have";
+    const std::string lacked = subject + ", whose symmetry the cell does not have";
     if (fitting.size() == 1) {
         const GroupSetting& only = fitting.front();
         const std::string as = only.name.empty() ? only.change : "as '" + only.name + "'" + (only.change.empty() ? "" : ", " + only.change);
         *notice = lacked + ": kelto reads it " + as + ", the one setting of it that the cell has";
         GroupSetting taken = only;
-        if (taken.name.empty()) taken.name = given.name + " " + taken.change;
+        if (taken.name.empty()) taken.name = given.name;
         return taken;
     }
     *why = fitting.empty() ? lacked + " in any setting" : lacked + "; the cell has it as " + SettingNames(fitting) + ": name the one meant";
@@ -86,7 +86,7 @@ public:
             std::string why, notice;
             std::vector<GroupSetting> others;
             std::optional<GroupSetting> setting = lookup(value, &why, &others);
-            if (setting) setting = SettingOfTheCell(lattice_, *setting, std::move(others), &why, &notice);
+            if (setting) setting = SettingOfTheCell(lattice_, *setting, std::move(others), "the group " + setting->name, &why, &notice);
             if (setting) {
                 s->given = given;
                 s->line = item->line;
@@ -135,16 +135,19 @@ std::string WrittenName(const CifReader& r)
 // refused where the cell has none or several.
 void SettleListedOperations(const CifReader& r, const Lattice& lattice, const ListedOperations& listed, CifSymmetry* s)
 {
-    const gemmi::SpaceGroup* table = gemmi::find_spacegroup_by_ops(gemmi::split_centering_vectors(listed.ops));
-    const GroupSetting given{listed.ops, {}, table != nullptr ? table->xhm() : "of the listed operations", ""};
-    std::string why, notice;
-    const std::optional<GroupSetting> setting = SettingOfTheCell(lattice, given, {}, &why, &notice);
-    if (!setting) r.Fail(listed.tag + " lists the operations of " + why, listed.line);
-    s->ops = setting->ops;
-    if (!notice.empty()) {
-        s->notices.push_back(r.At(listed.line) + listed.tag + " lists the operations of " + notice);
-        s->name = setting->name;
+    if (CellHasSymmetry(lattice, listed.ops)) {
+        s->ops = listed.ops;
+        return;
     }
+    const gemmi::SpaceGroup* table = gemmi::find_spacegroup_by_ops(gemmi::split_centering_vectors(listed.ops));
+    const GroupSetting given{listed.ops, {}, table != nullptr ? table->xhm() : s->name, ""};
+    const std::string subject = table != nullptr ? "the operations of the group " + given.name : "operations";
+    std::string why, notice;
+    const std::optional<GroupSetting> setting = SettingOfTheCell(lattice, given, {}, subject, &why, &notice);
+    if (!setting) r.Fail(listed.tag + " lists " + why, listed.line);
+    s->ops = setting->ops;
+    s->notices.push_back(r.At(listed.line) + listed.tag + " lists " + notice);
+    s->name = setting->name;
 }
 
 }  // namespace
