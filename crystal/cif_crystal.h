@@ -3,7 +3,7 @@
 // unit cell. Its structure factor at the photon energy E sums over those atoms
 //   occupancy (f0(s) + f'(E) + i f''(E)) exp(-B s^2) exp(2 pi i (h x + k y + l z)),  s = |X| / 2,
 // f0 from the International Tables (1992) coefficients, f' and f'' from the Cromer-Liberman
-// calculation; ions scatter as their neutral atoms.
+// calculation; ions scatter as their neutral atoms (crystal/structure_factors.h makes it quickly).
 #pragma once
 
 #include <cstddef>
@@ -30,9 +30,11 @@ struct CifAtom {
 class CifCrystal : public Crystal {
 public:
     // Reads the first data block that has a cell. `notice` receives lines for the user, one for each
-    // thing read with a judgement of its own (or stays empty): a CIF without displacement parameters
-    // taken with B = 0, a repeated tag, an unquoted value with blanks, a symmetry source passed
-    // over, an origin choice settled from the structure. Throws CrystalFileError.
+    // thing read with a judgement of its own (or stays empty): sites without displacement parameters
+    // taken with B = 0, a repeated tag, an unquoted value with blanks or with characters beyond
+    // ASCII, typographic quotes, ICSD's '.' for 0, elements from labels, a symmetry source passed
+    // over, a group read in the one setting of it the cell has, an origin choice settled from the
+    // structure. Throws CrystalFileError.
     static std::unique_ptr<CifCrystal> Read(const std::string& path, std::string* notice);
     // The same from the text of a CIF; `source` names it in messages.
     static std::unique_ptr<CifCrystal> Parse(const std::string& text, const std::string& source, std::string* notice);

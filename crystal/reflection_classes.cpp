@@ -49,7 +49,12 @@ ReflectionClass ReflectionClasses::Of(Miller h) const
     bool first = true;
     for (const Rotation& rotation : rotations_) {
         int k[3];
-        for (int j = 0; j < 3; ++j) k[j] = h.h * rotation.r[0][j] + h.k * rotation.r[1][j] + h.l * rotation.r[2][j];
+        for (int j = 0; j < 3; ++j) {
+            const std::int64_t image = std::int64_t{h.h} * rotation.r[0][j] + std::int64_t{h.k} * rotation.r[1][j] +
+                                       std::int64_t{h.l} * rotation.r[2][j];
+            if (image > kLargestIndex || image < -kLargestIndex) return {h, false, 0};
+            k[j] = static_cast<int>(image);
+        }
         const std::int64_t shift = std::int64_t{h.h} * rotation.t[0] + std::int64_t{h.k} * rotation.t[1] + std::int64_t{h.l} * rotation.t[2];
         const int phase = static_cast<int>(((shift % kDen) + kDen) % kDen);
         const Miller image{k[0], k[1], k[2]}, mate{-k[0], -k[1], -k[2]};

@@ -16,8 +16,8 @@ namespace {
 // Tables beyond this size would cost more to fill and hold than the sines they save.
 constexpr double kLargestTables = 256.0 * 1024 * 1024;
 // The group sums kept for all energies, and the structure factors kept at each energy.
-constexpr double kLargestSums = 256.0 * 1024 * 1024;
-constexpr double kLargestFactors = 96.0 * 1024 * 1024;
+constexpr double kLargestSums = 128.0 * 1024 * 1024;
+constexpr double kLargestFactors = 64.0 * 1024 * 1024;
 // The energies whose structure factors are kept: an events table asks for those of one energy from
 // every event's width, a glitch spectrum twice for each glitch's own.
 constexpr std::size_t kEnergiesKept = 4;
