@@ -151,10 +151,12 @@ TEST(CifReadings, SameCrystalAsTheListedOperations)
         // go on in letters, sites without a displacement parameter among others with one.
         {"5.65325 5.65325 5.65325 90 90 90",
          "_journal_page_first 385\xC3\x90" "386\n_publ_section_title \xE2\x80\x98GaAs\xE2\x80\x99s structure\xE2\x80\x99\n"
-         "_journal_name_full \x93Z. Kristallogr.\x94\n_space_group_name_H-M_alt 'F -4 3 m'\n", gaAs, "F -4 3 m", "",
+         "_journal_name_full \x93Z. Kristallogr.\x94\n_journal_coden_ASTM \xE2\x80\x98ZEKRDZ\n_space_group_name_H-M_alt 'F -4 3 m'\n",
+         gaAs, "F -4 3 m", "",
          "t.cif:8: the value of _journal_page_first holds characters beyond ASCII without quotes: kelto reads it as it stands\n"
          "t.cif:9: the value of _publ_section_title stands between typographic quotes: kelto reads them as quotes\n"
-         "t.cif:10: the value of _journal_name_full stands between typographic quotes"},
+         "t.cif:10: the value of _journal_name_full stands between typographic quotes: kelto reads them as quotes\n"
+         "t.cif:11: the value of _journal_coden_ASTM holds characters beyond ASCII"},  // an opening quote without its closing one
         {"5.65325 5.65325 5.65325 90 90 90", "_database_code_ICSD 41674\n_space_group_name_H-M_alt 'F -4 3 m'\n",
          "Ga1 Ga . . . 0.66\nAs1 As 0.25 0.25 0.25 0.56\n", "F -4 3 m", gaAs, "site Ga1 gives '.' for a coordinate, which ICSD's files write for 0"},
         {"9.1 9.1 9.1 90 90 90", "_space_group_name_H-M_alt 'P m -3 m'\n", "OH2 ? 0 0 0 ?\nOw1 ? 0.5 0.5 0.5 0.8\nNa1 ? 0.5 0 0 ?\n",
