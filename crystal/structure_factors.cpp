@@ -17,23 +17,17 @@ namespace {
 constexpr double kLargestTables = 256.0 * 1024 * 1024;
 // The group sums kept for all energies, and the structure factors kept at each energy.
 constexpr double kLargestSums = 128.0 * 1024 * 1024;
-constexpr double kLargestFactors = 64.0 * 1024 * 1024;
-// The energies whose structure factors are kept: an events table asks for those of one energy from
-// every event's width, a glitch spectrum twice for each glitch's own.
+constexpr double kLargestFactors = 128.0 * 1024 * 1024;
+// The energies whose f' and f'' are kept: an events table asks for those of one energy from every
+// event's width.
 constexpr std::size_t kEnergiesKept = 4;
 
 // The radius of the limiting sphere at `keV`, 2 / lambda (1/angstrom).
 double LimitingRadiusAt(double keV) { return 2.0 * keV / kHcKeVAngstrom; }
 
-// A structure factor before the phase of its class: F(h) = exp(2 pi i phase / 24) F.
-struct Unphased {
-    std::complex<double> F;
-    int phase;
-};
-
 }  // namespace
 
-// f0, f' and f'' of the elements at one energy, and the structure factors made at it.
+// f0, f' and f'' of the elements at one energy.
 struct EnergyScattering {
     struct Element {
         const gemmi::IT92<double>::Coef* f0;
@@ -42,7 +36,6 @@ struct EnergyScattering {
     double keV;
     std::vector<Element> elements;
     double largest = 0.0;  // |F(0 0 0)|
-    ReflectionCache<Unphased> factors{kLargestFactors, sizeof(Unphased)};
 };
 
 class CachedScattering : public Scattering {
@@ -54,7 +47,7 @@ public:
 
     std::complex<double> F(Miller m) const override
     {
-        const Unphased f = Made(m);
+        const StructureFactors::Unphased f = Made(m);
         return TwentyFourthTurn(f.phase) * f.F;
     }
 
@@ -67,9 +60,10 @@ public:
         return !IsZero(m) && modulus >= kForbiddenShare * energy_->largest ? modulus : 0.0;
     }
 
-    // sum over the groups of (f0(s) + f' + i f'') exp(-B s^2) S_g, S_g or their conjugates.
-    static std::complex<double> Sum(const StructureFactors& crystal, const EnergyScattering& energy, double s2,
-                                    const std::complex<double>* sums, bool conjugate)
+    // The sums over the groups of (f0(s) + f' + i f'') exp(-B s^2) S_g, with S_g and with their
+    // conjugates (the structure factors of a class's representative and of its mate).
+    static void Sums(const StructureFactors& crystal, const EnergyScattering& energy, double s2, const std::complex<double>* sums,
+                     std::complex<double>* plain, std::complex<double>* conjugated)
     {
         // A crystal has few elements: their f0 on the stack.
         constexpr std::size_t kFew = 16;
@@ -78,25 +72,33 @@ public:
         std::vector<double> many(count > kFew ? count : 0);
         double* f0 = count > kFew ? many.data() : few;
         for (std::size_t e = 0; e < count; ++e) f0[e] = energy.elements[e].f0->calculate_sf(s2);
-        std::complex<double> sum = 0.0;
+        *plain = *conjugated = 0.0;
         for (std::size_t g = 0; g < crystal.groups_.size(); ++g) {
             const StructureFactors::Group& group = crystal.groups_[g];
             const auto species = static_cast<std::size_t>(group.species);
-            const std::complex<double> s = conjugate ? std::conj(sums[g]) : sums[g];
             // exp(-B 0) is 1: F(0 0 0), made at every energy, spares a cell of many B their exponentials.
-            sum += (f0[species] + energy.elements[species].anomalous) * (s2 == 0.0 ? 1.0 : std::exp(-group.b * s2)) * s;
+            const std::complex<double> factor =
+                (f0[species] + energy.elements[species].anomalous) * (s2 == 0.0 ? 1.0 : std::exp(-group.b * s2));
+            *plain += factor * sums[g];
+            *conjugated += factor * std::conj(sums[g]);
         }
-        return sum;
     }
 
 private:
-    Unphased Made(Miller m) const
+    // F of `m` before its phase; made with that of -m, which shares its sums, and both kept.
+    StructureFactors::Unphased Made(Miller m) const
     {
-        if (const std::optional<Unphased> kept = energy_->factors.Find(m)) return *kept;
+        const double keV = energy_->keV;
+        if (const std::optional<StructureFactors::Unphased> kept = crystal_.factors_.Find(m, keV)) return *kept;
         const ReflectionClass c = crystal_.classes_.Of(m);
         const Vec3 x = crystal_.lattice_.Reciprocal(m);
-        const Unphased made{Sum(crystal_, *energy_, Dot(x, x) / 4.0, crystal_.GroupSums(c.representative)->data(), c.mate), c.phase};
-        energy_->factors.Keep(m, made);
+        std::complex<double> plain, conjugated;
+        Sums(crystal_, *energy_, Dot(x, x) / 4.0, crystal_.GroupSums(c.representative)->data(), &plain, &conjugated);
+        const StructureFactors::Unphased made{c.mate ? conjugated : plain, c.phase};
+        crystal_.factors_.Keep(m, made, keV);
+        const Miller opposite{-m.h, -m.k, -m.l};
+        const ReflectionClass mate = crystal_.classes_.Of(opposite);
+        if (mate.representative == c.representative) crystal_.factors_.Keep(opposite, {mate.mate ? conjugated : plain, mate.phase}, keV);
         return made;
     }
 
@@ -105,7 +107,7 @@ private:
 };
 
 StructureFactors::StructureFactors(const Lattice& lattice, const std::vector<CifAtom>& atoms, const std::vector<gemmi::Op>& ops)
-    : lattice_(lattice), classes_(ops), sums_(kLargestSums, 0.0)
+    : lattice_(lattice), classes_(ops), sums_(kLargestSums, 0.0), factors_(kLargestFactors, sizeof(std::complex<double>) + sizeof(int))
 {
     std::vector<int> groupOf;
     for (const CifAtom& a : atoms) {
@@ -195,7 +197,9 @@ std::shared_ptr<const EnergyScattering> StructureFactors::EnergyAt(double keV) c
     PhasesFor(keV);  // every reflection inside the energy's sphere within the tables
     std::vector<std::complex<double>> occupancies;
     for (const Group& g : groups_) occupancies.emplace_back(g.occupancy, 0.0);
-    energy->largest = std::abs(CachedScattering::Sum(*this, *energy, 0.0, occupancies.data(), false));
+    std::complex<double> zero, conjugated;
+    CachedScattering::Sums(*this, *energy, 0.0, occupancies.data(), &zero, &conjugated);
+    energy->largest = std::abs(zero);
     const std::lock_guard<std::mutex> held(energiesLock_);
     energies_.push_back(energy);
     if (energies_.size() > kEnergiesKept) energies_.erase(energies_.begin());

@@ -5,7 +5,8 @@
 // over the group's atoms. The S_g, which hold all the work that grows with the atoms, do not depend
 // on the energy: they are made once for each set of reflections the space group makes equivalent
 // (crystal/reflection_classes.h) and kept for every energy. At each energy F is made once for each
-// reflection, however often an event, a glitch or a width asks for it.
+// reflection (with that of its Friedel mate, from the same sums), however often an event, a glitch
+// or a width asks for it.
 #pragma once
 
 #include <complex>
@@ -62,6 +63,12 @@ private:
     double weight_ = 0.0;                  // all occupancies summed
     ReflectionClasses classes_;
     ReflectionCache<Sums> sums_;
+    // A structure factor at an energy before the phase of its class: F(h) = exp(2 pi i phase / 24) F.
+    struct Unphased {
+        std::complex<double> F;
+        int phase;
+    };
+    ReflectionCache<Unphased> factors_;  // by reflection and energy
 
     mutable std::mutex phasesLock_;
     mutable std::shared_ptr<const AtomPhases> phases_;
