@@ -1,6 +1,7 @@
 // Figures of the planning engine: the compute time of each planning answer, tables formatted into
 // /dev/null, as Google Benchmark reports them. Targets on the development machine (2 cores):
-// each under 50 ms for the cubic options, under 100 ms for the crystals of CIF files.
+// each under 50 ms for the cubic options, under 100 ms for the crystals of CIF files, under 10 s
+// for each run of the large cells of CIF files.
 //
 //   cmake --build build --target kelto_bench && ./build/bench/kelto_bench
 #include <benchmark/benchmark.h>
