@@ -1,8 +1,8 @@
 #include "crystal/structure_factors.h"
 
 #include <gemmi/fprime.hpp>
-#include <gemmi/symmetry.hpp>
 #include <gemmi/it92.hpp>
+#include <gemmi/symmetry.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +15,7 @@ namespace {
 
 // Tables beyond this size would cost more to fill and hold than the sines they save.
 constexpr double kLargestTables = 256.0 * 1024 * 1024;
-// The group sums kept for all energies, and the structure factors kept at each energy.
+// The group sums kept for all energies, and the structure factors kept by reflection and energy.
 constexpr double kLargestSums = 128.0 * 1024 * 1024;
 constexpr double kLargestFactors = 128.0 * 1024 * 1024;
 // The energies whose f' and f'' are kept: an events table asks for those of one energy from every
@@ -55,7 +55,7 @@ public:
 
     double Modulus(Miller m) const override
     {
-        // Equivalent reflections share |F| to the last bit: the phase of the class is left out.
+        // The phase of the class has modulus 1: left out, it spares a product and its rounding.
         const double modulus = std::abs(Made(m).F);
         return !IsZero(m) && modulus >= kForbiddenShare * energy_->largest ? modulus : 0.0;
     }
