@@ -1,6 +1,7 @@
 // Figures of the planning engine: the compute time of each planning answer, tables formatted into
 // /dev/null, as Google Benchmark reports them. Targets on the development machine (2 cores):
-// each under 50 ms for the cubic options, under 100 ms for the crystals of CIF files.
+// each under 50 ms for the cubic options, under 100 ms for the crystals of CIF files, under 10 s
+// for each run of the large cells of CIF files.
 //
 //   cmake --build build --target kelto_bench && ./build/bench/kelto_bench
 #include <benchmark/benchmark.h>
@@ -15,7 +16,9 @@
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
 #include "crystal/shipped_crystals.h"
+#include "large_cells.h"
 #include "planning/events.h"
+#include "planning/glitch_depth.h"
 #include "planning/glitch_fit.h"
 #include "planning/spectrum.h"
 #include "planning/glitches.h"
@@ -223,6 +226,67 @@ void GlitchMapOfGaAs002(benchmark::State& state)
     }
 }
 BENCHMARK(GlitchMapOfGaAs002)->Unit(benchmark::kMillisecond);
+
+// The large cells of CIF files as they are found: a 45 angstrom cell of F -4 3 m with 7296 atoms
+// (76 sites of 96 atoms) and a P 1 cell of 4608 atoms, each atom of its own B (bench/large_cells.h).
+// Each is read from its text, then its events at 8.048 keV (band 0.02 angstrom, primary 0 0 4)
+// with every event's width and depth, and its glitch spectrum at psi 15 from 5 to 12 keV with
+// every glitch's width and depth, tables formatted into /dev/null: the target is 10 s for each
+// file's run.
+const std::string& LargeCellText(bool cubic)
+{
+    static const std::string texts[2] = {large_cells::TriclinicCell(), large_cells::CubicCell()};
+    return texts[cubic ? 1 : 0];
+}
+
+// A large cell read from its text (generated before the clock starts), with the frame of its
+// primary 0 0 4.
+struct LargeCifCell {
+    explicit LargeCifCell(bool cubic)
+        : crystal(CifCrystal::Parse(LargeCellText(cubic), "large cell", &notice)), frame(MatrixFrame(crystal->lattice(), {0, 0, 4})),
+          subject{crystal->name(), {0, 0, 4}, &frame, {-180, 180}}
+    {
+    }
+    std::string notice;
+    std::unique_ptr<CifCrystal> crystal;
+    ScanFrame frame;
+    TableSubject subject;
+};
+
+void ReadLargeCifCell(benchmark::State& state, bool cubic)
+{
+    LargeCellText(cubic);
+    for (auto _ : state) state.counters["atoms"] = static_cast<double>(LargeCifCell(cubic).crystal->atoms().size());
+}
+BENCHMARK_CAPTURE(ReadLargeCifCell, cubic_7296atoms, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(ReadLargeCifCell, p1_4608atoms, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void EventsWithWidthsOfLargeCifCell(benchmark::State& state, bool cubic)
+{
+    const LargeCifCell cell(cubic);
+    const Band band{kHcKeVAngstrom / 8.048, 0.02};
+    for (auto _ : state) {
+        std::vector<Event> events = FindEvents(*cell.crystal, cell.frame, band, {-180, 180});
+        SetEventWidths(*cell.crystal, cell.frame, 8.048, Beam{}, &events);
+        WriteEventsTable(Null(), cell.subject, band, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, events);
+        state.counters["events"] = static_cast<double>(events.size());
+    }
+}
+BENCHMARK_CAPTURE(EventsWithWidthsOfLargeCifCell, cubic_7296atoms, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(EventsWithWidthsOfLargeCifCell, p1_4608atoms, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void GlitchSpectrumOfLargeCifCell(benchmark::State& state, bool cubic)
+{
+    const LargeCifCell cell(cubic);
+    for (auto _ : state) {
+        std::vector<Glitch> glitches = FindGlitchesWithHarmonics(*cell.crystal, cell.frame, 15, 5, 12, 1);
+        ShapeGlitches(*cell.crystal, cell.frame, 15, 5, 12, Beam{}, &glitches);
+        WriteGlitchTable(Null(), cell.subject, 15, 5, 12, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, glitches);
+        state.counters["glitches"] = static_cast<double>(glitches.size());
+    }
+}
+BENCHMARK_CAPTURE(GlitchSpectrumOfLargeCifCell, cubic_7296atoms, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(GlitchSpectrumOfLargeCifCell, p1_4608atoms, false)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

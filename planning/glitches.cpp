@@ -97,10 +97,17 @@ std::vector<Glitch> Ranked(std::vector<Glitch> glitches)
 
 std::vector<Glitch> FindGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax)
 {
+    // The slices of index space on every core: each glitch's structure factors are its own.
+    const double radius = LimitingRadius(kHcKeVAngstrom / eMax);
+    const int reach = SliceReach(crystal.lattice(), radius);
+    std::vector<std::vector<Glitch>> slices(static_cast<std::size_t>(2 * reach + 1));
+    ParallelFor(slices.size(), [&](std::size_t slice) {
+        ForEachReflectionInSlice(crystal.lattice(), frame, radius, static_cast<int>(slice) - reach, [&](const SphereReflection& r) {
+            AddGlitch(crystal, frame, r, psi, eMin, eMax, &slices[slice]);
+        });
+    }, 1);
     std::vector<Glitch> glitches;
-    ForEachReflectionWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax), [&](const SphereReflection& r) {
-        AddGlitch(crystal, frame, r, psi, eMin, eMax, &glitches);
-    });
+    for (const std::vector<Glitch>& slice : slices) glitches.insert(glitches.end(), slice.begin(), slice.end());
     return Ranked(std::move(glitches));
 }
 
