@@ -158,7 +158,7 @@ TEST(CifCrystal, StructureFactorsOfGeneralPositions)
 // reflection at each energy: no sets of equivalent reflections, nothing kept.
 class DirectSumCrystal : public Crystal {
 public:
-    explicit DirectSumCrystal(const CifCrystal& cif) : Crystal(cif.lattice(), cif.name()), atoms_(cif.atoms()) {}
+    explicit DirectSumCrystal(const CifCrystal& cif) : Crystal(cif.lattice(), cif.name()), atoms_(cif.atoms()), group_(cif.PointGroup()) {}
 
     class AtEnergy : public Scattering {
     public:
@@ -189,6 +189,7 @@ public:
     };
 
     std::unique_ptr<Scattering> At(double keV) const override { return std::make_unique<AtEnergy>(*this, keV); }
+    std::vector<MillerRotation> PointGroup() const override { return group_; }
     bool Extinct(Miller m) const override
     {
         std::map<int, Complex> sums;
@@ -202,6 +203,7 @@ public:
 
 private:
     std::vector<CifAtom> atoms_;
+    std::vector<MillerRotation> group_;
 };
 
 // A cell of F -4 3 m, 206 atoms on general and special positions, just above the Ga K edge (f''
