@@ -22,6 +22,7 @@
 #include "planning/events.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitches.h"
+#include "planning/harmonic_orders.h"
 #include "planning/request_checks.h"
 #include "planning/run_size.h"
 #include "planning/tables.h"
@@ -313,6 +314,32 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
     return answer;
 }
 
+// Each order's share of the beam: the shares of --harmonic-content over the orders the structure
+// lets through up to the highest energy, none for a forbidden order.
+std::vector<double> HarmonicContentOf(const Planning& p, const PlanOptions& plan)
+{
+    const HarmonicOrders orders = OrdersOfHarmonics(*p.crystal, p.frame, plan.harmonics, plan.energyMax);
+    std::vector<double> content = HarmonicContent(orders, plan.harmonics, plan.harmonicShares);
+    if (content.empty()) {
+        std::string shares;
+        for (const double c : plan.harmonicShares) shares += Printed("%s%g", shares.empty() ? "" : ",", c);
+        throw RunError::Refusal(Printed("--harmonic-content: '%s' has %zu shares, but %s forbidden: give one for every "
+                                        "harmonic or one for each of %s\n", shares.c_str(), plan.harmonicShares.size(),
+                                        (OrderReflections(p.frame, orders.forbidden) + (orders.forbidden.size() == 1 ? " is" : " are")).c_str(),
+                                        OrderReflections(p.frame, orders.passing).c_str()));
+    }
+    return content;
+}
+
+// A harmonic the structure forbids passes nothing: said once, before the run computes.
+void NoteForbiddenHarmonics(const Planning& p, const PlanOptions& plan)
+{
+    for (const int n : OrdersOfHarmonics(*p.crystal, p.frame, plan.harmonics, plan.energyMax).forbidden) {
+        std::fprintf(stderr, "kelto: %s is forbidden: no %s-order glitches\n", OrderReflections(p.frame, {n}).c_str(),
+                     OrdinalWord(n).c_str());
+    }
+}
+
 // The azimuth and energy offsets fitted to the measured scans, said in `written`, and the dip
 // table written; false when no azimuth explains the scans' dips significantly.
 bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& progress, std::string* written)
@@ -322,7 +349,7 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
     FitRequest request;
     request.window = plan.window;
     request.beam.harmonics = plan.harmonics;
-    request.beam.content = plan.harmonicContent;
+    request.beam.content = HarmonicContentOf(p, plan);
     request.beam.beam = BeamOf(p, plan);
     request.nominalPsi = plan.fitNominalPsi;
     request.widestOffsetEV = plan.widestOffsetEV;
@@ -378,11 +405,11 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
         }
         if (!plan.spectrumFile.empty()) {
             progress.Phase("predicted I0 spectrum");
-            const std::vector<SpectrumPoint> spectrum =
-                PredictSpectrum(glitches, plan.energyMin, plan.energyMax, plan.harmonicContent);
+            const std::vector<double> content = HarmonicContentOf(p, plan);
+            const std::vector<SpectrumPoint> spectrum = PredictSpectrum(glitches, plan.energyMin, plan.energyMax, content);
             progress.Phase("writing " + plan.spectrumFile);
             WriteTable(plan.spectrumFile, [&](std::FILE* f) {
-                WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, plan.harmonicContent,
+                WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, content,
                                    spectrum, &progress);
             });
             const auto lowest = std::min_element(spectrum.begin(), spectrum.end(),
@@ -528,9 +555,11 @@ int RunFromRecord(InputStruct* record, const RunOptions& options)
         RefuseUnreachableRange(planning, "--energies", plan.energyMin, plan.energyMax);
     }
     if (plan.cleanEnergies) RefuseUnreachableRange(planning, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);
+    if (plan.harmonics > 1) HarmonicContentOf(planning, plan);  // shares that fit the orders, before any file
     RefuseRunawayRun(record, planning, options, survey);
     PrepareRunOutputs(record, options, survey);
     if (planning.crystal) NoteForbiddenPrimary(planning, plan);
+    if (planning.crystal) NoteForbiddenHarmonics(planning, plan);
     SurveyRun run;
     run.answers = options.answers;
     std::string written;
