@@ -179,7 +179,8 @@ void CheckCombinations(const OptionWords& words)
         }
     } else {
         if (words.Has("--at-psi") || words.Has("--energies")) {
-            throw UsageError{"--at-psi and --energies go with --glitches (and --energies with --glitch-map)"};
+            throw UsageError{"--at-psi and --energies go with --glitches, --spectrum or --fit-glitches (and --energies "
+                             "with --glitch-map)"};
         }
         if (words.Has("--wavelength") == words.Has("--energy")) throw UsageError{"give either --wavelength or --energy"};
         if (words.Has("--band") == words.Has("--relative-band")) throw UsageError{"give either --band or --relative-band"};

@@ -113,7 +113,8 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
     }
     const std::string run = kRequired + "--wavelength 1.5 --band 0.02 ";
     const std::pair<std::string, std::string> refused[] = {
-        {run + "--bogus", "unknown option '--bogus'"}, {run + "extra", "unexpected argument 'extra'"},
+        {run + "--bogus", "unknown option '--bogus'\n"}, {run + "--enrgy 8", "unknown option '--enrgy' (did you mean --energy?)"},
+        {run + "--qiuet", "(did you mean --quiet?)"}, {run + "--hamonic-content=0.1", "(did you mean --harmonic-content?)"}, {run + "extra", "unexpected argument 'extra'"},
         {run + "--hmax", "--hmax"}, {kRequired + "--wavelength 1.5", "give either --band or --relative-band"},
         {run + "--energy 8", "give either --wavelength or --energy"}, {kRequired + "--band 0.02", "give either --wavelength or --energy"},
         {"--lattice 5.431 --symbol Si --primary 0,0,2 --wavelength 1.5 --band 0.02", "--structure is required"},
@@ -123,7 +124,7 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {run + "--psi 10", "--psi: '10' is not MIN,MAX (two numbers)"}, {run + "--hmax 3,2", "--hmax: '3,2' is not H or H,K,L"},
         {"--structure 4 --lattice 5.431 --symbol Si --primary 0,0,2.0 --wavelength 1.5 --band 0.02", "--primary: '0,0,2.0' is not H,K,L"},
         {run + "-o /nonexistent/folder", "'/nonexistent/folder' is not an existing folder"},
-        {run + "--at-psi 10", "--at-psi and --energies go with --glitches"},
+        {run + "--at-psi 10", "--at-psi and --energies go with --glitches, --spectrum or --fit-glitches (and --energies with --glitch-map)"},
         {kRequired + "--glitches g.csv --at-psi 10", "--glitches needs --at-psi and --energies"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --band 0.02", "--band has no use with --glitches"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 30,5", "--energies: '30,5' is not EMIN,EMAX with 0 < EMIN < EMAX"},
