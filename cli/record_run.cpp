@@ -20,6 +20,7 @@
 #include "output/curve_table.h"
 #include "planning/clean_windows.h"
 #include "planning/events.h"
+#include "planning/forbidden_primary.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitches.h"
 #include "planning/harmonic_orders.h"
@@ -447,17 +448,8 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
 // the run computes: its scan shows only what the events carry into it.
 void NoteForbiddenPrimary(const Planning& p, const PlanOptions& plan)
 {
-    const double keV = kHcKeVAngstrom / plan.lambda;
-    const Miller& g = p.frame.primary;
-    const std::unique_ptr<Scattering> scattering = p.crystal->At(keV);
-    if (scattering->Modulus(g) > 0.0) return;
-    const double modulus = std::abs(scattering->F(g));
-    const std::string why = p.crystal->Extinct(g) || !std::isfinite(modulus)
-                                ? std::string("|F| = 0 at any energy")
-                                : Printed("|F| = %.3g electrons at %.3f keV, below %g of |F(0 0 0)|", modulus, keV, kForbiddenShare);
-    std::fprintf(stderr, "kelto: the primary reflection %d %d %d is forbidden (%s): a scan of it shows only multiple-beam "
-                         "(Umweg) intensity, as strong as each event's strength |F(X)| |F(G - X)|\n",
-                 g.h, g.k, g.l, why.c_str());
+    const std::string notice = ForbiddenPrimaryNotice(*p.crystal, p.frame.primary, kHcKeVAngstrom / plan.lambda);
+    if (!notice.empty()) std::fprintf(stderr, "kelto: %s\n", notice.c_str());
 }
 
 // A run whose files would not fit in the free space of their folders, or whose calculation would
