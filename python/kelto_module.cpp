@@ -916,23 +916,25 @@ rows of kelto --events.)")
         .def("glitches", &Glitches, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
              py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1,
-             R"(The glitch spectrum at the azimuth psi (degrees) from energies = (EMIN, EMAX) keV.
+             R"(The glitch spectrum at the azimuth psi (degrees; at_psi is the same) from energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV, wavelength, h, k, l, coupling_h, coupling_k, coupling_l, F, F_coupling,
 strength, relative_strength, kind ('glitch', or 'always' for a reflection on the sphere at every
 energy at psi), width_eV, depth and order, sorted by energy: the rows of kelto --glitches. The
-widths and depths are for the beam's polarisation ('sigma', 'pi' or 'unpolarised', relative to
+widths and depths are for the beam's polarisation (or polarization: 'sigma', the default, 'pi' or 'unpolarised', relative to
 the primary's scattering plane), its divergence = (ACROSS, ALONG) in degrees and the crystal's
 surface = (H, K, L) (None: a symmetric cut); harmonics = N adds the glitches of n G at n E up to N,
-as --harmonics. The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
+as --harmonics (a forbidden order, such as silicon's 2 2 2, is a UserWarning, as a forbidden primary
+reflection is). The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
         .def("spectrum", &Spectrum, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
              py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
-             R"(The predicted I0 of the energy scan at the azimuth psi (degrees) over energies = (EMIN, EMAX) keV.
+             R"(The predicted I0 of the energy scan at the azimuth psi (degrees; at_psi is the same) over energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV and i0, the output relative to what it would be without glitches: the rows of
-kelto --spectrum. The beam as for glitches(); harmonic_content = [C2, ...] gives each harmonic's
-share of the photons against 1 for the fundamental (default 0.01 each).)")
+kelto --spectrum. The beam as for glitches(); harmonic_content = [C] or [C2, ...] gives each
+harmonic's share of the photons against 1 for the fundamental: one share for every harmonic, or
+one for each order the structure allows (a forbidden order takes none; default 0.01 each).)")
         .def("fit_glitches", &FitScan, py::arg("primary"), py::arg("energy"), py::arg("intensity"), py::kw_only(),
              py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0}, py::arg("at_psi") = py::none(), py::arg("nominal") = py::none(),
              py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
