@@ -87,7 +87,7 @@ def readme_commands(text):
             block = []
         previous = line
     for span in re.findall(r"`([^`]+)`", text):
-        if span.startswith(("./build/kelto ", "./plot/kelto-plot", "examples/silicon_options.sh")):
+        if span.startswith(("./build/kelto ", "./plot/kelto-plot", "examples/silicon_options.sh", "man -l build/")):
             blocks.append(("sh", span))
     for code in re.findall(r"```python\n(.*?)```", text, re.S):
         blocks.append(("python", code))
@@ -189,6 +189,9 @@ def run_blocks(blocks, folder, environment, label, results, scratch=None):
             continue
         if kind == "table":
             run_table_recipe(block, folder, environment, label, results)
+            continue
+        if block.startswith("man ") and shutil.which("man") is None:
+            results.append((label, block, "skipped: no man (Debian: man-db)"))
             continue
         where, env = folder, environment
         if "pip install" in block and ARGS.skip_pip:
