@@ -308,6 +308,14 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
                           single ? "s" : "", single ? "it" : "them",
                           plan.fitNominalPsi ? "; the one nearest --at-psi is taken" : "; give --at-psi to take the one nearest it");
     }
+    // A best fit pressed against the bound of the offsets hints at a larger offset the search left out.
+    const auto atTheBound = std::find_if(fit.scans.begin(), fit.scans.end(), [&](const ScanMatch& scan) {
+        return scan.used && std::isfinite(scan.offsetError) && std::fabs(scan.offsetEV) + scan.toleranceEV >= plan.widestOffsetEV;
+    });
+    if (!fit.found && !std::isfinite(fit.beyondOffsetEV) && atTheBound != fit.scans.end()) {
+        answer += Printed("kelto: the energy offset %+.2f eV lies within %.1f eV of --max-offset %g: a larger one may fit; raise "
+                          "--max-offset to look further\n", atTheBound->offsetEV, atTheBound->toleranceEV, plan.widestOffsetEV);
+    }
     if (std::isfinite(fit.beyondOffsetEV)) {
         answer += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits better and "
                           "significantly: raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
