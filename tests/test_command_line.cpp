@@ -101,8 +101,8 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {"1,1,1 --harmonics 3", 0, "; harmonic content 1.000000, 0.000000, 0.010000\n", true},
         {"1,1,1 --harmonics 4 --harmonic-content 0.2", 0, "; harmonic content 1.000000, 0.000000, 0.200000, 0.200000\n", true},
         {"1,1,1 --harmonics 4 --harmonic-content 0.2,0.05", 0, "; harmonic content 1.000000, 0.000000, 0.200000, 0.050000\n", true},
-        {"1,1,1 --harmonics 3 --harmonic-content 0.2,0.05", 1, "--harmonic-content: '0.2,0.05' has 2 shares, but 2 2 2 is "
-         "forbidden: give one for every harmonic or one for each of 3 3 3\n", false},
+        {"1,1,1 --harmonics 4 --harmonic-content 0.2,0.05,0.1", 1, "--harmonic-content: '0.2,0.05,0.1' has 3 shares, but 2 2 2 "
+         "is forbidden: give one for every harmonic or one for each of 3 3 3 and 4 4 4\n", false},
         {"2,2,0 --harmonics 3 --harmonic-content 0.2,0.05", 0, "; harmonic content 1.000000, 0.200000, 0.050000\n", false},
     };
     for (const auto& c : shares) {
