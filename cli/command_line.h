@@ -56,9 +56,10 @@ struct PlanOptions {
     std::optional<Miller> surface;
     int harmonics = 1;
     // The predicted I0 spectrum at --at-psi over --energies, the orders weighted by their share of
-    // the beam (harmonicContent[n - 1] for order n, 1 for the fundamental).
+    // the beam: the shares of --harmonic-content as typed, one for every harmonic or one for each
+    // order the structure lets through (none: planning's default share each).
     std::string spectrumFile;
-    std::vector<double> harmonicContent{1.0};
+    std::vector<double> harmonicShares;
 
     // The azimuth and energy offsets fitted to measured I0 scans, each over its energies inside
     // --energies, the one of the symmetric azimuths nearest a guess (--at-psi) taken when one is

@@ -1,5 +1,6 @@
 #include "cli/option_grammar.h"
 
+#include "cli/nearest_option.h"
 #include "crystal/shipped_crystals.h"
 #include "io/output_files.h"
 #include "setup/units.h"
@@ -7,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -22,22 +24,26 @@ constexpr const char* kValueOptions[] = {
 void PrintHelp()
 {
     std::printf(R"(Usage: kelto [OPTION]...
-The multiple-beam (Umweg) pattern of an azimuthal scan of a cubic crystal of one
-element about a primary reflection H K L: writes %s,
-%s, %s and %s. Without options, kelto
-asks its fourteen questions on standard input instead.
+Plans multiple-beam (Umweg, Renninger) scans of any crystal about a primary
+reflection H K L: the events of an azimuthal scan and its clean windows
+(--events, --clean), the glitches of an energy scan (--glitches, --spectrum,
+--glitch-map, --clean-energies) and the azimuth fitted to a measured scan
+(--fit-glitches). The survey of a cubic crystal of one element writes
+%s, %s, %s and
+%s instead. Without options, kelto asks the survey's
+fourteen questions on standard input.
 
 Required:
+  --crystal NAME        a crystal that comes with kelto (--crystal list lists
+                        them: Si, GaAs, sapphire...), for planning, or
+  --cif FILE            the crystal of a small-molecule CIF: cell, space group,
+                        atom sites (structure factors with f' and f'' at the
+                        energy of each event or glitch), for planning, or
+                        a cubic crystal of one element, for the survey too:
   --structure TYPE      crystal structure: sc, bcc, fcc or diamond (or 1 to 4)
   --lattice A           lattice parameter a, in angstrom
   --symbol S            crystal symbol, the key of its record in the coefficient
                         table (Si, Cu, Fe3+...; any case)
-    or, for planning only (no four files), any crystal:
-  --cif FILE            the crystal of a small-molecule CIF: cell, space group,
-                        atom sites (structure factors with f' and f'' at the
-                        energy of each event or glitch)
-  --crystal NAME        a crystal that comes with kelto (--crystal list lists
-                        them: Si, GaAs, sapphire...)
   --primary H,K,L       primary reflection (integers, not all 0)
   --wavelength A        wavelength lambda, in angstrom, or
   --energy E            photon energy, in keV: lambda = hc / E with
@@ -119,11 +125,14 @@ were computed for):
                         symmetric cut)
   --harmonics N         also the glitches of the harmonics n G at n E for n = 2
                         to N that the structure allows, listed at E with their
-                        order (default 1: the fundamental only)
-  --harmonic-content C2[,C3...]
-                        with --spectrum: each harmonic's share of the beam's
-                        photons against 1 for the fundamental, one for each
-                        order of --harmonics (default 0.01 each)
+                        order (default 1: the fundamental only); a forbidden
+                        order is named on standard error
+  --harmonic-content C or C2[,C3...]
+                        with --spectrum or --fit-glitches: each harmonic's share
+                        of the beam's photons against 1 for the fundamental,
+                        one share C for every order of --harmonics or one for
+                        each order the structure allows; a forbidden order
+                        takes none (default 0.01 each)
   --glitch-map FILE     instead of the four files, write every reflection's
                         glitch line E(psi) inside --energies over the psi window
                         to the CSV table FILE
@@ -178,17 +187,18 @@ Other:
 A value follows its option after a space or an '=', negative values too
 (--psi -90,90).
 
-Examples (silicon at Cu K-alpha 1 with a monochromator's band, primary
-reflection 0 0 2, with the four files; the glitches of a silicon 1 1 1
-monochromator from 5 to 30 keV; the azimuths at which it gives a clean 8 to 12
-keV):
+Examples (silicon 0 0 4 at Cu K-alpha 1 with a monochromator's band, psi from
+the reference 1 0 0; the glitches of a silicon 1 1 1 monochromator from 5 to 30
+keV; the azimuths at which it gives a clean 8 to 12 keV; the survey's four files
+of silicon 0 0 2):
+  kelto --crystal Si --primary 0,0,4 --reference 1,0,0 --energy 8.048 \
+        --relative-band 1.4e-4 --events kelto_events.csv --clean 5
+  kelto --crystal Si --primary 1,1,1 --glitches kelto_glitches.csv \
+        --at-psi 10 --energies 5,30
+  kelto --crystal Si --primary 1,1,1 --clean-energies 8,12
   mkdir -p si002 && kelto --structure diamond --lattice 5.431 --symbol Si \
         --primary 0,0,2 --energy 8.04778 --relative-band 1.4e-4 -q \
-        --output-dir si002 --events kelto_events.csv --clean 5
-  kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
-        --glitches kelto_glitches.csv --at-psi 10 --energies 5,30
-  kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
-        --clean-energies 8,12
+        --output-dir si002
 
 Exit status: 0 the run completed; 1 the run was refused, a file could not be
 written (the message says why) or --fit-glitches found no significant fit; 2 the
@@ -234,7 +244,11 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
     }
     if (!app.remaining().empty()) {
         const std::string word = app.remaining().front();
-        throw UsageError{(word.starts_with("-") ? "unknown option '" : "unexpected argument '") + word + "'"};
+        if (!word.starts_with("-")) throw UsageError{"unexpected argument '" + word + "'"};
+        std::vector<std::string> names{"--quiet", "--help", "--version"};
+        for (const auto& [name, value] : typed) names.push_back(name);
+        const std::string nearest = NearestOption(word, names);
+        throw UsageError{"unknown option '" + word + "'" + (nearest.empty() ? "" : " (did you mean " + nearest + "?)")};
     }
     for (auto& [name, value] : typed) {
         if (app.count(name) == 0) continue;

@@ -26,9 +26,6 @@ namespace {
 
 // The highest harmonic a glitch spectrum takes: a monochromator passes little beyond the fifth.
 constexpr int kMostHarmonics = 9;
-// The share of each harmonic's photons in the beam, against 1 for the fundamental, unless given:
-// an undulator beam without harmonic rejection carries about a percent.
-constexpr double kDefaultHarmonicContent = 0.01;
 // A divergence beyond this many degrees would leave no azimuth clean anyway.
 constexpr double kWidestDivergence = 90.0;
 // A monochromator's energy is set to a few eV; an offset beyond this many is a wrong crystal.
@@ -182,7 +179,8 @@ void CheckCombinations(const OptionWords& words)
         }
     } else {
         if (words.Has("--at-psi") || words.Has("--energies")) {
-            throw UsageError{"--at-psi and --energies go with --glitches (and --energies with --glitch-map)"};
+            throw UsageError{"--at-psi and --energies go with --glitches, --spectrum or --fit-glitches (and --energies "
+                             "with --glitch-map)"};
         }
         if (words.Has("--wavelength") == words.Has("--energy")) throw UsageError{"give either --wavelength or --energy"};
         if (words.Has("--band") == words.Has("--relative-band")) throw UsageError{"give either --band or --relative-band"};
@@ -273,18 +271,19 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
         }
         plan->harmonics = n[0];
     }
-    plan->harmonicContent.assign(static_cast<std::size_t>(plan->harmonics), kDefaultHarmonicContent);
-    plan->harmonicContent[0] = 1.0;
     if (words.Has("--harmonic-content") && plan->harmonics == 1) {
         throw UsageError{"--harmonic-content needs --harmonics 2 or more"};
     }
     if (words.Has("--harmonic-content")) {
+        // One share for every harmonic, or one for each order the structure lets through: how many
+        // those are is known once the crystal is (RunFromRecord).
         const std::string& text = words.Value("--harmonic-content");
-        const std::vector<double> c = Numbers<double>("--harmonic-content", text, {static_cast<std::size_t>(plan->harmonics - 1)},
-                                                      ParseDouble, "C2,...,CN (one share for each harmonic of --harmonics)");
-        for (std::size_t n = 0; n < c.size(); ++n) {
-            if (!(c[n] >= 0.0 && c[n] <= 1.0)) throw UsageError{"--harmonic-content: '" + text + "' has a share outside 0 to 1"};
-            plan->harmonicContent[n + 1] = c[n];
+        std::vector<std::size_t> counts;
+        for (std::size_t n = 1; n < static_cast<std::size_t>(plan->harmonics); ++n) counts.push_back(n);
+        plan->harmonicShares = Numbers<double>("--harmonic-content", text, counts, ParseDouble,
+                                               "C or C2,...,CN (one share for every harmonic of --harmonics, or one for each)");
+        for (const double c : plan->harmonicShares) {
+            if (!(c >= 0.0 && c <= 1.0)) throw UsageError{"--harmonic-content: '" + text + "' has a share outside 0 to 1"};
         }
     }
     if (words.Has("--clean")) {

@@ -20,8 +20,10 @@
 #include "output/curve_table.h"
 #include "planning/clean_windows.h"
 #include "planning/events.h"
+#include "planning/forbidden_primary.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitches.h"
+#include "planning/harmonic_orders.h"
 #include "planning/request_checks.h"
 #include "planning/run_size.h"
 #include "planning/tables.h"
@@ -306,11 +308,45 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
                           single ? "s" : "", single ? "it" : "them",
                           plan.fitNominalPsi ? "; the one nearest --at-psi is taken" : "; give --at-psi to take the one nearest it");
     }
+    // A best fit pressed against the bound of the offsets hints at a larger offset the search left out.
+    const auto atTheBound = std::find_if(fit.scans.begin(), fit.scans.end(), [&](const ScanMatch& scan) {
+        return scan.used && std::isfinite(scan.offsetError) && std::fabs(scan.offsetEV) + scan.toleranceEV >= plan.widestOffsetEV;
+    });
+    if (!fit.found && !std::isfinite(fit.beyondOffsetEV) && atTheBound != fit.scans.end()) {
+        answer += Printed("kelto: the energy offset %+.2f eV lies within %.1f eV of --max-offset %g: a larger one may fit; raise "
+                          "--max-offset to look further\n", atTheBound->offsetEV, atTheBound->toleranceEV, plan.widestOffsetEV);
+    }
     if (std::isfinite(fit.beyondOffsetEV)) {
         answer += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits better and "
                           "significantly: raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
     }
     return answer;
+}
+
+// Each order's share of the beam: the shares of --harmonic-content over the orders the structure
+// lets through up to the highest energy, none for a forbidden order.
+std::vector<double> HarmonicContentOf(const Planning& p, const PlanOptions& plan)
+{
+    const HarmonicOrders orders = OrdersOfHarmonics(*p.crystal, p.frame, plan.harmonics, plan.energyMax);
+    std::vector<double> content = HarmonicContent(orders, plan.harmonics, plan.harmonicShares);
+    if (content.empty()) {
+        std::string shares;
+        for (const double c : plan.harmonicShares) shares += Printed("%s%g", shares.empty() ? "" : ",", c);
+        throw RunError::Refusal(Printed("--harmonic-content: '%s' has %zu shares, but %s forbidden: give one for every "
+                                        "harmonic or one for each of %s\n", shares.c_str(), plan.harmonicShares.size(),
+                                        (OrderReflections(p.frame, orders.forbidden) + (orders.forbidden.size() == 1 ? " is" : " are")).c_str(),
+                                        OrderReflections(p.frame, orders.passing).c_str()));
+    }
+    return content;
+}
+
+// A harmonic the structure forbids passes nothing: said once, before the run computes.
+void NoteForbiddenHarmonics(const Planning& p, const PlanOptions& plan)
+{
+    for (const int n : OrdersOfHarmonics(*p.crystal, p.frame, plan.harmonics, plan.energyMax).forbidden) {
+        std::fprintf(stderr, "kelto: %s is forbidden: no %s-order glitches\n", OrderReflections(p.frame, {n}).c_str(),
+                     OrdinalWord(n).c_str());
+    }
 }
 
 // The azimuth and energy offsets fitted to the measured scans, said in `written`, and the dip
@@ -322,7 +358,7 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
     FitRequest request;
     request.window = plan.window;
     request.beam.harmonics = plan.harmonics;
-    request.beam.content = plan.harmonicContent;
+    request.beam.content = HarmonicContentOf(p, plan);
     request.beam.beam = BeamOf(p, plan);
     request.nominalPsi = plan.fitNominalPsi;
     request.widestOffsetEV = plan.widestOffsetEV;
@@ -378,11 +414,11 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
         }
         if (!plan.spectrumFile.empty()) {
             progress.Phase("predicted I0 spectrum");
-            const std::vector<SpectrumPoint> spectrum =
-                PredictSpectrum(glitches, plan.energyMin, plan.energyMax, plan.harmonicContent);
+            const std::vector<double> content = HarmonicContentOf(p, plan);
+            const std::vector<SpectrumPoint> spectrum = PredictSpectrum(glitches, plan.energyMin, plan.energyMax, content);
             progress.Phase("writing " + plan.spectrumFile);
             WriteTable(plan.spectrumFile, [&](std::FILE* f) {
-                WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, plan.harmonicContent,
+                WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, content,
                                    spectrum, &progress);
             });
             const auto lowest = std::min_element(spectrum.begin(), spectrum.end(),
@@ -420,17 +456,8 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
 // the run computes: its scan shows only what the events carry into it.
 void NoteForbiddenPrimary(const Planning& p, const PlanOptions& plan)
 {
-    const double keV = kHcKeVAngstrom / plan.lambda;
-    const Miller& g = p.frame.primary;
-    const std::unique_ptr<Scattering> scattering = p.crystal->At(keV);
-    if (scattering->Modulus(g) > 0.0) return;
-    const double modulus = std::abs(scattering->F(g));
-    const std::string why = p.crystal->Extinct(g) || !std::isfinite(modulus)
-                                ? std::string("|F| = 0 at any energy")
-                                : Printed("|F| = %.3g electrons at %.3f keV, below %g of |F(0 0 0)|", modulus, keV, kForbiddenShare);
-    std::fprintf(stderr, "kelto: the primary reflection %d %d %d is forbidden (%s): a scan of it shows only multiple-beam "
-                         "(Umweg) intensity, as strong as each event's strength |F(X)| |F(G - X)|\n",
-                 g.h, g.k, g.l, why.c_str());
+    const std::string notice = ForbiddenPrimaryNotice(*p.crystal, p.frame.primary, kHcKeVAngstrom / plan.lambda);
+    if (!notice.empty()) std::fprintf(stderr, "kelto: %s\n", notice.c_str());
 }
 
 // A run whose files would not fit in the free space of their folders, or whose calculation would
@@ -528,9 +555,11 @@ int RunFromRecord(InputStruct* record, const RunOptions& options)
         RefuseUnreachableRange(planning, "--energies", plan.energyMin, plan.energyMax);
     }
     if (plan.cleanEnergies) RefuseUnreachableRange(planning, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);
+    if (plan.harmonics > 1) HarmonicContentOf(planning, plan);  // shares that fit the orders, before any file
     RefuseRunawayRun(record, planning, options, survey);
     PrepareRunOutputs(record, options, survey);
     if (planning.crystal) NoteForbiddenPrimary(planning, plan);
+    if (planning.crystal) NoteForbiddenHarmonics(planning, plan);
     SurveyRun run;
     run.answers = options.answers;
     std::string written;

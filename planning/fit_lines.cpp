@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "planning/glitches.h"
+#include "planning/harmonic_orders.h"
 #include "planning/parallel_for.h"
 #include "planning/sphere_reflections.h"
 #include "setup/units.h"
@@ -47,7 +48,7 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
         frames.push_back(HarmonicFrame(frame, n));
         const ScanFrame& harmonic = frames.back();
         if (!(beam.content[static_cast<std::size_t>(n - 1)] > 0.0)) continue;
-        if (n > 1 && (crystal.Extinct(harmonic.primary) || crystal.At(n * highest)->Modulus(harmonic.primary) == 0.0)) continue;
+        if (n > 1 && !HarmonicPasses(crystal, frame, n, highest)) continue;
         for (const SphereReflection& r : GlitchReflections(crystal, harmonic, n * highest)) {
             if (r.Always()) continue;  // on the sphere at one azimuth at every energy: no line to fit
             FitLine line{r.centre, r.spread, harmonic.length * harmonic.length / 4.0, n, r.x, 0.0};

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "planning/glitch_depth.h"
+#include "planning/harmonic_orders.h"
 #include "planning/parallel_for.h"
 #include "planning/sphere_reflections.h"
 #include "setup/units.h"
@@ -125,9 +126,8 @@ std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const Scan
 {
     std::vector<Glitch> glitches = FindGlitches(crystal, frame, psi, eMin, eMax);
     for (int n = 2; n <= harmonics; ++n) {
+        if (!HarmonicPasses(crystal, frame, n, eMax)) continue;
         const ScanFrame harmonic = HarmonicFrame(frame, n);
-        // n G passes nothing where the structure forbids it (silicon 2 2 2 behind 1 1 1).
-        if (crystal.Extinct(harmonic.primary) || crystal.At(n * eMax)->Modulus(harmonic.primary) == 0.0) continue;
         for (Glitch g : FindGlitches(crystal, harmonic, psi, n * eMin, n * eMax)) {
             g.energy /= n;
             g.wavelength = kHcKeVAngstrom / g.energy;

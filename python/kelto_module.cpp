@@ -39,10 +39,12 @@
 #include "numpy_tables.h"
 #include "planning/clean_windows.h"
 #include "planning/events.h"
+#include "planning/forbidden_primary.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitch_depth.h"
 #include "planning/cancellation.h"
 #include "planning/glitches.h"
+#include "planning/harmonic_orders.h"
 #include "planning/request_checks.h"
 #include "planning/spectrum.h"
 #include "setup/factor_file.h"
@@ -401,6 +403,43 @@ Beam GlitchBeamOf(const Crystal& crystal, const ScanFrame& frame, const std::str
     return beam;
 }
 
+// A word the caller may spell the British or the American way (polarisation, polarization).
+using Spelling = std::optional<std::string>;
+
+// The beam's polarisation, given by either spelling (not both); 'sigma' where neither is given.
+std::string OnePolarisation(const Spelling& polarisation, const Spelling& polarization)
+{
+    if (polarisation && polarization) Refuse("polarisation and polarization are one: give one of them");
+    const Spelling& given = polarisation ? polarisation : polarization;
+    return given ? WithoutNul(*given, polarisation ? "polarisation" : "polarization") : std::string("sigma");
+}
+
+// The azimuth of an energy scan, given as psi or as at_psi (the program's --at-psi), not both.
+double OneAzimuth(std::optional<double> psi, std::optional<double> atPsi)
+{
+    if (psi && atPsi) Refuse("psi and at_psi are one: give one of them");
+    if (!psi && !atPsi) Refuse("psi, the azimuth of the scan in degrees (at_psi is the same), is required");
+    return psi ? *psi : *atPsi;
+}
+
+// A UserWarning, as the program's notices on standard error; an exception where the caller's
+// warning filter makes it one.
+void Warn(const std::string& notice)
+{
+    if (PyErr_WarnEx(PyExc_UserWarning, notice.c_str(), 1) < 0) throw py::error_already_set();
+}
+
+// The notices of a scan before it computes: a forbidden primary reflection at `keV`, and each
+// forbidden harmonic up to `harmonics`.
+void WarnOfForbidden(const Crystal& crystal, const ScanFrame& frame, double keV, int harmonics = 1)
+{
+    const std::string notice = ForbiddenPrimaryNotice(crystal, frame.primary, keV);
+    if (!notice.empty()) Warn(notice);
+    for (const int n : OrdersOfHarmonics(crystal, frame, std::clamp(harmonics, 1, 9), keV).forbidden) {
+        Warn(OrderReflections(frame, {n}) + " is forbidden: no " + OrdinalWord(n) + "-order glitches");
+    }
+}
+
 // The frame of psi and the beam of the widths and depths of an energy scan from EMIN to EMAX keV,
 // from the arguments every energy scan takes; a scan is refused where the primary reflection
 // cannot diffract in the range (each caller weighs its own size).
@@ -411,11 +450,12 @@ struct EnergyScan {
 
 EnergyScan EnergyScanOf(const PyCrystal& self, const Indices& primary, const std::optional<Indices>& reference,
                         const std::string& polarisation, const Range& divergence, const std::optional<Indices>& surface,
-                        double eMin, double eMax)
+                        double eMin, double eMax, int harmonics = 1)
 {
     const ScanFrame frame = self.Frame(primary, reference);
-    EnergyScan scan{frame, GlitchBeamOf(self.crystal(), frame, WithoutNul(polarisation, "polarisation"), divergence, surface)};
+    EnergyScan scan{frame, GlitchBeamOf(self.crystal(), frame, polarisation, divergence, surface)};
     self.RequireReachable(scan.frame, eMin, eMax);
+    WarnOfForbidden(self.crystal(), scan.frame, eMax, harmonics);
     return scan;
 }
 
@@ -465,7 +505,7 @@ CleanThreshold ThresholdOf(const std::optional<double>& fraction, const std::opt
 
 py::object Events(const PyCrystal& self, const Indices& primary, std::optional<double> energy, std::optional<double> wavelength,
                   std::optional<double> band, std::optional<double> relativeBand, const Range& psi,
-                  const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                  const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                   const std::optional<Indices>& surface)
 try {
     if (energy.has_value() == wavelength.has_value()) Refuse("give either energy (keV) or wavelength (angstrom)");
@@ -493,10 +533,11 @@ try {
                        "which it can is %f angstrom (%f keV)", frame.primary.h, frame.primary.k, frame.primary.l, lambda,
                        frame.CutoffWavelength(), CutoffEnergy(frame)));
     }
+    WarnOfForbidden(self.crystal(), frame, kHcKeVAngstrom / lambda);
     self.RequireRoom([&](const Crystal& crystal) {
         return EventsPart(crystal, frame, lambda - *band / 2.0, window.max - window.min, kArgumentNames, "");
     });
-    const Beam beam = GlitchBeamOf(self.crystal(), frame, WithoutNul(polarisation, "polarisation"), divergence, surface);
+    const Beam beam = GlitchBeamOf(self.crystal(), frame, OnePolarisation(polarisation, polarization), divergence, surface);
     return EventsArray(Interruptible([&] {
         std::vector<Event> events = FindEvents(self.crystal(), frame, {lambda, *band}, window);
         SetEventWidths(self.crystal(), frame, kHcKeVAngstrom / lambda, beam, &events);
@@ -515,7 +556,7 @@ std::vector<Glitch> ShapedGlitches(const PyCrystal& self, const Indices& primary
     if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
     RequireAzimuth(psi, "psi");
     if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax, harmonics);
     self.RequireRoom([&](const Crystal& crystal) {
         return (spectrum ? SpectrumPart : GlitchesPart)(crystal, scan.frame, eMin, eMax, harmonics, harmonics == 1, kArgumentNames, "");
     });
@@ -528,39 +569,42 @@ std::vector<Glitch> ShapedGlitches(const PyCrystal& self, const Indices& primary
     });
 }
 
-py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
-                    const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+py::object Glitches(const PyCrystal& self, const Indices& primary, std::optional<double> psi, const Range& energies,
+                    std::optional<double> atPsi, const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                     const std::optional<Indices>& surface, int harmonics)
 try {
     const auto [eMin, eMax] = Energies(energies);
-    return GlitchArray(ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics, false));
+    return GlitchArray(ShapedGlitches(self, primary, OneAzimuth(psi, atPsi), eMin, eMax, reference,
+                                      OnePolarisation(polarisation, polarization), divergence, surface, harmonics, false));
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
 }
 
-// Each order's share of the photons, the fundamental's 1 first: 0.01 for each harmonic unless given.
-std::vector<double> HarmonicContent(int harmonics, const std::vector<double>& given)
+// Each order's share of the photons, the fundamental's 1 first, as --harmonic-content: one share
+// for every harmonic or one for each order the structure lets through (0.01 each unless given).
+std::vector<double> HarmonicContent(const Crystal& crystal, const ScanFrame& frame, int harmonics, double eMax,
+                                    const std::vector<double>& given)
 {
-    std::vector<double> content(static_cast<std::size_t>(std::clamp(harmonics, 1, 9)), 0.01);
-    content[0] = 1.0;
-    if (!given.empty()) {
-        if (given.size() != content.size() - 1) Refuse("harmonic_content must give one share for each harmonic");
-        for (std::size_t n = 0; n < given.size(); ++n) {
-            if (!(given[n] >= 0.0 && given[n] <= 1.0)) Refuse("harmonic_content shares must lie from 0 to 1");
-            content[n + 1] = given[n];
-        }
+    for (const double c : given) {
+        if (!(c >= 0.0 && c <= 1.0)) Refuse("harmonic_content shares must lie from 0 to 1");
+    }
+    const HarmonicOrders orders = OrdersOfHarmonics(crystal, frame, std::clamp(harmonics, 1, 9), eMax);
+    std::vector<double> content = HarmonicContent(orders, std::clamp(harmonics, 1, 9), given);
+    if (content.empty() || given.size() >= static_cast<std::size_t>(std::max(harmonics, 1))) {
+        Refuse(Printed("harmonic_content must give one share for every harmonic or one for each order that passes (%s)",
+                       orders.passing.empty() ? "none" : OrderReflections(frame, orders.passing).c_str()));
     }
     return content;
 }
 
-py::object Spectrum(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
-                    const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+py::object Spectrum(const PyCrystal& self, const Indices& primary, std::optional<double> psi, const Range& energies,
+                    std::optional<double> atPsi, const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                     const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent)
 try {
     const auto [eMin, eMax] = Energies(energies);
-    const std::vector<double> content = HarmonicContent(harmonics, harmonicContent);
-    const std::vector<Glitch> glitches =
-        ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics, true);
+    const std::vector<double> content = HarmonicContent(self.crystal(), self.Frame(primary, reference), harmonics, eMax, harmonicContent);
+    const std::vector<Glitch> glitches = ShapedGlitches(self, primary, OneAzimuth(psi, atPsi), eMin, eMax, reference,
+                                                        OnePolarisation(polarisation, polarization), divergence, surface, harmonics, true);
     const std::vector<SpectrumPoint> spectrum = Interruptible([&] { return PredictSpectrum(glitches, eMin, eMax, content); });
     std::vector<double> energy, i0;
     for (const SpectrumPoint& p : spectrum) energy.push_back(p.energy), i0.push_back(p.i0);
@@ -570,12 +614,12 @@ try {
 }
 
 py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Range& energies, const Range& psi,
-                       const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                       const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                        const std::optional<Indices>& surface)
 try {
     const auto [eMin, eMax] = Energies(energies);
     const PsiWindow window = Window(psi);
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), divergence, surface, eMin, eMax);
     self.RequireRoom([&](const Crystal& crystal) {
         return GlitchMapPart(crystal, scan.frame, eMin, eMax, window.max - window.min, kArgumentNames, "");
     });
@@ -649,7 +693,7 @@ py::object DipRows(const GlitchFit& fit)
 // intensities, as kelto --fit-glitches: a dict of the fit, its significance and the table of its dips.
 py::object FitScan(const PyCrystal& self, const Indices& primary, const ScanValues& energyValues, const ScanValues& intensityValues,
                    const Range& energies, const Range& psi, std::optional<double> atPsi, std::optional<double> nominal,
-                   const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                   const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                    const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent,
                    double maxOffset, const std::string& offsets, double significance)
 try {
@@ -673,14 +717,15 @@ try {
     FitRequest request;
     request.window = Window(psi);
     request.beam.harmonics = harmonics;
-    request.beam.content = HarmonicContent(harmonics, harmonicContent);
     request.nominalPsi = aim;
     request.widestOffsetEV = maxOffset;
     request.oneOffset = offsets == "one";
     request.significance = significance;
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), divergence, surface,
+                                         eMin, eMax, harmonics);
     self.RequireRoom([&](const Crystal& crystal) { return FitPart(crystal, scan.frame, eMax, harmonics, kArgumentNames, ""); });
     request.beam.beam = scan.beam;
+    request.beam.content = HarmonicContent(self.crystal(), scan.frame, harmonics, eMax, harmonicContent);
     std::vector<DipSearch> searches;
     for (std::size_t s = 0; s < energy.size(); ++s) {
         searches.push_back(DipsOfScan(energy[s], intensity[s], eMin, eMax, energy.size() == 1 ? "the scan" : Printed("scan %zu", s + 1)));
@@ -720,7 +765,7 @@ try {
 
 py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Range& energies, const std::optional<double>& fraction,
                          const Range& psi, const Divergence& divergence, const std::optional<Indices>& reference,
-                         const std::optional<double>& maxDepth, double minWidth, const std::string& polarisation,
+                         const std::optional<double>& maxDepth, double minWidth, const Spelling& polarisation, const Spelling& polarization,
                          const std::optional<Indices>& surface)
 try {
     const auto [eMin, eMax] = Energies(energies);
@@ -731,7 +776,7 @@ try {
     RequireDivergence(std::get<0>(spreads));
     if (!(minWidth >= 0.0 && std::isfinite(minWidth))) Refuse("min_width must be a finite number of degrees from 0 up");
     const PsiWindow window = Window(psi);
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, spreads, surface, eMin, eMax);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), spreads, surface, eMin, eMax);
     self.RequireRoom([&](const Crystal& crystal) {
         return GlitchMapPart(crystal, scan.frame, eMin, eMax, window.max - window.min, kArgumentNames, "");
     });
@@ -827,6 +872,8 @@ where an energy, wavelength or lattice parameter looks like one in another unit 
 is 8000 in eV (8 keV)? ..."); files that cannot be read, OSError. Ctrl-C stops a long call within a
 second with KeyboardInterrupt.)";
 
+    module.attr("__version__") = KELTO_VERSION;
+
     py::class_<PyCrystal, std::shared_ptr<PyCrystal>>(module, "Crystal", "A crystal: its lattice and its structure factor at any photon energy.")
         .def_static("cubic", &Cubic, py::arg("structure"), py::arg("a"), py::arg("symbol"), py::arg("table") = py::none(),
                     R"(A cubic crystal of one element.
@@ -854,7 +901,7 @@ B = 0, with a UserWarning.)")
         .def("events", &Events, py::arg("primary"), py::kw_only(), py::arg("energy") = py::none(),
              py::arg("wavelength") = py::none(), py::arg("band") = py::none(), py::arg("relative_band") = py::none(),
              py::arg("psi") = Range{-180.0, 180.0},
-             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(),
              R"(The multiple-beam events of an azimuthal scan about primary = (H, K, L).
 
@@ -866,29 +913,31 @@ F_coupling, strength (|F(X)| |F(G - X)|), relative_strength, direction ('in', 'o
 'always'), width_deg (the azimuths the event takes for the beam, as for glitches(), degrees) and
 depth (the share of the primary's beam X takes at the event's centre, 0 to 1), sorted by psi: the
 rows of kelto --events.)")
-        .def("glitches", &Glitches, py::arg("primary"), py::arg("psi"), py::kw_only(), py::arg("energies"),
-             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+        .def("glitches", &Glitches, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
+             py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1,
-             R"(The glitch spectrum at the azimuth psi (degrees) from energies = (EMIN, EMAX) keV.
+             R"(The glitch spectrum at the azimuth psi (degrees; at_psi is the same) from energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV, wavelength, h, k, l, coupling_h, coupling_k, coupling_l, F, F_coupling,
 strength, relative_strength, kind ('glitch', or 'always' for a reflection on the sphere at every
 energy at psi), width_eV, depth and order, sorted by energy: the rows of kelto --glitches. The
-widths and depths are for the beam's polarisation ('sigma', 'pi' or 'unpolarised', relative to
+widths and depths are for the beam's polarisation (or polarization: 'sigma', the default, 'pi' or 'unpolarised', relative to
 the primary's scattering plane), its divergence = (ACROSS, ALONG) in degrees and the crystal's
 surface = (H, K, L) (None: a symmetric cut); harmonics = N adds the glitches of n G at n E up to N,
-as --harmonics. The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
-        .def("spectrum", &Spectrum, py::arg("primary"), py::arg("psi"), py::kw_only(), py::arg("energies"),
-             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+as --harmonics (a forbidden order, such as silicon's 2 2 2, is a UserWarning, as a forbidden primary
+reflection is). The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
+        .def("spectrum", &Spectrum, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
+             py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
-             R"(The predicted I0 of the energy scan at the azimuth psi (degrees) over energies = (EMIN, EMAX) keV.
+             R"(The predicted I0 of the energy scan at the azimuth psi (degrees; at_psi is the same) over energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV and i0, the output relative to what it would be without glitches: the rows of
-kelto --spectrum. The beam as for glitches(); harmonic_content = [C2, ...] gives each harmonic's
-share of the photons against 1 for the fundamental (default 0.01 each).)")
+kelto --spectrum. The beam as for glitches(); harmonic_content = [C] or [C2, ...] gives each
+harmonic's share of the photons against 1 for the fundamental: one share for every harmonic, or
+one for each order the structure allows (a forbidden order takes none; default 0.01 each).)")
         .def("fit_glitches", &FitScan, py::arg("primary"), py::arg("energy"), py::arg("intensity"), py::kw_only(),
              py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0}, py::arg("at_psi") = py::none(), py::arg("nominal") = py::none(),
-             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
              py::arg("max_offset") = 25.0, py::arg("offsets") = "each", py::arg("significance") = kDefaultSignificance,
              R"(The azimuth psi and energy offsets fitted to measured I0 scans, as kelto --fit-glitches.
@@ -910,7 +959,7 @@ offset_error_eV, matched, unmatched, tolerance_eV, percent_change) and dips, the
 --fit-table: energy_keV, depth, width_eV, matched, h, k, l, order, predicted_keV, residual_eV,
 line_depth (NaN where unmatched), scan (from 1).)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
-             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(),
              R"(Every reflection's glitch line E(psi) inside energies = (EMIN, EMAX) keV over psi = (MIN, MAX).
 
@@ -920,7 +969,7 @@ F_coupling, strength, relative_strength, energy_top_keV (Et), energy_cutoff_keV 
 cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map.)")
         .def("clean_energies", &CleanEnergies, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("fraction") = py::none(),
              py::arg("psi") = Range{-180.0, 180.0}, py::arg("divergence") = 0.0, py::arg("reference") = py::none(),
-             py::arg("max_depth") = py::none(), py::arg("min_width") = 0.5, py::arg("polarisation") = "sigma",
+             py::arg("max_depth") = py::none(), py::arg("min_width") = 0.5, py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(),
              py::arg("surface") = py::none(),
              R"(The azimuth windows of psi = (MIN, MAX), widest first, at least min_width degrees wide (default
 0.5; 0 lists every stretch), over which no glitch line above fraction (default 0.01) of the

@@ -15,6 +15,7 @@ import tempfile
 import threading
 import time
 import unittest
+import warnings
 
 import kelto
 
@@ -69,13 +70,17 @@ class SameAsTheProgram(unittest.TestCase):
              SILICON + ["--primary", "0,0,4", "--energy", "8.048", "--relative-band", "0.003", "--events", "e.csv"]),
             (silicon.glitches((1, 1, 1), 10, energies=(5, 30)), GLITCHES, "g.csv",
              SILICON + ["--primary", "1,1,1", "--glitches", "g.csv", "--at-psi", "10", "--energies", "5,30"]),
-            (gaas.glitches((2, 2, 0), 15, energies=(6, 12), polarisation="pi", divergence=(0.001, 0.0002), surface=(1, 1, 1),
+            (gaas.glitches((2, 2, 0), at_psi=15, energies=(6, 12), polarization="pi", divergence=(0.001, 0.0002), surface=(1, 1, 1),
                            harmonics=3), GLITCHES, "g.csv",
              ["--crystal", "GaAs", "--primary", "2,2,0", "--glitches", "g.csv", "--at-psi", "15", "--energies", "6,12",
               "--polarisation", "pi", "--divergence", "0.001,0.0002", "--surface", "1,1,1", "--harmonics", "3"]),
             (silicon.spectrum((2, 2, 0), 15, energies=(6, 9), divergence=(0.0006, 0), harmonics=2, harmonic_content=[0.05]),
              SPECTRUM, "s.csv", SILICON + ["--primary", "2,2,0", "--spectrum", "s.csv", "--at-psi", "15", "--energies", "6,9",
                                            "--divergence", "0.0006", "--harmonics", "2", "--harmonic-content", "0.05"]),
+            # Silicon 1 1 1 forbids 2 2 2: one share for the one harmonic that passes, 3 3 3.
+            (silicon.spectrum((1, 1, 1), at_psi=10, energies=(8, 8.5), harmonics=3, harmonic_content=[0.2]), SPECTRUM, "s.csv",
+             SILICON + ["--primary", "1,1,1", "--spectrum", "s.csv", "--at-psi", "10", "--energies", "8,8.5", "--harmonics", "3",
+                        "--harmonic-content", "0.2"]),
             (gaas.glitch_map((0, 0, 2), energies=(8, 12), psi=(0, 90)), MAP, "m.csv",
              ["--crystal", "GaAs", "--primary", "0,0,2", "--glitch-map", "m.csv", "--energies", "8,12", "--psi", "0,90"]),
             (silicon.clean_energies((1, 1, 1), energies=(8, 8.1), fraction=0.05, divergence=0.1), WINDOWS, "w.csv",
@@ -249,12 +254,41 @@ class Refusals(unittest.TestCase):
             (lambda: kelto.Crystal.from_cif("/no/such.cif"), FileNotFoundError, "does not exist"),
             (lambda: kelto.Crystal.from_cif(KELTO), ValueError, "(is it a CIF file?)"),  # the program, no CIF
             (lambda: kelto.Crystal.shipped("unobtainium"), ValueError, "no shipped crystal is called"),
+            # Either spelling or keyword of one argument, not both.
+            (lambda: silicon.glitch_map((1, 1, 1), energies=(8, 9), polarisation="pi", polarization="pi"), ValueError,
+             "polarisation and polarization are one"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(8, 9), at_psi=10), ValueError, "psi and at_psi are one"),
+            (lambda: silicon.spectrum((1, 1, 1), energies=(8, 9)), ValueError, "psi, the azimuth of the scan in degrees"),
+            (lambda: silicon.spectrum((1, 1, 1), 10, energies=(8, 9), harmonics=3, harmonic_content=[0.1, 0.2]), ValueError,
+             "one for each order that passes (3 3 3)"),
         ]
         for call, kind, message in cases:
             with self.subTest(message):
                 with self.assertRaises(kind) as caught:
                     call()
                 self.assertIn(message, str(caught.exception))
+
+
+class Notices(unittest.TestCase):
+    def test_forbidden_reflections_warn_as_the_program_says_and_version_is_the_programs(self):
+        silicon = kelto.Crystal.shipped("Si")
+        cases = [
+            (lambda: silicon.events((0, 0, 2), energy=8.048, band=0.02), ["--primary", "0,0,2", "--energy", "8.048", "--band",
+                                                                         "0.02", "--events", "e.csv"]),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(8, 9), harmonics=2),
+             ["--primary", "1,1,1", "--glitches", "g.csv", "--at-psi", "10", "--energies", "8,9", "--harmonics", "2"]),
+        ]
+        for call, arguments in cases:
+            with self.subTest(arguments[1]):
+                with warnings.catch_warnings(record=True) as caught:
+                    warnings.simplefilter("always")
+                    call()
+                with tempfile.TemporaryDirectory() as folder:
+                    said = subprocess.run([KELTO, "--crystal", "Si", *arguments], cwd=folder, capture_output=True, text=True).stderr
+                self.assertEqual(["kelto: " + str(w.message) for w in caught], [line for line in said.splitlines() if "forbidden" in line])
+                self.assertTrue(caught)
+        number = subprocess.run([KELTO, "--version"], capture_output=True, text=True).stdout.split()[1]
+        self.assertEqual(kelto.__version__, number)
 
 
 class UnitHints(unittest.TestCase):
