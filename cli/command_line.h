@@ -11,6 +11,7 @@
 #include "crystal/vec3.h"
 #include "planning/azimuths.h"
 #include "planning/glitch_depth.h"
+#include "planning/glitch_fit.h"
 #include "setup/answer_source.h"
 #include "setup/input_struct.h"
 
@@ -59,21 +60,25 @@ struct PlanOptions {
     std::optional<Miller> surface;
     int harmonics = 1;
     // The predicted I0 spectrum at --at-psi over --energies, the orders weighted by their share of
-    // the beam (harmonicContent[n - 1] for order n, 1 for the fundamental).
+    // the beam: the shares of --harmonic-content as typed, one for every harmonic or one for each
+    // order the structure lets through (none: planning's default share each).
     std::string spectrumFile;
-    std::vector<double> harmonicContent{1.0};
+    std::vector<double> harmonicShares;
 
-    // The azimuth and energy offset fitted to a measured I0 scan over --energies, from a guess
-    // (--at-psi) when one is given; the dip-by-dip table.
-    std::string fitScanFile;
+    // The azimuth and energy offsets fitted to measured I0 scans, each over its energies inside
+    // --energies, the one of the symmetric azimuths nearest a guess (--at-psi) taken when one is
+    // given; the dip-by-dip table.
+    std::vector<std::string> fitScanFiles;
     std::string fitTableFile;
     double scanToKeV = 1.0;          // the scan's energies in keV (0.001: in eV)
     double widestOffsetEV = 25.0;    // the energy offsets tried
+    bool fitOneOffset = false;       // one offset for every scan, else one each
+    double fitSignificance = kDefaultSignificance;  // the false-alarm probability a fit may have
     std::optional<double> fitNominalPsi;
 
     bool EnergyRun() const
     {
-        return !glitchesFile.empty() || !spectrumFile.empty() || !mapFile.empty() || cleanEnergies || !fitScanFile.empty();
+        return !glitchesFile.empty() || !spectrumFile.empty() || !mapFile.empty() || cleanEnergies || !fitScanFiles.empty();
     }
     bool AtBand() const { return !eventsFile.empty() || cleanWidth > 0.0; }
 };

@@ -1,5 +1,6 @@
 #include "cli/option_grammar.h"
 
+#include "cli/nearest_option.h"
 #include "crystal/shipped_crystals.h"
 #include "io/output_files.h"
 #include "setup/units.h"
@@ -7,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -15,28 +17,33 @@ constexpr const char* kValueOptions[] = {
     "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--primary", "--wavelength", "--energy", "--band", "--relative-band",
     "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
     "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--monochromator", "--harmonics",
-    "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset",
+    "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset", "--offsets",
+    "--significance",
 };
 
 void PrintHelp()
 {
     std::printf(R"(Usage: kelto [OPTION]...
-The multiple-beam (Umweg) pattern of an azimuthal scan of a cubic crystal of one
-element about a primary reflection H K L: writes %s,
-%s, %s and %s. Without options, kelto
-asks its fourteen questions on standard input instead.
+Plans multiple-beam (Umweg, Renninger) scans of any crystal about a primary
+reflection H K L: the events of an azimuthal scan and its clean windows
+(--events, --clean), the glitches of an energy scan (--glitches, --spectrum,
+--glitch-map, --clean-energies) and the azimuth fitted to a measured scan
+(--fit-glitches). The survey of a cubic crystal of one element writes
+%s, %s, %s and
+%s instead. Without options, kelto asks the survey's
+fourteen questions on standard input.
 
 Required:
+  --crystal NAME        a crystal that comes with kelto (--crystal list lists
+                        them: Si, GaAs, sapphire...), for planning, or
+  --cif FILE            the crystal of a small-molecule CIF: cell, space group,
+                        atom sites (structure factors with f' and f'' at the
+                        energy of each event or glitch), for planning, or
+                        a cubic crystal of one element, for the survey too:
   --structure TYPE      crystal structure: sc, bcc, fcc or diamond (or 1 to 4)
   --lattice A           lattice parameter a, in angstrom
   --symbol S            crystal symbol, the key of its record in the coefficient
                         table (Si, Cu, Fe3+...; any case)
-    or, for planning only (no four files), any crystal:
-  --cif FILE            the crystal of a small-molecule CIF: cell, space group,
-                        atom sites (structure factors with f' and f'' at the
-                        energy of each event or glitch)
-  --crystal NAME        a crystal that comes with kelto (--crystal list lists
-                        them: Si, GaAs, sapphire...)
   --primary H,K,L       primary reflection (integers, not all 0)
   --wavelength A        wavelength lambda, in angstrom, or
   --energy E            photon energy, in keV: lambda = hc / E with
@@ -53,7 +60,7 @@ Optional:
                         tables always cover every reflection that can diffract
   --psi MIN,MAX         azimuth window in degrees, MIN below MAX, both ends
                         excluded (default -180,180); for planning at most 3600
-                        apart
+                        apart, each from -3600 to 3600
   --table FILE          scattering-factor coefficient file (default the table
                         that comes with kelto,
                         %s)
@@ -103,7 +110,8 @@ were computed for):
                         energy scan at --at-psi over --energies (relative: 1
                         without glitches) to the CSV table FILE, on a grid that
                         draws the narrowest glitch
-  --at-psi PSI          the azimuth of the energy scan, in degrees
+  --at-psi PSI          the azimuth of the energy scan, in degrees, from -3600
+                        to 3600
   --energies EMIN,EMAX  the energy range of --glitches and --glitch-map, in keV
   --polarisation P      the beam's polarisation relative to the primary's
                         scattering plane for the widths and depths (--events,
@@ -111,20 +119,24 @@ were computed for):
                         --clean-energies):
                         sigma (default: a vertically deflecting monochromator
                         on a synchrotron), pi or unpolarised
-  --surface H,K,L       the crystal surface's normal as a reciprocal vector, for
-                        the asymmetry of the reflections (default: the primary,
-                        a symmetric cut)
+  --surface H,K,L       the crystal surface's outward normal as a reciprocal
+                        vector, less than 90 degrees from the primary, for the
+                        asymmetry of the reflections (default: the primary, a
+                        symmetric cut)
   --monochromator M     for the depths and widths of an energy scan's glitches:
                         single (default) crystal, double (a second crystal of
                         its own, parallel, without glitches at the first's) or
                         channel-cut (the second wall meets every glitch too)
   --harmonics N         also the glitches of the harmonics n G at n E for n = 2
                         to N that the structure allows, listed at E with their
-                        order (default 1: the fundamental only)
-  --harmonic-content C2[,C3...]
-                        with --spectrum: each harmonic's share of the beam's
-                        photons against 1 for the fundamental, one for each
-                        order of --harmonics (default 0.01 each)
+                        order (default 1: the fundamental only); a forbidden
+                        order is named on standard error
+  --harmonic-content C or C2[,C3...]
+                        with --spectrum or --fit-glitches: each harmonic's share
+                        of the beam's photons against 1 for the fundamental,
+                        one share C for every order of --harmonics or one for
+                        each order the structure allows; a forbidden order
+                        takes none (default 0.01 each)
   --glitch-map FILE     instead of the four files, write every reflection's
                         glitch line E(psi) inside --energies over the psi window
                         to the CSV table FILE
@@ -149,20 +161,31 @@ were computed for):
   --windows-shown N     with --clean-energies: print the N widest windows and
                         count the others (default 10; 0 prints every one); the
                         table of --windows holds them all
-  --fit-glitches FILE   instead of the four files, fit the azimuth psi and an
+  --fit-glitches FILE[,FILE...]
+                        instead of the four files, fit the azimuth psi and an
                         energy offset to the measured I0 scan FILE (two columns,
                         energy and intensity in any scale, separated by commas,
-                        semicolons, blanks or tabs; '#' comments) over
-                        --energies: its dips are matched to the predicted
-                        glitches over the psi window (--at-psi: the azimuth
-                        taken among equally good ones); prints psi with its
-                        error, the offset, the dips matched and the rms in eV
+                        semicolons, blanks or tabs; '#' comments; decimal
+                        commas where semicolons or tabs separate the columns;
+                        intensities below 0 read as the change of I0 in
+                        percent) over its points inside --energies, or one psi
+                        to several scans of one monochromator: their dips are
+                        matched to the predicted glitches over the psi window
+                        (--at-psi: the symmetric azimuth nearest it is taken);
+                        prints psi with one standard error, the offsets, the
+                        dips matched, the rms in eV and p, the share of trials
+                        of the dips moved out of reach of any match that fit as
+                        well; exit status 1 without a significant fit
   --fit-table FILE      with --fit-glitches: write every dip and the glitch it
                         was matched to to the CSV table FILE
-  --scan-unit U         with --fit-glitches: the scan's energies in keV
+  --scan-unit U         with --fit-glitches: the scans' energies in keV
                         (default) or eV
-  --max-offset EV       with --fit-glitches: the largest energy offset tried,
-                        in eV (default 25)
+  --max-offset EV       with --fit-glitches: the largest energy offset, in eV
+                        (default 25)
+  --offsets each|one    with --fit-glitches: an energy offset for each scan
+                        (default) or one for all
+  --significance P      with --fit-glitches: the false-alarm probability p a fit
+                        may have, 0.001 to 0.5 (default 0.01; 1/P - 1 trials)
   The energy scans take no wavelength, band, --hmax, --events or --clean.
 Other:
   -h, --help            show this help and exit
@@ -170,21 +193,22 @@ Other:
 A value follows its option after a space or an '=', negative values too
 (--psi -90,90).
 
-Examples (silicon at Cu K-alpha 1 with a monochromator's band, primary
-reflection 0 0 2, with the four files; the glitches of a silicon 1 1 1
-monochromator from 5 to 30 keV; the azimuths at which it gives a clean 8 to 12
-keV):
+Examples (silicon 0 0 4 at Cu K-alpha 1 with a monochromator's band, psi from
+the reference 1 0 0; the glitches of a silicon 1 1 1 monochromator from 5 to 30
+keV; the azimuths at which it gives a clean 8 to 12 keV; the survey's four files
+of silicon 0 0 2):
+  kelto --crystal Si --primary 0,0,4 --reference 1,0,0 --energy 8.048 \
+        --relative-band 1.4e-4 --events kelto_events.csv --clean 5
+  kelto --crystal Si --primary 1,1,1 --glitches kelto_glitches.csv \
+        --at-psi 10 --energies 5,30
+  kelto --crystal Si --primary 1,1,1 --clean-energies 8,12
   mkdir -p si002 && kelto --structure diamond --lattice 5.431 --symbol Si \
         --primary 0,0,2 --energy 8.04778 --relative-band 1.4e-4 -q \
-        --output-dir si002 --events kelto_events.csv --clean 5
-  kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
-        --glitches kelto_glitches.csv --at-psi 10 --energies 5,30
-  kelto --structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 \
-        --clean-energies 8,12
+        --output-dir si002
 
-Exit status: 0 the run completed; 1 the run was refused or a file could not be
-written (the message says why); 2 the command line is wrong; 128 + n the run was
-interrupted by signal n.
+Exit status: 0 the run completed; 1 the run was refused, a file could not be
+written (the message says why) or --fit-glitches found no significant fit; 2 the
+command line is wrong; 128 + n the run was interrupted by signal n.
 )", kSurveyFileNames[0], kSurveyFileNames[1], kSurveyFileNames[2], kSurveyFileNames[3], kHcKeVAngstrom,
                 ShippedTable().c_str());
 }
@@ -226,7 +250,11 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
     }
     if (!app.remaining().empty()) {
         const std::string word = app.remaining().front();
-        throw UsageError{(word.starts_with("-") ? "unknown option '" : "unexpected argument '") + word + "'"};
+        if (!word.starts_with("-")) throw UsageError{"unexpected argument '" + word + "'"};
+        std::vector<std::string> names{"--quiet", "--help", "--version"};
+        for (const auto& [name, value] : typed) names.push_back(name);
+        const std::string nearest = NearestOption(word, names);
+        throw UsageError{"unknown option '" + word + "'" + (nearest.empty() ? "" : " (did you mean " + nearest + "?)")};
     }
     for (auto& [name, value] : typed) {
         if (app.count(name) == 0) continue;

@@ -14,6 +14,9 @@
 #include "cli/option_grammar.h"
 #include "crystal/cif_crystal.h"
 #include "crystal/shipped_crystals.h"
+#include "io/run_error.h"
+#include "planning/glitch_fit.h"
+#include "planning/request_checks.h"
 #include "setup/answer_reader.h"
 #include "setup/answer_source.h"
 #include "setup/units.h"
@@ -23,9 +26,6 @@ namespace {
 
 // The highest harmonic a glitch spectrum takes: a monochromator passes little beyond the fifth.
 constexpr int kMostHarmonics = 9;
-// The share of each harmonic's photons in the beam, against 1 for the fundamental, unless given:
-// an undulator beam without harmonic rejection carries about a percent.
-constexpr double kDefaultHarmonicContent = 0.01;
 // A divergence beyond this many degrees would leave no azimuth clean anyway.
 constexpr double kWidestDivergence = 90.0;
 // A monochromator's energy is set to a few eV; an offset beyond this many is a wrong crystal.
@@ -179,7 +179,8 @@ void CheckCombinations(const OptionWords& words)
         }
     } else {
         if (words.Has("--at-psi") || words.Has("--energies")) {
-            throw UsageError{"--at-psi and --energies go with --glitches (and --energies with --glitch-map)"};
+            throw UsageError{"--at-psi and --energies go with --glitches, --spectrum or --fit-glitches (and --energies "
+                             "with --glitch-map)"};
         }
         if (words.Has("--wavelength") == words.Has("--energy")) throw UsageError{"give either --wavelength or --energy"};
         if (words.Has("--band") == words.Has("--relative-band")) throw UsageError{"give either --band or --relative-band"};
@@ -222,7 +223,7 @@ void CheckCombinations(const OptionWords& words)
     if (words.Has("--harmonic-content") && !words.Has("--spectrum") && !fit) {
         throw UsageError{"--harmonic-content goes with --spectrum or --fit-glitches"};
     }
-    for (const char* name : {"--fit-table", "--scan-unit", "--max-offset"}) {
+    for (const char* name : {"--fit-table", "--scan-unit", "--max-offset", "--offsets", "--significance"}) {
         if (words.Has(name) && !fit) throw UsageError{std::string(name) + " goes with --fit-glitches"};
     }
     if (words.Has("--reference") && !energyRun && !words.Has("--events") && !words.Has("--clean")) {
@@ -284,18 +285,19 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
         }
         plan->harmonics = n[0];
     }
-    plan->harmonicContent.assign(static_cast<std::size_t>(plan->harmonics), kDefaultHarmonicContent);
-    plan->harmonicContent[0] = 1.0;
     if (words.Has("--harmonic-content") && plan->harmonics == 1) {
         throw UsageError{"--harmonic-content needs --harmonics 2 or more"};
     }
     if (words.Has("--harmonic-content")) {
+        // One share for every harmonic, or one for each order the structure lets through: how many
+        // those are is known once the crystal is (RunFromRecord).
         const std::string& text = words.Value("--harmonic-content");
-        const std::vector<double> c = Numbers<double>("--harmonic-content", text, {static_cast<std::size_t>(plan->harmonics - 1)},
-                                                      ParseDouble, "C2,...,CN (one share for each harmonic of --harmonics)");
-        for (std::size_t n = 0; n < c.size(); ++n) {
-            if (!(c[n] >= 0.0 && c[n] <= 1.0)) throw UsageError{"--harmonic-content: '" + text + "' has a share outside 0 to 1"};
-            plan->harmonicContent[n + 1] = c[n];
+        std::vector<std::size_t> counts;
+        for (std::size_t n = 1; n < static_cast<std::size_t>(plan->harmonics); ++n) counts.push_back(n);
+        plan->harmonicShares = Numbers<double>("--harmonic-content", text, counts, ParseDouble,
+                                               "C or C2,...,CN (one share for every harmonic of --harmonics, or one for each)");
+        for (const double c : plan->harmonicShares) {
+            if (!(c >= 0.0 && c <= 1.0)) throw UsageError{"--harmonic-content: '" + text + "' has a share outside 0 to 1"};
         }
     }
     if (words.Has("--clean")) {
@@ -317,7 +319,24 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
     plan->glitchesFile = table("--glitches");
     plan->spectrumFile = table("--spectrum");
     plan->mapFile = table("--glitch-map");
-    plan->fitScanFile = words.Value("--fit-glitches");  // read, not written: taken as it stands
+    if (words.Has("--fit-glitches")) {
+        plan->fitScanFiles = SplitList(words.Value("--fit-glitches"));  // read, not written: taken as they stand
+        for (const std::string& file : plan->fitScanFiles) {
+            if (file.empty()) throw UsageError{"--fit-glitches: '" + words.Value("--fit-glitches") + "' names an empty file"};
+        }
+    }
+    if (words.Has("--offsets")) {
+        const std::string& offsets = words.Value("--offsets");
+        if (offsets != "each" && offsets != "one") throw UsageError{"--offsets: '" + offsets + "' is not each or one"};
+        plan->fitOneOffset = offsets == "one";
+    }
+    if (words.Has("--significance")) {
+        plan->fitSignificance = Double(words, "--significance");
+        if (!(plan->fitSignificance >= kSmallestSignificance && plan->fitSignificance <= kLargestSignificance)) {
+            throw UsageError{"--significance: '" + words.Value("--significance") + "' is not a probability from " +
+                             Printed("%g to %g", kSmallestSignificance, kLargestSignificance)};
+        }
+    }
     plan->fitTableFile = table("--fit-table");
     if (words.Has("--scan-unit")) {
         const std::string& unit = words.Value("--scan-unit");
@@ -334,6 +353,9 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
     if (words.Has("--at-psi")) {
         plan->atPsi = Double(words, "--at-psi");
         if (!std::isfinite(plan->atPsi)) throw UsageError{"--at-psi: '" + words.Value("--at-psi") + "' is not a finite number"};
+        if (!AzimuthWithinBound(plan->atPsi)) {
+            throw UsageError{"--at-psi: '" + words.Value("--at-psi") + "' is not an azimuth from -3600 to 3600 degrees"};
+        }
         plan->fitNominalPsi = plan->atPsi;
     }
     if (words.Has("--energies")) EnergyRange(words, "--energies", false, &plan->energyMin, &plan->energyMax, nullptr);
@@ -365,10 +387,11 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
         plan->window = PsiWindow{w[0], w[1]};
     }
     // Planning sweeps every turn of the window: it must be finite, and of a sensible width.
-    const bool planning = plan->AtBand() || !plan->mapFile.empty() || plan->cleanEnergies || !plan->fitScanFile.empty();
-    if (planning && !(plan->window.min < plan->window.max && plan->window.max - plan->window.min <= kWidestPsiWindow)) {
+    const bool planning = plan->AtBand() || !plan->mapFile.empty() || plan->cleanEnergies || !plan->fitScanFiles.empty();
+    if (planning && !(plan->window.min < plan->window.max && plan->window.max - plan->window.min <= kWidestPsiWindow &&
+                      AzimuthWithinBound(plan->window.min) && AzimuthWithinBound(plan->window.max))) {
         throw UsageError{"--psi: '" + words.Value("--psi") + "' must be MIN,MAX with MIN below MAX, at most 3600 degrees "
-                         "apart, for planning"};
+                         "apart, each from -3600 to 3600, for planning"};
     }
 }
 

@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "cli/run_limits.h"
+#include "cli/run_parts.h"
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
 #include "io/console.h"
@@ -18,9 +20,12 @@
 #include "output/curve_table.h"
 #include "planning/clean_windows.h"
 #include "planning/events.h"
+#include "planning/forbidden_primary.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitches.h"
-#include "planning/sphere_reflections.h"
+#include "planning/harmonic_orders.h"
+#include "planning/request_checks.h"
+#include "planning/run_size.h"
 #include "planning/tables.h"
 #include "setup/factor_file.h"
 #include "setup/run_checks.h"
@@ -48,26 +53,9 @@ struct Planning {
     TableSubject subject;
 };
 
-// A limiting sphere too large for the disk or the memory is refused before anything is computed.
-void RefuseOversizedPlanning(const Crystal& crystal, const RunOptions& options)
-{
-    const PlanOptions& plan = options.plan;
-    double shortest = plan.lambda - plan.band / 2.0;
-    if (plan.EnergyRun() || !(shortest > 0.0)) shortest = plan.lambda;
-    PlanningEstimate e{};
-    try {
-        e = EstimatePlanning(crystal.lattice(), LimitingRadius(shortest));
-    } catch (const RunError& beyond) {
-        // A sphere beyond the doubles is most likely a unit mistake too: the same hints begin it.
-        throw RunError::Refusal(UnitHints(options.typed) + beyond.what());
-    }
-    RefuseRunaway(Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal.name().c_str(),
-                          shortest, e.reflections),
-                  e.bytes, e.memory, options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(options.typed));
-}
-
 // The crystal of the cubic options, or of the CIF, and the frame of psi. A CIF that cannot be a
-// crystal, or whose primary reflection cannot diffract at the run's wavelength, is refused.
+// crystal, or whose primary reflection cannot diffract at the run's wavelength, is refused, and
+// so is a surface whose normal the primary's incident beam would meet from inside the crystal.
 Planning Prepare(InputStruct* record, const RunOptions& options)
 {
     const PlanOptions& plan = options.plan;
@@ -90,11 +78,17 @@ Planning Prepare(InputStruct* record, const RunOptions& options)
             at = end + 1;
         }
     }
-    RefuseOversizedPlanning(*p.crystal, options);
     const Miller& primary = plan.primary;
     p.frame = plan.reference ? ReferenceFrame(p.crystal->lattice(), primary, *plan.reference)
                              : MatrixFrame(p.crystal->lattice(), primary);
     p.subject = TableSubject{p.crystal->name(), primary, nullptr, plan.window};
+    if (plan.surface) {
+        const std::string problem = SurfaceSideProblem(p.crystal->lattice(), primary, *plan.surface);
+        if (!problem.empty()) {
+            throw RunError::Refusal(Printed("The surface normal %d %d %d (--surface) %s\n", plan.surface->h, plan.surface->k,
+                                            plan.surface->l, problem.c_str()));
+        }
+    }
     if (!plan.cifFile.empty() && !plan.EnergyRun() && !(plan.lambda <= p.frame.CutoffWavelength())) {
         // The cubic options have had this check with the dialogue's others.
         throw RunError::Refusal(Printed("The primary reflection %d %d %d%s cannot diffract at the wavelength %f angstrom%s: "
@@ -218,7 +212,7 @@ void RefuseUnreachableRange(const Planning& p, const char* option, double eMin, 
 }
 
 // A scan none of whose energies lie in the range, most likely in the other unit, is refused.
-void RefuseScanOutsideRange(const ScanFile& scan, const PlanOptions& plan)
+void RefuseScanOutsideRange(const ScanFile& scan, const std::string& name, const PlanOptions& plan)
 {
     const auto [low, high] = std::minmax_element(scan.points.begin(), scan.points.end(),
                                                  [](const ScanPoint& a, const ScanPoint& b) { return a.energy < b.energy; });
@@ -227,54 +221,181 @@ void RefuseScanOutsideRange(const ScanFile& scan, const PlanOptions& plan)
     const double other = inEV ? 0.001 : 1000.0;
     const bool fits = high->energy * other >= plan.energyMin && low->energy * other <= plan.energyMax;
     throw RunError::Refusal(Printed("No point of the measured scan %s lies from %g to %g keV (--energies): its energies run "
-                                    "from %g to %g keV%s\n", plan.fitScanFile.c_str(), plan.energyMin, plan.energyMax,
+                                    "from %g to %g keV%s\n", name.c_str(), plan.energyMin, plan.energyMax,
                                     low->energy, high->energy,
                                     !fits ? "" : inEV ? "; are they in eV? Give --scan-unit eV" : "; are they in keV? Leave out --scan-unit eV"));
 }
 
-// The azimuth and energy offset fitted to the measured scan, said in `written`, and the dip table
-// written; false when no azimuth explains the scan's dips.
-bool FitMeasuredScan(const Planning& p, const PlanOptions& plan, PhaseLine& progress, std::string* written)
+// The dips of one measured scan inside --energies, with a word on lines skipped and on
+// intensities read as a change of I0; an unreadable scan is refused.
+DipSearch DipsOfScan(const std::string& name, const PlanOptions& plan, PhaseLine& progress)
 {
-    progress.Phase("fit: reading " + plan.fitScanFile);
-    const ScanFile scan = ReadScanFile(plan.fitScanFile, plan.scanToKeV);
+    progress.Phase("fit: reading " + name);
+    const ScanFile scan = ReadScanFile(name, plan.scanToKeV);
     if (scan.skipped > 0) {
         progress.Clear();
         std::fprintf(stderr, "kelto: %zu lines of %s are not an energy and an intensity and were skipped (the first: line %zu)\n",
-                     scan.skipped, plan.fitScanFile.c_str(), scan.firstSkipped);
+                     scan.skipped, name.c_str(), scan.firstSkipped);
     }
-    RefuseScanOutsideRange(scan, plan);
-    const DipSearch dips = FindDips(scan.points, plan.energyMin, plan.energyMax);
+    RefuseScanOutsideRange(scan, name, plan);
+    DipSearch dips;
+    try {
+        dips = FindDips(scan.points, plan.energyMin, plan.energyMax);
+    } catch (const std::domain_error& e) {
+        throw RunError::Refusal(Printed("The measured scan %s cannot be read as an I0 from %g to %g keV: %s; give I0 itself, or "
+                                        "its change in percent\n", name.c_str(), plan.energyMin, plan.energyMax, e.what()));
+    }
+    if (dips.percentChange) {
+        progress.Clear();
+        std::fprintf(stderr, "kelto: the intensities of %s reach %g, at or below 0: they are read as the change of I0 in percent "
+                             "(I0 = 100 + value); a change given as a share of I0 must be multiplied by 100\n",
+                     name.c_str(), dips.lowest);
+    }
+    return dips;
+}
+
+// "the dips of A.dat from 6 to 14 keV", "the dips of 3 scans".
+std::string DipsNamed(const PlanOptions& plan)
+{
+    if (plan.fitScanFiles.size() == 1) {
+        return Printed("the dips of %s from %g to %g keV", plan.fitScanFiles.front().c_str(), plan.energyMin, plan.energyMax);
+    }
+    return Printed("the dips of %zu scans", plan.fitScanFiles.size());
+}
+
+// The fitted psi, offsets and significance as the console says them.
+std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
+{
+    const bool one = fit.scans.size() == 1;
+    const ScanMatch& first = fit.scans.front();
+    std::string answer;
+    const std::string trials = fit.asGood == 0 ? Printed("p = %.3g (none of %d trials of unrelated dips fit as well)", fit.p, fit.trials)
+                                               : Printed("p = %.3g (%d of %d trials of unrelated dips fit as well)", fit.p, fit.asGood,
+                                                         fit.trials);
+    const std::string offset = one || plan.fitOneOffset ? Printed(", energy offset %+.2f +/- %.2f eV (measured minus predicted)",
+                                                                  first.offsetEV, first.offsetError)
+                                                        : std::string();
+    const std::string paired = one ? Printed("%d of %zu dips within %.1f eV of a predicted glitch, %d unmatched", fit.matched,
+                                             first.dips.size(), first.toleranceEV, fit.unmatched)
+                                   : Printed("%d of %d dips of %zu scans within their tolerance of a predicted glitch", fit.matched,
+                                             fit.matched + fit.unmatched, fit.scans.size());
+    if (fit.found) {
+        answer = Printed("kelto: fitted psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s\n", fit.psi, fit.psiError, offset.c_str(),
+                         paired.c_str(), fit.rmsEV, trials.c_str());
+    } else if (fit.p > fit.significance) {
+        answer = Printed("kelto: No significant fit to %s: at best psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s: above "
+                         "--significance %g, chance fits as well\n", DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(),
+                         paired.c_str(), fit.rmsEV, trials.c_str(), fit.significance);
+    } else {
+        std::string rivals;
+        for (const double psi : fit.rivals) rivals += Printed("%s%.4f", rivals.empty() ? "" : ", ", psi);
+        answer = Printed("kelto: No single fit to %s: psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s; but psi %s degrees, no "
+                         "image of it by the crystal's symmetry, pair%s as large a share: the scans cannot tell them apart\n",
+                         DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), fit.rmsEV, trials.c_str(),
+                         rivals.c_str(), fit.rivals.size() == 1 ? "s" : "");
+    }
+    for (std::size_t i = 0; i < fit.scans.size() && !one; ++i) {
+        const ScanMatch& scan = fit.scans[i];
+        const char* name = plan.fitScanFiles[i].c_str();
+        if (!scan.used) {
+            answer += Printed("kelto:   %s: left out, %s\n", name, scan.why.c_str());
+        } else if (!std::isfinite(scan.offsetError)) {
+            answer += Printed("kelto:   %s (%g to %g keV): none of its %zu dips pairs with a predicted glitch within %.1f eV\n", name,
+                              scan.eMin, scan.eMax, scan.dips.size(), scan.toleranceEV);
+        } else if (plan.fitOneOffset) {
+            answer += Printed("kelto:   %s (%g to %g keV): %d of %zu dips within %.1f eV\n", name, scan.eMin, scan.eMax, scan.matched,
+                              scan.dips.size(), scan.toleranceEV);
+        } else {
+            answer += Printed("kelto:   %s (%g to %g keV): energy offset %+.2f +/- %.2f eV, %d of %zu dips within %.1f eV\n", name,
+                              scan.eMin, scan.eMax, scan.offsetEV, scan.offsetError, scan.matched, scan.dips.size(), scan.toleranceEV);
+        }
+    }
+    if (fit.found && fit.equivalents.size() > 1) {
+        std::string list;
+        for (const double psi : fit.equivalents) {
+            if (std::fabs(psi - fit.psi) > 1e-9) list += Printed("%s%.4f", list.empty() ? "" : ", ", psi);
+        }
+        const bool single = fit.equivalents.size() == 2;
+        answer += Printed("kelto: psi %s degrees fit%s as well: the crystal's symmetry gives %s the same spectrum%s\n", list.c_str(),
+                          single ? "s" : "", single ? "it" : "them",
+                          plan.fitNominalPsi ? "; the one nearest --at-psi is taken" : "; give --at-psi to take the one nearest it");
+    }
+    // A best fit pressed against the bound of the offsets hints at a larger offset the search left out.
+    const auto atTheBound = std::find_if(fit.scans.begin(), fit.scans.end(), [&](const ScanMatch& scan) {
+        return scan.used && std::isfinite(scan.offsetError) && std::fabs(scan.offsetEV) + scan.toleranceEV >= plan.widestOffsetEV;
+    });
+    if (!fit.found && !std::isfinite(fit.beyondOffsetEV) && atTheBound != fit.scans.end()) {
+        answer += Printed("kelto: the energy offset %+.2f eV lies within %.1f eV of --max-offset %g: a larger one may fit; raise "
+                          "--max-offset to look further\n", atTheBound->offsetEV, atTheBound->toleranceEV, plan.widestOffsetEV);
+    }
+    if (std::isfinite(fit.beyondOffsetEV)) {
+        answer += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits better and "
+                          "significantly: raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
+    }
+    return answer;
+}
+
+// Each order's share of the beam: the shares of --harmonic-content over the orders the structure
+// lets through up to the highest energy, none for a forbidden order.
+std::vector<double> HarmonicContentOf(const Planning& p, const PlanOptions& plan)
+{
+    const HarmonicOrders orders = OrdersOfHarmonics(*p.crystal, p.frame, plan.harmonics, plan.energyMax);
+    std::vector<double> content = HarmonicContent(orders, plan.harmonics, plan.harmonicShares);
+    if (content.empty()) {
+        std::string shares;
+        for (const double c : plan.harmonicShares) shares += Printed("%s%g", shares.empty() ? "" : ",", c);
+        throw RunError::Refusal(Printed("--harmonic-content: '%s' has %zu shares, but %s forbidden: give one for every "
+                                        "harmonic or one for each of %s\n", shares.c_str(), plan.harmonicShares.size(),
+                                        (OrderReflections(p.frame, orders.forbidden) + (orders.forbidden.size() == 1 ? " is" : " are")).c_str(),
+                                        OrderReflections(p.frame, orders.passing).c_str()));
+    }
+    return content;
+}
+
+// A harmonic the structure forbids passes nothing: said once, before the run computes.
+void NoteForbiddenHarmonics(const Planning& p, const PlanOptions& plan)
+{
+    for (const int n : OrdersOfHarmonics(*p.crystal, p.frame, plan.harmonics, plan.energyMax).forbidden) {
+        std::fprintf(stderr, "kelto: %s is forbidden: no %s-order glitches\n", OrderReflections(p.frame, {n}).c_str(),
+                     OrdinalWord(n).c_str());
+    }
+}
+
+// The azimuth and energy offsets fitted to the measured scans, said in `written`, and the dip
+// table written; false when no azimuth explains the scans' dips significantly.
+bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& progress, std::string* written)
+{
+    std::vector<DipSearch> dips;
+    for (const std::string& name : plan.fitScanFiles) dips.push_back(DipsOfScan(name, plan, progress));
     FitRequest request;
     request.window = plan.window;
-    request.eMin = plan.energyMin, request.eMax = plan.energyMax;
-    request.harmonics = plan.harmonics;
-    request.content = plan.harmonicContent;
-    request.beam = BeamOf(p, plan);
+    request.beam.harmonics = plan.harmonics;
+    request.beam.content = HarmonicContentOf(p, plan);
+    request.beam.beam = BeamOf(p, plan);
     request.nominalPsi = plan.fitNominalPsi;
     request.widestOffsetEV = plan.widestOffsetEV;
-    progress.Phase(Printed("fit: psi and offset to %zu dips", dips.dips.size()));
+    request.oneOffset = plan.fitOneOffset;
+    request.significance = plan.fitSignificance;
+    std::size_t count = 0;
+    for (const DipSearch& d : dips) count += d.dips.size();
+    progress.Phase(Printed("fit: psi and offsets to %zu dips, and trials of its significance", count));
     const GlitchFit fit = FitGlitches(*p.crystal, p.frame, dips, request);
     if (!plan.fitTableFile.empty()) {
         WriteTable(plan.fitTableFile, [&](std::FILE* f) {
-            WriteFitTable(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), fit);
+            WriteFitTable(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), fit, plan.fitOneOffset, plan.fitScanFiles);
         });
     }
-    if (!fit.found) {
-        *written += Printed("kelto: No azimuth explains the dips of %s from %g to %g keV: %s\n", plan.fitScanFile.c_str(),
-                            plan.energyMin, plan.energyMax, fit.why.c_str());
-    } else {
-        *written += Printed("kelto: fitted psi %.4f +/- %.4f degrees, energy offset %+.2f +/- %.2f eV (measured minus "
-                            "predicted): %d of %zu dips within %.1f eV of a predicted glitch, %d unmatched, rms %.3f eV\n",
-                            fit.psi, fit.psiError, fit.offsetEV, fit.offsetError, fit.matched, fit.dips.size(), fit.toleranceEV,
-                            fit.unmatched, fit.rmsEV);
-        if (!fit.equivalents.empty()) {
-            std::string list;
-            for (const double psi : fit.equivalents) list += Printed("%s%.4f", list.empty() ? "" : ", ", psi);
-            *written += Printed("kelto: psi %s degrees fit%s as well: the crystal's symmetry gives %s the same spectrum%s\n",
-                                list.c_str(), fit.equivalents.size() == 1 ? "s" : "", fit.equivalents.size() == 1 ? "it" : "them",
-                                plan.fitNominalPsi ? "; the one nearest --at-psi is taken" : "; give --at-psi to take the one nearest it");
+    if (!fit.candidate) {
+        *written += Printed("kelto: No azimuth explains %s: %s\n", DipsNamed(plan).c_str(), fit.why.c_str());
+        for (std::size_t i = 0; i < fit.scans.size() && fit.scans.size() > 1; ++i) {
+            if (!fit.scans[i].used) *written += Printed("kelto:   %s: left out, %s\n", plan.fitScanFiles[i].c_str(), fit.scans[i].why.c_str());
         }
+        if (std::isfinite(fit.beyondOffsetEV)) {
+            *written += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits significantly: "
+                                "raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
+        }
+    } else {
+        *written += FitAnswer(fit, plan);
     }
     if (!plan.fitTableFile.empty()) *written += Printed("kelto: wrote %s\n", plan.fitTableFile.c_str());
     return fit.found;
@@ -305,11 +426,11 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
         }
         if (!plan.spectrumFile.empty()) {
             progress.Phase("predicted I0 spectrum");
-            const std::vector<SpectrumPoint> spectrum =
-                PredictSpectrum(glitches, plan.energyMin, plan.energyMax, plan.harmonicContent);
+            const std::vector<double> content = HarmonicContentOf(p, plan);
+            const std::vector<SpectrumPoint> spectrum = PredictSpectrum(glitches, plan.energyMin, plan.energyMax, content);
             progress.Phase("writing " + plan.spectrumFile);
             WriteTable(plan.spectrumFile, [&](std::FILE* f) {
-                WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, plan.harmonicContent,
+                WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, content,
                                    spectrum, &progress);
             });
             const auto lowest = std::min_element(spectrum.begin(), spectrum.end(),
@@ -340,24 +461,59 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
                                   plan.cleanEnergyMax, DescribedBeam(plan), plan.windowsShown};
         ReportWindows(p, plan, search, found, progress, written);
     }
-    return plan.fitScanFile.empty() || FitMeasuredScan(p, plan, progress, written);
+    return plan.fitScanFiles.empty() || FitMeasuredScans(p, plan, progress, written);
 }
 
 // A primary reflection that scatters nothing at the run's (highest) energy is worth a word before
 // the run computes: its scan shows only what the events carry into it.
 void NoteForbiddenPrimary(const Planning& p, const PlanOptions& plan)
 {
-    const double keV = kHcKeVAngstrom / plan.lambda;
-    const Miller& g = p.frame.primary;
-    const std::unique_ptr<Scattering> scattering = p.crystal->At(keV);
-    if (scattering->Modulus(g) > 0.0) return;
-    const double modulus = std::abs(scattering->F(g));
-    const std::string why = p.crystal->Extinct(g) || !std::isfinite(modulus)
-                                ? std::string("|F| = 0 at any energy")
-                                : Printed("|F| = %.3g electrons at %.3f keV, below %g of |F(0 0 0)|", modulus, keV, kForbiddenShare);
-    std::fprintf(stderr, "kelto: the primary reflection %d %d %d is forbidden (%s): a scan of it shows only multiple-beam "
-                         "(Umweg) intensity, as strong as each event's strength |F(X)| |F(G - X)|\n",
-                 g.h, g.k, g.l, why.c_str());
+    const std::string notice = ForbiddenPrimaryNotice(*p.crystal, p.frame.primary, kHcKeVAngstrom / plan.lambda);
+    if (!notice.empty()) std::fprintf(stderr, "kelto: %s\n", notice.c_str());
+}
+
+// A run whose files would not fit in the free space of their folders, or whose calculation would
+// not fit in the memory, is refused before anything is computed: every table it writes and what
+// each holds, with the four files of the survey.
+void RefuseRunawayRun(const InputStruct* record, const Planning& p, const RunOptions& options, bool survey)
+{
+    const PlanOptions& plan = options.plan;
+    std::vector<RunPart> parts;
+    if (survey) {
+        const SurveyEstimate e = EstimateSurvey(record);
+        parts.push_back({InOutputFolder(kSurveyFileNames[0]), e.bytes, e.memory, Printed("about %.3g curves", e.curves), "", 0.0});
+    }
+    const double window = plan.window.max - plan.window.min;
+    try {
+        if (p.crystal && plan.AtBand()) {
+            // The events of the band's short end, for the table and for the clean windows alike.
+            const double shortest = plan.lambda - plan.band / 2.0 > 0.0 ? plan.lambda - plan.band / 2.0 : plan.lambda;
+            parts.push_back(EventsPart(*p.crystal, p.frame, shortest, window, kOptionNames, plan.eventsFile));
+        }
+        if (!plan.glitchesFile.empty()) {
+            parts.push_back(GlitchesPart(*p.crystal, p.frame, plan.energyMin, plan.energyMax, plan.harmonics, false, kOptionNames,
+                                         plan.glitchesFile));
+        }
+        if (!plan.spectrumFile.empty()) {
+            parts.push_back(SpectrumPart(*p.crystal, p.frame, plan.energyMin, plan.energyMax, plan.harmonics, false, kOptionNames,
+                                         plan.spectrumFile));
+        }
+        if (!plan.mapFile.empty()) {
+            parts.push_back(GlitchMapPart(*p.crystal, p.frame, plan.energyMin, plan.energyMax, window, kOptionNames, plan.mapFile));
+        }
+        if (plan.cleanEnergies) {
+            const ScaleNames names{kOptionNames.psi, "--clean-energies", kOptionNames.harmonics};
+            parts.push_back(GlitchMapPart(*p.crystal, p.frame, plan.cleanEnergyMin, plan.cleanEnergyMax, window, names, ""));
+        }
+        if (!plan.fitScanFiles.empty()) {
+            parts.push_back(FitPart(*p.crystal, p.frame, plan.energyMax, plan.harmonics, kOptionNames, plan.fitTableFile));
+        }
+    } catch (const RunError& beyond) {
+        // A sphere beyond the doubles is most likely a unit mistake too: the same hints begin it.
+        throw RunError::Refusal(UnitHints(options.typed) + beyond.what());
+    }
+    if (!plan.windowsFile.empty()) parts.push_back({plan.windowsFile, kSmallTableBytes, 0.0, "the clean windows", "", 0.0});
+    RefuseRunaway(parts, UnitHints(options.typed));
 }
 
 // Refuses what the crystal and the planning options cannot make sense of, before anything is written.
@@ -391,7 +547,7 @@ void PrepareRunOutputs(const InputStruct* record, const RunOptions& options, boo
     std::vector<RunInput> inputs;
     if (plan.cifFile.empty()) inputs.push_back({"coefficient table", record->factorFile});
     if (!plan.cifFile.empty()) inputs.push_back({"CIF file", plan.cifFile});
-    if (!plan.fitScanFile.empty()) inputs.push_back({"measured scan", plan.fitScanFile});
+    for (const std::string& scan : plan.fitScanFiles) inputs.push_back({"measured scan", scan});
     PrepareOutputs(outputs, inputs);
 }
 
@@ -407,17 +563,15 @@ int RunFromRecord(InputStruct* record, const RunOptions& options)
     // nothing behind.
     Planning planning;
     if (plan.AtBand() || plan.EnergyRun()) planning = Prepare(record, options);
-    if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty() || !plan.mapFile.empty() || !plan.fitScanFile.empty()) {
+    if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty() || !plan.mapFile.empty() || !plan.fitScanFiles.empty()) {
         RefuseUnreachableRange(planning, "--energies", plan.energyMin, plan.energyMax);
     }
     if (plan.cleanEnergies) RefuseUnreachableRange(planning, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);
-    if (survey) {
-        const SurveyEstimate e = EstimateSurvey(record);
-        RefuseRunaway(Printed("about %.3g curves", e.curves), e.bytes, e.memory,
-                      options.outputFolder.empty() ? "." : options.outputFolder, UnitHints(options.typed));
-    }
+    if (plan.harmonics > 1) HarmonicContentOf(planning, plan);  // shares that fit the orders, before any file
+    RefuseRunawayRun(record, planning, options, survey);
     PrepareRunOutputs(record, options, survey);
     if (planning.crystal) NoteForbiddenPrimary(planning, plan);
+    if (planning.crystal) NoteForbiddenHarmonics(planning, plan);
     SurveyRun run;
     run.answers = options.answers;
     std::string written;

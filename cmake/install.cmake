@@ -5,7 +5,8 @@
 #   share/kelto/examples/*.txt          the answer files, naming the installed table by its full path
 #   share/kelto/examples/*.sh           the same runs as command-line options
 #   share/kelto/examples/*.py           the same planning from Python
-#   share/kelto/examples/*.dat          a measured I0 scan to fit the azimuth to
+#   share/kelto/examples/*.dat          a measured I0 scan to fit the azimuth to, and three
+#                                       short pieces of it to fit as one
 #   share/kelto/plot/*.pro              the GDL routines of kelto-plot (it looks for them there)
 #   share/man/man1/kelto.1, kelto-plot.1
 include(GNUInstallDirs)
@@ -20,7 +21,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/f0_it1992.txt DESTINATION ${KELTO_SHARE
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/crystals/ DESTINATION ${KELTO_SHARE_DIR}/crystals FILES_MATCHING PATTERN "*.cif")
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/silicon_options.sh ${PROJECT_SOURCE_DIR}/examples/silicon_planning.py
         DESTINATION ${KELTO_SHARE_DIR}/examples)
-install(FILES ${PROJECT_SOURCE_DIR}/examples/si220_i0_scan.dat DESTINATION ${KELTO_SHARE_DIR}/examples)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/si220_i0_scan.dat ${PROJECT_SOURCE_DIR}/examples/si220_i0_part1.dat
+              ${PROJECT_SOURCE_DIR}/examples/si220_i0_part2.dat ${PROJECT_SOURCE_DIR}/examples/si220_i0_part3.dat
+        DESTINATION ${KELTO_SHARE_DIR}/examples)
 install(FILES ${PROJECT_BINARY_DIR}/man/kelto.1 ${PROJECT_BINARY_DIR}/man/kelto-plot.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 

@@ -3,18 +3,21 @@
 // unit cell. Its structure factor at the photon energy E sums over those atoms
 //   occupancy (f0(s) + f'(E) + i f''(E)) exp(-B s^2) exp(2 pi i (h x + k y + l z)),  s = |X| / 2,
 // f0 from the International Tables (1992) coefficients, f' and f'' from the Cromer-Liberman
-// calculation; ions scatter as their neutral atoms.
+// calculation; ions scatter as their neutral atoms (crystal/structure_factors.h makes it quickly).
 #pragma once
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "crystal/atom_phases.h"
 #include "crystal/crystal.h"
 #include "crystal/crystal_file_error.h"
+#include "crystal/structure_factors.h"
+
+namespace gemmi {
+struct Op;
+}  // namespace gemmi
 
 struct CifAtom {
     std::string label;
@@ -27,9 +30,11 @@ struct CifAtom {
 class CifCrystal : public Crystal {
 public:
     // Reads the first data block that has a cell. `notice` receives lines for the user, one for each
-    // thing read with a judgement of its own (or stays empty): a CIF without displacement parameters
-    // taken with B = 0, a repeated tag, an unquoted value with blanks, a symmetry source passed
-    // over, an origin choice settled from the structure. Throws CrystalFileError.
+    // thing read with a judgement of its own (or stays empty): sites without displacement parameters
+    // taken with B = 0, a repeated tag, an unquoted value with blanks or with characters beyond
+    // ASCII, typographic quotes, ICSD's '.' for 0, elements from labels, a symmetry source passed
+    // over, a group read in the one setting of it the cell has, an origin choice settled from the
+    // structure. Throws CrystalFileError.
     static std::unique_ptr<CifCrystal> Read(const std::string& path, std::string* notice);
     // The same from the text of a CIF; `source` names it in messages.
     static std::unique_ptr<CifCrystal> Parse(const std::string& text, const std::string& source, std::string* notice);
@@ -39,31 +44,15 @@ public:
 
     std::unique_ptr<Scattering> At(double keV) const override;
     bool Extinct(Miller m) const override;
+    std::vector<MillerRotation> PointGroup() const override { return pointGroup_; }
 
 private:
-    CifCrystal(Lattice lattice, std::string name, std::string spaceGroup, std::vector<CifAtom> atoms);
-
-    // The atoms' phase tables reaching every reflection inside the limiting sphere at `keV`, built
-    // (or widened) on first need and shared by the scatterings of every energy up to it; none
-    // where they would take more memory than they save time.
-    std::shared_ptr<const AtomPhases> PhasesFor(double keV) const;
-
-    // Atoms of one element and one displacement parameter share exp(-B s^2) and f.
-    struct DisplacementGroup {
-        int species;
-        double b;
-    };
+    CifCrystal(Lattice lattice, std::string name, std::string spaceGroup, std::vector<CifAtom> atoms, const std::vector<gemmi::Op>& ops);
 
     std::string spaceGroup_;
+    std::vector<MillerRotation> pointGroup_;  // of the space group's operations
     std::vector<CifAtom> atoms_;
-    std::vector<int> elements_;   // the distinct atomic numbers
-    std::vector<int> species_;    // per atom, its index into elements_
-    std::vector<DisplacementGroup> groups_;
-    std::vector<int> groupOf_;    // per atom, its index into groups_
-    mutable std::mutex phasesLock_;
-    mutable std::shared_ptr<const AtomPhases> phases_;
-
-    friend class CifScattering;
+    std::unique_ptr<StructureFactors> factors_;
 };
 
 // The most atoms a unit cell may hold: every structure factor sums over them all.

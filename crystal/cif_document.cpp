@@ -4,6 +4,7 @@
 #include <gemmi/cifdoc.hpp>
 #include <gemmi/numb.hpp>
 
+#include "crystal/cif_foreign_characters.h"
 #include "crystal/cif_run_on_value.h"
 #include "crystal/crystal_file_error.h"
 
@@ -44,6 +45,7 @@ constexpr int kMostRunOnValues = 100;
 std::vector<CifBlock> ReadCifBlocks(const std::string& text, const std::string& source, std::vector<std::string>* notices)
 {
     std::string repaired = text;
+    QuoteForeignCharacters(repaired, source, notices);
     cif::Document document;
     for (int repairs = 0;; ++repairs) {
         document = cif::Document();

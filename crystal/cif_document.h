@@ -29,8 +29,9 @@ struct CifBlock {
 };
 
 // Throws CrystalFileError naming `source` and the line when the text is no CIF. An item whose
-// unquoted value runs on after a blank is read as that one value, with a line in `notices`. Tags
-// given twice are kept as given (the reader settles them).
+// unquoted value runs on after a blank is read as that one value, and unquoted values with
+// characters beyond ASCII as they stand (crystal/cif_foreign_characters.h), each with a line in
+// `notices`. Tags given twice are kept as given (the reader settles them).
 std::vector<CifBlock> ReadCifBlocks(const std::string& text, const std::string& source, std::vector<std::string>* notices);
 
 // A CIF number (standard uncertainty in parentheses allowed); NaN for '?', '.' and non-numbers.

@@ -50,3 +50,5 @@ inline constexpr std::string_view kAtomSitePrefix = "_atom_site_";
 // Read only as evidence for an origin choice the file leaves open.
 inline constexpr const char* kFormulaUnitsTag = "_cell_formula_units_Z";
 inline constexpr const char* kFormulaTag = "_chemical_formula_sum";
+// Present in the files of the Inorganic Crystal Structure Database, which write '.' for a coordinate of 0.
+inline constexpr const char* kIcsdCodeTag = "_database_code_ICSD";

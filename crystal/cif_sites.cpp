@@ -100,9 +100,40 @@ void RefuseCrowdedSites(const CifReader& r, const std::vector<CifAtom>& sites, c
     }
 }
 
+// The element a type symbol or a site's label begins with: its first two letters where they are
+// an element's symbol (in any case, as files write them: "Si", "SI"), else its first letter. Where
+// `label` and the label goes on in letters after the element taken ("OH2", "Ow1"), `guessed` is
+// set; a type symbol must be an element's symbol followed by no letter ("O2-", not "OH-").
+gemmi::Element ElementOf(const std::string& text, bool label, bool* guessed)
+{
+    const auto letter = [&](std::size_t i) { return i < text.size() && std::isalpha(static_cast<unsigned char>(text[i])); };
+    if (!letter(0)) return gemmi::Element(gemmi::El::X);
+    const gemmi::Element two(text.substr(0, 2));
+    if (letter(1) && two.elem != gemmi::El::X) return two;
+    if (letter(1) && !label) return gemmi::Element(gemmi::El::X);
+    *guessed = letter(1);
+    return gemmi::Element(text.substr(0, 1));
+}
+
+// The items joined with commas and a last "and", the first kMostNamed of them, then how many more.
+std::string Listed(const std::vector<std::string>& items)
+{
+    constexpr std::size_t kMostNamed = 20;
+    std::string text;
+    const std::size_t shown = std::min(items.size(), kMostNamed);
+    for (std::size_t i = 0; i < shown; ++i) {
+        text += (i == 0 ? "" : i + 1 == shown && shown == items.size() ? " and " : ", ") + items[i];
+    }
+    if (shown < items.size()) text += Printed(" and %zu more", items.size() - shown);
+    return text;
+}
+
+// "site Ga1", "sites Ga1 and As1".
+std::string Sites(const std::vector<std::string>& labels) { return (labels.size() == 1 ? "site " : "sites ") + Listed(labels); }
+
 }  // namespace
 
-std::vector<CifAtom> AsymmetricUnit(const CifReader& r, const Lattice& lattice, bool* displaced)
+std::vector<CifAtom> AsymmetricUnit(const CifReader& r, const Lattice& lattice, std::vector<std::string>* notices)
 {
     int column[8];
     const char* tags[8] = {"_atom_site_label", "_atom_site_type_symbol", "_atom_site_fract_x", "_atom_site_fract_y",
@@ -122,20 +153,31 @@ std::vector<CifAtom> AsymmetricUnit(const CifReader& r, const Lattice& lattice, 
     const auto value = [&](const std::vector<std::string>& row, int which) -> std::string {
         return column[which] < 0 ? std::string("?") : row[static_cast<std::size_t>(column[which])];
     };
+    // ICSD's files write '.' for a coordinate of 0; elsewhere '.' says the coordinate does not apply.
+    const bool icsd = r.block->Item(kIcsdCodeTag) != nullptr;
     const Displacements aniso = Anisotropic(r, lattice);
     std::vector<CifAtom> sites;
-    *displaced = false;
+    std::vector<std::string> fromLabels, dotted, undisplaced;
     for (const auto& row : loop->rows) {
         CifAtom a{};
         a.label = CifString(column[kLabel] >= 0 ? value(row, kLabel) : value(row, kSymbol));
-        const std::string symbol = CifNull(value(row, kSymbol)) ? a.label : CifString(value(row, kSymbol));
-        const std::size_t letters = symbol.size() > 1 && std::isalpha(static_cast<unsigned char>(symbol[1])) ? 2 : 1;
-        const gemmi::Element element(gemmi::find_element(symbol.substr(0, std::min(letters, symbol.size())).c_str()));
+        const bool typed = !CifNull(value(row, kSymbol));
+        const std::string symbol = typed ? CifString(value(row, kSymbol)) : a.label;
+        bool guessed = false;
+        const gemmi::Element element = ElementOf(symbol, !typed, &guessed);
         if (element.elem == gemmi::El::X || !gemmi::IT92<double>::has(element.elem)) {
             r.Fail("site " + a.label + ": '" + symbol + "' is no element kelto has scattering factors for", line);
         }
+        if (guessed) fromLabels.push_back(a.label + " as " + element.name());
         a.element = element.atomic_number();
-        a.x = CifNumber(value(row, kX)), a.y = CifNumber(value(row, kY)), a.z = CifNumber(value(row, kZ));
+        double* coordinates[3] = {&a.x, &a.y, &a.z};
+        bool dot = false;
+        for (int axis = 0; axis < 3; ++axis) {
+            const std::string& written = value(row, kX + axis);
+            dot = dot || (icsd && written == ".");
+            *coordinates[axis] = icsd && written == "." ? 0.0 : CifNumber(written);
+        }
+        if (dot) dotted.push_back(a.label);
         if (!std::isfinite(a.x) || !std::isfinite(a.y) || !std::isfinite(a.z)) {
             r.Fail("site " + a.label + " has no position (fract_x, y, z '" + value(row, kX) + "', '" + value(row, kY) + "', '" +
                    value(row, kZ) + "')", line);
@@ -154,16 +196,28 @@ std::vector<CifAtom> AsymmetricUnit(const CifReader& r, const Lattice& lattice, 
         if (std::isnan(a.b) && found != aniso.labels.end()) a.b = aniso.b[static_cast<std::size_t>(found - aniso.labels.begin())];
         if (std::isnan(a.b)) {
             a.b = 0.0;
-        } else {
-            *displaced = true;
-            if (!(a.b >= 0.0 && a.b < 100.0)) {
-                r.Fail("site " + a.label + ": its displacement parameter is no B from 0 to 100 square angstrom", line);
-            }
+            undisplaced.push_back(a.label);
+        } else if (!(a.b >= 0.0 && a.b < 100.0)) {
+            r.Fail("site " + a.label + ": its displacement parameter is no B from 0 to 100 square angstrom", line);
         }
         sites.push_back(a);
     }
     if (sites.empty()) r.Fail("no atom sites", line);
     RefuseCrowdedSites(r, sites, lattice, line);
+    if (!fromLabels.empty()) {
+        notices->push_back(r.At(line) + "kelto takes each element from its site's label where there is no _atom_site_type_symbol, "
+                           "here from the label's first letter alone: " + Listed(fromLabels));
+    }
+    if (!dotted.empty()) {
+        notices->push_back(r.At(line) + Sites(dotted) + (dotted.size() == 1 ? " gives" : " give") +
+                           " '.' for a coordinate, which ICSD's files write for 0: kelto reads 0");
+    }
+    if (undisplaced.size() == sites.size()) {
+        notices->push_back(r.source + " gives no displacement parameters: kelto takes B = 0 for every atom");
+    } else if (!undisplaced.empty()) {
+        notices->push_back(r.At(line) + Sites(undisplaced) + Printed(" (%zu of %zu)", undisplaced.size(), sites.size()) +
+                           (undisplaced.size() == 1 ? " gives" : " give") + " no displacement parameter: kelto takes B = 0 for " +
+                           (undisplaced.size() == 1 ? "it" : "them"));
+    }
     return sites;
 }
-

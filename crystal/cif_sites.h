@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "crystal/cif_crystal.h"
@@ -26,6 +27,7 @@ inline double IntoUnitCell(double p)
 
 // The sites, refused (CrystalFileError) where a row has no element kelto knows, no position, an
 // occupancy outside 0 to 1, a displacement parameter outside 0 to 100 square angstrom, or where rows
-// closer than kSamePosition hold more than one atom. `displaced` tells whether any site has a
-// displacement parameter (the others take B = 0).
-std::vector<CifAtom> AsymmetricUnit(const CifReader& r, const Lattice& lattice, bool* displaced);
+// closer than kSamePosition hold more than one atom. Lines for the user go to `notices`: sites
+// without a displacement parameter (taken with B = 0), elements read from labels that go on in
+// letters, an ICSD file's '.' read as a coordinate of 0.
+std::vector<CifAtom> AsymmetricUnit(const CifReader& r, const Lattice& lattice, std::vector<std::string>* notices);

@@ -3,39 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <optional>
 #include <utility>
 
+#include "crystal/cell_setting.h"
 #include "crystal/cif_operations.h"
 #include "crystal/space_group_name.h"
 
 namespace {
-
-// A cell has a group's symmetry when every rotation R keeps its metric G: R^T G R = G, to this
-// share of the longest axis squared (a cell's lengths and angles are rounded where a file gives them).
-constexpr double kMetricTolerance = 1e-3;
-
-bool CellHasSymmetry(const Lattice& lattice, const std::vector<gemmi::Op>& ops)
-{
-    const Vec3 axes[3] = {lattice.Direct(1, 0, 0), lattice.Direct(0, 1, 0), lattice.Direct(0, 0, 1)};
-    double g[3][3];
-    double scale = 0.0;
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) g[i][j] = Dot(axes[i], axes[j]);
-        scale = std::max(scale, g[i][i]);
-    }
-    for (const gemmi::Op& op : ops) {
-        for (int i = 0; i < 3; ++i) {
-            for (int j = 0; j < 3; ++j) {
-                double kept = 0.0;  // (R^T G R)_ij
-                for (int k = 0; k < 3; ++k) {
-                    for (int l = 0; l < 3; ++l) kept += op.rot[k][i] * g[k][l] * op.rot[l][j];
-                }
-                if (std::fabs(kept / (gemmi::Op::DEN * gemmi::Op::DEN) - g[i][j]) > kMetricTolerance * scale) return false;
-            }
-        }
-    }
-    return true;
-}
 
 // Lower case, single blanks, none at the ends: Hall symbols compared as written in any layout.
 std::string Squeezed(const std::string& text)
@@ -61,30 +36,73 @@ const gemmi::SpaceGroup* FindByHall(const std::string& hall)
     return nullptr;
 }
 
+// A group of gemmi's tables as a setting; a group of two origin choices that the source leaves
+// open with both.
+GroupSetting TableSetting(const gemmi::SpaceGroup& group, bool originStated)
+{
+    const gemmi::SpaceGroup* one = originStated ? nullptr : OriginChoice(group, '1');
+    const gemmi::SpaceGroup* two = originStated ? nullptr : OriginChoice(group, '2');
+    if (one != nullptr && two != nullptr) return {AllOperations(one->operations()), AllOperations(two->operations()), group.hm, ""};
+    return {AllOperations(group.operations()), {}, group.xhm(), ""};
+}
+
+// The setting of the cell: `given` where the cell has its symmetry, else the one of `others` and of
+// the settings derived from `given` that it has, `notice` saying so. Nullopt where it has none or
+// several of them, with `why`. Both begin with `subject` ("the group P 4/m m m").
+std::optional<GroupSetting> SettingOfTheCell(const Lattice& lattice, const GroupSetting& given, std::vector<GroupSetting> others,
+                                             const std::string& subject, std::string* why, std::string* notice)
+{
+    if (CellHasSymmetry(lattice, given.ops)) return given;
+    for (GroupSetting& derived : DerivedSettings(given)) others.push_back(std::move(derived));
+    const std::vector<GroupSetting> fitting = SettingsTheCellHas(lattice, others);
+    const std::string lacked = subject + ", whose symmetry the cell does not have";
+    if (fitting.size() == 1) {
+        const GroupSetting& only = fitting.front();
+        const std::string as = only.name.empty() ? only.change : "as '" + only.name + "'" + (only.change.empty() ? "" : ", " + only.change);
+        *notice = lacked + ": kelto reads it " + as + ", the one setting of it that the cell has";
+        GroupSetting taken = only;
+        if (taken.name.empty()) taken.name = given.name;
+        return taken;
+    }
+    *why = fitting.empty() ? lacked + " in any setting" : lacked + "; the cell has it as " + SettingNames(fitting) + ": name the one meant";
+    return std::nullopt;
+}
+
 class SymmetrySources {
 public:
-    explicit SymmetrySources(const CifReader& r) : r_(r) {}
+    SymmetrySources(const CifReader& r, const Lattice& lattice) : r_(r), lattice_(lattice) {}
 
-    // The first source of the tags the file gives that names a group kelto knows; nullptr when none.
+    // The first source of the tags the file gives that names a group kelto knows in a setting the
+    // cell has; false when none. `lookup(value, why, others)` gives the group's setting with the
+    // other settings that may stand for it, or nullopt and why it gives none.
     template <typename Lookup>
-    const gemmi::SpaceGroup* First(const char* const (&tags)[2], Lookup lookup, CifSymmetry* s)
+    bool First(const char* const (&tags)[2], Lookup lookup, CifSymmetry* s)
     {
         for (const char* tag : tags) {
             const CifItem* item = r_.block->Item(tag);
             if (item == nullptr || CifNull(item->value)) continue;
             const std::string value = CifString(item->value);
-            std::string why;
-            bool stated = true;
-            if (const gemmi::SpaceGroup* group = lookup(value, &why, &stated)) {
-                s->given = std::string(tag) + " '" + value + "'";
+            const std::string given = std::string(tag) + " '" + value + "'";
+            std::string why, notice;
+            std::vector<GroupSetting> others;
+            std::optional<GroupSetting> setting = lookup(value, &why, &others);
+            if (setting) setting = SettingOfTheCell(lattice_, *setting, std::move(others), "the group " + setting->name, &why, &notice);
+            if (setting) {
+                s->given = given;
                 s->line = item->line;
-                SetGroup(*group, stated, s);
-                return group;
+                s->ops = std::move(setting->ops);
+                s->secondOrigin = std::move(setting->secondOrigin);
+                chosenName_ = setting->name;
+                if (!notice.empty()) {
+                    s->notices.push_back(r_.At(item->line) + given + " is " + notice);
+                    s->name = setting->name;
+                }
+                return true;
             }
             const std::string at = passed_.empty() ? "" : " (line " + std::to_string(item->line) + ")";
-            passed_.emplace_back(item->line, std::string(tag) + " '" + value + "'" + at + " is " + why);
+            passed_.emplace_back(item->line, given + at + " is " + why);
         }
-        return nullptr;
+        return false;
     }
 
     // What was passed over, for a notice or the refusal; empty when nothing was.
@@ -95,22 +113,13 @@ public:
         return text;
     }
 
-private:
-    static void SetGroup(const gemmi::SpaceGroup& group, bool originStated, CifSymmetry* s)
-    {
-        const gemmi::SpaceGroup* one = originStated ? nullptr : OriginChoice(group, '1');
-        const gemmi::SpaceGroup* two = originStated ? nullptr : OriginChoice(group, '2');
-        if (one != nullptr && two != nullptr) {
-            s->ops = AllOperations(one->operations());
-            s->secondOrigin = AllOperations(two->operations());
-            s->choiceNames[0] = std::string(group.hm) + " :1";
-            s->choiceNames[1] = std::string(group.hm) + " :2";
-        } else {
-            s->ops = AllOperations(group.operations());
-        }
-    }
+    // The name of the setting taken, as gemmi's tables write it where they have it.
+    const std::string& ChosenName() const { return chosenName_; }
 
+private:
     const CifReader& r_;
+    const Lattice& lattice_;
+    std::string chosenName_;
     std::vector<std::pair<int, std::string>> passed_;
 };
 
@@ -122,6 +131,25 @@ std::string WrittenName(const CifReader& r)
     return "";
 }
 
+// Listed operations in a setting the cell has, or read in the one the cell has with a notice;
+// refused where the cell has none or several.
+void SettleListedOperations(const CifReader& r, const Lattice& lattice, const ListedOperations& listed, CifSymmetry* s)
+{
+    if (CellHasSymmetry(lattice, listed.ops)) {
+        s->ops = listed.ops;
+        return;
+    }
+    const gemmi::SpaceGroup* table = gemmi::find_spacegroup_by_ops(gemmi::split_centering_vectors(listed.ops));
+    const GroupSetting given{listed.ops, {}, table != nullptr ? table->xhm() : s->name, ""};
+    const std::string subject = table != nullptr ? "the operations of the group " + given.name : "operations";
+    std::string why, notice;
+    const std::optional<GroupSetting> setting = SettingOfTheCell(lattice, given, {}, subject, &why, &notice);
+    if (!setting) r.Fail(listed.tag + " lists " + why, listed.line);
+    s->ops = setting->ops;
+    s->notices.push_back(r.At(listed.line) + listed.tag + " lists " + notice);
+    s->name = setting->name;
+}
+
 }  // namespace
 
 CifSymmetry ReadSymmetry(const CifReader& r, const Lattice& lattice)
@@ -130,57 +158,70 @@ CifSymmetry ReadSymmetry(const CifReader& r, const Lattice& lattice)
     const ListedOperations listed = ReadListedOperations(r);
     s.name = WrittenName(r);
     if (!listed.ops.empty()) {
-        s.ops = listed.ops;
         s.given = listed.tag;
         s.line = listed.line;
+        SettleListedOperations(r, lattice, listed, &s);
         if (listed.magnetic) {
             s.notices.push_back(r.At(listed.line) + "kelto reads the magnetic operations of " + listed.tag +
                                 " without their time reversal: charge scattering sees the atoms only");
         }
         return s;
     }
-    SymmetrySources sources(r);
-    const gemmi::SpaceGroup* group = sources.First(kHallTags, [](const std::string& hall, std::string* why, bool*) {
+    SymmetrySources sources(r, lattice);
+    const auto named = [](const gemmi::SpaceGroup* group, bool stated) { return TableSetting(*group, stated); };
+    bool found = sources.First(kHallTags, [&](const std::string& hall, std::string* why, std::vector<GroupSetting>*) -> std::optional<GroupSetting> {
         *why = "no Hall symbol kelto knows";
-        return FindByHall(hall);
+        const gemmi::SpaceGroup* group = FindByHall(hall);
+        if (group == nullptr) return std::nullopt;
+        return named(group, true);
     }, &s);
-    if (group == nullptr) {
-        group = sources.First(kNameTags, [&](const std::string& name, std::string* why, bool* stated) {
+    if (!found) {
+        found = sources.First(kNameTags, [&](const std::string& name, std::string* why, std::vector<GroupSetting>*) -> std::optional<GroupSetting> {
             *why = "no space group kelto knows";
             const NamedSpaceGroup found = FindSpaceGroupByName(name, lattice.alpha(), lattice.gamma());
-            *stated = found.originStated;
-            return found.group;
-        }, &s);
-    }
-    if (group == nullptr) {
-        group = sources.First(kNumberTags, [&](const std::string& text, std::string* why, bool* stated) -> const gemmi::SpaceGroup* {
-            *stated = false;
-            const double number = CifNumber(text);
-            if (!(number >= 1 && number <= 230 && number == std::floor(number))) {
-                *why = "no space group number (1 to 230)";
-                return nullptr;
-            }
-            // The group's reference setting; for R groups the hexagonal or rhombohedral axes of the cell.
-            const gemmi::SpaceGroup& reference = gemmi::get_spacegroup_reference_setting(static_cast<int>(number));
-            const gemmi::SpaceGroup* setting = gemmi::find_spacegroup_by_name(reference.hm, lattice.alpha(), lattice.gamma());
-            if (setting == nullptr) setting = &reference;
-            if (!CellHasSymmetry(lattice, AllOperations(setting->operations()))) {
-                *why = "the group " + setting->xhm() +
-                       ", whose symmetry the cell does not have (is the file in another setting? give its operations or its name)";
-                return nullptr;
+            if (found.group == nullptr) return std::nullopt;
+            GroupSetting setting = named(found.group, found.originStated);
+            if (!setting.secondOrigin.empty()) {
+                s.choiceNames[0] = std::string(found.group->hm) + " :1";
+                s.choiceNames[1] = std::string(found.group->hm) + " :2";
             }
             return setting;
         }, &s);
     }
+    if (!found) {
+        found = sources.First(kNumberTags, [&](const std::string& text, std::string* why, std::vector<GroupSetting>* others) -> std::optional<GroupSetting> {
+            const double number = CifNumber(text);
+            if (!(number >= 1 && number <= 230 && number == std::floor(number))) {
+                *why = "no space group number (1 to 230)";
+                return std::nullopt;
+            }
+            // The group's reference setting; for R groups the hexagonal or rhombohedral axes of
+            // the cell; where the cell lacks its symmetry, any other setting of the number.
+            const gemmi::SpaceGroup& reference = gemmi::get_spacegroup_reference_setting(static_cast<int>(number));
+            const gemmi::SpaceGroup* setting = gemmi::find_spacegroup_by_name(reference.hm, lattice.alpha(), lattice.gamma());
+            if (setting == nullptr) setting = &reference;
+            // The other unique axes and cell choices of the International Tables, those with a qualifier.
+            for (const gemmi::SpaceGroup& entry : gemmi::spacegroup_tables::main) {
+                if (entry.number == setting->number && &entry != setting && entry.qualifier[0] != '\0') {
+                    others->push_back(named(&entry, false));
+                }
+            }
+            GroupSetting chosen = named(setting, false);
+            if (!chosen.secondOrigin.empty()) {
+                s.choiceNames[0] = std::string(setting->hm) + " :1";
+                s.choiceNames[1] = std::string(setting->hm) + " :2";
+            }
+            return chosen;
+        }, &s);
+    }
     const std::string passed = sources.Passed();
-    if (group == nullptr) {
+    if (!found) {
         if (!passed.empty()) throw CrystalFileError(passed);
         r.Fail("no space group: give _space_group_symop_operation_xyz, _space_group_name_Hall or _space_group_name_H-M_alt");
     }
-    // The name for titles: the file's own where it names the group, else the table's (without the
-    // origin choice while that is open).
-    const bool nameReadable = FindSpaceGroupByName(s.name, lattice.alpha(), lattice.gamma()).group != nullptr;
-    if (!nameReadable) s.name = s.secondOrigin.empty() ? group->xhm() : std::string(group->hm);
+    // The name for titles: the file's own where it names the group and the setting is the one
+    // named, else the table's (without the origin choice while that is open).
+    if (FindSpaceGroupByName(s.name, lattice.alpha(), lattice.gamma()).group == nullptr) s.name = sources.ChosenName();
     if (!passed.empty()) s.notices.push_back(passed + ": kelto takes " + s.given + " (line " + std::to_string(s.line) + ")");
     return s;
 }

@@ -4,8 +4,10 @@
 #include <complex>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "crystal/lattice.h"
+#include "crystal/point_group.h"
 
 // What a crystal scatters at one photon energy: the structure factor F(h, k, l) in electrons, and
 // whether the structure forbids a reflection (it then scatters nothing at any energy).
@@ -32,6 +34,8 @@ public:
     // True when the structure's symmetry forbids the reflection, whatever the energy: a cheap test
     // that spares the scattering factors of reflections that never scatter.
     virtual bool Extinct(Miller m) const = 0;
+    // The rotations of the crystal's point group on Miller indices, the identity among them.
+    virtual std::vector<MillerRotation> PointGroup() const = 0;
 
 private:
     Lattice lattice_;

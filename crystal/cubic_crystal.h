@@ -13,6 +13,7 @@ public:
 
     std::unique_ptr<Scattering> At(double keV) const override;
     bool Extinct(Miller m) const override;
+    std::vector<MillerRotation> PointGroup() const override { return CubicPointGroup(); }
 
 private:
     int structure_;

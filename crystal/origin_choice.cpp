@@ -152,7 +152,7 @@ SettledOrigin SettleOrigin(const std::vector<CifAtom>& sites, const std::vector<
     }
     if (possible[0]) {
         throw UnsettledOrigin("the structure fits both (choice 1: " + Listed(Composition(trials[0].atoms)) + "; choice 2: " +
-                              Listed(Composition(trials[1].atoms)) + ")");
+                              Listed(Composition(trials[1].atoms)) + ")", true);
     }
-    throw UnsettledOrigin("the structure fits neither (choice 1: " + trials[0].fault + "; choice 2: " + trials[1].fault + ")");
+    throw UnsettledOrigin("the structure fits neither (choice 1: " + trials[0].fault + "; choice 2: " + trials[1].fault + ")", false);
 }

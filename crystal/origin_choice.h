@@ -41,7 +41,12 @@ struct SettledOrigin {
 // When the structure fits both choices or neither; the message says what each gives.
 class UnsettledOrigin : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    UnsettledOrigin(const std::string& what, bool fitsBoth) : std::runtime_error(what), fitsBoth_(fitsBoth) {}
+    // Either choice, named, gives a cell the file allows; where neither does, naming one would not mend it.
+    bool fitsBoth() const { return fitsBoth_; }
+
+private:
+    bool fitsBoth_;
 };
 
 // `ops[0]` and `ops[1]` are the operations of origin choices 1 and 2.

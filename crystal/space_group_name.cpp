@@ -43,6 +43,28 @@ std::string NewStyleCubic(const std::string& name)
     return fixed;
 }
 
+std::string Trimmed(const std::string& text)
+{
+    const std::size_t begin = text.find_first_not_of(" \t");
+    return begin == std::string::npos ? "" : text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+// An old name with the International Tables' qualifier of its setting after a colon: 'C2:b1' (unique
+// axis b, cell choice 1: C 1 2 1), 'P 21/c:c2' or 'Pnma:cab'; the entry of gemmi's tables of that
+// group's number and qualifier, nullptr for other names.
+const gemmi::SpaceGroup* QualifiedName(const std::string& name)
+{
+    const std::size_t colon = name.rfind(':');
+    if (colon == std::string::npos) return nullptr;
+    const std::string qualifier = Trimmed(name.substr(colon + 1));
+    const gemmi::SpaceGroup* group = gemmi::find_spacegroup_by_name(Trimmed(name.substr(0, colon)));
+    if (group == nullptr || qualifier.empty()) return nullptr;
+    for (const gemmi::SpaceGroup& entry : gemmi::spacegroup_tables::main) {
+        if (entry.number == group->number && qualifier == entry.qualifier) return &entry;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 NamedSpaceGroup FindSpaceGroupByName(const std::string& name, double alpha, double gamma)
@@ -51,8 +73,9 @@ NamedSpaceGroup FindSpaceGroupByName(const std::string& name, double alpha, doub
     for (const char c : name) {
         if (c != '_') plain += c;  // subscripts: P 6_3/m m c is P 63/m m c
     }
-    plain = SettingMarked(plain);
     NamedSpaceGroup found;
+    if ((found.group = QualifiedName(plain)) != nullptr) return found;
+    plain = SettingMarked(plain);
     for (const std::string& reading : {plain, NewStyleCubic(plain)}) {
         found.group = gemmi::find_spacegroup_by_name(reading, alpha, gamma);
         if (found.group != nullptr) {

@@ -1,6 +1,7 @@
 // A space group from its Hermann-Mauguin name as CIF files write it: new style (F d -3 m) or old
 // (F d 3 m), with or without blanks and subscript marks (P 6_3/m m c), with a setting appended as
-// ':1', ':2', ':H' or ':R', or as a last word S or Z (origin choice 1 or 2), H or R.
+// ':1', ':2', ':H' or ':R', or as a last word S or Z (origin choice 1 or 2), H or R; or an old name
+// with the qualifier of its setting in the International Tables (C2:b1, P21/c:c2, Pnma:cab).
 #pragma once
 
 #include <gemmi/symmetry.hpp>

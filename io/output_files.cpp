@@ -535,7 +535,10 @@ void ReportFailedWrite(std::FILE* stream)
 int CompletedRunStatus()
 {
     if (!DrainWriteBehind(stdout)) {
-        std::fprintf(stderr, "Standard output could not be written completely\n");
+        // What the run said after its commit was lost, not its files.
+        std::fputs(g_replaced ? "kelto: the files were written; standard output could not be written completely\n"
+                              : "Standard output could not be written completely\n",
+                   stderr);
         return 1;
     }
     return 0;

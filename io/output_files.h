@@ -75,7 +75,8 @@ const char* InterruptedRunOutcome();
 [[noreturn]] void ReportFailedWrite(std::FILE* stream);
 
 // The status of a run that has done all its work: 0, unless standard output could not be written
-// completely, which is then reported on standard error and gives 1.
+// completely, which is then reported on standard error (saying that the files were written, when
+// the commit gave files their names) and gives 1.
 int CompletedRunStatus();
 
 // For the tests of the commit: called at each step with the step's name ("prepared" once a

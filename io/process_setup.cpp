@@ -82,5 +82,11 @@ void EndOnInterrupt(void (*cleanup)(), const char* (*outcome)())
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     AddInterruptSignals(&action.sa_mask);
-    for (int signal : kInterruptSignals) ::sigaction(signal, &action, nullptr);
+    for (int signal : kInterruptSignals) {
+        // A signal ignored when the process started (nohup's SIGHUP, a background job's SIGINT)
+        // stays ignored: the user asked the run to outlive it.
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        ::sigaction(signal, &action, nullptr);
+    }
 }

@@ -20,6 +20,7 @@ void IgnoreWriteSignals();
 
 // On an interrupt (SIGINT, SIGTERM, SIGHUP, SIGQUIT): takes a progress line off standard error, calls
 // `cleanup` (which must be async-signal-safe) and ends the process with the conventional status 128 +
-// the signal number. With `outcome` (async-signal-safe too), it first says so on standard error,
-// once `cleanup` is done: "kelto: stopped by SIGINT; " and what `outcome` says the run left.
+// the signal number; a signal ignored when the process started stays ignored. With `outcome`
+// (async-signal-safe too), it first says so on standard error, once `cleanup` is done: "kelto:
+// stopped by SIGINT; " and what `outcome` says the run left.
 void EndOnInterrupt(void (*cleanup)(), const char* (*outcome)() = nullptr);

@@ -27,10 +27,11 @@ std::string PowerOfTen(double exponent)
     return Printed("%.3ge%+03.0f", mantissa, whole);
 }
 
-int ReportRunError(const RunError& error, bool toStandardError)
+int ReportRunError(const RunError& error, bool fromOptions)
 {
-    std::FILE* console = error.channel() == RunError::Channel::kOutput && !toStandardError ? stdout : stderr;
+    std::FILE* console = error.channel() == RunError::Channel::kOutput && !fromOptions ? stdout : stderr;
     std::fputs(error.what(), console);
-    if (error.closingLine()) std::fputs("Program QOR exits with error \n", toStandardError ? stderr : stdout);
+    // The dialogue's closing line belongs to the dialogue; a run from options ends with its message.
+    if (error.closingLine() && !fromOptions) std::fputs("Program QOR exits with error \n", stdout);
     return error.status();
 }

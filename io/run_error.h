@@ -34,6 +34,7 @@ std::string Printed(const char* format, ...) __attribute__((format(printf, 1, 2)
 // stays finite for quantities no double holds, so that a message can name them.
 std::string PowerOfTen(double exponent);
 
-// Writes the error as the program reports it: its message on its channel, then the closing line;
-// returns its status. `toStandardError` moves what would go to standard output to standard error.
-int ReportRunError(const RunError& error, bool toStandardError = false);
+// Writes the error as the program reports it: its message on its channel, then, in the dialogue,
+// the closing line; returns its status. A run from options (`fromOptions`) writes the message to
+// standard error, without the closing line.
+int ReportRunError(const RunError& error, bool fromOptions = false);

@@ -1,11 +1,13 @@
 #include "io/scan_file.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <stdexcept>
 
 #include "io/run_error.h"
 
@@ -14,25 +16,71 @@ namespace {
 // A measured scan is text of a few megabytes at most; a larger file is not one.
 constexpr std::size_t kLargestScan = 256u << 20;
 
-bool IsSeparator(char c) { return c == ',' || c == ';' || c == ' ' || c == '\t' || c == '\r'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// The line's first two fields as numbers, when they are numbers.
-bool TwoNumbers(const std::string& line, double* first, double* second)
+// The field as a number, a decimal comma read as a point where `decimalComma`.
+bool Number(std::string field, bool decimalComma, double* value)
 {
-    double values[2];
-    std::size_t at = 0;
-    for (double& value : values) {
-        while (at < line.size() && IsSeparator(line[at])) ++at;
-        const std::size_t start = at;
-        while (at < line.size() && !IsSeparator(line[at])) ++at;
-        if (start == at) return false;
-        const std::string field = line.substr(start, at - start);
-        char* end = nullptr;
-        value = std::strtod(field.c_str(), &end);
-        if (end != field.c_str() + field.size()) return false;
+    if (decimalComma) {
+        const std::size_t comma = field.find(',');
+        if (comma != std::string::npos) {
+            // One comma between digits, and no point: 11648,690.
+            const bool between = comma > 0 && comma + 1 < field.size() && std::isdigit(static_cast<unsigned char>(field[comma - 1])) &&
+                                 std::isdigit(static_cast<unsigned char>(field[comma + 1]));
+            if (!between || field.find(',', comma + 1) != std::string::npos || field.find('.') != std::string::npos) return false;
+            field[comma] = '.';
+        }
     }
-    *first = values[0], *second = values[1];
-    return true;
+    if (field.empty()) return false;
+    char* end = nullptr;
+    *value = std::strtod(field.c_str(), &end);
+    return end == field.c_str() + field.size();
+}
+
+// The fields of a line: split at semicolons and tabs when it has any (its commas then decimal
+// commas), else at blanks when each blank-separated field holds a comma inside it and no point
+// (11648,690 6743,644: decimal commas), else at commas and blanks.
+struct Fields {
+    std::vector<std::string> values;
+    bool decimalComma = false;
+};
+Fields Split(const std::string& line)
+{
+    Fields f;
+    const auto split = [&](auto&& separates) {
+        std::string current;
+        bool any = false;
+        for (const char c : line) {
+            if (separates(c)) {
+                if (any) f.values.push_back(current);
+                current.clear();
+                any = false;
+            } else if (!IsBlank(c) || any) {
+                current.push_back(c), any = true;
+            }
+        }
+        if (any) f.values.push_back(current);
+        for (std::string& v : f.values) {
+            while (!v.empty() && IsBlank(v.back())) v.pop_back();
+        }
+    };
+    if (line.find_first_of(";\t") != std::string::npos) {
+        split([](char c) { return c == ';' || c == '\t'; });
+        f.decimalComma = true;
+        return f;
+    }
+    split([](char c) { return c == ' '; });
+    const bool inner = f.values.size() >= 2 && std::all_of(f.values.begin(), f.values.end(), [](const std::string& v) {
+        const std::size_t comma = v.find(',');
+        return comma != std::string::npos && comma > 0 && comma + 1 < v.size() && v.find('.') == std::string::npos;
+    });
+    if (inner) {
+        f.decimalComma = true;
+        return f;
+    }
+    f.values.clear();
+    split([](char c) { return c == ',' || c == ' '; });
+    return f;
 }
 
 }  // namespace
@@ -40,16 +88,36 @@ bool TwoNumbers(const std::string& line, double* first, double* second)
 ScanFile ParseScan(const std::string& text, double toKeV)
 {
     ScanFile scan;
-    std::istringstream lines(text);
-    std::string line;
-    for (std::size_t number = 1; std::getline(lines, line); ++number) {
+    std::size_t commaLine = 0, pointLine = 0;  // the first point read with decimal commas, and with comma separators
+    std::size_t number = 0;
+    for (std::size_t at = 0; at <= text.size();) {
+        // A line ends at LF, CR LF or CR.
+        const std::size_t end = std::min(text.find_first_of("\r\n", at), text.size());
+        std::string line = text.substr(at, end - at);
+        at = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+        ++number;
+        if (end == text.size() && line.empty()) break;
         line = line.substr(0, line.find('#'));
-        if (line.find_first_not_of(" \t\r,;") == std::string::npos) continue;
+        if (line.find_first_not_of(" \t,;") == std::string::npos) continue;
+        const Fields fields = Split(line);
         double energy = 0.0, intensity = 0.0;
-        if (TwoNumbers(line, &energy, &intensity) && std::isfinite(energy * toKeV) && energy * toKeV > 0.0 &&
-            std::isfinite(intensity)) {
+        const bool numbers = fields.values.size() >= 2 && Number(fields.values[0], fields.decimalComma, &energy) &&
+                             Number(fields.values[1], fields.decimalComma, &intensity);
+        if (numbers) {
+            const bool commas = line.find(',') != std::string::npos;
+            if (commas && fields.decimalComma && commaLine == 0) commaLine = number;
+            if (commas && !fields.decimalComma && pointLine == 0) pointLine = number;
+            if (commaLine != 0 && pointLine != 0) {
+                throw std::invalid_argument(Printed("line %zu: '%s' %s, while line %zu %s: kelto cannot tell the decimal commas "
+                                                    "from the separators", std::max(commaLine, pointLine), line.c_str(),
+                                                    commaLine > pointLine ? "writes decimal commas" : "separates its numbers by commas",
+                                                    std::min(commaLine, pointLine),
+                                                    commaLine > pointLine ? "separates its numbers by commas" : "writes decimal commas"));
+            }
+        }
+        if (numbers && std::isfinite(energy * toKeV) && energy * toKeV > 0.0 && std::isfinite(intensity)) {
             scan.points.push_back({energy * toKeV, intensity});
-        } else if (scan.points.empty() && scan.skipped == 0 && !scan.header && !TwoNumbers(line, &energy, &intensity)) {
+        } else if (scan.points.empty() && scan.skipped == 0 && !scan.header && !numbers) {
             scan.header = true;
         } else {
             if (scan.skipped++ == 0) scan.firstSkipped = number;
@@ -74,7 +142,13 @@ ScanFile ReadScanFile(const std::string& path, double toKeV)
         }
     }
     if (file.bad()) throw RunError::Refusal(Printed("The measured scan %s cannot be read\n", path.c_str()));
-    ScanFile scan = ParseScan(text, toKeV);
+    ScanFile scan;
+    try {
+        scan = ParseScan(text, toKeV);
+    } catch (const std::invalid_argument& e) {
+        throw RunError::Refusal(Printed("The measured scan %s cannot be read: %s; separate its columns by semicolons or tabs "
+                                        "to write decimal commas\n", path.c_str(), e.what()));
+    }
     if (scan.points.empty()) {
         throw RunError::Refusal(Printed("The measured scan %s holds no point: no line has an energy and an intensity "
                                         "(two numbers separated by commas, semicolons, blanks or tabs)\n", path.c_str()));

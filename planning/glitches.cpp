@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "planning/glitch_depth.h"
+#include "planning/harmonic_orders.h"
 #include "planning/parallel_for.h"
 #include "planning/sphere_reflections.h"
 #include "setup/units.h"
@@ -97,10 +98,17 @@ std::vector<Glitch> Ranked(std::vector<Glitch> glitches)
 
 std::vector<Glitch> FindGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax)
 {
+    // The slices of index space on every core: each glitch's structure factors are its own.
+    const double radius = LimitingRadius(kHcKeVAngstrom / eMax);
+    const int reach = SliceReach(crystal.lattice(), radius);
+    std::vector<std::vector<Glitch>> slices(static_cast<std::size_t>(2 * reach + 1));
+    ParallelFor(slices.size(), [&](std::size_t slice) {
+        ForEachReflectionInSlice(crystal.lattice(), frame, radius, static_cast<int>(slice) - reach, [&](const SphereReflection& r) {
+            AddGlitch(crystal, frame, r, psi, eMin, eMax, &slices[slice]);
+        });
+    }, 1);
     std::vector<Glitch> glitches;
-    ForEachReflectionWithin(crystal.lattice(), frame, LimitingRadius(kHcKeVAngstrom / eMax), [&](const SphereReflection& r) {
-        AddGlitch(crystal, frame, r, psi, eMin, eMax, &glitches);
-    });
+    for (const std::vector<Glitch>& slice : slices) glitches.insert(glitches.end(), slice.begin(), slice.end());
     return Ranked(std::move(glitches));
 }
 
@@ -118,9 +126,8 @@ std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const Scan
 {
     std::vector<Glitch> glitches = FindGlitches(crystal, frame, psi, eMin, eMax);
     for (int n = 2; n <= harmonics; ++n) {
+        if (!HarmonicPasses(crystal, frame, n, eMax)) continue;
         const ScanFrame harmonic = HarmonicFrame(frame, n);
-        // n G passes nothing where the structure forbids it (silicon 2 2 2 behind 1 1 1).
-        if (crystal.Extinct(harmonic.primary) || crystal.At(n * eMax)->Modulus(harmonic.primary) == 0.0) continue;
         for (Glitch g : FindGlitches(crystal, harmonic, psi, n * eMin, n * eMax)) {
             g.energy /= n;
             g.wavelength = kHcKeVAngstrom / g.energy;

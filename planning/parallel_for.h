@@ -9,26 +9,30 @@
 #include <thread>
 #include <vector>
 
+#include "planning/cancellation.h"
+
 // Calls work(i) for every i below `count`, in contiguous shares on up to one thread per core.
 // `work` must touch nothing that another item's work touches. The first exception a share throws
 // is thrown again once all shares are done. Shares whose thread cannot be started (too little
 // address space for its stack, too many threads) are done on the calling thread.
 // `worthAThread` is the number of items below which one thread is quicker (small items by default;
-// 1 for items that are each a large piece of work).
+// 1 for items that are each a large piece of work). Each item polls the caller's cancellation flag.
 template <typename Work>
 void ParallelFor(std::size_t count, Work&& work, std::size_t worthAThread = 2048)
 {
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t shares = std::min<std::size_t>({cores, 8, count, count / worthAThread + 1});
     if (shares <= 1) {
-        for (std::size_t i = 0; i < count; ++i) work(i);
+        for (std::size_t i = 0; i < count; ++i) PollCancellation(), work(i);
         return;
     }
     std::vector<std::exception_ptr> failures(shares);
     std::vector<std::thread> threads;
+    const std::atomic<bool>* cancel = CancellationFlag();
     const auto share = [&](std::size_t s) {
         try {
-            for (std::size_t i = s * count / shares; i < (s + 1) * count / shares; ++i) work(i);
+            const CancellationScope scope(cancel);
+            for (std::size_t i = s * count / shares; i < (s + 1) * count / shares; ++i) PollCancellation(), work(i);
         } catch (...) {
             failures[s] = std::current_exception();
         }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "crystal/crystal.h"
+#include "planning/cancellation.h"
 #include "planning/scan_frame.h"
 
 struct SphereReflection {
@@ -64,6 +65,7 @@ void ForEachReflectionInSlice(const Lattice& lattice, const ScanFrame& frame, do
     const double c2 = Dot(cStar, cStar);
     const double r2 = radius * radius;
     for (int k = -kMax; k <= kMax; ++k) {
+        PollCancellation();
         // |P + l c*|^2 <= r^2, P = h a* + k b*: a quadratic in l.
         const Vec3 p = lattice.Reciprocal(h, k, 0);
         const double pc = Dot(p, cStar);

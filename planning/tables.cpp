@@ -90,6 +90,15 @@ void WriteWindowEnergiesAndBeam(TextWriter& out, const PsiWindow& window, double
     out.Print<"; monochromator %s">(beam.monochromator);
 }
 
+// Text of the user's (a file name, a reason quoting it) kept to one line of the table's first line.
+std::string Printable(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return text;
+}
+
 // The same for an energy scan at one azimuth, with its harmonics.
 void WriteScanAndBeam(TextWriter& out, double psi, double eMin, double eMax, const GlitchBeam& beam)
 {
@@ -308,27 +317,51 @@ void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const Window
 }
 
 void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
-                   const GlitchFit& fit)
+                   const GlitchFit& fit, bool oneOffset, const std::vector<std::string>& scanNames)
 {
     TextWriter out(file);
     out.Print<"# kelto glitch fit: ">();
     WriteSubject(out, subject);
     WriteWindowEnergiesAndBeam(out, subject.window, eMin, eMax, beam);
-    out.Print<"; harmonics to %d">(beam.harmonics);
-    if (fit.found) {
-        out.Print<"; fitted psi %.6f +/- %.6f degrees; offset %.4f +/- %.4f eV; %d of %d dips matched within %.2f eV; "
-                  "rms %.4f eV\n">(fit.psi, fit.psiError, fit.offsetEV, fit.offsetError, fit.matched, static_cast<int>(fit.dips.size()),
-                                    fit.toleranceEV, fit.rmsEV);
+    out.Print<"; harmonics to %d; %s">(beam.harmonics, oneOffset ? "one offset for all scans" : "an offset for each scan");
+    if (!fit.candidate) {
+        out.Print<"; no fit: %s">(Printable(fit.why).c_str());
     } else {
-        out.Print<"; no fit: %s\n">(fit.why.c_str());
+        out.Print<"; fitted psi %.6f +/- %.6f degrees (one standard error); %d of %d dips matched; rms %.4f eV">(
+            fit.psi, fit.psiError, fit.matched, fit.matched + fit.unmatched, fit.rmsEV);
+        out.Print<"; p %.4f from %d trials of the dips moved out of reach of any match, %d as good (%s at %.4f)">(
+            fit.p, fit.trials, fit.asGood, fit.found ? "significant" : "no significant fit", fit.significance);
+        out.Print<"; symmetric azimuths">();
+        for (std::size_t i = 0; i < fit.equivalents.size(); ++i) out.Print<"%s%.6f">(i == 0 ? " " : ", ", fit.equivalents[i]);
     }
-    out.Print<"energy_keV,depth,width_eV,matched,h,k,l,order,predicted_keV,residual_eV,line_depth\n">();
-    for (const DipMatch& d : fit.dips) {
-        out.Print<"%.6f,%.6f,%.3f,%d,">(d.dip.energy, d.dip.depth, d.dip.widthEV, d.matched ? 1 : 0);
-        if (d.matched) {
-            out.Print<"%d,%d,%d,%d,%.6f,%.4f,%.6f\n">(d.x.h, d.x.k, d.x.l, d.order, d.predictedKeV, d.residualEV, d.lineDepth);
+    for (std::size_t s = 0; s < fit.scans.size(); ++s) {
+        const ScanMatch& scan = fit.scans[s];
+        out.Print<"; scan %d %s">(static_cast<int>(s + 1), Printable(s < scanNames.size() ? scanNames[s] : "").c_str());
+        if (!scan.used) {
+            out.Print<" left out: %s">(Printable(scan.why).c_str());
+        } else if (!fit.candidate) {
+            out.Print<" from %.6f to %.6f keV">(scan.eMin, scan.eMax);
         } else {
-            out.Print<",,,,,,\n">();
+            out.Print<" from %.6f to %.6f keV: %d of %d dips within %.2f eV, offset %.4f">(
+                scan.eMin, scan.eMax, scan.matched, scan.matched + scan.unmatched, scan.toleranceEV, scan.offsetEV);
+            if (std::isfinite(scan.offsetError)) {
+                out.Print<" +/- %.4f eV">(scan.offsetError);
+            } else {
+                out.Print<" eV (no pair fixes it)">();
+            }
+        }
+    }
+    out.Print<"\n">();
+    out.Print<"energy_keV,depth,width_eV,matched,h,k,l,order,predicted_keV,residual_eV,line_depth,scan\n">();
+    for (std::size_t s = 0; s < fit.scans.size(); ++s) {
+        for (const DipMatch& d : fit.scans[s].dips) {
+            out.Print<"%.6f,%.6f,%.3f,%d,">(d.dip.energy, d.dip.depth, d.dip.widthEV, d.matched ? 1 : 0);
+            if (d.matched) {
+                out.Print<"%d,%d,%d,%d,%.6f,%.4f,%.6f,%d\n">(d.x.h, d.x.k, d.x.l, d.order, d.predictedKeV, d.residualEV, d.lineDepth,
+                                                           static_cast<int>(s + 1));
+            } else {
+                out.Print<",,,,,,,%d\n">(static_cast<int>(s + 1));
+            }
         }
     }
 }

@@ -69,7 +69,8 @@ void WriteWindowsTable(std::FILE* file, const TableSubject& subject, const Windo
 // against any window (the whole psi window comes out clean), a line saying that instead.
 void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const WindowSearch& search, const CleanWindows& found);
 
-// The fit of a measured scan: every dip with the glitch it was paired with, the fitted psi and
-// offset (or why nothing fits) in the first line.
+// The fit of measured scans: every dip of every scan (named in the first line, numbered in the
+// last column) with the glitch it was paired with; the fitted psi with its significance and each
+// scan's offset (or why nothing fits) in the first line.
 void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
-                   const GlitchFit& fit);
+                   const GlitchFit& fit, bool oneOffset, const std::vector<std::string>& scanNames);

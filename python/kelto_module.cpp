@@ -1,7 +1,7 @@
 // kelto from Python: the planning engine of the program (the same library, no second copy of any
 // calculation) as a module for notebooks and scripts. Results are NumPy structured arrays with the
 // column names and units of the program's CSV tables; nothing here writes a file or ends the
-// process, and the calculations run with the GIL released.
+// process, and the calculations run with the GIL released, stopped by an interrupt.
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -10,21 +10,28 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <tuple>
 #include <variant>
 #include <vector>
 
 #include "cli/run_limits.h"
+#include "cli/run_parts.h"
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
 #include "crystal/shipped_crystals.h"
@@ -32,9 +39,13 @@
 #include "numpy_tables.h"
 #include "planning/clean_windows.h"
 #include "planning/events.h"
+#include "planning/forbidden_primary.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitch_depth.h"
+#include "planning/cancellation.h"
 #include "planning/glitches.h"
+#include "planning/harmonic_orders.h"
+#include "planning/request_checks.h"
 #include "planning/spectrum.h"
 #include "setup/factor_file.h"
 #include "setup/units.h"
@@ -85,10 +96,54 @@ std::string Message(const std::exception& error)
 PsiWindow Window(const Range& psi)
 {
     const PsiWindow window{std::get<0>(psi), std::get<1>(psi)};
-    if (!(window.min < window.max && window.max - window.min <= kWidestPsiWindow)) {
-        Refuse("psi must be (MIN, MAX) with MIN below MAX, at most 3600 degrees apart");
+    if (!(window.min < window.max && window.max - window.min <= kWidestPsiWindow && AzimuthWithinBound(window.min) &&
+          AzimuthWithinBound(window.max))) {
+        Refuse("psi must be (MIN, MAX) with MIN below MAX, at most 3600 degrees apart, each from -3600 to 3600");
     }
     return window;
+}
+
+// An azimuth of a scan, as --at-psi takes it.
+void RequireAzimuth(double psi, const char* what)
+{
+    if (!AzimuthWithinBound(psi)) Refuse(std::string(what) + " must be a number of degrees from -3600 to 3600");
+}
+
+// Runs `work` (which touches no Python object) on a thread of its own with the GIL released, while
+// this thread looks for signals every 50 ms: an interrupt (Ctrl-C, a notebook's "interrupt kernel")
+// cancels the calculation, whose loops stop at their next poll, and raises KeyboardInterrupt
+// with nothing half-made left behind.
+template <typename Work>
+auto Interruptible(Work&& work) -> decltype(work())
+{
+    using Result = decltype(work());
+    std::atomic<bool> cancel{false};
+    std::packaged_task<Result()> task([&] {
+        const CancellationScope scope(&cancel);
+        return work();
+    });
+    std::future<Result> done = task.get_future();
+    bool interrupted = false;
+    {
+        py::gil_scoped_release released;
+        std::thread worker;
+        try {
+            worker = std::thread(std::move(task));
+        } catch (const std::system_error&) {  // no thread to be had: the work is done here, uninterrupted
+            task();
+        }
+        while (worker.joinable() && done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+            const py::gil_scoped_acquire held;
+            if (PyErr_CheckSignals() != 0) {
+                interrupted = true;
+                cancel = true;
+                break;
+            }
+        }
+        if (worker.joinable()) worker.join();
+    }
+    if (interrupted) throw py::error_already_set();  // the KeyboardInterrupt (or the handler's exception)
+    return done.get();
 }
 
 Range Energies(const Range& energies)
@@ -153,14 +208,13 @@ public:
         }
     }
 
-    // Refuses a limiting sphere too large for the memory, as the program does.
-    void RequireRoom(double shortest) const
+    // Refuses a calculation too large for the memory or too long, as the program does: `part`
+    // (cli/run_parts.h) weighs it.
+    template <typename Part>
+    void RequireRoom(Part&& part) const
     {
         try {
-            const PlanningEstimate e = EstimatePlanning(crystal_->lattice(), LimitingRadius(shortest));
-            RefuseRunaway(Printed("the limiting sphere of %s at %f angstrom holds about %.3g reflections", crystal_->name().c_str(),
-                                  shortest, e.reflections),
-                          0.0, e.memory, "/", "");
+            RefuseRunaway({part(*crystal_)}, "");
         } catch (const RunError& error) {
             Refuse(Message(error));
         }
@@ -319,8 +373,9 @@ py::object GlitchArray(const std::vector<Glitch>& glitches)
                                         {{"kind", kind}, {"width_eV", width}, {"depth", depth}, {"order", order}}));
 }
 
-// The beam of the glitches' widths and depths from the keyword arguments, as the options give it.
-Beam GlitchBeamOf(const Crystal& crystal, const std::string& polarisation, const Range& divergence,
+// The beam of the glitches' widths and depths from the keyword arguments, as the options give it;
+// a surface the primary reflection's beams would meet from inside is refused.
+Beam GlitchBeamOf(const Crystal& crystal, const ScanFrame& frame, const std::string& polarisation, const Range& divergence,
                   const std::optional<Indices>& surface)
 {
     Beam beam;
@@ -341,15 +396,53 @@ Beam GlitchBeamOf(const Crystal& crystal, const std::string& polarisation, const
     if (surface) {
         const Miller m = ToMiller(*surface);
         if (IsZero(m)) Refuse("surface must be a direction, not 0 0 0");
+        const std::string problem = SurfaceSideProblem(crystal.lattice(), frame.primary, m);
+        if (!problem.empty()) Refuse(Printed("surface %d %d %d ", m.h, m.k, m.l) + problem);
         beam.surface = crystal.lattice().Reciprocal(m);
     }
     return beam;
 }
 
+// A word the caller may spell the British or the American way (polarisation, polarization).
+using Spelling = std::optional<std::string>;
+
+// The beam's polarisation, given by either spelling (not both); 'sigma' where neither is given.
+std::string OnePolarisation(const Spelling& polarisation, const Spelling& polarization)
+{
+    if (polarisation && polarization) Refuse("polarisation and polarization are one: give one of them");
+    const Spelling& given = polarisation ? polarisation : polarization;
+    return given ? WithoutNul(*given, polarisation ? "polarisation" : "polarization") : std::string("sigma");
+}
+
+// The azimuth of an energy scan, given as psi or as at_psi (the program's --at-psi), not both.
+double OneAzimuth(std::optional<double> psi, std::optional<double> atPsi)
+{
+    if (psi && atPsi) Refuse("psi and at_psi are one: give one of them");
+    if (!psi && !atPsi) Refuse("psi, the azimuth of the scan in degrees (at_psi is the same), is required");
+    return psi ? *psi : *atPsi;
+}
+
+// A UserWarning, as the program's notices on standard error; an exception where the caller's
+// warning filter makes it one.
+void Warn(const std::string& notice)
+{
+    if (PyErr_WarnEx(PyExc_UserWarning, notice.c_str(), 1) < 0) throw py::error_already_set();
+}
+
+// The notices of a scan before it computes: a forbidden primary reflection at `keV`, and each
+// forbidden harmonic up to `harmonics`.
+void WarnOfForbidden(const Crystal& crystal, const ScanFrame& frame, double keV, int harmonics = 1)
+{
+    const std::string notice = ForbiddenPrimaryNotice(crystal, frame.primary, keV);
+    if (!notice.empty()) Warn(notice);
+    for (const int n : OrdersOfHarmonics(crystal, frame, std::clamp(harmonics, 1, 9), keV).forbidden) {
+        Warn(OrderReflections(frame, {n}) + " is forbidden: no " + OrdinalWord(n) + "-order glitches");
+    }
+}
+
 // The frame of psi and the beam of the widths and depths of an energy scan from EMIN to EMAX keV,
 // from the arguments every energy scan takes; a scan is refused where the primary reflection
-// cannot diffract in the range, or where the sphere of its highest energy (that of the highest
-// harmonic) would not fit in the memory.
+// cannot diffract in the range (each caller weighs its own size).
 struct EnergyScan {
     ScanFrame frame;
     Beam beam;
@@ -359,10 +452,10 @@ EnergyScan EnergyScanOf(const PyCrystal& self, const Indices& primary, const std
                         const std::string& polarisation, const Range& divergence, const std::optional<Indices>& surface,
                         double eMin, double eMax, int harmonics = 1)
 {
-    EnergyScan scan{self.Frame(primary, reference),
-                    GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface)};
+    const ScanFrame frame = self.Frame(primary, reference);
+    EnergyScan scan{frame, GlitchBeamOf(self.crystal(), frame, polarisation, divergence, surface)};
     self.RequireReachable(scan.frame, eMin, eMax);
-    self.RequireRoom(kHcKeVAngstrom / (harmonics * eMax));
+    WarnOfForbidden(self.crystal(), scan.frame, eMax, harmonics);
     return scan;
 }
 
@@ -412,7 +505,7 @@ CleanThreshold ThresholdOf(const std::optional<double>& fraction, const std::opt
 
 py::object Events(const PyCrystal& self, const Indices& primary, std::optional<double> energy, std::optional<double> wavelength,
                   std::optional<double> band, std::optional<double> relativeBand, const Range& psi,
-                  const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                  const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                   const std::optional<Indices>& surface)
 try {
     if (energy.has_value() == wavelength.has_value()) Refuse("give either energy (keV) or wavelength (angstrom)");
@@ -440,15 +533,16 @@ try {
                        "which it can is %f angstrom (%f keV)", frame.primary.h, frame.primary.k, frame.primary.l, lambda,
                        frame.CutoffWavelength(), CutoffEnergy(frame)));
     }
-    self.RequireRoom(lambda - *band / 2.0);
-    const Beam beam = GlitchBeamOf(self.crystal(), WithoutNul(polarisation, "polarisation"), divergence, surface);
-    std::vector<Event> events;
-    {
-        py::gil_scoped_release released;
-        events = FindEvents(self.crystal(), frame, {lambda, *band}, window);
+    WarnOfForbidden(self.crystal(), frame, kHcKeVAngstrom / lambda);
+    self.RequireRoom([&](const Crystal& crystal) {
+        return EventsPart(crystal, frame, lambda - *band / 2.0, window.max - window.min, kArgumentNames, "");
+    });
+    const Beam beam = GlitchBeamOf(self.crystal(), frame, OnePolarisation(polarisation, polarization), divergence, surface);
+    return EventsArray(Interruptible([&] {
+        std::vector<Event> events = FindEvents(self.crystal(), frame, {lambda, *band}, window);
         SetEventWidths(self.crystal(), frame, kHcKeVAngstrom / lambda, beam, &events);
-    }
-    return EventsArray(events);
+        return events;
+    }));
 } catch (const py::value_error& refusal) {
     throw py::value_error(LedByUnitHints(self.Typed(energy, wavelength, "energy"), refusal.what()));
 }
@@ -457,57 +551,61 @@ try {
 // glitches() and spectrum() share; the sphere's survey is kept for the fundamental alone.
 std::vector<Glitch> ShapedGlitches(const PyCrystal& self, const Indices& primary, double psi, double eMin, double eMax,
                                    const std::optional<Indices>& reference, const std::string& polarisation,
-                                   const Range& divergence, const std::optional<Indices>& surface, int harmonics)
+                                   const Range& divergence, const std::optional<Indices>& surface, int harmonics, bool spectrum)
 {
     if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
+    RequireAzimuth(psi, "psi");
     if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
     const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax, harmonics);
-    py::gil_scoped_release released;
-    std::vector<Glitch> glitches =
-        harmonics == 1 ? FindGlitchesAmong(self.crystal(), scan.frame, *self.GlitchSphere(scan.frame, eMax), psi, eMin, eMax)
-                       : FindGlitchesWithHarmonics(self.crystal(), scan.frame, psi, eMin, eMax, harmonics);
-    ShapeGlitches(self.crystal(), scan.frame, psi, eMin, eMax, scan.beam, &glitches);
-    return glitches;
+    self.RequireRoom([&](const Crystal& crystal) {
+        return (spectrum ? SpectrumPart : GlitchesPart)(crystal, scan.frame, eMin, eMax, harmonics, harmonics == 1, kArgumentNames, "");
+    });
+    return Interruptible([&] {
+        std::vector<Glitch> glitches =
+            harmonics == 1 ? FindGlitchesAmong(self.crystal(), scan.frame, *self.GlitchSphere(scan.frame, eMax), psi, eMin, eMax)
+                           : FindGlitchesWithHarmonics(self.crystal(), scan.frame, psi, eMin, eMax, harmonics);
+        ShapeGlitches(self.crystal(), scan.frame, psi, eMin, eMax, scan.beam, &glitches);
+        return glitches;
+    });
 }
 
-py::object Glitches(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
-                    const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+py::object Glitches(const PyCrystal& self, const Indices& primary, std::optional<double> psi, const Range& energies,
+                    std::optional<double> atPsi, const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                     const std::optional<Indices>& surface, int harmonics)
 try {
     const auto [eMin, eMax] = Energies(energies);
-    return GlitchArray(ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics));
+    return GlitchArray(ShapedGlitches(self, primary, OneAzimuth(psi, atPsi), eMin, eMax, reference,
+                                      OnePolarisation(polarisation, polarization), divergence, surface, harmonics, false));
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
 }
 
-// Each order's share of the photons, the fundamental's 1 first: 0.01 for each harmonic unless given.
-std::vector<double> HarmonicContent(int harmonics, const std::vector<double>& given)
+// Each order's share of the photons, the fundamental's 1 first, as --harmonic-content: one share
+// for every harmonic or one for each order the structure lets through (0.01 each unless given).
+std::vector<double> HarmonicContent(const Crystal& crystal, const ScanFrame& frame, int harmonics, double eMax,
+                                    const std::vector<double>& given)
 {
-    std::vector<double> content(static_cast<std::size_t>(std::clamp(harmonics, 1, 9)), 0.01);
-    content[0] = 1.0;
-    if (!given.empty()) {
-        if (given.size() != content.size() - 1) Refuse("harmonic_content must give one share for each harmonic");
-        for (std::size_t n = 0; n < given.size(); ++n) {
-            if (!(given[n] >= 0.0 && given[n] <= 1.0)) Refuse("harmonic_content shares must lie from 0 to 1");
-            content[n + 1] = given[n];
-        }
+    for (const double c : given) {
+        if (!(c >= 0.0 && c <= 1.0)) Refuse("harmonic_content shares must lie from 0 to 1");
+    }
+    const HarmonicOrders orders = OrdersOfHarmonics(crystal, frame, std::clamp(harmonics, 1, 9), eMax);
+    std::vector<double> content = HarmonicContent(orders, std::clamp(harmonics, 1, 9), given);
+    if (content.empty() || given.size() >= static_cast<std::size_t>(std::max(harmonics, 1))) {
+        Refuse(Printed("harmonic_content must give one share for every harmonic or one for each order that passes (%s)",
+                       orders.passing.empty() ? "none" : OrderReflections(frame, orders.passing).c_str()));
     }
     return content;
 }
 
-py::object Spectrum(const PyCrystal& self, const Indices& primary, double psi, const Range& energies,
-                    const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+py::object Spectrum(const PyCrystal& self, const Indices& primary, std::optional<double> psi, const Range& energies,
+                    std::optional<double> atPsi, const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                     const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent)
 try {
     const auto [eMin, eMax] = Energies(energies);
-    const std::vector<double> content = HarmonicContent(harmonics, harmonicContent);
-    const std::vector<Glitch> glitches =
-        ShapedGlitches(self, primary, psi, eMin, eMax, reference, polarisation, divergence, surface, harmonics);
-    std::vector<SpectrumPoint> spectrum;
-    {
-        py::gil_scoped_release released;
-        spectrum = PredictSpectrum(glitches, eMin, eMax, content);
-    }
+    const std::vector<double> content = HarmonicContent(self.crystal(), self.Frame(primary, reference), harmonics, eMax, harmonicContent);
+    const std::vector<Glitch> glitches = ShapedGlitches(self, primary, OneAzimuth(psi, atPsi), eMin, eMax, reference,
+                                                        OnePolarisation(polarisation, polarization), divergence, surface, harmonics, true);
+    const std::vector<SpectrumPoint> spectrum = Interruptible([&] { return PredictSpectrum(glitches, eMin, eMax, content); });
     std::vector<double> energy, i0;
     for (const SpectrumPoint& p : spectrum) energy.push_back(p.energy), i0.push_back(p.i0);
     return StructuredArray({{"energy_keV", energy}, {"i0", i0}});
@@ -516,76 +614,150 @@ try {
 }
 
 py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Range& energies, const Range& psi,
-                       const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+                       const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                        const std::optional<Indices>& surface)
 try {
     const auto [eMin, eMax] = Energies(energies);
     const PsiWindow window = Window(psi);
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax);
-    std::vector<GlitchLine> lines;
-    {
-        py::gil_scoped_release released;
-        lines = GlitchMap(self.crystal(), scan.frame, window, eMin, eMax);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), divergence, surface, eMin, eMax);
+    self.RequireRoom([&](const Crystal& crystal) {
+        return GlitchMapPart(crystal, scan.frame, eMin, eMax, window.max - window.min, kArgumentNames, "");
+    });
+    return MapArray(Interruptible([&] {
+        std::vector<GlitchLine> lines = GlitchMap(self.crystal(), scan.frame, window, eMin, eMax);
         SetLineDepths(self.crystal(), scan.frame, eMin, scan.beam, &lines);
-    }
-    return MapArray(lines);
+        return lines;
+    }));
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
 }
 
 using Divergence = std::variant<double, Range>;
 
-// The azimuth and energy offset fitted to a measured scan given as its energies (keV) and
-// intensities, as kelto --fit-glitches: a dict of the fit and the table of its dips.
-py::object FitScan(const PyCrystal& self, const Indices& primary, const std::vector<double>& energy,
-                   const std::vector<double>& intensity, const Range& energies, const Range& psi, std::optional<double> nominal,
-                   const std::optional<Indices>& reference, const std::string& polarisation, const Range& divergence,
+// One scan's points or several scans': a sequence of numbers, or a sequence of such sequences.
+using ScanValues = std::variant<std::vector<double>, std::vector<std::vector<double>>>;
+
+std::vector<std::vector<double>> Scans(const ScanValues& values)
+{
+    if (const auto* one = std::get_if<std::vector<double>>(&values)) return {*one};
+    return std::get<std::vector<std::vector<double>>>(values);
+}
+
+// The dips of one scan inside the range; a scan none of whose points lie in it, or whose
+// intensities are no I0, is refused with what it holds (and the unit it looks to be in).
+DipSearch DipsOfScan(const std::vector<double>& energy, const std::vector<double>& intensity, double eMin, double eMax,
+                     const std::string& name)
+{
+    std::vector<ScanPoint> points;
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (std::size_t i = 0; i < energy.size(); ++i) {
+        if (!(std::isfinite(energy[i]) && energy[i] > 0.0 && std::isfinite(intensity[i]))) continue;
+        points.push_back({energy[i], intensity[i]});
+        low = std::min(low, energy[i]), high = std::max(high, energy[i]);
+    }
+    if (points.empty()) Refuse(name + " holds no point with a positive finite energy and a finite intensity");
+    if (!(high >= eMin && low <= eMax)) {
+        const bool inEV = high * 0.001 >= eMin && low * 0.001 <= eMax;
+        Refuse(Printed("No point of %s lies from %g to %g keV (energies): its energies run from %g to %g%s", name.c_str(), eMin, eMax,
+                       low, high, inEV ? "; are they in eV? Give keV (eV times 0.001)" : ""));
+    }
+    try {
+        return FindDips(points, eMin, eMax);
+    } catch (const std::domain_error& e) {
+        Refuse(Printed("%s cannot be read as an I0 from %g to %g keV: %s; give I0 itself, or its change in percent", name.c_str(),
+                       eMin, eMax, e.what()));
+    }
+}
+
+// The rows of --fit-table for the dips of the scans.
+py::object DipRows(const GlitchFit& fit)
+{
+    std::vector<double> dipEnergy, depth, width, predicted, residual, lineDepth;
+    std::vector<int> matched, h, k, l, order, scan;
+    for (std::size_t s = 0; s < fit.scans.size(); ++s) {
+        for (const DipMatch& d : fit.scans[s].dips) {
+            dipEnergy.push_back(d.dip.energy), depth.push_back(d.dip.depth), width.push_back(d.dip.widthEV);
+            matched.push_back(d.matched ? 1 : 0), h.push_back(d.x.h), k.push_back(d.x.k), l.push_back(d.x.l), order.push_back(d.order);
+            predicted.push_back(d.matched ? d.predictedKeV : std::nan(""));
+            residual.push_back(d.matched ? d.residualEV : std::nan(""));
+            lineDepth.push_back(d.matched ? d.lineDepth : std::nan(""));
+            scan.push_back(static_cast<int>(s + 1));
+        }
+    }
+    return StructuredArray({{"energy_keV", dipEnergy}, {"depth", depth}, {"width_eV", width}, {"matched", matched}, {"h", h},
+                            {"k", k}, {"l", l}, {"order", order}, {"predicted_keV", predicted}, {"residual_eV", residual},
+                            {"line_depth", lineDepth}, {"scan", scan}});
+}
+
+// The azimuth and energy offsets fitted to measured scans given as their energies (keV) and
+// intensities, as kelto --fit-glitches: a dict of the fit, its significance and the table of its dips.
+py::object FitScan(const PyCrystal& self, const Indices& primary, const ScanValues& energyValues, const ScanValues& intensityValues,
+                   const Range& energies, const Range& psi, std::optional<double> atPsi, std::optional<double> nominal,
+                   const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                    const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent,
-                   double maxOffset)
+                   double maxOffset, const std::string& offsets, double significance)
 try {
     const auto [eMin, eMax] = Energies(energies);
-    if (energy.size() != intensity.size()) Refuse("energy and intensity must be of one length");
+    const std::vector<std::vector<double>> energy = Scans(energyValues), intensity = Scans(intensityValues);
+    if (energy.empty()) Refuse("energy must hold a scan");
+    if (energy.size() != intensity.size()) Refuse("energy and intensity must hold as many scans");
+    for (std::size_t s = 0; s < energy.size(); ++s) {
+        if (energy[s].size() != intensity[s].size()) Refuse("energy and intensity must be of one length");
+    }
     if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
     if (!(maxOffset >= 0.0 && maxOffset <= 500.0)) Refuse("max_offset must be a number of eV from 0 to 500");
-    if (nominal && !std::isfinite(*nominal)) Refuse("nominal must be a finite number of degrees");
+    if (atPsi && nominal) Refuse("at_psi and nominal are one: give one of them");
+    const std::optional<double> aim = atPsi ? atPsi : nominal;
+    if (aim && !std::isfinite(*aim)) Refuse("at_psi must be a finite number of degrees");
+    if (aim) RequireAzimuth(*aim, atPsi ? "at_psi" : "nominal");
+    if (offsets != "each" && offsets != "one") Refuse("offsets must be 'each' or 'one'");
+    if (!(significance >= kSmallestSignificance && significance <= kLargestSignificance)) {
+        Refuse(Printed("significance must be a probability from %g to %g", kSmallestSignificance, kLargestSignificance));
+    }
     FitRequest request;
     request.window = Window(psi);
-    request.eMin = eMin, request.eMax = eMax;
-    request.harmonics = harmonics;
-    request.content = HarmonicContent(harmonics, harmonicContent);
-    request.nominalPsi = nominal;
+    request.beam.harmonics = harmonics;
+    request.nominalPsi = aim;
     request.widestOffsetEV = maxOffset;
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax, harmonics);
-    request.beam = scan.beam;
-    std::vector<ScanPoint> points;
-    for (std::size_t i = 0; i < energy.size(); ++i) {
-        if (std::isfinite(energy[i]) && energy[i] > 0.0 && std::isfinite(intensity[i])) points.push_back({energy[i], intensity[i]});
+    request.oneOffset = offsets == "one";
+    request.significance = significance;
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), divergence, surface,
+                                         eMin, eMax, harmonics);
+    self.RequireRoom([&](const Crystal& crystal) { return FitPart(crystal, scan.frame, eMax, harmonics, kArgumentNames, ""); });
+    request.beam.beam = scan.beam;
+    request.beam.content = HarmonicContent(self.crystal(), scan.frame, harmonics, eMax, harmonicContent);
+    std::vector<DipSearch> searches;
+    for (std::size_t s = 0; s < energy.size(); ++s) {
+        searches.push_back(DipsOfScan(energy[s], intensity[s], eMin, eMax, energy.size() == 1 ? "the scan" : Printed("scan %zu", s + 1)));
     }
-    GlitchFit fit;
-    {
-        py::gil_scoped_release released;
-        fit = FitGlitches(self.crystal(), scan.frame, FindDips(points, eMin, eMax), request);
-    }
-    std::vector<double> dipEnergy, depth, width, predicted, residual, lineDepth;
-    std::vector<int> matched, h, k, l, order;
-    for (const DipMatch& d : fit.dips) {
-        dipEnergy.push_back(d.dip.energy), depth.push_back(d.dip.depth), width.push_back(d.dip.widthEV);
-        matched.push_back(d.matched ? 1 : 0), h.push_back(d.x.h), k.push_back(d.x.k), l.push_back(d.x.l), order.push_back(d.order);
-        predicted.push_back(d.matched ? d.predictedKeV : std::nan(""));
-        residual.push_back(d.matched ? d.residualEV : std::nan(""));
-        lineDepth.push_back(d.matched ? d.lineDepth : std::nan(""));
+    const GlitchFit fit = Interruptible([&] { return FitGlitches(self.crystal(), scan.frame, searches, request); });
+    const double nan = std::nan("");
+    py::list scans;
+    for (std::size_t s = 0; s < fit.scans.size(); ++s) {
+        const ScanMatch& m = fit.scans[s];
+        py::dict d;
+        d["used"] = m.used, d["why"] = m.why;
+        d["energies"] = py::make_tuple(m.eMin, m.eMax);
+        d["offset_eV"] = fit.candidate && m.used ? m.offsetEV : nan, d["offset_error_eV"] = fit.candidate && m.used ? m.offsetError : nan;
+        d["matched"] = m.matched, d["unmatched"] = m.unmatched, d["tolerance_eV"] = m.toleranceEV;
+        d["percent_change"] = searches[s].percentChange;
+        scans.append(d);
     }
     py::dict result;
     result["found"] = fit.found;
+    result["significant"] = fit.found;
     result["why"] = fit.why;
     result["psi"] = fit.psi, result["psi_error"] = fit.psiError;
-    result["offset_eV"] = fit.offsetEV, result["offset_error_eV"] = fit.offsetError;
-    result["rms_eV"] = fit.rmsEV, result["tolerance_eV"] = fit.toleranceEV;
+    const ScanMatch& first = fit.scans.front();
+    result["offset_eV"] = fit.candidate && first.used ? first.offsetEV : nan;
+    result["offset_error_eV"] = fit.candidate && first.used ? first.offsetError : nan;
+    result["rms_eV"] = fit.candidate ? fit.rmsEV : nan, result["tolerance_eV"] = first.toleranceEV;
     result["matched"] = fit.matched, result["unmatched"] = fit.unmatched;
+    result["p"] = fit.p, result["trials"] = fit.trials, result["as_good"] = fit.asGood, result["threshold"] = fit.significance;
     result["equivalents"] = fit.equivalents;
-    result["dips"] = StructuredArray({{"energy_keV", dipEnergy}, {"depth", depth}, {"width_eV", width}, {"matched", matched},
-                                      {"h", h}, {"k", k}, {"l", l}, {"order", order}, {"predicted_keV", predicted},
-                                      {"residual_eV", residual}, {"line_depth", lineDepth}});
+    result["beyond_offset_eV"] = fit.beyondOffsetEV, result["beyond_psi"] = fit.beyondPsi;
+    result["scans"] = scans;
+    result["dips"] = DipRows(fit);
     return result;
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
@@ -593,7 +765,7 @@ try {
 
 py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Range& energies, const std::optional<double>& fraction,
                          const Range& psi, const Divergence& divergence, const std::optional<Indices>& reference,
-                         const std::optional<double>& maxDepth, double minWidth, const std::string& polarisation,
+                         const std::optional<double>& maxDepth, double minWidth, const Spelling& polarisation, const Spelling& polarization,
                          const std::optional<Indices>& surface)
 try {
     const auto [eMin, eMax] = Energies(energies);
@@ -605,13 +777,14 @@ try {
     RequireDivergence(std::get<0>(spreads));
     if (!(minWidth >= 0.0 && std::isfinite(minWidth))) Refuse("min_width must be a finite number of degrees from 0 up");
     const PsiWindow window = Window(psi);
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, spreads, surface, eMin, eMax);
-    CleanWindows found;
-    {
-        py::gil_scoped_release released;
-        found = CleanEnergyWindows(self.crystal(), scan.frame, window, eMin, eMax, threshold, std::get<0>(spreads), scan.beam,
-                                   minWidth);
-    }
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), spreads, surface, eMin, eMax);
+    self.RequireRoom([&](const Crystal& crystal) {
+        return GlitchMapPart(crystal, scan.frame, eMin, eMax, window.max - window.min, kArgumentNames, "");
+    });
+    const CleanWindows found = Interruptible([&] {
+        return CleanEnergyWindows(self.crystal(), scan.frame, window, eMin, eMax, threshold, std::get<0>(spreads), scan.beam,
+                                  minWidth);
+    });
     return WindowArray(found, "energies");
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
@@ -664,11 +837,7 @@ py::object EventWindows(const py::object& events, double width, const std::optio
     } catch (const py::error_already_set&) {
         Refuse("events must be an array of events (with psi, psi_min, psi_max and strength), as Crystal.events gives");
     }
-    CleanWindows found;
-    {
-        py::gil_scoped_release released;
-        found = CleanEventWindows(list, window, width, threshold, divergence);
-    }
+    const CleanWindows found = Interruptible([&] { return CleanEventWindows(list, window, width, threshold, divergence); });
     return WindowArray(found, "events");
 }
 
@@ -701,7 +870,10 @@ reads them. psi counts as in the program: with reference=(H, K, L) right-handed 
 reflection from that reciprocal-lattice vector to the incident beam, else in the frame of the
 orientation matrix. Bad arguments raise ValueError with the program's messages, led by a hint
 where an energy, wavelength or lattice parameter looks like one in another unit ("energy takes keV:
-is 8000 in eV (8 keV)? ..."); files that cannot be read, OSError.)";
+is 8000 in eV (8 keV)? ..."); files that cannot be read, OSError. Ctrl-C stops a long call within a
+second with KeyboardInterrupt.)";
+
+    module.attr("__version__") = KELTO_VERSION;
 
     py::class_<PyCrystal, std::shared_ptr<PyCrystal>>(module, "Crystal", "A crystal: its lattice and its structure factor at any photon energy.")
         .def_static("cubic", &Cubic, py::arg("structure"), py::arg("a"), py::arg("symbol"), py::arg("table") = py::none(),
@@ -730,7 +902,7 @@ B = 0, with a UserWarning.)")
         .def("events", &Events, py::arg("primary"), py::kw_only(), py::arg("energy") = py::none(),
              py::arg("wavelength") = py::none(), py::arg("band") = py::none(), py::arg("relative_band") = py::none(),
              py::arg("psi") = Range{-180.0, 180.0},
-             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(),
              R"(The multiple-beam events of an azimuthal scan about primary = (H, K, L).
 
@@ -742,43 +914,53 @@ F_coupling, strength (|F(X)| |F(G - X)|), relative_strength, direction ('in', 'o
 'always'), width_deg (the azimuths the event takes for the beam, as for glitches(), degrees) and
 depth (the share of the primary's beam X takes at the event's centre, 0 to 1), sorted by psi: the
 rows of kelto --events.)")
-        .def("glitches", &Glitches, py::arg("primary"), py::arg("psi"), py::kw_only(), py::arg("energies"),
-             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+        .def("glitches", &Glitches, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
+             py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1,
-             R"(The glitch spectrum at the azimuth psi (degrees) from energies = (EMIN, EMAX) keV.
+             R"(The glitch spectrum at the azimuth psi (degrees; at_psi is the same) from energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV, wavelength, h, k, l, coupling_h, coupling_k, coupling_l, F, F_coupling,
 strength, relative_strength, kind ('glitch', or 'always' for a reflection on the sphere at every
 energy at psi), width_eV, depth and order, sorted by energy: the rows of kelto --glitches. The
-widths and depths are for the beam's polarisation ('sigma', 'pi' or 'unpolarised', relative to
+widths and depths are for the beam's polarisation (or polarization: 'sigma', the default, 'pi' or 'unpolarised', relative to
 the primary's scattering plane), its divergence = (ACROSS, ALONG) in degrees and the crystal's
 surface = (H, K, L) (None: a symmetric cut); harmonics = N adds the glitches of n G at n E up to N,
-as --harmonics. The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
-        .def("spectrum", &Spectrum, py::arg("primary"), py::arg("psi"), py::kw_only(), py::arg("energies"),
-             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+as --harmonics (a forbidden order, such as silicon's 2 2 2, is a UserWarning, as a forbidden primary
+reflection is). The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
+        .def("spectrum", &Spectrum, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
+             py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
-             R"(The predicted I0 of the energy scan at the azimuth psi (degrees) over energies = (EMIN, EMAX) keV.
+             R"(The predicted I0 of the energy scan at the azimuth psi (degrees; at_psi is the same) over energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV and i0, the output relative to what it would be without glitches: the rows of
-kelto --spectrum. The beam as for glitches(); harmonic_content = [C2, ...] gives each harmonic's
-share of the photons against 1 for the fundamental (default 0.01 each).)")
+kelto --spectrum. The beam as for glitches(); harmonic_content = [C] or [C2, ...] gives each
+harmonic's share of the photons against 1 for the fundamental: one share for every harmonic, or
+one for each order the structure allows (a forbidden order takes none; default 0.01 each).)")
         .def("fit_glitches", &FitScan, py::arg("primary"), py::arg("energy"), py::arg("intensity"), py::kw_only(),
-             py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0}, py::arg("nominal") = py::none(),
-             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0}, py::arg("at_psi") = py::none(), py::arg("nominal") = py::none(),
+             py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
-             py::arg("max_offset") = 25.0,
-             R"(The azimuth psi and an energy offset fitted to a measured I0 scan, as kelto --fit-glitches.
+             py::arg("max_offset") = 25.0, py::arg("offsets") = "each", py::arg("significance") = kDefaultSignificance,
+             R"(The azimuth psi and energy offsets fitted to measured I0 scans, as kelto --fit-glitches.
 
-energy (keV; multiply eV by 0.001) and intensity (any scale) are the scan's points in any order;
-its dips between energies = (EMIN, EMAX) keV are matched to the predicted glitches over the
-window psi = (MIN, MAX); nominal (degrees) takes the nearest of equally good azimuths; the beam and
-harmonics as for spectrum(); max_offset bounds the energy offset (eV). Returns a dict: found,
-why (when nothing fits), psi and psi_error (degrees), offset_eV and offset_error_eV (measured minus
-predicted), rms_eV, tolerance_eV, matched, unmatched, equivalents (the azimuths that fit as well)
-and dips, the rows of --fit-table: energy_keV, depth, width_eV, matched, h, k, l, order,
-predicted_keV, residual_eV, line_depth (NaN where unmatched).)")
+energy (keV; multiply eV by 0.001) and intensity (any scale) are one scan's points in any order, or
+lists of several scans' points, which are fitted with one psi (offsets='each' gives each its own
+energy offset, 'one' one for all). Each scan's dips between energies = (EMIN, EMAX) keV, over the
+energies of its own points, are matched to the predicted glitches over the window psi = (MIN, MAX);
+at_psi (degrees; nominal is the same) takes the nearest of the azimuths the crystal's symmetry makes
+equivalent; the beam and harmonics as for spectrum(); max_offset bounds the energy offsets (eV); a
+fit is significant when trials of the dips moved out of reach of any match fit as well at most
+with the probability significance (default 0.01). Returns a dict: found (significant, also as
+significant), why (without a significant fit), psi and psi_error (degrees, one standard error; NaN
+when nothing was refined), offset_eV and offset_error_eV (the first scan's, measured minus
+predicted), rms_eV, tolerance_eV, matched, unmatched, p, trials, as_good, threshold, equivalents
+(every azimuth of the window with psi's spectrum, psi among them), beyond_offset_eV and beyond_psi
+(a better fit beyond max_offset, else NaN), scans (per scan: used, why, energies, offset_eV,
+offset_error_eV, matched, unmatched, tolerance_eV, percent_change) and dips, the rows of
+--fit-table: energy_keV, depth, width_eV, matched, h, k, l, order, predicted_keV, residual_eV,
+line_depth (NaN where unmatched), scan (from 1).)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
-             py::arg("reference") = py::none(), py::arg("polarisation") = "sigma", py::arg("divergence") = Range{0.0, 0.0},
+             py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(),
              R"(Every reflection's glitch line E(psi) inside energies = (EMIN, EMAX) keV over psi = (MIN, MAX).
 
@@ -788,7 +970,7 @@ F_coupling, strength, relative_strength, energy_top_keV (Et), energy_cutoff_keV 
 cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map.)")
         .def("clean_energies", &CleanEnergies, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("fraction") = py::none(),
              py::arg("psi") = Range{-180.0, 180.0}, py::arg("divergence") = 0.0, py::arg("reference") = py::none(),
-             py::arg("max_depth") = py::none(), py::arg("min_width") = 0.5, py::arg("polarisation") = "sigma",
+             py::arg("max_depth") = py::none(), py::arg("min_width") = 0.5, py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(),
              py::arg("surface") = py::none(),
              R"(The azimuth windows of psi = (MIN, MAX), widest first, at least min_width degrees wide (default
 0.5; 0 lists every stretch), over which no glitch line inside energies = (EMIN, EMAX) keV is

@@ -5,16 +5,19 @@
 
 #include <gemmi/fprime.hpp>
 #include <gemmi/it92.hpp>
+#include <gemmi/symmetry.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <map>
 #include <numbers>
 #include <string>
 
 #include "crystal/cif_crystal.h"
 #include "crystal/shipped_crystals.h"
 #include "planning/events.h"
+#include "planning/glitch_depth.h"
 #include "planning/glitches.h"
 #include "kelto_run.h"
 #include "planning_cases.h"
@@ -47,6 +50,14 @@ Complex AtomFactor(gemmi::El element, double s2, double keV)
     double fpp = 0;
     const double fp = gemmi::cromer_liberman(static_cast<int>(element), keV * 1000, &fpp);
     return gemmi::IT92<double>::get(element).calculate_sf(s2) + Complex(fp, fpp);
+}
+
+// The operations of gemmi's group `name`, one a line, quoted.
+std::string Operations(const char* name)
+{
+    std::string text;
+    for (const gemmi::Op& op : gemmi::find_spacegroup_by_name(name)->operations()) text += "'" + op.triplet() + "'\n";
+    return text;
 }
 
 // `count` loop rows, row i made by `row(i)`.
@@ -140,6 +151,107 @@ TEST(CifCrystal, StructureFactorsOfGeneralPositions)
         const Complex F = crystal->At(c.keV)->F(c.m);
         EXPECT_LT(std::abs(F - expected), 1e-10 * std::abs(byHand({0, 0, 0}, c.keV))) << c.keV << " " << c.m.h << c.m.k << c.m.l;
         EXPECT_FALSE(crystal->Extinct(c.m));
+    }
+}
+
+// The atoms of a CIF crystal with the structure factor summed directly over them for each
+// reflection at each energy: no sets of equivalent reflections, nothing kept.
+class DirectSumCrystal : public Crystal {
+public:
+    explicit DirectSumCrystal(const CifCrystal& cif) : Crystal(cif.lattice(), cif.name()), atoms_(cif.atoms()), group_(cif.PointGroup()) {}
+
+    class AtEnergy : public Scattering {
+    public:
+        AtEnergy(const DirectSumCrystal& crystal, double keV) : crystal_(crystal)
+        {
+            for (const CifAtom& a : crystal.atoms_) anomalous_[a.element] = AtomFactor(static_cast<gemmi::El>(a.element), 0, keV);
+            for (auto& [element, f] : anomalous_) f -= gemmi::IT92<double>::get(static_cast<gemmi::El>(element)).calculate_sf(0);
+            largest_ = std::abs(F({0, 0, 0}));
+        }
+        Complex F(Miller m) const override
+        {
+            const Vec3 x = crystal_.lattice().Reciprocal(m);
+            const double s2 = Dot(x, x) / 4;
+            Complex sum = 0;
+            for (const CifAtom& a : crystal_.atoms_) {
+                const double f0 = gemmi::IT92<double>::get(static_cast<gemmi::El>(a.element)).calculate_sf(s2);
+                const Complex f = (f0 + anomalous_.at(a.element)) * std::exp(-a.b * s2);
+                sum += a.occupancy * f * std::polar(1.0, 2 * std::numbers::pi * (m.h * a.x + m.k * a.y + m.l * a.z));
+            }
+            return sum;
+        }
+        bool Allows(Miller m) const override { return !IsZero(m) && std::abs(F(m)) >= kForbiddenShare * largest_; }
+
+    private:
+        const DirectSumCrystal& crystal_;
+        std::map<int, Complex> anomalous_;  // f' + i f'' by element
+        double largest_;
+    };
+
+    std::unique_ptr<Scattering> At(double keV) const override { return std::make_unique<AtEnergy>(*this, keV); }
+    std::vector<MillerRotation> PointGroup() const override { return group_; }
+    bool Extinct(Miller m) const override
+    {
+        std::map<int, Complex> sums;
+        double weight = 0;
+        for (const CifAtom& a : atoms_) {
+            sums[a.element] += a.occupancy * std::polar(1.0, 2 * std::numbers::pi * (m.h * a.x + m.k * a.y + m.l * a.z));
+            weight += a.occupancy;
+        }
+        return IsZero(m) || std::all_of(sums.begin(), sums.end(), [&](const auto& s) { return std::abs(s.second) < 1e-9 * weight; });
+    }
+
+private:
+    std::vector<CifAtom> atoms_;
+    std::vector<MillerRotation> group_;
+};
+
+// A cell of F -4 3 m, 206 atoms on general and special positions, just above the Ga K edge (f''
+// near 3.9 electrons: Friedel mates scatter apart), against the direct sums over its atoms: each
+// complex F to 1e-12 of F(0 0 0); the same events, glitches, widths and depths, with |F| to 1e-12.
+TEST(CifCrystal, SetsOfEquivalentReflectionsAgainstDirectSums)
+{
+    const double keV = 10.38;
+    const auto crystal = FromText(CubicCif(12.0, "F -4 3 m",
+                                           "Ga1 Ga 0 0 0 1 0.6\nAs1 As 0.25 0.25 0.25 0.5 0.5\nFe1 Fe 0.1234 0.2718 0.3141 1 0.8\n"
+                                           "As2 As 0.4142 0.1618 0.0577 1 0.4\nGa2 Ga 0.31 0.31 0.0 1 0.7\n"));
+    ASSERT_EQ(crystal->atoms().size(), 4u + 4 + 96 + 96 + 48);
+    const DirectSumCrystal direct(*crystal);
+    const auto made = crystal->At(keV), summed = direct.At(keV);
+    const double largest = std::abs(summed->F({0, 0, 0}));
+    double bijvoet = 0;
+    for (int h = -3; h <= 3; ++h) {
+        for (int k = -3; k <= 3; ++k) {
+            for (int l = -3; l <= 3; ++l) {
+                EXPECT_LT(std::abs(made->F({h, k, l}) - summed->F({h, k, l})), 1e-12 * largest) << h << " " << k << " " << l;
+                EXPECT_EQ(crystal->Extinct({h, k, l}), direct.Extinct({h, k, l})) << h << " " << k << " " << l;
+                bijvoet = std::max(bijvoet, std::fabs(std::abs(summed->F({h, k, l})) - std::abs(summed->F({-h, -k, -l}))));
+            }
+        }
+    }
+    EXPECT_GT(bijvoet, 1.0);  // the mates' |F| differ by electrons, far beyond the tolerance
+    const ScanFrame frame = MatrixFrame(crystal->lattice(), {0, 0, 4});
+    const Band band{kHcKeVAngstrom / keV, 0.002};
+    std::vector<Event> events = FindEvents(*crystal, frame, band, {-180, 180}), expected = FindEvents(direct, frame, band, {-180, 180});
+    ASSERT_EQ(events.size(), expected.size());
+    ASSERT_GT(events.size(), 1000u);
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const Event &e = events[i], &d = expected[i];
+        EXPECT_TRUE(e.x == d.x && e.psi == d.psi && e.passage == d.passage) << i;
+        EXPECT_LT(std::fabs(e.F - d.F) + std::fabs(e.couplingF - d.couplingF), 1e-12 * largest) << i;
+    }
+    std::vector<Glitch> glitches = FindGlitchesWithHarmonics(*crystal, frame, 15, 10.3, 10.5, 2);
+    std::vector<Glitch> reference = FindGlitchesWithHarmonics(direct, frame, 15, 10.3, 10.5, 2);
+    ShapeGlitches(*crystal, frame, 15, 10.3, 10.5, Beam{}, &glitches);
+    ShapeGlitches(direct, frame, 15, 10.3, 10.5, Beam{}, &reference);
+    ASSERT_EQ(glitches.size(), reference.size());
+    ASSERT_GT(glitches.size(), 50u);
+    for (std::size_t i = 0; i < glitches.size(); ++i) {
+        const Glitch &g = glitches[i], &d = reference[i];
+        EXPECT_TRUE(g.x == d.x && g.energy == d.energy && g.order == d.order) << i;
+        EXPECT_LT(std::fabs(g.F - d.F) + std::fabs(g.couplingF - d.couplingF), 1e-12 * largest) << i;
+        EXPECT_NEAR(g.depth, d.depth, 1e-9) << i;
+        EXPECT_NEAR(g.widthEV, d.widthEV, 1e-9 * d.widthEV) << i;
     }
 }
 
@@ -259,7 +371,7 @@ TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
         {cell("2e-160", "1e200", "1e200"), "is no cell: its length 2e-160 angstrom is beyond what kelto can compute with"},
         {edited("Ga1 Ga 0 0 0 1 0.66\nAs1 As 0.25 0.25 0.25 1 0.56\n", ""), "c.cif:19: no atom sites"},
         {edited("Ga1 Ga 0 0 0", "Ga1 Qq 0 0 0"), "c.cif:19: site Ga1: 'Qq' is no element"},
-        {edited("Ga1 Ga 0 0 0", "Ga1 Ga ? 0 0"), "c.cif:19: site Ga1 has no position"},
+        {edited("Ga1 Ga 0 0 0", "Ga1 Ga . 0 0"), "c.cif:19: site Ga1 has no position"},  // '.' is 0 in ICSD's files only
         // More than one atom on a site, from the rows that share it: 0.999 1 0 is 0.0057 angstrom from the origin.
         {edited("Ga1 Ga 0 0 0 1 0.66\n", "Ga1 Ga 0 0 0 1 0.66\nGa2 Ga 0 0 0 1 0.66\n"),
          "c.cif:19: sites Ga1, Ga2 at 0 0 0 hold a total occupancy of 2, more than one atom"},
@@ -284,7 +396,15 @@ TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
         // A number alone names the group's standard setting, which this cell (gamma 100) does not fit.
         {edited("_cell_angle_gamma 90\n_space_group_IT_number 216\n_space_group_name_H-M_alt 'F -4 3 m'\n_space_group_name_Hall 'F -4 2 3'",
                 "_cell_angle_gamma 100\n_space_group_IT_number 14"),
-         "c.cif:16: _space_group_IT_number '14' is the group P 1 21/c 1, whose symmetry the cell does not have"},
+         "c.cif:16: _space_group_IT_number '14' is the group P 1 21/c 1, whose symmetry the cell does not have; the cell has it as "
+         "'P 1 1 21/a', 'P 1 1 21/n' and 'P 1 1 21/b': name the one meant"},
+        // Named, or listed, a group the cell (gamma 120) has in no setting.
+        {edited("_cell_angle_gamma 90\n_space_group_IT_number 216\n_space_group_name_H-M_alt 'F -4 3 m'\n_space_group_name_Hall 'F -4 2 3'",
+                "_cell_angle_gamma 120\n_space_group_name_H-M_alt 'P 4/m m m'"),
+         "c.cif:16: _space_group_name_H-M_alt 'P 4/m m m' is the group P 4/m m m, whose symmetry the cell does not have in any setting"},
+        {edited("_cell_angle_gamma 90\n_space_group_IT_number 216\n_space_group_name_H-M_alt 'F -4 3 m'\n_space_group_name_Hall 'F -4 2 3'",
+                "_cell_angle_gamma 120\nloop_\n_space_group_symop_operation_xyz\n" + Operations("P 4/m m m")),
+         "c.cif:16: _space_group_symop_operation_xyz lists the operations of the group P 4/m m m, whose symmetry the cell does not have"},
         // Two origin choices, the file stating neither: silicon at 1/8 1/8 1/8 fits both without Z,
         // and neither with a wrong one.
         {CubicCif(5.4307, "F d -3 m", "Si1 Si 0.125 0.125 0.125 1 0.46\n"),
@@ -292,7 +412,7 @@ TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
          "structure fits both (choice 1: 16 Si; choice 2: 8 Si): name it 'F d -3 m :1' or 'F d -3 m :2', or list its operations"},
         {siliconFourAtoms,
          "the structure fits neither (choice 1: the cell would hold 16 Si where Z = 4 formula units of Si hold 4; choice 2: the "
-         "cell would hold 8 Si where Z = 4 formula units of Si hold 4)"},
+         "cell would hold 8 Si where Z = 4 formula units of Si hold 4): check the sites, _cell_formula_units_Z and _chemical_formula_sum"},
         // Tags of the crystal given twice, differently; an unquoted value whose words are not plain.
         {edited("_cell_length_a 5.65325\n", "_cell_length_a 5.65325\n_cell_length_a 5.7\n"),
          "c.cif:11: _cell_length_a is given twice with different values, '5.65325' at line 10 and '5.7' at line 11"},

@@ -131,6 +131,38 @@ TEST(CifReadings, SameCrystalAsTheListedOperations)
          "t.cif: _journal_year is given at lines 11 and 12 with different values: kelto reads none of them"},
         {"5.65325 5.65325 5.65325 90 90 90", "_pd_phase_name  Na0.8CoO2_P63mmc supercell\n_space_group_name_H-M_alt 'F -4 3 m'\n",
          gaAs, "F -4 3 m", "", "t.cif:8: the value of _pd_phase_name runs on after a blank without quotes: kelto reads it as 'Na0.8CoO2_P63mmc supercell'"},
+        // A setting whose symmetry the cell lacks, read in the one setting of it the cell has: the
+        // unique axis named along a on a cell whose unique axis is b, hexagonal against
+        // rhombohedral axes both ways, a primitive 60-degree cell named with its F group (2 atoms,
+        // not 16), a number whose standard setting the cell lacks; an old name of a setting.
+        {"10.6 7.2 12.4 90 117 90", "_symmetry_space_group_name_H-M 'I 2/c 1 1'\n", "Pt1 Pt 0.1 0.2 0.3 0.5\nO1 O 0 0 0 0.7\n",
+         "I 1 2/c 1", "", "t.cif:8: _symmetry_space_group_name_H-M 'I 2/c 1 1' is the group I 2/c 1 1, whose symmetry the cell does not "
+         "have: kelto reads it as 'I 1 2/c 1', with the axes a and b exchanged, the one setting of it that the cell has"},
+        {"5.128 5.128 5.128 55.28 55.28 55.28", "_symmetry_space_group_name_H-M 'R -3 c :H'\n",
+         "Al1 Al 0.35216 0.35216 0.35216 0.19\nO1 O 0.5563 -0.0563 0.25 0.23\n", "R -3 c:R", "", "kelto reads it as 'R -3 c:R', on rhombohedral axes"},
+        {"4.7589 4.7589 12.991 90 90 120", "_space_group_name_H-M_alt 'R -3 c :R'\n", "Al1 Al 0 0 0.35216 0.19\nO1 O 0.30624 0 0.25 0.23\n",
+         "R -3 c:H", "", "kelto reads it as 'R -3 c:H', on hexagonal axes"},
+        {"3.8403 3.8403 3.8403 60 60 60", "_symmetry_space_group_name_H-M 'F d -3 m :1'\n", "Si1 Si 0 0 0 0.46\n", "P 1",
+         "Si1 Si 0 0 0 0.46\nSi2 Si 0.25 0.25 0.25 0.46\n", "kelto reads it in the primitive cell of its F lattice"},
+        {"5 6 7 90 90 100", "_space_group_IT_number 4\n", "Si1 Si 0.1 0.2 0.3 0.5\n", "P 1 1 21", "", "kelto reads it as 'P 1 1 21',"},
+        {"10.6 7.2 12.4 90 117 90", "_symmetry_space_group_name_H-M C2:b1\n", "Pt1 Pt 0.1 0.2 0.3 0.5\n", "C 1 2 1", "", ""},
+        // Exports as they are found: characters beyond ASCII in a value kelto does not read and
+        // typographic quotes (UTF-8 and Windows-1252), ICSD's '.' for 0, elements from labels that
+        // go on in letters, sites without a displacement parameter among others with one.
+        {"5.65325 5.65325 5.65325 90 90 90",
+         "_journal_page_first 385\xC3\x90" "386\n_publ_section_title \xE2\x80\x98GaAs\xE2\x80\x99s structure\xE2\x80\x99\n"
+         "_journal_name_full \x93Z. Kristallogr.\x94\n_journal_coden_ASTM \xE2\x80\x98ZEKRDZ\n_space_group_name_H-M_alt 'F -4 3 m'\n",
+         gaAs, "F -4 3 m", "",
+         "t.cif:8: the value of _journal_page_first holds characters beyond ASCII without quotes: kelto reads it as it stands\n"
+         "t.cif:9: the value of _publ_section_title stands between typographic quotes: kelto reads them as quotes\n"
+         "t.cif:10: the value of _journal_name_full stands between typographic quotes: kelto reads them as quotes\n"
+         "t.cif:11: the value of _journal_coden_ASTM holds characters beyond ASCII"},  // an opening quote without its closing one
+        {"5.65325 5.65325 5.65325 90 90 90", "_database_code_ICSD 41674\n_space_group_name_H-M_alt 'F -4 3 m'\n",
+         "Ga1 Ga . . . 0.66\nAs1 As 0.25 0.25 0.25 0.56\n", "F -4 3 m", gaAs, "site Ga1 gives '.' for a coordinate, which ICSD's files write for 0"},
+        {"9.1 9.1 9.1 90 90 90", "_space_group_name_H-M_alt 'P m -3 m'\n", "OH2 ? 0 0 0 ?\nOw1 ? 0.5 0.5 0.5 0.8\nNa1 ? 0.5 0 0 ?\n",
+         "P m -3 m", "O1 O 0 0 0 0\nO2 O 0.5 0.5 0.5 0.8\nNa1 Na 0.5 0 0 0\n",
+         "t.cif:9: kelto takes each element from its site's label where there is no _atom_site_type_symbol, here from the label's first "
+         "letter alone: OH2 as O and Ow1 as O\nt.cif:9: sites OH2 and Na1 (2 of 3) give no displacement parameter: kelto takes B = 0 for them"},
         // A magnetic CIF: its operations and (anti)centrings without their time reversal.
         {"4.4457 4.4457 4.4457 90 90 90", MagneticOperations("F m -3 m"), "Mn1 Mn 0 0 0 0.3\nO1 O 0.5 0.5 0.5 0.4\n", "F m -3 m", "",
          "kelto reads the magnetic operations of _space_group_symop_magn_operation.xyz without their time reversal"},
@@ -211,6 +243,7 @@ TEST(CifReadings, SpaceGroupNames)
         {"R -3 c", 55.28, 55.28, "R -3 c:R", false}, {"R -3 c:R", 90, 120, "R -3 c:R", false},
         {"F d -3 m S", 90, 90, "F d -3 m:1", true}, {"f d -3 m z", 90, 90, "F d -3 m:2", true},
         {"Fd-3m", 90, 90, "F d -3 m:1", false},     {"F d 3 m:2", 90, 90, "F d -3 m:2", true},
+        {"P21/c:c2", 90, 100, "P 1 1 21/n", false},
     };
     for (const auto& n : names) {
         const NamedSpaceGroup found = FindSpaceGroupByName(n.name, n.alpha, n.gamma);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -92,20 +93,28 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         EXPECT_TRUE(p.divergence == b.across && p.divergenceAlong == b.along && p.polarisation == b.polarisation &&
                     p.surface == b.surface && p.harmonics == b.harmonics) << line;
     }
-    // The harmonic content of a predicted spectrum: 1 for the fundamental, then as given or 0.01.
-    const struct { std::string options; std::vector<double> content; } contents[] = {
-        {"", {1.0}}, {"--harmonics 3", {1.0, 0.01, 0.01}}, {"--harmonics 3 --harmonic-content 0.2,0.05", {1.0, 0.2, 0.05}}};
-    for (const auto& c : contents) {
-        InputStruct r{};
-        RunOptions options;
-        std::string errors;
-        const std::string line = kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 " + c.options;
-        ASSERT_EQ(Parse(line, &r, &errors, &options), -1) << line << errors;
-        EXPECT_EQ(options.plan.harmonicContent, c.content) << line;
+    // Harmonic shares over the orders that pass: silicon 1 1 1 forbids 2 2 2, which is said once and
+    // takes no share; one share serves every order, or one for each order that passes.
+    const std::string si = "--crystal Si --spectrum s.csv --at-psi 10 --energies 8,8.2 --primary ";
+    const std::string note = "kelto: 2 2 2 is forbidden: no second-order glitches\n";
+    const struct { std::string options; int status; std::string found; bool noted; } shares[] = {
+        {"1,1,1 --harmonics 3", 0, "; harmonic content 1.000000, 0.000000, 0.010000\n", true},
+        {"1,1,1 --harmonics 4 --harmonic-content 0.2", 0, "; harmonic content 1.000000, 0.000000, 0.200000, 0.200000\n", true},
+        {"1,1,1 --harmonics 4 --harmonic-content 0.2,0.05", 0, "; harmonic content 1.000000, 0.000000, 0.200000, 0.050000\n", true},
+        {"1,1,1 --harmonics 4 --harmonic-content 0.2,0.05,0.1", 1, "--harmonic-content: '0.2,0.05,0.1' has 3 shares, but 2 2 2 "
+         "is forbidden: give one for every harmonic or one for each of 3 3 3 and 4 4 4\n", false},
+        {"2,2,0 --harmonics 3 --harmonic-content 0.2,0.05", 0, "; harmonic content 1.000000, 0.200000, 0.050000\n", false},
+    };
+    for (const auto& c : shares) {
+        const KeltoRun done = RunKelto("", FreshFolder("harmonic_shares"), si + c.options);
+        const std::string said = c.status == 0 ? done.File("s.csv") : done.errors;
+        EXPECT_TRUE(done.status == c.status && Count(said, c.found) == 1 && Count(done.errors, note) == (c.noted ? 1 : 0))
+            << c.options << "\n" << said << done.errors;
     }
     const std::string run = kRequired + "--wavelength 1.5 --band 0.02 ";
     const std::pair<std::string, std::string> refused[] = {
-        {run + "--bogus", "unknown option '--bogus'"}, {run + "extra", "unexpected argument 'extra'"},
+        {run + "--bogus", "unknown option '--bogus'\n"}, {run + "--enrgy 8", "unknown option '--enrgy' (did you mean --energy?)"},
+        {run + "--qiuet", "(did you mean --quiet?)"}, {run + "--hamonic-content=0.1", "(did you mean --harmonic-content?)"}, {run + "extra", "unexpected argument 'extra'"},
         {run + "--hmax", "--hmax"}, {kRequired + "--wavelength 1.5", "give either --band or --relative-band"},
         {run + "--energy 8", "give either --wavelength or --energy"}, {kRequired + "--band 0.02", "give either --wavelength or --energy"},
         {"--lattice 5.431 --symbol Si --primary 0,0,2 --wavelength 1.5 --band 0.02", "--structure is required"},
@@ -115,7 +124,7 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {run + "--psi 10", "--psi: '10' is not MIN,MAX (two numbers)"}, {run + "--hmax 3,2", "--hmax: '3,2' is not H or H,K,L"},
         {"--structure 4 --lattice 5.431 --symbol Si --primary 0,0,2.0 --wavelength 1.5 --band 0.02", "--primary: '0,0,2.0' is not H,K,L"},
         {run + "-o /nonexistent/folder", "'/nonexistent/folder' is not an existing folder"},
-        {run + "--at-psi 10", "--at-psi and --energies go with --glitches"},
+        {run + "--at-psi 10", "--at-psi and --energies go with --glitches, --spectrum or --fit-glitches (and --energies with --glitch-map)"},
         {kRequired + "--glitches g.csv --at-psi 10", "--glitches needs --at-psi and --energies"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --band 0.02", "--band has no use with --glitches"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 30,5", "--energies: '30,5' is not EMIN,EMAX with 0 < EMIN < EMAX"},
@@ -150,7 +159,8 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {run + "--events e.csv --harmonics 2", "--harmonics goes with --glitches, --spectrum or --fit-glitches"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --harmonic-content 0.1", "--harmonic-content goes with --spectrum"},
         {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonic-content 0.1", "--harmonic-content needs --harmonics 2 or more"},
-        {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3 --harmonic-content 0.1", "--harmonic-content: '0.1' is not C2,...,CN"},
+        {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3 --harmonic-content 0.1,0.1,0.1",
+         "--harmonic-content: '0.1,0.1,0.1' is not C or C2,...,CN"},
         {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 2 --harmonic-content 2", "--harmonic-content: '2' has a share outside 0 to 1"},
         {kRequired + "--spectrum s.csv --energies 5,30", "--spectrum needs --at-psi and --energies"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --polarisation circular",
@@ -165,6 +175,9 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {kRequired + "--clean-energies 8,12 --hmax 5", "--hmax has no use with --clean-energies"},
         {kRequired + "--clean-energies 8,12,1", "--clean-energies: '8,12,1' has a FRACTION outside 0 to below 1"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --psi 0,90", "--psi has no use with --glitches alone"},
+        // Azimuths beyond ten turns, which the doubles resolve no longer to the degree.
+        {kRequired + "--spectrum s.csv --at-psi -1e308 --energies 5,30", "--at-psi: '-1e308' is not an azimuth from -3600 to 3600 degrees"},
+        {kRequired + "--glitch-map m.csv --energies 5,30 --psi 3590,3610", "--psi: '3590,3610' must be MIN,MAX with MIN below MAX, at most 3600 degrees apart, each from -3600 to 3600, for planning"},
     };
     for (const auto& [line, message] : refused) {
         InputStruct r{};
@@ -178,8 +191,8 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
     EXPECT_TRUE(Parse("--help", &r, &ignored) == 0 && Parse("--version", &r, &ignored) == 0);
 }
 
-// Refusals name the option and, like usage errors, write nothing; -o and -q put the files in
-// their folder and only a summary on standard output.
+// Refusals name the option and, like usage errors, write nothing and end without the dialogue's
+// closing line; -o and -q put the files in their folder and only a summary on standard output.
 TEST(CommandLine, RunsFromOptions)
 {
     const struct { std::string line; int status; std::string message; } refused[] = {
@@ -188,7 +201,7 @@ TEST(CommandLine, RunsFromOptions)
         {"--structure 4 --lattice 0 --symbol Si --primary 0,0,2 --wavelength 1.5 --band 0.02", 1,
          "The lattice parameter a (--lattice) must be a positive finite number, not 0.000000\n"},
         {"--structure 4 --lattice 5.431 --symbol Xx --primary 0,0,2 --wavelength 1.5 --band 0.02", 1,
-         "Symbol XX not found (--symbol)\nProgram QOR exits with error \n"},
+         "Symbol XX not found (--symbol)\n"},
         {"--structure 4 --lattice 5.431 --symbol Si --primary 0,0,9 --energy 8.04778 --band 0.02", 1,
          "The primary reflection 0 0 9 (--primary) cannot diffract at the wavelength 1.540601 angstrom "
          "(--energy): the longest wavelength at which it can is 1.206889 angstrom (10.273041 keV)\n"},
@@ -196,7 +209,7 @@ TEST(CommandLine, RunsFromOptions)
     for (const auto& c : refused) {
         const KeltoRun run = RunKelto("", FreshFolder("options_refused"), c.line);
         EXPECT_TRUE(run.status == c.status && (run.output + run.errors).find(c.message) != std::string::npos &&
-                    !HasAnyOutputFile(run)) << c.line << "\n" << run.output << run.errors;
+                    Count(run.errors, "Program QOR") == 0 && !HasAnyOutputFile(run)) << c.line << "\n" << run.output << run.errors;
     }
     // Planning refusals: an energy range below the primary reflection's cut-off reaches nothing.
     const std::string si111 = "--structure 4 --lattice 5.431 --symbol Si --primary 1,1,1 ";
@@ -206,11 +219,26 @@ TEST(CommandLine, RunsFromOptions)
         {si111 + "--clean-energies 0.5,1", "(--clean-energies): the longest wavelength at which it can is 6.271179 angstrom (1.977048 keV)"},
         {si111 + "--glitch-map m.csv --energies 5,30 --clean-energies 1,1.5",
          "No reflection can reach the Ewald sphere from 1.000000 to 1.500000 keV (--clean-energies): the primary reflection "
-         "1 1 1 diffracts only above 1.977048 keV\nProgram QOR exits with error \n"},
+         "1 1 1 diffracts only above 1.977048 keV\n"},
+        // A surface that the primary reflection's beams would meet from inside the crystal.
+        {si111 + "--glitches g.csv --at-psi 10 --energies 5,30 --surface -1,-1,-1",
+         "The surface normal -1 -1 -1 (--surface) is 180.0 degrees from the primary reflection 1 1 1: its incident beam would "
+         "meet the surface from inside the crystal. kelto takes the surface's outward normal, which lies less than 90 degrees "
+         "from the primary reflection (a Bragg case); 1,1,1 is this cut\n"},
+        {"--crystal quartz --primary 1,0,0 --glitch-map g.csv --energies 8,9 --surface -1,2,0",
+         "is 90.0 degrees from the primary reflection 1 0 0: its incident beam would meet the surface from inside the crystal. "
+         "kelto takes the surface's outward normal, which lies less than 90 degrees from the primary reflection (a Bragg case)\n"},
+        // Runs that count everything that scales: the harmonic orders of a spectrum and of a fit.
+        {si111 + "--spectrum g.csv --at-psi 10 --energies 5,100 --harmonics 9",
+         "glitches of 9 harmonic orders of SI from 5 to 100 keV): lower --harmonics or narrow --energies\n"},
+        {"--crystal Si --primary 2,2,0 --fit-glitches " KELTO_SOURCE_DIR "/examples/si220_i0_scan.dat --scan-unit eV "
+         "--energies 6,100 --harmonics 9", "harmonic orders of Si up to 100 keV that the fit matches): lower --harmonics or the top "
+         "of --energies\n"},
     };
     for (const auto& c : planning) {
         const KeltoRun run = RunKelto("", FreshFolder("planning_refused"), c.line);
-        EXPECT_TRUE(run.status == 1 && run.errors.find(c.message) != std::string::npos && run.output.empty() && !HasAnyOutputFile(run) &&
+        EXPECT_TRUE(run.status == 1 && run.errors.find(c.message) != std::string::npos && Count(run.errors, "Program QOR") == 0 &&
+                    run.output.empty() && !HasAnyOutputFile(run) &&
                     !std::filesystem::exists(run.folder / "g.csv") && !std::filesystem::exists(run.folder / "m.csv"))
             << c.line << "\n" << run.output << run.errors;
     }
@@ -250,7 +278,12 @@ TEST(CommandLine, MessagesOfRuns)
     const std::string forbidden = "kelto: the primary reflection 1 0 0 is forbidden (|F| = 0 at any energy): a scan of it shows only "
                                   "multiple-beam (Umweg) intensity";
     enum Stream { kOut, kErr };
-    const struct { std::string line; int status; Stream stream; std::string message; bool present = true; } cases[] = {
+    // A folder `small` of 500 kB on a file system of its own (with a folder `sub`), mounted where only
+    // the run sees it; the root of a machine without mount namespaces leaves those rows out.
+    const std::string small = "[ -n \"$KELTO_NS\" ] || exec env KELTO_NS=1 unshare -m bash \"$0\"; mkdir small && mount -t tmpfs "
+                              "-o size=500k tmpfs small && mkdir small/sub && {kelto} > stdout.out 2> stderr.out";
+    const bool mounts = std::system("unshare -m bash -c 'mount -t tmpfs tmpfs /mnt' > /dev/null 2>&1") == 0;
+    const struct { std::string line; int status; Stream stream; std::string message; bool present = true; std::string shell = ""; } cases[] = {
         // Unit hints, first: the reader checks the unit before the sizes.
         {"--structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 --energy 8000 --band 0.02", 1, kErr,
          "--energy takes keV: is 8000 in eV (8 keV)? The run would write about "},
@@ -260,6 +293,13 @@ TEST(CommandLine, MessagesOfRuns)
          "--energies takes keV: is 30000 in eV (30 keV)? The run would "},
         {"--crystal GaAs --primary 0,0,2 --wavelength 1e-300 --band 0.02 --events e.csv", 1, kErr,
          "--wavelength takes angstrom: is 1e-300 in another unit? The limiting sphere holds about "},
+        // The free space of every folder the tables go to, those on one file system counted together:
+        // a spectrum of some 400 kB fits into small, with the glitches' 170 kB it does not.
+        {"--crystal Si --primary 1,1,1 --spectrum small/s.csv --at-psi 10 --energies 5,30", 0, kErr, "", true, small},
+        {"--crystal Si --primary 1,1,1 --glitches small/g.csv --spectrum small/sub/s.csv --at-psi 10 --energies 5,30", 1, kErr,
+         "into small and small/sub, more than the 512 kB free there (about 1.8", true, small},
+        {"-o small --crystal Si --primary 1,1,1 --spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3", 1, kErr,
+         "The run would write about 6.1 MB into small, more than the 512 kB free there", true, small},
         // A forbidden primary reflection, by the cubic options and by a CIF's symmetry; none for an allowed one.
         {si100 + "--events e.csv -q", 0, kErr, forbidden},
         {"--crystal Si --primary 2,2,2 --energy 8.048 --relative-band 1.4e-4 --clean 1", 0, kErr,
@@ -291,7 +331,9 @@ TEST(CommandLine, MessagesOfRuns)
          "--windows-shown: '-1' is not a whole number from 0 up"},
     };
     for (const auto& c : cases) {
-        const KeltoRun run = RunKelto("", FreshFolder("messages"), c.line);
+        if (!c.shell.empty() && !mounts) continue;
+        const KeltoRun run = c.shell.empty() ? RunKelto("", FreshFolder("messages"), c.line)
+                                             : RunKelto("", FreshFolder("messages"), c.line, c.shell);
         const std::string& said = c.stream == kOut ? run.output : run.errors;
         EXPECT_TRUE(run.status == c.status && (said.find(c.message) != std::string::npos) == c.present)
             << c.line << "\nstatus " << run.status << "\n" << run.output << run.errors;

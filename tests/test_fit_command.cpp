@@ -2,19 +2,24 @@
 // or without glitches, and the options that go with the fit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "io/run_error.h"
 #include "kelto_run.h"
 
 namespace {
 
 const std::string kSilicon220 = "--crystal Si --primary 2,2,0 ";
-// Made at psi 15.2 degrees with its energies read 3 eV high (its first lines say so).
-const std::string kExampleScan = KELTO_SOURCE_DIR "/examples/si220_i0_scan.dat";
+// Made at psi 15.2 degrees with its energies read 3 eV high (its first lines say so); and three
+// short pieces of it, each too short to fix psi.
+const std::string kExamples = KELTO_SOURCE_DIR "/examples/";
+const std::string kExampleScan = kExamples + "si220_i0_scan.dat";
+const std::string kParts = kExamples + "si220_i0_part1.dat," + kExamples + "si220_i0_part2.dat," + kExamples + "si220_i0_part3.dat";
 
 // A scan of an I0 that only slopes, from 6 to 14 keV.
 std::string FlatScan()
@@ -24,8 +29,48 @@ std::string FlatScan()
     return text;
 }
 
+// The example's points from `from` to `to` eV, every `every`-th, rewritten by `line`(energy, I0).
+template <typename Line>
+std::string ExamplePart(double from, double to, int every, Line&& line)
+{
+    std::string text;
+    const std::string example = ReadWholeFile(kExampleScan);
+    int n = 0;
+    for (std::size_t at = 0; at < example.size();) {
+        const std::size_t end = example.find('\n', at);
+        double energy = 0.0, i0 = 0.0;
+        if (std::sscanf(example.c_str() + at, "%lf %lf", &energy, &i0) == 2 && energy >= from && energy <= to && n++ % every == 0) {
+            text += line(energy, i0);
+        }
+        at = end == std::string::npos ? example.size() : end + 1;
+    }
+    return text;
+}
+
+std::string Plain(double energy, double i0) { return std::to_string(energy) + " " + std::to_string(i0) + "\n"; }
+
+// The scans of the cases: the flat one, the example with decimal commas and old Macintosh line
+// ends, as a change of I0 in percent, every sixth point of it, a file that mixes decimal commas
+// with comma separators, and the example with its energies 40 eV higher still.
+void WriteScans(const std::filesystem::path& folder)
+{
+    WriteWholeFile(folder / "flat.csv", FlatScan());
+    WriteWholeFile(folder / "comma.csv", ExamplePart(6000, 14000, 1, [](double energy, double i0) {
+        std::string text = Printed("%.1f;%.1f\r", energy, i0);
+        std::replace(text.begin(), text.end(), '.', ',');
+        return text;
+    }));
+    WriteWholeFile(folder / "change.dat", ExamplePart(6000, 14000, 1, [](double energy, double i0) {
+        return Printed("%.1f %.4f\n", energy, 100.0 * (i0 / (150000.0 * (1.0 + 0.03 * (energy - 6000.0) / 1000.0)) - 1.0));
+    }));
+    WriteWholeFile(folder / "coarse.dat", ExamplePart(6000, 14000, 6, Plain));
+    WriteWholeFile(folder / "mixed.csv", "8000,5;100\n8001,5;99\n8002,98\n");
+    WriteWholeFile(folder / "shifted.dat", ExamplePart(6000, 14000, 1, [](double energy, double i0) { return Plain(energy + 40.0, i0); }));
+}
+
 TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
 {
+    const std::string example = "--fit-glitches " + kExampleScan + " --scan-unit eV --energies 6,14 --divergence 0.0012,0.0006 ";
     const struct {
         const char* name;
         std::string arguments;
@@ -33,14 +78,31 @@ TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
         std::string message;
         bool table;           // fit.csv written
     } cases[] = {
-        {"the example", "--fit-glitches " + kExampleScan + " --scan-unit eV --energies 6,14 --divergence 0.0012,0.0006 "
-                        "--at-psi 15 --fit-table fit.csv", 0, "kelto: fitted psi 15.", true},
+        {"the example", example + "--at-psi 15 --fit-table fit.csv", 0,
+         "kelto: fitted psi 15.", true},
+        {"three short scans with one offset", "--fit-glitches " + kParts + " --scan-unit eV --energies 6,14 "
+         "--divergence 0.0012,0.0006 --offsets one --at-psi 15 --fit-table fit.csv", 0,
+         "kelto: fitted psi 15.19", true},
+        {"one short scan", "--fit-glitches " + kExamples + "si220_i0_part1.dat --scan-unit eV --energies 6,14 --divergence 0.0012,0.0006 --fit-table fit.csv", 1,
+         "kelto: No significant fit to the dips of " + kExamples + "si220_i0_part1.dat from 6 to 14 keV: at best psi", true},
+        {"decimal commas and CR line ends", "--fit-glitches comma.csv --scan-unit eV --energies 6,14 --divergence 0.0012,0.0006 "
+         "--at-psi 15", 0, "kelto: fitted psi 15.", false},
+        {"a change of I0 in percent", "--fit-glitches change.dat --scan-unit eV --energies 6,14 --divergence 0.0012,0.0006 "
+         "--at-psi 15", 0, "read as the change of I0 in percent (I0 = 100 + value)", false},
+        {"a scan too coarse", "--fit-glitches coarse.dat --scan-unit eV --energies 6,14", 1,
+         "its points lie 6 eV apart: too coarse to place a glitch", false},
+        {"commas of two kinds", "--fit-glitches mixed.csv --scan-unit eV --energies 6,14", 1,
+         "The measured scan mixed.csv cannot be read: line 3: '8002,98' separates its numbers by commas, while line 1 writes "
+         "decimal commas", false},
         {"its energies taken as keV", "--fit-glitches " + kExampleScan + " --energies 6,14 --fit-table fit.csv", 1,
          "its energies run from 6000 to 14000 keV; are they in eV? Give --scan-unit eV", false},
         {"a scan in keV taken as eV", "--fit-glitches flat.csv --scan-unit eV --energies 6,14", 1,
          "are they in keV? Leave out --scan-unit eV", false},
+        {"an offset beyond --max-offset, at its bound", "--fit-glitches shifted.dat --scan-unit eV --energies 6,14 "
+         "--divergence 0.0012,0.0006 --at-psi 15", 1, "eV of --max-offset 25: a larger one may fit; raise --max-offset to look "
+         "further\n", false},
         {"no glitch in the scan", "--fit-glitches flat.csv --energies 6,14 --fit-table fit.csv", 1,
-         "kelto: No azimuth explains the dips of flat.csv from 6 to 14 keV: the scan has no dip deeper than", true},
+         "kelto: No azimuth explains the dips of flat.csv from 6 to 14 keV: no dip is deeper than the detection threshold", true},
         {"no scan", "--fit-glitches missing.csv --energies 6,14", 1,
          "The measured scan missing.csv cannot be opened: No such file or directory", false},
         {"no range", "--fit-glitches flat.csv", 2, "kelto: --fit-glitches needs --energies", false},
@@ -50,13 +112,17 @@ TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
          "kelto: --scan-unit: 'ev' is not keV or eV", false},
         {"an offset beyond reason", "--fit-glitches flat.csv --energies 6,14 --max-offset 600", 2,
          "kelto: --max-offset: '600' is not a number of eV from 0 to 500", false},
+        {"offsets neither each nor one", "--fit-glitches flat.csv --energies 6,14 --offsets both", 2,
+         "kelto: --offsets: 'both' is not each or one", false},
+        {"a significance beyond reason", "--fit-glitches flat.csv --energies 6,14 --significance 0.9", 2,
+         "kelto: --significance: '0.9' is not a probability from 0.001 to 0.5", false},
         {"a wavelength", "--fit-glitches flat.csv --energies 6,14 --energy 8", 2,
          "kelto: --energy has no use with --fit-glitches", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::filesystem::path folder = FreshFolder("fit_command");
-        WriteWholeFile(folder / "flat.csv", FlatScan());
+        WriteScans(folder);
         const KeltoRun run = RunKelto("", folder, kSilicon220 + c.arguments);
         EXPECT_EQ(run.status, c.status) << run.output << run.errors;
         EXPECT_NE((run.output + run.errors).find(c.message), std::string::npos) << run.output << run.errors;
@@ -86,6 +152,8 @@ TEST(FitCommand, FindsTheAzimuthTheExampleWasMadeAt)
     EXPECT_NEAR(std::atof(run.output.c_str() + mirror), -15.2, 0.02) << run.output;
     const std::string table = run.File("fit.csv");
     EXPECT_EQ(table.rfind("# kelto glitch fit: crystal Si; primary 2 2 0;", 0), 0u) << table;
+    EXPECT_NE(table.find("; p 0.0100 from 99 trials of the dips moved out of reach of any match, 0 as good (significant at 0.0100)"),
+              std::string::npos) << table;
     EXPECT_EQ(Count(table, "\n"), dips + 2);
     int matchedRows = 0;  // rows whose fourth field, matched, is 1
     for (std::size_t at = table.find('\n', table.find('\n') + 1); at + 1 < table.size(); at = table.find('\n', at + 1)) {

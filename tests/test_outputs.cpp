@@ -17,7 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "crystal/cif_crystal.h"
+#include "crystal/shipped_crystals.h"
+#include "io/run_error.h"
 #include "kelto_run.h"
+#include "planning/run_size.h"
+#include "setup/units.h"
 #include "survey/survey_estimate.h"
 
 namespace fs = std::filesystem;
@@ -52,7 +57,8 @@ TEST(OutputFiles, ReplacedWholeOrNotAtAll)
         return [=](const fs::path& f) { fs::remove(f / file), plant(f / file); };
     };
     // What stands at the names, the answers, the shell, the status and a message on either console.
-    const struct { std::function<void(const fs::path&)> plant; std::string answers, shell; int status; std::string message; } cases[] = {
+    const struct { std::function<void(const fs::path&)> plant; std::string answers, shell; int status; std::string message;
+                   bool committed = false; } cases[] = {
         {nullptr, Answers().Text(), "", 0, ""},
         // A link at a name is replaced, and its target outside the folder left alone; a fifo too.
         {replace("kelto_unweg.dat", [&](const fs::path& p) { fs::create_symlink(outside, p); }), Answers().Text(), "", 0, ""},
@@ -66,6 +72,10 @@ TEST(OutputFiles, ReplacedWholeOrNotAtAll)
         {nullptr, Answers().Text(), "{kelto} < answers.in > /dev/full 2> stderr.out", 1, "Standard output could not be written completely\n"},
         {nullptr, Answers().Text(), "{kelto} < answers.in 2> stderr.out | head -c 100 > stdout.out; exit ${PIPESTATUS[0]}", 1,
          "Standard output could not be written completely\n"},
+        // The quiet run's summary comes after the commit: its loss leaves the new files, and says so.
+        {nullptr, "", "{kelto} -q --structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 --hmax 7 --wavelength 1.5406 "
+                      "--band 0.02 > /dev/full 2> stderr.out", 1,
+         "kelto: the files were written; standard output could not be written completely\n", true},
         // The survey's files are complete, the events table outgrows the limit: nothing is replaced,
         // and the run does not say it wrote anything.
         {nullptr, "", "ulimit -f 100; {kelto} --structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 --wavelength 0.7 "
@@ -85,7 +95,8 @@ TEST(OutputFiles, ReplacedWholeOrNotAtAll)
         // A failed write stops the run, which then claims nothing.
         EXPECT_TRUE(c.status == 0 || (run.output.find("There are") == std::string::npos && run.output.find("wrote") == std::string::npos));
         for (const char* name : kOutputNames) {
-            const bool kept = fs::is_directory(folder / name) || run.File(name) == (c.status == 0 ? reference.File(name) : kEarlier);
+            const bool kept =
+                fs::is_directory(folder / name) || run.File(name) == (c.status == 0 || c.committed ? reference.File(name) : kEarlier);
             EXPECT_TRUE(kept && (c.status != 0 || fs::is_regular_file(fs::symlink_status(folder / name)))) << name;
         }
         EXPECT_TRUE(ReadWholeFile(outside) == "outside\n" && TemporaryFiles(folder).empty());
@@ -93,14 +104,20 @@ TEST(OutputFiles, ReplacedWholeOrNotAtAll)
 }
 
 // An interrupted run (blocked here on a console nobody reads) ends with 128 + the signal and
-// leaves the earlier files and no temporary file, in its folder even when that was renamed.
+// leaves the earlier files and no temporary file, in its folder even when that was renamed. A
+// signal ignored when the run started (nohup's SIGHUP) leaves it to complete.
 TEST(OutputFiles, InterruptedRunLeavesTheEarlierFiles)
 {
-    const struct { int signal; bool moved; } cases[] = {{SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGTERM, true}};
+    const KeltoRun reference = RunKelto(Answers().Text(), FreshFolder("interrupted_reference"));
+    const struct { int signal; bool moved; bool ignored = false; } cases[] = {
+        {SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGTERM, true}, {SIGHUP, false, true}};
     for (const auto& c : cases) {
         fs::path folder = FolderWithEarlierFiles("interrupted");
         int output = -1, raw = 0;
+        // The run inherits what this process ignores.
+        const auto before = std::signal(c.signal, c.ignored ? SIG_IGN : SIG_DFL);
         const pid_t pid = StartKelto(Answers().Text(), folder, "run", &output);
+        std::signal(c.signal, before);
         ASSERT_TRUE(Eventually([&] { return TemporaryFiles(folder).size() == 5; }));  // four temporaries and the journal
         if (c.moved) {
             fs::remove_all(folder.string() + "_moved");
@@ -108,10 +125,15 @@ TEST(OutputFiles, InterruptedRunLeavesTheEarlierFiles)
             folder += "_moved";
         }
         ::kill(pid, c.signal);
-        ::waitpid(pid, &raw, 0);
-        ::close(output);
-        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + c.signal && TemporaryFiles(folder).empty()) << c.signal << " " << raw;
-        for (const char* name : kOutputNames) EXPECT_EQ(ReadWholeFile(folder / name), kEarlier) << name;
+        if (c.ignored) {
+            EXPECT_EQ(FinishKelto(pid, output), 0);
+        } else {
+            ::waitpid(pid, &raw, 0);
+            ::close(output);
+            EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + c.signal) << c.signal << " " << raw;
+        }
+        EXPECT_TRUE(TemporaryFiles(folder).empty());
+        for (const char* name : kOutputNames) EXPECT_EQ(ReadWholeFile(folder / name), c.ignored ? reference.File(name) : kEarlier) << name;
     }
 }
 
@@ -261,5 +283,33 @@ TEST(OutputFiles, EstimateAgainstTheRealSurvey)
                                                        fs::file_size(run.folder / "kelto_unweg.dat") + fs::file_size(run.folder / "kelto_unweg.mac"));
         EXPECT_TRUE(estimate.curves > curves / 2.0 && estimate.curves < curves * 2.0) << s.options << ": " << estimate.curves << " for " << curves;
         EXPECT_TRUE(estimate.bytes > bytes / 2.0 && estimate.bytes < bytes * 2.0) << s.options << ": " << estimate.bytes << " for " << bytes;
+    }
+}
+
+// The planning tables' estimates are within a factor of two of the tables written, with the
+// harmonics, for a cubic and a hexagonal cell.
+TEST(OutputFiles, EstimateAgainstTheRealTables)
+{
+    enum Kind { kEvents, kGlitches, kSpectrum, kMap };
+    // Energies in keV (the band's at eMax), the psi window's width in degrees.
+    const struct { const char* crystal; Miller primary; Kind kind; double eMin, eMax, width; int harmonics; const char* options; } tables[] = {
+        {"Si", {0, 0, 4}, kEvents, 0, 30, 360, 1, "--energy 30 --relative-band 1e-4 --events t.csv"},
+        {"quartz", {1, 0, 0}, kEvents, 0, 12, 90, 1, "--energy 12 --relative-band 1e-4 --events t.csv --psi 0,90"},
+        {"Si", {1, 1, 1}, kGlitches, 5, 15, 0, 4, "--glitches t.csv --at-psi 10 --energies 5,15 --harmonics 4"},
+        {"Si", {1, 1, 1}, kSpectrum, 5, 30, 0, 1, "--spectrum t.csv --at-psi 10 --energies 5,30"},
+        {"GaAs", {0, 0, 2}, kMap, 5, 30, 45, 1, "--glitch-map t.csv --energies 5,30 --psi 0,45"},
+    };
+    for (const auto& t : tables) {
+        const std::unique_ptr<CifCrystal> crystal = CifCrystal::Read(ShippedCrystalPath(t.crystal), nullptr);
+        const ScanFrame frame = MatrixFrame(crystal->lattice(), t.primary);
+        const RunSize size = t.kind == kEvents     ? EventsSize(*crystal, frame, kHcKeVAngstrom / t.eMax, t.width)
+                             : t.kind == kMap      ? GlitchMapSize(*crystal, frame, t.eMax, t.width)
+                             : t.kind == kGlitches ? GlitchesSize(*crystal, frame, t.eMin, t.eMax, t.harmonics)
+                                                   : SpectrumSize(GlitchesSize(*crystal, frame, t.eMin, t.eMax, t.harmonics));
+        const std::string line = Printed("--crystal %s --primary %d,%d,%d %s", t.crystal, t.primary.h, t.primary.k, t.primary.l, t.options);
+        const KeltoRun run = RunKelto("", FreshFolder("table_estimate"), line);
+        ASSERT_EQ(run.status, 0) << line << run.errors;
+        const double bytes = static_cast<double>(fs::file_size(run.folder / "t.csv"));
+        EXPECT_TRUE(size.bytes > bytes / 2.0 && size.bytes < bytes * 2.0) << line << ": " << size.bytes << " for " << bytes;
     }
 }

@@ -4,15 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <set>
 #include <tuple>
 #include <vector>
 
 #include "csv_table.h"
+#include "planning/cancellation.h"
 #include "planning/clean_windows.h"
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
+#include "planning/parallel_for.h"
 #include "planning/tables.h"
 #include "planning_cases.h"
 #include "setup/units.h"
@@ -228,4 +232,25 @@ TEST(GlitchSpectrum, HarmonicsAreTheGlitchesOfNGAtNE)
     EXPECT_EQ(counted[2], 0);
     EXPECT_GT(counted[3], 0);
     EXPECT_EQ(counted[1], static_cast<int>(FindGlitches(crystal, scan.Frame(crystal), psi, 5, 10).size()));
+}
+
+// A calculation whose caller has set its cancellation flag stops with Cancelled, on the calling
+// thread and on every thread ParallelFor starts; with the flag clear it runs to its end.
+TEST(GlitchMap, CancelledCalculationsStop)
+{
+    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), Miller{1, 1, 1});
+    std::atomic<bool> cancel{true};
+    const CancellationScope scope(&cancel);
+    std::vector<int> flagged(64, 0);
+    const std::function<void()> calls[] = {
+        [&] { GlitchMap(silicon, frame, PsiWindow{-180, 180}, 5, 30); },
+        [&] { FindGlitchesWithHarmonics(silicon, frame, 10, 5, 30, 3); },
+        // Each item of its own thread where the machine has several cores.
+        [&] { ParallelFor(flagged.size(), [&](std::size_t i) { flagged[i] = CancellationFlag() == &cancel; }, 1); },
+    };
+    for (const auto& call : calls) EXPECT_THROW(call(), Cancelled);
+    cancel = false;
+    for (const auto& call : calls) EXPECT_NO_THROW(call());
+    EXPECT_EQ(std::count(flagged.begin(), flagged.end(), 1), 64);
 }

@@ -16,6 +16,7 @@ MAP = ('psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_co
        'energy_top_keV,energy_cutoff_keV,kind')
 MAP_DEEP = MAP + ',depth'  # the glitch maps of this version
 WINDOWS = 'search,psi_start,psi_end,width'
+FIT = 'energy_keV,depth,width_eV,matched,h,k,l,order,predicted_keV,residual_eV,line_depth,scan'
 BLUE, ORANGE = COLOUR['out'], (240, 140, 30)  # the predicted spectrum, the measured scan behind it
 ABOUT = '# kelto {}: crystal SI; primary {}; psi in the frame of the orientation matrix; {}'  # the first line of a table
 # Answers to kelto: structure, a, hmax, lambda, symbol, psi range, primary reflection, dlambda.
@@ -208,7 +209,10 @@ class KeltoPlot(unittest.TestCase):
         height, inside = f.bottom - f.top, slice(f.left + (f.right - f.left) // 30, f.right - (f.right - f.left) // 30)
         for centre in ((psi1 + psi2) / 2 for psi1, psi2 in crossings(folder)):
             self.assertTrue(f.near(f.column(centre), f.bottom - height // 6 - 1, 2, height // 6 - 1), centre)
-        drawn = next(y for y in range(f.top + height // 25, f.bottom) if set(f.rows[y][inside]) - {WHITE})  # past ticks
+        labels = [list(map(int, l.split()[1:5])) for l in Path(folder, 'drawn/kelto_unweg.labels').read_text().split('\n')
+                  if l.startswith('label')]  # the pattern below the labels over its peaks
+        drawn = next(y for y in range(f.top + height // 25, f.bottom) if {p for x, p in enumerate(f.rows[y]) if inside.start <= x
+                     < inside.stop and not any(a <= x <= c and b <= size[1] - y <= d for a, b, c, d in labels)} - {WHITE})
         self.assertLessEqual(abs(drawn - f.row(highest)), 2, f'highest peak at row {drawn}, not {f.row(highest)}')
         return f
 
@@ -266,7 +270,7 @@ class KeltoPlot(unittest.TestCase):
                 self.assertEqual(label, {COLOUR[direction]} if labelled else set(), f'label of the event at {psi}')
             # The title from the first line: the wavelength as an energy, hc / lambda.
             done = kelto_plot(['--size=600x400', '--title',
-                               'Multiple-beam events of SI, primary 0 0 2, at 8.0478 keV (1.5406 A), band 0.02 A'], titled)
+                               'Multiple-beam events of SI, primary 0 0 2\t8.0478 keV (1.5406 A), band 0.02 A'], titled)
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertTrue((titled / 'kelto_events.png').read_bytes() == (sticks / 'e.png').read_bytes(), 'not that title')
             f = Picture(sticks / 'kelto_glitches.png', (600, 400), 0.5, (6.275, 11.225), (0, 1.15))  # energies widened 5 %
@@ -286,11 +290,26 @@ class KeltoPlot(unittest.TestCase):
             self.shaded(f, pieces['energies'])
             # Same files, seed and title: the same pictures; the default title is the table's.
             run_kelto(si, *SILICON)
-            for args in [], ['--seed', '2'], ['--seed', '1', '--title', 'SI, primary reflection 0 0 2, lambda = 1.541 A']:
-                done = kelto_plot(args, si)
+            (si / 'drawn').mkdir()
+            for args in [], ['--seed', '2'], ['--seed', '1']:
+                done = kelto_plot(args, si, {'KELTO_PLOT_TABLES': 'drawn'})
                 self.assertEqual((done.returncode, done.stderr), (0, ''))
                 shots.append([(si / f'kelto_{p}.png').read_bytes() for p in ('spaghetti', 'unweg')])
-            self.assertTrue(shots[0] == shots[2], 'pictures differ: not reproducible, or not the default title')
+            self.assertTrue(shots[0] == shots[2], 'pictures differ: not reproducible')
+            # The survey's pictures: the frame named, the title and the beam, labels inside the frame clear of each other.
+            beam = 'lambda 1.5406 A (8.0478 keV), band 1.5306 to 1.5506 A'
+            for name, what in ('spaghetti', 'Dispersion curves'), ('unweg', 'Approximate Umweg pattern'):
+                lines = (si / f'drawn/kelto_{name}.labels').read_text().split('\n')[:-1]
+                boxes = [(*map(int, l.split()[1:5]), l.split(' ', 5)[5]) for l in lines[1:]]
+                self.assertEqual([lines[0]] + [b[4] for b in boxes[:2]], ['Azimuthal angle psi about 0 0 2 in the frame of '
+                                 'the orientation matrix', f'{what} of SI, primary 0 0 2', beam])
+                f = Picture(si / f'kelto_{name}.png', (1200, 800), 0.3)
+                self.assertGreater(len(boxes), 60, name)
+                for i, (x0, y0, x1, y1, text) in enumerate(boxes[2:]):
+                    self.assertTrue(f.left < x0 and x1 < f.right and 800 - f.bottom < y0 and y1 < 800 - f.top, text)
+                    self.assertFalse([b for b in boxes[i + 3:] if b[0] <= x1 and x0 <= b[2] and b[1] <= y1 and y0 <= b[3]],
+                                     text)
+                self.assertEqual({p for r in f.rows[:f.top] for p in r} - {WHITE, BLACK}, set(), 'colour above the frame')
             self.assertEqual([shots[0][0] == shots[1][0], shots[0][1] == shots[1][1]], [False, True], 'seed: labels only')
             lam, half = SILICON[3], max(5 * SILICON[7], 0.05 * SILICON[3])  # the default axes; a point every 0.02 degree
             self.check_run(si, (1200, 800), (-180, 180), (lam - half, lam + half), 18001, None, SILICON, 31)
@@ -298,7 +317,8 @@ class KeltoPlot(unittest.TestCase):
             run_kelto(cu, *COPPER)
             options = ['--azimuth', '-170,175', '--points=7001', '--wavelength', '2.8,3.3', '--intensity', '0,1500',
                        '--size', '700x500', '--title', 'copper at 3 A', '--spaghetti-png', 's.png', 'copper run']
-            for units, env in ('radians', {'GDL_IS_FUSSY': '1'}), ('degrees', {}):  # fussy: no (i) subscripts
+            (cu / 'drawn').mkdir()
+            for units, env in ('radians', {'GDL_IS_FUSSY': '1'}), ('degrees', {'KELTO_PLOT_TABLES': 'copper run/drawn'}):
                 done = kelto_plot(options + [f'--{units}', f'--unweg-png={units}.png'], top, env)
                 self.assertEqual(done.stdout, f'kelto-plot: wrote s.png\nkelto-plot: wrote {units}.png\n', done.stderr)
             f = self.check_run(cu, (700, 500), (-170, 175), (2.8, 3.3), 7001, (0, 1500), COPPER, 2,
@@ -393,14 +413,14 @@ class KeltoPlot(unittest.TestCase):
         for e, i in sorted(measured, key=lambda point: point[0] // 5 * 7 % 2001):  # shuffled
             scan += [f'{e}{separators[e // 5 % 4]}{1e5 * i:.1f}' + ' # top-up' * (e % 7 == 0)]
             scan += ['bad line'] * (e % 1000 == 0)
-        deep = [(7, 0.8, 0.1, 'glitch'), (9, 0.8, 0.5, 'glitch'), (11, 0.8, 1, 'glitch'), (6, 0.8, 0.6, 'always'),
-                (13, 0.9, 0.1, 'glitch'), (13, 0.4, 0.9, 'glitch')]  # energy, relative strength, depth, kind
+        deep = [(7, 0.8, 0.1, 'glitch', 1), (9, 0.8, 0.5, 'glitch', 2), (11, 0.8, 0.9, 'glitch', 3),
+                (6, 0.8, 0.6, 'always', 1), (12.5, 0.9, 0.3, 'glitch', 1)]  # energy, relative strength, depth, kind, order
         with tempfile.TemporaryDirectory() as top:
             folder = Path(top)
             table(folder / 'kelto_spectrum.csv', 'energy_keV,i0', predicted, about)
             (folder / 'scan.txt').write_text('\n'.join(scan) + '\n')
             table(folder / 'kelto_glitches.csv', GLITCHES_SHAPED,
-                  [(e, 12.398 / e, 2, 2, 0, -1, 1, 1, 9, 9, 9, r, k, 0.5, d, 1) for e, r, d, k in deep])
+                  [(e, 12.398 / e, 2, 2, 0, -1, 1, 1, 9, 9, 9, r, k, 0.5, d, n) for e, r, d, k, n in deep])
             table(folder / 'kelto_glitch_map.csv', MAP_DEEP, [(*glitch_line(0, 10, 0, 1), 0.05),
                                                                (*glitch_line(90, 12, 0, 0.05), 1)])
             for name, text, options, points, message in MEASURED:  # read and drawn, or refused with no picture at all
@@ -424,7 +444,8 @@ class KeltoPlot(unittest.TestCase):
             done = run([ARGS.kelto, '--crystal', 'Si', '--primary', '2,2,0', '--spectrum', 'si/kelto_spectrum.csv',
                         '--at-psi', '15', '--reference', '1,-1,0', '--energies', '5,30', '-q'], cwd=folder)
             self.assertEqual(done.returncode, 0, done.stderr)
-            for options in ['--title', 'Predicted I0 of Si, primary 2 2 0, at psi 15 deg about 2 2 0 from 1 -1 0, right-handed',
+            for options in ['--title', 'Predicted I0 of Si, primary 2 2 0, at psi 15 deg about 2 2 0 from 1 -1 0, right-handed'
+                            '\t5 to 30 keV, sigma polarisation, no divergence',
                             '--spectrum-png=t.png'], []:
                 done = kelto_plot(options + ['--size=600x400', 'si'], folder)
                 self.assertEqual((done.returncode, done.stderr), (0, ''))
@@ -453,9 +474,14 @@ class KeltoPlot(unittest.TestCase):
                                            (8, 1, BLUE)):
                 self.assertIn(colour, f.near(f.column(energy), f.row(height), 1, 2), (energy, height))
             self.assertNotIn(BLUE, f.near(f.column(6), f.row(0.5), 2, 2))
+            # Shifted by an offset of 100 eV (measured minus predicted): its own dip at 5.9 keV, nothing left at 6.
+            done = kelto_plot(['--measured', 'scan.txt', '--measured-ev', '--offset=100', '--size', '800x500'], folder)
+            self.assertIn('on the energy axis, shifted by -100 eV\n', done.stdout)
+            f = Picture(folder / 'kelto_spectrum.png', (800, 500), 0.5, (5, 15), (0, 1.1))
+            self.assertEqual([ORANGE in f.near(f.column(e), f.row(0.5), 1, 2) for e in (5.9, 6)], [True, False])
             # The prediction alone: no orange; the title that of its first line.
             done = kelto_plot(['--size', '800x500', '--title',
-                               'Predicted I0 of SI, primary 2 2 0, at psi 15 deg in the frame of the orientation matrix',
+                               'Predicted I0 of SI, primary 2 2 0, at psi 15 deg in the frame of the orientation matrix\t5 to 15 keV',
                                '--spectrum-png', 'titled.png'], folder)
             self.assertEqual((done.returncode, done.stdout), (0, 'kelto-plot: wrote titled.png\n'), done.stderr)
             done = kelto_plot(['--size', '800x500'], folder)
@@ -464,23 +490,34 @@ class KeltoPlot(unittest.TestCase):
             f = Picture(folder / 'titled.png', (800, 500), 0.5, (5, 15), (0, 1.1))
             self.assertEqual([c in {p for r in f.rows for p in r} for c in (BLUE, ORANGE)], [True, False])
             self.assertIn(BLUE, f.near(f.column(10), f.row(0.2), 1, 2))
-            # Sticks by depth: deeper darker, depth 1 black, an always stick purple; of two at one energy the deeper on top.
+            # Sticks as deep as their depth, on an axis up to 1.15 times the deepest, each order in its colour.
             done = kelto_plot(['--glitches', 'glitches.csv', '--map', 'map.csv', '--size', '800x500'], folder)
             self.assertEqual((done.returncode, done.stderr), (0, ''))
-            f = Picture(folder / 'kelto_glitches.png', (800, 500), 0.5, (5.65, 13.35), (0, 1.15))  # widened 5 %
-
-            def shade(energy, height):  # the stick's colour there, a pixel of rounding either way
-                return (f.near(f.column(energy), f.row(height), 1, 0) or {WHITE}).pop()
-            shades = [shade(e, 0.3) for e, *_ in deep]
-            self.assertTrue(luminance(shades[0]) > luminance(shades[1]) > luminance(shades[2]) == 0, shades)
-            self.assertTrue(shades[3][0] > shades[3][1] < shades[3][2], f'always: {shades[3]}')
-            self.assertEqual(shade(13, 0.7), shades[0], 'the shallow one above the deep one')
-            self.assertLess(luminance(shades[4]), luminance(shades[0]), 'the shallow one drawn over the deep one')
+            f = Picture(folder / 'kelto_glitches.png', (800, 500), 0.5, (5.675, 12.825), (0, 1.15 * 0.9))  # widened 5 %
+            for energy, _, depth, kind, order in deep[:5]:
+                f.stick(energy, depth, {1: BLACK, 2: BLUE, 3: COLOUR['top']}[order] if kind == 'glitch' else COLOUR['always'])
             # Lines by depth, not by relative strength: the strongest line shallow and light, the weak one deep and dark.
             f = Picture(folder / 'kelto_glitch_map.png', (800, 500), 0.5, (-180, 180), (10, 30))
             strong, weak = (f.near(f.column(c + 30), f.row(top / math.cos(math.radians(30))), 1, 1) for c, top in
                             ((0, 10), (90, 12)))
             self.assertEqual((len(strong), luminance(*strong) > 0.5, weak), (1, True, {DARK}), strong)
+            # The dips of a fit: dark green where paired with a glitch, dark red where not; the title from its first line.
+            (folder / 'fit').mkdir()
+            table(folder / 'fit/kelto_fit.csv', FIT, [(8, 0.5, 1, 1, 2, 2, 0, 1, 8.0001, -0.1, 0.4, 1),
+                                                     (10, 0.3, 1, 0, '', '', '', '', '', '', '', 1),
+                                                     (12, 0.8, 1, 1, -3, 1, 1, 2, 12, 0, 0.7, 2)],
+                  ABOUT.format('glitch fit', '2 2 0', 'psi -180.000000 to 180.000000 degrees; energies 6.000000 to 14.000000 keV; '
+                               'fitted psi 15.200000 +/- 0.001000 degrees (one standard error); 2 of 3 dips matched; rms 0.1 eV; '
+                               'p 0.0100 from 99 trials of the dips moved out of reach of any match, 0 as good (significant at '
+                               '0.0100)'))
+            done = kelto_plot(['--size', '800x500', 'fit'], folder)
+            self.assertEqual((done.returncode, done.stdout, done.stderr), (0, 'kelto-plot: wrote fit/kelto_fit.png\n', ''))
+            f = Picture(folder / 'fit/kelto_fit.png', (800, 500), 0.5, (6, 14), (0, 1.0))
+            for energy, depth, colour in ((8, 0.5, COLOUR['top']), (10, 0.3, COLOUR['in']), (12, 0.8, COLOUR['top'])):
+                f.stick(energy, depth, colour)
+            table(folder / 'fit/kelto_fit.csv', FIT, [(8, 0.5, 1, 2, 2, 2, 0, 1, 8, 0, 0.4, 1)])
+            done = kelto_plot(['fit'], folder)
+            self.assertEqual((done.returncode, done.stderr), (1, "kelto-plot: fit/kelto_fit.csv:2: matched is '2', not 0 or 1\n"))
 
     def command_line(self):
         """Refusals that come before GDL runs (no GDL needed), and --help."""
@@ -518,7 +555,7 @@ class KeltoPlot(unittest.TestCase):
                 glitches = Path(folder, 'drawn/glitches.table').read_text().split('\n')[1]
                 axis = f'Azimuth psi {frame} [deg]' if frame else 'Azimuth psi [deg]'
                 self.assertEqual([drawn['events'][2], drawn['map'][2], glitches], [axis, axis, 'Glitch spectrum' + (
-                    f' of SI, primary 0 0 2, at psi 10 deg {frame}' if frame else '')], about)
+                    f' of SI, primary 0 0 2, at psi 10 deg {frame}\t5 to 30 keV' if frame else '')], about)
                 self.assertEqual([drawn['events'][3], drawn['map'][3], ' '.join(drawn['map'][0].split()[9:11])],
                                  ['clean azimuths: ' + events_key, 'clean azimuths: ' + map_key, dashed], condition)
 

@@ -8,11 +8,14 @@ import argparse
 import csv
 import io
 import os
+import signal
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
+import warnings
 
 import kelto
 
@@ -67,13 +70,17 @@ class SameAsTheProgram(unittest.TestCase):
              SILICON + ["--primary", "0,0,4", "--energy", "8.048", "--relative-band", "0.003", "--events", "e.csv"]),
             (silicon.glitches((1, 1, 1), 10, energies=(5, 30)), GLITCHES, "g.csv",
              SILICON + ["--primary", "1,1,1", "--glitches", "g.csv", "--at-psi", "10", "--energies", "5,30"]),
-            (gaas.glitches((2, 2, 0), 15, energies=(6, 12), polarisation="pi", divergence=(0.001, 0.0002), surface=(1, 1, 1),
+            (gaas.glitches((2, 2, 0), at_psi=15, energies=(6, 12), polarization="pi", divergence=(0.001, 0.0002), surface=(1, 1, 1),
                            harmonics=3), GLITCHES, "g.csv",
              ["--crystal", "GaAs", "--primary", "2,2,0", "--glitches", "g.csv", "--at-psi", "15", "--energies", "6,12",
               "--polarisation", "pi", "--divergence", "0.001,0.0002", "--surface", "1,1,1", "--harmonics", "3"]),
             (silicon.spectrum((2, 2, 0), 15, energies=(6, 9), divergence=(0.0006, 0), harmonics=2, harmonic_content=[0.05]),
              SPECTRUM, "s.csv", SILICON + ["--primary", "2,2,0", "--spectrum", "s.csv", "--at-psi", "15", "--energies", "6,9",
                                            "--divergence", "0.0006", "--harmonics", "2", "--harmonic-content", "0.05"]),
+            # Silicon 1 1 1 forbids 2 2 2: one share for the one harmonic that passes, 3 3 3.
+            (silicon.spectrum((1, 1, 1), at_psi=10, energies=(8, 8.5), harmonics=3, harmonic_content=[0.2]), SPECTRUM, "s.csv",
+             SILICON + ["--primary", "1,1,1", "--spectrum", "s.csv", "--at-psi", "10", "--energies", "8,8.5", "--harmonics", "3",
+                        "--harmonic-content", "0.2"]),
             (gaas.glitch_map((0, 0, 2), energies=(8, 12), psi=(0, 90)), MAP, "m.csv",
              ["--crystal", "GaAs", "--primary", "0,0,2", "--glitch-map", "m.csv", "--energies", "8,12", "--psi", "0,90"]),
             (silicon.clean_energies((1, 1, 1), energies=(8, 8.1), fraction=0.05, divergence=0.1), WINDOWS, "w.csv",
@@ -106,18 +113,20 @@ class SameAsTheProgram(unittest.TestCase):
 
     def test_fit(self):
         """A scan made from the module's spectrum at psi 15.2, its energies 3 eV high: the module and
-        the program find the same azimuth, offset and dips, and the azimuth it was made at."""
+        the program find the same azimuth, offset, significance and dips, and the azimuth it was
+        made at; three short pieces of it fitted as one with one offset find it too."""
         import numpy
         silicon = kelto.Crystal.cubic("diamond", 5.431, "Si")
         made = silicon.spectrum((2, 2, 0), 15.2, energies=(6, 12), divergence=(0.0012, 0.0006))
         energy = numpy.arange(6.0, 12.0, 0.0005)
         intensity = 500.0 * (1 + 0.05 * (energy - 6)) * numpy.interp(energy - 0.003, made["energy_keV"], made["i0"])
         fit = silicon.fit_glitches((2, 2, 0), energy[::-1], intensity[::-1], energies=(6, 12), divergence=(0.0012, 0.0006),
-                                   nominal=15)
+                                   at_psi=15)
         self.assertTrue(fit["found"], fit["why"])
-        self.assertAlmostEqual(fit["psi"], 15.2, delta=0.02)
-        self.assertAlmostEqual(fit["offset_eV"], 3.0, delta=0.5)
-        self.assertIn(-15.2, [round(psi, 1) for psi in fit["equivalents"]])
+        self.assertEqual((fit["p"], fit["trials"], fit["as_good"], fit["threshold"]), (0.01, 99, 0, 0.01))
+        self.assertAlmostEqual(fit["psi"], 15.2, delta=3 * fit["psi_error"])
+        self.assertAlmostEqual(fit["offset_eV"], 3.0, delta=3 * fit["offset_error_eV"])
+        self.assertEqual(sorted(round(abs(psi), 1) for psi in fit["equivalents"]), [15.2, 15.2, 164.8, 164.8])
         with tempfile.TemporaryDirectory() as folder:
             scan = os.path.join(folder, "scan.txt")
             numpy.savetxt(scan, numpy.column_stack([energy, intensity]), header="energy_keV I0")
@@ -125,16 +134,26 @@ class SameAsTheProgram(unittest.TestCase):
                                        "--energies", "6,12", "--divergence", "0.0012,0.0006", "--at-psi", "15",
                                        "--fit-table", "f.csv")
         self.assertIn("fitted psi %.4f +/- %.4f degrees" % (fit["psi"], fit["psi_error"]), stdout)
+        self.assertIn("p = 0.01 (none of 99 trials", stdout)
         rows = [row for row in tables["f.csv"][1:]]
         self.assertEqual(len(rows), len(fit["dips"]))
         for row, dip in zip(rows, fit["dips"].tolist()):
             self.assertEqual(row[:4], ["%.6f" % dip[0], "%.6f" % dip[1], "%.3f" % dip[2], "%d" % dip[3]])
             if dip[3]:
-                self.assertEqual(row[4:], ["%d" % v for v in dip[4:8]] + ["%.6f" % dip[8], "%.4f" % dip[9], "%.6f" % dip[10]])
+                self.assertEqual(row[4:], ["%d" % v for v in dip[4:8]] + ["%.6f" % dip[8], "%.4f" % dip[9], "%.6f" % dip[10], "1"])
+
+        pieces = [(energy >= a) & (energy <= a + 0.8) for a in (7.0, 9.4, 10.8)]
+        joint = silicon.fit_glitches((2, 2, 0), [energy[p] for p in pieces], [intensity[p] for p in pieces], energies=(6, 12),
+                                     divergence=(0.0012, 0.0006), at_psi=15, offsets="one")
+        self.assertTrue(joint["found"], joint["why"])
+        self.assertAlmostEqual(joint["psi"], 15.2, delta=3 * joint["psi_error"])
+        self.assertEqual([scan["offset_eV"] for scan in joint["scans"]], [joint["offset_eV"]] * 3)
+        self.assertEqual(sorted(set(joint["dips"]["scan"].tolist())), [1, 2, 3])
 
         flat = silicon.fit_glitches((2, 2, 0), energy, 100 + energy, energies=(6, 12))
         self.assertFalse(flat["found"])
-        self.assertIn("no dip deeper", flat["why"])
+        self.assertIn("no dip is deeper than the detection threshold", flat["why"])
+        self.assertTrue(numpy.isnan(flat["psi"]))
 
     def test_structure_factor(self):
         # Diamond 1 1 1: 4 sqrt(2) f0 exp(-0.117 s^2), as the reflection table prints it (59.42).
@@ -179,6 +198,17 @@ class Refusals(unittest.TestCase):
              "divergence must be (ACROSS, ALONG)"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(0, 0, 0)), ValueError, "surface must be a direction"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), harmonics=10), ValueError, "harmonics must be a whole number"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(-1, -1, -1)), ValueError,
+             "surface -1 -1 -1 is 180.0 degrees from the primary reflection 1 1 1: its incident beam would meet the surface from "
+             "inside the crystal"),
+            (lambda: kelto.Crystal.shipped("quartz").glitch_map((1, 0, 0), energies=(8, 9), surface=(-1, 2, 0)), ValueError,
+             "surface -1 2 0 is 90.0 degrees from the primary reflection 1 0 0"),
+            # Runs that count everything that scales, the harmonic orders too, and azimuths beyond ten turns.
+            (lambda: silicon.spectrum((1, 1, 1), 10, energies=(5, 100), harmonics=9), ValueError,
+             "glitches of 9 harmonic orders of SI from 5 to 100 keV): lower harmonics or narrow energies"),
+            (lambda: silicon.glitches((1, 1, 1), 1e300, energies=(5, 30)), ValueError, "psi must be a number of degrees from -3600 to 3600"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), nominal=-1e308), ValueError, "nominal must be a number"),
+            (lambda: silicon.glitch_map((1, 1, 1), energies=(5, 6), psi=(3590, 3610)), ValueError, "each from -3600 to 3600"),
             (lambda: silicon.events((0, 0, 2), band=0.02), ValueError, "give either energy"),
             (lambda: silicon.events((0, 0, 2), energy=8, wavelength=1.5, band=0.02), ValueError, "give either energy"),
             (lambda: silicon.events((0, 0, 2), energy=8), ValueError, "band"),
@@ -200,7 +230,14 @@ class Refusals(unittest.TestCase):
             # The fit of a measured scan.
             (lambda: silicon.fit_glitches((2, 2, 0), [8, 9], [1], energies=(6, 12)), ValueError, "energy and intensity"),
             (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), max_offset=501), ValueError, "max_offset"),
-            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), nominal=float("inf")), ValueError, "nominal"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), nominal=float("inf")), ValueError, "at_psi"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), offsets="both"), ValueError, "offsets"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), significance=0.9), ValueError, "significance"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [[8]], [[1], [2]], energies=(6, 12)), ValueError, "as many scans"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8000, 9000], [1, 2], energies=(6, 12)), ValueError,
+             "No point of the scan lies from 6 to 12 keV (energies): its energies run from 8000 to 9000; are they in eV?"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8, 9, 10], [1, -50, 20000], energies=(6, 12)), ValueError,
+             "the scan cannot be read as an I0"),
             (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(0.5, 1)), ValueError, "No reflection can reach"),
             (lambda: silicon.clean_energies((1, 1, 1), energies=(8, 9), fraction=0.05, max_depth=0.1), ValueError,
              "give fraction or max_depth, not both"),
@@ -217,12 +254,41 @@ class Refusals(unittest.TestCase):
             (lambda: kelto.Crystal.from_cif("/no/such.cif"), FileNotFoundError, "does not exist"),
             (lambda: kelto.Crystal.from_cif(KELTO), ValueError, "(is it a CIF file?)"),  # the program, no CIF
             (lambda: kelto.Crystal.shipped("unobtainium"), ValueError, "no shipped crystal is called"),
+            # Either spelling or keyword of one argument, not both.
+            (lambda: silicon.glitch_map((1, 1, 1), energies=(8, 9), polarisation="pi", polarization="pi"), ValueError,
+             "polarisation and polarization are one"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(8, 9), at_psi=10), ValueError, "psi and at_psi are one"),
+            (lambda: silicon.spectrum((1, 1, 1), energies=(8, 9)), ValueError, "psi, the azimuth of the scan in degrees"),
+            (lambda: silicon.spectrum((1, 1, 1), 10, energies=(8, 9), harmonics=3, harmonic_content=[0.1, 0.2]), ValueError,
+             "one for each order that passes (3 3 3)"),
         ]
         for call, kind, message in cases:
             with self.subTest(message):
                 with self.assertRaises(kind) as caught:
                     call()
                 self.assertIn(message, str(caught.exception))
+
+
+class Notices(unittest.TestCase):
+    def test_forbidden_reflections_warn_as_the_program_says_and_version_is_the_programs(self):
+        silicon = kelto.Crystal.shipped("Si")
+        cases = [
+            (lambda: silicon.events((0, 0, 2), energy=8.048, band=0.02), ["--primary", "0,0,2", "--energy", "8.048", "--band",
+                                                                         "0.02", "--events", "e.csv"]),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(8, 9), harmonics=2),
+             ["--primary", "1,1,1", "--glitches", "g.csv", "--at-psi", "10", "--energies", "8,9", "--harmonics", "2"]),
+        ]
+        for call, arguments in cases:
+            with self.subTest(arguments[1]):
+                with warnings.catch_warnings(record=True) as caught:
+                    warnings.simplefilter("always")
+                    call()
+                with tempfile.TemporaryDirectory() as folder:
+                    said = subprocess.run([KELTO, "--crystal", "Si", *arguments], cwd=folder, capture_output=True, text=True).stderr
+                self.assertEqual(["kelto: " + str(w.message) for w in caught], [line for line in said.splitlines() if "forbidden" in line])
+                self.assertTrue(caught)
+        number = subprocess.run([KELTO, "--version"], capture_output=True, text=True).stdout.split()[1]
+        self.assertEqual(kelto.__version__, number)
 
 
 class UnitHints(unittest.TestCase):
@@ -273,6 +339,28 @@ class Threads(unittest.TestCase):
             steps += 1
         worker.join()
         self.assertGreater(steps, 10000)
+
+
+    def test_interrupt_stops_a_long_call(self):
+        """Ctrl-C (SIGINT) during a long calculation raises KeyboardInterrupt within a second, and the
+        crystal computes as before afterwards: nothing half-made is kept."""
+        gaas = kelto.Crystal.shipped("GaAs")
+        cases = [
+            lambda: gaas.glitch_map((0, 0, 2), energies=(5, 60)),
+            lambda: gaas.glitches((0, 0, 2), 10, energies=(5, 120)),  # the survey of the sphere the crystal keeps
+        ]
+        for call in cases:
+            sent = []
+            timer = threading.Timer(0.3, lambda: (sent.append(time.monotonic()), os.kill(os.getpid(), signal.SIGINT)))
+            timer.start()
+            try:
+                with self.assertRaises(KeyboardInterrupt):
+                    call()  # some seconds uninterrupted
+            finally:
+                timer.cancel()
+            self.assertLess(time.monotonic() - sent[0], 1.0)
+        fresh = kelto.Crystal.shipped("GaAs")
+        self.assertEqual(gaas.glitches((0, 0, 2), 10, energies=(5, 8)).tolist(), fresh.glitches((0, 0, 2), 10, energies=(5, 8)).tolist())
 
 
 class Installation(unittest.TestCase):
