@@ -18,15 +18,16 @@
 namespace {
 
 // A measured scan's dips: the glitches of the Ewald construction at psi deeper than `deepest`
-// (their depth the depth model's), moved by the offset and by a normal error of `sigmaEV`; dips
-// less than two steps apart are one, the deeper.
+// (their depth the depth model's, a few hundredths for most), each where the model's dip is
+// deepest (refraction moves it a fraction of an eV off the Ewald energy), moved by the offset and
+// by a normal error of `sigmaEV`; dips less than two steps apart are one, the deeper.
 struct Synthetic {
     double psi;
     double eMin, eMax;  // keV
     double offsetEV = 0.0;
     double sigmaEV = 0.2;
     unsigned seed = 1;
-    double deepest = 0.05;
+    double deepest = 0.015;
     double stepEV = 0.5;
 };
 
@@ -40,9 +41,9 @@ DipSearch SyntheticDips(const Crystal& crystal, const ScanFrame& frame, const Sy
     search.points = static_cast<int>((s.eMax - s.eMin) * 1000.0 / s.stepEV);
     search.from = s.eMin, search.to = s.eMax, search.stepEV = s.stepEV;
     for (const ewald::TrueGlitch& g : ewald::Glitches(crystal, frame, s.psi, s.eMin, s.eMax)) {
-        const double depth = ShapeOfGlitch(crystal, frame, g.x, s.psi, g.keV, beam).depth;
-        if (!(depth >= s.deepest)) continue;
-        const MeasuredDip dip{g.keV + (s.offsetEV + error(random)) / 1000.0, depth, 1.0};
+        const GlitchShape shape = ShapeOfGlitch(crystal, frame, g.x, s.psi, g.keV, beam);
+        if (!(shape.depth >= s.deepest)) continue;
+        const MeasuredDip dip{g.keV + (shape.offsetEV + s.offsetEV + error(random)) / 1000.0, shape.depth, 1.0};
         if (!search.dips.empty() && (dip.energy - search.dips.back().energy) * 1000.0 < 2.0 * s.stepEV) {
             if (dip.depth > search.dips.back().depth) search.dips.back() = dip;
             continue;
@@ -121,7 +122,7 @@ TEST(GlitchFit, FindsNoSignificantFitToUnrelatedDipsAtTheStatedRate)
     int fits = 0, significant = 0;
     for (unsigned seed = 1; seed <= 8; ++seed) {
         const double psi = -170.0 + 41.3 * seed;
-        const Synthetic made{psi, 7.0, 9.0, 0.0, 0.3, seed, 0.2};
+        const Synthetic made{psi, 7.0, 9.0, 0.0, 0.3, seed, 0.04};
         std::vector<DipSearch> unrelated{SyntheticDips(germanium, MatrixFrame(germanium.lattice(), {1, 1, 1}), made),
                                          SyntheticDips(silicon, MatrixFrame(silicon.lattice(), {2, 2, 0}), made)};
         DipSearch moved = SyntheticDips(silicon, si111, made), scattered = moved;
@@ -151,9 +152,9 @@ TEST(GlitchFit, FitsSeveralShortScansAsOne)
     const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
     const double psi = 33.3;
     std::vector<DipSearch> scans;
-    for (const double from : {6.25, 7.45, 8.2}) {
+    for (const double from : {7.35, 7.9, 8.75}) {
         SCOPED_TRACE(from);
-        scans.push_back(SyntheticDips(silicon, frame, {psi, from, from + 0.3, 4.0, 0.2, 7, 0.3}));
+        scans.push_back(SyntheticDips(silicon, frame, {psi, from, from + 0.3, 4.0, 0.2, 7, 0.015}));
         ASSERT_EQ(scans.back().dips.size(), 2u);
         const GlitchFit alone = FitGlitches(silicon, frame, {scans.back()}, Request());
         EXPECT_FALSE(alone.found) << alone.psi;
@@ -199,7 +200,7 @@ TEST(GlitchFit, KeepsTheRulesOfWhatADipPairsWith)
     coarse.stepEV = 4.5;
     EXPECT_TRUE(FitGlitches(silicon, si220, {SyntheticDips(silicon, si220, coarse)}, Request()).found);
 
-    DipSearch twins = SyntheticDips(silicon, si111, {33.3, 7.0, 11.0, 0.0, 0.1, 5, 0.2});
+    DipSearch twins = SyntheticDips(silicon, si111, {33.3, 7.0, 11.0, 0.0, 0.1, 5, 0.03});
     const std::size_t real = twins.dips.size();
     for (std::size_t i = 0; i < real; ++i) twins.dips.push_back({twins.dips[i].energy + 0.0015, twins.dips[i].depth / 2.0, 1.0});
     std::sort(twins.dips.begin(), twins.dips.end(), [](const MeasuredDip& a, const MeasuredDip& b) { return a.energy < b.energy; });
