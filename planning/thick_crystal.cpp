@@ -276,16 +276,28 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX)
         powers[m][1] = eps[m];
         powers[m][2] = Multiply(eps[m], eps[m]);
     }
-    Poly det;
+    // The sums over O's and G's diagonal terms for each power of X's depend on alpha_G alone: kept
+    // for the rays of one alpha_G, which a map takes one after another along alpha_X.
     const int xPowers = count == 3 ? 3 : 1;
+    if (!(keptAlphaG_ == alphaG)) {
+        for (int c = 0; c < xPowers; ++c) {
+            Poly inner;
+            for (int b = 0; b < 3; ++b) {
+                Poly first;
+                first.c = withO_[b][c];
+                first.degree = withODegree_[b][c];
+                AddScaled(&inner, Multiply(first, powers[1][b]), 1.0);
+            }
+            withOG_[c] = inner.c;
+            withOGDegree_[c] = inner.degree;
+        }
+        keptAlphaG_ = alphaG;
+    }
+    Poly det;
     for (int c = 0; c < xPowers; ++c) {
         Poly inner;
-        for (int b = 0; b < 3; ++b) {
-            Poly first;
-            first.c = withO_[b][c];
-            first.degree = withODegree_[b][c];
-            AddScaled(&inner, Multiply(first, powers[1][b]), 1.0);
-        }
+        inner.c = withOG_[c];
+        inner.degree = withOGDegree_[c];
         AddScaled(&det, Multiply(inner, powers[2][c]), 1.0);
     }
     const int degree = det.degree;

@@ -21,6 +21,7 @@
 
 #include <array>
 #include <complex>
+#include <limits>
 
 // A beam whose direction cosine with the surface normal is smaller than this many times
 // sqrt|chi_0| keeps the second-order term.
@@ -78,6 +79,10 @@ private:
     // The sums over a of weight_[a][b][c] eps_O^a, as polynomials in delta.
     std::array<std::complex<double>, 13> withO_[3][3]{};
     int withODegree_[3][3]{};
+    // The sums over O's and G's terms for each power of X's term at the alpha_G of keptAlphaG_.
+    std::array<std::complex<double>, 13> withOG_[3]{};
+    int withOGDegree_[3]{};
+    double keptAlphaG_ = std::numeric_limits<double>::quiet_NaN();
     std::array<std::complex<double>, 12> roots_{};
     int rootCount_ = 0;                           // 0: no guesses kept
     int failures_ = 0;
