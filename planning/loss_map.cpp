@@ -279,8 +279,23 @@ DipProfile LossMap::Dip(double along, double across, int binCount) const
         const int lastNear = std::clamp(static_cast<int>(std::ceil((mid + near - from) / bin)), 0, bins);
         for (int j = 0; j < firstNear; ++j) lambda[static_cast<std::size_t>(j)] += c.tail / (from + (j + 0.5) * bin - mid);
         for (int j = lastNear; j < bins; ++j) lambda[static_cast<std::size_t>(j)] += c.tail / (from + (j + 0.5) * bin - mid);
-        double previous = cellAverage(from + firstNear * bin);
+        // Within that reach but far from the cell's edges (by kExactTail times the resonance's and
+        // the bin's widths), the tail is A / t averaged over the cell alone, at the bin's middle:
+        // log|(z - from) / (z - to)| / span, to the same (w / d)^2 and (bin / d)^2, d the distance
+        // to the nearer edge.
+        const double clear = kExactTail * std::max(w, bin) + bin;
+        const bool wide = span > 1e-3 * w;
+        bool chained = false;
+        double previous = 0.0;
         for (int j = firstNear; j < lastNear; ++j) {
+            const double z = from + (j + 0.5) * bin;
+            if (wide && std::fabs(z - c.from) > clear && std::fabs(z - c.to) > clear) {
+                const double share = z > c.to || z < c.from ? std::log1p(span / (z - c.to)) : std::log((z - c.from) / (c.to - z));
+                lambda[static_cast<std::size_t>(j)] += c.tail * share / span;
+                chained = false;
+                continue;
+            }
+            if (!chained) previous = cellAverage(from + j * bin), chained = true;
             const double next = cellAverage(from + (j + 1) * bin);
             lambda[static_cast<std::size_t>(j)] += c.tail * (next - previous) / bin;
             previous = next;
