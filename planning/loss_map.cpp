@@ -19,6 +19,14 @@ constexpr double kApart = 3.0;
 // read at this many widths on either side.
 constexpr double kFar = 100.0;
 
+// G's tails are sampled out to this many half-widths of its band from its centre, X's resonances
+// out to the far field's reading points: beyond, a ray's loss is a small difference of two small
+// reflectivities (rounding, times the growing weight of the tan mapping) and lands far from the
+// dip; the far field beyond the resonances is restored whole from its reading.
+constexpr double kTailReach = 24.0;
+const double kTailEnd = std::atan(kTailReach);
+const double kFarEnd = std::atan(kFar);
+
 // The odd far field of a resonance is integrated exactly within this many widths (of the
 // resonance, its cell or a bin) and taken as A / t beyond.
 constexpr double kExactTail = 30.0;
@@ -114,7 +122,7 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
     const double step = 1e-3 * half;  // for the slopes of the resonances along alpha_G
     const Quadrature gauss = GaussLegendre(sampling.resonance);
     const struct { double from, to; int count; } parts[] = {
-        {-kHalfPi, -kHalfPi / 2.0, sampling.tail}, {-kHalfPi / 2.0, kHalfPi / 2.0, sampling.band}, {kHalfPi / 2.0, kHalfPi, sampling.tail}};
+        {-kTailEnd, -kHalfPi / 2.0, sampling.tail}, {-kHalfPi / 2.0, kHalfPi / 2.0, sampling.band}, {kHalfPi / 2.0, kTailEnd, sampling.tail}};
     // A node's losses at the alpha_X of each of its rays on the pieces of the alpha_X line (the
     // ray's quadrature weight times its loss, and the stretch of alpha_X it stands for), with how
     // its piece moves along alpha_G; and the odd far field.
@@ -171,8 +179,8 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
                 const Piece& piece = pieces[k];
                 const double slope = slopeOf(piece.poles);
                 // The piece's stretch: to the midpoints between its centre and its neighbours'.
-                const double lower = k == 0 ? -kHalfPi : std::atan(((pieces[k - 1].centre + piece.centre) / 2.0 - piece.centre) / piece.width);
-                const double upper = k + 1 == pieces.size() ? kHalfPi : std::atan(((piece.centre + pieces[k + 1].centre) / 2.0 - piece.centre) / piece.width);
+                const double lower = k == 0 ? -kFarEnd : std::atan(((pieces[k - 1].centre + piece.centre) / 2.0 - piece.centre) / piece.width);
+                const double upper = k + 1 == pieces.size() ? kFarEnd : std::atan(((piece.centre + pieces[k + 1].centre) / 2.0 - piece.centre) / piece.width);
                 const std::size_t first = rays.size();
                 for (std::size_t j = 0; j < gauss.nodes.size(); ++j) {
                     const double psi = (lower + upper) / 2.0 + (upper - lower) / 2.0 * gauss.nodes[j], sec = 1.0 / std::cos(psi);

@@ -36,7 +36,8 @@ struct DipProfile {
 };
 
 // How closely the losses are sampled: nodes along alpha_G in each of G's tails and in its band,
-// and Gauss nodes on each piece of X's resonances.
+// and Gauss nodes on each piece of X's resonances (an even number: an odd one puts a ray on the
+// resonance's centre, where X's waves meet as a double root and the loss is lost to rounding).
 struct Sampling {
     int tail = 3, band = 5, resonance = 6;
 };
@@ -45,7 +46,7 @@ struct Sampling {
 inline constexpr Sampling kCoarseSampling{2, 3, 4};
 inline constexpr Sampling kCloseSampling{5, 9, 10};
 // Enough to tell which of many glitches are deep enough to matter (to a factor of two or three).
-inline constexpr Sampling kRoughSampling{1, 2, 3};
+inline constexpr Sampling kRoughSampling{1, 2, 4};
 
 // Lambda is summed into bins some 768 to 1536 over the reach of the losses, and the dip sampled at
 // every second bin edge.

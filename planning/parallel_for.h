@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <exception>
 #include <system_error>
@@ -11,7 +12,7 @@
 
 #include "planning/cancellation.h"
 
-// Calls work(i) for every i below `count`, in contiguous shares on up to one thread per core.
+// Calls work(i) for every i below `count`, on up to one thread per core.
 // `work` must touch nothing that another item's work touches. The first exception a share throws
 // is thrown again once all shares are done. Shares whose thread cannot be started (too little
 // address space for its stack, too many threads) are done on the calling thread.
@@ -29,10 +30,16 @@ void ParallelFor(std::size_t count, Work&& work, std::size_t worthAThread = 2048
     std::vector<std::exception_ptr> failures(shares);
     std::vector<std::thread> threads;
     const std::atomic<bool>* cancel = CancellationFlag();
+    // Items are handed out in small runs as threads come free, so that costly items bunched at
+    // one end of the list (the deep glitches of low energies) do not leave one thread working alone.
+    const std::size_t run = std::max<std::size_t>(1, count / (shares * 16));
+    std::atomic<std::size_t> next{0};
     const auto share = [&](std::size_t s) {
         try {
             const CancellationScope scope(cancel);
-            for (std::size_t i = s * count / shares; i < (s + 1) * count / shares; ++i) PollCancellation(), work(i);
+            for (std::size_t from = next.fetch_add(run); from < count; from = next.fetch_add(run)) {
+                for (std::size_t i = from; i < std::min(count, from + run); ++i) PollCancellation(), work(i);
+            }
         } catch (...) {
             failures[s] = std::current_exception();
         }
