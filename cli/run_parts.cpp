@@ -2,6 +2,7 @@
 
 #include "io/run_error.h"
 #include "planning/run_size.h"
+#include "planning/spectrum.h"
 #include "planning/sphere_reflections.h"
 #include "setup/units.h"
 
@@ -59,8 +60,8 @@ RunPart SpectrumPart(const Crystal& crystal, const ScanFrame& frame, double eMin
     const RunSize glitches = GlitchesSize(crystal, frame, eMin, eMax, harmonics, keptSphere);
     const RunSize size = SpectrumSize(glitches);
     return Part(path, size,
-                Printed("about %.3g energies of the predicted spectrum, nine around each of about %.3g glitches%s of %s from %g "
-                        "to %g keV", size.rows, glitches.rows, Orders(harmonics).c_str(), crystal.name().c_str(), eMin, eMax),
+                Printed("about %.3g energies of the predicted spectrum, %d around each of about %.3g glitches%s of %s from %g "
+                        "to %g keV", size.rows, kSpectrumPointsPerDip, glitches.rows, Orders(harmonics).c_str(), crystal.name().c_str(), eMin, eMax),
                 EnergyAdvice(harmonics, names));
 }
 

@@ -73,7 +73,7 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
     // susceptibilities do: the deepest point keeps k_perp = k_line (1 + peak / (lambda^2 (G.X -
     // |X|^2))) along the whole line.
     const std::vector<std::vector<FitLine>> bragg = lines;
-    const auto weigh = [&](std::size_t item, Sampling sampling) {
+    const auto weigh = [&](std::size_t item, bool quick) {
         const auto [s, i] = items[item];
         FitLine& line = lines[s][i];
         line = bragg[s][i];
@@ -81,7 +81,11 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
         const ScanFrame& harmonic = frames[static_cast<std::size_t>(line.order - 1)];
         const double share = beam.content[static_cast<std::size_t>(line.order - 1)] / total;
         const double keV = line.order * from;
-        const DipEstimate dip = EstimateDip(crystal, harmonic, line.x, line.centre + line.Reach(from), keV, beam.beam, sampling);
+        const double psi = line.centre + line.Reach(from);
+        // The tables' own dip where it matters, so that a dip pairs with the deepest point the
+        // tables and the spectrum show.
+        const DipEstimate dip = quick ? EstimateDip(crystal, harmonic, line.x, psi, keV, beam.beam, kRoughSampling)
+                                      : DeepestPoint(ShapeOfGlitch(crystal, harmonic, line.x, psi, keV, beam.beam).dip);
         line.weight = share * dip.depth;
         const Vec3 x = crystal.lattice().Reciprocal(line.x);
         const double coupling = Dot(harmonic.G, x) - Dot(x, x), lambda = kHcKeVAngstrom / keV;
@@ -90,9 +94,8 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
         line.top = kHcKeVAngstrom * std::sqrt(line.quarterG2 + line.spread * line.spread) / line.order;
     };
     // Every line roughly first; those that may be visible in their range (to a factor of four below
-    // the weight its dips show, the rough estimate's error) again with the coarse map, which places
-    // their deepest points to a few tenths of an eV.
-    ParallelFor(items.size(), [&](std::size_t item) { weigh(item, kRoughSampling); });
+    // the weight its dips show, the rough estimate's error) again as the tables shape them.
+    ParallelFor(items.size(), [&](std::size_t item) { weigh(item, true); });
     std::vector<double> rough(ranges.size());
     for (std::size_t s = 0; s < ranges.size(); ++s) {
         std::vector<FitLine> sorted = lines[s];
@@ -104,7 +107,7 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
         const auto [s, i] = items[item];
         if (lines[s][i].weight >= rough[s] / 4.0) again.push_back(item);
     }
-    ParallelFor(again.size(), [&](std::size_t k) { weigh(again[k], kCoarseSampling); });
+    ParallelFor(again.size(), [&](std::size_t k) { weigh(again[k], false); }, 1);
     for (std::vector<FitLine>& of : lines) {
         std::erase_if(of, [](const FitLine& line) { return !(line.weight > 0.0); });
         std::stable_sort(of.begin(), of.end(), [](const FitLine& a, const FitLine& b) { return a.weight > b.weight; });

@@ -64,6 +64,8 @@ struct DipEstimate {
     double depth = 0.0;
     double peak = 0.0;
 };
+// The depth and deepest point of a dip worked out in full.
+inline DipEstimate DeepestPoint(const DipProfile& dip) { return {dip.depth, dip.peak}; }
 DipEstimate EstimateDip(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
                         Sampling sampling = kCoarseSampling);
 

@@ -8,6 +8,7 @@
 
 #include "planning/events.h"
 #include "planning/glitches.h"
+#include "planning/spectrum.h"
 #include "planning/sphere_reflections.h"
 #include "setup/units.h"
 
@@ -115,7 +116,7 @@ RunSize GlitchesSize(const Crystal& crystal, const ScanFrame& frame, double eMin
 RunSize SpectrumSize(const RunSize& glitches)
 {
     RunSize size;
-    size.rows = 2001.0 + 9.0 * glitches.rows;
+    size.rows = kSpectrumEvenPoints + kSpectrumPointsPerDip * glitches.rows;
     size.bytes = kHeaderBytes + size.rows * kSpectrumRowBytes;
     size.memory = glitches.memory + size.rows * 4.0 * sizeof(double);
     size.visits = glitches.visits;

@@ -3,13 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// Points across each dip, this many quarter widths on either side of its deepest point.
-constexpr int kQuarterWidths = 8;
-
-}  // namespace
-
 std::vector<SpectrumPoint> PredictSpectrum(const std::vector<Glitch>& glitches, double eMin, double eMax,
                                            const std::vector<double>& content, int points)
 {

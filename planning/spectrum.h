@@ -12,10 +12,16 @@ struct SpectrumPoint {
     double i0;      // relative output, 1 where no glitch takes anything
 };
 
+// The even steps of a predicted spectrum, and the points added about each dip's deepest point
+// (eight quarter widths on either side).
+inline constexpr int kSpectrumEvenPoints = 2001;
+inline constexpr int kQuarterWidths = 8;
+inline constexpr int kSpectrumPointsPerDip = 2 * kQuarterWidths + 1;
+
 // The output from eMin to eMax keV on `points` even steps and, around each glitch that takes
 // anything, seventeen more across its dip (a quarter of its width apart about its deepest point),
 // so that the narrowest glitch is drawn too. `content[n - 1]` is the share of the photons of order n
 // (content[0] for the fundamental); the glitches of an order take from that order's photons only,
 // at most all of them (a glitch that adds to I0 gives a share below 0).
 std::vector<SpectrumPoint> PredictSpectrum(const std::vector<Glitch>& glitches, double eMin, double eMax,
-                                           const std::vector<double>& content, int points = 2001);
+                                           const std::vector<double>& content, int points = kSpectrumEvenPoints);

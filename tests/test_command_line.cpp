@@ -294,12 +294,12 @@ TEST(CommandLine, MessagesOfRuns)
         {"--crystal GaAs --primary 0,0,2 --wavelength 1e-300 --band 0.02 --events e.csv", 1, kErr,
          "--wavelength takes angstrom: is 1e-300 in another unit? The limiting sphere holds about "},
         // The free space of every folder the tables go to, those on one file system counted together:
-        // a spectrum of some 400 kB fits into small, with the glitches' 170 kB it does not.
-        {"--crystal Si --primary 1,1,1 --spectrum small/s.csv --at-psi 10 --energies 5,30", 0, kErr, "", true, small},
-        {"--crystal Si --primary 1,1,1 --glitches small/g.csv --spectrum small/sub/s.csv --at-psi 10 --energies 5,30", 1, kErr,
-         "into small and small/sub, more than the 512 kB free there (about 1.8", true, small},
+        // a spectrum of some 470 kB fits into small, with the glitches' 110 kB it does not.
+        {"--crystal Si --primary 1,1,1 --spectrum small/s.csv --at-psi 10 --energies 5,26", 0, kErr, "", true, small},
+        {"--crystal Si --primary 1,1,1 --glitches small/g.csv --spectrum small/sub/s.csv --at-psi 10 --energies 5,26", 1, kErr,
+         "into small and small/sub, more than the 512 kB free there (about 2.03e+04 energies of the predicted spectrum, 17 around", true, small},
         {"-o small --crystal Si --primary 1,1,1 --spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3", 1, kErr,
-         "The run would write about 6.1 MB into small, more than the 512 kB free there", true, small},
+         "The run would write about 11.5 MB into small, more than the 512 kB free there", true, small},
         // A forbidden primary reflection, by the cubic options and by a CIF's symmetry; none for an allowed one.
         {si100 + "--events e.csv -q", 0, kErr, forbidden},
         {"--crystal Si --primary 2,2,2 --energy 8.048 --relative-band 1.4e-4 --clean 1", 0, kErr,
@@ -322,7 +322,7 @@ TEST(CommandLine, MessagesOfRuns)
          "\nkelto: 5 least bad stretches, wrote w.csv\n"},
         // The widest windows, and how many more the table holds.
         {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1", 0, kOut,
-         "  (98 more windows from 0.533 to 2.604 degrees wide not shown: --windows-shown 0 prints every one)\n"
+         "  (98 more windows from 0.531 to 2.604 degrees wide not shown: --windows-shown 0 prints every one)\n"
          "  (36 clean stretches narrower than 0.500 degrees left out)\n"},
         {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1 --windows-shown 0", 0, kOut, "not shown", false},
         {"--crystal Si --primary 1,1,1 --energy 8 --relative-band 1e-4 --clean 2 --windows-shown 3", 2, kErr,

@@ -143,7 +143,7 @@ TEST(GlitchFit, FindsNoSignificantFitToUnrelatedDipsAtTheStatedRate)
     EXPECT_LE(significant, 1) << fits;
 }
 
-// Three short scans (300 eV each, as at three absorption edges) with two dips each: alone each
+// Four short scans (300 eV each, as at absorption edges) with two dips each: alone each
 // fits no better than dips moved out of reach of any match do; together, with one offset, they
 // fix psi.
 TEST(GlitchFit, FitsSeveralShortScansAsOne)
@@ -152,7 +152,8 @@ TEST(GlitchFit, FitsSeveralShortScansAsOne)
     const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
     const double psi = 33.3;
     std::vector<DipSearch> scans;
-    for (const double from : {7.35, 7.9, 8.75}) {
+    const std::vector<double> froms = {7.35, 7.9, 8.75, 10.8};
+    for (const double from : froms) {
         SCOPED_TRACE(from);
         scans.push_back(SyntheticDips(silicon, frame, {psi, from, from + 0.3, 4.0, 0.2, 7, 0.015}));
         ASSERT_EQ(scans.back().dips.size(), 2u);
@@ -164,12 +165,12 @@ TEST(GlitchFit, FitsSeveralShortScansAsOne)
     const GlitchFit joint = FitGlitches(silicon, frame, scans, request);
     ASSERT_TRUE(joint.found) << joint.why;
     EXPECT_LT(DistanceToTruth(silicon, frame, joint.psi, psi), 3.0 * joint.psiError);
-    ASSERT_EQ(joint.scans.size(), 3u);
+    ASSERT_EQ(joint.scans.size(), froms.size());
     for (const ScanMatch& scan : joint.scans) {
         EXPECT_EQ(scan.offsetEV, joint.scans[0].offsetEV);
         EXPECT_NEAR(scan.offsetEV, 4.0, 3.0 * scan.offsetError);
     }
-    EXPECT_EQ(joint.matched, 6);
+    EXPECT_EQ(joint.matched, 8);
 }
 
 // What a dip pairs with: an offset within --max-offset (a better fit beyond it named), a tolerance

@@ -64,7 +64,7 @@ MALFORMED = [  # option, table, its header and rows, the message
     ('--windows', 'search.csv', WINDOWS, [('glitches', 1, 2, 1)],
      "search.csv:2: search is 'glitches', not events or energies"),
     ('--windows', 'short.csv', WINDOWS, [('events', 1, 2)], 'short.csv:2: 3 columns, not 4'),
-    ('--spectrum', 'i0.csv', 'energy_keV,i0', [(10, 0.5), (11, 1.5)], 'i0.csv:3: i0 is 1.5, outside 0 to 1')]
+    ('--spectrum', 'i0.csv', 'energy_keV,i0', [(10, 0.5), (11, -0.5)], 'i0.csv:3: i0 is -0.5, below 0')]
 # The frame psi counts in as the first line of a table says it (None: a table without that line), and as the azimuth axis
 # and the title at one psi put it: shortly when the words give a sense and a zero direction, else as they are.
 FRAMES = [('psi right-handed about the primary from reference 1 -1 0 to the beam', 'about 0 0 2 from 1 -1 0, right-handed'),
