@@ -175,7 +175,9 @@ were computed for):
                         prints psi with one standard error, the offsets, the
                         dips matched, the rms in eV and p, the share of trials
                         of the dips moved out of reach of any match that fit as
-                        well; exit status 1 without a significant fit
+                        well, and the beam's spread across that the dips'
+                        widths call for as a ready --divergence (degrees);
+                        exit status 1 without a significant fit
   --fit-table FILE      with --fit-glitches: write every dip and the glitch it
                         was matched to to the CSV table FILE
   --scan-unit U         with --fit-glitches: the scans' energies in keV

@@ -21,6 +21,7 @@
 #include "planning/clean_windows.h"
 #include "planning/events.h"
 #include "planning/forbidden_primary.h"
+#include "planning/beam_spread.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitches.h"
 #include "planning/harmonic_orders.h"
@@ -335,6 +336,23 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
     return answer;
 }
 
+// The beam's spread across that the dips' widths call for, as the option that predicts with it.
+std::string SpreadAnswer(const SpreadEstimate& spread, const GlitchFit& fit, const PlanOptions& plan)
+{
+    if (!spread.found) return Printed("kelto: no estimate of the beam's spread from the dip widths: %s\n", spread.why.c_str());
+    const double degrees = spread.across / kRadiansPerDegree, high = spread.high / kRadiansPerDegree;
+    if (!(spread.low > 0.0)) {
+        return Printed("kelto: the widths of %d dips do not fix the beam's spread across the primary's scattering plane: any up "
+                       "to %.6f degrees (%.3g microradian) fits them as well as none (a finer scan resolves narrower dips)\n",
+                       spread.dips, high, spread.high * 1e6);
+    }
+    const std::string along = plan.divergenceAlong > 0.0 ? Printed(",%.6f", plan.divergenceAlong) : std::string();
+    return Printed("kelto: the widths of %d dips fit a beam spread of %.6f degrees (%.3g microradian, %.3g to %.3g) across the "
+                   "primary's scattering plane, within a factor %.2f: predict with --at-psi %.4f --divergence %.6f%s\n",
+                   spread.dips, degrees, spread.across * 1e6, spread.low * 1e6, spread.high * 1e6, spread.factor, fit.psi, degrees,
+                   along.c_str());
+}
+
 // Each order's share of the beam: the shares of --harmonic-content over the orders the structure
 // lets through up to the highest energy, none for a forbidden order.
 std::vector<double> HarmonicContentOf(const Planning& p, const PlanOptions& plan)
@@ -396,6 +414,7 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
         }
     } else {
         *written += FitAnswer(fit, plan);
+        if (fit.found) *written += SpreadAnswer(EstimateSpread(*p.crystal, p.frame, fit, dips, request), fit, plan);
     }
     if (!plan.fitTableFile.empty()) *written += Printed("kelto: wrote %s\n", plan.fitTableFile.c_str());
     return fit.found;

@@ -141,7 +141,9 @@ GlitchShape ShapeAlongScan(DipProfile dip, const ScanRate& scan)
 GlitchLoss::GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
     : case_(DescribePassband(crystal, frame, x, psi, keV, beam)), rate_(0.0), cutoff_(false), cutoffRoot_(0.0)
 {
-    DipOf(case_, case_.across, &map_);
+    // Closely sampled whatever the spread: the widths of one glitch for many spreads come from one
+    // map, and a dip's sampling error (some percent) would otherwise change with the spread.
+    map_.emplace(case_, kCloseSampling);
     const ScanRate scan = ScanRateOf(frame, crystal.lattice(), x, psi, keV);
     rate_ = scan.rate, cutoff_ = scan.cutoff, cutoffRoot_ = scan.root;
 }

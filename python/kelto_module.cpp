@@ -40,6 +40,7 @@
 #include "planning/clean_windows.h"
 #include "planning/events.h"
 #include "planning/forbidden_primary.h"
+#include "planning/beam_spread.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitch_depth.h"
 #include "planning/cancellation.h"
@@ -731,6 +732,7 @@ try {
         searches.push_back(DipsOfScan(energy[s], intensity[s], eMin, eMax, energy.size() == 1 ? "the scan" : Printed("scan %zu", s + 1)));
     }
     const GlitchFit fit = Interruptible([&] { return FitGlitches(self.crystal(), scan.frame, searches, request); });
+    const SpreadEstimate spread = Interruptible([&] { return EstimateSpread(self.crystal(), scan.frame, fit, searches, request); });
     const double nan = std::nan("");
     py::list scans;
     for (std::size_t s = 0; s < fit.scans.size(); ++s) {
@@ -756,6 +758,11 @@ try {
     result["p"] = fit.p, result["trials"] = fit.trials, result["as_good"] = fit.asGood, result["threshold"] = fit.significance;
     result["equivalents"] = fit.equivalents;
     result["beyond_offset_eV"] = fit.beyondOffsetEV, result["beyond_psi"] = fit.beyondPsi;
+    // The beam's spread across from the dips' widths, in degrees as --divergence takes it.
+    const double degree = kRadiansPerDegree;
+    result["divergence_across"] = spread.found && spread.low > 0.0 ? spread.across / degree : nan;
+    result["divergence_range"] = spread.found ? py::make_tuple(spread.low / degree, spread.high / degree) : py::make_tuple(nan, nan);
+    result["divergence_why"] = spread.why;
     result["scans"] = scans;
     result["dips"] = DipRows(fit);
     return result;
@@ -956,7 +963,11 @@ when nothing was refined), offset_eV and offset_error_eV (the first scan's, meas
 predicted), rms_eV, tolerance_eV, matched, unmatched, p, trials, as_good, threshold, equivalents
 (every azimuth of the window with psi's spectrum, psi among them), beyond_offset_eV and beyond_psi
 (a better fit beyond max_offset, else NaN), scans (per scan: used, why, energies, offset_eV,
-offset_error_eV, matched, unmatched, tolerance_eV, percent_change) and dips, the rows of
+offset_error_eV, matched, unmatched, tolerance_eV, percent_change), divergence_across (degrees: the
+beam's spread across the primary's scattering plane that the matched dips' widths call for, as
+divergence= takes it; NaN when they do not fix it), divergence_range (LOW, HIGH degrees within one
+standard error; LOW 0 when the widths only bound it, HIGH then the widest within two), divergence_why
+(without an estimate: why not) and dips, the rows of
 --fit-table: energy_keV, depth, width_eV, matched, h, k, l, order, predicted_keV, residual_eV,
 line_depth (NaN where unmatched), scan (from 1).)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},

@@ -10,6 +10,7 @@
 
 #include "crystal/cif_crystal.h"
 #include "glitch_energies.h"
+#include "planning/beam_spread.h"
 #include "planning/glitch_fit.h"
 #include "planning/glitches.h"
 #include "planning/symmetric_azimuths.h"
@@ -242,6 +243,49 @@ TEST(GlitchFit, NamesTheAzimuthsItCannotTellApart)
         EXPECT_NEAR(std::fabs(std::remainder(std::fabs(psi), 180.0)), 15.2, 0.01) << psi;
     }
     EXPECT_GT(std::fabs(std::remainder(fit.psi - fit.rivals.front(), 180.0)), 1.0);
+}
+
+// The beam's spread read from the dips' widths: a scan made here from the glitches' profiles for a
+// beam 60 microradian wide across G's plane, sampled evenly, its dips found as a measured scan's
+// (neighbours' flanks, the search's baseline and the step all in play);
+// at a step that resolves the dips the spread is found to a fifth, at a coarse one only bounded.
+TEST(GlitchFit, ReadsTheBeamSpreadFromTheDipWidths)
+{
+    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {2, 2, 0});
+    const double psi = 15.0, truth = 60e-6, eMin = 7.0, eMax = 10.0;
+    std::vector<std::pair<double, GlitchShape>> glitches;  // keV, profile
+    for (const Glitch& g : FindGlitches(silicon, frame, psi, eMin, eMax)) {
+        glitches.push_back({g.energy, GlitchLoss(silicon, frame, g.x, psi, g.energy, Beam{}).Shape(truth)});
+    }
+    for (const double stepEV : {0.1, 2.0}) {
+        SCOPED_TRACE(stepEV);
+        std::vector<ScanPoint> scan;
+        for (double eV = eMin * 1000.0; eV <= eMax * 1000.0; eV += stepEV) {
+            double i0 = 1.0;
+            for (const auto& [keV, shape] : glitches) {
+                if (std::fabs(eV - keV * 1000.0) < shape.Reach()) i0 -= shape.At(eV - keV * 1000.0);
+            }
+            scan.push_back({eV / 1000.0, i0});
+        }
+        const std::vector<DipSearch> dips{FindDips(scan, eMin, eMax)};
+        FitRequest request = Request(0.5);
+        request.nominalPsi = psi;
+        const GlitchFit fit = FitGlitches(silicon, frame, dips, request);
+        ASSERT_TRUE(fit.found) << fit.why;
+        const SpreadEstimate spread = EstimateSpread(silicon, frame, fit, dips, request);
+        ASSERT_TRUE(spread.found) << spread.why;
+        EXPECT_GE(spread.dips, 10);
+        EXPECT_LE(spread.low, spread.across);
+        EXPECT_GE(spread.high, spread.across);
+        if (stepEV < 1.0) {
+            EXPECT_GT(spread.low, 0.0);
+            EXPECT_NEAR(spread.across, truth, 0.2 * truth);
+        } else {
+            EXPECT_EQ(spread.low, 0.0);
+            EXPECT_GE(spread.high, truth);
+        }
+    }
 }
 
 }  // namespace

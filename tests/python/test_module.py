@@ -7,6 +7,7 @@ program's messages; a calculation lets other Python threads run.
 import argparse
 import csv
 import io
+import math
 import os
 import signal
 import subprocess
@@ -135,6 +136,12 @@ class SameAsTheProgram(unittest.TestCase):
                                        "--fit-table", "f.csv")
         self.assertIn("fitted psi %.4f +/- %.4f degrees" % (fit["psi"], fit["psi_error"]), stdout)
         self.assertIn("p = 0.01 (none of 99 trials", stdout)
+        low, high = fit["divergence_range"]
+        if math.isnan(fit["divergence_across"]):
+            self.assertIn("any up to %.6f degrees" % high, stdout)
+        else:
+            self.assertIn("predict with --at-psi %.4f --divergence %.6f,0.000600" % (fit["psi"], fit["divergence_across"]), stdout)
+            self.assertLessEqual(low, fit["divergence_across"])
         rows = [row for row in tables["f.csv"][1:]]
         self.assertEqual(len(rows), len(fit["dips"]))
         for row, dip in zip(rows, fit["dips"].tolist()):
