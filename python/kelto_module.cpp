@@ -449,12 +449,22 @@ struct EnergyScan {
     Beam beam;
 };
 
+// How the monochromator is built, as --monochromator names it.
+Monochromator MonochromatorOf(const std::string& word)
+{
+    if (word == "single") return Monochromator::kSingle;
+    if (word == "double") return Monochromator::kDouble;
+    if (word == "channel-cut") return Monochromator::kChannelCut;
+    Refuse("monochromator must be 'single', 'double' or 'channel-cut'");
+}
+
 EnergyScan EnergyScanOf(const PyCrystal& self, const Indices& primary, const std::optional<Indices>& reference,
                         const std::string& polarisation, const Range& divergence, const std::optional<Indices>& surface,
-                        double eMin, double eMax, int harmonics = 1)
+                        double eMin, double eMax, int harmonics = 1, const std::string& monochromator = "single")
 {
     const ScanFrame frame = self.Frame(primary, reference);
     EnergyScan scan{frame, GlitchBeamOf(self.crystal(), frame, polarisation, divergence, surface)};
+    scan.beam.monochromator = MonochromatorOf(WithoutNul(monochromator, "monochromator"));
     self.RequireReachable(scan.frame, eMin, eMax);
     WarnOfForbidden(self.crystal(), scan.frame, eMax, harmonics);
     return scan;
@@ -552,12 +562,13 @@ try {
 // glitches() and spectrum() share; the sphere's survey is kept for the fundamental alone.
 std::vector<Glitch> ShapedGlitches(const PyCrystal& self, const Indices& primary, double psi, double eMin, double eMax,
                                    const std::optional<Indices>& reference, const std::string& polarisation,
-                                   const Range& divergence, const std::optional<Indices>& surface, int harmonics, bool spectrum)
+                                   const Range& divergence, const std::optional<Indices>& surface, int harmonics, bool spectrum,
+                                   const std::string& monochromator)
 {
     if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
     RequireAzimuth(psi, "psi");
     if (!(harmonics >= 1 && harmonics <= 9)) Refuse("harmonics must be a whole number from 1 to 9");
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax, harmonics);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, polarisation, divergence, surface, eMin, eMax, harmonics, monochromator);
     self.RequireRoom([&](const Crystal& crystal) {
         return (spectrum ? SpectrumPart : GlitchesPart)(crystal, scan.frame, eMin, eMax, harmonics, harmonics == 1, kArgumentNames, "");
     });
@@ -572,11 +583,11 @@ std::vector<Glitch> ShapedGlitches(const PyCrystal& self, const Indices& primary
 
 py::object Glitches(const PyCrystal& self, const Indices& primary, std::optional<double> psi, const Range& energies,
                     std::optional<double> atPsi, const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
-                    const std::optional<Indices>& surface, int harmonics)
+                    const std::optional<Indices>& surface, int harmonics, const std::string& monochromator)
 try {
     const auto [eMin, eMax] = Energies(energies);
     return GlitchArray(ShapedGlitches(self, primary, OneAzimuth(psi, atPsi), eMin, eMax, reference,
-                                      OnePolarisation(polarisation, polarization), divergence, surface, harmonics, false));
+                                      OnePolarisation(polarisation, polarization), divergence, surface, harmonics, false, monochromator));
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
 }
@@ -600,12 +611,14 @@ std::vector<double> HarmonicContent(const Crystal& crystal, const ScanFrame& fra
 
 py::object Spectrum(const PyCrystal& self, const Indices& primary, std::optional<double> psi, const Range& energies,
                     std::optional<double> atPsi, const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
-                    const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent)
+                    const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent,
+                    const std::string& monochromator)
 try {
     const auto [eMin, eMax] = Energies(energies);
     const std::vector<double> content = HarmonicContent(self.crystal(), self.Frame(primary, reference), harmonics, eMax, harmonicContent);
     const std::vector<Glitch> glitches = ShapedGlitches(self, primary, OneAzimuth(psi, atPsi), eMin, eMax, reference,
-                                                        OnePolarisation(polarisation, polarization), divergence, surface, harmonics, true);
+                                                        OnePolarisation(polarisation, polarization), divergence, surface, harmonics, true,
+                                                        monochromator);
     const std::vector<SpectrumPoint> spectrum = Interruptible([&] { return PredictSpectrum(glitches, eMin, eMax, content); });
     std::vector<double> energy, i0;
     for (const SpectrumPoint& p : spectrum) energy.push_back(p.energy), i0.push_back(p.i0);
@@ -616,11 +629,12 @@ try {
 
 py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Range& energies, const Range& psi,
                        const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
-                       const std::optional<Indices>& surface)
+                       const std::optional<Indices>& surface, const std::string& monochromator)
 try {
     const auto [eMin, eMax] = Energies(energies);
     const PsiWindow window = Window(psi);
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), divergence, surface, eMin, eMax);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), divergence, surface, eMin, eMax,
+                                         1, monochromator);
     self.RequireRoom([&](const Crystal& crystal) {
         return GlitchMapPart(crystal, scan.frame, eMin, eMax, window.max - window.min, kArgumentNames, "");
     });
@@ -696,7 +710,7 @@ py::object FitScan(const PyCrystal& self, const Indices& primary, const ScanValu
                    const Range& energies, const Range& psi, std::optional<double> atPsi, std::optional<double> nominal,
                    const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                    const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent,
-                   double maxOffset, const std::string& offsets, double significance)
+                   double maxOffset, const std::string& offsets, double significance, const std::string& monochromator)
 try {
     const auto [eMin, eMax] = Energies(energies);
     const std::vector<std::vector<double>> energy = Scans(energyValues), intensity = Scans(intensityValues);
@@ -723,7 +737,7 @@ try {
     request.oneOffset = offsets == "one";
     request.significance = significance;
     const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), divergence, surface,
-                                         eMin, eMax, harmonics);
+                                         eMin, eMax, harmonics, monochromator);
     self.RequireRoom([&](const Crystal& crystal) { return FitPart(crystal, scan.frame, eMax, harmonics, kArgumentNames, ""); });
     request.beam.beam = scan.beam;
     request.beam.content = HarmonicContent(self.crystal(), scan.frame, harmonics, eMax, harmonicContent);
@@ -773,7 +787,7 @@ try {
 py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Range& energies, const std::optional<double>& fraction,
                          const Range& psi, const Divergence& divergence, const std::optional<Indices>& reference,
                          const std::optional<double>& maxDepth, double minWidth, const Spelling& polarisation, const Spelling& polarization,
-                         const std::optional<Indices>& surface)
+                         const std::optional<Indices>& surface, const std::string& monochromator)
 try {
     const auto [eMin, eMax] = Energies(energies);
     // A line counts by its depth unless a fraction of the strongest is asked for.
@@ -784,7 +798,8 @@ try {
     RequireDivergence(std::get<0>(spreads));
     if (!(minWidth >= 0.0 && std::isfinite(minWidth))) Refuse("min_width must be a finite number of degrees from 0 up");
     const PsiWindow window = Window(psi);
-    const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), spreads, surface, eMin, eMax);
+    const EnergyScan scan = EnergyScanOf(self, primary, reference, OnePolarisation(polarisation, polarization), spreads, surface, eMin, eMax,
+                                         1, monochromator);
     self.RequireRoom([&](const Crystal& crystal) {
         return GlitchMapPart(crystal, scan.frame, eMin, eMax, window.max - window.min, kArgumentNames, "");
     });
@@ -923,7 +938,7 @@ depth (the share of the primary's beam X takes at the event's centre, 0 to 1), s
 rows of kelto --events.)")
         .def("glitches", &Glitches, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
              py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
-             py::arg("surface") = py::none(), py::arg("harmonics") = 1,
+             py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("monochromator") = "single",
              R"(The glitch spectrum at the azimuth psi (degrees; at_psi is the same) from energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV, wavelength, h, k, l, coupling_h, coupling_k, coupling_l, F, F_coupling,
@@ -933,10 +948,11 @@ widths and depths are for the beam's polarisation (or polarization: 'sigma', the
 the primary's scattering plane), its divergence = (ACROSS, ALONG) in degrees and the crystal's
 surface = (H, K, L) (None: a symmetric cut); harmonics = N adds the glitches of n G at n E up to N,
 as --harmonics (a forbidden order, such as silicon's 2 2 2, is a UserWarning, as a forbidden primary
-reflection is). The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
+reflection is); monochromator = 'single' (the default), 'double' or 'channel-cut' as --monochromator. The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
         .def("spectrum", &Spectrum, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
              py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
+             py::arg("monochromator") = "single",
              R"(The predicted I0 of the energy scan at the azimuth psi (degrees; at_psi is the same) over energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV and i0, the output relative to what it would be without glitches: the rows of
@@ -947,7 +963,7 @@ one for each order the structure allows (a forbidden order takes none; default 0
              py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0}, py::arg("at_psi") = py::none(), py::arg("nominal") = py::none(),
              py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
-             py::arg("max_offset") = 25.0, py::arg("offsets") = "each", py::arg("significance") = kDefaultSignificance,
+             py::arg("max_offset") = 25.0, py::arg("offsets") = "each", py::arg("significance") = kDefaultSignificance, py::arg("monochromator") = "single",
              R"(The azimuth psi and energy offsets fitted to measured I0 scans, as kelto --fit-glitches.
 
 energy (keV; multiply eV by 0.001) and intensity (any scale) are one scan's points in any order, or
@@ -972,7 +988,7 @@ standard error; LOW 0 when the widths only bound it, HIGH then the widest within
 line_depth (NaN where unmatched), scan (from 1).)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
              py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
-             py::arg("surface") = py::none(),
+             py::arg("surface") = py::none(), py::arg("monochromator") = "single",
              R"(Every reflection's glitch line E(psi) inside energies = (EMIN, EMAX) keV over psi = (MIN, MAX).
 
 One row per reflection and turn: psi_centre, psi_from, psi_to, h, k, l, the coupling reflection, F,
@@ -982,7 +998,7 @@ cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map
         .def("clean_energies", &CleanEnergies, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("fraction") = py::none(),
              py::arg("psi") = Range{-180.0, 180.0}, py::arg("divergence") = 0.0, py::arg("reference") = py::none(),
              py::arg("max_depth") = py::none(), py::arg("min_width") = 0.5, py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(),
-             py::arg("surface") = py::none(),
+             py::arg("surface") = py::none(), py::arg("monochromator") = "single",
              R"(The azimuth windows of psi = (MIN, MAX), widest first, at least min_width degrees wide (default
 0.5; 0 lists every stretch), over which no glitch line inside energies = (EMIN, EMAX) keV is
 deeper at its top than max_depth (a share of I0 from 0 to 1, default 0.01), or, with fraction

@@ -75,9 +75,11 @@ class SameAsTheProgram(unittest.TestCase):
                            harmonics=3), GLITCHES, "g.csv",
              ["--crystal", "GaAs", "--primary", "2,2,0", "--glitches", "g.csv", "--at-psi", "15", "--energies", "6,12",
               "--polarisation", "pi", "--divergence", "0.001,0.0002", "--surface", "1,1,1", "--harmonics", "3"]),
-            (silicon.spectrum((2, 2, 0), 15, energies=(6, 9), divergence=(0.0006, 0), harmonics=2, harmonic_content=[0.05]),
+            (silicon.spectrum((2, 2, 0), 15, energies=(6, 9), divergence=(0.0006, 0), harmonics=2, harmonic_content=[0.05],
+                              monochromator="channel-cut"),
              SPECTRUM, "s.csv", SILICON + ["--primary", "2,2,0", "--spectrum", "s.csv", "--at-psi", "15", "--energies", "6,9",
-                                           "--divergence", "0.0006", "--harmonics", "2", "--harmonic-content", "0.05"]),
+                                           "--divergence", "0.0006", "--harmonics", "2", "--harmonic-content", "0.05",
+                                           "--monochromator", "channel-cut"]),
             # Silicon 1 1 1 forbids 2 2 2: one share for the one harmonic that passes, 3 3 3.
             (silicon.spectrum((1, 1, 1), at_psi=10, energies=(8, 8.5), harmonics=3, harmonic_content=[0.2]), SPECTRUM, "s.csv",
              SILICON + ["--primary", "1,1,1", "--spectrum", "s.csv", "--at-psi", "10", "--energies", "8,8.5", "--harmonics", "3",
@@ -201,6 +203,8 @@ class Refusals(unittest.TestCase):
             # The beam of a glitch spectrum's widths and depths.
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), polarisation="circular"), ValueError,
              "polarisation must be 'sigma', 'pi' or 'unpolarised'"),
+            (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), monochromator="triple"), ValueError,
+             "monochromator must be 'single', 'double' or 'channel-cut'"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), divergence=(0.1, float("nan"))), ValueError,
              "divergence must be (ACROSS, ALONG)"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(0, 0, 0)), ValueError, "surface must be a direction"),
