@@ -287,6 +287,13 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
         answer = Printed("kelto: No significant fit to %s: at best psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s: above "
                          "--significance %g, chance fits as well\n", DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(),
                          paired.c_str(), fit.rmsEV, trials.c_str(), fit.significance);
+    } else if (fit.exact) {
+        answer = Printed("kelto: No significant fit to %s: at best psi %.4f +/- %.4f degrees%s: %s; %s, but psi and the offsets fit "
+                         "so few pairs exactly wherever lines of their spacings meet: more dips are needed\n",
+                         DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), trials.c_str());
+    } else if (std::isfinite(fit.beyondOffsetEV)) {
+        answer = Printed("kelto: No fit to %s within --max-offset: at best psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s\n",
+                         DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), fit.rmsEV, trials.c_str());
     } else {
         std::string rivals;
         for (const double psi : fit.rivals) rivals += Printed("%s%.4f", rivals.empty() ? "" : ", ", psi);

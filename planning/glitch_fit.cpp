@@ -98,7 +98,10 @@ void NoteBeyondTheOffsets(const std::vector<SearchScan>& scans, const std::vecto
     wider.widestOffsetEV = std::ceil(std::fabs(LargestOffset(*beyond)) + kFinestToleranceEV);
     const std::vector<FitSolution> reached = SearchFit(scans, dips, wider, grid);
     const auto there = std::find_if(reached.begin(), reached.end(), [&](const FitSolution& s) { return s.Usable(request.window); });
-    if (there == reached.end() || TestSignificance(scans, dips, wider, *there, request.significance).p > request.significance) return;
+    // As many pairs as psi and the offsets, or fewer, are fitted exactly wherever lines of their
+    // spacings meet: no fit to name.
+    if (there == reached.end() || there->freedom <= 0) return;
+    if (TestSignificance(scans, dips, wider, *there, request.significance).p > request.significance) return;
     fit->beyondPsi = Nearest(SymmetricAzimuths(setup.symmetries, there->psi, request.window), request.nominalPsi.value_or(0.0));
     fit->beyondOffsetEV = LargestOffset(*there);
 }
@@ -173,7 +176,14 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
     if (!answer.determined) answer = *best;
     fit.equivalents = SymmetricAzimuths(setup.symmetries, answer.psi, request.window);
     if (fit.p <= request.significance) fit.rivals = Rivals(scans, dips, setup, *best, answer.psi, request, &grid);
-    fit.found = fit.p <= request.significance && fit.rivals.empty();
+    // A fit within the offsets that a significant better one beyond them beats is an alias of that
+    // one, not the answer.
+    const bool beaten = std::isfinite(fit.beyondOffsetEV);
+    // Pairs no more than psi and the offsets are fitted exactly by any azimuth at which lines of
+    // their spacings meet: however rare such lines, the pairs cannot tell which azimuth it is.
+    const bool exact = answer.freedom <= 0;
+    fit.found = fit.p <= request.significance && fit.rivals.empty() && !beaten && !exact;
+    fit.exact = exact;
     fit.candidate = true;
     fit.psi = answer.psi, fit.psiError = answer.psiError;
     fit.rmsEV = answer.rms;
@@ -183,6 +193,13 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
         fit.why = Printed("at best psi %.3f degrees pairs %d of the %d dips (rms %.2f eV), but %d of %d trials of dips moved "
                           "out of reach of any match fit as well: p = %.3g", fit.psi, fit.matched, answer.dips, fit.rmsEV,
                           fit.asGood, fit.trials, fit.p);
+    } else if (exact) {
+        fit.why = Printed("psi %.3f degrees pairs %d of the %d dips, no more than psi and the offsets fit exactly wherever lines of "
+                          "their spacings meet", fit.psi, fit.matched, answer.dips);
+    } else if (beaten) {
+        fit.why = Printed("psi %.3f degrees pairs %d of the %d dips (rms %.2f eV), but at psi %.3f degrees an offset of %+.1f eV, "
+                          "beyond the widest offset, fits better and significantly", fit.psi, fit.matched, answer.dips, fit.rmsEV,
+                          fit.beyondPsi, fit.beyondOffsetEV);
     } else if (!fit.rivals.empty()) {
         fit.why = Printed("psi %.3f degrees pairs %d of the %d dips (rms %.2f eV), and psi %.3f degrees%s, no image of it by the "
                           "crystal's symmetry, as large a share: the scans cannot tell them apart", fit.psi, fit.matched, answer.dips,

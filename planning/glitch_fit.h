@@ -60,6 +60,7 @@ struct ScanMatch {
 struct GlitchFit {
     bool found = false;       // a fit, significant at the threshold, without rivals
     bool candidate = false;   // a best candidate was refined (psi and the rest are its)
+    bool exact = false;       // its pairs are no more than psi and the offsets: fitted exactly, no fit
     std::string why;          // without a significant fit: what was found at best
     double psi = std::numeric_limits<double>::quiet_NaN();  // degrees
     double psiError = std::numeric_limits<double>::quiet_NaN();  // degrees, one standard error
