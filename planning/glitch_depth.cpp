@@ -12,11 +12,13 @@
 
 namespace {
 
-// A dip is sampled coarsely first: one shallower than kFaintDepth is left at that (to some tens of
-// percent, a depth the tables show with three or four digits at most); one deeper than
-// kCloseDepth at the usual sampling is sampled again, closely.
+// A dip is sampled coarsely first: one shallower than kFaintDepth is left at that (its depth to a
+// few percent, its deepest point to a quarter of its width: no scan shows it); one deeper than
+// kCloseDepth at the usual sampling, a dip a scan can show, is sampled again, closely (its deepest
+// point to a tenth of its width, its width to a few percent, where the usual sampling puts the
+// point a quarter of a width off to one side and the width a tenth wider).
 constexpr double kFaintDepth = 1e-4;
-constexpr double kCloseDepth = 0.005, kSurelyClose = 4.0 * kCloseDepth;
+constexpr double kCloseDepth = 1e-3, kSurelyClose = 4.0 * kCloseDepth;
 // An estimate's dip is sampled at a quarter of the usual bins: its deepest point to some tenths of
 // its width.
 constexpr int kEstimateBins = kDipBins / 4;

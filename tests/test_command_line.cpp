@@ -322,7 +322,7 @@ TEST(CommandLine, MessagesOfRuns)
          "\nkelto: 5 least bad stretches, wrote w.csv\n"},
         // The widest windows, and how many more the table holds.
         {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1", 0, kOut,
-         "  (98 more windows from 0.531 to 2.604 degrees wide not shown: --windows-shown 0 prints every one)\n"
+         "  (98 more windows from 0.531 to 2.603 degrees wide not shown: --windows-shown 0 prints every one)\n"
          "  (36 clean stretches narrower than 0.500 degrees left out)\n"},
         {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1 --windows-shown 0", 0, kOut, "not shown", false},
         {"--crystal Si --primary 1,1,1 --energy 8 --relative-band 1e-4 --clean 2 --windows-shown 3", 2, kErr,
