@@ -9,6 +9,7 @@
 #include "planning/glitch_depth.h"
 #include "planning/glitches.h"
 #include "planning/parallel_for.h"
+#include "planning/sampled_dip.h"
 #include "setup/units.h"
 
 namespace {
@@ -23,13 +24,6 @@ constexpr int kTried = 51;
 // measured as one wide dip, a dip on another's flank narrower than it is.
 constexpr double kOutlier = 0.2;
 
-// The samples of a profile placed at this many phases of the step.
-constexpr int kPhases = 4;
-// A profile sampled at no more than this many points on either side of its deepest, over at most
-// this many of its widths (and a few steps), about an energy of no consequence.
-constexpr int kMostSamples = 2000;
-constexpr double kReachWidths = 20.0;
-constexpr double kBaseKeV = 10.0;
 
 struct Resolved {
     double widthEV;  // measured
@@ -45,7 +39,8 @@ double Misfit(const std::vector<Resolved>& dips, double across, int* counted)
     double sum = 0.0;
     *counted = 0;
     for (const Resolved& d : dips) {
-        const double predicted = SampledWidthEV(d.loss->Shape(across), d.order * d.stepEV) / d.order;
+        const SampledDip sampled = SampleDip(d.loss->Shape(across), d.order * d.stepEV);
+        const double predicted = sampled.found ? sampled.widthEV / d.order : std::numeric_limits<double>::quiet_NaN();
         ++*counted;
         // A spread at which the dip would not be found at all fits it no better than an outlier.
         if (!(predicted > 0.0) || !std::isfinite(predicted)) {
@@ -59,30 +54,6 @@ double Misfit(const std::vector<Resolved>& dips, double across, int* counted)
 }
 
 }  // namespace
-
-double SampledWidthEV(const GlitchShape& shape, double stepEV)
-{
-    if (!(stepEV > 0.0) || !(shape.depth > 0.0) || !(shape.widthEV > 0.0) || !std::isfinite(shape.widthEV)) return shape.widthEV;
-    const double reach = std::min(shape.Reach(), kReachWidths * shape.widthEV + 4.0 * stepEV);
-    const int points = static_cast<int>(std::min<double>(kMostSamples, std::ceil(reach / stepEV)));
-    double sum = 0.0;
-    int found = 0;
-    std::vector<ScanPoint> scan(static_cast<std::size_t>(2 * points + 1));
-    for (int phase = 0; phase < kPhases; ++phase) {
-        const double shift = (phase + 0.5) / kPhases - 0.5;
-        for (int k = -points; k <= points; ++k) {
-            const double eV = shape.offsetEV + (k + shift) * stepEV;
-            scan[static_cast<std::size_t>(k + points)] = {kBaseKeV + eV / 1000.0, 1.0 - shape.At(eV)};
-        }
-        const DipSearch search = FindDips(scan, scan.front().energy, scan.back().energy);
-        const auto deepest = std::max_element(search.dips.begin(), search.dips.end(),
-                                              [](const MeasuredDip& a, const MeasuredDip& b) { return a.depth < b.depth; });
-        if (deepest == search.dips.end()) continue;
-        sum += deepest->widthEV;
-        ++found;
-    }
-    return found > 0 ? sum / found : std::numeric_limits<double>::quiet_NaN();
-}
 
 SpreadEstimate EstimateSpread(const Crystal& crystal, const ScanFrame& frame, const GlitchFit& fit, const std::vector<DipSearch>& scans,
                               const FitRequest& request)

@@ -29,12 +29,6 @@ struct SpreadEstimate {
 // At most this many of the deepest matched dips are used.
 inline constexpr int kMostSpreadDips = 24;
 
-// The width (eV) the dip search of measured scans (planning/measured_dips.h) finds for a glitch's
-// profile alone sampled every `stepEV`, averaged over where the samples fall: a dip narrower than
-// the scan's step is measured about a step wide, one beside a rise of I0 against that rise. NaN
-// where the search finds no dip.
-double SampledWidthEV(const GlitchShape& shape, double stepEV);
-
 // The spread that fits the widths of `fit`'s matched dips (of `scans`, in the fit's order) best, on
 // a log scale, each predicted width as its scan's step measures it, for the request's beam otherwise.
 SpreadEstimate EstimateSpread(const Crystal& crystal, const ScanFrame& frame, const GlitchFit& fit, const std::vector<DipSearch>& scans,

@@ -7,6 +7,7 @@
 #include "planning/glitches.h"
 #include "planning/harmonic_orders.h"
 #include "planning/parallel_for.h"
+#include "planning/sampled_dip.h"
 #include "planning/sphere_reflections.h"
 #include "setup/units.h"
 
@@ -82,10 +83,17 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
         const double share = beam.content[static_cast<std::size_t>(line.order - 1)] / total;
         const double keV = line.order * from;
         const double psi = line.centre + line.Reach(from);
-        // The tables' own dip where it matters, so that a dip pairs with the deepest point the
-        // tables and the spectrum show.
-        const DipEstimate dip = quick ? EstimateDip(crystal, harmonic, line.x, psi, keV, beam.beam, kRoughSampling)
-                                      : DeepestPoint(ShapeOfGlitch(crystal, harmonic, line.x, psi, keV, beam.beam).dip);
+        // Where it matters, the tables' own dip, its centre where the scan's dip search would put
+        // it (a dip beside a rise of I0 is measured off its deepest point), else its deepest point.
+        DipEstimate dip;
+        if (quick) {
+            dip = EstimateDip(crystal, harmonic, line.x, psi, keV, beam.beam, kRoughSampling);
+        } else {
+            const GlitchShape shape = ShapeOfGlitch(crystal, harmonic, line.x, psi, keV, beam.beam);
+            dip = DeepestPoint(shape.dip);
+            const SampledDip sampled = SampleDip(shape, line.order * ranges[s].stepEV);
+            if (sampled.found && shape.rate != 0.0 && !shape.dip.umweg) dip.peak = sampled.centreEV * shape.rate;
+        }
         line.weight = share * dip.depth;
         const Vec3 x = crystal.lattice().Reciprocal(line.x);
         const double coupling = Dot(harmonic.G, x) - Dot(x, x), lambda = kHcKeVAngstrom / keV;

@@ -45,6 +45,7 @@ struct LineBeam {
 // the lines a scan of that many dips may show are weighed and placed more closely than the rest.
 struct ScanRange {
     double eMin, eMax;
+    double stepEV = 0.0;  // the scan's step: the dips of its lines are placed as it measures them
 };
 std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const ScanFrame& frame, const LineBeam& beam,
                                                 const std::vector<ScanRange>& ranges, const std::vector<std::size_t>& dips);

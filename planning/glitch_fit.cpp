@@ -142,7 +142,10 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
 
     std::vector<ScanRange> ranges;
     double eMax = 0.0;
-    for (const std::size_t s : used) ranges.push_back({fit.scans[s].eMin, fit.scans[s].eMax}), eMax = std::max(eMax, fit.scans[s].eMax);
+    for (const std::size_t s : used) {
+        ranges.push_back({fit.scans[s].eMin, fit.scans[s].eMax, searches[s].stepEV});
+        eMax = std::max(eMax, fit.scans[s].eMax);
+    }
     std::vector<std::size_t> counts;
     for (const std::size_t s : used) counts.push_back(searches[s].dips.size());
     std::vector<std::vector<FitLine>> lines = LinesOfRanges(crystal, frame, request.beam, ranges, counts);
