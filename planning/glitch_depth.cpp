@@ -77,7 +77,9 @@ DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* k
     std::optional<LossMap>& map = keep != nullptr ? *keep : local;
     const double along = std::fabs(c.alongRate) * c.along, spread = std::fabs(c.acrossRate) * across;
     map.emplace(c, kCoarseSampling);
-    DipProfile dip = map->Dip(along, spread);
+    // Sorted by a dip of a quarter of the bins (binning costs a third of a coarse map); a faint
+    // dip keeps it: its width to some percent.
+    DipProfile dip = map->Dip(along, spread, kEstimateBins);
     // An Umweg peak (a forbidden primary) has depth 0 but a width worth the usual sampling.
     if (dip.depth < kFaintDepth && !dip.umweg) return dip;
     // A dip that the coarse sampling already finds far deeper than kCloseDepth (it errs by a

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <random>
+#include <string>
+#include <tuple>
 
 #include "crystal/cif_crystal.h"
 #include "glitch_energies.h"
@@ -32,6 +35,16 @@ struct Synthetic {
     double stepEV = 0.5;
 };
 
+// The glitch's shape, worked out once for the scans made at several seeds.
+const GlitchShape& ShapeMadeOnce(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
+{
+    static std::map<std::tuple<std::string, double, double, double, double, int, int, int, double, double>, GlitchShape> made;
+    const auto key = std::make_tuple(crystal.name(), frame.along.x, frame.along.y, frame.along.z, frame.e2.x, x.h, x.k, x.l, psi, keV);
+    const auto found = made.find(key);
+    if (found != made.end()) return found->second;
+    return made.emplace(key, ShapeOfGlitch(crystal, frame, x, psi, keV, beam)).first->second;
+}
+
 DipSearch SyntheticDips(const Crystal& crystal, const ScanFrame& frame, const Synthetic& s)
 {
     Beam beam;
@@ -42,7 +55,7 @@ DipSearch SyntheticDips(const Crystal& crystal, const ScanFrame& frame, const Sy
     search.points = static_cast<int>((s.eMax - s.eMin) * 1000.0 / s.stepEV);
     search.from = s.eMin, search.to = s.eMax, search.stepEV = s.stepEV;
     for (const ewald::TrueGlitch& g : ewald::Glitches(crystal, frame, s.psi, s.eMin, s.eMax)) {
-        const GlitchShape shape = ShapeOfGlitch(crystal, frame, g.x, s.psi, g.keV, beam);
+        const GlitchShape& shape = ShapeMadeOnce(crystal, frame, g.x, s.psi, g.keV, beam);
         if (!(shape.depth >= s.deepest)) continue;
         const MeasuredDip dip{g.keV + (shape.offsetEV + s.offsetEV + error(random)) / 1000.0, shape.depth, 1.0};
         if (!search.dips.empty() && (dip.energy - search.dips.back().energy) * 1000.0 < 2.0 * s.stepEV) {

@@ -71,9 +71,9 @@ class SameAsTheProgram(unittest.TestCase):
              SILICON + ["--primary", "0,0,4", "--energy", "8.048", "--relative-band", "0.003", "--events", "e.csv"]),
             (silicon.glitches((1, 1, 1), 10, energies=(5, 30)), GLITCHES, "g.csv",
              SILICON + ["--primary", "1,1,1", "--glitches", "g.csv", "--at-psi", "10", "--energies", "5,30"]),
-            (gaas.glitches((2, 2, 0), at_psi=15, energies=(6, 12), polarization="pi", divergence=(0.001, 0.0002), surface=(1, 1, 1),
+            (gaas.glitches((2, 2, 0), at_psi=15, energies=(6, 9), polarization="pi", divergence=(0.001, 0.0002), surface=(1, 1, 1),
                            harmonics=3), GLITCHES, "g.csv",
-             ["--crystal", "GaAs", "--primary", "2,2,0", "--glitches", "g.csv", "--at-psi", "15", "--energies", "6,12",
+             ["--crystal", "GaAs", "--primary", "2,2,0", "--glitches", "g.csv", "--at-psi", "15", "--energies", "6,9",
               "--polarisation", "pi", "--divergence", "0.001,0.0002", "--surface", "1,1,1", "--harmonics", "3"]),
             (silicon.spectrum((2, 2, 0), 15, energies=(6, 9), divergence=(0.0006, 0), harmonics=2, harmonic_content=[0.05],
                               monochromator="channel-cut"),
@@ -343,7 +343,7 @@ class Threads(unittest.TestCase):
         """While one thread computes a large glitch map, another runs Python all the time."""
         gaas = kelto.Crystal.shipped("GaAs")
         done = threading.Event()
-        worker = threading.Thread(target=lambda: (gaas.glitch_map((0, 0, 2), energies=(5, 40)), done.set()))
+        worker = threading.Thread(target=lambda: (gaas.glitch_map((0, 0, 2), energies=(5, 20)), done.set()))
         worker.start()
         steps = 0
         while not done.is_set():
