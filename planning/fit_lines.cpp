@@ -6,6 +6,7 @@
 #include "crystal/vec3.h"
 #include "planning/glitches.h"
 #include "planning/harmonic_orders.h"
+#include "planning/measured_dips.h"
 #include "planning/parallel_for.h"
 #include "planning/sampled_dip.h"
 #include "planning/sphere_reflections.h"
@@ -102,7 +103,9 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
         line.top = kHcKeVAngstrom * std::sqrt(line.quarterG2 + line.spread * line.spread) / line.order;
     };
     // Every line roughly first; those that may be visible in their range (to a factor of four below
-    // the weight its dips show, the rough estimate's error) again as the tables shape them.
+    // the weight its dips show, the rough estimate's error) again as the tables shape them, but
+    // for those whose dip no scan shows (the rough estimate errs by up to ten times low).
+    constexpr double kUnseen = kShallowestDip / 20.0;
     ParallelFor(items.size(), [&](std::size_t item) { weigh(item, true); });
     std::vector<double> rough(ranges.size());
     for (std::size_t s = 0; s < ranges.size(); ++s) {
@@ -113,7 +116,8 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
     std::vector<std::size_t> again;
     for (std::size_t item = 0; item < items.size(); ++item) {
         const auto [s, i] = items[item];
-        if (lines[s][i].weight >= rough[s] / 4.0) again.push_back(item);
+        const double share = beam.content[static_cast<std::size_t>(lines[s][i].order - 1)] / total;
+        if (lines[s][i].weight >= rough[s] / 4.0 && lines[s][i].weight >= share * kUnseen) again.push_back(item);
     }
     ParallelFor(again.size(), [&](std::size_t k) { weigh(again[k], false); }, 1);
     for (std::vector<FitLine>& of : lines) {

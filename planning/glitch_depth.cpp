@@ -187,8 +187,53 @@ std::vector<long long> KeyOf(const PassbandCase& c, double across)
     return key;
 }
 
+// Dips worked out before in this process, by their case: a fit shapes the same lines for each
+// scan it is given, clean windows meet a glitch map's lines again, a Python session asks again.
+// Bounded: a full store begins again.
+class DipStore {
+public:
+    bool Find(const std::vector<long long>& key, DipProfile* dip)
+    {
+        const std::lock_guard<std::mutex> held(lock_);
+        const auto found = dips_.find(key);
+        if (found == dips_.end()) return false;
+        *dip = found->second;
+        return true;
+    }
+    void Keep(const std::vector<long long>& key, const DipProfile& dip)
+    {
+        const std::size_t bytes = sizeof(DipProfile) + dip.samples.size() * sizeof(double) + key.size() * sizeof(long long) + 64;
+        const std::lock_guard<std::mutex> held(lock_);
+        if (bytes_ + bytes > kBytes) dips_.clear(), bytes_ = 0;
+        if (dips_.emplace(key, dip).second) bytes_ += bytes;
+    }
+
+private:
+    static constexpr std::size_t kBytes = std::size_t{64} << 20;
+    std::mutex lock_;
+    std::map<std::vector<long long>, DipProfile> dips_;
+    std::size_t bytes_ = 0;
+};
+
+DipStore& Store()
+{
+    static DipStore store;
+    return store;
+}
+
+// A case's dip, from the store or worked out and kept.
+DipProfile StoredDipOf(const PassbandCase& c, double across)
+{
+    const std::vector<long long> key = KeyOf(c, across);
+    DipProfile dip;
+    if (Store().Find(key, &dip)) return dip;
+    dip = DipOf(c, across);
+    Store().Keep(key, dip);
+    return dip;
+}
+
 // The dips of many requests: each request's case, the distinct ones (the first of each kind)
-// worked out on every core.
+// worked out on every core, but for those the store holds.
 std::vector<DipProfile> DipsOf(const Crystal& crystal, const std::vector<GlitchRequest>& requests, const Beam& beam)
 {
     std::vector<PassbandCase> cases(requests.size());
@@ -204,7 +249,12 @@ std::vector<DipProfile> DipsOf(const Crystal& crystal, const std::vector<GlitchR
         of[i] = at->second;
     }
     std::vector<DipProfile> dips(requests.size());
-    ParallelFor(distinct.size(), [&](std::size_t k) { dips[distinct[k]] = DipOf(cases[distinct[k]], beam.across); }, 1);
+    std::vector<std::size_t> missing;
+    for (const std::size_t i : distinct) {
+        if (!Store().Find(KeyOf(cases[i], beam.across), &dips[i])) missing.push_back(i);
+    }
+    ParallelFor(missing.size(), [&](std::size_t k) { dips[missing[k]] = DipOf(cases[missing[k]], beam.across); }, 1);
+    for (const std::size_t i : missing) Store().Keep(KeyOf(cases[i], beam.across), dips[i]);
     for (std::size_t i = 0; i < dips.size(); ++i) {
         if (of[i] != i) dips[i] = dips[of[i]];
     }
@@ -234,7 +284,7 @@ DipEstimate EstimateDip(const Crystal& crystal, const ScanFrame& frame, Miller x
 
 GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
 {
-    return ShapeAlongScan(DipOf(DescribePassband(crystal, frame, x, psi, keV, beam), beam.across),
+    return ShapeAlongScan(StoredDipOf(DescribePassband(crystal, frame, x, psi, keV, beam), beam.across),
                           ScanRateOf(frame, crystal.lattice(), x, psi, keV));
 }
 

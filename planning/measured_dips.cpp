@@ -22,7 +22,6 @@ constexpr double kSideEV = 40.0;
 constexpr double kLevelQuantile = 0.75;
 // A dip is deeper than this many noise deviations, and than this share of I0.
 constexpr double kNoiseDeviations = 5.0;
-constexpr double kShallowest = 1e-3;
 
 double Quantile(std::vector<double>& values, double q)
 {
@@ -219,7 +218,7 @@ DipSearch FindDips(std::vector<ScanPoint> points, double eMin, double eMax)
     differences.reserve(n);
     for (std::size_t i = 1; i < n; ++i) differences.push_back(std::fabs(depth[i] - depth[i - 1]));
     search.noise = 1.4826 * Quantile(differences, 0.5) / std::sqrt(2.0);
-    search.threshold = std::max(kNoiseDeviations * search.noise, kShallowest);
+    search.threshold = std::max(kNoiseDeviations * search.noise, kShallowestDip);
     // A run of points deeper than half the threshold holds one dip for each of its peaks that the
     // others leave standing: a peak counts apart from a deeper one when the points between them
     // rise to less than half its depth. Its centre is weighed over the points around it deeper

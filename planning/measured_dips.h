@@ -6,6 +6,9 @@
 
 #include "io/scan_file.h"
 
+// No dip of a scan is shallower than this share of I0, however quiet the scan.
+inline constexpr double kShallowestDip = 1e-3;
+
 struct MeasuredDip {
     double energy;   // keV: the dip's centre, the depth-weighted mean over its upper half
     double depth;    // the share of the surrounding I0 missing at its deepest point
