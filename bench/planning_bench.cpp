@@ -51,6 +51,7 @@ void EventsOfSilicon002(benchmark::State& state)
     const Band band{kHcKeVAngstrom / 8.048, 0.02};
     const TableSubject subject{silicon.name(), {0, 0, 2}, &frame, {-180, 180}};
     for (auto _ : state) {
+        ForgetStoredDips();
         const std::vector<Event> events = FindEvents(silicon, frame, band, {-180, 180});
         WriteEventsTable(Null(), subject, band, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, events);
         state.counters["events"] = static_cast<double>(events.size());
@@ -65,6 +66,7 @@ void GlitchMapOfSilicon111(benchmark::State& state)
     const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
     const TableSubject subject{silicon.name(), {1, 1, 1}, &frame, {-180, 180}};
     for (auto _ : state) {
+        ForgetStoredDips();
         const std::vector<GlitchLine> lines = GlitchMap(silicon, frame, {-180, 180}, 5, 30);
         WriteGlitchMap(Null(), subject, 5, 30, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, lines);
         state.counters["lines"] = static_cast<double>(lines.size());
@@ -84,6 +86,7 @@ void GlitchSpectrumWithDepthsOfSilicon220(benchmark::State& state)
     const Beam beam{Polarisation::kSigma, 10e-6, 0.0, {}};
     const GlitchBeam described{"sigma", 10e-6 * 180 / 3.141592653589793, 0.0, std::nullopt, 1};
     for (auto _ : state) {
+        ForgetStoredDips();
         std::vector<Glitch> glitches = FindGlitchesWithHarmonics(*silicon, frame, 15, 5, 30, 1);
         ShapeGlitches(*silicon, frame, 15, 5, 30, beam, &glitches);
         WriteGlitchTable(Null(), subject, 15, 5, 30, described, glitches);
@@ -108,6 +111,7 @@ void FitOfSilicon220Scan(benchmark::State& state)
     FitRequest request;
     request.beam.beam = beam;
     for (auto _ : state) {
+        ForgetStoredDips();
         const GlitchFit fit = FitGlitches(*silicon, frame, {FindDips(scan, 4.5, 27)}, request);
         state.counters["dips"] = static_cast<double>(fit.matched + fit.unmatched);
         state.counters["psi"] = fit.psi;
@@ -129,6 +133,7 @@ void DipsOfTenMillionPoints(benchmark::State& state)
         scan.push_back({e, (1000.0 + 10.0 * e) * (1.0 - dip) * (1.0 + 0.002 * (static_cast<double>(noise >> 11) * 0x1.0p-53 - 0.5))});
     }
     for (auto _ : state) {
+        ForgetStoredDips();
         const DipSearch search = FindDips(scan, 5.0, 25.0);
         state.counters["dips"] = static_cast<double>(search.dips.size());
     }
@@ -141,6 +146,7 @@ void CleanEnergiesOfSilicon111(benchmark::State& state)
     const CubicCrystal silicon = Silicon();
     const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
     for (auto _ : state) {
+        ForgetStoredDips();
         const CleanWindows found = CleanEnergyWindows(silicon, frame, {-180, 180}, 8, 12, {false, 0.01}, 0, Beam{}, 0.5);
         benchmark::DoNotOptimize(found.leastBad.data());
     }
@@ -183,6 +189,7 @@ void EventsOfLargeCell(benchmark::State& state, double a, int atoms)
     const double lambda = kHcKeVAngstrom / 8.0;
     const Band band{lambda, 1.4e-4 * lambda};
     for (auto _ : state) {
+        ForgetStoredDips();
         const std::vector<Event> events = FindEvents(*crystal, frame, band, {-180, 180});
         state.counters["events"] = static_cast<double>(events.size());
     }
@@ -204,6 +211,7 @@ void EventsOfCifCrystal(benchmark::State& state, const char* name, Miller primar
     const Band band{kHcKeVAngstrom / 8.048, 0.02};
     const TableSubject subject{crystal->name(), primary, &frame, {-180, 180}};
     for (auto _ : state) {
+        ForgetStoredDips();
         const std::vector<Event> events = FindEvents(*crystal, frame, band, {-180, 180});
         WriteEventsTable(Null(), subject, band, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, events);
         state.counters["events"] = static_cast<double>(events.size());
@@ -220,6 +228,7 @@ void GlitchMapOfGaAs002(benchmark::State& state)
     const ScanFrame frame = MatrixFrame(crystal->lattice(), {0, 0, 2});
     const TableSubject subject{crystal->name(), {0, 0, 2}, &frame, {-180, 180}};
     for (auto _ : state) {
+        ForgetStoredDips();
         const std::vector<GlitchLine> lines = GlitchMap(*crystal, frame, {-180, 180}, 5, 30);
         WriteGlitchMap(Null(), subject, 5, 30, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, lines);
         state.counters["lines"] = static_cast<double>(lines.size());
@@ -266,6 +275,7 @@ void EventsWithWidthsOfLargeCifCell(benchmark::State& state, bool cubic)
     const LargeCifCell cell(cubic);
     const Band band{kHcKeVAngstrom / 8.048, 0.02};
     for (auto _ : state) {
+        ForgetStoredDips();
         std::vector<Event> events = FindEvents(*cell.crystal, cell.frame, band, {-180, 180});
         SetEventWidths(*cell.crystal, cell.frame, 8.048, Beam{}, &events);
         WriteEventsTable(Null(), cell.subject, band, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, events);
@@ -279,6 +289,7 @@ void GlitchSpectrumOfLargeCifCell(benchmark::State& state, bool cubic)
 {
     const LargeCifCell cell(cubic);
     for (auto _ : state) {
+        ForgetStoredDips();
         std::vector<Glitch> glitches = FindGlitchesWithHarmonics(*cell.crystal, cell.frame, 15, 5, 12, 1);
         ShapeGlitches(*cell.crystal, cell.frame, 15, 5, 12, Beam{}, &glitches);
         WriteGlitchTable(Null(), cell.subject, 15, 5, 12, GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, glitches);

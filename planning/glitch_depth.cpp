@@ -208,6 +208,12 @@ public:
         if (dips_.emplace(key, dip).second) bytes_ += bytes;
     }
 
+    void Forget()
+    {
+        const std::lock_guard<std::mutex> held(lock_);
+        dips_.clear(), bytes_ = 0;
+    }
+
 private:
     static constexpr std::size_t kBytes = std::size_t{64} << 20;
     std::mutex lock_;
@@ -262,6 +268,8 @@ std::vector<DipProfile> DipsOf(const Crystal& crystal, const std::vector<GlitchR
 }
 
 }  // namespace
+
+void ForgetStoredDips() { Store().Forget(); }
 
 std::vector<GlitchShape> ShapesOfGlitches(const Crystal& crystal, const std::vector<GlitchRequest>& requests, const Beam& beam)
 {

@@ -48,6 +48,11 @@ struct GlitchRequest {
 // list, so that they agree and the answers do not depend on the threads' timing.
 std::vector<GlitchShape> ShapesOfGlitches(const Crystal& crystal, const std::vector<GlitchRequest>& requests, const Beam& beam);
 
+// Dips once worked out are kept for the process, by their case (bounded), so that a fit of many
+// scans, a glitch map with its clean windows or a Python session works each out once. Forgets them
+// (a benchmark times each run from nothing).
+void ForgetStoredDips();
+
 // An event's dip as psi turns the beam about G: its deepest share and its full width at half depth
 // in azimuth (degrees; 0 for a dip of depth 0; a forbidden primary's events have depth 0 and the
 // width of their Umweg peak).
