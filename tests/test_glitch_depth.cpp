@@ -515,7 +515,7 @@ TEST(GlitchDepth, EventDipFollowsTheTurningBeam)
             return (inside + outside) / 2.0;
         };
         EXPECT_NEAR(e.depth, deepest, 5e-3 * deepest);
-        EXPECT_NEAR(e.widthDeg, crossing(1.0) - crossing(-1.0), 0.01 * e.widthDeg) << e.x.h << " " << e.x.k << " " << e.x.l;
+        EXPECT_NEAR(e.widthDeg, crossing(1.0) - crossing(-1.0), 5e-3 * e.widthDeg) << e.x.h << " " << e.x.k << " " << e.x.l;
     }
     EXPECT_EQ(checked, 8);
 }
