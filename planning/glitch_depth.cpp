@@ -248,19 +248,20 @@ std::vector<DipProfile> DipsOf(const Crystal& crystal, const std::vector<GlitchR
         cases[i] = DescribePassband(crystal, *r.frame, r.x, r.psi, r.keV, beam);
     }, 16);
     std::map<std::vector<long long>, std::size_t> first;
-    std::vector<std::size_t> of(requests.size()), distinct;
+    std::vector<std::size_t> of(requests.size());
+    std::vector<const std::vector<long long>*> keys(requests.size(), nullptr);  // of the first of each kind
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const auto [at, added] = first.emplace(KeyOf(cases[i], beam.across), i);
-        if (added) distinct.push_back(i);
+        if (added) keys[i] = &at->first;
         of[i] = at->second;
     }
     std::vector<DipProfile> dips(requests.size());
     std::vector<std::size_t> missing;
-    for (const std::size_t i : distinct) {
-        if (!Store().Find(KeyOf(cases[i], beam.across), &dips[i])) missing.push_back(i);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (keys[i] != nullptr && !Store().Find(*keys[i], &dips[i])) missing.push_back(i);
     }
     ParallelFor(missing.size(), [&](std::size_t k) { dips[missing[k]] = DipOf(cases[missing[k]], beam.across); }, 1);
-    for (const std::size_t i : missing) Store().Keep(KeyOf(cases[i], beam.across), dips[i]);
+    for (const std::size_t i : missing) Store().Keep(*keys[i], dips[i]);
     for (std::size_t i = 0; i < dips.size(); ++i) {
         if (of[i] != i) dips[i] = dips[of[i]];
     }
