@@ -61,9 +61,11 @@ struct PlanOptions {
     int harmonics = 1;
     // The predicted I0 spectrum at --at-psi over --energies, the orders weighted by their share of
     // the beam: the shares of --harmonic-content as typed, one for every harmonic or one for each
-    // order the structure lets through (none: planning's default share each).
+    // order the structure lets through (none: planning's default share each), or the table of
+    // shares against the setting in the file --harmonic-content names.
     std::string spectrumFile;
     std::vector<double> harmonicShares;
+    std::string harmonicContentFile;
 
     // The azimuth and energy offsets fitted to measured I0 scans, each over its energies inside
     // --energies, the one of the symmetric azimuths nearest a guess (--at-psi) taken when one is

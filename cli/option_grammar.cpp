@@ -131,12 +131,14 @@ were computed for):
                         to N that the structure allows, listed at E with their
                         order (default 1: the fundamental only); a forbidden
                         order is named on standard error
-  --harmonic-content C or C2[,C3...]
+  --harmonic-content C or C2[,C3...] or FILE
                         with --spectrum or --fit-glitches: each harmonic's share
                         of the beam's photons against 1 for the fundamental,
                         one share C for every order of --harmonics or one for
                         each order the structure allows; a forbidden order
-                        takes none (default 0.01 each)
+                        takes none (default 0.01 each); or a table FILE of the
+                        shares against the setting: rows of the energy (keV)
+                        and its shares, covering --energies
   --glitch-map FILE     instead of the four files, write every reflection's
                         glitch line E(psi) inside --energies over the psi window
                         to the CSV table FILE

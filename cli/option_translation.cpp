@@ -292,10 +292,17 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
         // One share for every harmonic, or one for each order the structure lets through: how many
         // those are is known once the crystal is (RunFromRecord).
         const std::string& text = words.Value("--harmonic-content");
+        // Anything but numbers and commas names a table of shares against the setting.
         std::vector<std::size_t> counts;
         for (std::size_t n = 1; n < static_cast<std::size_t>(plan->harmonics); ++n) counts.push_back(n);
-        plan->harmonicShares = Numbers<double>("--harmonic-content", text, counts, ParseDouble,
-                                               "C or C2,...,CN (one share for every harmonic of --harmonics, or one for each)");
+        // Anything but numbers and commas names a table of shares against the setting.
+        if (text.find_first_not_of("0123456789.,+-eE") != std::string::npos) {
+            plan->harmonicContentFile = text;  // read, not written: taken as it stands
+        } else {
+            plan->harmonicShares = Numbers<double>("--harmonic-content", text, counts, ParseDouble,
+                                                   "C or C2,...,CN (one share for every harmonic of --harmonics, or one for "
+                                                   "each), or FILE");
+        }
         for (const double c : plan->harmonicShares) {
             if (!(c >= 0.0 && c <= 1.0)) throw UsageError{"--harmonic-content: '" + text + "' has a share outside 0 to 1"};
         }

@@ -16,6 +16,7 @@
 #include "io/output_files.h"
 #include "io/run_error.h"
 #include "io/scan_file.h"
+#include "io/share_table.h"
 #include "io/write_behind.h"
 #include "output/curve_table.h"
 #include "planning/clean_windows.h"
@@ -361,20 +362,39 @@ std::string SpreadAnswer(const SpreadEstimate& spread, const GlitchFit& fit, con
 }
 
 // Each order's share of the beam: the shares of --harmonic-content over the orders the structure
-// lets through up to the highest energy, none for a forbidden order.
-std::vector<double> HarmonicContentOf(const Planning& p, const PlanOptions& plan)
+// lets through up to the highest energy, none for a forbidden order; from its table, at each setting.
+OrderShares HarmonicContentOf(const Planning& p, const PlanOptions& plan)
 {
     const HarmonicOrders orders = OrdersOfHarmonics(*p.crystal, p.frame, plan.harmonics, plan.energyMax);
-    std::vector<double> content = HarmonicContent(orders, plan.harmonics, plan.harmonicShares);
-    if (content.empty()) {
-        std::string shares;
-        for (const double c : plan.harmonicShares) shares += Printed("%s%g", shares.empty() ? "" : ",", c);
-        throw RunError::Refusal(Printed("--harmonic-content: '%s' has %zu shares, but %s forbidden: give one for every "
-                                        "harmonic or one for each of %s\n", shares.c_str(), plan.harmonicShares.size(),
-                                        (OrderReflections(p.frame, orders.forbidden) + (orders.forbidden.size() == 1 ? " is" : " are")).c_str(),
-                                        OrderReflections(p.frame, orders.passing).c_str()));
+    const auto refuse = [&](const std::string& given, std::size_t count) {
+        return RunError::Refusal(Printed("--harmonic-content: %s has %zu shares, but %s forbidden: give one for every "
+                                         "harmonic or one for each of %s\n", given.c_str(), count,
+                                         (OrderReflections(p.frame, orders.forbidden) + (orders.forbidden.size() == 1 ? " is" : " are")).c_str(),
+                                         OrderReflections(p.frame, orders.passing).c_str()));
+    };
+    if (plan.harmonicContentFile.empty()) {
+        std::vector<double> content = HarmonicContent(orders, plan.harmonics, plan.harmonicShares);
+        if (content.empty()) {
+            std::string shares;
+            for (const double c : plan.harmonicShares) shares += Printed("%s%g", shares.empty() ? "" : ",", c);
+            throw refuse("'" + shares + "'", plan.harmonicShares.size());
+        }
+        return content;
     }
-    return content;
+    const std::vector<ShareRow> rows = ReadShareTable(plan.harmonicContentFile);
+    if (rows.front().energy > plan.energyMin || rows.back().energy < plan.energyMax) {
+        throw RunError::Refusal(Printed("The harmonic content table %s runs from %g to %g keV: it must cover --energies %g to "
+                                        "%g keV\n", plan.harmonicContentFile.c_str(), rows.front().energy, rows.back().energy,
+                                        plan.energyMin, plan.energyMax));
+    }
+    std::vector<double> energies;
+    std::vector<std::vector<double>> content;
+    for (const ShareRow& row : rows) {
+        energies.push_back(row.energy);
+        content.push_back(HarmonicContent(orders, plan.harmonics, row.shares));
+        if (content.back().empty()) throw refuse("the table " + plan.harmonicContentFile + " (line " + std::to_string(row.line) + ")", row.shares.size());
+    }
+    return OrderShares(energies, content);
 }
 
 // A harmonic the structure forbids passes nothing: said once, before the run computes.
@@ -452,7 +472,7 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
         }
         if (!plan.spectrumFile.empty()) {
             progress.Phase("predicted I0 spectrum");
-            const std::vector<double> content = HarmonicContentOf(p, plan);
+            const OrderShares content = HarmonicContentOf(p, plan);
             const std::vector<SpectrumPoint> spectrum = PredictSpectrum(glitches, plan.energyMin, plan.energyMax, content);
             progress.Phase("writing " + plan.spectrumFile);
             WriteTable(plan.spectrumFile, [&](std::FILE* f) {

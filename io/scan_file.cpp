@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 
 #include "io/run_error.h"
+#include "io/text_file.h"
 
 namespace {
 
@@ -128,20 +127,7 @@ ScanFile ParseScan(const std::string& text, double toKeV)
 
 ScanFile ReadScanFile(const std::string& path, double toKeV)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw RunError::Refusal(Printed("The measured scan %s cannot be opened: %s\n", path.c_str(), std::strerror(errno)));
-    }
-    std::string text;
-    char chunk[65536];
-    while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-        text.append(chunk, static_cast<std::size_t>(file.gcount()));
-        if (text.size() > kLargestScan) {
-            throw RunError::Refusal(Printed("The measured scan %s is larger than %zu MiB: it is no scan of two columns\n",
-                                            path.c_str(), kLargestScan >> 20));
-        }
-    }
-    if (file.bad()) throw RunError::Refusal(Printed("The measured scan %s cannot be read\n", path.c_str()));
+    const std::string text = ReadTextFile(path, "measured scan", kLargestScan, "it is no scan of two columns");
     ScanFile scan;
     try {
         scan = ParseScan(text, toKeV);

@@ -41,16 +41,22 @@ double AzimuthOffset(double psi, double centre)
 std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const ScanFrame& frame, const LineBeam& beam,
                                                 const std::vector<ScanRange>& ranges, const std::vector<std::size_t>& dips)
 {
-    double highest = 0.0, total = 0.0;
+    double highest = 0.0;
     for (const ScanRange& r : ranges) highest = std::max(highest, r.eMax);
-    for (const double c : beam.content) total += c;
+    // An order's share of the photons at a setting, against all orders'.
+    const auto shareAt = [&](int order, double keV) {
+        const std::vector<double> shares = beam.content.At(keV);
+        double total = 0.0;
+        for (const double c : shares) total += c;
+        return total > 0.0 ? shares[static_cast<std::size_t>(order - 1)] / total : 0.0;
+    };
     // Every line up to the highest energy, with the frame of its order.
     std::vector<FitLine> all;
     std::vector<ScanFrame> frames;
-    for (int n = 1; n <= beam.harmonics && n <= static_cast<int>(beam.content.size()); ++n) {
+    for (int n = 1; n <= beam.harmonics && n <= static_cast<int>(beam.content.Orders()); ++n) {
         frames.push_back(HarmonicFrame(frame, n));
         const ScanFrame& harmonic = frames.back();
-        if (!(beam.content[static_cast<std::size_t>(n - 1)] > 0.0)) continue;
+        if (!beam.content.Carries(n)) continue;
         if (n > 1 && !HarmonicPasses(crystal, frame, n, highest)) continue;
         for (const SphereReflection& r : GlitchReflections(crystal, harmonic, n * highest)) {
             if (r.Always()) continue;  // on the sphere at one azimuth at every energy: no line to fit
@@ -81,7 +87,7 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
         line = bragg[s][i];
         const double from = std::max(line.top, ranges[s].eMin);
         const ScanFrame& harmonic = frames[static_cast<std::size_t>(line.order - 1)];
-        const double share = beam.content[static_cast<std::size_t>(line.order - 1)] / total;
+        const double share = shareAt(line.order, from);
         const double keV = line.order * from;
         const double psi = line.centre + line.Reach(from);
         // Where it matters, the tables' own dip, its centre where the scan's dip search would put
@@ -116,7 +122,7 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
     std::vector<std::size_t> again;
     for (std::size_t item = 0; item < items.size(); ++item) {
         const auto [s, i] = items[item];
-        const double share = beam.content[static_cast<std::size_t>(lines[s][i].order - 1)] / total;
+        const double share = shareAt(lines[s][i].order, std::max(bragg[s][i].top, ranges[s].eMin));
         if (lines[s][i].weight >= rough[s] / 4.0 && lines[s][i].weight >= share * kUnseen) again.push_back(item);
     }
     ParallelFor(again.size(), [&](std::size_t k) { weigh(again[k], false); }, 1);

@@ -11,6 +11,7 @@
 #include "crystal/crystal.h"
 #include "planning/azimuths.h"
 #include "planning/glitch_depth.h"
+#include "planning/order_shares.h"
 #include "planning/scan_frame.h"
 
 struct FitLine {
@@ -36,7 +37,7 @@ double AzimuthOffset(double psi, double centre);
 // What the lines are weighted for: the beam, the harmonics and their shares.
 struct LineBeam {
     int harmonics = 1;
-    std::vector<double> content{1.0};  // each order's share of the photons, the fundamental's first
+    OrderShares content;  // each order's share of the photons at each setting, the fundamental's first
     Beam beam;
 };
 

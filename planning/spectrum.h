@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "planning/glitches.h"
+#include "planning/order_shares.h"
 
 struct SpectrumPoint {
     double energy;  // keV
@@ -20,8 +21,8 @@ inline constexpr int kSpectrumPointsPerDip = 2 * kQuarterWidths + 1;
 
 // The output from eMin to eMax keV on `points` even steps and, around each glitch that takes
 // anything, seventeen more across its dip (a quarter of its width apart about its deepest point),
-// so that the narrowest glitch is drawn too. `content[n - 1]` is the share of the photons of order n
-// (content[0] for the fundamental); the glitches of an order take from that order's photons only,
-// at most all of them (a glitch that adds to I0 gives a share below 0).
+// so that the narrowest glitch is drawn too. `content` gives each order's share of the photons at
+// each setting; the glitches of an order take from that order's photons only, at most all of them
+// (a glitch that adds to I0 gives a share below 0).
 std::vector<SpectrumPoint> PredictSpectrum(const std::vector<Glitch>& glitches, double eMin, double eMax,
-                                           const std::vector<double>& content, int points = kSpectrumEvenPoints);
+                                           const OrderShares& content, int points = kSpectrumEvenPoints);

@@ -131,15 +131,25 @@ void WriteEventsTable(std::FILE* file, const TableSubject& subject, const Band& 
 
 
 void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
-                        const GlitchBeam& beam, const std::vector<double>& content, const std::vector<SpectrumPoint>& spectrum,
+                        const GlitchBeam& beam, const OrderShares& content, const std::vector<SpectrumPoint>& spectrum,
                         PhaseLine* progress)
 {
     TextWriter out(file);
     out.Print<"# kelto predicted I0 spectrum: ">();
     WriteSubject(out, subject);
     WriteScanAndBeam(out, psi, eMin, eMax, beam);
+    // Shares that vary with the setting: those at either end of the scan.
     out.Print<"; harmonic content">();
-    for (std::size_t n = 0; n < content.size(); ++n) out.Print<"%s %.6f">(n == 0 ? "" : ",", content[n]);
+    const auto shares = [&](double keV) {
+        const std::vector<double> at = content.At(keV);
+        for (std::size_t n = 0; n < at.size(); ++n) out.Print<"%s %.6f">(n == 0 ? "" : ",", at[n]);
+    };
+    shares(eMin);
+    if (content.Varies()) {
+        out.Print<" at %.6f keV to">(eMin);
+        shares(eMax);
+        out.Print<" at %.6f keV">(eMax);
+    }
     out.Print<"\nenergy_keV,i0\n">();
     out.Flush();
     // Energies to the micro-electronvolt, so that the points across the narrowest glitch stay apart.

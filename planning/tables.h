@@ -45,7 +45,7 @@ void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, 
 // The predicted I0 spectrum: energy and relative output, with the beam and the harmonic content
 // (`content`, 1 for the fundamental first) it was computed for.
 void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
-                        const GlitchBeam& beam, const std::vector<double>& content, const std::vector<SpectrumPoint>& spectrum,
+                        const GlitchBeam& beam, const OrderShares& content, const std::vector<SpectrumPoint>& spectrum,
                         PhaseLine* progress = nullptr);
 void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
                     const std::vector<GlitchLine>& lines, PhaseLine* progress = nullptr);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -97,6 +98,9 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
     // takes no share; one share serves every order, or one for each order that passes.
     const std::string si = "--crystal Si --spectrum s.csv --at-psi 10 --energies 8,8.2 --primary ";
     const std::string note = "kelto: 2 2 2 is forbidden: no second-order glitches\n";
+    const std::string table = KELTO_SOURCE_DIR "/examples/harmonic_content.dat";
+    const std::string shortTable = (FreshFolder("short_share_table") / "shares.dat").string();
+    std::ofstream(shortTable) << "8.1 0.1\n9 0.2\n";
     const struct { std::string options; int status; std::string found; bool noted; } shares[] = {
         {"1,1,1 --harmonics 3", 0, "; harmonic content 1.000000, 0.000000, 0.010000\n", true},
         {"1,1,1 --harmonics 4 --harmonic-content 0.2", 0, "; harmonic content 1.000000, 0.000000, 0.200000, 0.200000\n", true},
@@ -104,6 +108,11 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {"1,1,1 --harmonics 4 --harmonic-content 0.2,0.05,0.1", 1, "--harmonic-content: '0.2,0.05,0.1' has 3 shares, but 2 2 2 "
          "is forbidden: give one for every harmonic or one for each of 3 3 3 and 4 4 4\n", false},
         {"2,2,0 --harmonics 3 --harmonic-content 0.2,0.05", 0, "; harmonic content 1.000000, 0.200000, 0.050000\n", false},
+        // A table of shares against the setting, interpolated to the ends of the scan.
+        {"1,1,1 --harmonics 3 --harmonic-content " + table, 0,
+         "; harmonic content 1.000000, 0.000000, 0.050000 at 8.000000 keV to 1.000000, 0.000000, 0.048000 at 8.200000 keV\n", true},
+        {"1,1,1 --harmonics 3 --harmonic-content " + shortTable, 1,
+         "The harmonic content table " + shortTable + " runs from 8.1 to 9 keV: it must cover --energies 8 to 8.2 keV\n", false},
     };
     for (const auto& c : shares) {
         const KeltoRun done = RunKelto("", FreshFolder("harmonic_shares"), si + c.options);

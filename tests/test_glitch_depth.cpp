@@ -448,7 +448,8 @@ TEST(GlitchDepth, EquivalentAzimuthsGiveTheSameDips)
 
 // The predicted output from profiles made by hand: a fundamental glitch whose dip rises and falls
 // linearly over -/+ 2 eV to 0.6 at its centre, and a harmonic taking 0.4 of its photons at every
-// energy, a third of the beam.
+// energy; the harmonic's share of the photons half the fundamental's, or growing from none at 7 keV
+// to as many at 9 keV.
 TEST(GlitchDepth, SpectrumFromTheProfiles)
 {
     Glitch fundamental{8.0, 1.5, {1, 1, 1}, {0, 0, 0}, 1, 1, 1, 1, false};
@@ -460,20 +461,28 @@ TEST(GlitchDepth, SpectrumFromTheProfiles)
     Glitch harmonic{7.2, 1.7, {2, 2, 2}, {0, 0, 0}, 1, 1, 1, 1, true};
     harmonic.order = 2, harmonic.depth = 0.4;
     harmonic.shape.dip.start = -1.0, harmonic.shape.dip.step = 1.0, harmonic.shape.dip.samples = {0.4, 0.4, 0.4};
-    const std::vector<SpectrumPoint> spectrum = PredictSpectrum({fundamental, harmonic}, 7.0, 9.0, {1.0, 0.5});
-    const auto at = [&](double keV) {
-        for (const SpectrumPoint& p : spectrum) {
-            if (std::fabs(p.energy - keV) < 1e-12) return p.i0;
-        }
-        ADD_FAILURE() << "no point at " << keV;
-        return -1.0;
+    const struct { OrderShares content; double (*share)(double keV); } cases[] = {
+        {std::vector<double>{1.0, 0.5}, [](double) { return 0.5; }},
+        {OrderShares({7.0, 9.0}, {{1.0, 0.0}, {1.0, 1.0}}), [](double keV) { return (keV - 7.0) / 2.0; }},
     };
-    const double others = 0.5 * 0.6;  // what the harmonic's photons leave
-    const struct { double keV, taken; } points[] = {{8.0, 0.6}, {8.0 + 0.5e-3, 0.45}, {8.0 - 1.5e-3, 0.15}, {7.5, 0.0}};
-    for (const auto& p : points) EXPECT_NEAR(at(p.keV), (1.0 - p.taken + others) / 1.5, 1e-12) << p.keV;
-    EXPECT_TRUE(std::is_sorted(spectrum.begin(), spectrum.end(), [](const SpectrumPoint& a, const SpectrumPoint& b) {
-        return a.energy < b.energy;
-    }));
+    for (const auto& c : cases) {
+        const std::vector<SpectrumPoint> spectrum = PredictSpectrum({fundamental, harmonic}, 7.0, 9.0, c.content);
+        const auto at = [&](double keV) {
+            for (const SpectrumPoint& p : spectrum) {
+                if (std::fabs(p.energy - keV) < 1e-12) return p.i0;
+            }
+            ADD_FAILURE() << "no point at " << keV;
+            return -1.0;
+        };
+        const struct { double keV, taken; } points[] = {{8.0, 0.6}, {8.0 + 0.5e-3, 0.45}, {8.0 - 1.5e-3, 0.15}, {7.5, 0.0}};
+        for (const auto& p : points) {
+            const double share = c.share(p.keV), others = share * 0.6;  // what the harmonic's photons leave
+            EXPECT_NEAR(at(p.keV), (1.0 - p.taken + others) / (1.0 + share), 1e-12) << p.keV;
+        }
+        EXPECT_TRUE(std::is_sorted(spectrum.begin(), spectrum.end(), [](const SpectrumPoint& a, const SpectrumPoint& b) {
+            return a.energy < b.energy;
+        }));
+    }
 }
 
 // An event's depth and width in azimuth: the glitch's dip met as psi turns the beam about G, the

@@ -221,7 +221,7 @@ TEST(GlitchFit, KeepsTheRulesOfWhatADipPairsWith)
     std::sort(twins.dips.begin(), twins.dips.end(), [](const MeasuredDip& a, const MeasuredDip& b) { return a.energy < b.energy; });
     FitRequest harmonics = Request();
     harmonics.beam.harmonics = 3;
-    harmonics.beam.content = {1.0, 0.05, 0.05};
+    harmonics.beam.content = std::vector<double>{1.0, 0.05, 0.05};
     const GlitchFit fit = FitGlitches(silicon, si111, {twins}, harmonics);
     ASSERT_TRUE(fit.found) << fit.why;
     std::vector<double> paired;

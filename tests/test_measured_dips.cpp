@@ -1,5 +1,5 @@
-// The dips of a measured scan found through noise, slopes and steps, and the scan's columns read
-// as users write them.
+// The dips of a measured scan found through noise, slopes and steps, and the scan's columns (and a
+// table of harmonic shares) read as users write them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "io/scan_file.h"
+#include "io/share_table.h"
 #include "planning/measured_dips.h"
 
 namespace {
@@ -149,6 +150,33 @@ TEST(ScanFile, ReadsTheColumnsUsersWrite)
         } catch (const std::invalid_argument& e) {
             EXPECT_NE(std::string(e.what()).find(text[1] == ',' && text[3] == ';' ? "line 2: '9,2'" : "line 3: '9,5 2,5'"),
                       std::string::npos) << e.what();
+        }
+    }
+}
+
+// A table of shares against the setting: rows of numbers under comments and column names, or the
+// line that is not one named.
+TEST(ShareTable, ReadsRowsAndNamesTheLineThatIsNone)
+{
+    const struct { const char* text; std::size_t rows; double lastShare; const char* refused; } cases[] = {
+        {"# gap scan\nenergy C3 C4\n5;0.02,0.01\r\n\n8\t0.05 0 # mirror\n", 2, 0.0, ""},
+        {"5 0.1\nE C\n6 0.2\n", 0, 0.0, "line 2 is not a setting"},
+        {"5 0.1\n5 0.2\n", 0, 0.0, "line 2: the setting 5 keV is not above the last"},
+        {"5 0.1\n6 1.5\n", 0, 0.0, "line 2: the share 1.5 lies outside 0 to 1"},
+        {"5 0.1\n6 0.2 0.3\n", 0, 0.0, "line 2 has 2 shares where line 1 has 1"},
+        {"E C\n5 0.1\n", 0, 0.0, "1 rows"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        try {
+            const std::vector<ShareRow> rows = ParseShareTable(c.text);
+            ASSERT_EQ(rows.size(), c.rows);
+            EXPECT_TRUE(rows.back().line == 5 && rows.back().energy == 8.0 && rows.back().shares.size() == 2 &&
+                        rows.back().shares[0] == 0.05 && rows.back().shares[1] == c.lastShare);
+            EXPECT_EQ(std::string(c.refused), "");
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(c.refused), "");
+            EXPECT_NE(std::string(e.what()).find(c.refused), std::string::npos) << e.what();
         }
     }
 }
