@@ -53,6 +53,7 @@ struct Planning {
     std::unique_ptr<Crystal> crystal;
     ScanFrame frame;
     TableSubject subject;
+    OrderShares content;  // each order's share of the beam (--harmonic-content), the fundamental's alone by default
 };
 
 // The crystal of the cubic options, or of the CIF, and the frame of psi. A CIF that cannot be a
@@ -383,9 +384,10 @@ OrderShares HarmonicContentOf(const Planning& p, const PlanOptions& plan)
     }
     const std::vector<ShareRow> rows = ReadShareTable(plan.harmonicContentFile);
     if (rows.front().energy > plan.energyMin || rows.back().energy < plan.energyMax) {
+        const bool inEV = rows.front().energy <= 1000.0 * plan.energyMin && rows.back().energy >= 1000.0 * plan.energyMax;
         throw RunError::Refusal(Printed("The harmonic content table %s runs from %g to %g keV: it must cover --energies %g to "
-                                        "%g keV\n", plan.harmonicContentFile.c_str(), rows.front().energy, rows.back().energy,
-                                        plan.energyMin, plan.energyMax));
+                                        "%g keV%s\n", plan.harmonicContentFile.c_str(), rows.front().energy, rows.back().energy,
+                                        plan.energyMin, plan.energyMax, inEV ? "; are its energies in eV? Give them in keV" : ""));
     }
     std::vector<double> energies;
     std::vector<std::vector<double>> content;
@@ -415,7 +417,7 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
     FitRequest request;
     request.window = plan.window;
     request.beam.harmonics = plan.harmonics;
-    request.beam.content = HarmonicContentOf(p, plan);
+    request.beam.content = p.content;
     request.beam.beam = BeamOf(p, plan);
     request.nominalPsi = plan.fitNominalPsi;
     request.widestOffsetEV = plan.widestOffsetEV;
@@ -472,11 +474,10 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
         }
         if (!plan.spectrumFile.empty()) {
             progress.Phase("predicted I0 spectrum");
-            const OrderShares content = HarmonicContentOf(p, plan);
-            const std::vector<SpectrumPoint> spectrum = PredictSpectrum(glitches, plan.energyMin, plan.energyMax, content);
+            const std::vector<SpectrumPoint> spectrum = PredictSpectrum(glitches, plan.energyMin, plan.energyMax, p.content);
             progress.Phase("writing " + plan.spectrumFile);
             WriteTable(plan.spectrumFile, [&](std::FILE* f) {
-                WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, content,
+                WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, p.content,
                                    spectrum, &progress);
             });
             const auto lowest = std::min_element(spectrum.begin(), spectrum.end(),
@@ -613,7 +614,7 @@ int RunFromRecord(InputStruct* record, const RunOptions& options)
         RefuseUnreachableRange(planning, "--energies", plan.energyMin, plan.energyMax);
     }
     if (plan.cleanEnergies) RefuseUnreachableRange(planning, "--clean-energies", plan.cleanEnergyMin, plan.cleanEnergyMax);
-    if (plan.harmonics > 1) HarmonicContentOf(planning, plan);  // shares that fit the orders, before any file
+    if (plan.harmonics > 1) planning.content = HarmonicContentOf(planning, plan);  // shares that fit the orders, before any file
     RefuseRunawayRun(record, planning, options, survey);
     PrepareRunOutputs(record, options, survey);
     if (planning.crystal) NoteForbiddenPrimary(planning, plan);
