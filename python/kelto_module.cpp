@@ -593,29 +593,50 @@ try {
 }
 
 // Each order's share of the photons, the fundamental's 1 first, as --harmonic-content: one share
-// for every harmonic or one for each order the structure lets through (0.01 each unless given).
-std::vector<double> HarmonicContent(const Crystal& crystal, const ScanFrame& frame, int harmonics, double eMax,
-                                    const std::vector<double>& given)
+// for every harmonic or one for each order the structure lets through (0.01 each unless given), or
+// rows of a setting (keV) and its shares, linear between them and covering EMIN to EMAX.
+using GivenShares = std::variant<std::vector<double>, std::vector<std::vector<double>>>;
+OrderShares HarmonicContent(const Crystal& crystal, const ScanFrame& frame, int harmonics, double eMin, double eMax,
+                            const GivenShares& given)
 {
-    for (const double c : given) {
-        if (!(c >= 0.0 && c <= 1.0)) Refuse("harmonic_content shares must lie from 0 to 1");
-    }
     const HarmonicOrders orders = OrdersOfHarmonics(crystal, frame, std::clamp(harmonics, 1, 9), eMax);
-    std::vector<double> content = HarmonicContent(orders, std::clamp(harmonics, 1, 9), given);
-    if (content.empty() || given.size() >= static_cast<std::size_t>(std::max(harmonics, 1))) {
-        Refuse(Printed("harmonic_content must give one share for every harmonic or one for each order that passes (%s)",
-                       orders.passing.empty() ? "none" : OrderReflections(frame, orders.passing).c_str()));
+    const auto content = [&](const std::vector<double>& shares) {
+        for (const double c : shares) {
+            if (!(c >= 0.0 && c <= 1.0)) Refuse("harmonic_content shares must lie from 0 to 1");
+        }
+        std::vector<double> all = HarmonicContent(orders, std::clamp(harmonics, 1, 9), shares);
+        if (all.empty() || shares.size() >= static_cast<std::size_t>(std::max(harmonics, 1))) {
+            Refuse(Printed("harmonic_content must give one share for every harmonic or one for each order that passes (%s)",
+                           orders.passing.empty() ? "none" : OrderReflections(frame, orders.passing).c_str()));
+        }
+        return all;
+    };
+    if (const auto* shares = std::get_if<std::vector<double>>(&given)) return content(*shares);
+    const auto& rows = std::get<std::vector<std::vector<double>>>(given);
+    std::vector<double> energies;
+    std::vector<std::vector<double>> table;
+    for (const std::vector<double>& row : rows) {
+        if (row.size() < 2) Refuse("harmonic_content rows must give a setting in keV and its shares");
+        energies.push_back(row.front());
+        table.push_back(content({row.begin() + 1, row.end()}));
     }
-    return content;
+    if (rows.size() < 2 || !(energies.front() <= eMin && energies.back() >= eMax)) {
+        Refuse(Printed("harmonic_content rows must be two or more and cover the energies %g to %g keV", eMin, eMax));
+    }
+    try {
+        return OrderShares(energies, table);
+    } catch (const std::invalid_argument& e) {
+        Refuse(Printed("harmonic_content rows: %s", e.what()));
+    }
 }
 
 py::object Spectrum(const PyCrystal& self, const Indices& primary, std::optional<double> psi, const Range& energies,
                     std::optional<double> atPsi, const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
-                    const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent,
+                    const std::optional<Indices>& surface, int harmonics, const GivenShares& harmonicContent,
                     const std::string& monochromator)
 try {
     const auto [eMin, eMax] = Energies(energies);
-    const std::vector<double> content = HarmonicContent(self.crystal(), self.Frame(primary, reference), harmonics, eMax, harmonicContent);
+    const OrderShares content = HarmonicContent(self.crystal(), self.Frame(primary, reference), harmonics, eMin, eMax, harmonicContent);
     const std::vector<Glitch> glitches = ShapedGlitches(self, primary, OneAzimuth(psi, atPsi), eMin, eMax, reference,
                                                         OnePolarisation(polarisation, polarization), divergence, surface, harmonics, true,
                                                         monochromator);
@@ -709,7 +730,7 @@ py::object DipRows(const GlitchFit& fit)
 py::object FitScan(const PyCrystal& self, const Indices& primary, const ScanValues& energyValues, const ScanValues& intensityValues,
                    const Range& energies, const Range& psi, std::optional<double> atPsi, std::optional<double> nominal,
                    const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
-                   const std::optional<Indices>& surface, int harmonics, const std::vector<double>& harmonicContent,
+                   const std::optional<Indices>& surface, int harmonics, const GivenShares& harmonicContent,
                    double maxOffset, const std::string& offsets, double significance, const std::string& monochromator)
 try {
     const auto [eMin, eMax] = Energies(energies);
@@ -740,7 +761,7 @@ try {
                                          eMin, eMax, harmonics, monochromator);
     self.RequireRoom([&](const Crystal& crystal) { return FitPart(crystal, scan.frame, eMax, harmonics, kArgumentNames, ""); });
     request.beam.beam = scan.beam;
-    request.beam.content = HarmonicContent(self.crystal(), scan.frame, harmonics, eMax, harmonicContent);
+    request.beam.content = HarmonicContent(self.crystal(), scan.frame, harmonics, eMin, eMax, harmonicContent);
     std::vector<DipSearch> searches;
     for (std::size_t s = 0; s < energy.size(); ++s) {
         searches.push_back(DipsOfScan(energy[s], intensity[s], eMin, eMax, energy.size() == 1 ? "the scan" : Printed("scan %zu", s + 1)));
@@ -951,18 +972,20 @@ as --harmonics (a forbidden order, such as silicon's 2 2 2, is a UserWarning, as
 reflection is); monochromator = 'single' (the default), 'double' or 'channel-cut' as --monochromator. The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
         .def("spectrum", &Spectrum, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
              py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
-             py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
+             py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = GivenShares{std::vector<double>{}},
              py::arg("monochromator") = "single",
              R"(The predicted I0 of the energy scan at the azimuth psi (degrees; at_psi is the same) over energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV and i0, the output relative to what it would be without glitches: the rows of
 kelto --spectrum. The beam as for glitches(); harmonic_content = [C] or [C2, ...] gives each
 harmonic's share of the photons against 1 for the fundamental: one share for every harmonic, or
-one for each order the structure allows (a forbidden order takes none; default 0.01 each).)")
+one for each order the structure allows (a forbidden order takes none; default 0.01 each); or rows
+[[E, C...], ...] of a setting E (keV) and its shares, at rising E, linear between them, covering
+energies (as --harmonic-content FILE).)")
         .def("fit_glitches", &FitScan, py::arg("primary"), py::arg("energy"), py::arg("intensity"), py::kw_only(),
              py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0}, py::arg("at_psi") = py::none(), py::arg("nominal") = py::none(),
              py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
-             py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = std::vector<double>{},
+             py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = GivenShares{std::vector<double>{}},
              py::arg("max_offset") = 25.0, py::arg("offsets") = "each", py::arg("significance") = kDefaultSignificance, py::arg("monochromator") = "single",
              R"(The azimuth psi and energy offsets fitted to measured I0 scans, as kelto --fit-glitches.
 

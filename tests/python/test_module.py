@@ -80,10 +80,13 @@ class SameAsTheProgram(unittest.TestCase):
              SPECTRUM, "s.csv", SILICON + ["--primary", "2,2,0", "--spectrum", "s.csv", "--at-psi", "15", "--energies", "6,9",
                                            "--divergence", "0.0006", "--harmonics", "2", "--harmonic-content", "0.05",
                                            "--monochromator", "channel-cut"]),
-            # Silicon 1 1 1 forbids 2 2 2: one share for the one harmonic that passes, 3 3 3.
-            (silicon.spectrum((1, 1, 1), at_psi=10, energies=(8, 8.5), harmonics=3, harmonic_content=[0.2]), SPECTRUM, "s.csv",
+            # Silicon 1 1 1 forbids 2 2 2: one share for the one harmonic that passes, 3 3 3, from rows of a
+            # setting and its share, as the shipped table gives them.
+            (silicon.spectrum((1, 1, 1), at_psi=10, energies=(8, 8.5), harmonics=3,
+                              harmonic_content=[[5, 0.02], [8, 0.05], [10, 0.03], [12, 0.004], [15, 0]]), SPECTRUM, "s.csv",
              SILICON + ["--primary", "1,1,1", "--spectrum", "s.csv", "--at-psi", "10", "--energies", "8,8.5", "--harmonics", "3",
-                        "--harmonic-content", "0.2"]),
+                        "--harmonic-content", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples",
+                                                           "harmonic_content.dat")]),
             (gaas.glitch_map((0, 0, 2), energies=(8, 12), psi=(0, 90)), MAP, "m.csv",
              ["--crystal", "GaAs", "--primary", "0,0,2", "--glitch-map", "m.csv", "--energies", "8,12", "--psi", "0,90"]),
             (silicon.clean_energies((1, 1, 1), energies=(8, 8.1), fraction=0.05, divergence=0.1), WINDOWS, "w.csv",
@@ -272,6 +275,8 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.spectrum((1, 1, 1), energies=(8, 9)), ValueError, "psi, the azimuth of the scan in degrees"),
             (lambda: silicon.spectrum((1, 1, 1), 10, energies=(8, 9), harmonics=3, harmonic_content=[0.1, 0.2]), ValueError,
              "one for each order that passes (3 3 3)"),
+            (lambda: silicon.spectrum((1, 1, 1), 10, energies=(8, 9), harmonics=3, harmonic_content=[[8.5, 0.1], [9, 0.2]]),
+             ValueError, "cover the energies 8 to 9 keV"),
         ]
         for call, kind, message in cases:
             with self.subTest(message):
