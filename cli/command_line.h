@@ -9,9 +9,9 @@
 
 #include "cli/run_limits.h"
 #include "crystal/vec3.h"
-#include "planning/azimuths.h"
-#include "planning/glitch_depth.h"
-#include "planning/glitch_fit.h"
+#include "scan/azimuths.h"
+#include "dynamics/glitch_depth.h"
+#include "fit/glitch_fit.h"
 #include "setup/answer_source.h"
 #include "setup/input_struct.h"
 

@@ -15,7 +15,7 @@
 #include "crystal/cif_crystal.h"
 #include "crystal/shipped_crystals.h"
 #include "io/run_error.h"
-#include "planning/glitch_fit.h"
+#include "fit/glitch_fit.h"
 #include "planning/request_checks.h"
 #include "setup/answer_reader.h"
 #include "setup/answer_source.h"

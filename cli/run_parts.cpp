@@ -2,8 +2,8 @@
 
 #include "io/run_error.h"
 #include "planning/run_size.h"
-#include "planning/spectrum.h"
-#include "planning/sphere_reflections.h"
+#include "glitches/spectrum.h"
+#include "scan/sphere_reflections.h"
 #include "setup/units.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "cli/run_limits.h"
 #include "crystal/crystal.h"
-#include "planning/scan_frame.h"
+#include "scan/scan_frame.h"
 
 // How the messages name the options that scale a run: "--psi" or "psi".
 struct ScaleNames {

@@ -6,11 +6,11 @@
 // calculation; ions scatter as their neutral atoms (crystal/structure_factors.h makes it quickly).
 #pragma once
 
-#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "crystal/cif_atom.h"
 #include "crystal/crystal.h"
 #include "crystal/crystal_file_error.h"
 #include "crystal/structure_factors.h"
@@ -18,14 +18,6 @@
 namespace gemmi {
 struct Op;
 }  // namespace gemmi
-
-struct CifAtom {
-    std::string label;
-    int element;       // atomic number
-    double x, y, z;    // fractional, in [0, 1)
-    double occupancy;
-    double b;          // isotropic displacement parameter B = 8 pi^2 U, square angstrom
-};
 
 class CifCrystal : public Crystal {
 public:
@@ -54,9 +46,3 @@ private:
     std::vector<CifAtom> atoms_;
     std::unique_ptr<StructureFactors> factors_;
 };
-
-// The most atoms a unit cell may hold: every structure factor sums over them all.
-inline constexpr std::size_t kMostUnitCellAtoms = 100000;
-
-// A reflection counts as forbidden where |F| is below this share of |F(0 0 0)|, the largest |F|.
-inline constexpr double kForbiddenShare = 1e-6;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "crystal/cif_crystal.h"
+#include "crystal/cif_atom.h"
 #include "crystal/cif_reader.h"
 #include "crystal/lattice.h"
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "crystal/cif_crystal.h"
+#include "crystal/cif_atom.h"
 #include "crystal/lattice.h"
 
 // Two atoms stand no closer than this share of the sum of their covalent radii (Cordero et al. 2008,

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "crystal/cif_crystal.h"
+#include "crystal/cif_atom.h"
 #include "setup/units.h"
 
 namespace {

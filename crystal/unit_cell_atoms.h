@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "crystal/cif_crystal.h"
+#include "crystal/cif_atom.h"
 #include "crystal/lattice.h"
 
 // A structure the sites cannot make; the message names the site but not the file.

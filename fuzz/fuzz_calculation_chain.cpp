@@ -12,9 +12,9 @@
 #include "io/output_files.h"
 #include "fuzz_support.h"
 #include "output/curve_table.h"
-#include "planning/clean_windows.h"
-#include "planning/events.h"
-#include "planning/glitches.h"
+#include "windows/clean_windows.h"
+#include "scan/events.h"
+#include "glitches/glitches.h"
 #include "setup/units.h"
 #include "survey/survey_driver.h"
 

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "io/process_setup.h"
+#include "io/interrupt_signals.h"
 #include "io/write_behind.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 #include "io/folder_journal.h"
-#include "io/process_setup.h"
+#include "io/interrupt_signals.h"
 #include "io/run_error.h"
 #include "io/write_behind.h"
 

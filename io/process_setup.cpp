@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "io/console.h"
+#include "io/interrupt_signals.h"
 
 namespace {
 
@@ -60,11 +61,6 @@ bool OpenClosedStandardDescriptors()
         }
     }
     return true;
-}
-
-void AddInterruptSignals(sigset_t* set)
-{
-    for (int signal : kInterruptSignals) sigaddset(set, signal);
 }
 
 void IgnoreWriteSignals()

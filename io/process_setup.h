@@ -2,14 +2,6 @@
 // failures that are reported rather than fatal signals, and interrupts that clean up.
 #pragma once
 
-#include <csignal>
-
-// The interrupts that end a run (after its temporary files are removed), here and nowhere else.
-inline constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// Adds the interrupts to `set`, for holding them back.
-void AddInterruptSignals(sigset_t* set);
-
 // Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that no file the run
 // creates can take the place of standard input, output or error. False when that failed.
 bool OpenClosedStandardDescriptors();

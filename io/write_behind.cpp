@@ -1,6 +1,6 @@
 #include "io/write_behind.h"
 
-#include "io/process_setup.h"
+#include "io/interrupt_signals.h"
 
 #include <atomic>
 #include <cerrno>

@@ -6,10 +6,11 @@
 #include <numbers>
 #include <random>
 
-#include "planning/events.h"
-#include "planning/glitches.h"
-#include "planning/spectrum.h"
-#include "planning/sphere_reflections.h"
+#include "scan/events.h"
+#include "glitches/glitches.h"
+#include "scan/harmonic_orders.h"
+#include "glitches/spectrum.h"
+#include "scan/sphere_reflections.h"
 #include "setup/units.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #pragma once
 
 #include "crystal/crystal.h"
-#include "planning/scan_frame.h"
+#include "scan/scan_frame.h"
 
 struct RunSize {
     double rows = 0.0;    // of the table

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "planning/clean_windows.h"
-#include "planning/events.h"
-#include "planning/glitch_fit.h"
-#include "planning/glitches.h"
-#include "planning/spectrum.h"
+#include "windows/clean_windows.h"
+#include "scan/events.h"
+#include "fit/glitch_fit.h"
+#include "glitches/glitches.h"
+#include "glitches/spectrum.h"
 
 class PhaseLine;
 

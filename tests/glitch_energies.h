@@ -15,7 +15,7 @@
 
 #include "crystal/cif_crystal.h"
 #include "crystal/shipped_crystals.h"
-#include "planning/scan_frame.h"
+#include "scan/scan_frame.h"
 
 namespace ewald {
 

@@ -6,7 +6,7 @@
 
 #include "crystal/cubic_crystal.h"
 #include "ewald_model.h"
-#include "planning/scan_frame.h"
+#include "scan/scan_frame.h"
 #include "setup/factor_file.h"
 
 // A cubic crystal of the shipped table's element `symbol` (read as the dialogue reads it).

@@ -1,0 +1,371 @@
+#include "dynamics/loss_map.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "dynamics/gauss_legendre.h"
+
+namespace {
+
+constexpr double kHalfPi = std::numbers::pi / 2.0;
+
+
+// Resonances whose centres lie closer than this many times their widths' sum are sampled as one.
+constexpr double kApart = 3.0;
+
+// Far from X's resonance the loss falls as A / (alpha_X - c): the first-order change of G's
+// reflection by X (a Bethe potential), odd about the resonance and reaching over many widths. A is
+// read at this many widths on either side.
+constexpr double kFar = 100.0;
+
+// G's tails are sampled out to this many half-widths of its band from its centre, X's resonances
+// out to the far field's reading points: beyond, a ray's loss is a small difference of two small
+// reflectivities (rounding, times the growing weight of the tan mapping) and lands far from the
+// dip; the far field beyond the resonances is restored whole from its reading.
+constexpr double kTailReach = 24.0;
+const double kTailEnd = std::atan(kTailReach);
+const double kFarEnd = std::atan(kFar);
+
+// The odd far field of a resonance is integrated exactly within this many widths (of the
+// resonance, its cell or a bin) and taken as A / t beyond.
+constexpr double kExactTail = 30.0;
+
+// A dip shallower than this rounds to 0 in the tables (six decimals): it has no width.
+constexpr double kShallowest = 5e-7;
+
+// atan(t / w), w > 0: far from 0 (|t| > 16 w, most of a far field's bins) as pi / 2 less the series
+// of atan(w / t) to its ninth power, whose next term is below 1e-14 of it.
+double ArcTan(double t, double w)
+{
+    if (!(std::fabs(t) > 16.0 * w)) return std::atan(t / w);
+    const double x = w / t, x2 = x * x;
+    const double series = x * (1.0 - x2 * (1.0 / 3.0 - x2 * (1.0 / 5.0 - x2 * (1.0 / 7.0 - x2 / 9.0))));
+    return std::copysign(kHalfPi, t) - series;
+}
+
+// The share of the sum u + v below t, u and v even over widths su and sv about 0.
+double SumBelow(double t, double su, double sv)
+{
+    const double small = std::min(su, sv), large = std::max(su, sv);
+    const double s = t + (small + large) / 2.0;
+    if (s <= 0.0) return 0.0;
+    if (s >= small + large) return 1.0;
+    if (small == 0.0) return s / large;
+    if (s < small) return s * s / (2.0 * small * large);
+    if (s <= large) return (s - small / 2.0) / large;
+    const double rest = small + large - s;
+    return 1.0 - rest * rest / (2.0 * small * large);
+}
+
+// The pieces of the alpha_X line about X's resonances at one alpha_G: each pole of
+// ResonantDeviations, poles closer than a few widths merged, with the poles each was made of.
+struct Piece {
+    double centre, width;
+    std::vector<int> poles;
+};
+std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
+{
+    const std::vector<std::complex<double>> poles = ResonantDeviations(c, alphaG);
+    // Each resonance is at least as wide as X's own two-beam widths; an X beam near the surface
+    // (gamma_X^2 below |chi_0|) is refracted and reflected over a range of alpha_X of |chi_0|.
+    const double chi0 = std::abs(c.first.chi[0][0]), gammaX = c.first.gamma[2];
+    const double floor = c.halfX + c.halfXG + chi0 / (1.0 + gammaX * gammaX / chi0) + 1e-3 * c.halfG;
+    std::vector<Piece> pieces;
+    for (std::size_t k = 0; k < poles.size(); ++k) pieces.push_back({poles[k].real(), std::fabs(poles[k].imag()) + floor, {static_cast<int>(k)}});
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.centre < b.centre; });
+    for (std::size_t k = 1; k < pieces.size();) {
+        Piece& before = pieces[k - 1];
+        const Piece& next = pieces[k];
+        if (next.centre - before.centre > kApart * (before.width + next.width)) {
+            ++k;
+            continue;
+        }
+        const double low = std::min(before.centre - before.width, next.centre - next.width);
+        const double high = std::max(before.centre + before.width, next.centre + next.width);
+        before.centre = (low + high) / 2.0, before.width = (high - low) / 2.0;
+        before.poles.insert(before.poles.end(), next.poles.begin(), next.poles.end());
+        pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(k));
+    }
+    return pieces;
+}
+
+// The mean position of the given poles at alphaG: how a piece moves along alpha_G.
+double CentreOf(const PassbandCase& c, double alphaG, const std::vector<int>& poles)
+{
+    const std::vector<std::complex<double>> all = ResonantDeviations(c, alphaG);
+    double sum = 0.0;
+    for (const int k : poles) sum += all[static_cast<std::size_t>(k)].real();
+    return sum / static_cast<double>(poles.size());
+}
+
+}  // namespace
+
+double DipProfile::At(double alphaC) const
+{
+    if (samples.size() < 2 || !(step > 0.0)) return 0.0;
+    const double position = (alphaC - start) / step;
+    if (!(position >= 0.0) || position > static_cast<double>(samples.size() - 1)) return 0.0;
+    const std::size_t k = std::min(static_cast<std::size_t>(position), samples.size() - 2);
+    const double t = position - static_cast<double>(k);
+    return samples[k] + t * (samples[k + 1] - samples[k]);
+}
+
+LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
+{
+    // One solver for the rays on the resonances and one for each far field: each keeps the roots
+    // of its own last ray, which is the same kind of ray at the neighbouring node, as its first
+    // guesses (a solver that jumped between the far rays and the resonances would start far off).
+    RaySolver solver(passband), below(passband), above(passband);
+    const double kappa = passband.kappa;
+    const double half = passband.halfG > 0.0 ? passband.halfG : std::fmax(passband.halfX, 1e-9);
+    const double step = 1e-3 * half;  // for the slopes of the resonances along alpha_G
+    const Quadrature gauss = GaussLegendre(sampling.resonance);
+    const struct { double from, to; int count; } parts[] = {
+        {-kTailEnd, -kHalfPi / 2.0, sampling.tail}, {-kHalfPi / 2.0, kHalfPi / 2.0, sampling.band}, {kHalfPi / 2.0, kTailEnd, sampling.tail}};
+    // A node's losses at the alpha_X of each of its rays on the pieces of the alpha_X line (the
+    // ray's quadrature weight times its loss, and the stretch of alpha_X it stands for), with how
+    // its piece moves along alpha_G; and the odd far field.
+    struct Spot {
+        double centre, slope, width, loss;
+    };
+    struct Node {
+        double phi, alphaG, weight;
+        std::vector<Spot> spots;  // centre: the ray's alpha_X; width: its stretch of alpha_X
+        Spot tail;                // centre: the resonances' middle; width: their half-span W; loss: A
+    };
+    std::vector<Node> nodes;
+    double output = 0.0;
+    for (const auto& part : parts) {
+        const Quadrature along = GaussLegendre(part.count);
+        for (int i = 0; i < part.count; ++i) {
+            Node node;
+            node.phi = (part.from + part.to) / 2.0 + (part.to - part.from) / 2.0 * along.nodes[static_cast<std::size_t>(i)];
+            const double secant = 1.0 / std::cos(node.phi);
+            node.alphaG = passband.centreG + half * std::tan(node.phi);
+            node.weight = along.weights[static_cast<std::size_t>(i)] * (part.to - part.from) / 2.0 * half * secant * secant;
+            double twoBeam[2];
+            solver.ReflectTwoBeam(node.alphaG, twoBeam);
+            for (int p = 0; p < passband.polarisationCount; ++p) output += node.weight * twoBeam[passband.polarisations[p]];
+            const auto lossAt = [&](RaySolver& by, double alphaX) {
+                double withX[2];
+                by.ReflectWithX(node.alphaG, alphaX, withX);
+                double d = 0.0;
+                for (int p = 0; p < passband.polarisationCount; ++p) {
+                    const int pol = passband.polarisations[p];
+                    d += twoBeam[pol] - withX[pol];
+                }
+                return d;
+            };
+            const std::vector<Piece> pieces = PiecesAt(passband, node.alphaG);
+            const auto slopeOf = [&](const std::vector<int>& poles) {
+                return (CentreOf(passband, node.alphaG + step, poles) - CentreOf(passband, node.alphaG - step, poles)) / (2.0 * step);
+            };
+            // The far field A t / (t^2 + W^2) about the middle of the resonances, read far out and
+            // taken off the rays' losses (it has no integral of its own; it is restored whole).
+            const double low = pieces.front().centre - pieces.front().width, high = pieces.back().centre + pieces.back().width;
+            const double middle = (low + high) / 2.0, spread = (high - low) / 2.0;
+            std::vector<int> every;
+            for (const Piece& piece : pieces) every.insert(every.end(), piece.poles.begin(), piece.poles.end());
+            // The rays: far below, the pieces' Gauss nodes, far above, in order along alpha_X; those
+            // on the pieces taken upwards at one node and downwards at the next so that each ray
+            // starts from its neighbour's roots.
+            struct Ray {
+                double alphaX, weight, stretch, slope, loss;
+            };
+            std::vector<Ray> rays;
+            rays.push_back({middle - kFar * spread, 0.0, 0.0, 0.0, 0.0});
+            for (std::size_t k = 0; k < pieces.size(); ++k) {
+                const Piece& piece = pieces[k];
+                const double slope = slopeOf(piece.poles);
+                // The piece's stretch: to the midpoints between its centre and its neighbours'.
+                const double lower = k == 0 ? -kFarEnd : std::atan(((pieces[k - 1].centre + piece.centre) / 2.0 - piece.centre) / piece.width);
+                const double upper = k + 1 == pieces.size() ? kFarEnd : std::atan(((piece.centre + pieces[k + 1].centre) / 2.0 - piece.centre) / piece.width);
+                const std::size_t first = rays.size();
+                for (std::size_t j = 0; j < gauss.nodes.size(); ++j) {
+                    const double psi = (lower + upper) / 2.0 + (upper - lower) / 2.0 * gauss.nodes[j], sec = 1.0 / std::cos(psi);
+                    rays.push_back({piece.centre + piece.width * std::tan(psi), gauss.weights[j] * (upper - lower) / 2.0 * piece.width * sec * sec,
+                                    0.0, slope, 0.0});
+                }
+                for (std::size_t j = first; j < rays.size(); ++j) {
+                    const double before = j > first ? (rays[j - 1].alphaX + rays[j].alphaX) / 2.0 : rays[j].alphaX - (rays[j + 1].alphaX - rays[j].alphaX) / 2.0;
+                    const double after = j + 1 < rays.size() ? (rays[j].alphaX + rays[j + 1].alphaX) / 2.0 : rays[j].alphaX + (rays[j].alphaX - rays[j - 1].alphaX) / 2.0;
+                    rays[j].stretch = after - before;
+                }
+            }
+            rays.push_back({middle + kFar * spread, 0.0, 0.0, 0.0, 0.0});
+            rays.front().loss = lossAt(below, rays.front().alphaX);
+            rays.back().loss = lossAt(above, rays.back().alphaX);
+            for (std::size_t j = 1; j + 1 < rays.size(); ++j) {
+                Ray& ray = rays[nodes.size() % 2 == 0 ? j : rays.size() - 1 - j];
+                ray.loss = lossAt(solver, ray.alphaX);
+            }
+            node.tail = {middle, slopeOf(every), spread, kFar * spread * (rays.back().loss - rays.front().loss) / 2.0};
+            for (std::size_t j = 1; j + 1 < rays.size(); ++j) {
+                // The loss less the far field, which is restored as a whole.
+                const double t = rays[j].alphaX - middle;
+                const double field = node.tail.loss * t / (t * t + spread * spread);
+                node.spots.push_back({rays[j].alphaX, rays[j].slope, rays[j].stretch, rays[j].weight * (rays[j].loss - field)});
+            }
+            nodes.push_back(std::move(node));
+        }
+    }
+    // A forbidden primary passes nothing of its own: the gain X brings it is taken per unit of the
+    // span of alpha_G sampled instead.
+    if (passband.primaryForbidden) {
+        umweg_ = true;
+        output = 0.0;
+        for (const Node& n : nodes) output += n.weight;
+    }
+    if (!(output > 0.0)) return;
+    // Each node's share of alpha_G, from the midpoints between its neighbours' phi to theirs (the
+    // outermost as far beyond as the midpoint within), mapped to zeta = alpha_X - kappa alpha_G
+    // for each of its rays, the ray's alpha_X moving with its resonance along alpha_G.
+    double total = 0.0;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const Node& n = nodes[i];
+        const double before = i > 0 ? (nodes[i - 1].phi + n.phi) / 2.0 : n.phi - (nodes[i + 1].phi - n.phi) / 2.0;
+        const double after = i + 1 < nodes.size() ? (n.phi + nodes[i + 1].phi) / 2.0 : n.phi + (n.phi - nodes[i - 1].phi) / 2.0;
+        const double lower = passband.centreG + half * std::tan(before) - n.alphaG;
+        const double upper = passband.centreG + half * std::tan(after) - n.alphaG;
+        const auto cell = [&](const Spot& spot, double stretch, double loss, double tail) {
+            const double zeta = spot.centre - kappa * n.alphaG, slope = spot.slope - kappa;
+            const double a = zeta + slope * lower, b = zeta + slope * upper;
+            cells_.push_back({std::min(a, b), std::max(a, b), stretch, loss, tail, spot.width});
+        };
+        for (const Spot& spot : n.spots) {
+            cell(spot, spot.width, n.weight * spot.loss / output, 0.0);
+            total += cells_.back().loss;
+        }
+        cell(n.tail, 0.0, 0.0, n.weight * n.tail.loss / output);
+    }
+    integrated_ = total;
+    low_ = cells_.front().from, high_ = cells_.front().to;
+    for (const Cell& c : cells_) {
+        if (c.loss == 0.0 && c.tail == 0.0) continue;
+        low_ = std::min(low_, c.from - c.resonance / 2.0);
+        high_ = std::max(high_, c.to + c.resonance / 2.0);
+    }
+}
+
+DipProfile LossMap::Dip(double along, double across, int binCount) const
+{
+    DipProfile dip;
+    if (cells_.empty()) return dip;
+    const double a = std::fabs(along), b = std::fabs(across);
+    // Bins of a power of two in width, on a grid of their own width: alike cases (the same case
+    // seen from an equivalent azimuth, its vectors rounded otherwise) bin alike and agree.
+    const double bin = std::exp2(std::floor(std::log2((high_ - low_ + 2.0 * (a + b)) / binCount)));
+    const double from = std::floor((low_ - (a + b)) / bin) * bin;
+    const int bins = 2 * (static_cast<int>(std::ceil((high_ + (a + b) - from) / bin)) / 2 + 1);
+    const double to = from + bins * bin;
+    // Lambda in bins: each cell's loss spread evenly over its zeta and over the resonance.
+    std::vector<double> lambda(static_cast<std::size_t>(bins), 0.0);
+    for (const Cell& c : cells_) {
+        const double mid = (c.from + c.to) / 2.0, u = c.to - c.from, v = c.resonance;
+        const int first = std::clamp(static_cast<int>(std::floor((mid - (u + v) / 2.0 - from) / bin)), 0, bins - 1);
+        const int last = std::clamp(static_cast<int>(std::floor((mid + (u + v) / 2.0 - from) / bin)), 0, bins - 1);
+        double below = SumBelow(from + first * bin - mid, u, v);
+        for (int j = first; j <= last && c.loss != 0.0; ++j) {
+            const double next = j == last ? 1.0 : SumBelow(from + (j + 1) * bin - mid, u, v);
+            lambda[static_cast<std::size_t>(j)] += c.loss * (next - below) / bin;
+            below = next;
+        }
+        // The odd tail A t / (t^2 + w^2), t = zeta - zeta', zeta' over the cell, averaged over each
+        // bin: differences of its second integral in t near the cell, and A / t at the bin's middle
+        // far from it, where the two agree to (bin / t)^2.
+        if (c.tail == 0.0) continue;
+        const double w = c.width, span = u;
+        const double near = kExactTail * std::max({w, span, bin});
+        const auto second = [w](double t) { return 0.5 * (t * std::log(t * t + w * w) - 2.0 * t + 2.0 * w * ArcTan(t, w)); };
+        const auto cellAverage = [&](double z) {  // the first integral over the cell, per unit of zeta'
+            if (span > 1e-3 * w) return (second(z - c.from) - second(z - c.to)) / span;
+            const double t = z - mid;
+            return 0.5 * std::log(t * t + w * w);
+        };
+        const int firstNear = std::clamp(static_cast<int>(std::floor((mid - near - from) / bin)), 0, bins);
+        const int lastNear = std::clamp(static_cast<int>(std::ceil((mid + near - from) / bin)), 0, bins);
+        for (int j = 0; j < firstNear; ++j) lambda[static_cast<std::size_t>(j)] += c.tail / (from + (j + 0.5) * bin - mid);
+        for (int j = lastNear; j < bins; ++j) lambda[static_cast<std::size_t>(j)] += c.tail / (from + (j + 0.5) * bin - mid);
+        // Within that reach but far from the cell's edges (by kExactTail times the resonance's and
+        // the bin's widths), the tail is A / t averaged over the cell alone, at the bin's middle:
+        // log|(z - from) / (z - to)| / span, to the same (w / d)^2 and (bin / d)^2, d the distance
+        // to the nearer edge.
+        const double clear = kExactTail * std::max(w, bin) + bin;
+        const bool wide = span > 1e-3 * w;
+        bool chained = false;
+        double previous = 0.0;
+        for (int j = firstNear; j < lastNear; ++j) {
+            const double z = from + (j + 0.5) * bin;
+            if (wide && std::fabs(z - c.from) > clear && std::fabs(z - c.to) > clear) {
+                const double share = z > c.to || z < c.from ? std::log1p(span / (z - c.to)) : std::log((z - c.from) / (c.to - z));
+                lambda[static_cast<std::size_t>(j)] += c.tail * share / span;
+                chained = false;
+                continue;
+            }
+            if (!chained) previous = cellAverage(from + j * bin), chained = true;
+            const double next = cellAverage(from + (j + 1) * bin);
+            lambda[static_cast<std::size_t>(j)] += c.tail * (next - previous) / bin;
+            previous = next;
+        }
+    }
+    // The first and second integrals of Lambda at the bin edges, exact for a Lambda even within a bin.
+    std::vector<double> first(static_cast<std::size_t>(bins) + 1, 0.0), second(static_cast<std::size_t>(bins) + 1, 0.0);
+    for (std::size_t j = 0; j < static_cast<std::size_t>(bins); ++j) {
+        first[j + 1] = first[j] + lambda[j] * bin;
+        second[j + 1] = second[j] + first[j] * bin + lambda[j] * bin * bin / 2.0;
+    }
+    const auto integral = [&](double z, int order) {
+        const double position = (z - from) / bin;
+        if (!(position > 0.0)) return 0.0;
+        const std::size_t n = static_cast<std::size_t>(bins);
+        if (position >= bins) return order == 1 ? first[n] : second[n] + first[n] * (z - to);
+        const std::size_t j = static_cast<std::size_t>(position);
+        const double t = z - from - static_cast<double>(j) * bin;
+        return order == 1 ? first[j] + lambda[j] * t : second[j] + first[j] * t + lambda[j] * t * t / 2.0;
+    };
+    // The trapezoid T: the convolution of the boxes a and b wide; a box alone, or a single line.
+    const double tiny = 1e-3 * bin;
+    const auto depth = [&](double c) {
+        if (a > tiny && b > tiny) {
+            const double outer = (a + b) / 2.0, inner = std::fabs(a - b) / 2.0;
+            return (integral(c + outer, 2) - integral(c + inner, 2) - integral(c - inner, 2) + integral(c - outer, 2)) / (a * b);
+        }
+        const double w = std::max(a, b);
+        if (w > tiny) return (integral(c + w / 2.0, 1) - integral(c - w / 2.0, 1)) / w;
+        const double position = (c - from) / bin;
+        return position >= 0.0 && position < bins ? lambda[static_cast<std::size_t>(position)] : 0.0;
+    };
+    dip.start = from;
+    dip.step = 2.0 * bin;
+    dip.umweg = umweg_;
+    const int count = bins / 2 + 1;
+    dip.samples.resize(static_cast<std::size_t>(count));
+    // The share taken, or for a forbidden primary the gain.
+    const double sign = umweg_ ? -1.0 : 1.0;
+    std::size_t deepest = 0;
+    for (int k = 0; k < count; ++k) {
+        dip.samples[static_cast<std::size_t>(k)] = depth(from + k * dip.step);
+        if (sign * dip.samples[static_cast<std::size_t>(k)] > sign * dip.samples[deepest]) deepest = static_cast<std::size_t>(k);
+    }
+    const double top = std::max(0.0, sign * dip.samples[deepest]);
+    dip.depth = umweg_ ? 0.0 : top;
+    dip.peak = dip.low = dip.high = from + static_cast<double>(deepest) * dip.step;
+    if (top < (umweg_ ? 1e-300 : kShallowest)) {
+        dip.depth = 0.0;
+        return dip;
+    }
+    // Half the top on either side, between the samples that straddle it.
+    const double level = top / 2.0;
+    std::size_t left = deepest, right = deepest;
+    while (left > 0 && sign * dip.samples[left - 1] > level) --left;
+    while (right + 1 < dip.samples.size() && sign * dip.samples[right + 1] > level) ++right;
+    const auto crossing = [&](std::size_t inside, std::size_t outside) {
+        const double di = sign * dip.samples[inside], dout = sign * dip.samples[outside];
+        const double t = di != dout ? (di - level) / (di - dout) : 0.0;
+        return from + (static_cast<double>(inside) + t * (static_cast<double>(outside) - static_cast<double>(inside))) * dip.step;
+    };
+    dip.low = left > 0 ? crossing(left, left - 1) : from;
+    dip.high = right + 1 < dip.samples.size() ? crossing(right, right + 1) : to;
+    return dip;
+}

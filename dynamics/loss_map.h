@@ -1,0 +1,75 @@
+// The share of I0 that X takes from the monochromator's passband, and the dip it makes against the
+// setting.
+//
+// The loss of a ray is D(alpha_G, alpha_X) = R without X - R with X. Along alpha_G it is taken at
+// Gauss-Legendre nodes of alpha_G = centre + half tan(phi) (G's band and its tails, the band's
+// edges at tan(phi) = -/+1 between the parts); at each node its integral over alpha_X, m(alpha_G),
+// by Gauss-Legendre nodes of alpha_X = c + w tan(psi), c and w the pole and width of X's wave in
+// G's two-beam field (a resonance of that width is integrated exactly). A ray of fixed direction
+// keeps zeta = alpha_X - kappa alpha_G as its energy changes, so the node's loss lands at
+// zeta = c - kappa alpha_G: spread over the node's share of alpha_G (mapped to zeta) and over X's
+// resonance, the nodes give
+//   Lambda(zeta) = integral dalpha_G D(alpha_G, zeta + kappa alpha_G) / F,
+// F = integral of G's two-beam reflectivity (the passband's whole output), and the dip at the
+// setting whose central ray has the deviation alpha_c is its convolution with the beam's spread,
+//   depth(alpha_c) = integral ds T(s) Lambda(alpha_c + s),
+// T the trapezoid of widths |A'| L and |B| P (dynamics/passband.h). Lambda does not depend on the
+// beam's spread: one map serves any divergence.
+#pragma once
+
+#include <vector>
+
+#include "dynamics/passband.h"
+
+struct DipProfile {
+    double depth = 0.0;            // the largest share of I0 taken at a setting (0 where X only adds to I0)
+    double peak = 0.0;             // the central ray's deviation alpha_c at which it is taken
+    double low = 0.0, high = 0.0;  // alpha_c where the loss is half the depth, on either side of the peak
+    double start = 0.0, step = 0.0;
+    std::vector<double> samples;   // the share taken at alpha_c = start + k step (negative: I0 gains)
+    // A primary that the structure forbids reflects only what X brings it (Umweg): nothing to take
+    // from, depth 0, and peak, low and high describe that gain instead (samples: the gain, per unit
+    // of the passband's span of alpha_G, negative).
+    bool umweg = false;
+    // The share taken at alpha_c, 0 outside the samples.
+    double At(double alphaC) const;
+};
+
+// How closely the losses are sampled: nodes along alpha_G in each of G's tails and in its band,
+// and Gauss nodes on each piece of X's resonances (an even number: an odd one puts a ray on the
+// resonance's centre, where X's waves meet as a double root and the loss is lost to rounding).
+struct Sampling {
+    int tail = 3, band = 5, resonance = 6;
+};
+// Enough for a glitch that takes little; a glitch that takes next to nothing is told apart with
+// the first, a deep one (strong X, whose resonance is broad and split) asks for the second.
+inline constexpr Sampling kCoarseSampling{2, 3, 4};
+inline constexpr Sampling kCloseSampling{5, 9, 10};
+// Enough to tell which of many glitches are deep enough to matter (to a factor of two or three).
+inline constexpr Sampling kRoughSampling{1, 2, 4};
+
+// Lambda is summed into bins some 768 to 1536 over the reach of the losses, and the dip sampled at
+// every second bin edge.
+inline constexpr int kDipBins = 768;
+
+class LossMap {
+public:
+    explicit LossMap(const PassbandCase& passband, Sampling sampling = {});
+    // The dip for a beam whose rays spread over the trapezoid of widths `along` and `across` in zeta,
+    // Lambda summed into some `bins` to twice that many bins over its reach.
+    DipProfile Dip(double along, double across, int bins = kDipBins) const;
+    // The integral of Lambda over zeta: the loss of a beam much wider than the glitch, per unit
+    // of its spread in zeta.
+    double Integrated() const { return integrated_; }
+
+private:
+    // One node's loss (summed over the beam's polarisations, over F) spread over [from, to] in zeta
+    // and over X's resonance, `resonance` wide, and the odd tail tail t / (t^2 + width^2) about it.
+    struct Cell {
+        double from, to, resonance, loss, tail, width;
+    };
+    std::vector<Cell> cells_;
+    double low_ = 0.0, high_ = 0.0;  // the zeta the cells reach
+    double integrated_ = 0.0;
+    bool umweg_ = false;
+};

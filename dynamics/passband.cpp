@@ -1,0 +1,207 @@
+#include "dynamics/passband.h"
+
+#include <array>
+#include <cmath>
+#include <numbers>
+
+#include "dynamics/darwin_width.h"
+#include "setup/units.h"
+
+namespace {
+
+Vec3 Unit(Vec3 v) { return (1.0 / Length(v)) * v; }
+
+Miller Minus(Miller a, Miller b) { return {a.h - b.h, a.k - b.k, a.l - b.l}; }
+
+// A beam's sigma and pi directions: sigma given (normal to a scattering plane), pi = u x sigma.
+struct Directions {
+    Vec3 u, sigma, pi;
+};
+Directions Along(Vec3 u, Vec3 sigma) { return {u, sigma, Cross(u, sigma)}; }
+
+// One crystal's case: the beams' directions, reciprocal vectors and the inward normal.
+BeamSet Case(const Scattering& scattering, double chiScale, const Directions* beams, const Miller* h, int count,
+             Vec3 inward)
+{
+    BeamSet set;
+    set.count = count;
+    for (int m = 0; m < count; ++m) {
+        set.gamma[static_cast<std::size_t>(m)] = Dot(beams[m].u, inward);
+        for (int n = 0; n < count; ++n) set.chi[m][n] = chiScale * scattering.F(Minus(h[m], h[n]));
+        for (int n = 0; n < count; ++n) {
+            const Vec3 mine[2] = {beams[m].sigma, beams[m].pi}, theirs[2] = {beams[n].sigma, beams[n].pi};
+            for (int s = 0; s < 2; ++s) {
+                for (int t = 0; t < 2; ++t) set.projection[m][s][n][t] = Dot(mine[s], theirs[t]);
+            }
+        }
+    }
+    return set;
+}
+
+// The two roots (accommodation delta) of the linear two-beam theory of O and G, sigma:
+// x = D_G / D_0 solves ratio chi_-G x^2 + (alpha - chi_0 + ratio chi_0) x - chi_G = 0,
+// ratio = gamma_G / gamma_0, and delta = (chi_0 + chi_-G x) / (2 gamma_0).
+std::array<std::complex<double>, 2> TwoBeamRoots(const BeamSet& f, double alphaG)
+{
+    const double gamma0 = std::fmax(f.gamma[0], 1e-3), ratio = f.gamma[1] / gamma0;
+    const std::complex<double> chi0 = f.chi[0][0], a = ratio * f.chi[0][1], b = alphaG - chi0 + ratio * chi0, c = -f.chi[1][0];
+    if (std::abs(a) == 0.0) {
+        const double gammaG = f.gamma[1] != 0.0 ? f.gamma[1] : -1e-3;
+        return {chi0 / (2.0 * gamma0), (chi0 - alphaG) / (2.0 * gammaG)};
+    }
+    const std::complex<double> root = std::sqrt(b * b - 4.0 * a * c);
+    const std::complex<double> x1 = (-b + root) / (2.0 * a), x2 = (-b - root) / (2.0 * a);
+    return {(chi0 + f.chi[0][1] * x1) / (2.0 * gamma0), (chi0 + f.chi[0][1] * x2) / (2.0 * gamma0)};
+}
+
+}  // namespace
+
+double ExitAccommodation(double gammaG, double alphaG)
+{
+    const double root = std::sqrt(std::fmax(gammaG * gammaG - alphaG, 0.0));
+    const double q = gammaG + std::copysign(root, gammaG);
+    return q != 0.0 ? -alphaG / q : 0.0;
+}
+
+std::vector<std::complex<double>> ResonantDeviations(const PassbandCase& c, double alphaG)
+{
+    std::vector<std::complex<double>> poles;
+    // eps_X(delta) = delta^2 + 2 gamma_X delta + alpha_X - chi_0 = 0 for each root delta.
+    const auto add = [&](const BeamSet& set, double deviation, double shift) {
+        for (const std::complex<double> delta : TwoBeamRoots(set, deviation)) {
+            poles.push_back(set.chi[0][0] - 2.0 * set.gamma[2] * delta - delta * delta - shift);
+        }
+    };
+    add(c.first, alphaG, 0.0);
+    if (c.secondMeetsX) {
+        const double x = ExitAccommodation(c.first.gamma[1], alphaG);
+        add(c.second, 2.0 * x * c.first.gamma[0] + x * x, 2.0 * x * c.first.gamma[2] + x * x);
+    }
+    return poles;
+}
+
+PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV,
+                              const Beam& beam)
+{
+    const Lattice& lattice = crystal.lattice();
+    const double lambda = kHcKeVAngstrom / keV, radians = Radians(psi);
+    const double across = frame.BeamAcross(lambda);
+    const Vec3 k0 = (-frame.length / 2.0) * frame.along +
+                    (frame.beam * (across > 0.0 ? across : 0.0)) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
+    const Vec3 g = frame.G, xv = lattice.Reciprocal(x);
+    const Vec3 u0 = Unit(k0), uG = Unit(k0 + g), uX = Unit(k0 + xv);
+    // The normal to G's scattering plane: sigma, and the tilt across the plane. At G's cut-off the
+    // beam runs back along G and every plane through G is one: the frame's psi = 90 direction
+    // stands in.
+    const Vec3 normal = Cross(k0, g);
+    const Vec3 sigma = Length(normal) > 0.0 ? Unit(normal) : Unit(Cross(frame.along, frame.e2));
+    const Vec3 tiltAlong = Unit(Cross(sigma, u0));
+    const Vec3 xNormal = Cross(u0, uX);
+    const Directions o = Along(u0, sigma), gBeam = Along(uG, sigma);
+    const Directions xBeam = Along(uX, Length(xNormal) > 1e-12 ? Unit(xNormal) : sigma);
+    const Vec3 inward = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : g);
+
+    const std::unique_ptr<Scattering> scattering = crystal.At(keV);
+    const double chiScale = -kElectronRadiusAngstrom * lambda * lambda / (std::numbers::pi * lattice.Volume());
+    PassbandCase c;
+    const Directions firstBeams[3] = {o, gBeam, xBeam};
+    const Miller firstH[3] = {{0, 0, 0}, frame.primary, x};
+    c.first = Case(*scattering, chiScale, firstBeams, firstH, 3, inward);
+    c.cosines[0] = Dot(u0, uG), c.cosines[1] = Dot(u0, uX), c.cosines[2] = Dot(uG, uX);
+    c.twoCrystals = beam.monochromator != Monochromator::kSingle;
+    c.secondMeetsX = beam.monochromator == Monochromator::kChannelCut;
+    // The second crystal faces the first: its inward normal is the first's outward one; its
+    // incident beam is G's, its -G sends the beam back along O's direction.
+    const Directions secondBeams[3] = {gBeam, o, xBeam};
+    const Miller minusG{-frame.primary.h, -frame.primary.k, -frame.primary.l};
+    const Miller secondH[3] = {{0, 0, 0}, minusG, Minus(x, frame.primary)};
+    c.second = Case(*scattering, chiScale, secondBeams, secondH, c.secondMeetsX ? 3 : 2, -1.0 * inward);
+
+    c.kappa = Dot(xv, xv) / Dot(g, g);
+    const double alongG = 2.0 * lambda * Dot(tiltAlong, g);
+    c.alongRate = 2.0 * lambda * Dot(tiltAlong, xv) - c.kappa * alongG;
+    c.acrossRate = 2.0 * lambda * Dot(sigma, xv);
+    const double sigmaShare = beam.polarisation == Polarisation::kSigma ? 1.0 : beam.polarisation == Polarisation::kPi ? 0.0 : 0.5;
+    const BeamSet& f = c.first;
+    const double darwin = DarwinWidthOf(lattice, *scattering, frame.primary, keV, sigmaShare, f.gamma[0], f.gamma[1]).angle;
+    c.along = beam.along > 0.0 ? beam.along : (std::isfinite(darwin) ? darwin : 0.0);
+    c.across = beam.across;
+    if (beam.polarisation == Polarisation::kPi) c.polarisations[0] = 1;
+    c.polarisationCount = beam.polarisation == Polarisation::kUnpolarised ? 2 : 1;
+
+    // The scales of the sampling: the linear two-beam theory's band of G (sigma) and X's widths.
+    const double gamma0 = std::fmax(f.gamma[0], 1e-3);
+    const double ratioG = f.gamma[1] / gamma0;
+    c.centreG = f.chi[0][0].real() * (1.0 - ratioG);
+    c.halfG = 2.0 * std::sqrt(std::fabs(ratioG) * std::abs(f.chi[1][0] * f.chi[0][1]));
+    c.primaryForbidden = std::sqrt(std::abs(f.chi[1][0] * f.chi[0][1])) < 1e-6 * std::abs(f.chi[0][0]);
+    const double gammaX = std::fabs(f.gamma[2]);
+    c.halfX = 2.0 * std::sqrt(gammaX / gamma0 * std::abs(f.chi[2][0] * f.chi[0][2]));
+    c.halfXG = 2.0 * std::sqrt(gammaX / std::fmax(std::fabs(f.gamma[1]), 1e-3) * std::abs(f.chi[2][1] * f.chi[1][2]));
+    return c;
+}
+
+RaySolver::RaySolver(const PassbandCase& passband)
+    : case_(passband), first_(passband.first), firstTwo_([&] {
+          BeamSet two = passband.first;
+          two.count = 2;
+          return two;
+      }())
+{
+    if (!passband.twoCrystals) return;
+    BeamSet two = passband.second;
+    two.count = 2;
+    secondTwo_.emplace(two);
+    if (passband.secondMeetsX) second_.emplace(passband.second);
+}
+
+namespace {
+
+// The G beam's power after both crystals for the incident polarisation p: the first crystal's G
+// amplitudes fed to the second as its incident wave.
+double Through(const Reflection& first, const Reflection& second, int p)
+{
+    double power = 0.0;
+    for (int s = 0; s < 2; ++s) {
+        const std::complex<double> out = second.amplitude[0][1][s] * first.amplitude[p][1][0] +
+                                         second.amplitude[1][1][s] * first.amplitude[p][1][1];
+        power += std::norm(out);
+    }
+    return power * first.flux[1] * second.flux[1];
+}
+
+}  // namespace
+
+void RaySolver::ReflectWithX(double alphaG, double alphaX, double out[2])
+{
+    const Reflection with = first_.Reflect(alphaG, alphaX);
+    if (!case_.twoCrystals) {
+        for (int p = 0; p < 2; ++p) out[p] = with.Power(p, 1);
+        return;
+    }
+    const BeamSet& f = case_.first;
+    const double x = ExitAccommodation(f.gamma[1], alphaG);
+    const double alphaG2 = 2.0 * x * f.gamma[0] + x * x, alphaX2 = alphaX + 2.0 * x * f.gamma[2] + x * x;
+    const Reflection second = second_ ? second_->Reflect(alphaG2, alphaX2) : SecondTwoBeam(alphaG2);
+    for (int p = 0; p < 2; ++p) out[p] = Through(with, second, p);
+}
+
+const Reflection& RaySolver::SecondTwoBeam(double alphaG2)
+{
+    // The rays of one alpha_G share the second crystal's two-beam reflection.
+    if (!(lastAlphaG2_ == alphaG2)) lastSecond_ = secondTwo_->Reflect(alphaG2, 0.0), lastAlphaG2_ = alphaG2;
+    return lastSecond_;
+}
+
+void RaySolver::ReflectTwoBeam(double alphaG, double out[2])
+{
+    const Reflection without = firstTwo_.Reflect(alphaG, 0.0);
+    if (!case_.twoCrystals) {
+        for (int p = 0; p < 2; ++p) out[p] = without.Power(p, 1);
+        return;
+    }
+    const BeamSet& f = case_.first;
+    const double x = ExitAccommodation(f.gamma[1], alphaG);
+    const Reflection& second = SecondTwoBeam(2.0 * x * f.gamma[0] + x * x);
+    for (int p = 0; p < 2; ++p) out[p] = Through(without, second, p);
+}

@@ -1,0 +1,87 @@
+// What the monochromator passes near one glitch, ray by ray: the multiple-beam case of its crystal
+// (and of a second crystal) and how a ray's direction and energy set its deviations.
+//
+// At the setting E the central ray (energy E, the beam's mean direction) meets G at its Bragg
+// angle and X at the deviation alpha_c = (|k0 + X|^2 - |k0|^2) / |k0|^2 of the scan. A ray tilted
+// by e along G's scattering plane and p across it, of energy E (1 + eps), has to first order
+//   alpha_G = a_e e - lambda^2 |G|^2 eps,    alpha_X = alpha_c + A e + B p - lambda^2 |X|^2 eps,
+// a_e = 2 lambda t_along.G, A = 2 lambda t_along.X, B = 2 lambda t_across.X. A white beam brings
+// every energy: summed over eps at a fixed direction, the ray's alpha_X runs along the line
+//   alpha_X - kappa alpha_G = alpha_c + A' e + B p,   kappa = |X|^2 / |G|^2,   A' = A - kappa a_e,
+// so that the output at E is the passband integral
+//   I(E) = integral ds T(s) integral dalpha_G R(alpha_G, alpha_c(E) + s + kappa alpha_G),
+// T the distribution of s = A' e + B p over the beam (the convolution of two boxes, |A'| L and
+// |B| P wide, L and P the beam's spreads along and across) and R the monochromator's reflectivity
+// for the ray. The geometry (the beams' directions and cosines) is taken as the central ray's for
+// every ray: the rays differ by far less than the angles that decide it.
+#pragma once
+
+#include <complex>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "crystal/crystal.h"
+#include "dynamics/beam.h"
+#include "scan/scan_frame.h"
+#include "dynamics/thick_crystal.h"
+
+struct PassbandCase {
+    BeamSet first;    // the monochromator's crystal: O, G, X
+    BeamSet second;   // a second crystal, incident along G's beam: O' = G's beam, -G, X - G
+    bool twoCrystals = false;
+    bool secondMeetsX = false;  // a channel-cut: X - G takes from the second crystal too
+    double kappa = 0.0;         // |X|^2 / |G|^2
+    double alongRate = 0.0;     // A': how s moves with the tilt along G's plane
+    double acrossRate = 0.0;    // B: the same across it
+    double along = 0.0;         // rad: the beam's spread along the plane (G's Darwin width when not given)
+    double across = 0.0;        // rad
+    int polarisations[2] = {0, 1};  // the incident polarisations summed (sigma 0, pi 1) ...
+    int polarisationCount = 1;      // ... as many as the beam has: one, or both for an unpolarised beam
+    // G's band of total reflection in alpha_G (two-beam linear theory, sigma): its centre, shifted by
+    // refraction, and its half-width; X's resonance scales in alpha_X: the two-beam half-widths of
+    // X alone and of X coupled to G's beam.
+    double centreG = 0.0, halfG = 0.0;
+    double halfX = 0.0, halfXG = 0.0;
+    // The structure forbids G (|chi_G| below 1e-6 of |chi_0|): it reflects only what X brings it.
+    bool primaryForbidden = false;
+    // The cosines between the beams' directions (O and G, O and X, G and X): with the gammas and
+    // the susceptibilities they fix the case up to a rotation or a mirror, which changes nothing.
+    double cosines[3] = {};
+};
+
+// The case of X's glitch at `keV` and the azimuth psi (degrees) for the beam.
+PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV,
+                              const Beam& beam);
+
+// Where X takes from a ray of deviation alphaG: the alpha_X at which X's wave is in step with one
+// of the two waves of G's two-beam field (the linear theory's roots, sigma), in each crystal that
+// meets X (the second wall's given in the first's alpha_X). Complex: the imaginary part is the
+// resonance's half-width. The wave that decays into the crystal carries the beam that G reflects;
+// the other (a wave of G's direction that the crystal does not let grow alone) brings X to
+// resonance with G's beam outside G's band, where the two are far apart.
+std::vector<std::complex<double>> ResonantDeviations(const PassbandCase& passband, double alphaG);
+
+// The deviation the second crystal's -G meets for a ray of deviation alphaG of the first, and the
+// amount x by which the G beam's normal wave-vector component changes on leaving the first
+// (x^2 + 2 gamma_G x + alpha_G = 0, the small root): the second's X - G meets alpha_X + 2 x gamma_X + x^2.
+double ExitAccommodation(double gammaG, double alphaG);
+
+// The monochromator's reflectivity into G's beam for one ray, for each incident polarisation
+// (sigma, pi), with X (three beams) or without it (two beams). One per thread: the solvers keep
+// their last roots as the first guesses of the next ray.
+class RaySolver {
+public:
+    explicit RaySolver(const PassbandCase& passband);
+    void ReflectWithX(double alphaG, double alphaX, double out[2]);
+    void ReflectTwoBeam(double alphaG, double out[2]);
+
+private:
+    const Reflection& SecondTwoBeam(double alphaG2);
+
+    const PassbandCase& case_;
+    ThickCrystal first_, firstTwo_;
+    std::optional<ThickCrystal> second_, secondTwo_;
+    double lastAlphaG2_ = std::numeric_limits<double>::quiet_NaN();
+    Reflection lastSecond_;
+};

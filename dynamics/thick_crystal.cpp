@@ -1,0 +1,460 @@
+#include "dynamics/thick_crystal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using Complex = std::complex<double>;
+
+// The share of |chi_0| given as absorption to a crystal that has none (scattering factors without
+// f''), so that the waves of a thick crystal decay and the thick-crystal solution exists: about
+// silicon's own at 8 keV.
+constexpr double kLeastAbsorption = 1e-2;
+
+// Aberth's iteration stops when every root moves by less than this, relative to max(1, |root|).
+constexpr double kRootTolerance = 1e-10;
+constexpr int kMostIterations = 80;
+// A value within this many units of rounding of the terms' sizes is a root's.
+constexpr double kRoundingLevel = 64.0 * std::numeric_limits<double>::epsilon();
+
+// Roots closer than this (relative to max(1, |root|)) are taken as one root met twice, whose
+// waves span a plane of amplitudes: closer than that, a near-double root's waves cannot be told
+// apart, nor (for the large roots of a beam near the surface) its imaginary part.
+constexpr double kSameRoot = 1e-6;
+
+// Quotient and squared modulus without the library's guards against overflow, which these
+// well-scaled numbers (of order 1, or 1e5 for a second-order root) never need and which cost more
+// than the rest of a ray.
+Complex Over(Complex a, Complex b)
+{
+    const double d = b.real() * b.real() + b.imag() * b.imag();
+    return {(a.real() * b.real() + a.imag() * b.imag()) / d, (a.imag() * b.real() - a.real() * b.imag()) / d};
+}
+double Size(Complex a) { return a.real() * a.real() + a.imag() * a.imag(); }
+
+// Polynomials of low degree in delta: c[0] + c[1] delta + ...
+struct Poly {
+    std::array<Complex, 13> c{};
+    int degree = 0;
+};
+
+Poly Multiply(const Poly& a, const Poly& b)
+{
+    Poly p;
+    p.degree = a.degree + b.degree;
+    for (int i = 0; i <= a.degree; ++i) {
+        for (int j = 0; j <= b.degree; ++j) p.c[static_cast<std::size_t>(i + j)] += a.c[static_cast<std::size_t>(i)] * b.c[static_cast<std::size_t>(j)];
+    }
+    return p;
+}
+
+void AddScaled(Poly* sum, const Poly& p, Complex factor)
+{
+    sum->degree = std::max(sum->degree, p.degree);
+    for (int i = 0; i <= p.degree; ++i) sum->c[static_cast<std::size_t>(i)] += factor * p.c[static_cast<std::size_t>(i)];
+}
+
+// The value and the derivative of the polynomial at z (Horner).
+// The sum of the sizes of the polynomial's terms at z: the scale of the rounding in its value.
+double Bound(const double* sizes, int degree, Complex z)
+{
+    const double r = std::sqrt(z.real() * z.real() + z.imag() * z.imag());
+    double b = sizes[degree];
+    for (int i = degree - 1; i >= 0; --i) b = b * r + sizes[i];
+    return b;
+}
+double Square(double a) { return a * a; }
+
+void Evaluate(const Complex* c, int degree, Complex z, Complex* value, Complex* slope)
+{
+    Complex v = c[degree], d = 0.0;
+    for (int i = degree - 1; i >= 0; --i) {
+        d = d * z + v;
+        v = v * z + c[i];
+    }
+    *value = v;
+    *slope = d;
+}
+
+// Gaussian elimination with complete pivoting of the n x n matrix a (row-major), in place; the
+// column order is returned in `column`, the pivots' moduli on the diagonal of a.
+void CompletePivoting(Complex* a, int n, int* column)
+{
+    for (int i = 0; i < n; ++i) column[i] = i;
+    for (int k = 0; k < n; ++k) {
+        int pr = k, pc = k;
+        double best = -1.0;
+        for (int i = k; i < n; ++i) {
+            for (int j = k; j < n; ++j) {
+                const double size = Size(a[i * n + j]);
+                if (size > best) best = size, pr = i, pc = j;
+            }
+        }
+        for (int j = 0; j < n; ++j) std::swap(a[k * n + j], a[pr * n + j]);
+        for (int i = 0; i < n; ++i) std::swap(a[i * n + k], a[i * n + pc]);
+        std::swap(column[k], column[pc]);
+        if (!(best > 0.0)) continue;
+        for (int i = k + 1; i < n; ++i) {
+            const Complex f = Over(a[i * n + k], a[k * n + k]);
+            a[i * n + k] = f;
+            for (int j = k + 1; j < n; ++j) a[i * n + j] -= f * a[k * n + j];
+        }
+    }
+}
+
+// Solves a x = b (n x n, row-major, `count` right-hand sides in b's columns of width `count`) by
+// partial pivoting; a pivot of 0 is taken as the smallest number, so that the answer stays finite.
+void SolveLinear(Complex* a, int n, Complex* b, int count)
+{
+    for (int k = 0; k < n; ++k) {
+        int pr = k;
+        for (int i = k + 1; i < n; ++i) {
+            if (Size(a[i * n + k]) > Size(a[pr * n + k])) pr = i;
+        }
+        for (int j = 0; j < n; ++j) std::swap(a[k * n + j], a[pr * n + j]);
+        for (int j = 0; j < count; ++j) std::swap(b[k * count + j], b[pr * count + j]);
+        if (a[k * n + k] == 0.0) a[k * n + k] = std::numeric_limits<double>::min();
+        for (int i = k + 1; i < n; ++i) {
+            const Complex f = Over(a[i * n + k], a[k * n + k]);
+            for (int j = k + 1; j < n; ++j) a[i * n + j] -= f * a[k * n + j];
+            for (int j = 0; j < count; ++j) b[i * count + j] -= f * b[k * count + j];
+        }
+    }
+    for (int k = n - 1; k >= 0; --k) {
+        for (int j = 0; j < count; ++j) {
+            Complex s = b[k * count + j];
+            for (int i = k + 1; i < n; ++i) s -= a[k * n + i] * b[i * count + j];
+            b[k * count + j] = Over(s, a[k * n + k]);
+        }
+    }
+}
+
+// The determinant of the n x n matrix a (row-major, destroyed).
+Complex Determinant(Complex* a, int n)
+{
+    Complex det = 1.0;
+    for (int k = 0; k < n; ++k) {
+        int pr = k;
+        for (int i = k + 1; i < n; ++i) {
+            if (std::abs(a[i * n + k]) > std::abs(a[pr * n + k])) pr = i;
+        }
+        if (a[pr * n + k] == 0.0) return 0.0;
+        if (pr != k) {
+            for (int j = 0; j < n; ++j) std::swap(a[k * n + j], a[pr * n + j]);
+            det = -det;
+        }
+        det *= a[k * n + k];
+        for (int i = k + 1; i < n; ++i) {
+            const Complex f = a[i * n + k] / a[k * n + k];
+            for (int j = k + 1; j < n; ++j) a[i * n + j] -= f * a[k * n + j];
+        }
+    }
+    return det;
+}
+
+}  // namespace
+
+ThickCrystal::ThickCrystal(const BeamSet& beams) : beams_(beams)
+{
+    const int n = 2 * beams_.count;
+    Complex chi0 = beams_.chi[0][0];
+    scale_ = std::abs(chi0);
+    if (!(scale_ > 0.0)) scale_ = 1e-6;
+    // Absorption: Im chi_0 < 0 (chi = -r_e lambda^2 F / (pi V), f'' > 0).
+    if (!(chi0.imag() < -kLeastAbsorption * scale_)) chi0 = Complex(chi0.real(), -kLeastAbsorption * scale_);
+    chi0_ = chi0 / scale_;
+    for (int m = 0; m < beams_.count; ++m) {
+        second_[m] = std::fabs(beams_.gamma[static_cast<std::size_t>(m)]) < kGrazing * std::sqrt(scale_);
+    }
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            const int m = i / 2, q = j / 2;
+            coupling_[i][j] = m == q ? Complex(0.0) : beams_.chi[m][q] * beams_.projection[m][i % 2][q][j % 2] / scale_;
+        }
+    }
+    // det(D - C) over the principal minors of C: sum over subsets S of (-1)^|S| det(C_S) times the
+    // product of the diagonal entries outside S, grouped by how many of each beam's two lie outside.
+    for (unsigned subset = 0; subset < (1u << n); ++subset) {
+        int index[6], size = 0, outside[3] = {2, 2, 2};
+        for (int i = 0; i < n; ++i) {
+            if (subset & (1u << i)) index[size++] = i, --outside[i / 2];
+        }
+        Complex minor[36];
+        for (int r = 0; r < size; ++r) {
+            for (int c = 0; c < size; ++c) minor[r * size + c] = coupling_[index[r]][index[c]];
+        }
+        const Complex det = size == 0 ? Complex(1.0) : Determinant(minor, size);
+        if (beams_.count == 2) outside[2] = 0;
+        weight_[outside[0]][outside[1]][outside[2]] += (size % 2 == 0 ? 1.0 : -1.0) * det;
+    }
+    // O's diagonal term is the same for every ray (alpha_0 = 0): its sums are kept.
+    Poly eps0;
+    eps0.c[0] = -chi0_, eps0.c[1] = 2.0 * beams_.gamma[0], eps0.degree = 1;
+    if (second_[0]) eps0.c[2] = scale_, eps0.degree = 2;
+    const Poly one = [] {
+        Poly p;
+        p.c[0] = 1.0;
+        return p;
+    }();
+    const Poly powers[3] = {one, eps0, Multiply(eps0, eps0)};
+    for (int b = 0; b < 3; ++b) {
+        for (int c = 0; c < 3; ++c) {
+            Poly sum;
+            for (int a = 0; a < 3; ++a) AddScaled(&sum, powers[a], weight_[a][b][c]);
+            withO_[b][c] = sum.c;
+            withODegree_[b][c] = sum.degree;
+        }
+    }
+}
+
+void ThickCrystal::Roots(const Complex* c, int degree)
+{
+    // Aberth-Ehrlich: all roots at once, each step Newton's corrected by the others' pull. A root
+    // that has settled is left alone (most barely move from one ray to the next).
+    bool settled[12] = {};
+    double sizes[13];
+    for (int i = 0; i <= degree; ++i) sizes[i] = std::sqrt(Size(c[i]));
+    for (int iteration = 0; iteration < kMostIterations; ++iteration) {
+        bool moving = false;
+        for (int k = 0; k < degree; ++k) {
+            if (settled[k]) continue;
+            Complex value, slope;
+            const Complex z = roots_[static_cast<std::size_t>(k)];
+            Evaluate(c, degree, z, &value, &slope);
+            // At a root the value is rounding noise, bounded by the sum of the terms' sizes: no
+            // step can then improve it (a double root, the sigma and pi waves of a beam that
+            // scarcely couples, converges only linearly and would otherwise take tens of steps).
+            if (Size(value) <= kRoundingLevel * kRoundingLevel * Square(Bound(sizes, degree, z))) {
+                settled[k] = true;
+                continue;
+            }
+            if (value == 0.0) {
+                settled[k] = true;
+                continue;
+            }
+            Complex pull = 0.0;
+            for (int j = 0; j < degree; ++j) {
+                const Complex d = z - roots_[static_cast<std::size_t>(j)];
+                if (j != k && d != 0.0) pull += Over(1.0, d);
+            }
+            Complex step;
+            if (slope == 0.0) {
+                step = Complex(1e-3, 1e-3) * std::max(1.0, std::abs(z));  // off a stationary point
+            } else {
+                const Complex ratio = Over(value, slope);
+                const Complex denominator = 1.0 - ratio * pull;
+                step = denominator == 0.0 ? ratio : Over(ratio, denominator);
+            }
+            if (!(std::isfinite(step.real()) && std::isfinite(step.imag()))) continue;
+            roots_[static_cast<std::size_t>(k)] = z - step;
+            settled[k] = Size(step) < kRootTolerance * kRootTolerance * std::max(1.0, Size(z));
+            moving = moving || !settled[k];
+        }
+        if (!moving) break;
+    }
+}
+
+Reflection ThickCrystal::Solve(double alphaG, double alphaX)
+{
+    const int count = beams_.count, n = 2 * count;
+    const double alpha[3] = {0.0, alphaG / scale_, alphaX / scale_};
+    // Each beam's diagonal term eps_m(delta) = [scale delta^2] + 2 gamma_m delta + alpha_m - chi_0,
+    // delta in units of scale.
+    Poly eps[3];
+    for (int m = 0; m < count; ++m) {
+        eps[m].c[0] = alpha[m] - chi0_;
+        eps[m].c[1] = 2.0 * beams_.gamma[static_cast<std::size_t>(m)];
+        eps[m].degree = 1;
+        if (second_[m]) eps[m].c[2] = scale_, eps[m].degree = 2;
+    }
+    Poly powers[3][3];
+    for (int m = 1; m < 3; ++m) {
+        powers[m][0].c[0] = 1.0;
+        if (m >= count) continue;
+        powers[m][1] = eps[m];
+        powers[m][2] = Multiply(eps[m], eps[m]);
+    }
+    // The sums over O's and G's diagonal terms for each power of X's depend on alpha_G alone: kept
+    // for the rays of one alpha_G, which a map takes one after another along alpha_X.
+    const int xPowers = count == 3 ? 3 : 1;
+    if (!(keptAlphaG_ == alphaG)) {
+        for (int c = 0; c < xPowers; ++c) {
+            Poly inner;
+            for (int b = 0; b < 3; ++b) {
+                Poly first;
+                first.c = withO_[b][c];
+                first.degree = withODegree_[b][c];
+                AddScaled(&inner, Multiply(first, powers[1][b]), 1.0);
+            }
+            withOG_[c] = inner.c;
+            withOGDegree_[c] = inner.degree;
+        }
+        keptAlphaG_ = alphaG;
+    }
+    Poly det;
+    for (int c = 0; c < xPowers; ++c) {
+        Poly inner;
+        inner.c = withOG_[c];
+        inner.degree = withOGDegree_[c];
+        AddScaled(&det, Multiply(inner, powers[2][c]), 1.0);
+    }
+    const int degree = det.degree;
+    // The first guesses: the last ray's roots, or each beam's own roots (two polarisations apart).
+    if (rootCount_ != degree) {
+        int k = 0;
+        for (int m = 0; m < count; ++m) {
+            for (int s = 0; s < 2; ++s) {
+                const Complex b = eps[m].c[1], cc = eps[m].c[0];
+                const Complex spread = Complex(0.3 * (s + 1), 0.2 * (m + 1));
+                if (eps[m].degree == 1) {
+                    roots_[static_cast<std::size_t>(k++)] = -cc / b + spread;
+                } else {
+                    const Complex a = eps[m].c[2];
+                    const Complex root = std::sqrt(b * b - 4.0 * a * cc);
+                    const Complex q = -0.5 * (b + (std::real(std::conj(b) * root) >= 0.0 ? root : -root));
+                    roots_[static_cast<std::size_t>(k++)] = cc / q + spread;
+                    roots_[static_cast<std::size_t>(k++)] = q / a + spread;
+                }
+            }
+        }
+        rootCount_ = degree;
+    }
+    Roots(det.c.data(), degree);
+
+    // The waves that decay into the crystal: as many as the beams that bring no wave of their own
+    // out of the crystal, for each polarisation (a Laue beam's wave, and both waves of a beam that
+    // keeps delta^2, of which one decays).
+    int wanted = 0;
+    for (int m = 0; m < count; ++m) wanted += second_[m] || beams_.gamma[static_cast<std::size_t>(m)] > 0.0 ? 2 : 0;
+    // Roots that (nearly) coincide, the sigma and pi waves of a beam that scarcely couples, are one
+    // root met twice, decaying or not as a whole.
+    int groups = 0;
+    Complex groupSum[12];
+    int groupSize[12];
+    const auto apart = [&](Complex z, int g) {
+        const Complex mean = groupSum[g] / static_cast<double>(groupSize[g]);
+        return Size(z - mean) >= kSameRoot * kSameRoot * std::max(1.0, Size(z));
+    };
+    for (int k = 0; k < degree; ++k) {
+        const Complex z = roots_[static_cast<std::size_t>(k)];
+        int g = 0;
+        while (g < groups && apart(z, g)) ++g;
+        if (g == groups) groupSum[groups] = 0.0, groupSize[groups] = 0, ++groups;
+        groupSum[g] += z, ++groupSize[g];
+    }
+    // The groups by their mean imaginary part, the most strongly decaying first (an insertion sort
+    // of at most twelve), taken until the decaying waves are as many as wanted.
+    int order[12];
+    for (int g = 0; g < groups; ++g) order[g] = g;
+    for (int k = 1; k < groups; ++k) {
+        for (int j = k; j > 0 && (groupSum[order[j]] / static_cast<double>(groupSize[order[j]])).imag() <
+                                     (groupSum[order[j - 1]] / static_cast<double>(groupSize[order[j - 1]])).imag();
+             --j) {
+            std::swap(order[j], order[j - 1]);
+        }
+    }
+    Complex delta[6];
+    int clusterOf[6], taken = 0;
+    for (int g = 0; g < groups && taken < wanted; ++g) {
+        const Complex mean = groupSum[order[g]] / static_cast<double>(groupSize[order[g]]);
+        for (int k = 0; k < groupSize[order[g]] && taken < wanted; ++k) delta[taken] = mean, clusterOf[taken++] = groupSize[order[g]];
+    }
+    // Each wave's amplitudes: the null vectors of the fundamental equations at its delta, a root
+    // met twice giving a plane of them.
+    Complex wave[6][6];  // wave[j][i], i = 2 m + s
+    for (int j = 0; j < wanted;) {
+        const int cluster = std::min(clusterOf[j], wanted - j);
+        const Complex mean = delta[j];
+        Complex a[36];
+        for (int r = 0; r < n; ++r) {
+            for (int c = 0; c < n; ++c) {
+                a[r * n + c] = -coupling_[r][c];
+                if (r == c) {
+                    const Poly& e = eps[r / 2];
+                    a[r * n + c] = e.c[0] + mean * (e.c[1] + mean * e.c[2]);
+                }
+            }
+        }
+        int column[6];
+        CompletePivoting(a, n, column);
+        const int rank = n - cluster;
+        for (int k = 0; k < cluster; ++k) {
+            Complex x[6] = {};
+            x[rank + k] = 1.0;
+            for (int r = rank - 1; r >= 0; --r) {
+                Complex s = 0.0;
+                for (int c = r + 1; c < n; ++c) s += a[r * n + c] * x[c];
+                x[r] = a[r * n + r] == 0.0 ? Complex(0.0) : -Over(s, a[r * n + r]);
+            }
+            double norm = 0.0;
+            for (int i = 0; i < n; ++i) norm = std::max(norm, std::sqrt(Size(x[i])));
+            for (int i = 0; i < n; ++i) wave[j + k][column[i]] = x[i] / norm;
+        }
+        j += cluster;
+    }
+
+    // Physical units from here: the accommodation delta scale, the normal components q of the
+    // vacuum waves of each beam, q+ going in, q- coming out (or, evanescent, decaying outwards).
+    for (int j = 0; j < wanted; ++j) delta[j] *= scale_;
+    Complex out[3], in[3];
+    const double alphas[3] = {0.0, alphaG, alphaX};
+    for (int m = 0; m < count; ++m) {
+        const double g = beams_.gamma[static_cast<std::size_t>(m)];
+        Complex root = std::sqrt(Complex(g * g - alphas[m], 0.0));
+        if (root.imag() > 0.0) root = -root;
+        in[m] = root;
+        out[m] = -root;
+    }
+    // The boundary conditions, one row for each polarisation of each beam that has one, both
+    // incident polarisations at once.
+    Complex system[36], rhs[12] = {};
+    int row = 0;
+    for (int m = 0; m < count; ++m) {
+        const double g = beams_.gamma[static_cast<std::size_t>(m)];
+        if (!second_[m] && g < 0.0) continue;  // a Bragg beam leaves freely
+        for (int s = 0; s < 2; ++s, ++row) {
+            for (int j = 0; j < wanted; ++j) {
+                system[row * wanted + j] = second_[m] ? wave[j][2 * m + s] * (g + delta[j] - out[m]) : wave[j][2 * m + s];
+            }
+            if (m == 0) rhs[row * 2 + s] = second_[0] ? in[0] - out[0] : Complex(1.0);
+        }
+    }
+    SolveLinear(system, wanted, rhs, 2);
+
+    Reflection r;
+    for (int m = 0; m < count; ++m) {
+        const double g = beams_.gamma[static_cast<std::size_t>(m)];
+        const bool leaves = second_[m] ? out[m].imag() == 0.0 : g < 0.0;
+        r.flux[m] = !leaves ? 0.0 : (second_[m] ? std::fabs(out[m].real()) : std::fabs(g)) / beams_.gamma[0];
+        for (int p = 0; p < 2; ++p) {
+            for (int s = 0; s < 2; ++s) {
+                Complex sum = 0.0;
+                for (int j = 0; j < wanted; ++j) sum += rhs[j * 2 + p] * wave[j][2 * m + s];
+                if (m == 0 && s == p && second_[0]) sum -= 1.0;  // less the incident wave: the specular one
+                if (m == 0 && !second_[0]) sum = 0.0;
+                r.amplitude[p][m][s] = std::isfinite(sum.real()) && std::isfinite(sum.imag()) ? sum : Complex(0.0);
+            }
+        }
+    }
+    return r;
+}
+
+Reflection ThickCrystal::Reflect(double alphaG, double alphaX)
+{
+    // A thick crystal sends out no more than it receives: a solution that does has met roots that
+    // the last ray's guesses led astray, and is found again from each beam's own roots.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Reflection r = Solve(alphaG, alphaX);
+        bool sound = true;
+        for (int p = 0; p < 2; ++p) {
+            const double total = r.Power(p, 0) + r.Power(p, 1) + r.Power(p, 2);
+            sound = sound && total <= 1.0 + 1e-6;
+        }
+        if (sound) return r;
+        rootCount_ = 0;
+    }
+    ++failures_;
+    return Reflection{};
+}

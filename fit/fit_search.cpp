@@ -1,0 +1,297 @@
+#include "fit/fit_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The refinement pairs dips with the lines that come near them while psi stays this near (degrees)
+// where the lines were drawn up.
+constexpr double kDriftDegrees = 0.1;
+// The refinement's least-squares steps at most.
+constexpr int kMostSteps = 6;
+// Predicted glitches closer than this (keV) are one glitch: a harmonic's line on the
+// fundamental's, two reflections met together on a mirror of the crystal.
+constexpr double kCoincidentKeV = 1e-6;
+
+// A scan's dips by energy, for the pairing's look-ups.
+struct DipsByEnergy {
+    std::vector<double> energy;     // keV, ascending
+    std::vector<std::size_t> index;  // the dip of each
+
+    explicit DipsByEnergy(const std::vector<MeasuredDip>& dips) : index(dips.size())
+    {
+        for (std::size_t i = 0; i < dips.size(); ++i) index[i] = i;
+        std::sort(index.begin(), index.end(), [&](std::size_t a, std::size_t b) { return dips[a].energy < dips[b].energy; });
+        for (const std::size_t i : index) energy.push_back(dips[i].energy);
+    }
+};
+
+// The pairing lines of the scan active at psi.
+const std::vector<std::uint32_t>& ActiveLines(const SearchScan& scan, double psi)
+{
+    const double turn = psi - 360.0 * std::floor(psi / 360.0);
+    return scan.active[std::min<std::size_t>(359, static_cast<std::size_t>(turn))];
+}
+
+// The lines of the scan at psi that come within `reach` eV, and `driftDegrees` of their slope, of
+// one of its dips: those a refinement that stays so near psi and moves the offset no further can pair.
+std::vector<std::uint32_t> LinesNearDips(const SearchScan& scan, const DipsByEnergy& dips, double psi, double offsetEV,
+                                         double reachEV, double driftDegrees)
+{
+    std::vector<std::uint32_t> near;
+    for (const std::uint32_t i : ActiveLines(scan, psi)) {
+        const FitLine& line = scan.pairing[i];
+        const double d = AzimuthOffset(psi, line.centre);
+        if (!(std::fabs(d) < 90.0)) continue;
+        const double e = line.EnergyAt(d) + offsetEV / 1000.0;
+        const double reach = (reachEV + driftDegrees * std::fabs(line.Slope(d))) / 1000.0;
+        const auto at = std::lower_bound(dips.energy.begin(), dips.energy.end(), e - reach);
+        if (at != dips.energy.end() && *at <= e + reach) near.push_back(i);
+    }
+    return near;
+}
+
+// Each dip of the scan paired with the nearest predicted glitch at psi within its tolerance
+// (widened by `widenDegrees` times the line's slope), each glitch with at most one dip, the
+// closest pairs first. Coincident glitches are one, which the deepest line stands for.
+std::vector<FitPair> Pairs(const SearchScan& scan, const DipsByEnergy& dips, const std::vector<std::uint32_t>& near, double psi,
+                           double offsetEV, double widenDegrees)
+{
+    struct Option {
+        double keV;  // the glitch, offset added
+        std::uint32_t line;
+        std::uint32_t dip;
+        double residualEV;
+    };
+    std::vector<Option> options;
+    for (const std::uint32_t i : near) {
+        const FitLine& line = scan.pairing[i];
+        const double d = AzimuthOffset(psi, line.centre);
+        if (!(std::fabs(d) < 90.0)) continue;
+        const double e = line.EnergyAt(d) + offsetEV / 1000.0;
+        const double reach = (scan.toleranceEV + (widenDegrees > 0.0 ? widenDegrees * std::fabs(line.Slope(d)) : 0.0)) / 1000.0;
+        auto at = std::lower_bound(dips.energy.begin(), dips.energy.end(), e - reach);
+        for (; at != dips.energy.end() && *at <= e + reach; ++at) {
+            const auto k = static_cast<std::size_t>(at - dips.energy.begin());
+            options.push_back({e, i, static_cast<std::uint32_t>(dips.index[k]), (*at - e) * 1000.0});
+        }
+    }
+    std::sort(options.begin(), options.end(), [](const Option& a, const Option& b) {
+        return a.keV != b.keV ? a.keV < b.keV : a.line < b.line;
+    });
+    // Of coincident glitches the deepest line (the lowest index) is kept: it is met by the same
+    // dips as the others.
+    std::vector<Option> kept;
+    for (std::size_t i = 0; i < options.size();) {
+        std::size_t j = i + 1;
+        std::uint32_t deepest = options[i].line;
+        for (; j < options.size() && options[j].keV - options[i].keV < kCoincidentKeV; ++j) deepest = std::min(deepest, options[j].line);
+        for (std::size_t k = i; k < j; ++k) {
+            if (options[k].line == deepest) kept.push_back(options[k]);
+        }
+        i = j;
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const Option& a, const Option& b) {
+        return std::fabs(a.residualEV) < std::fabs(b.residualEV);
+    });
+    std::vector<bool> dipTaken(dips.index.size()), lineTaken(scan.pairing.size());
+    std::vector<FitPair> pairs;
+    for (const Option& o : kept) {
+        if (dipTaken[o.dip] || lineTaken[o.line]) continue;
+        dipTaken[o.dip] = lineTaken[o.line] = true;
+        const FitLine& line = scan.pairing[o.line];
+        pairs.push_back({o.dip, o.line, o.residualEV, line.Slope(AzimuthOffset(psi, line.centre))});
+    }
+    std::sort(pairs.begin(), pairs.end(), [](const FitPair& a, const FitPair& b) { return a.dip < b.dip; });
+    return pairs;
+}
+
+// The factor that widens a standard error whose scatter was estimated from `freedom` degrees of
+// freedom so that it holds 68.27 % of Student's t distribution; none left counts as one.
+double StudentFactor(int freedom)
+{
+    static constexpr double kFactors[] = {1.8373, 1.3213, 1.1969, 1.1416, 1.1105, 1.0906, 1.0767, 1.0665, 1.0587, 1.0526,
+                                          1.0476, 1.0434, 1.0400, 1.0370, 1.0345, 1.0322, 1.0303, 1.0286, 1.0270, 1.0256,
+                                          1.0244, 1.0232, 1.0222, 1.0213, 1.0204, 1.0196, 1.0189, 1.0182, 1.0175, 1.0169};
+    if (freedom <= 30) return kFactors[std::max(freedom, 1) - 1];
+    return 1.0 + 0.5 / freedom;
+}
+
+// The least-squares step of psi and of the offsets for the pairs (the offsets shared within each
+// group), with their standard errors for the residuals' scatter.
+void Solve(const std::vector<std::vector<std::size_t>>& groups, double positionEV, double* psiStep, std::vector<double>* offsetSteps,
+           FitSolution* s)
+{
+    // psi from the pairs' deviations from their group's means; each offset from its group's mean.
+    double sxx = 0.0, sxr = 0.0, srr = 0.0;
+    int m = 0, parameters = 1;
+    struct Means {
+        double slope = 0.0, residual = 0.0;
+        int count = 0;
+    };
+    std::vector<Means> means(groups.size());
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        for (const std::size_t scan : groups[g]) {
+            for (const FitPair& p : s->pairs[scan]) means[g].slope += p.slope, means[g].residual += p.residualEV, ++means[g].count;
+        }
+        if (means[g].count == 0) continue;
+        means[g].slope /= means[g].count, means[g].residual /= means[g].count;
+        ++parameters;
+        for (const std::size_t scan : groups[g]) {
+            for (const FitPair& p : s->pairs[scan]) {
+                const double x = p.slope - means[g].slope, r = p.residualEV - means[g].residual;
+                sxx += x * x, sxr += x * r, srr += p.residualEV * p.residualEV;
+                ++m;
+            }
+        }
+    }
+    double slopeScale = 0.0;
+    for (std::size_t scan = 0; scan < s->pairs.size(); ++scan) {
+        for (const FitPair& p : s->pairs[scan]) slopeScale += p.slope * p.slope;
+    }
+    s->rms = m > 0 ? std::sqrt(srr / m) : 0.0;
+    s->determined = m >= 2 && sxx > 1e-12 * slopeScale;
+    const double step = s->determined ? sxr / sxx : 0.0;
+    *psiStep = step;
+    double left = 0.0;  // the residuals' squares about the fit
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const double offset = means[g].count > 0 ? means[g].residual - step * means[g].slope : 0.0;
+        for (const std::size_t scan : groups[g]) {
+            (*offsetSteps)[scan] = offset;
+            for (const FitPair& p : s->pairs[scan]) {
+                const double r = p.residualEV - offset - step * p.slope;
+                left += r * r;
+            }
+        }
+    }
+    s->freedom = m - parameters;
+    s->scatter = s->freedom > 0 ? std::sqrt(left / s->freedom) : s->rms;
+    // The errors for the larger of the scatter and the scans' own placing of a dip, widened for
+    // a scatter known from few pairs: a standard error that holds the truth 68 % of the time.
+    const double sigma = std::max(s->scatter, positionEV) * StudentFactor(s->freedom);
+    s->psiError = s->determined ? sigma / std::sqrt(sxx) : std::numeric_limits<double>::quiet_NaN();
+    s->offsetErrors.assign(s->pairs.size(), std::numeric_limits<double>::quiet_NaN());
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        if (means[g].count == 0 || !s->determined) continue;
+        const double error = sigma * std::sqrt(1.0 / means[g].count + means[g].slope * means[g].slope / sxx);
+        for (const std::size_t scan : groups[g]) s->offsetErrors[scan] = error;
+    }
+}
+
+// psi brought into the window: a full circle's first turn, or left where it is.
+double IntoWindow(double psi, const PsiWindow& window)
+{
+    if (!window.FullCircle()) return psi;
+    return window.min + (psi - window.min - 360.0 * std::floor((psi - window.min) / 360.0));
+}
+
+// The least-squares refinement from psi and the offsets; the first steps pair within the
+// tolerance widened by `widenDegrees` of each line's slope, the uncertainty of the starting psi.
+FitSolution Refine(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
+                   const std::vector<DipsByEnergy>& sorted, const SearchSetup& setup, double psi, std::vector<double> offsets,
+                   double widenDegrees)
+{
+    const std::vector<std::vector<std::size_t>> groups = OffsetGroups(scans.size(), setup.oneOffset);
+    FitSolution s;
+    s.psi = psi;
+    s.offsets = std::move(offsets);
+    s.pairs.resize(scans.size());
+    std::vector<double> offsetSteps(scans.size());
+    double tolerance = 0.0, positionEV = 0.0;
+    for (const SearchScan& scan : scans) tolerance = std::max(tolerance, scan.toleranceEV), positionEV = std::max(positionEV, scan.positionEV);
+    // The lines each scan's dips can pair with while psi stays within kDriftDegrees, and the
+    // offsets within a tolerance, of where they were drawn up.
+    std::vector<std::vector<std::uint32_t>> near(scans.size());
+    double listedPsi = 0.0;
+    std::vector<double> listedOffsets;
+    const auto list = [&] {
+        listedPsi = s.psi, listedOffsets = s.offsets;
+        for (std::size_t i = 0; i < scans.size(); ++i) {
+            near[i] = LinesNearDips(scans[i], sorted[i], s.psi, s.offsets[i], 2.0 * tolerance, widenDegrees + kDriftDegrees);
+        }
+    };
+    const auto pair = [&](double widen) {
+        bool moved = std::fabs(AzimuthOffset(s.psi, listedPsi)) > kDriftDegrees;
+        for (std::size_t i = 0; i < scans.size() && !moved; ++i) moved = std::fabs(s.offsets[i] - listedOffsets[i]) > tolerance;
+        if (moved) list();
+        for (std::size_t i = 0; i < scans.size(); ++i) s.pairs[i] = Pairs(scans[i], sorted[i], near[i], s.psi, s.offsets[i], widen);
+    };
+    list();
+    std::vector<std::vector<FitPair>> previous;
+    for (int step = 0; step < kMostSteps; ++step) {
+        const double widen = step < 3 ? widenDegrees / (1 << step) : 0.0;
+        pair(widen);
+        double psiStep = 0.0;
+        Solve(groups, positionEV, &psiStep, &offsetSteps, &s);
+        psiStep = std::clamp(psiStep, -0.25, 0.25);
+        s.psi = IntoWindow(s.psi + psiStep, setup.window);
+        double largest = 0.0;
+        for (std::size_t i = 0; i < scans.size(); ++i) {
+            const double o = std::clamp(offsetSteps[i], -tolerance, tolerance);
+            s.offsets[i] += o;
+            largest = std::max(largest, std::fabs(o));
+        }
+        // Done when the steps vanish, or when the pairs stay the same and the step is small: the
+        // least squares of fixed pairs converge at once.
+        const bool samePairs = s.pairs == previous;
+        if (widen == 0.0 && ((std::fabs(psiStep) < 1e-6 && largest < 1e-4) || (samePairs && std::fabs(psiStep) < 1e-4))) break;
+        previous = s.pairs;
+    }
+    pair(0.0);
+    double unused = 0.0;
+    Solve(groups, positionEV, &unused, &offsetSteps, &s);
+    s.withinOffsets = true;
+    for (std::size_t i = 0; i < scans.size(); ++i) {
+        const SearchScan& scan = scans[i];
+        s.dips += static_cast<int>(dips[i].size());
+        s.matched += static_cast<int>(s.pairs[i].size());
+        if (!s.pairs[i].empty() && std::fabs(s.offsets[i]) > setup.widestOffsetEV) s.withinOffsets = false;
+        // The deep predicted glitches inside the scan's range, coincident ones once.
+        std::vector<double> predicted;
+        for (const std::uint32_t k : ActiveLines(scan, s.psi)) {
+            const FitLine& line = scan.pairing[k];
+            if (line.weight < scan.visible) break;  // the lines by index are deepest first
+            const double d = AzimuthOffset(s.psi, line.centre);
+            if (!(std::fabs(d) < 90.0)) continue;
+            const double e = line.EnergyAt(d);
+            if (e >= scan.range.eMin && e <= scan.range.eMax) predicted.push_back(e);
+        }
+        std::sort(predicted.begin(), predicted.end());
+        for (std::size_t k = 0; k < predicted.size(); ++k) s.predicted += k == 0 || predicted[k] - predicted[k - 1] >= kCoincidentKeV;
+    }
+    const int against = s.dips + std::max(s.matched, s.predicted);
+    s.score = against > 0 ? 2.0 * s.matched / against : 0.0;
+    return s;
+}
+
+}  // namespace
+
+bool AtLeastAsGood(const FitSolution& a, const FitSolution& b)
+{
+    return a.score > b.score || (a.score == b.score && a.rms <= b.rms);
+}
+
+std::vector<FitSolution> SearchFit(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
+                                   const SearchSetup& setup, VoteGrid* grid, std::size_t refined)
+{
+    double binWidth = 0.0;
+    const std::vector<FitCandidate> candidates = Vote(scans, dips, setup, refined, grid, &binWidth);
+    std::vector<FitSolution> solutions;
+    std::vector<DipsByEnergy> sorted;
+    for (const std::vector<MeasuredDip>& d : dips) sorted.emplace_back(d);
+    for (const FitCandidate& c : candidates) solutions.push_back(Refine(scans, dips, sorted, setup, c.psi, c.offsets, binWidth / 2.0));
+    std::stable_sort(solutions.begin(), solutions.end(), [](const FitSolution& a, const FitSolution& b) {
+        return a.score != b.score ? a.score > b.score : a.rms < b.rms;
+    });
+    return solutions;
+}
+
+FitSolution RefineFit(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
+                      const SearchSetup& setup, double psi, std::vector<double> offsets)
+{
+    std::vector<DipsByEnergy> sorted;
+    for (const std::vector<MeasuredDip>& d : dips) sorted.emplace_back(d);
+    return Refine(scans, dips, sorted, setup, psi, std::move(offsets), 0.0);
+}

@@ -1,0 +1,170 @@
+#include "windows/clean_windows.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "glitches/glitches.h"
+#include "setup/units.h"
+
+namespace {
+
+// Beyond this many degrees on either side of the window no glitch line reaches in: a line's
+// stretch is found wherever it overlaps the widened window, and its ends widen by at most 180.
+constexpr double kLineReach = 181.0;
+
+// The measure of an event or line and whether it counts: by depth, or by strength against the
+// strongest inside the window (0 when that is 0, when nothing counts).
+struct Measured {
+    double measure;
+    bool counts;
+};
+Measured Measure(double strength, double depth, double strongest, const CleanThreshold& threshold)
+{
+    if (threshold.byDepth) return {depth, depth > threshold.limit};
+    if (!(strongest > 0.0)) return {0.0, false};
+    return {strength / strongest, strength > threshold.limit * strongest};
+}
+
+// The clean stretches among the occupants that count, split by width; the least bad when none is
+// wide enough. Only the occupants that count can set a least bad stretch's largest measure: one
+// that stays at or below the threshold everywhere would be clean.
+CleanWindows Search(const std::vector<Occupant>& counted, const PsiWindow& window, double width)
+{
+    std::vector<AzimuthInterval> occupied;
+    for (const Occupant& o : counted) occupied.push_back(o.interval);
+    CleanWindows result;
+    for (const AzimuthInterval& w : FreeStretches(occupied, window, 0.0)) {
+        if (w.Width() >= width) {
+            result.windows.push_back(w);
+        } else {
+            ++result.narrower;
+        }
+    }
+    if (result.windows.empty()) result.leastBad = LeastBadStretches(counted, window, width, kMostLeastBad);
+    return result;
+}
+
+double StrongestEvent(const std::vector<Event>& events, const PsiWindow& window)
+{
+    double strongest = 0.0;
+    for (const Event& e : events) {
+        if (window.Contains(e.psi)) strongest = std::max(strongest, e.strength);
+    }
+    return strongest;
+}
+
+}  // namespace
+
+double OccupiedHalfWidth(double divergence, double width)
+{
+    const double taken = std::isfinite(width) ? std::min(width, 360.0) : 360.0;
+    return std::max(divergence, taken) / 2.0;
+}
+
+PsiWindow CleanWindowReach(const PsiWindow& window)
+{
+    return window.FullCircle() ? window : PsiWindow{window.min - 360.0, window.max + 360.0};
+}
+
+CleanWindows CleanEventWindows(const std::vector<Event>& events, const PsiWindow& window, double width,
+                               const CleanThreshold& threshold, double divergence)
+{
+    const double strongest = StrongestEvent(events, window);
+    std::vector<Occupant> counted;
+    for (const Event& e : events) {
+        const Measured m = Measure(e.strength, e.depth, strongest, threshold);
+        if (!m.counts) continue;
+        const double reach = OccupiedHalfWidth(divergence, e.widthDeg);
+        const AzimuthInterval o{e.psiMin - reach, e.psiMax + reach};
+        if (window.FullCircle() || (o.end >= window.min && o.start <= window.max)) counted.push_back({o, m.measure, e.x});
+    }
+    return Search(counted, window, width);
+}
+
+CleanWindows SearchCleanEventWindows(const Crystal& crystal, const ScanFrame& frame, const Band& band, const Beam& beam,
+                                     const PsiWindow& window, double width, const CleanThreshold& threshold, double divergence)
+{
+    const double keV = kHcKeVAngstrom / band.lambda;
+    std::vector<Event> events = FindEvents(crystal, frame, band, CleanWindowReach(window));
+    if (threshold.byDepth) {
+        // Every depth decides; the width comes with it at little more cost.
+        SetEventWidths(crystal, frame, keV, beam, &events);
+    } else {
+        const double strongest = StrongestEvent(events, window);
+        std::vector<std::size_t> counting;
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            if (Measure(events[i].strength, 0.0, strongest, threshold).counts) counting.push_back(i);
+        }
+        std::vector<GlitchRequest> requests;
+        for (const std::size_t i : counting) requests.push_back({&frame, events[i].x, events[i].psi, keV});
+        const std::vector<AzimuthDip> dips = DipsInAzimuth(crystal, requests, beam);
+        for (std::size_t k = 0; k < counting.size(); ++k) {
+            events[counting[k]].depth = dips[k].depth, events[counting[k]].widthDeg = dips[k].widthDeg;
+        }
+    }
+    return CleanEventWindows(events, window, width, threshold, divergence);
+}
+
+CleanWindows CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window, double eMin,
+                                double eMax, const CleanThreshold& threshold, double divergence, const Beam& beam,
+                                double minWidth)
+{
+    std::vector<GlitchLine> lines = GlitchMap(crystal, frame, window, eMin, eMax);
+    double strongest = 0.0;
+    for (const GlitchLine& line : lines) strongest = std::max(strongest, line.strength);
+    // Over a full circle the lines are taken modulo 360: those of the window are all there are.
+    if (!window.FullCircle()) lines = GlitchMap(crystal, frame, {window.min - kLineReach, window.max + kLineReach}, eMin, eMax);
+    if (threshold.byDepth) SetLineDepths(crystal, frame, eMin, beam, &lines);
+    std::vector<std::size_t> counting;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (Measure(lines[i].strength, lines[i].depth, strongest, threshold).counts) counting.push_back(i);
+    }
+    // Each counted line's one or two stretches, their ends widened by the glitch's own width there:
+    // the widths of every end asked for at once.
+    struct Stretches {
+        AzimuthInterval part[2];
+        int count;
+    };
+    struct End {
+        double psi, keV;
+    };
+    const auto ends = [&](const GlitchLine& line) {
+        const double low = line.lowEnergyHalfWidth;
+        if (line.always) return std::vector<End>{{line.centre, std::max(eMin, line.cutoffEnergy)}};
+        if (low > 0.0) return std::vector<End>{{line.from, eMax}, {line.centre - low, eMin}, {line.centre + low, eMin}, {line.to, eMax}};
+        return std::vector<End>{{line.from, eMax}, {line.to, eMax}};
+    };
+    std::vector<GlitchRequest> requests;
+    for (const std::size_t i : counting) {
+        for (const End& e : ends(lines[i])) requests.push_back({&frame, lines[i].x, e.psi, e.keV});
+    }
+    const std::vector<AzimuthDip> dips = DipsInAzimuth(crystal, requests, beam);
+    std::vector<Stretches> stretches(counting.size());
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < counting.size(); ++i) {
+        const GlitchLine& line = lines[counting[i]];
+        const auto reach = [&] { return OccupiedHalfWidth(divergence, dips[next++].widthDeg); };
+        const double low = line.lowEnergyHalfWidth;
+        if (line.always) {
+            const double r = reach();
+            stretches[i] = {{{line.centre - r, line.centre + r}}, 1};
+        } else if (low > 0.0) {  // the line dips below eMin around its centre
+            const double from = line.from - reach(), belowLow = line.centre - low + reach();
+            const double belowHigh = line.centre + low - reach(), to = line.to + reach();
+            stretches[i] = {{{from, belowLow}, {belowHigh, to}}, 2};
+        } else {
+            const double from = line.from - reach(), to = line.to + reach();
+            stretches[i] = {{{from, to}}, 1};
+        }
+    }
+    std::vector<Occupant> counted;
+    for (std::size_t i = 0; i < counting.size(); ++i) {
+        const GlitchLine& line = lines[counting[i]];
+        const double measure = Measure(line.strength, line.depth, strongest, threshold).measure;
+        for (int k = 0; k < stretches[i].count; ++k) counted.push_back({stretches[i].part[k], measure, line.x});
+    }
+    CleanWindows result = Search(counted, window, minWidth);
+    std::stable_sort(result.windows.begin(), result.windows.end(),
+                     [](const AzimuthInterval& a, const AzimuthInterval& b) { return a.Width() > b.Width(); });
+    return result;
+}
