@@ -107,7 +107,7 @@ void FitOfSilicon220Scan(benchmark::State& state)
     std::vector<Glitch> glitches = FindGlitchesWithHarmonics(*silicon, frame, 15, 4.5, 27, 1);
     ShapeGlitches(*silicon, frame, 15, 4.5, 27, beam, &glitches);
     std::vector<ScanPoint> scan;
-    for (const SpectrumPoint& p : PredictSpectrum(glitches, 4.5, 27, {1.0}, 45001)) scan.push_back({p.energy + 0.004, p.i0});
+    for (const SpectrumPoint& p : PredictSpectrum(glitches, 4.5, 27, OrderShares(), 45001)) scan.push_back({p.energy + 0.004, p.i0});
     FitRequest request;
     request.beam.beam = beam;
     for (auto _ : state) {

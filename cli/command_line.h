@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_limits.h"
 #include "crystal/vec3.h"
-#include "scan/azimuths.h"
-#include "dynamics/glitch_depth.h"
 #include "fit/glitch_fit.h"
+#include "planning/run_limits.h"
+#include "planning/scan_setting.h"
+#include "scan/azimuths.h"
 #include "setup/answer_source.h"
 #include "setup/input_struct.h"
 
@@ -26,7 +26,9 @@ struct PlanOptions {
     double band = 0.0;      // angstrom, the band's full width
     std::optional<Miller> reference;
     PsiWindow window{-180.0, 180.0};
-    double divergence = 0.0;  // degrees, widens every occupied interval by half on each side
+    // The beam of the widths and depths (its spread across G's plane, --divergence ACROSS, also widens
+    // every occupied interval of the clean windows by half on each side), as the options give it.
+    BeamRequest beam;
     // At one band, beside the four files: the events table and the clean windows (width 0: none).
     std::string eventsFile;
     double cleanWidth = 0.0;
@@ -51,13 +53,7 @@ struct PlanOptions {
     std::size_t windowsShown = 10;
     // The clean windows of either search as a table.
     std::string windowsFile;
-    // The beam, for the widths and depths of the glitches: its polarisation relative to the
-    // primary's scattering plane, its spread along that plane (the first value of --divergence is
-    // the spread across it), the crystal's surface (none: a symmetric cut) and the highest harmonic.
-    double divergenceAlong = 0.0;  // degrees; 0: the primary's Darwin width
-    Polarisation polarisation = Polarisation::kSigma;
-    Monochromator monochromator = Monochromator::kSingle;
-    std::optional<Miller> surface;
+    // The highest harmonic of the glitches.
     int harmonics = 1;
     // The predicted I0 spectrum at --at-psi over --energies, the orders weighted by their share of
     // the beam: the shares of --harmonic-content as typed, one for every harmonic or one for each

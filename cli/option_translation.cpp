@@ -244,8 +244,8 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
     if (words.Has("--divergence")) {
         const std::string& text = words.Value("--divergence");
         const std::vector<double> d = Numbers<double>("--divergence", text, {1, 2}, ParseDouble, "ACROSS[,ALONG] (degrees)");
-        plan->divergence = d[0];
-        if (d.size() == 2) plan->divergenceAlong = d[1];
+        plan->beam.acrossDegrees = d[0];
+        if (d.size() == 2) plan->beam.alongDegrees = d[1];
         for (const double value : d) {
             if (!(value >= 0.0 && value <= kWidestDivergence)) {
                 throw UsageError{"--divergence: '" + text + "' is not one or two numbers of degrees from 0 to 90"};
@@ -259,7 +259,7 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
             {"unpolarized", Polarisation::kUnpolarised}};
         bool known = false;
         for (const auto& kind : kinds) {
-            if (word == kind.name) plan->polarisation = kind.polarisation, known = true;
+            if (word == kind.name) plan->beam.polarisation = kind.polarisation, known = true;
         }
         if (!known) throw UsageError{"--polarisation: '" + word + "' is not sigma, pi or unpolarised"};
     }
@@ -269,13 +269,13 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
             {"single", Monochromator::kSingle}, {"double", Monochromator::kDouble}, {"channel-cut", Monochromator::kChannelCut}};
         bool known = false;
         for (const auto& kind : kinds) {
-            if (word == kind.name) plan->monochromator = kind.monochromator, known = true;
+            if (word == kind.name) plan->beam.monochromator = kind.monochromator, known = true;
         }
         if (!known) throw UsageError{"--monochromator: '" + word + "' is not single, double or channel-cut"};
     }
     if (words.Has("--surface")) {
-        plan->surface = Indices(words, "--surface");
-        if (IsZero(*plan->surface)) throw UsageError{"--surface: '" + words.Value("--surface") + "' is no direction"};
+        plan->beam.surface = Indices(words, "--surface");
+        if (IsZero(*plan->beam.surface)) throw UsageError{"--surface: '" + words.Value("--surface") + "' is no direction"};
     }
     if (words.Has("--harmonics")) {
         const std::vector<int> n = Numbers<int>("--harmonics", words.Value("--harmonics"), {1}, ParseIntAnswer, "N (an integer)");

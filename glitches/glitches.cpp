@@ -47,8 +47,6 @@ void SetRelativeStrengths(std::vector<Row>& rows)
 
 }  // namespace
 
-double CutoffEnergy(const ScanFrame& frame) { return kHcKeVAngstrom / frame.CutoffWavelength(); }
-
 namespace {
 
 // The glitch of one reflection at the azimuth, when it has one in the range.

@@ -74,5 +74,3 @@ std::vector<SphereReflection> GlitchReflections(const Crystal& crystal, const Sc
 std::vector<Glitch> FindGlitchesAmong(const Crystal& crystal, const ScanFrame& frame,
                                       const std::vector<SphereReflection>& reflections, double psi, double eMin, double eMax);
 
-// The energy below which G cannot diffract, hc |G| / 2 (keV).
-double CutoffEnergy(const ScanFrame& frame);

@@ -51,6 +51,8 @@ ScanFrame ReferenceFrame(const Lattice& lattice, Miller primary, Miller referenc
     return frame;
 }
 
+double CutoffEnergy(const ScanFrame& frame) { return kHcKeVAngstrom / frame.CutoffWavelength(); }
+
 void MatrixFrameAxes(Miller primary, double r2[3], double r3[3])
 {
     // The second and third columns of the orientation matrix, up to their (positive) lengths.

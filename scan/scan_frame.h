@@ -40,6 +40,9 @@ ScanFrame ReferenceFrame(const Lattice& lattice, Miller primary, Miller referenc
 // the incident beam reversed. Throws std::invalid_argument for G = 0 0 0.
 ScanFrame MatrixFrame(const Lattice& lattice, Miller primary);
 
+// The energy below which G cannot diffract, hc |G| / 2 (keV).
+double CutoffEnergy(const ScanFrame& frame);
+
 // The reference reflection and the sense of the matrix frame, for the documentation and the
 // table headers: R (as a real direction in index space) and e3's direction.
 void MatrixFrameAxes(Miller primary, double r2[3], double r3[3]);

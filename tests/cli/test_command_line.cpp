@@ -74,7 +74,7 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         std::string errors;
         ASSERT_EQ(Parse(c.line, &r, &errors, &options), -1) << c.line << errors;
         const PlanOptions& p = options.plan;
-        EXPECT_EQ((std::vector<double>{p.cleanWidth, p.cleanFraction, p.window.min, p.window.max, p.divergence, p.maxDepth,
+        EXPECT_EQ((std::vector<double>{p.cleanWidth, p.cleanFraction, p.window.min, p.window.max, p.beam.acrossDegrees, p.maxDepth,
                                        p.cleanMinWidth}), c.plan) << c.line;
     }
     // The beam of the glitch spectrum: its spreads across and along, polarisation, surface and harmonics.
@@ -91,8 +91,8 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         const std::string line = kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 " + b.options;
         ASSERT_EQ(Parse(line, &r, &errors, &options), -1) << line << errors;
         const PlanOptions& p = options.plan;
-        EXPECT_TRUE(p.divergence == b.across && p.divergenceAlong == b.along && p.polarisation == b.polarisation &&
-                    p.surface == b.surface && p.harmonics == b.harmonics) << line;
+        EXPECT_TRUE(p.beam.acrossDegrees == b.across && p.beam.alongDegrees == b.along && p.beam.polarisation == b.polarisation &&
+                    p.beam.surface == b.surface && p.harmonics == b.harmonics) << line;
     }
     // Harmonic shares over the orders that pass: silicon 1 1 1 forbids 2 2 2, which is said once and
     // takes no share; one share serves every order, or one for each order that passes.

@@ -249,7 +249,7 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(6, 12), significance=0.9), ValueError, "significance"),
             (lambda: silicon.fit_glitches((2, 2, 0), [[8]], [[1], [2]], energies=(6, 12)), ValueError, "as many scans"),
             (lambda: silicon.fit_glitches((2, 2, 0), [8000, 9000], [1, 2], energies=(6, 12)), ValueError,
-             "No point of the scan lies from 6 to 12 keV (energies): its energies run from 8000 to 9000; are they in eV?"),
+             "No point of the scan lies from 6 to 12 keV (energies): its energies run from 8000 to 9000 keV; are they in eV?"),
             (lambda: silicon.fit_glitches((2, 2, 0), [8, 9, 10], [1, -50, 20000], energies=(6, 12)), ValueError,
              "the scan cannot be read as an I0"),
             (lambda: silicon.fit_glitches((2, 2, 0), [8], [1], energies=(0.5, 1)), ValueError, "No reflection can reach"),

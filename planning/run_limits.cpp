@@ -1,4 +1,4 @@
-#include "cli/run_limits.h"
+#include "planning/run_limits.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "cli/run_parts.h"
+#include "planning/run_parts.h"
 
 #include "io/run_error.h"
 #include "planning/run_size.h"
@@ -15,7 +15,7 @@ void RefuseBeyondTheDoubles(const Crystal& crystal, double shortest)
 }
 
 // "narrow --energies" or "lower --harmonics or narrow --energies".
-std::string EnergyAdvice(int harmonics, const ScaleNames& names)
+std::string EnergyAdvice(int harmonics, const RequestNames& names)
 {
     return harmonics > 1 ? Printed("lower %s or narrow %s", names.harmonics, names.energies) : Printed("narrow %s", names.energies);
 }
@@ -30,7 +30,7 @@ RunPart Part(const std::string& path, const RunSize& size, std::string what, std
 
 }  // namespace
 
-RunPart EventsPart(const Crystal& crystal, const ScanFrame& frame, double lambda, double windowWidth, const ScaleNames& names,
+RunPart EventsPart(const Crystal& crystal, const ScanFrame& frame, double lambda, double windowWidth, const RequestNames& names,
                    const std::string& path)
 {
     const double reflections = EstimatePlanning(crystal.lattice(), LimitingRadius(lambda)).reflections;
@@ -43,7 +43,7 @@ RunPart EventsPart(const Crystal& crystal, const ScanFrame& frame, double lambda
 }
 
 RunPart GlitchesPart(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, int harmonics, bool keptSphere,
-                     const ScaleNames& names, const std::string& path)
+                     const RequestNames& names, const std::string& path)
 {
     RefuseBeyondTheDoubles(crystal, kHcKeVAngstrom / (harmonics * eMax));
     const RunSize size = GlitchesSize(crystal, frame, eMin, eMax, harmonics, keptSphere);
@@ -54,7 +54,7 @@ RunPart GlitchesPart(const Crystal& crystal, const ScanFrame& frame, double eMin
 }
 
 RunPart SpectrumPart(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, int harmonics, bool keptSphere,
-                     const ScaleNames& names, const std::string& path)
+                     const RequestNames& names, const std::string& path)
 {
     RefuseBeyondTheDoubles(crystal, kHcKeVAngstrom / (harmonics * eMax));
     const RunSize glitches = GlitchesSize(crystal, frame, eMin, eMax, harmonics, keptSphere);
@@ -66,7 +66,7 @@ RunPart SpectrumPart(const Crystal& crystal, const ScanFrame& frame, double eMin
 }
 
 RunPart GlitchMapPart(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, double windowWidth,
-                      const ScaleNames& names, const std::string& path)
+                      const RequestNames& names, const std::string& path)
 {
     RefuseBeyondTheDoubles(crystal, kHcKeVAngstrom / eMax);
     const RunSize size = GlitchMapSize(crystal, frame, eMax, windowWidth);
@@ -76,7 +76,7 @@ RunPart GlitchMapPart(const Crystal& crystal, const ScanFrame& frame, double eMi
                 Printed("lower the top of %s or narrow %s", names.energies, names.psi));
 }
 
-RunPart FitPart(const Crystal& crystal, const ScanFrame& frame, double eMax, int harmonics, const ScaleNames& names,
+RunPart FitPart(const Crystal& crystal, const ScanFrame& frame, double eMax, int harmonics, const RequestNames& names,
                 const std::string& path)
 {
     RefuseBeyondTheDoubles(crystal, kHcKeVAngstrom / (harmonics * eMax));

@@ -1,0 +1,109 @@
+#include "cli/fit_answer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "io/run_error.h"
+#include "setup/units.h"
+
+std::string DipsNamed(const PlanOptions& plan)
+{
+    if (plan.fitScanFiles.size() == 1) {
+        return Printed("the dips of %s from %g to %g keV", plan.fitScanFiles.front().c_str(), plan.energyMin, plan.energyMax);
+    }
+    return Printed("the dips of %zu scans", plan.fitScanFiles.size());
+}
+
+std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
+{
+    const bool one = fit.scans.size() == 1;
+    const ScanMatch& first = fit.scans.front();
+    std::string answer;
+    const std::string trials = fit.asGood == 0 ? Printed("p = %.3g (none of %d trials of unrelated dips fit as well)", fit.p, fit.trials)
+                                               : Printed("p = %.3g (%d of %d trials of unrelated dips fit as well)", fit.p, fit.asGood,
+                                                         fit.trials);
+    const std::string offset = one || plan.fitOneOffset ? Printed(", energy offset %+.2f +/- %.2f eV (measured minus predicted)",
+                                                                  first.offsetEV, first.offsetError)
+                                                        : std::string();
+    const std::string paired = one ? Printed("%d of %zu dips within %.1f eV of a predicted glitch, %d unmatched", fit.matched,
+                                             first.dips.size(), first.toleranceEV, fit.unmatched)
+                                   : Printed("%d of %d dips of %zu scans within their tolerance of a predicted glitch", fit.matched,
+                                             fit.matched + fit.unmatched, fit.scans.size());
+    if (fit.found) {
+        answer = Printed("kelto: fitted psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s\n", fit.psi, fit.psiError, offset.c_str(),
+                         paired.c_str(), fit.rmsEV, trials.c_str());
+    } else if (fit.p > fit.significance) {
+        answer = Printed("kelto: No significant fit to %s: at best psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s: above "
+                         "--significance %g, chance fits as well\n", DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(),
+                         paired.c_str(), fit.rmsEV, trials.c_str(), fit.significance);
+    } else if (fit.exact) {
+        answer = Printed("kelto: No significant fit to %s: at best psi %.4f +/- %.4f degrees%s: %s; %s, but psi and the offsets fit "
+                         "so few pairs exactly wherever lines of their spacings meet: more dips are needed\n",
+                         DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), trials.c_str());
+    } else if (std::isfinite(fit.beyondOffsetEV)) {
+        answer = Printed("kelto: No fit to %s within --max-offset: at best psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s\n",
+                         DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), fit.rmsEV, trials.c_str());
+    } else {
+        std::string rivals;
+        for (const double psi : fit.rivals) rivals += Printed("%s%.4f", rivals.empty() ? "" : ", ", psi);
+        answer = Printed("kelto: No single fit to %s: psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s; but psi %s degrees, no "
+                         "image of it by the crystal's symmetry, pair%s as large a share: the scans cannot tell them apart\n",
+                         DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), fit.rmsEV, trials.c_str(),
+                         rivals.c_str(), fit.rivals.size() == 1 ? "s" : "");
+    }
+    for (std::size_t i = 0; i < fit.scans.size() && !one; ++i) {
+        const ScanMatch& scan = fit.scans[i];
+        const char* name = plan.fitScanFiles[i].c_str();
+        if (!scan.used) {
+            answer += Printed("kelto:   %s: left out, %s\n", name, scan.why.c_str());
+        } else if (!std::isfinite(scan.offsetError)) {
+            answer += Printed("kelto:   %s (%g to %g keV): none of its %zu dips pairs with a predicted glitch within %.1f eV\n", name,
+                              scan.eMin, scan.eMax, scan.dips.size(), scan.toleranceEV);
+        } else if (plan.fitOneOffset) {
+            answer += Printed("kelto:   %s (%g to %g keV): %d of %zu dips within %.1f eV\n", name, scan.eMin, scan.eMax, scan.matched,
+                              scan.dips.size(), scan.toleranceEV);
+        } else {
+            answer += Printed("kelto:   %s (%g to %g keV): energy offset %+.2f +/- %.2f eV, %d of %zu dips within %.1f eV\n", name,
+                              scan.eMin, scan.eMax, scan.offsetEV, scan.offsetError, scan.matched, scan.dips.size(), scan.toleranceEV);
+        }
+    }
+    if (fit.found && fit.equivalents.size() > 1) {
+        std::string list;
+        for (const double psi : fit.equivalents) {
+            if (std::fabs(psi - fit.psi) > 1e-9) list += Printed("%s%.4f", list.empty() ? "" : ", ", psi);
+        }
+        const bool single = fit.equivalents.size() == 2;
+        answer += Printed("kelto: psi %s degrees fit%s as well: the crystal's symmetry gives %s the same spectrum%s\n", list.c_str(),
+                          single ? "s" : "", single ? "it" : "them",
+                          plan.fitNominalPsi ? "; the one nearest --at-psi is taken" : "; give --at-psi to take the one nearest it");
+    }
+    // A best fit pressed against the bound of the offsets hints at a larger offset the search left out.
+    const auto atTheBound = std::find_if(fit.scans.begin(), fit.scans.end(), [&](const ScanMatch& scan) {
+        return scan.used && std::isfinite(scan.offsetError) && std::fabs(scan.offsetEV) + scan.toleranceEV >= plan.widestOffsetEV;
+    });
+    if (!fit.found && !std::isfinite(fit.beyondOffsetEV) && atTheBound != fit.scans.end()) {
+        answer += Printed("kelto: the energy offset %+.2f eV lies within %.1f eV of --max-offset %g: a larger one may fit; raise "
+                          "--max-offset to look further\n", atTheBound->offsetEV, atTheBound->toleranceEV, plan.widestOffsetEV);
+    }
+    if (std::isfinite(fit.beyondOffsetEV)) {
+        answer += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits better and "
+                          "significantly: raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
+    }
+    return answer;
+}
+
+std::string SpreadAnswer(const SpreadEstimate& spread, const GlitchFit& fit, const PlanOptions& plan)
+{
+    if (!spread.found) return Printed("kelto: no estimate of the beam's spread from the dip widths: %s\n", spread.why.c_str());
+    const double degrees = spread.across / kRadiansPerDegree, high = spread.high / kRadiansPerDegree;
+    if (!(spread.low > 0.0)) {
+        return Printed("kelto: the widths of %d dips do not fix the beam's spread across the primary's scattering plane: any up "
+                       "to %.6f degrees (%.3g microradian) fits them as well as none (a finer scan resolves narrower dips)\n",
+                       spread.dips, high, spread.high * 1e6);
+    }
+    const std::string along = plan.beam.alongDegrees > 0.0 ? Printed(",%.6f", plan.beam.alongDegrees) : std::string();
+    return Printed("kelto: the widths of %d dips fit a beam spread of %.6f degrees (%.3g microradian, %.3g to %.3g) across the "
+                   "primary's scattering plane, within a factor %.2f: predict with --at-psi %.4f --divergence %.6f%s\n",
+                   spread.dips, degrees, spread.across * 1e6, spread.low * 1e6, spread.high * 1e6, spread.factor, fit.psi, degrees,
+                   along.c_str());
+}
