@@ -10,6 +10,8 @@
 #                                       harmonic shares against the setting
 #   share/kelto/plot/*.pro              the GDL routines of kelto-plot (it looks for them there)
 #   share/man/man1/kelto.1, kelto-plot.1
+#   share/doc/kelto/README.md           the README, and beside it the pages it links:
+#   share/doc/kelto/docs/*.md, *.png    the reference by topic, with the pictures they show
 include(GNUInstallDirs)
 
 set(KELTO_SHARE_DIR share/kelto)
@@ -28,6 +30,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/si220_i0_scan.dat ${PROJECT_SOURCE_
         DESTINATION ${KELTO_SHARE_DIR}/examples)
 install(FILES ${PROJECT_BINARY_DIR}/man/kelto.1 ${PROJECT_BINARY_DIR}/man/kelto-plot.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The README and its pages keep their relative places, so that their links hold where installed.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 
 # The repository's examples name the table as data/f0_it1992.txt, relative to the repository.
 # Their installed copies name the installed table instead; its path is only known when the

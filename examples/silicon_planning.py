@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The README's silicon planning from Python, as in a notebook: the multiple-beam events of silicon
+"""The silicon planning of docs/python.md, as in a notebook: the multiple-beam events of silicon
 0 0 2 at Cu K-alpha 1 with their clean azimuth windows, and the glitch spectrum of a silicon 1 1 1
 monochromator at psi 10 degrees from 5 to 30 keV. With matplotlib installed it draws both as sticks
 into silicon_events.png and silicon_glitches.png in the current folder.

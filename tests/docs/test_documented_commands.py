@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Every command line of the README, the manual pages and kelto --help runs as shown with status 0
-(the README's from the source tree after its build command, the others against an installation in a
-scratch prefix; drawing needs GDL, Python the module), the README's recipes for reading the CSV
-tables read every planning table kelto writes, its pip installation builds the module into a fresh
-virtual environment from a copy of the source, and both manual pages carry the version and date of
-kelto --version. --skip-pip leaves the pip installations out, --only-pip runs them alone."""
+"""Every command line of the README, the pages of docs/, the manual pages and kelto --help runs as
+shown with status 0 (the README's and the pages' from the source tree after the README's build
+command, the others against an installation in a scratch prefix; drawing needs GDL, Python the
+module), the recipes for reading the CSV tables read every planning table kelto writes, the pip
+installation builds the module into a fresh virtual environment from a copy of the source, every
+link of the README and the pages leads to a page and anchor that exist, and both manual pages carry
+the version and date of kelto --version. --skip-pip leaves the pip installations out, --only-pip
+runs them alone."""
 import argparse
 import os
 import re
@@ -25,7 +27,7 @@ mkdir -p run1
     --energies 6,20 >/dev/null
 """
 COMMAND = re.compile(r"^(\./build/kelto|\./plot/kelto-plot|kelto|kelto-plot|mkdir|PYTHONPATH=|examples/|/usr/bin/python3 |python3 )")
-# Every planning table, for the recipes that read one (FILE in the README).
+# Every planning table, for the recipes that read one (FILE in the README and the pages).
 TABLES = """
 mkdir -p tables && cd tables
 {kelto} --structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 --wavelength 1.5406 --band 0.02 -q \\
@@ -37,7 +39,7 @@ mkdir -p tables && cd tables
 {kelto} --crystal Si --primary 2,2,0 --fit-glitches ../examples/si220_i0_scan.dat --scan-unit eV --energies 6,14 \\
     --divergence 0.0012,0.0006 --at-psi 15 --fit-table fit.csv >/dev/null
 """
-# A recipe for a table as the README gives it, FILE the table's name.
+# A recipe for a table as the README and the pages give it, FILE the table's name.
 TABLE_RECIPE = re.compile(r"^(numpy|pandas)\.\w+\(FILE\b")
 # Run with the recipe as `table`: it must hold the header's columns, every row, and the first row's
 # values as printed (numbers as numbers, words as words).
@@ -74,27 +76,76 @@ for name, value, printed in zip(names, values, first):
 NOT_SOURCE = re.compile(r"^(\.git|build.*|out|out-san|run|.*\.egg-info)$")
 
 
-def readme_commands(text):
-    """The README's shell blocks (indented by four spaces, starting with a command) and its inline
-    commands that run from the source tree, and its Python block."""
-    blocks, block, previous = [], [], ""
+def page_commands(text):
+    """A page's shell blocks (indented by four spaces or more, after a blank line, starting with a
+    command; a block inside a list item is indented further), its inline commands that run from the
+    source tree, its Python blocks and its recipes for reading a table."""
+    blocks, block, indent, previous = [], [], 0, ""
     for line in text.split("\n") + [""]:
-        if line.startswith("    ") and (block or (previous.strip() == "" and COMMAND.match(line[4:]))):
-            block.append(line[4:])
+        depth = len(line) - len(line.lstrip(" "))
+        if block and line.strip() and depth >= indent:
+            block.append(line[indent:])
+        elif not block and depth >= 4 and previous.strip() == "" and COMMAND.match(line[depth:]):
+            block, indent = [line[depth:]], depth
         else:
             if block:
                 blocks.append(("sh", "\n".join(block)))
             block = []
         previous = line
-    for span in re.findall(r"`([^`]+)`", text):
+    prose = re.sub(r"```.*?```", "", text, flags=re.S)  # inline spans, read outside the fenced blocks
+    for span in re.findall(r"`([^`]+)`", prose):
         if span.startswith(("./build/kelto ", "./plot/kelto-plot", "examples/silicon_options.sh", "man -l build/")):
             blocks.append(("sh", span))
     for code in re.findall(r"```python\n(.*?)```", text, re.S):
         blocks.append(("python", code))
-    for span in re.findall(r"`([^`]+)`", text):
+    for span in re.findall(r"`([^`]+)`", prose):
         if TABLE_RECIPE.match(span):
             blocks.append(("table", span))
     return blocks
+
+
+def documented_pages(source):
+    """The README and the pages of docs/, as paths from the top of the source tree: the README first."""
+    return ["README.md"] + sorted(os.path.join("docs", name) for name in os.listdir(os.path.join(source, "docs"))
+                                  if name.endswith(".md"))
+
+
+def read(source, page):
+    with open(os.path.join(source, page), encoding="utf-8") as f:
+        return f.read()
+
+
+def anchors(text):
+    """The anchors of a page's headings as GitHub makes them (lower case, punctuation left out, blanks
+    as hyphens, a second heading of the same words with -1), and those of <a id=...>."""
+    found, seen, fenced = set(), {}, False
+    for line in text.split("\n"):
+        if line.startswith("```"):
+            fenced = not fenced
+        heading = re.match(r"#{1,6} (.*)", line)
+        if heading and not fenced:
+            slug = re.sub(r"[^\w\- ]", "", heading.group(1).strip().lower()).replace(" ", "-")
+            found.add(slug if slug not in seen else f"{slug}-{seen[slug]}")
+            seen[slug] = seen.get(slug, 0) + 1
+    return found | set(re.findall(r'<a (?:id|name)="([^"]+)"', text))
+
+
+def check_links(source, page, results):
+    """Every relative link of a page (outside code) leads to a file of the source tree, and every
+    anchor to a heading of its page."""
+    text = re.sub(r"`[^`]*`", "", re.sub(r"```.*?```", "", read(source, page), flags=re.S))
+    targets = re.findall(r"\]\(([^)\s]+)\)", text)
+    broken = []
+    for target in targets:
+        if re.match(r"[a-z]+:", target):
+            continue  # a web address
+        path, _, anchor = target.partition("#")
+        linked = os.path.normpath(os.path.join(os.path.dirname(page), path)) if path else page
+        if linked.startswith("..") or not os.path.exists(os.path.join(source, linked)):
+            broken.append(f"{target} (no {linked})")
+        elif anchor and (not linked.endswith(".md") or anchor not in anchors(read(source, linked))):
+            broken.append(f"{target} (no heading #{anchor} in {linked})")
+    results.append((page, f"{len(targets)} links", "ok" if not broken else "broken links: " + ", ".join(broken)))
 
 
 def unescaped(roff):
@@ -114,7 +165,7 @@ def manual_commands(text):
 
 def manual_recipes_elsewhere(text):
     """The command blocks of a manual page outside EXAMPLES (the pip installation of PYTHON, which
-    runs from a source tree): each must be one of the README's, which are run."""
+    runs from a source tree): each must be one of the README's or the pages', which are run."""
     elsewhere = text.split(".SH EXAMPLES", 1)[0] + "\n".join(text.split(".SH EXAMPLES", 1)[1].split(".SH ")[1:])
     return [unescaped(block) for block in re.findall(r"\.nf\n(.*?)\.fi", elsewhere, re.S)
             if COMMAND.match(unescaped(block))]
@@ -139,7 +190,7 @@ def outcome(done):
 
 
 def run_table_recipe(recipe, folder, environment, label, results):
-    """A README recipe that reads a planning table, on every table kelto writes."""
+    """A recipe that reads a planning table, on every table kelto writes."""
     library = recipe.split(".")[0]
     check = TABLE_CHECK.format(library=library, recipe=recipe)
     tables = os.path.join(folder, "tables")
@@ -178,40 +229,61 @@ def check_pip_installation(folder, environment, label, results):
                         "ok" if found == expected else f"found {found}, not {expected}"))
 
 
-def run_blocks(blocks, folder, environment, label, results, scratch=None):
+def run_blocks(blocks, folder, environment, label, results, scratch=None, done_before=None):
+    """Runs each block and appends its outcomes. A block that done_before (a dict, shared by the
+    pages that run in one folder) names was run for an earlier page: it is not run again, and takes
+    that run's outcome."""
     for kind, block in blocks:
-        if "kelto-plot" in block and shutil.which("gdl") is None:
-            results.append((label, block, "skipped: no GDL"))
+        key = (kind, block.strip())
+        if done_before is not None and key in done_before:
+            page, passed = done_before[key]
+            results.append((label, block, f"ok (run for {page})" if passed else f"failed for {page}"))
             continue
-        if (kind == "python" or "build/python" in block or "import kelto" in block) and \
-                not os.path.isdir(os.path.join(ARGS.build, "python")):
-            results.append((label, block, "skipped: no Python module"))
-            continue
-        if kind == "table":
-            run_table_recipe(block, folder, environment, label, results)
-            continue
-        if block.startswith("man ") and shutil.which("man") is None:
-            results.append((label, block, "skipped: no man (Debian: man-db)"))
-            continue
-        where, env = folder, environment
-        if "pip install" in block and ARGS.skip_pip:
-            results.append((label, block, "skipped: --skip-pip (the test documented_pip runs it)"))
-            continue
-        if "pip install" in block:
-            # A fresh virtual environment with pip, from a copy of the source tree; no index is
-            # reached, as on a machine without one.
-            if subprocess.run(["/usr/bin/python3", "-c", "import venv, ensurepip"], capture_output=True).returncode != 0:
-                results.append((label, block, "skipped: /usr/bin/python3 has no venv with pip (Debian: python3-venv)"))
-                continue
-            where = source_copy(scratch)
-            env = dict(environment, PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1")
-        command = ["bash", "-ec", block] if kind == "sh" else [sys.executable, "-c", block]
-        if kind == "python":  # where the README says the module is found from the build tree
-            env = dict(environment, PYTHONPATH=os.path.join(folder, "build", "python"))
-        done = subprocess.run(command, cwd=where, env=env, capture_output=True, text=True)
-        results.append((label, block, outcome(done)))
-        if "pip install" in block and done.returncode == 0:
-            check_pip_installation(where, env, label, results)
+        first = len(results)
+        run_block(kind, block, folder, environment, label, results, scratch)
+        if done_before is not None:
+            done_before[key] = (label, all(passes(r[2]) for r in results[first:]))
+
+
+def run_block(kind, block, folder, environment, label, results, scratch):
+    """One block of a page (a shell block, a Python block or a recipe for a table); a block
+    that needs what this machine lacks (GDL, the module, man) is reported as skipped."""
+    if "kelto-plot" in block and shutil.which("gdl") is None:
+        results.append((label, block, "skipped: no GDL"))
+        return
+    if (kind == "python" or "build/python" in block or "import kelto" in block) and \
+            not os.path.isdir(os.path.join(ARGS.build, "python")):
+        results.append((label, block, "skipped: no Python module"))
+        return
+    if kind == "table":
+        run_table_recipe(block, folder, environment, label, results)
+        return
+    if "import pandas" in block and subprocess.run(["python3", "-c", "import pandas"], env=environment,
+                                                   capture_output=True).returncode != 0:
+        results.append((label, block, "skipped: python3 has no pandas (Debian: python3-pandas)"))
+        return
+    if block.startswith("man ") and shutil.which("man") is None:
+        results.append((label, block, "skipped: no man (Debian: man-db)"))
+        return
+    where, env = folder, environment
+    if "pip install" in block and ARGS.skip_pip:
+        results.append((label, block, "skipped: --skip-pip (the test documented_pip runs it)"))
+        return
+    if "pip install" in block:
+        # A fresh virtual environment with pip, from a copy of the source tree; no index is
+        # reached, as on a machine without one.
+        if subprocess.run(["/usr/bin/python3", "-c", "import venv, ensurepip"], capture_output=True).returncode != 0:
+            results.append((label, block, "skipped: /usr/bin/python3 has no venv with pip (Debian: python3-venv)"))
+            return
+        where = source_copy(scratch)
+        env = dict(environment, PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1")
+    command = ["bash", "-ec", block] if kind == "sh" else [sys.executable, "-c", block]
+    if kind == "python":  # where the pages say the module is found from the build tree
+        env = dict(environment, PYTHONPATH=os.path.join(folder, "build", "python"))
+    done = subprocess.run(command, cwd=where, env=env, capture_output=True, text=True)
+    results.append((label, block, outcome(done)))
+    if "pip install" in block and done.returncode == 0:
+        check_pip_installation(where, env, label, results)
 
 
 def main():
@@ -225,7 +297,8 @@ def main():
     which = parser.add_mutually_exclusive_group()
     which.add_argument("--skip-pip", action="store_true")
     which.add_argument("--only-pip", action="store_true")
-    # The README's recipes and the manual pages' run as two tests, side by side on two cores.
+    # The recipes of the README and the pages of docs/, and the manual pages', run as two tests, side
+    # by side on two cores.
     parser.add_argument("--part", choices=("readme", "manuals", "all"), default="all")
     ARGS = parser.parse_args()
     source, build = os.path.abspath(ARGS.source), os.path.abspath(ARGS.build)
@@ -233,7 +306,7 @@ def main():
     base = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH",)}
     base["PATH"] = "/usr/bin:/bin"
     with tempfile.TemporaryDirectory() as scratch:
-        # The README, from a copy of the source tree's layout.
+        # The README and the pages, from a copy of the source tree's layout.
         tree = os.path.join(scratch, "tree")
         os.mkdir(tree)
         # The build folder may have any name: the tree's build/ leads to it, and the examples are
@@ -242,15 +315,25 @@ def main():
             os.symlink(os.path.join(source, name), os.path.join(tree, name))
         shutil.copytree(os.path.join(source, "examples"), os.path.join(tree, "examples"))
         os.symlink(build, os.path.join(tree, "build"))
-        with open(os.path.join(source, "README.md")) as f:
-            blocks = readme_commands(f.read())
-        readme_blocks = {(kind, block.strip()) for kind, block in blocks}
+        pages = {page: page_commands(read(source, page)) for page in documented_pages(source)}
+        page_blocks = {(kind, block.strip()) for blocks in pages.values() for kind, block in blocks}
         if ARGS.only_pip:
-            blocks = [(kind, block) for kind, block in blocks if "pip install" in block]
+            pages = {page: [(kind, block) for kind, block in blocks if "pip install" in block]
+                     for page, blocks in pages.items()}
         if ARGS.part != "manuals":
             subprocess.run(["bash", "-ec", PRECONDITIONS.format(kelto="./build/kelto")], cwd=tree, env=base, check=True)
             subprocess.run(["bash", "-ec", TABLES.format(kelto="../build/kelto")], cwd=tree, env=base, check=True)
-            run_blocks(blocks, tree, base, "README", results, scratch)
+            done_before = {}
+            for page, blocks in pages.items():
+                run_blocks(blocks, tree, base, page, results, scratch, done_before)
+        if ARGS.part != "manuals" and not ARGS.only_pip:
+            for page in pages:
+                check_links(source, page, results)
+            for page in ("man/kelto.1.in", "man/kelto-plot.1.in"):
+                named = sorted(set(re.findall(r"docs/[\w.-]+\.md", read(source, page))))
+                missing = [name for name in named if not os.path.isfile(os.path.join(source, name))]
+                results.append((page, f"the pages it names: {', '.join(named) or 'none'}",
+                                "ok" if not missing else f"no such page: {', '.join(missing)}"))
         if ARGS.only_pip:
             return report(results, least=1)
         if ARGS.part == "readme":
@@ -273,17 +356,25 @@ def main():
             subprocess.run(["bash", "-ec", PRECONDITIONS.format(kelto="kelto")], cwd=folder, env=installed, check=True)
             run_blocks(manual_commands(text), folder, installed, page, results)
             for block in manual_recipes_elsewhere(text):
-                results.append((page, block, "ok" if ("sh", block.strip()) in readme_blocks else
-                                "not one of the README's commands, so never run"))
+                results.append((page, block, "ok" if ("sh", block.strip()) in page_blocks else
+                                "not one of the README's or the pages' commands, so never run"))
+            # The pages it names, where the installation puts them.
+            for name in sorted(set(re.findall(r"docs/[\w.-]+\.md", text))):
+                where = os.path.join(prefix, "share", "doc", "kelto", name)
+                results.append((page, f"installed {name}", "ok" if os.path.isfile(where) else f"not installed: no {where}"))
         helped = subprocess.run(["kelto", "--help"], env=installed, capture_output=True, text=True).stdout
         folder = tempfile.mkdtemp(dir=scratch)
         run_blocks(help_commands(helped), folder, installed, "--help", results)
     return report(results, least=10)
 
 
+def passes(outcome):
+    return outcome == "ok" or outcome.startswith(("ok (", "skipped"))
+
+
 def report(results, least):
     """Every command's outcome; status 1 when one failed, or when fewer than `least` ran."""
-    failed = [r for r in results if r[2] not in ("ok",) and not r[2].startswith("skipped")]
+    failed = [r for r in results if not passes(r[2])]
     for label, block, outcome in results:
         print(f"{label}: {outcome}: {block.strip().splitlines()[0]}")
     if sum(1 for r in results if r[2] == "ok") < least:
