@@ -14,6 +14,22 @@ std::string DipsNamed(const PlanOptions& plan)
     return Printed("the dips of %zu scans", plan.fitScanFiles.size());
 }
 
+namespace {
+
+// "psi 12.8579 degrees (8 of 8 dips, rms 0.071 eV)", and the others after it.
+std::string TiesNamed(const GlitchFit& fit)
+{
+    const int dips = fit.matched + fit.unmatched;
+    std::string named;
+    for (const FitTie& tie : fit.ties) {
+        named += Printed("%spsi %.4f degrees (%d of %d dips, rms %.3f eV)", named.empty() ? "" : ", ", tie.psi, tie.matched, dips,
+                         tie.rmsEV);
+    }
+    return named;
+}
+
+}  // namespace
+
 std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
 {
     const bool one = fit.scans.size() == 1;
@@ -44,12 +60,18 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
         answer = Printed("kelto: No fit to %s within --max-offset: at best psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s\n",
                          DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), fit.rmsEV, trials.c_str());
     } else {
-        std::string rivals;
-        for (const double psi : fit.rivals) rivals += Printed("%s%.4f", rivals.empty() ? "" : ", ", psi);
-        answer = Printed("kelto: No single fit to %s: psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s; but psi %s degrees, no "
-                         "image of it by the crystal's symmetry, pair%s as large a share: the scans cannot tell them apart\n",
-                         DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), fit.rmsEV, trials.c_str(),
-                         rivals.c_str(), fit.rivals.size() == 1 ? "s" : "");
+        answer = Printed("kelto: No single fit to %s: psi %.4f +/- %.4f degrees%s: %s, rms %.3f eV; %s; but %s, no image of it by "
+                         "the crystal's symmetry, fit%s as well: the scans cannot tell them apart; --at-psi near one of them takes "
+                         "it\n", DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), fit.rmsEV,
+                         trials.c_str(), TiesNamed(fit).c_str(), fit.ties.size() == 1 ? "s" : "");
+    }
+    if (fit.found && std::isfinite(fit.stepLimitedEV)) {
+        answer += Printed("kelto: the scan's points lie %.3g eV apart: where they fall moves the paired dips' centres by +/- %.2f eV, "
+                          "more than the residuals scatter, and that sets psi's error\n", fit.stepLimitedEV, fit.placingEV);
+    }
+    if (fit.found && fit.nominalTook) {
+        answer += Printed("kelto: %s, no image of psi %.4f by the crystal's symmetry, fit%s as well; the one nearest --at-psi is "
+                          "taken\n", TiesNamed(fit).c_str(), fit.psi, fit.ties.size() == 1 ? "s" : "");
     }
     for (std::size_t i = 0; i < fit.scans.size() && !one; ++i) {
         const ScanMatch& scan = fit.scans[i];

@@ -18,6 +18,12 @@ double FitLine::EnergyAt(double d) const
     return kHcKeVAngstrom * std::sqrt(quarterG2 + across * across) / order;
 }
 
+double FitLine::BraggEnergyAt(double d) const
+{
+    const double across = braggSpread / std::cos(d * kRadiansPerDegree);
+    return kHcKeVAngstrom * std::sqrt(quarterG2 + across * across) / order;
+}
+
 double FitLine::Reach(double keV) const
 {
     const double k = order * keV / kHcKeVAngstrom;
@@ -61,6 +67,7 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
         for (const SphereReflection& r : GlitchReflections(crystal, harmonic, n * highest)) {
             if (r.Always()) continue;  // on the sphere at one azimuth at every energy: no line to fit
             FitLine line{r.centre, r.spread, harmonic.length * harmonic.length / 4.0, n, r.x, 0.0};
+            line.braggSpread = r.spread;
             line.top = kHcKeVAngstrom * std::sqrt(line.quarterG2 + r.spread * r.spread) / n;
             all.push_back(line);
         }

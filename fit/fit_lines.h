@@ -22,6 +22,7 @@ struct FitLine {
     Miller x;
     double top;           // keV: the line's lowest energy
     double weight = 0.0;  // its estimated depth where it enters the scan's range, times its order's share
+    double braggSpread = 0.0;  // C of the Bragg condition itself, 1/angstrom
 
     // The energy at `d` degrees from the centre (|d| < 90), keV.
     double EnergyAt(double d) const;
@@ -29,6 +30,8 @@ struct FitLine {
     double Reach(double keV) const;
     // dE/dpsi at `d` degrees from the centre, eV per degree.
     double Slope(double d) const;
+    // The energy of the Bragg condition itself at `d` degrees from the centre, keV.
+    double BraggEnergyAt(double d) const;
 };
 
 // psi - centre brought into (-180, 180].

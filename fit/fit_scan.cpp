@@ -4,29 +4,13 @@
 #include <cmath>
 #include <utility>
 
-namespace {
-
-// The deepest dips of a scan that vote for the azimuth; the rest join in the refinement.
-constexpr std::size_t kVotingDips = 24;
-
-}  // namespace
-
 SearchScan::SearchScan(ScanRange r, double tolerance, std::vector<FitLine> lines, const std::vector<MeasuredDip>& dips,
                        double widestOffsetEV)
     : range(r), toleranceEV(tolerance)
 {
-    std::vector<std::size_t> byDepth(dips.size());
-    for (std::size_t i = 0; i < dips.size(); ++i) byDepth[i] = i;
-    std::stable_sort(byDepth.begin(), byDepth.end(), [&](std::size_t a, std::size_t b) { return dips[a].depth > dips[b].depth; });
-    byDepth.resize(std::min(byDepth.size(), kVotingDips));
-    voters = std::move(byDepth);
-    std::sort(voters.begin(), voters.end());
-    // The deepest dips vote with the lines a scan of as many dips shows; lines down to half the
-    // depth of those the whole scan shows may pair with a dip: a depth is a model's.
-    const double voting = VisibleWeight(lines, voters.size(), range);
+    // Lines down to half the depth of those the scan shows may pair with a dip: a depth is a model's.
     visible = VisibleWeight(lines, dips.size(), range);
     for (const FitLine& line : lines) {
-        if (line.weight >= voting) this->voting.push_back(line);
         if (line.weight >= visible / 2.0) pairing.push_back(line);
     }
     active.resize(360);
@@ -43,6 +27,23 @@ SearchScan::SearchScan(ScanRange r, double tolerance, std::vector<FitLine> lines
             }
         }
     }
+}
+
+double SearchScan::MeanShown() const
+{
+    double shown = 0.0;
+    for (int degree = 0; degree < 360; ++degree) {
+        const double psi = degree + 0.5;
+        for (const std::uint32_t i : active[static_cast<std::size_t>(degree)]) {
+            const FitLine& line = pairing[i];
+            if (line.weight < visible) break;  // the lines by index are deepest first
+            const double d = AzimuthOffset(psi, line.centre);
+            if (!(std::fabs(d) < 90.0)) continue;
+            const double e = line.EnergyAt(d);
+            shown += e >= range.eMin && e <= range.eMax ? 1.0 : 0.0;
+        }
+    }
+    return shown / 360.0;
 }
 
 std::vector<std::vector<std::size_t>> OffsetGroups(std::size_t scans, bool oneOffset)

@@ -1,6 +1,6 @@
 // One measured scan as the search of a glitch fit sees it, made once for the fit and the trials
-// of its significance: its range and tolerance, its deepest dips, the lines they vote with and
-// the lines a dip may pair with, looked up by the degree of psi they pass through.
+// of its significance: its range and tolerance and the lines a dip may pair with, looked up by the
+// degree of psi they pass through.
 #pragma once
 
 #include <cstddef>
@@ -15,14 +15,14 @@ struct SearchScan {
     ScanRange range;
     double toleranceEV = 0.0;          // a dip pairs with a glitch at most this far
     double positionEV = 0.0;           // how well the scan places a dip at best: its step over sqrt(12)
-    std::vector<FitLine> voting;       // the lines the deepest dips vote with
     std::vector<FitLine> pairing;      // the lines a dip may pair with, deepest first
     double visible = 0.0;              // the weight of a line the scan shows: the predicted glitches
-    std::vector<std::size_t> voters;   // the deepest dips
     std::vector<std::vector<std::uint32_t>> active;  // per degree of psi, the pairing lines in the range there
 
     SearchScan(ScanRange range, double toleranceEV, std::vector<FitLine> lines, const std::vector<MeasuredDip>& dips,
                double widestOffsetEV);
+    // The glitches the scan can show inside its range, on average over a turn of psi.
+    double MeanShown() const;
 };
 
 struct SearchSetup {

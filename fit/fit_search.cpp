@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <unordered_set>
 
 namespace {
 
@@ -170,6 +171,8 @@ void Solve(const std::vector<std::vector<std::size_t>>& groups, double positionE
     s->scatter = s->freedom > 0 ? std::sqrt(left / s->freedom) : s->rms;
     // The errors for the larger of the scatter and the scans' own placing of a dip, widened for
     // a scatter known from few pairs: a standard error that holds the truth 68 % of the time.
+    s->stepLimited = positionEV > s->scatter;
+    s->placingEV = positionEV;
     const double sigma = std::max(s->scatter, positionEV) * StudentFactor(s->freedom);
     s->psiError = s->determined ? sigma / std::sqrt(sxx) : std::numeric_limits<double>::quiet_NaN();
     s->offsetErrors.assign(s->pairs.size(), std::numeric_limits<double>::quiet_NaN());
@@ -187,13 +190,71 @@ double IntoWindow(double psi, const PsiWindow& window)
     return window.min + (psi - window.min - 360.0 * std::floor((psi - window.min) / 360.0));
 }
 
+// Each group's offset at psi that the most dips of its scans can pair at, within the tolerance
+// widened by `widenDegrees` of each line's slope (nearest 0 among the best): with an offset for
+// each scan, the vote's count of a bin is the sum of each scan's best, and its refinement starts
+// from each scan's best offset at the bin, whatever offset the vote's grid gave.
+void ChooseOffsets(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
+                   const std::vector<std::vector<std::size_t>>& groups, double psi, double widestOffsetEV, double widenDegrees,
+                   std::vector<double>* offsets)
+{
+    struct End {
+        double at;     // eV
+        int step;      // +1 where a dip's reach begins, -1 where it ends
+        std::size_t dip;  // among the group's dips
+    };
+    for (const std::vector<std::size_t>& group : groups) {
+        std::vector<End> ends;
+        std::size_t first = 0;
+        for (const std::size_t s : group) {
+            const SearchScan& scan = scans[s];
+            for (const std::uint32_t i : ActiveLines(scan, psi)) {
+                const FitLine& line = scan.pairing[i];
+                const double d = AzimuthOffset(psi, line.centre);
+                if (!(std::fabs(d) < 90.0)) continue;
+                const double e = line.EnergyAt(d);
+                const double reach = scan.toleranceEV + widenDegrees * std::fabs(line.Slope(d));
+                for (std::size_t k = 0; k < dips[s].size(); ++k) {
+                    const double o = (dips[s][k].energy - e) * 1000.0;
+                    if (std::fabs(o) > widestOffsetEV + reach) continue;
+                    ends.push_back({o - reach, 1, first + k});
+                    ends.push_back({o + reach, -1, first + k});
+                }
+            }
+            first += dips[s].size();
+        }
+        std::sort(ends.begin(), ends.end(), [](const End& a, const End& b) { return a.at != b.at ? a.at < b.at : a.step > b.step; });
+        // The point covered by the most dips (each once, however many of its lines reach it).
+        std::vector<int> cover(first, 0);
+        int dipsCovered = 0, most = 0;
+        double best = 0.0;
+        for (std::size_t i = 0; i < ends.size(); ++i) {
+            const End& end = ends[i];
+            if (end.step > 0) {
+                if (cover[end.dip]++ == 0) ++dipsCovered;
+                // The stretch this point begins runs to the next end; its point nearest 0 stands for it.
+                const double to = i + 1 < ends.size() ? ends[i + 1].at : end.at;
+                const double point = std::clamp(0.0, end.at, std::max(end.at, to));
+                if (std::fabs(point) <= widestOffsetEV &&
+                    (dipsCovered > most || (dipsCovered == most && std::fabs(point) < std::fabs(best)))) {
+                    most = dipsCovered, best = point;
+                }
+            } else if (--cover[end.dip] == 0) {
+                --dipsCovered;
+            }
+        }
+        for (const std::size_t s : group) (*offsets)[s] = best;
+    }
+}
+
 // The least-squares refinement from psi and the offsets; the first steps pair within the
 // tolerance widened by `widenDegrees` of each line's slope, the uncertainty of the starting psi.
 FitSolution Refine(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
                    const std::vector<DipsByEnergy>& sorted, const SearchSetup& setup, double psi, std::vector<double> offsets,
-                   double widenDegrees)
+                   double widenDegrees, bool chooseOffsets = false)
 {
     const std::vector<std::vector<std::size_t>> groups = OffsetGroups(scans.size(), setup.oneOffset);
+    if (chooseOffsets) ChooseOffsets(scans, dips, groups, psi, setup.widestOffsetEV, widenDegrees, &offsets);
     FitSolution s;
     s.psi = psi;
     s.offsets = std::move(offsets);
@@ -274,14 +335,37 @@ bool AtLeastAsGood(const FitSolution& a, const FitSolution& b)
 }
 
 std::vector<FitSolution> SearchFit(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
-                                   const SearchSetup& setup, VoteGrid* grid, std::size_t refined)
+                                   const SearchSetup& setup, VoteGrid* grid, const FitSolution* against)
 {
-    double binWidth = 0.0;
-    const std::vector<FitCandidate> candidates = Vote(scans, dips, setup, refined, grid, &binWidth);
-    std::vector<FitSolution> solutions;
+    int dipCount = 0;
+    for (const std::vector<MeasuredDip>& d : dips) dipCount += static_cast<int>(d.size());
+    // A solution pairs two dips at least; m paired dips score at most 2 m / (dips + m), which must
+    // reach the score of `against` where it is given.
+    const auto reach = [&](int bound) { return 2.0 * bound / (dipCount + bound); };
+    int least = 2;
+    if (against != nullptr) {
+        while (least < dipCount && reach(least) < against->score - 1e-12) ++least;
+    }
+    const Ballot ballot = Vote(scans, dips, setup, least, grid);
     std::vector<DipsByEnergy> sorted;
     for (const std::vector<MeasuredDip>& d : dips) sorted.emplace_back(d);
-    for (const FitCandidate& c : candidates) solutions.push_back(Refine(scans, dips, sorted, setup, c.psi, c.offsets, binWidth / 2.0));
+    std::vector<FitSolution> solutions;
+    double needed = against != nullptr ? against->score : 0.0;  // the score a candidate must be able to reach
+    // The starts refined: a bin and offset, and their images by the symmetry, which give the same spectrum.
+    std::unordered_set<std::uint64_t> refined;
+    const auto key = [](std::uint32_t bin, int offset) { return (static_cast<std::uint64_t>(bin) << 16) | static_cast<std::uint64_t>(offset + 1); };
+    for (std::size_t i = 0; i < ballot.Size(); ++i) {
+        if (reach(ballot.Bound(i)) < needed - 1e-12) break;
+        const FitCandidate c = ballot.Candidate(i);
+        if (refined.count(key(c.bin, c.offset)) > 0) continue;
+        for (const AzimuthMap& map : setup.symmetries) refined.insert(key(ballot.BinOf(map(c.psi)), c.offset));
+        FitSolution s = Refine(scans, dips, sorted, setup, c.psi, c.offsets, ballot.binWidth / 2.0, c.offset < 0);
+        if (s.Usable(setup.window)) {
+            if (against != nullptr && AtLeastAsGood(s, *against)) return {std::move(s)};
+            if (against == nullptr) needed = std::max(needed, s.score);
+        }
+        solutions.push_back(std::move(s));
+    }
     std::stable_sort(solutions.begin(), solutions.end(), [](const FitSolution& a, const FitSolution& b) {
         return a.score != b.score ? a.score > b.score : a.rms < b.rms;
     });
@@ -289,9 +373,42 @@ std::vector<FitSolution> SearchFit(const std::vector<SearchScan>& scans, const s
 }
 
 FitSolution RefineFit(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
-                      const SearchSetup& setup, double psi, std::vector<double> offsets)
+                      const SearchSetup& setup, double psi, std::vector<double> offsets, double widenDegrees)
 {
     std::vector<DipsByEnergy> sorted;
     for (const std::vector<MeasuredDip>& d : dips) sorted.emplace_back(d);
-    return Refine(scans, dips, sorted, setup, psi, std::move(offsets), 0.0);
+    return Refine(scans, dips, sorted, setup, psi, std::move(offsets), widenDegrees);
+}
+
+FitSolution Replaced(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips, const SearchSetup& setup,
+                     FitSolution s, std::vector<std::vector<double>> placements, double placingEV)
+{
+    const std::vector<std::vector<std::size_t>> groups = OffsetGroups(scans.size(), setup.oneOffset);
+    const double positionEV = placingEV;
+    std::vector<double> offsetSteps(scans.size());
+    // The pairs' residuals and slopes at psi and the offsets, the dips placed anew.
+    const auto residuals = [&] {
+        for (std::size_t i = 0; i < scans.size(); ++i) {
+            for (std::size_t k = 0; k < s.pairs[i].size(); ++k) {
+                FitPair& p = s.pairs[i][k];
+                const FitLine& line = scans[i].pairing[p.line];
+                const double d = AzimuthOffset(s.psi, line.centre);
+                p.residualEV = (dips[i][p.dip].energy - line.EnergyAt(d)) * 1000.0 - s.offsets[i] - placements[i][k];
+                p.slope = line.Slope(d);
+            }
+        }
+    };
+    // Fixed pairs: the least squares converge in a step or two (the slopes move with psi).
+    for (int step = 0; step < 3; ++step) {
+        residuals();
+        double psiStep = 0.0;
+        Solve(groups, positionEV, &psiStep, &offsetSteps, &s);
+        s.psi = IntoWindow(s.psi + psiStep, setup.window);
+        for (std::size_t i = 0; i < scans.size(); ++i) s.offsets[i] += offsetSteps[i];
+    }
+    residuals();
+    double unused = 0.0;
+    Solve(groups, positionEV, &unused, &offsetSteps, &s);
+    s.placements = std::move(placements);
+    return s;
 }

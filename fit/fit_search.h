@@ -1,9 +1,11 @@
 // The search of a glitch fit: the azimuth psi and the energy offsets (one for every scan, or one
 // for all) that put the predicted glitch lines onto the measured dips.
-//   1. Vote (fit/fit_vote.h).
-//   2. Refine: the candidates of the vote are refined by least squares over the pairs of dips
-//      and predicted glitches (each dip paired with the nearest glitch within the tolerance, each
-//      glitch with one dip, the closest pairs first).
+//   1. Vote (fit/fit_vote.h): every azimuth bin and offset at which some line meets some dip is a
+//      candidate, with a bound on the dips a solution there can pair.
+//   2. Refine: the candidates are refined, best bound first, by least squares over the pairs of
+//      dips and predicted glitches (each dip paired with the nearest glitch within the tolerance,
+//      each glitch with one dip, the closest pairs first), until no candidate left could pair as
+//      large a share as the best: the search is complete over the window and the offsets.
 //   3. Rank: by the share of dips and deep predicted glitches that pair up, then by the rms of the
 //      residuals.
 // The same search scores the trials of the fit's significance, so it is kept cheap: the lines and
@@ -29,6 +31,9 @@ struct FitSolution {
     double psi = 0.0;
     std::vector<double> offsets;               // eV, per scan
     std::vector<std::vector<FitPair>> pairs;   // per scan, by dip
+    // Per scan and pair: how far (eV) the paired line's dip lies from where its line places it, the
+    // dip re-placed at its matched energy (Replaced); empty before.
+    std::vector<std::vector<double>> placements;
     int matched = 0, dips = 0, predicted = 0;  // over every scan
     double score = 0.0;   // 2 matched / (dips + the larger of matched and predicted)
     double rms = 0.0;     // eV
@@ -38,6 +43,8 @@ struct FitSolution {
     double psiError = 0.0;                // degrees
     std::vector<double> offsetErrors;     // eV; NaN for a scan without pairs
     int freedom = 0;                      // pairs less fitted parameters
+    bool stepLimited = false;             // the scans' placing of a dip, not the scatter, sets the errors
+    double placingEV = 0.0;               // how well the scans place a dip: the floor of the errors' scatter
     bool determined = false;              // the pairs fix psi
     bool withinOffsets = false;           // every scan's offset within the widest offset
 
@@ -47,16 +54,21 @@ struct FitSolution {
 // True when `a` fits at least as well as `b`: a higher score, or the same with an rms no larger.
 bool AtLeastAsGood(const FitSolution& a, const FitSolution& b);
 
-// The best-counted azimuths refined by the search that scores a fit and its trials: a few, for
-// speed; a wider look for other azimuths that fit as well refines more.
-inline constexpr std::size_t kRefinedCandidates = 8;
-inline constexpr std::size_t kRivalCandidates = 48;
-
-// Every refined candidate, best first (usable or not).
+// Every refined candidate, best first (usable or not): every candidate whose bound could reach the
+// score of the best usable solution, and so every one that could tie with it. With `against`, the
+// search only asks whether a usable solution at least as good as that one exists: it stops at the
+// first (which it returns alone), or once no candidate could reach it.
 std::vector<FitSolution> SearchFit(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
-                                   const SearchSetup& setup, VoteGrid* grid, std::size_t refined = kRefinedCandidates);
+                                   const SearchSetup& setup, VoteGrid* grid, const FitSolution* against = nullptr);
 
-// The solution refined from psi and the offsets, pairing within each scan's tolerance from the
-// start.
+// The solution with its pairs kept and each paired line's dip moved by `placements` (per scan, per
+// pair, eV): psi and the offsets fitted again to the residuals from the dips so placed, their
+// errors for the larger of the residuals' scatter and `placingEV`, how far the dips' centres move
+// with where a scan's samples fall (in place of the step's uniform share of it).
+FitSolution Replaced(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips, const SearchSetup& setup,
+                     FitSolution solution, std::vector<std::vector<double>> placements, double placingEV);
+
+// The solution refined from psi and the offsets, its first steps pairing within each scan's
+// tolerance widened by `widenDegrees` of each line's slope (how far psi may lie from the start).
 FitSolution RefineFit(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
-                      const SearchSetup& setup, double psi, std::vector<double> offsets);
+                      const SearchSetup& setup, double psi, std::vector<double> offsets, double widenDegrees = 0.0);

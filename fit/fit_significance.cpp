@@ -68,7 +68,8 @@ Significance TestSignificance(const std::vector<SearchScan>& scans, const std::v
                 VoteGrid grid;
                 for (std::size_t i = share * count / shares; i < (share + 1) * count / shares; ++i) {
                     const int trial = first + static_cast<int>(i);
-                    const std::vector<FitSolution> solutions = SearchFit(scans, TrialDips(scans, dips, setup.widestOffsetEV, trial), setup, &grid);
+                    const std::vector<FitSolution> solutions =
+                        SearchFit(scans, TrialDips(scans, dips, setup.widestOffsetEV, trial), setup, &grid, &fit);
                     const FitSolution* best = BestUsable(solutions, setup.window);
                     asGood[i] = best != nullptr && AtLeastAsGood(*best, fit);
                 }

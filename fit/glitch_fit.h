@@ -18,10 +18,9 @@
 #include "fit/measured_dips.h"
 #include "scan/scan_frame.h"
 
-// The pairing tolerance is two scan steps, at least this many eV and at most kToleranceCeilingEV:
-// a scan coarser than half the ceiling places its dips too loosely to tell azimuths apart.
+// The pairing tolerance is two scan steps, at least this many eV. A scan whose tolerance spans the
+// spacing of the glitches it can show pairs its dips alike at every azimuth, and is left out.
 inline constexpr double kFinestToleranceEV = 3.0;
-inline constexpr double kToleranceCeilingEV = 10.0;
 // The significance threshold a fit must meet unless told otherwise, and the range it may be set in.
 inline constexpr double kDefaultSignificance = 0.01;
 inline constexpr double kSmallestSignificance = 0.001;
@@ -57,14 +56,24 @@ struct ScanMatch {
     std::vector<DipMatch> dips;     // every dip, by energy
 };
 
+// An azimuth, no image of the fitted one by the crystal's symmetry, that fits the scans as well.
+struct FitTie {
+    double psi;    // degrees: of its family, the one nearest the nominal psi
+    int matched;   // dips paired
+    double rmsEV;
+};
+
 struct GlitchFit {
-    bool found = false;       // a fit, significant at the threshold, without rivals
+    bool found = false;       // a fit, significant at the threshold, without ties (or one taken by the nominal psi)
     bool candidate = false;   // a best candidate was refined (psi and the rest are its)
     bool exact = false;       // its pairs are no more than psi and the offsets: fitted exactly, no fit
     std::string why;          // without a significant fit: what was found at best
     double psi = std::numeric_limits<double>::quiet_NaN();  // degrees
     double psiError = std::numeric_limits<double>::quiet_NaN();  // degrees, one standard error
     double rmsEV = 0.0;
+    // Where the scans' step, not the residuals' scatter, sets psi's error: the coarsest step (eV) and
+    // how far the paired dips' centres move with where its samples fall (eV); NaN where the scatter does.
+    double stepLimitedEV = std::numeric_limits<double>::quiet_NaN(), placingEV = std::numeric_limits<double>::quiet_NaN();
     int matched = 0, unmatched = 0, predicted = 0;
     // The false-alarm probability: the share of trials of dips moved out of reach of any match
     // that fit at least as well, (1 + as good) / (1 + trials).
@@ -74,9 +83,11 @@ struct GlitchFit {
     // Every azimuth of the window at which the crystal's symmetry gives psi's spectrum, psi among them.
     std::vector<double> equivalents;
     // Azimuths, no images of psi by the symmetry, that pair as large a share of the dips and the
-    // glitches: the scans cannot tell them from psi, and the fit is no fit (degrees, one of each
-    // family, the one nearest the nominal psi).
-    std::vector<double> rivals;
+    // glitches with an rms within its standard error of psi's: the scans cannot tell them from psi,
+    // and the fit is no fit, unless the nominal psi lies near one alone, which is then taken
+    // (`nominalTook`: psi is that one, and the ties hold the others).
+    std::vector<FitTie> ties;
+    bool nominalTook = false;
     // A better fit whose offset lies beyond the widest offset: its offset (eV, the largest in size)
     // and psi; NaN when there is none.
     double beyondOffsetEV = std::numeric_limits<double>::quiet_NaN(), beyondPsi = std::numeric_limits<double>::quiet_NaN();

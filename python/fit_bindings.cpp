@@ -109,6 +109,15 @@ try {
     result["matched"] = fit.matched, result["unmatched"] = fit.unmatched;
     result["p"] = fit.p, result["trials"] = fit.trials, result["as_good"] = fit.asGood, result["threshold"] = fit.significance;
     result["equivalents"] = fit.equivalents;
+    py::list ties;
+    for (const FitTie& tie : fit.ties) {
+        py::dict t;
+        t["psi"] = tie.psi, t["matched"] = tie.matched, t["rms_eV"] = tie.rmsEV;
+        ties.append(t);
+    }
+    result["ties"] = ties;
+    result["taken_by_at_psi"] = fit.nominalTook;
+    result["step_limited_eV"] = fit.stepLimitedEV;
     result["beyond_offset_eV"] = fit.beyondOffsetEV, result["beyond_psi"] = fit.beyondPsi;
     // The beam's spread across from the dips' widths, in degrees as --divergence takes it.
     const double degree = kRadiansPerDegree;
@@ -145,7 +154,12 @@ with the probability significance (default 0.01). Returns a dict: found (signifi
 significant), why (without a significant fit), psi and psi_error (degrees, one standard error; NaN
 when nothing was refined), offset_eV and offset_error_eV (the first scan's, measured minus
 predicted), rms_eV, tolerance_eV, matched, unmatched, p, trials, as_good, threshold, equivalents
-(every azimuth of the window with psi's spectrum, psi among them), beyond_offset_eV and beyond_psi
+(every azimuth of the window with psi's spectrum, psi among them), ties (the azimuths, no images of
+psi by the crystal's symmetry, that pair as many dips with an rms within its standard error: each a
+dict of psi, matched and rms_eV; with ties the fit is no single fit, found False, unless at_psi lies
+within a degree of one family alone, which is then taken: taken_by_at_psi True, psi that one and ties
+the others), step_limited_eV (the scans' coarsest step where it, not the residuals' scatter, sets
+psi_error; NaN otherwise), beyond_offset_eV and beyond_psi
 (a better fit beyond max_offset, else NaN), scans (per scan: used, why, energies, offset_eV,
 offset_error_eV, matched, unmatched, tolerance_eV, percent_change), divergence_across (degrees: the
 beam's spread across the primary's scattering plane that the matched dips' widths call for, as

@@ -162,6 +162,23 @@ class SameAsTheProgram(unittest.TestCase):
         self.assertEqual([scan["offset_eV"] for scan in joint["scans"]], [joint["offset_eV"]] * 3)
         self.assertEqual(sorted(set(joint["dips"]["scan"].tolist())), [1, 2, 3])
 
+        # Silicon 1 1 1's psi and -psi, no images of each other, fit a short range alike: both are
+        # named, and at_psi clearly nearer one takes it, as the program does.
+        made = silicon.spectrum((1, 1, 1), 12.857, energies=(8.45, 9.55))
+        energy111 = numpy.arange(8.5, 9.5, 0.001)
+        intensity111 = numpy.interp(energy111 - 0.005, made["energy_keV"], made["i0"]) * \
+            (1 + numpy.random.default_rng(7).normal(0, 0.003, energy111.size))
+        tied = silicon.fit_glitches((1, 1, 1), energy111, intensity111, energies=(8.5, 9.5))
+        self.assertFalse(tied["found"])
+        self.assertIn("cannot tell them apart", tied["why"])
+        self.assertEqual(len(tied["ties"]), 1)
+        self.assertAlmostEqual(tied["ties"][0]["psi"], -tied["psi"], delta=0.01)
+        self.assertEqual(tied["ties"][0]["matched"], tied["matched"])
+        taken = silicon.fit_glitches((1, 1, 1), energy111, intensity111, energies=(8.5, 9.5), at_psi=13)
+        self.assertTrue(taken["found"] and taken["taken_by_at_psi"], taken["why"])
+        self.assertAlmostEqual(taken["psi"], 12.857, delta=3 * taken["psi_error"])
+        self.assertTrue(math.isnan(taken["step_limited_eV"]))
+
         flat = silicon.fit_glitches((2, 2, 0), energy, 100 + energy, energies=(6, 12))
         self.assertFalse(flat["found"])
         self.assertIn("no dip is deeper than the detection threshold", flat["why"])
