@@ -19,6 +19,7 @@ namespace {
 // neighbours.
 constexpr double kNarrowest = 1e-7, kWidest = 1e-2;
 constexpr int kTried = 51;
+constexpr double kSpreadTolerance = 1e-3;  // of log(spread)
 
 // A dip whose measured width differs from the predicted one by more than this log ratio (22 %)
 // counts no more than one that differs by that much: two glitches a step or two apart are
@@ -124,7 +125,8 @@ SpreadEstimate EstimateSpread(const Crystal& crystal, const ScanFrame& frame, co
         const double golden = (std::sqrt(5.0) - 1.0) / 2.0;
         double c = b - golden * (b - a), d = a + golden * (b - a);
         double fc = Misfit(dips, std::exp(c), &counted), fd = Misfit(dips, std::exp(d), &counted);
-        for (int i = 0; i < 40; ++i) {
+        // To a thousandth of the spread: the widths are measured to a few percent.
+        for (int i = 0; i < 40 && b - a > kSpreadTolerance; ++i) {
             if (fc < fd) b = d, d = c, fd = fc, c = b - golden * (b - a), fc = Misfit(dips, std::exp(c), &counted);
             else a = c, c = d, fc = fd, d = a + golden * (b - a), fd = Misfit(dips, std::exp(d), &counted);
         }
