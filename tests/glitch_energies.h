@@ -9,21 +9,22 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
-#include <string>
 #include <vector>
 
-#include "crystal/cif_crystal.h"
-#include "crystal/shipped_crystals.h"
+#include "crystal/crystal.h"
 #include "scan/scan_frame.h"
 
 namespace ewald {
 
-struct TrueGlitch {
-    double keV;
-    Miller x;
-    int order;
-};
+// The incident wave vector k0 at psi and lambda, G in its Bragg position.
+inline Vec3 IncidentBeam(const ScanFrame& frame, double psi, double lambda)
+{
+    const double r = psi * 3.141592653589793 / 180.0;
+    const double across = std::sqrt(std::max(0.0, 1.0 / (lambda * lambda) - frame.length * frame.length / 4.0));
+    return (-frame.length / 2.0) * frame.along + (frame.beam * across) * (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
+}
+
+struct TrueGlitch { double keV; Miller x; int order; };
 
 // Every reflection X of the crystal up to |X| <= radius that the structure allows, X not along G.
 inline std::vector<Miller> AllowedReflections(const Crystal& crystal, Miller g, double radius)
@@ -83,12 +84,6 @@ inline std::vector<TrueGlitch> Glitches(const Crystal& crystal, const ScanFrame&
     }
     std::sort(all.begin(), all.end(), [](const TrueGlitch& p, const TrueGlitch& q) { return p.keV < q.keV; });
     return all;
-}
-
-inline std::unique_ptr<CifCrystal> Shipped(const std::string& name)
-{
-    std::string notice;
-    return CifCrystal::Read(ShippedCrystalPath(name), &notice);
 }
 
 }  // namespace ewald

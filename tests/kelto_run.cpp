@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -69,7 +71,7 @@ KeltoRun RunKelto(const std::string& answers, const fs::path& folder, const std:
     // Under the sanitizers a finding must not pass for the program's own status 1.
     const std::string kelto = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
                               "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\" '" KELTO_BINARY "' " + arguments;
-    std::string script = shell;
+    std::string script = shell.empty() ? "{kelto} < answers.in > stdout.out 2> stderr.out" : shell;
     if (const auto at = script.find("{kelto}"); at != std::string::npos) script.replace(at, 7, kelto);
     WriteWholeFile(folder / "run.sh", "cd '" + folder.string() + "' || exit 99\n" + script + "\n");
     const int raw = std::system(("bash '" + (folder / "run.sh").string() + "'").c_str());
@@ -108,6 +110,16 @@ int FinishKelto(pid_t pid, int output)
     int raw = 0;
     ::waitpid(pid, &raw, 0);
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+bool Eventually(const std::function<bool()>& done, double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 std::vector<std::string> TemporaryFiles(const fs::path& folder)

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,11 @@ int Count(const std::string& text, const std::string& piece);  // occurrences of
 std::string ReadWholeFile(const std::filesystem::path& path);
 void WriteWholeFile(const std::filesystem::path& path, const std::string& text);
 
-// Runs kelto in `folder` with `answers` in answers.in, through the bash command `shell`, in which
-// {kelto} stands for the program with `arguments`.
+// Runs kelto in `folder` with `answers` in answers.in, through the bash command `shell` (by default
+// "{kelto} < answers.in > stdout.out 2> stderr.out"), in which {kelto} stands for the program with
+// `arguments`.
 KeltoRun RunKelto(const std::string& answers, const std::filesystem::path& folder, const std::string& arguments = "",
-                  const std::string& shell = "{kelto} < answers.in > stdout.out 2> stderr.out");
+                  const std::string& shell = "");
 
 // Starts kelto in `folder` with `answers` (NAME.in) or, given `input`, a pipe on standard input,
 // standard output into the pipe `output`, standard error into NAME.err; returns its process id.
@@ -35,6 +37,9 @@ pid_t StartKelto(const std::string& answers, const std::filesystem::path& folder
                  int* input = nullptr);
 // Reads a started run's standard output to its end and returns its exit status.
 int FinishKelto(pid_t pid, int output);
+
+// Polls `done` until it holds, for up to `seconds`; whether it came to hold.
+bool Eventually(const std::function<bool()>& done, double seconds = 60);
 
 // The temporary files and journals of kelto's runs in `folder` (every name beginning ".kelto-").
 std::vector<std::string> TemporaryFiles(const std::filesystem::path& folder);

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <map>
 #include <numbers>
 #include <string>
 
@@ -19,6 +18,7 @@
 #include "scan/events.h"
 #include "dynamics/glitch_depth.h"
 #include "glitches/glitches.h"
+#include "io/run_error.h"
 #include "kelto_run.h"
 #include "planning_cases.h"
 #include "setup/units.h"
@@ -26,23 +26,6 @@
 namespace {
 
 using Complex = std::complex<double>;
-
-// A cubic CIF: cell a, space group `group`, the sites' loop rows "label symbol x y z occupancy B".
-std::string CubicCif(double a, const std::string& group, const std::string& sites)
-{
-    char length[32];
-    std::snprintf(length, sizeof length, "%.17g", a);
-    return "data_test\n_cell_length_a " + std::string(length) + "\n_cell_length_b " + length +
-           "\n_cell_length_c " + length + "\n_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n"
-           "_space_group_name_H-M_alt '" + group + "'\nloop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n"
-           "_atom_site_fract_y\n_atom_site_fract_z\n_atom_site_occupancy\n_atom_site_B_iso_or_equiv\n" + sites;
-}
-
-std::unique_ptr<CifCrystal> FromText(const std::string& text)
-{
-    std::string notice;
-    return CifCrystal::Parse(text, "test.cif", &notice);
-}
 
 // f0 + f' + i f'' of an element at s^2 = (sin theta / lambda)^2 and the energy, from the tables.
 Complex AtomFactor(gemmi::El element, double s2, double keV)
@@ -84,11 +67,8 @@ TEST(CifCrystal, StructureFactorsWorkedOutByHand)
     const auto ga = [&](double n2) { return AtomFactor(gemmi::El::Ga, s2(n2), keV) * std::exp(-0.6 * s2(n2)); };
     const auto as = [&](double n2) { return AtomFactor(gemmi::El::As, s2(n2), keV) * std::exp(-0.5 * s2(n2)); };
     const struct { Miller m; Complex F; } cases[] = {
-        {{0, 0, 2}, 4.0 * (ga(4) - as(4))},
-        {{2, 0, 0}, 4.0 * (ga(4) - as(4))},
-        {{1, 1, 1}, 4.0 * (ga(3) - Complex(0, 1) * as(3))},
-        {{0, 0, 4}, 4.0 * (ga(16) + as(16))},
-        {{1, 0, 0}, 0.0},
+        {{0, 0, 2}, 4.0 * (ga(4) - as(4))}, {{2, 0, 0}, 4.0 * (ga(4) - as(4))}, {{1, 1, 1}, 4.0 * (ga(3) - Complex(0, 1) * as(3))},
+        {{0, 0, 4}, 4.0 * (ga(16) + as(16))}, {{1, 0, 0}, 0.0},
     };
     for (const auto& c : cases) {
         EXPECT_LT(std::abs(scattering->F(c.m) - c.F), 1e-9 * std::abs(4.0 * (ga(0) + as(0))))
@@ -120,8 +100,7 @@ TEST(CifCrystal, StructureFactorsOfGeneralPositions)
 {
     const double a = 4.9;
     const struct { gemmi::El element; const char* symbol; double x, y, z, occupancy, b; } atoms[] = {
-        {gemmi::El::Si, "Si", 0.1234, 0.8765, 0.3141, 1.0, 0.4},
-        {gemmi::El::O, "O", 0.7071, 0.2718, 0.5772, 0.5, 1.1},
+        {gemmi::El::Si, "Si", 0.1234, 0.8765, 0.3141, 1.0, 0.4}, {gemmi::El::O, "O", 0.7071, 0.2718, 0.5772, 0.5, 1.1},
         {gemmi::El::Fe, "Fe", 0.4142, 0.1618, 0.9009, 1.0, 0.0},
     };
     std::string sites;
@@ -154,60 +133,9 @@ TEST(CifCrystal, StructureFactorsOfGeneralPositions)
     }
 }
 
-// The atoms of a CIF crystal with the structure factor summed directly over them for each
-// reflection at each energy: no sets of equivalent reflections, nothing kept.
-class DirectSumCrystal : public Crystal {
-public:
-    explicit DirectSumCrystal(const CifCrystal& cif) : Crystal(cif.lattice(), cif.name()), atoms_(cif.atoms()), group_(cif.PointGroup()) {}
-
-    class AtEnergy : public Scattering {
-    public:
-        AtEnergy(const DirectSumCrystal& crystal, double keV) : crystal_(crystal)
-        {
-            for (const CifAtom& a : crystal.atoms_) anomalous_[a.element] = AtomFactor(static_cast<gemmi::El>(a.element), 0, keV);
-            for (auto& [element, f] : anomalous_) f -= gemmi::IT92<double>::get(static_cast<gemmi::El>(element)).calculate_sf(0);
-            largest_ = std::abs(F({0, 0, 0}));
-        }
-        Complex F(Miller m) const override
-        {
-            const Vec3 x = crystal_.lattice().Reciprocal(m);
-            const double s2 = Dot(x, x) / 4;
-            Complex sum = 0;
-            for (const CifAtom& a : crystal_.atoms_) {
-                const double f0 = gemmi::IT92<double>::get(static_cast<gemmi::El>(a.element)).calculate_sf(s2);
-                const Complex f = (f0 + anomalous_.at(a.element)) * std::exp(-a.b * s2);
-                sum += a.occupancy * f * std::polar(1.0, 2 * std::numbers::pi * (m.h * a.x + m.k * a.y + m.l * a.z));
-            }
-            return sum;
-        }
-        bool Allows(Miller m) const override { return !IsZero(m) && std::abs(F(m)) >= kForbiddenShare * largest_; }
-
-    private:
-        const DirectSumCrystal& crystal_;
-        std::map<int, Complex> anomalous_;  // f' + i f'' by element
-        double largest_;
-    };
-
-    std::unique_ptr<Scattering> At(double keV) const override { return std::make_unique<AtEnergy>(*this, keV); }
-    std::vector<MillerRotation> PointGroup() const override { return group_; }
-    bool Extinct(Miller m) const override
-    {
-        std::map<int, Complex> sums;
-        double weight = 0;
-        for (const CifAtom& a : atoms_) {
-            sums[a.element] += a.occupancy * std::polar(1.0, 2 * std::numbers::pi * (m.h * a.x + m.k * a.y + m.l * a.z));
-            weight += a.occupancy;
-        }
-        return IsZero(m) || std::all_of(sums.begin(), sums.end(), [&](const auto& s) { return std::abs(s.second) < 1e-9 * weight; });
-    }
-
-private:
-    std::vector<CifAtom> atoms_;
-    std::vector<MillerRotation> group_;
-};
-
 // A cell of F -4 3 m, 206 atoms on general and special positions, just above the Ga K edge (f''
-// near 3.9 electrons: Friedel mates scatter apart), against the direct sums over its atoms: each
+// near 3.9 electrons: Friedel mates scatter apart), against the same atoms written out in P 1,
+// whose structure factors are summed over every atom, no sets of equivalent reflections: each
 // complex F to 1e-12 of F(0 0 0); the same events and glitches, with |F| to 1e-12, their widths
 // and depths to 1e-3.
 TEST(CifCrystal, SetsOfEquivalentReflectionsAgainstDirectSums)
@@ -217,7 +145,13 @@ TEST(CifCrystal, SetsOfEquivalentReflectionsAgainstDirectSums)
                                            "Ga1 Ga 0 0 0 1 0.6\nAs1 As 0.25 0.25 0.25 0.5 0.5\nFe1 Fe 0.1234 0.2718 0.3141 1 0.8\n"
                                            "As2 As 0.4142 0.1618 0.0577 1 0.4\nGa2 Ga 0.31 0.31 0.0 1 0.7\n"));
     ASSERT_EQ(crystal->atoms().size(), 4u + 4 + 96 + 96 + 48);
-    const DirectSumCrystal direct(*crystal);
+    std::string sites;
+    int n = 0;
+    for (const CifAtom& a : crystal->atoms()) {
+        sites += Printed("A%d %s %.17g %.17g %.17g %.17g %.17g\n", ++n, gemmi::Element(a.element).name(), a.x, a.y, a.z, a.occupancy, a.b);
+    }
+    const auto written = FromText(CubicCif(12.0, "P 1", sites));
+    const CifCrystal& direct = *written;
     const auto made = crystal->At(keV), summed = direct.At(keV);
     const double largest = std::abs(summed->F({0, 0, 0}));
     double bijvoet = 0;
@@ -333,8 +267,7 @@ TEST(CifCrystal, SiliconTwoWays)
         EXPECT_LE(std::fabs(e.F - twin->F), factor * (f0Difference + std::abs(Complex(fp, fpp)))) << e.x.h << e.x.k << e.x.l;
     }
     // The shipped CIF: the same azimuths and energies for its own cell.
-    std::string notice;
-    const auto shipped = CifCrystal::Read(ShippedCrystalPath("si"), &notice);
+    const auto shipped = Shipped("si");
     const std::vector<Glitch> glitches = FindGlitches(*shipped, MatrixFrame(shipped->lattice(), {1, 1, 1}), 10, 5, 30);
     const std::vector<Glitch> cubicGlitches = FindGlitches(cubic, MatrixFrame(cubic.lattice(), {1, 1, 1}), 10, 5, 30);
     ASSERT_EQ(glitches.size(), cubicGlitches.size());
@@ -344,7 +277,7 @@ TEST(CifCrystal, SiliconTwoWays)
 }
 
 // Broken CIFs are refused with status 1 and a message naming the file and the tag or line, and
-// nothing is written; --cif and --crystal go with the planning options only.
+// nothing is written; --crystal list names the shipped crystals.
 TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
 {
     const std::string good = ReadWholeFile(KELTO_SOURCE_DIR "/data/crystals/GaAs.cif");
@@ -442,19 +375,6 @@ TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
         EXPECT_TRUE(run.status == 1 && run.errors.find(c.message) != std::string::npos && !std::filesystem::exists(folder / "e.csv"))
             << c.message << "\n" << run.output << run.errors;
     }
-    const std::filesystem::path folder = FreshFolder("cif_usage");
-    const struct { std::string line, message; } usage[] = {
-        {"--cif c.cif --structure diamond --primary 0,0,2 --wavelength 1.54 --band 0.02 --events e.csv",
-         "--structure has no use with --cif"},
-        {"--crystal GaAs --lattice 5 --primary 0,0,2 --wavelength 1.54 --band 0.02 --events e.csv", "--lattice has no use with --crystal"},
-        {"--crystal GaAs --table t --primary 0,0,2 --clean-energies 8,9", "--table has no use with --crystal"},
-        {"--crystal GaAs --primary 0,0,2 --wavelength 1.54 --band 0.02", "--crystal writes planning tables only"},
-        {"--crystal Unobtainium --primary 0,0,2 --clean-energies 8,9", "--crystal: no shipped crystal is called 'Unobtainium' (there are 4H-SiC, diamond, GaAs"},
-    };
-    for (const auto& c : usage) {
-        const KeltoRun run = RunKelto("", folder, c.line);
-        EXPECT_TRUE(run.status == 2 && run.errors.find(c.message) != std::string::npos) << c.line << "\n" << run.errors;
-    }
-    const KeltoRun list = RunKelto("", folder, "--crystal list");
+    const KeltoRun list = RunKelto("", FreshFolder("cif_list"), "--crystal list");
     EXPECT_TRUE(list.status == 0 && Count(list.output, "\n") == 11) << list.status << "\n" << list.output;
 }

@@ -83,12 +83,9 @@ TEST(CifReadings, SameCrystalAsTheListedOperations)
     const std::string spinel = "Mg1 Mg 0.125 0.125 0.125 0.4\nAl1 Al 0.5 0.5 0.5 0.3\nO1 O 0.2624 0.2624 0.2624 0.5\n";
     const std::string gaAs = "Ga1 Ga 0 0 0 0.66\nAs1 As 0.25 0.25 0.25 0.56\n";
     const std::string third = Exact(1.0 / 3), twoThirds = Exact(2.0 / 3);
-    const struct {
-        std::string cell, symmetry, sites;
-        std::string reference;       // the group whose listed operations make the same crystal
-        std::string referenceSites;  // when they differ from the sites as the file rounds them
-        std::string notice;          // a part of the notice, "" for none
-    } cases[] = {
+    // The group whose listed operations make the same crystal, the sites for them where they differ
+    // from the sites as the file rounds them, and a part of the notice ("" for none).
+    const struct { std::string cell, symmetry, sites, reference, referenceSites, notice; } cases[] = {
         // Origin choices the file leaves open, settled by Z and the formula, by their proportions
         // or by atoms the wrong choice would put 0.28 angstrom apart.
         {silicon, "_symmetry_space_group_name_H-M 'F d -3 m'\n_cell_formula_units_Z 8\n_chemical_formula_sum 'Si'\n",
@@ -104,12 +101,9 @@ TEST(CifReadings, SameCrystalAsTheListedOperations)
          "O1 O 0.25 0.25 0.25 0.7\nCu1 Cu 0 0 0 1.2\n", "P n -3 m:2", "", "4 O, 2 Cu, not in the proportions of Cu2 O"},
         {"8.0832 8.0832 8.0832 90 90 90", "_symmetry_space_group_name_H-M 'F d -3 m'\n", spinel, "F d -3 m:2", "",
          "atoms of O1 and O1 would stand 0.283 angstrom apart"},
-        // Names as files write them: stated origins, old style, without blanks, with subscripts.
+        // Names as files write them (SpaceGroupNames holds the rest): an old style with its origin
+        // stated, subscripts.
         {silicon, "_symmetry_space_group_name_H-M 'F d 3 m Z'\n", "Si1 Si 0.125 0.125 0.125 0.46\n", "F d -3 m:2", "", ""},
-        {"3.567 3.567 3.567 90 90 90", "_symmetry_space_group_name_H-M 'Fd3m:1'\n", "C1 C 0 0 0 0.15\n", "F d -3 m:1", "", ""},
-        {"5.64 5.64 5.64 90 90 90", "_symmetry_space_group_name_H-M 'F m 3 m'\n", "Na1 Na 0 0 0 1.6\nCl1 Cl 0.5 0.5 0.5 1.2\n",
-         "F m -3 m", "", ""},
-        {"2.8665 2.8665 2.8665 90 90 90", "_symmetry_space_group_name_H-M 'I m 3 m'\n", "Fe1 Fe 0 0 0 0.35\n", "I m -3 m", "", ""},
         {"3.2498 3.2498 5.2066 90 90 120", "_space_group_name_H-M_alt 'P 6_3 m c'\n", "Zn1 Zn 0.3333 0.6667 0 0.5\n", "P 63 m c",
          "Zn1 Zn " + third + " " + twoThirds + " 0 0.5\n", ""},
         // A Hall symbol kelto does not know, then the name; a name it does not know, then the
@@ -242,8 +236,7 @@ TEST(CifReadings, SpaceGroupNames)
         {"P 21/c", 90, 90, "P 1 21/c 1", false},   {"R -3 c H", 90, 120, "R -3 c:H", false},
         {"R -3 c", 55.28, 55.28, "R -3 c:R", false}, {"R -3 c:R", 90, 120, "R -3 c:R", false},
         {"F d -3 m S", 90, 90, "F d -3 m:1", true}, {"f d -3 m z", 90, 90, "F d -3 m:2", true},
-        {"Fd-3m", 90, 90, "F d -3 m:1", false},     {"F d 3 m:2", 90, 90, "F d -3 m:2", true},
-        {"P21/c:c2", 90, 100, "P 1 1 21/n", false},
+        {"Fd-3m", 90, 90, "F d -3 m:1", false},     {"F d 3 m:2", 90, 90, "F d -3 m:2", true}, {"P21/c:c2", 90, 100, "P 1 1 21/n", false},
     };
     for (const auto& n : names) {
         const NamedSpaceGroup found = FindSpaceGroupByName(n.name, n.alpha, n.gamma);

@@ -11,35 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "crystal/cif_crystal.h"
 #include "dynamics/darwin_width.h"
-#include "glitches/glitches.h"
 #include "dynamics/passband.h"
 #include "dynamics/thick_crystal.h"
+#include "glitch_energies.h"
+#include "glitches/glitches.h"
+#include "planning_cases.h"
 
 namespace {
-
-// A diamond-structure crystal of one element written out in P 1, without displacements (B = 0),
-// as the reference computes it.
-std::unique_ptr<CifCrystal> Diamond(const std::string& element, double a)
-{
-    std::string text = "data_d\n_cell_length_a " + std::to_string(a) + "\n_cell_length_b " + std::to_string(a) +
-                       "\n_cell_length_c " + std::to_string(a) +
-                       "\n_cell_angle_alpha 90\n_cell_angle_beta 90\n_cell_angle_gamma 90\n_space_group_name_H-M_alt 'P 1'\n"
-                       "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n"
-                       "_atom_site_fract_z\n_atom_site_B_iso_or_equiv\n";
-    const double face[4][3] = {{0, 0, 0}, {0, 0.5, 0.5}, {0.5, 0, 0.5}, {0.5, 0.5, 0}};
-    for (int shift = 0; shift < 2; ++shift) {
-        for (int i = 0; i < 4; ++i) {
-            std::ostringstream row;
-            row << element << shift << i << " " << element;
-            for (double c : face[i]) row << " " << c + 0.25 * shift;
-            text += row.str() + " 0\n";
-        }
-    }
-    std::string notice;
-    return CifCrystal::Parse(text, element + ".cif", &notice);
-}
 
 struct Case {
     const char* element;
@@ -99,7 +78,7 @@ TEST(DarwinWidth, AgreesWithTheReference)
     }
     const std::vector<std::pair<double, double>> reference = Reference(cases);
     if (reference.size() != cases.size()) GTEST_SKIP() << "xraydb is not installed for /usr/bin/python3 (tools/install-deps python3-xraydb)";
-    const std::unique_ptr<CifCrystal> silicon = Diamond("Si", 5.4309), germanium = Diamond("Ge", 5.6578);
+    const std::unique_ptr<CifCrystal> silicon = DiamondInP1("Si", 5.4309), germanium = DiamondInP1("Ge", 5.6578);
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(Named(c));
@@ -123,7 +102,7 @@ TEST(DarwinWidth, ThickCrystalCurveAgreesWithTheReference)
     const std::vector<std::pair<double, double>> reference =
         Reference(cases, "print(repr(abs(numpy.trapz(w.intensity, w.dtheta))), repr(w.theta_offset))");
     if (reference.size() != cases.size()) GTEST_SKIP() << "xraydb is not installed for /usr/bin/python3 (tools/install-deps python3-xraydb)";
-    const std::unique_ptr<CifCrystal> silicon = Diamond("Si", 5.4309), germanium = Diamond("Ge", 5.6578);
+    const std::unique_ptr<CifCrystal> silicon = DiamondInP1("Si", 5.4309), germanium = DiamondInP1("Ge", 5.6578);
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(Named(c));
@@ -152,7 +131,7 @@ TEST(DarwinWidth, ThickCrystalCurveAgreesWithTheReference)
 // is 2 sqrt(C |chi|) and the energy width C |chi| E.
 TEST(DarwinWidth, FiniteWhereTheFormulaDividesByZero)
 {
-    const std::unique_ptr<CifCrystal> silicon = Diamond("Si", 5.4309);
+    const std::unique_ptr<CifCrystal> silicon = DiamondInP1("Si", 5.4309);
     const DarwinWidth symmetric = DarwinWidthOf(*silicon, {2, 2, 0}, 12.0, 1.0);
     const double backscatter = 12.398419843320026 * std::sqrt(48.0) / (2 * 5.4309);  // 4 4 4 at theta_B = 90 degrees
     const DarwinWidth back = DarwinWidthOf(*silicon, {4, 4, 4}, backscatter, 0.5);
@@ -174,7 +153,7 @@ TEST(DarwinWidth, FiniteWhereTheFormulaDividesByZero)
 // near X's back-scattering too, where its angle is no longer linear in the energy.
 TEST(DarwinWidth, GlitchWidthFromTheExactGeometry)
 {
-    const std::unique_ptr<CifCrystal> silicon = Diamond("Si", 5.4309);
+    const std::unique_ptr<CifCrystal> silicon = DiamondInP1("Si", 5.4309);
     const Lattice& lattice = silicon->lattice();
     const double hc = 12.398419843320026, psi = 15.0;
     int nearBack = 0;
@@ -185,13 +164,9 @@ TEST(DarwinWidth, GlitchWidthFromTheExactGeometry)
             ++checked;
             const Vec3 x = lattice.Reciprocal(g.x);
             nearBack += Length(x) * hc / (2.0 * g.energy) > 0.99;  // theta_X above 82 degrees
-            const double r = psi * std::acos(-1.0) / 180.0;
             // (|k0 + X|^2 - |k0|^2) / |k0|^2 at E (eV), the primary at its Bragg angle.
             const auto deviation = [&](double eV) {
-                const double inverse = eV / (hc * 1000.0), across = std::sqrt(inverse * inverse - frame.length * frame.length / 4.0);
-                const Vec3 k0 = (-frame.length / 2.0) * frame.along +
-                                (frame.beam * across) * (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
-                const Vec3 kh = k0 + x;
+                const Vec3 k0 = ewald::IncidentBeam(frame, psi, hc * 1000.0 / eV), kh = k0 + x;
                 return (Dot(kh, kh) - Dot(k0, k0)) / Dot(k0, k0);
             };
             const double range = DarwinWidthOf(*silicon, g.x, g.energy, 1.0).deviation;

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "crystal/cif_crystal.h"
-#include "crystal/shipped_crystals.h"
-#include "scan/events.h"
 #include "dynamics/glitch_depth.h"
+#include "dynamics/thick_crystal.h"
+#include "glitch_energies.h"
 #include "glitches/glitches.h"
 #include "glitches/spectrum.h"
-#include "dynamics/thick_crystal.h"
+#include "planning_cases.h"
+#include "scan/events.h"
 #include "setup/units.h"
 
 namespace {
@@ -27,19 +27,12 @@ using Complex = std::complex<double>;
 
 Vec3 Unit(Vec3 v) { return (1.0 / Length(v)) * v; }
 
-std::unique_ptr<CifCrystal> Shipped(const char* name)
-{
-    std::string notice;
-    return CifCrystal::Read(ShippedCrystalPath(name), &notice);
-}
-
 // The case of X at (psi, keV) built here from the beams' vectors: gamma, chi from F, and the
 // projections of the sigma (normal to O and the beam) and pi directions.
 BeamSet CaseOf(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, Vec3 surface = {})
 {
-    const double lambda = kHcKeVAngstrom / keV, r = psi * std::numbers::pi / 180.0;
-    const double across = std::sqrt(std::max(0.0, 1.0 / (lambda * lambda) - frame.length * frame.length / 4.0));
-    const Vec3 k0 = (-frame.length / 2.0) * frame.along + (frame.beam * across) * (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
+    const double lambda = kHcKeVAngstrom / keV;
+    const Vec3 k0 = ewald::IncidentBeam(frame, psi, lambda);
     const Vec3 h[3] = {{}, frame.G, crystal.lattice().Reciprocal(x)};
     const Miller m[3] = {{0, 0, 0}, frame.primary, x};
     const Vec3 inward = -1.0 * Unit(Length(surface) > 0 ? surface : frame.G);
@@ -174,10 +167,14 @@ std::vector<double> Slab(const BeamSet& set, double alphaG, double alphaX, int p
     return power;
 }
 
-struct Glitched {
-    double keV;
-    Miller x;
-};
+// The set without its third beam.
+BeamSet TwoBeams(BeamSet set)
+{
+    set.count = 2;
+    return set;
+}
+
+struct Glitched { double keV; Miller x; };
 
 // The glitches of silicon 2 2 0 at psi 15 between the energies, the first of each kind asked for.
 Glitched FirstGlitch(const Crystal& si, const ScanFrame& frame, double from, double to, bool laue, Vec3 surface = {})
@@ -202,16 +199,12 @@ TEST(ThickCrystal, AgreesWithASlabIntegratedThroughItsDepth)
     const ScanFrame frame = MatrixFrame(si->lattice(), {2, 2, 0});
     const Vec3 asymmetric = si->lattice().Reciprocal(4, 4, 1);
     const struct { const char* what; bool laue; Vec3 surface; } cases[] = {
-        {"X leaves through the surface", false, {}},
-        {"X runs into the crystal", true, {}},
-        {"asymmetric 4 4 1 cut", false, asymmetric},
+        {"X leaves through the surface", false, {}}, {"X runs into the crystal", true, {}}, {"asymmetric 4 4 1 cut", false, asymmetric},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const Glitched g = FirstGlitch(*si, frame, 7.0, 9.0, c.laue, c.surface);
-        const BeamSet set = CaseOf(*si, frame, g.x, 15, g.keV, c.surface);
-        BeamSet two = set;
-        two.count = 2;
+        const BeamSet set = CaseOf(*si, frame, g.x, 15, g.keV, c.surface), two = TwoBeams(set);
         ThickCrystal crystal(set), twoBeam(two);
         // Across G's band (centre 2 Re chi_0, half-width 2 |chi_G|) and X's resonance.
         const double centre = 2.0 * set.chi[0][0].real(), band = std::abs(set.chi[1][0]);
@@ -250,10 +243,8 @@ TEST(ThickCrystal, BeamAlongTheSurfaceIsFiniteAndTakesSomething)
     for (const double gammaX : {-2e-3, -5e-4, 0.0, 5e-4, 2e-3}) {
         BeamSet set = base;
         set.gamma[2] = gammaX;
-        ThickCrystal crystal(set), again(set);
-        BeamSet two = set;
-        two.count = 2;
-        const double without = ThickCrystal(two).Reflect(alphaG, 0.0).Power(0, 1);
+        ThickCrystal crystal(set);
+        const double without = ThickCrystal(TwoBeams(set)).Reflect(alphaG, 0.0).Power(0, 1);
         double least = 1.0;
         for (double alphaX = chi0 - 3.0 * band; alphaX < 3.0 * band; alphaX += band / 8.0) {
             const Reflection r = crystal.Reflect(alphaG, alphaX);
@@ -302,12 +293,10 @@ TEST(GlitchDepth, DipAgainstASumOverRaysAndEnergies)
         const PassbandCase passband = DescribePassband(*si, frame, deepest.x, psi, deepest.energy, b.beam);
         RaySolver solver(passband);
         const Vec3 x = si->lattice().Reciprocal(deepest.x), g = frame.G;
-        const double along = passband.along, r = psi * std::numbers::pi / 180.0;
+        const double along = passband.along;
         for (const double k : {-1.0, -0.5, 0.0, 0.5, 1.0}) {
-            const double eV = shape.offsetEV + k * shape.widthEV, keV = deepest.energy + eV / 1000.0, lambda = hc / keV;
-            const Vec3 k0 = (-frame.length / 2.0) * frame.along +
-                            (frame.beam * std::sqrt(1.0 / (lambda * lambda) - frame.length * frame.length / 4.0)) *
-                                (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
+            const double eV = shape.offsetEV + k * shape.widthEV, lambda = hc / (deepest.energy + eV / 1000.0);
+            const Vec3 k0 = ewald::IncidentBeam(frame, psi, lambda);
             const Vec3 across = Unit(Cross(k0, g)), tilt = Unit(Cross(across, Unit(k0)));
             double with = 0.0, without = 0.0;
             const int directions = 20, energies = 600;
@@ -334,13 +323,10 @@ TEST(GlitchDepth, DipAgainstASumOverRaysAndEnergies)
             EXPECT_NEAR(shape.At(eV), direct, 0.15 * std::fabs(direct) + 0.005) << k << " widths from the deepest";
         }
     }
-    Beam pi = sigma, both = sigma;
-    pi.polarisation = Polarisation::kPi, both.polarisation = Polarisation::kUnpolarised;
-    const double depths[3] = {ShapeOfGlitch(*si, frame, deepest.x, psi, deepest.energy, sigma).depth,
-                              ShapeOfGlitch(*si, frame, deepest.x, psi, deepest.energy, pi).depth,
-                              ShapeOfGlitch(*si, frame, deepest.x, psi, deepest.energy, both).depth};
-    EXPECT_GT(depths[2], std::min(depths[0], depths[1]));
-    EXPECT_LT(depths[2], std::max(depths[0], depths[1]));
+    const auto depth = [&](Polarisation p) { return ShapeOfGlitch(*si, frame, deepest.x, psi, deepest.energy, Beam{p}).depth; };
+    const double sigmaDepth = depth(Polarisation::kSigma), piDepth = depth(Polarisation::kPi);
+    EXPECT_GT(depth(Polarisation::kUnpolarised), std::min(sigmaDepth, piDepth));
+    EXPECT_LT(depth(Polarisation::kUnpolarised), std::max(sigmaDepth, piDepth));
 }
 
 // Sampled more closely (more nodes in G's tails and band, more rays on X's resonances), a dip
@@ -401,8 +387,7 @@ TEST(GlitchDepth, BeamsAlongTheSurfaceAndIntoTheCrystalTakeSomething)
     EXPECT_GT(parallel, 0);
     EXPECT_GT(laue, 0);
 
-    std::string notice;
-    const std::unique_ptr<CifCrystal> ge = CifCrystal::Read(ShippedCrystalPath("Ge"), &notice);
+    const std::unique_ptr<CifCrystal> ge = Shipped("Ge");
     const ScanFrame geFrame = MatrixFrame(ge->lattice(), {0, 0, 2});
     std::vector<Event> events = FindEvents(*ge, geFrame, {1.3826, 1e-4}, {-180, 180});
     ASSERT_FALSE(events.empty());
@@ -503,10 +488,7 @@ TEST(GlitchDepth, EventDipFollowsTheTurningBeam)
         const GlitchShape shape = ShapeOfGlitch(*si, frame, e.x, e.psi, keV, beam);
         const Vec3 x = si->lattice().Reciprocal(e.x);
         const auto depth = [&](double psi) {
-            const double r = psi * std::numbers::pi / 180.0;
-            const Vec3 k0 = (-frame.length / 2.0) * frame.along +
-                            (frame.beam * std::sqrt(1.0 / (lambda * lambda) - frame.length * frame.length / 4.0)) *
-                                (std::cos(r) * frame.e2 + std::sin(r) * frame.e3);
+            const Vec3 k0 = ewald::IncidentBeam(frame, psi, lambda);
             return shape.dip.At((Dot(k0 + x, k0 + x) - Dot(k0, k0)) / Dot(k0, k0));
         };
         // The deepest within a degree, then each half-depth crossing by bisection.

@@ -24,16 +24,8 @@ namespace {
 // A measured scan's dips: the glitches of the Ewald construction at psi deeper than `deepest`
 // (their depth the depth model's, a few hundredths for most), each where the model's dip is
 // deepest (refraction moves it a fraction of an eV off the Ewald energy), moved by the offset and
-// by a normal error of `sigmaEV`; dips less than two steps apart are one, the deeper.
-struct Synthetic {
-    double psi;
-    double eMin, eMax;  // keV
-    double offsetEV = 0.0;
-    double sigmaEV = 0.2;
-    unsigned seed = 1;
-    double deepest = 0.015;
-    double stepEV = 0.5;
-};
+// by a normal error of `sigmaEV`; dips less than two steps apart are one, the deeper. Energies in keV.
+struct Synthetic { double psi, eMin, eMax, offsetEV = 0.0, sigmaEV = 0.2; unsigned seed = 1; double deepest = 0.015, stepEV = 0.5; };
 
 // The glitch's shape, worked out once for the scans made at several seeds.
 const GlitchShape& ShapeMadeOnce(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
@@ -72,8 +64,7 @@ double DistanceToTruth(const Crystal& crystal, const ScanFrame& frame, double ps
 {
     double nearest = 360.0;
     for (const double at : SymmetricAzimuths(AzimuthSymmetries(crystal, frame, 30.0), truth, {-180.0, 180.0})) {
-        const double d = std::fabs(std::remainder(psi - at, 360.0));
-        nearest = std::min(nearest, d);
+        nearest = std::min(nearest, std::fabs(std::remainder(psi - at, 360.0)));
     }
     return nearest;
 }
@@ -89,10 +80,7 @@ FitRequest Request(double significance = kDefaultSignificance)
 TEST(GlitchFit, FindsTheAzimuthWithinItsStatedErrorAtTheStatedRate)
 {
     const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
-    const struct {
-        Miller primary;
-        double psi, eMin, eMax, offsetEV, sigmaEV;
-    } cases[] = {
+    const struct { Miller primary; double psi, eMin, eMax, offsetEV, sigmaEV; } cases[] = {
         {{2, 2, 0}, 15.2, 6.0, 12.0, 3.0, 0.2},  {{2, 2, 0}, -47.3, 8.0, 14.0, -12.0, 0.4}, {{1, 1, 1}, 33.3, 6.0, 11.0, 0.0, 0.3},
         {{1, 1, 1}, 2.05, 9.0, 14.0, 7.5, 0.2},  {{3, 1, 1}, -160.2, 7.0, 12.0, -20.0, 0.3}, {{4, 0, 0}, 101.7, 8.0, 13.0, 11.0, 0.5},
     };
@@ -252,24 +240,14 @@ TEST(GlitchFit, KeepsTheRulesOfWhatADipPairsWith)
 // state) has the spectrum of psi, and the fit names it instead of taking either.
 TEST(GlitchFit, NamesTheAzimuthsItCannotTellApart)
 {
-    std::string cif = "data_p1\n_cell_length_a 5.431\n_cell_length_b 5.431\n_cell_length_c 5.431\n_cell_angle_alpha 90\n"
-                      "_cell_angle_beta 90\n_cell_angle_gamma 90\n_symmetry_space_group_name_H-M 'P 1'\n"
-                      "loop_\n_atom_site_label\n_atom_site_type_symbol\n_atom_site_fract_x\n_atom_site_fract_y\n_atom_site_fract_z\n";
-    for (const char* at : {"0 0 0", "0 0.5 0.5", "0.5 0 0.5", "0.5 0.5 0", "0.25 0.25 0.25", "0.25 0.75 0.75", "0.75 0.25 0.75",
-                           "0.75 0.75 0.25"}) {
-        cif += std::string("Si Si ") + at + "\n";
-    }
-    std::string notice;
-    const auto silicon = CifCrystal::Parse(cif, "p1.cif", &notice);
+    const auto silicon = DiamondInP1("Si", 5.431);
     const ScanFrame frame = MatrixFrame(silicon->lattice(), {2, 2, 0});
     const GlitchFit fit = FitGlitches(*silicon, frame, {SyntheticDips(*silicon, frame, {15.2, 6.0, 12.0})}, Request());
     ASSERT_TRUE(fit.candidate);
     EXPECT_FALSE(fit.found);
     EXPECT_LE(fit.p, kDefaultSignificance);
     ASSERT_FALSE(fit.ties.empty());
-    for (const double psi : {fit.psi, fit.ties.front().psi}) {
-        EXPECT_NEAR(std::fabs(std::remainder(std::fabs(psi), 180.0)), 15.2, 0.01) << psi;
-    }
+    for (const double psi : {fit.psi, fit.ties.front().psi}) EXPECT_NEAR(std::fabs(std::remainder(std::fabs(psi), 180.0)), 15.2, 0.01) << psi;
     EXPECT_GT(std::fabs(std::remainder(fit.psi - fit.ties.front().psi, 180.0)), 1.0);
 }
 

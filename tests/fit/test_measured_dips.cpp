@@ -17,9 +17,7 @@ namespace {
 // A scan of `count` points from `from` keV in steps of `stepEV`, I0 `level(e)` less Lorentzian-free
 // box-shaped dips: each dip takes `depth` over a full width `widthEV` about its centre, with a
 // linear edge of one step on each side.
-struct BoxDip {
-    double centre, depth, widthEV;
-};
+struct BoxDip { double centre, depth, widthEV; };
 template <typename Level>
 std::vector<ScanPoint> ScanWith(double from, int count, double stepEV, Level&& level, const std::vector<BoxDip>& dips,
                                 double noise)
@@ -50,11 +48,7 @@ TEST(MeasuredDips, AreFoundAgainstTheirSurroundings)
     const auto flat = [](double) { return 500.0; };
     const auto sloped = [](double e) { return 500.0 + 300.0 * (e - 8.0); };
     const auto stepped = [](double e) { return e < 8.1 ? 500.0 : 350.0; };
-    struct Case {
-        const char* name;
-        std::vector<ScanPoint> points;
-        std::vector<BoxDip> expected;
-    };
+    struct Case { const char* name; std::vector<ScanPoint> points; std::vector<BoxDip> expected; };
     const std::vector<BoxDip> two = {{8.05, 0.2, 4.0}, {8.0612, 0.05, 2.0}};
     const std::vector<BoxDip> close = {{8.1, 0.3, 3.0}, {8.1065, 0.2, 3.0}};  // 3.5 eV of I0 between them
     const Case cases[] = {
@@ -107,27 +101,18 @@ TEST(MeasuredDips, RefuseWhatIsNoI0AndMergeWhatNoSumHolds)
 
 TEST(ScanFile, ReadsTheColumnsUsersWrite)
 {
-    struct Case {
-        const char* text;
-        double toKeV;
-        std::vector<ScanPoint> points;
-        std::size_t skipped, firstSkipped;
-    };
+    struct Case { const char* text; double toKeV; std::vector<ScanPoint> points; std::size_t skipped, firstSkipped; };
     const Case cases[] = {
         {"8.0,100\n8.001,99.5\n", 1.0, {{8.0, 100}, {8.001, 99.5}}, 0, 0},
         {"# energy I0\nE;I\n8000;1e3 ; extra\r\n\n8001\t\t990\n", 0.001, {{8.0, 1000}, {8.001, 990}}, 0, 0},
-        {"E I\n8 1\nE I\n", 1.0, {{8.0, 1}}, 1, 3},
-        {"-1 2\nE I\n8 1\n", 1.0, {{8.0, 1}}, 2, 1},
+        {"E I\n8 1\nE I\n", 1.0, {{8.0, 1}}, 1, 3}, {"-1 2\nE I\n8 1\n", 1.0, {{8.0, 1}}, 2, 1},
         {"8 100 # a comment\n  8.5   200\n", 1.0, {{8.0, 100}, {8.5, 200}}, 0, 0},
-        {"8,100\nnan,1\n-8,100\n0,5\n9,inf\n8.2,x\n9\n", 1.0, {{8.0, 100}}, 6, 2},
-        {"1e400,1\n8,1e-400\n", 1.0, {{8.0, 0.0}}, 1, 1},
+        {"8,100\nnan,1\n-8,100\n0,5\n9,inf\n8.2,x\n9\n", 1.0, {{8.0, 100}}, 6, 2}, {"1e400,1\n8,1e-400\n", 1.0, {{8.0, 0.0}}, 1, 1},
         // Old Macintosh and Windows line ends.
-        {"E I\r8 1\r9 2\r", 1.0, {{8.0, 1}, {9.0, 2}}, 0, 0},
-        {"8 1\r\n\r\nE\r\n9 2", 1.0, {{8.0, 1}, {9.0, 2}}, 1, 3},
+        {"E I\r8 1\r9 2\r", 1.0, {{8.0, 1}, {9.0, 2}}, 0, 0}, {"8 1\r\n\r\nE\r\n9 2", 1.0, {{8.0, 1}, {9.0, 2}}, 1, 3},
         // Decimal commas where semicolons, tabs or blanks separate the numbers.
         {"11648,690;6743,644\n11649,5;6700\n", 0.001, {{11.64869, 6743.644}, {11.6495, 6700}}, 0, 0},
-        {"8,5\t1,25\n9 ; 2,5\n", 1.0, {{8.5, 1.25}, {9.0, 2.5}}, 0, 0},
-        {"8,5 1,25\n9,5 2,5\n", 1.0, {{8.5, 1.25}, {9.5, 2.5}}, 0, 0},
+        {"8,5\t1,25\n9 ; 2,5\n", 1.0, {{8.5, 1.25}, {9.0, 2.5}}, 0, 0}, {"8,5 1,25\n9,5 2,5\n", 1.0, {{8.5, 1.25}, {9.5, 2.5}}, 0, 0},
         {"8.5, 1.25\n9.5 ,2.5\n", 1.0, {{8.5, 1.25}, {9.5, 2.5}}, 0, 0},
     };
     for (const Case& c : cases) {
@@ -163,8 +148,7 @@ TEST(ShareTable, ReadsRowsAndNamesTheLineThatIsNone)
         {"5 0.1\nE C\n6 0.2\n", 0, 0.0, "line 2 is not a setting"},
         {"5 0.1\n5 0.2\n", 0, 0.0, "line 2: the setting 5 keV is not above the last"},
         {"5 0.1\n6 1.5\n", 0, 0.0, "line 2: the share 1.5 lies outside 0 to 1"},
-        {"5 0.1\n6 0.2 0.3\n", 0, 0.0, "line 2 has 2 shares where line 1 has 1"},
-        {"E C\n5 0.1\n", 0, 0.0, "1 rows"},
+        {"5 0.1\n6 0.2 0.3\n", 0, 0.0, "line 2 has 2 shares where line 1 has 1"}, {"E C\n5 0.1\n", 0, 0.0, "1 rows"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

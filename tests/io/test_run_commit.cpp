@@ -49,11 +49,7 @@ void StopAtStep(const char* step, const std::string& path)
 
 // The run's files: the four in their folder and a table, in a subfolder or in the same folder
 // spelled another way.
-struct Layout {
-    const char* what;
-    fs::path survey;  // the four files' folder, as the run names it
-    fs::path table;
-};
+struct Layout { const char* what; fs::path survey, table; };  // survey: the four files' folder, as the run names it
 
 Layout TwoFolders(const fs::path& folder) { return {"two folders", folder, folder / "tables" / "events.csv"}; }
 Layout OneFolderTwoSpellings(const fs::path& folder)

@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -21,7 +20,9 @@
 #include "io/output_files.h"
 #include "io/process_setup.h"
 #include "io/run_error.h"
+#include "csv_table.h"
 #include "kelto_run.h"
+#include "run_record.h"
 #include "scan/scan_frame.h"
 #include "planning/tables.h"
 
@@ -30,16 +31,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool Eventually(const std::function<bool()>& done, std::chrono::seconds limit = 60s)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
 // The first line of an events table of the matrix frame.
 std::string EventsHeader(const Lattice& lattice, Miller primary)
 {
@@ -47,11 +38,9 @@ std::string EventsHeader(const Lattice& lattice, Miller primary)
     std::FILE* file = std::tmpfile();
     WriteEventsTable(file, TableSubject{"X", primary, &frame, {-180.0, 180.0}}, Band{1.5, 0.01},
                      GlitchBeam{"sigma", 0.0, 0.0, std::nullopt, 1}, {});
-    std::rewind(file);
-    char line[1024] = {};
-    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    const std::string text = ReadStream(file);
     std::fclose(file);
-    return read ? line : "";
+    return text.substr(0, text.find('\n') + 1);
 }
 
 }  // namespace
@@ -66,10 +55,8 @@ TEST(TableFrame, MatrixFrameNamedByItsReference)
         {&cubic, {0, 0, 2}, "right-handed about the primary from reference 1 0 0"},
         {&cubic, {1, 1, -1}, "left-handed about the primary from reference 1 -1 0"},
         {&cubic, {-2, 0, 0}, "left-handed about the primary from reference 0 1 0"},
-        {&cubic, {1, 2, 4}, "left-handed about the primary from reference -22 19 -4"},
-        {&cubic, {2, 2, 0}, "from reference -1 1 0"},
-        {&cubic, {0, 3, -1}, "from reference 0 1 3"},
-        {&hexagonal, {1, 0, 4}, "from reference 4 0 -1"},
+        {&cubic, {1, 2, 4}, "left-handed about the primary from reference -22 19 -4"}, {&cubic, {2, 2, 0}, "from reference -1 1 0"},
+        {&cubic, {0, 3, -1}, "from reference 0 1 3"}, {&hexagonal, {1, 0, 4}, "from reference 4 0 -1"},
     };
     const std::string lead = "psi in the frame of the orientation matrix: ";
     for (const auto& c : cases) {
@@ -115,21 +102,15 @@ TEST(TableFrame, ConsoleWindowsRoundAsTheTableReads)
     std::FILE* console = std::tmpfile();
     WriteWindowsTable(table, subject, search, found);
     PrintCleanWindows(console, subject.window, search, found);
-    std::rewind(table);
-    std::rewind(console);
-    char line[1024];
+    const std::vector<CsvRow> rows = CsvRows(ReadStream(table));
     std::string expected, listed;
-    ASSERT_NE(std::fgets(line, sizeof line, table), nullptr);  // the table's first line
-    while (std::fgets(line, sizeof line, table) != nullptr) {
-        double start, end, width;
-        if (std::sscanf(line, "%*[^,],%lf,%lf,%lf", &start, &end, &width) == 3)
-            expected += Printed("  %9.3f to %9.3f degrees, %8.3f wide\n", start, end, width);
+    for (const CsvRow& row : rows) {
+        expected += Printed("  %9.3f to %9.3f degrees, %8.3f wide\n", row.Number("psi_start"), row.Number("psi_end"), row.Number("width"));
     }
-    while (std::fgets(line, sizeof line, console) != nullptr)
-        if (std::string(line).find(" wide\n") != std::string::npos) listed += line;
+    for (const std::string& line : Lines(ReadStream(console))) listed += line.ends_with(" wide") ? line + "\n" : "";
     std::fclose(table);
     std::fclose(console);
-    EXPECT_EQ(found.windows.size(), 2u);
+    EXPECT_EQ(rows.size(), 2u);
     EXPECT_EQ(listed, expected);
 }
 
@@ -257,7 +238,7 @@ TEST(Interrupts, ProgressLineAtATerminalThenStopped)
         return true;
     };
     const std::string phase = "\rkelto: glitch map: the lines from 5 to 80 keV, ";
-    const bool drawn = Eventually([&] { return !read(10) || shown.find(phase) != std::string::npos; }, 120s);
+    const bool drawn = Eventually([&] { return !read(10) || shown.find(phase) != std::string::npos; }, 120);
     ::kill(pid, SIGINT);
     while (read(10000)) {
     }

@@ -16,18 +16,14 @@
 
 namespace {
 
-struct EventCase {
-    CubicScan scan;
-    double lambda, band;
-};
+struct EventCase { CubicScan scan; double lambda, band; };
 
 const EventCase kCases[] = {
     {{4, 5.6575, "Ge", {0, 0, 2}}, 1.3826, 0.02},  // curve tops inside the band
     {{3, 3.615, "Cu", {3, 1, 1}}, 1.5406, 0.02},   // n < 0, and an event at the window's end
     {{4, 5.431, "Si", {3, 1, 1}}, 1.5406, 0.02},
     {{4, 5.431, "Si", {2, 2, 2}}, 1.5406, 0.02},   // on the sphere at every wavelength (n = 0)
-    {{2, 3.1652, "W", {1, 1, 0}}, 1.0, 0.02},
-    {{1, 3.359, "Po", {1, 1, 1}, true, {1, -1, 0}}, 1.5406, 0.01},
+    {{2, 3.1652, "W", {1, 1, 0}}, 1.0, 0.02}, {{1, 3.359, "Po", {1, 1, 1}, true, {1, -1, 0}}, 1.5406, 0.01},
     {{4, 5.431, "Si", {-1, 3, 1}, true, {0, 0, 1}}, 1.2, 0.01},
 };
 
@@ -158,20 +154,13 @@ TEST(PlanningEvents, BruteForceScanFindsNoMissingEvent)
 // The faults of the earlier search, at the azimuths a crystallographer finds by hand.
 TEST(PlanningEvents, ReflectionOnTheSphereIsNamed)
 {
-    struct Expected {
-        EventCase c;
-        Miller x;
-        double psi;  // to 0.01 degree
-        bool listed;
-    };
-    const Expected expected[] = {
+    const struct { EventCase c; Miller x; double psi; bool listed; } expected[] = {  // psi to 0.01 degree
         {kCases[0], {-3, -1, 5}, -166.55, true},   // its curve's top lies inside the band
         {kCases[1], {1, -3, 1}, -178.88, true},    // its upper band edge lies past -180
         {kCases[1], {1, 1, 1}, -168.49, true},     // n < 0: on the sphere where 2 0 0 was named
-        {kCases[1], {2, 0, 0}, -168.49, false},
-        {kCases[2], {1, 1, 1}, -145.70, true},
+        {kCases[1], {2, 0, 0}, -168.49, false}, {kCases[2], {1, 1, 1}, -145.70, true},
     };
-    for (const Expected& want : expected) {
+    for (const auto& want : expected) {
         const CubicCrystal crystal = TableCrystal(want.c.scan.structure, want.c.scan.a, want.c.scan.symbol);
         const std::vector<Event> events = FindEvents(crystal, want.c.scan.Frame(crystal), {want.c.lambda, want.c.band}, {-180, 180});
         const bool found = std::any_of(events.begin(), events.end(), [&](const Event& e) {
@@ -202,11 +191,8 @@ TEST(PlanningEvents, ReferenceAzimuthOfHandMadeCases)
     // |k_perp|^2 = 1 / lambda^2 - 3 / 4a^2: cos(psi - 30) = -3 / (2 sqrt(6) a |k_perp|).
     const double p = 3.359, pAcross = std::sqrt(1 / (lambda * lambda) - 3 / (4 * p * p));
     const double pBeta = std::acos(-3 / (2 * std::sqrt(6.0) * p * pAcross)) * 180 / std::numbers::pi;
-    const struct {
-        CubicScan scan;
-        Miller x;
-        double in, out;  // X enters the sphere where f = |X|^2 + 2 k0.X falls: psi - azimuth in (0, 180)
-    } cases[] = {
+    // X enters the sphere where f = |X|^2 + 2 k0.X falls: psi - azimuth in (0, 180).
+    const struct { CubicScan scan; Miller x; double in, out; } cases[] = {
         {{4, a, "Si", {0, 0, 2}, true, {1, 0, 0}}, {1, 1, 1}, 45 + beta, 45 - beta},
         {{1, p, "Po", {1, 1, 1}, true, {1, -1, 0}}, {2, 0, 0}, 30 + pBeta, 30 - pBeta},
         // The orientation matrix of 0 0 2 has e2 = 1 0 0, e3 = 0 1 0 and counts the beam reversed:

@@ -26,26 +26,17 @@ bool SameSpectrum(const std::vector<ewald::TrueGlitch>& a, const std::vector<ewa
 TEST(SymmetricAzimuths, AreExactlyThoseWithTheSameSpectrum)
 {
     const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
-    const auto gaas = ewald::Shipped("GaAs"), sic = ewald::Shipped("4H-SiC"), sapphire = ewald::Shipped("sapphire"),
-               niobate = ewald::Shipped("LiNbO3");
-    const struct {
-        const char* name;
-        const Crystal& crystal;
-        Miller primary;
-        std::size_t count;  // the azimuths of the circle with psi's spectrum
-    } cases[] = {
-        {"Si 1 1 1 (m-3m: 3m about G)", silicon, {1, 1, 1}, 6},
-        {"Si 0 0 4 (4mm about G)", silicon, {0, 0, 4}, 8},
+    const auto gaas = Shipped("GaAs"), sic = Shipped("4H-SiC"), sapphire = Shipped("sapphire"), niobate = Shipped("LiNbO3");
+    // count: the azimuths of the circle with psi's spectrum.
+    const struct { const char* name; const Crystal& crystal; Miller primary; std::size_t count; } cases[] = {
+        {"Si 1 1 1 (m-3m: 3m about G)", silicon, {1, 1, 1}, 6}, {"Si 0 0 4 (4mm about G)", silicon, {0, 0, 4}, 8},
         {"Si 2 2 0 (mm2 about G)", silicon, {2, 2, 0}, 4},
         // -4 3 m: -4 about 2 0 0 sends G to -G, with Friedel's inversion a turn of 90.
-        {"GaAs 2 0 0 (-4 about G)", *gaas, {2, 0, 0}, 8},
-        {"4H-SiC 0 0 4 (6mm)", *sic, {0, 0, 4}, 12},
-        {"4H-SiC 1 1 0 (a mirror across G)", *sic, {1, 1, 0}, 4},
-        {"sapphire 1 0 4 (a mirror through G)", *sapphire, {1, 0, 4}, 2},
+        {"GaAs 2 0 0 (-4 about G)", *gaas, {2, 0, 0}, 8}, {"4H-SiC 0 0 4 (6mm)", *sic, {0, 0, 4}, 12},
+        {"4H-SiC 1 1 0 (a mirror across G)", *sic, {1, 1, 0}, 4}, {"sapphire 1 0 4 (a mirror through G)", *sapphire, {1, 0, 4}, 2},
         // 3m about G, and psi + 180, where G - X is on the sphere at X's energy: the structure
         // allows G - X where it allows X (the R lattice's condition is linear, the glide's along G).
-        {"sapphire 0 0 6", *sapphire, {0, 0, 6}, 12},
-        {"LiNbO3 0 0 6", *niobate, {0, 0, 6}, 12},
+        {"sapphire 0 0 6", *sapphire, {0, 0, 6}, 12}, {"LiNbO3 0 0 6", *niobate, {0, 0, 6}, 12},
         // One glide plane of 3m holds G; the glide's condition bars psi + 180.
         {"LiNbO3 3 0 0", *niobate, {3, 0, 0}, 2},
     };
@@ -69,9 +60,7 @@ TEST(SymmetricAzimuths, AreExactlyThoseWithTheSameSpectrum)
                 const double at = (std::atan2(x3, x2) + side * std::acos(along / across)) * 180.0 / 3.141592653589793;
                 const double folded = at - 360.0 * std::floor((at + 180.0) / 360.0);
                 if (!SameSpectrum(ewald::GlitchesAmong(c.crystal, frame, reflections, folded, eMin, eMax), spectrum)) continue;
-                if (std::none_of(same.begin(), same.end(), [&](double s) { return std::fabs(s - folded) < 1e-6; })) {
-                    same.push_back(folded);
-                }
+                if (std::none_of(same.begin(), same.end(), [&](double s) { return std::fabs(s - folded) < 1e-6; })) same.push_back(folded);
             }
         }
         std::sort(same.begin(), same.end());

@@ -83,15 +83,3 @@ TEST(AnswerWording, TheCoefficientTableNamesTheOptionsOfItsRun)
     EXPECT_EQ(Factors("/nonexistent/f0_it1992.txt", "Si", AnswerSource()),
               "File with f0 data (/nonexistent/f0_it1992.txt) doesn't exist\n");
 }
-
-TEST(AnswerWording, TheWavelengthIsAnEnergyOnlyWhenAnEnergyGaveIt)
-{
-    EXPECT_FALSE(AnswerSource().WavelengthFromEnergy());
-    EXPECT_FALSE(AnswerSource::Options("--wavelength").WavelengthFromEnergy());
-    for (const char* option : {"--energy", "--energies", "--clean-energies"}) {
-        const AnswerSource answers = AnswerSource::Options(option);
-        EXPECT_TRUE(answers.WavelengthFromEnergy()) << option;
-        EXPECT_EQ(answers.Note(AnswerOption::kWavelength), std::string(" (") + option + ")");
-    }
-    EXPECT_EQ(AnswerSource().Note(AnswerOption::kWavelength), "");
-}

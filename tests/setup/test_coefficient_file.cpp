@@ -62,8 +62,7 @@ TEST(CoefficientFile, RecordsOfEveryLayout)
         {resync, "GE", Result::kIncomplete, nullptr, 5, "Zz"},
         {kHeader + "Si 6,2915 2.4386 3.0353\n", "SI", Result::kIncomplete, nullptr, 5, "6,2915"},
         {kHeader + "Si 1 2 3 4 5 6 7 8 inf\n", "SI", Result::kIncomplete, nullptr, 5, "inf"},
-        {kHeader + ge + "\nSi 1 2", "SI", Result::kIncomplete, nullptr, 6, ""},
-        {kHeader, "SI", Result::kNotFound, nullptr, 0, ""},
+        {kHeader + ge + "\nSi 1 2", "SI", Result::kIncomplete, nullptr, 6, ""}, {kHeader, "SI", Result::kNotFound, nullptr, 0, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key + " in:\n" + c.body.substr(0, 400));

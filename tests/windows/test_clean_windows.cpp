@@ -26,24 +26,25 @@ namespace {
 
 using Stretches = std::vector<std::pair<double, double>>;
 
+Stretches AsStretches(const std::vector<AzimuthInterval>& intervals)
+{
+    Stretches stretches;
+    for (const AzimuthInterval& w : intervals) stretches.emplace_back(w.start, w.end);
+    return stretches;
+}
+
 Stretches Free(const Stretches& occupied, PsiWindow window, double width)
 {
     std::vector<AzimuthInterval> intervals;
     for (const auto& [start, end] : occupied) intervals.push_back({start, end});
-    Stretches found;
-    for (const AzimuthInterval& w : FreeStretches(intervals, window, width)) found.emplace_back(w.start, w.end);
-    return found;
+    return AsStretches(FreeStretches(intervals, window, width));
 }
 
 }  // namespace
 
 TEST(CleanWindows, FreeStretchesOfHandMadeIntervals)
 {
-    const struct {
-        PsiWindow window;
-        double width;
-        Stretches occupied, free;
-    } cases[] = {
+    const struct { PsiWindow window; double width; Stretches occupied, free; } cases[] = {
         {{-90, 90}, 1, {{-100, -80}, {-10, 0}, {5, 10}, {85, 95}}, {{-80, -10}, {0, 5}, {10, 85}}},
         {{-90, 90}, 10, {{-100, -80}, {-10, 0}, {5, 10}, {85, 95}}, {{-80, -10}, {10, 85}}},
         {{-90, 90}, 1, {{-50, -20}, {-40, -30}, {-35, 10}}, {{-90, -50}, {10, 90}}},  // nested and overlapping
@@ -52,9 +53,7 @@ TEST(CleanWindows, FreeStretchesOfHandMadeIntervals)
         {{-180, 180}, 1, {{170, 175}, {-175, -170}, {0, 1}}, {{-170, 0}, {1, 170}, {175, 185}}},
         {{-180, 180}, 1, {{178, 183}}, {{-177, 178}}},  // an interval across the seam
         {{-180, 180}, 1, {{-540, -530}}, {{-170, 180}}},  // taken modulo 360
-        {{0, 360}, 1, {{-10, 10}}, {{10, 350}}},
-        {{-180, 180}, 1, {}, {{-180, 180}}},
-        {{-180, 180}, 1, {{-200, 200}}, {}},
+        {{0, 360}, 1, {{-10, 10}}, {{10, 350}}}, {{-180, 180}, 1, {}, {{-180, 180}}}, {{-180, 180}, 1, {{-200, 200}}, {}},
         {{-180, 180}, 20, {{170, 175}, {-175, -170}, {0, 1}}, {{-170, 0}, {1, 170}}},
         // Events of no width (a reflection on the sphere at every energy) part windows, on the seam too.
         {{-180, 180}, 1, {{0, 0}, {180, 180}, {90, 90}}, {{-180, 0}, {0, 90}, {90, 180}}},
@@ -67,13 +66,8 @@ TEST(CleanWindows, FreeStretchesOfHandMadeIntervals)
 // the window's end); the divergence takes half of itself off each bounded end.
 TEST(CleanWindows, WindowsOfScansAgainstTheirEvents)
 {
-    const struct {
-        CubicScan scan;
-        double lambda, band;
-        PsiWindow window;
-    } cases[] = {
-        {{4, 3.567, "C", {1, 1, 1}}, kHcKeVAngstrom / 12, 0.001, {-180, 180}},
-        {{4, 5.431, "Si", {0, 0, 2}}, 1.5406, 0.02, {-30, 100}},
+    const struct { CubicScan scan; double lambda, band; PsiWindow window; } cases[] = {
+        {{4, 3.567, "C", {1, 1, 1}}, kHcKeVAngstrom / 12, 0.001, {-180, 180}}, {{4, 5.431, "Si", {0, 0, 2}}, 1.5406, 0.02, {-30, 100}},
         {{2, 3.1652, "W", {1, 1, 0}, true, {0, 0, 1}}, 1.2, 0.005, {0, 360}},
     };
     for (const auto& c : cases) {
@@ -135,13 +129,6 @@ Event MadeEvent(double psiMin, double psiMax, double widthDeg, double strength, 
     return e;
 }
 
-Stretches Windows(const CleanWindows& found)
-{
-    Stretches windows;
-    for (const AzimuthInterval& w : found.windows) windows.emplace_back(w.start, w.end);
-    return windows;
-}
-
 }  // namespace
 
 // An event takes its band interval widened by half its own width or half the divergence, the
@@ -150,28 +137,23 @@ Stretches Windows(const CleanWindows& found)
 TEST(CleanWindows, EventWidthsCloseWindows)
 {
     const double infinite = std::numeric_limits<double>::infinity();
-    const struct {
-        const char* what;
-        double widthAtMinus10, strengthAtMinus10, divergence;
-        Stretches windows;
-    } cases[] = {
+    const struct { const char* what; double widthAtMinus10, strengthAtMinus10, divergence; Stretches windows; } cases[] = {
         // Events over -10 to -9 and 9 to 10 (width 0 at 9), 17 degrees wanted, divergence 1.
         {"no width: the divergence alone", 0, 100, 1, {{-90, -10.5}, {-8.5, 8.5}, {10.5, 90}}},
         {"a width below the divergence", 0.5, 100, 1, {{-90, -10.5}, {-8.5, 8.5}, {10.5, 90}}},
         {"a width of 2 beyond the divergence", 2, 100, 1, {{-90, -11}, {10.5, 90}}},
         {"the same width without divergence", 2, 100, 0, {{-90, -11}, {-8, 9}, {10, 90}}},
-        {"a weak event's width", 2, 0.5, 1, {{-90, 8.5}, {10.5, 90}}},
-        {"a width beyond a turn", infinite, 100, 1, {}},
+        {"a weak event's width", 2, 0.5, 1, {{-90, 8.5}, {10.5, 90}}}, {"a width beyond a turn", infinite, 100, 1, {}},
     };
     for (const auto& c : cases) {
         const std::vector<Event> events = {MadeEvent(-10, -9, c.widthAtMinus10, c.strengthAtMinus10), MadeEvent(9, 10, 0, 100)};
         const CleanWindows found = CleanEventWindows(events, {-90, 90}, 17, {false, 0.01}, c.divergence);
-        EXPECT_EQ(Windows(found), c.windows) << c.what;
+        EXPECT_EQ(AsStretches(found.windows), c.windows) << c.what;
         EXPECT_EQ(found.windows.empty(), !found.leastBad.empty()) << c.what;
     }
     // Over a full circle the same event takes its width across the seam.
     const CleanWindows seam = CleanEventWindows({MadeEvent(179, 179.5, 3, 1)}, {-180, 180}, 1, {false, 0.01}, 0);
-    EXPECT_EQ(Windows(seam), (Stretches{{-179.0, 177.5}}));
+    EXPECT_EQ(AsStretches(seam.windows), (Stretches{{-179.0, 177.5}}));
 }
 
 // By depth an event counts when it takes more than the share of I0 given, whatever its strength:
@@ -195,13 +177,8 @@ TEST(CleanWindows, MaxDepthSelectsByDepth)
     ASSERT_GT(deep.depth, 2.0 * strong.depth) << strong.depth << " " << deep.depth;
     const double between = std::sqrt(strong.depth * deep.depth);
     // Which of the two closes the azimuths it takes, for each threshold.
-    const struct {
-        CleanThreshold threshold;
-        bool strongCounts, deepCounts;
-    } cases[] = {
-        {{false, 0.01}, true, false},
-        {{true, between}, false, true},
-        {{true, strong.depth / 2.0}, true, true},
+    const struct { CleanThreshold threshold; bool strongCounts, deepCounts; } cases[] = {
+        {{false, 0.01}, true, false}, {{true, between}, false, true}, {{true, strong.depth / 2.0}, true, true},
         {{true, std::min(0.99, 2.0 * deep.depth)}, false, false},
     };
     for (const auto& c : cases) {
@@ -218,13 +195,8 @@ TEST(CleanWindows, MaxDepthSelectsByDepth)
 TEST(CleanWindows, LeastBadOfHandMadeOccupants)
 {
     const Miller a{1, 0, 0}, b{0, 1, 0}, c{0, 0, 1}, d{1, 1, 1};
-    const struct {
-        const char* what;
-        std::vector<Occupant> occupants;
-        PsiWindow window;
-        double width;
-        std::vector<std::tuple<double, double, double, Miller>> expected;  // start, end, largest, reflection
-    } cases[] = {
+    using Stretch = std::tuple<double, double, double, Miller>;  // start, end, largest, reflection
+    const struct { const char* what; std::vector<Occupant> occupants; PsiWindow window; double width; std::vector<Stretch> expected; } cases[] = {
         // Gaps of 20, 29, 23 and 24: B's 0.2 joins two into 54 degrees; A and C only join it.
         {"the mildest first", {{{20, 21}, 0.5, a}, {{50, 52}, 0.2, b}, {{75, 76}, 0.9, c}}, {0, 100}, 30, {{21, 75, 0.2, b}}},
         // All 0.5: B, the narrowest, opens 22 to 75; A, wider, would have opened 0 to 50.
@@ -238,10 +210,8 @@ TEST(CleanWindows, LeastBadOfHandMadeOccupants)
         {"a window too narrow", {{{10, 11}, 0.3, a}}, {0, 20}, 25, {}},
     };
     for (const auto& t : cases) {
-        std::vector<std::tuple<double, double, double, Miller>> got;
-        for (const LeastBadStretch& s : LeastBadStretches(t.occupants, t.window, t.width, 5)) {
-            got.emplace_back(s.stretch.start, s.stretch.end, s.largest, s.x);
-        }
+        std::vector<Stretch> got;
+        for (const auto& s : LeastBadStretches(t.occupants, t.window, t.width, 5)) got.emplace_back(s.stretch.start, s.stretch.end, s.largest, s.x);
         EXPECT_EQ(got, t.expected) << t.what;
     }
 }
@@ -253,15 +223,8 @@ TEST(CleanWindows, LeastBadOfHandMadeOccupants)
 TEST(CleanWindows, LeastBadAgainstABruteForceSearch)
 {
     const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
-    const struct {
-        Miller primary;
-        double keV, width;
-        PsiWindow window;
-        CleanThreshold threshold;
-        double divergence;
-    } cases[] = {
-        {{0, 0, 2}, kHcKeVAngstrom / 1.5406, 20, {-180, 180}, {false, 0.01}, 0},
-        {{1, 1, 1}, 8.048, 5, {-30, 40}, {true, 0.002}, 0.05},
+    const struct { Miller primary; double keV, width; PsiWindow window; CleanThreshold threshold; double divergence; } cases[] = {
+        {{0, 0, 2}, kHcKeVAngstrom / 1.5406, 20, {-180, 180}, {false, 0.01}, 0}, {{1, 1, 1}, 8.048, 5, {-30, 40}, {true, 0.002}, 0.05},
         {{1, 1, 1}, 8.048, 5, {-30, 40}, {false, 0.01}, 0.05},
     };
     for (const auto& c : cases) {
@@ -275,10 +238,7 @@ TEST(CleanWindows, LeastBadAgainstABruteForceSearch)
         ASSERT_EQ(found.leastBad.size(), 5u);
         double strongest = 0;
         for (const Event& e : events) strongest = c.window.min < e.psi && e.psi <= c.window.max ? std::max(strongest, e.strength) : strongest;
-        struct Taken {
-            double start, end, measure;
-            Miller x;
-        };
+        struct Taken { double start, end, measure; Miller x; };
         std::vector<Taken> taken;
         for (const Event& e : events) {
             const double r = std::max(c.divergence, std::min(e.widthDeg, 360.0)) / 2;
