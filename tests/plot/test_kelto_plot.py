@@ -28,6 +28,8 @@ REFUSALS = [  # command lines refused in a folder with a run and the tables of M
     (['--wavelength=1,x'], 2, '--wavelength wants MIN,MAX'), (['--points', '1'], 2, '--points wants a whole number'),
     (['--size', '100x100'], 2, '--size wants at least 300x200'), (['--radians=1'], 2, '--radians takes no value'),
     (['--colour'], 2, "unknown option '--colour'"), (['--energies', '30,5'], 2, '--energies wants MIN below MAX'),
+    (['--map-scale', '0'], 2, '--map-scale wants a number above 0'), (['--map-scale=-1'], 2, '--map-scale wants a number above 0'),
+    (['--map-scale', '1,2'], 2, '--map-scale wants a number above 0'),
     (['--clean=5,0.01'], 2, 'kelto finds the clean windows (kelto ... --clean WIDTH --windows kelto_windows.csv)'),
     (['no such folder'], 1, 'no such folder is not a folder\n'), (['empty'], 1, 'nothing to draw in empty'),
     (['--map', 'none.csv'], 1, 'none.csv is missing'),
@@ -74,16 +76,36 @@ FRAMES = [('psi right-handed about the primary from reference 1 -1 0 to the beam
           ('psi zero along [1, 0, 0] of the crystal, right-handed about 0 0 1', 'about 0 0 1 from 1 0 0, right-handed'),
           (None, None)]
 # What counts against the windows as the first line of a windows table says it; the keys over the events and the glitch map,
-# and the energies of the dashed lines on the map (0 0: none).
+# and the energy ranges of the dashed lines on the map (keV), every one of them, each with the limit of its own.
 KEYS = [('no event above 0.0200 of the strongest, at least 5.000000 degrees wide',
-         'no event above 2 % of the strongest, at least 5 deg wide', 'no glitch above 2 % of the strongest', '0 0'),
+         'no event above 2 % of the strongest, at least 5 deg wide', 'no glitch above 2 % of the strongest', []),
         ('no event deeper than 0.200000 of I0, at least 10.000000 degrees wide',
-         'no event deeper than 20 % of I0, at least 10 deg wide', 'no glitch deeper than 20 % of I0', '0 0'),
+         'no event deeper than 20 % of I0, at least 10 deg wide', 'no glitch deeper than 20 % of I0', []),
         ('no glitch above 0.0100 of the strongest from 8.000000 to 8.100000 keV; windows at least 0.500000 degrees wide',
          'no event above 1 % of the strongest', 'no glitch above 1 % of the strongest from 8 to 8.1 keV (dashed lines)',
-         '8 8.1'),
+         ['8 8.1']),
         ('no glitch deeper than 0.500000 of I0 from 8.000000 to 8.100000 keV; windows at least 1.000000 degrees wide',
-         'no event deeper than 50 % of I0', 'no glitch deeper than 50 % of I0 from 8 to 8.1 keV (dashed lines)', '8 8.1')]
+         'no event deeper than 50 % of I0', 'no glitch deeper than 50 % of I0 from 8 to 8.1 keV (dashed lines)', ['8 8.1']),
+        ('no glitch above 0.0300 of the strongest from 7.000000 to 8.000000 keV; and no glitch above 0.0300 of the strongest '
+         'from 8.900000 to 9.900000 keV; windows at least 0.500000 degrees wide', 'no event above 3 % of the strongest',
+         'no glitch above 3 % of the strongest from 7 to 8 keV and from 8.9 to 9.9 keV (dashed lines)', ['7 8', '8.9 9.9']),
+        ('no glitch deeper than 0.070000 of I0 from 7.000000 to 8.000000 keV; and no glitch above 0.0500 of the strongest '
+         'from 8.900000 to 9.900000 keV; and no glitch above 0.0500 of the strongest from 10.000000 to 11.500000 keV; '
+         'windows at least 0.500000 degrees wide', 'no event deeper than 7 % of I0', 'no glitch deeper than 7 % of I0 from '
+         '7 to 8 keV and above 5 % of the strongest from 8.9 to 9.9 keV and from 10 to 11.5 keV (dashed lines)',
+         ['7 8', '8.9 9.9', '10 11.5'])]
+# The glitch map on 5 to 30 keV: psi_centre, energy_top_keV, energy_cutoff_keV, kind, relative strength, depth.  A line
+# reaching -70.5 to 70.5 degrees, below 11.6 keV within 30 degrees; one from 29.5 to 170.5 degrees, from 13.05 keV up within
+# 60 degrees; a line always; one from 15 keV, reaching -60 to 60 degrees.
+SHADED = [(0, 10, 0, 'line', 1, 0.2187), (100, 10, 0, 'line', 0.3, 0.6), (150, 20, 20, 'always', 0.5, 0.9),
+          (0, 15, 0, 'line', 0.2, 0.8)]
+# Options, whether the table has depths, the lines drawn (of SHADED) and --map-scale: the scale of shades runs to the
+# largest shade of the lines drawn, or to --map-scale.
+SCALES = [([], True, [0, 1, 2, 3], None), (['--azimuth', '-60,60', '--energies', '5,14'], True, [0, 1], None),
+          (['--azimuth=-60,60', '--energies=5,12'], True, [0], None),
+          (['--azimuth=-30,30', '--energies=20,30'], True, [1], None), (['--map-scale', '1', '--energies=5,12'], True, [0, 1], 1),
+          (['--map-scale=0.05'], True, [0, 1, 2, 3], 0.05), ([], False, [0, 1, 2, 3], None),
+          (['--azimuth', '90,180'], False, [1, 2], None)]
 # Measured scans over a predicted spectrum of 5 to 15 keV: the file, options, what standard output says of the points read
 # (None: refused, status 1, 2 for the usage error) and what standard error says.
 MEASURED = [
@@ -339,6 +361,7 @@ class KeltoPlot(unittest.TestCase):
                                 f'kelto-plot: 1 line of {folder.name}/{macro} failed in GDL' in done.stderr, done.stderr)
         self.windows_as_they_are()
         self.windows_as_kelto_lists_them()
+        self.ranges_in_colours()
 
     def windows_as_they_are(self):
         """Two windows a tenth of a degree apart (a fifth of a pixel), an event between them: two bands, the gap clear; on
@@ -367,8 +390,33 @@ class KeltoPlot(unittest.TestCase):
             self.assertTrue(abs(shaded[0] - f.row(20)) <= 1 and abs(shaded[-1] - f.row(10)) <= 1, (shaded, f.row(20)))
             for energy in 10, 20:
                 self.assertIn(COLOUR['top'], f.near(f.column(30), f.row(energy), 30, 0), energy)
+            self.assertEqual(f.near(f.column(-120), f.row(12), 1, 1), {DARK}, 'one range: its lines shaded by depth')
             f = Picture(folder / 'kelto_events.png', (600, 400), 0.05, (-180, 180), (0, 1.15))
             f.stick(20.05, 0.3, COLOUR['in'])
+
+    def ranges_in_colours(self):
+        """Windows clean from 10 to 12 and from 20 to 24 keV: each range's dashed lines, the stretches of the lines inside
+        it and its name above the frame in its colour, the windows shaded in both ranges and nowhere else; the deepest line
+        drawn the darkest, on any scale that ends below it."""
+        green, red = COLOUR['top'], COLOUR['in']
+        with tempfile.TemporaryDirectory() as top:
+            folder = Path(top)
+            table(folder / 'kelto_glitch_map.csv', MAP_DEEP, [(*glitch_line(0, 6, 0, 1), 0.2), (*glitch_line(180, 12, 0, 1), 0.05)])
+            table(folder / 'kelto_windows.csv', WINDOWS, [('energies', -30, 30, 60)], '# kelto clean azimuth windows: crystal '
+                  'SI; primary 1 1 1; no glitch above 0.0300 of the strongest from 10.000000 to 12.000000 keV; and no glitch '
+                  'above 0.0300 of the strongest from 20.000000 to 24.000000 keV; windows at least 0.500000 degrees wide')
+            for options, dark in ([], True), (['--map-scale', '0.1'], True), (['--map-scale=1'], False):
+                done = kelto_plot(['--size=800x500', '--energies=5,30', *options], folder)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                f = Picture(folder / 'kelto_glitch_map.png', (800, 500), 0.5, (-180, 180), (5, 30))
+                line = {e: f.near(f.column(math.degrees(math.acos(6 / e))), f.row(e), 1, 1) - {SHADE} for e in (8, 11, 15, 22)}
+                self.assertEqual([line[11], line[22], line[8] == line[15] == {DARK}], [{green}, {red}, dark], options)
+                self.assertTrue(dark or luminance(*line[8]) > 0.3, line[8])
+            for energy, colour in (10, green), (12, green), (20, red), (24, red):
+                self.assertIn(colour, f.near(f.column(-100), f.row(energy), 20, 1), energy)
+            self.assertEqual([SHADE in f.near(f.column(0), f.row(e), 0, 0) for e in (8, 11, 15, 22, 27)],
+                             [False, True, False, True, False])
+            self.assertTrue({green, red} <= {p for r in f.rows[:f.top - 2] for p in r}, 'no range named in the key')
 
     def windows_as_kelto_lists_them(self):
         """The windows listed as kelto lists them, digit for digit: those of a search of the events all, in the order of
@@ -536,7 +584,7 @@ class KeltoPlot(unittest.TestCase):
             self.assertEqual((done.returncode, done.stdout.split('\n')[0]), (0, 'Usage: kelto-plot [OPTION]... [FOLDER]'))
         # The frame on the azimuth axes and in the title at one psi; the keys of the windows and the dashed energies; read
         # from the tables kelto-plot leaves for GDL (KELTO_PLOT_TABLES), which is not needed for that.
-        for (about, frame), (condition, events_key, map_key, dashed) in zip(FRAMES, KEYS * 2):
+        for (about, frame), (condition, events_key, map_key, dashed) in zip(FRAMES * 2, KEYS):  # every frame and key
             with tempfile.TemporaryDirectory() as folder:
                 line = (lambda what, rest: about and f'# kelto {what}: crystal SI; primary 0 0 2; {about}; {rest}')
                 table(Path(folder, 'kelto_events.csv'), EVENTS, [(2, 1, 4, 1, 1, 1, 0, 0, 2, 9, 9, 81, 1, 'in')],
@@ -556,8 +604,27 @@ class KeltoPlot(unittest.TestCase):
                 axis = f'Azimuth psi {frame} [deg]' if frame else 'Azimuth psi [deg]'
                 self.assertEqual([drawn['events'][2], drawn['map'][2], glitches], [axis, axis, 'Glitch spectrum' + (
                     f' of SI, primary 0 0 2, at psi 10 deg {frame}\t5 to 30 keV' if frame else '')], about)
-                self.assertEqual([drawn['events'][3], drawn['map'][3], ' '.join(drawn['map'][0].split()[9:11])],
-                                 ['clean azimuths: ' + events_key, 'clean azimuths: ' + map_key, dashed], condition)
+                ranges = int(drawn['map'][0].split()[10])  # after the key and the bar of shades, their names, then them
+                self.assertEqual([drawn['events'][3], drawn['map'][3], drawn['map'][6:6 + 2 * ranges]],
+                                 ['clean azimuths: ' + events_key, 'clean azimuths: ' + map_key,
+                                  [r.replace(' ', ' to ') + ' keV' for r in dashed] + dashed], condition)
+        # The top of the scale of shades and the end of the key's bar: the largest depth (relative strength in a table
+        # without depths) among the lines drawn, those the table for GDL keeps, or --map-scale.
+        with tempfile.TemporaryDirectory() as folder:
+            Path(folder, 'drawn').mkdir()
+            for options, deep, drawn, scale in SCALES:
+                rows = [(*glitch_line(c, top, cut, r, kind), d)[:16 + deep] for c, top, cut, kind, r, d in SHADED]
+                table(Path(folder, 'kelto_glitch_map.csv'), MAP_DEEP if deep else MAP, rows, ABOUT.format(
+                    'glitch map', '1 1 1', 'psi -180.000000 to 180.000000 degrees; energies 5.000000 to 30.000000 keV'))
+                done = kelto_plot(options, folder, {'KELTO_PLOT_GDL': 'no-gdl', 'KELTO_PLOT_TABLES': 'drawn'})
+                self.assertIn('GDL is not installed', done.stderr)
+                head, *_, words, end = Path(folder, 'drawn/map.table').read_text().split('\n')[:6]
+                lines = Path(folder, 'drawn/map.table').read_text().split('\n')[6:-1]
+                shades = sorted(SHADED[i][5 - (not deep)] for i in drawn)
+                top = scale or max(shades)
+                self.assertEqual((int(head.split()[6]), float(head.split()[9]), words, end, [float(l.split()[3]) for l in lines]),
+                                 (len(drawn), top, 'depth 0' if deep else 'relative strength 0',
+                                  f'{scale:g}' if scale else f'{top:.2g}', shades), options)
 
     def install(self):
         """cmake --install into a relative prefix: the examples name the table by its absolute path; kelto; pages."""
