@@ -40,10 +40,13 @@ struct PlanOptions {
     std::string mapFile;
     double energyMin = 0.0, energyMax = 0.0;  // keV, of --energies
     bool cleanEnergies = false;
-    double cleanEnergyMin = 0.0, cleanEnergyMax = 0.0, cleanEnergyFraction = 0.01;
-    // --clean-energies counts a glitch line by its depth (a share of I0) unless its FRACTION is
-    // given, which counts it by its strength against the strongest.
-    bool cleanEnergiesByStrength = false;
+    // Each --clean-energies range (keV): it counts a glitch line by its depth (a share of I0) unless
+    // its FRACTION is given, which counts it by its strength against the strongest.
+    struct CleanRange {
+        double eMin = 0.0, eMax = 0.0, fraction = 0.01;
+        bool byStrength = false;
+    };
+    std::vector<CleanRange> cleanRanges;
     // Either clean search counts an event or line by its depth, a share of I0, when above 0 (else
     // by its strength against the strongest); --clean-energies lists the windows at least
     // cleanMinWidth degrees wide (an azimuth is set to a few tenths of a degree).

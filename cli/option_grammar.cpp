@@ -7,7 +7,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -20,6 +22,8 @@ constexpr const char* kValueOptions[] = {
     "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset", "--offsets",
     "--significance",
 };
+// The options that may be given several times, each value kept.
+constexpr const char* kRepeatedOptions[] = {"--clean-energies"};
 
 void PrintHelp()
 {
@@ -146,11 +150,15 @@ were computed for):
                         instead of the four files, print the azimuth windows of
                         the psi window, widest first, in which no glitch deeper
                         than 0.01 of I0 (or --max-depth D) lies between EMIN
-                        and EMAX keV; given FRACTION, no glitch above FRACTION
-                        of the strongest instead. Each line is widened at its
-                        ends by half the width in azimuth of its glitch there
-                        or half the divergence, the larger; when no window is
-                        clean, the five least bad stretches
+                        and EMAX keV (a line by its depth where it lies inside
+                        the range; lines that coincide or cross by their dips
+                        together); given FRACTION, no glitch above FRACTION of
+                        the strongest instead. Each part of a line that counts
+                        is widened at its ends by half the width in azimuth of
+                        its glitch there or half the divergence, the larger;
+                        when no window is clean, the five least bad stretches.
+                        Give it several times for the windows clean in every
+                        range
   --max-depth D         with --clean or --clean-energies: count an event or
                         glitch line when its depth, the share of I0 it takes
                         (0 < D < 1), exceeds D, instead of its strength
@@ -226,6 +234,13 @@ const std::string& OptionWords::Value(const std::string& name) const
     return found == values_.end() ? none : found->second;
 }
 
+const std::vector<std::string>& OptionWords::Values(const std::string& name) const
+{
+    static const std::vector<std::string> none;
+    const auto found = repeated_.find(name);
+    return found == repeated_.end() ? none : found->second;
+}
+
 bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
 {
     CLI::App app{"", "kelto"};
@@ -235,10 +250,15 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
     // afterwards, so that a mistyped option is reported as such, not as a missing one.
     app.allow_extras();
     std::map<std::string, std::string> typed;
+    std::map<std::string, std::vector<std::string>> repeated;
     for (const char* names : kValueOptions) {
         const std::string spelled = names;
         const std::string name = spelled.substr(spelled.find("--"));
-        app.add_option(spelled, typed[name]);
+        if (std::find(std::begin(kRepeatedOptions), std::end(kRepeatedOptions), name) != std::end(kRepeatedOptions)) {
+            app.add_option(spelled, repeated[name])->allow_extra_args(false);
+        } else {
+            app.add_option(spelled, typed[name]);
+        }
     }
     app.add_flag("-q,--quiet", words->quiet);
     try {
@@ -257,6 +277,7 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
         if (!word.starts_with("-")) throw UsageError{"unexpected argument '" + word + "'"};
         std::vector<std::string> names{"--quiet", "--help", "--version"};
         for (const auto& [name, value] : typed) names.push_back(name);
+        for (const auto& [name, values] : repeated) names.push_back(name);
         const std::string nearest = NearestOption(word, names);
         throw UsageError{"unknown option '" + word + "'" + (nearest.empty() ? "" : " (did you mean " + nearest + "?)")};
     }
@@ -264,6 +285,14 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
         if (app.count(name) == 0) continue;
         if (value.empty()) throw UsageError{name + ": the value is empty"};
         words->values_[name] = value;
+    }
+    for (auto& [name, values] : repeated) {
+        if (app.count(name) == 0) continue;
+        for (const std::string& value : values) {
+            if (value.empty()) throw UsageError{name + ": the value is empty"};
+        }
+        words->values_[name] = values.front();
+        words->repeated_[name] = values;
     }
     return true;
 }

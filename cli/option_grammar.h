@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 // A command line that cannot be a run: what is wrong, in one line.
 struct UsageError {
@@ -14,13 +15,16 @@ struct UsageError {
 class OptionWords {
 public:
     bool Has(const std::string& name) const { return values_.count(name) > 0; }
-    // The value, "" when the option was not given.
+    // The value, "" when the option was not given (the first, of an option given several times).
     const std::string& Value(const std::string& name) const;
+    // Every value of an option that may be given several times, in order.
+    const std::vector<std::string>& Values(const std::string& name) const;
     bool quiet = false;
 
 private:
     friend bool ReadOptionWords(int, const char* const*, OptionWords*);
     std::map<std::string, std::string> values_;
+    std::map<std::string, std::vector<std::string>> repeated_;
 };
 
 // Reads the options into `words`. Returns false when --help or --version was asked for (and

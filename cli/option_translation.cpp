@@ -114,10 +114,9 @@ void CopyWord(const std::string& option, const std::string& text, char* field, s
 }
 
 // EMIN,EMAX with 0 < EMIN < EMAX, finite; and an optional fraction from 0 to below 1.
-void EnergyRange(const OptionWords& words, const std::string& option, bool withFraction, double* eMin, double* eMax,
+void EnergyRange(const std::string& text, const std::string& option, bool withFraction, double* eMin, double* eMax,
                  double* fraction)
 {
-    const std::string& text = words.Value(option);
     const std::vector<double> v = Numbers<double>(option, text, withFraction ? std::vector<std::size_t>{2, 3}
                                                                               : std::vector<std::size_t>{2},
                                                   ParseDouble, withFraction ? "EMIN,EMAX[,FRACTION]" : "EMIN,EMAX (two numbers)");
@@ -365,11 +364,13 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
         }
         plan->fitNominalPsi = plan->atPsi;
     }
-    if (words.Has("--energies")) EnergyRange(words, "--energies", false, &plan->energyMin, &plan->energyMax, nullptr);
-    if (words.Has("--clean-energies")) {
+    if (words.Has("--energies")) EnergyRange(words.Value("--energies"), "--energies", false, &plan->energyMin, &plan->energyMax, nullptr);
+    for (const std::string& text : words.Values("--clean-energies")) {
         plan->cleanEnergies = true;
-        EnergyRange(words, "--clean-energies", true, &plan->cleanEnergyMin, &plan->cleanEnergyMax, &plan->cleanEnergyFraction);
-        plan->cleanEnergiesByStrength = SplitList(words.Value("--clean-energies")).size() == 3;
+        PlanOptions::CleanRange range;
+        EnergyRange(text, "--clean-energies", true, &range.eMin, &range.eMax, &range.fraction);
+        range.byStrength = SplitList(text).size() == 3;
+        plan->cleanRanges.push_back(range);
     }
     if (words.Has("--max-depth")) {
         plan->maxDepth = Double(words, "--max-depth");
@@ -432,10 +433,10 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
         // Energy scans: the survey's limiting sphere is that of the highest energy asked for.
         double eMax = 0.0, unused = 0.0;
         wavelengthOption = "--energies";
-        if (words.Has("--energies")) EnergyRange(words, "--energies", false, &unused, &eMax, nullptr);
-        if (words.Has("--clean-energies")) {
+        if (words.Has("--energies")) EnergyRange(words.Value("--energies"), "--energies", false, &unused, &eMax, nullptr);
+        for (const std::string& text : words.Values("--clean-energies")) {
             double cleanMax = 0.0, fraction = 0.0;
-            EnergyRange(words, "--clean-energies", true, &unused, &cleanMax, &fraction);
+            EnergyRange(text, "--clean-energies", true, &unused, &cleanMax, &fraction);
             if (cleanMax > eMax) wavelengthOption = "--clean-energies";
             eMax = std::max(eMax, cleanMax);
         }

@@ -133,12 +133,16 @@ CleanThreshold ThresholdOf(const PlanOptions& plan, double fraction)
     return plan.maxDepth > 0.0 ? CleanThreshold{true, plan.maxDepth} : CleanThreshold{false, fraction};
 }
 
-// The same for --clean-energies: by depth (kDefaultMaxDepth unless --max-depth says) unless its
-// FRACTION was given.
-CleanThreshold EnergyThresholdOf(const PlanOptions& plan)
+// The ranges of --clean-energies, each counting a line by its depth (kDefaultMaxDepth unless
+// --max-depth says) unless its FRACTION was given.
+std::vector<EnergyRange> CleanRangesOf(const PlanOptions& plan)
 {
-    if (plan.cleanEnergiesByStrength) return CleanThreshold{false, plan.cleanEnergyFraction};
-    return CleanThreshold{true, plan.maxDepth > 0.0 ? plan.maxDepth : kDefaultMaxDepth};
+    std::vector<EnergyRange> ranges;
+    for (const PlanOptions::CleanRange& r : plan.cleanRanges) {
+        ranges.push_back({r.eMin, r.eMax, r.byStrength ? CleanThreshold{false, r.fraction}
+                                                       : CleanThreshold{true, plan.maxDepth > 0.0 ? plan.maxDepth : kDefaultMaxDepth}});
+    }
+    return ranges;
 }
 
 // The events of the run's band, written to their table, and the clean windows printed.
@@ -287,13 +291,16 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
                             plan.energyMin, plan.energyMax, plan.window.min, plan.window.max, plan.mapFile.c_str());
     }
     if (plan.cleanEnergies) {
-        progress.Phase(Printed("clean windows from %g to %g keV", plan.cleanEnergyMin, plan.cleanEnergyMax));
-        const CleanThreshold threshold = EnergyThresholdOf(plan);
+        const std::vector<EnergyRange> ranges = CleanRangesOf(plan);
+        std::string named;
+        for (const EnergyRange& r : ranges) named += Printed("%s%g to %g keV", named.empty() ? "" : " and ", r.eMin, r.eMax);
+        progress.Phase("clean windows from " + named);
         const double divergence = plan.beam.acrossDegrees;
-        const CleanWindows found = CleanEnergyWindows(*p.crystal, p.scan.frame, plan.window, plan.cleanEnergyMin, plan.cleanEnergyMax,
-                                                      threshold, divergence, p.scan.beam, plan.cleanMinWidth);
-        const WindowSearch search{true, plan.cleanMinWidth, threshold, divergence, plan.cleanEnergyMin,
-                                  plan.cleanEnergyMax, DescribedBeam(plan), plan.windowsShown};
+        const CleanWindows found = CleanEnergyWindows(*p.crystal, p.scan.frame, plan.window, ranges, divergence, p.scan.beam,
+                                                      plan.cleanMinWidth);
+        const WindowSearch search{true, plan.cleanMinWidth, ranges.front().threshold, divergence, ranges.front().eMin,
+                                  ranges.front().eMax, DescribedBeam(plan), plan.windowsShown,
+                                  std::vector<EnergyRange>(ranges.begin() + 1, ranges.end())};
         ReportWindows(p, plan, search, found, progress, written);
     }
     return plan.fitScanFiles.empty() || FitMeasuredScans(p, plan, progress, written);
@@ -321,7 +328,7 @@ Planning PreparePlanning(InputStruct* record, const RunOptions& options)
     if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty() || !plan.mapFile.empty() || !plan.fitScanFiles.empty()) {
         RefuseUnreachableRange(frame, plan.energyMin, plan.energyMax, "--energies");
     }
-    if (plan.cleanEnergies) RefuseUnreachableRange(frame, plan.cleanEnergyMin, plan.cleanEnergyMax, "--clean-energies");
+    for (const PlanOptions::CleanRange& r : plan.cleanRanges) RefuseUnreachableRange(frame, r.eMin, r.eMax, "--clean-energies");
     if (plan.harmonics > 1) p.content = HarmonicContentOf(p, plan);  // shares that fit the orders, before any file
     return p;
 }
@@ -347,10 +354,10 @@ std::vector<RunPart> PlanningParts(const Planning& p, const RunOptions& options)
     if (!plan.mapFile.empty()) {
         parts.push_back(GlitchMapPart(crystal, frame, plan.energyMin, plan.energyMax, window, kOptionNames, plan.mapFile));
     }
-    if (plan.cleanEnergies) {
+    for (const PlanOptions::CleanRange& r : plan.cleanRanges) {
         RequestNames names = kOptionNames;
         names.energies = "--clean-energies";
-        parts.push_back(GlitchMapPart(crystal, frame, plan.cleanEnergyMin, plan.cleanEnergyMax, window, names, ""));
+        parts.push_back(GlitchMapPart(crystal, frame, r.eMin, r.eMax, window, names, ""));
     }
     if (!plan.fitScanFiles.empty()) {
         parts.push_back(FitPart(crystal, frame, plan.energyMax, plan.harmonics, kOptionNames, plan.fitTableFile));

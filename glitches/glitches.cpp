@@ -161,17 +161,6 @@ void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, d
     }
 }
 
-void SetLineDepths(const Crystal& crystal, const ScanFrame& frame, double eMin, const Beam& beam,
-                   std::vector<GlitchLine>* lines)
-{
-    std::vector<GlitchRequest> requests;
-    for (const GlitchLine& line : *lines) {
-        requests.push_back({&frame, line.x, line.centre, line.always ? std::max(eMin, line.cutoffEnergy) : line.topEnergy});
-    }
-    const std::vector<GlitchShape> shapes = ShapesOfGlitches(crystal, requests, beam);
-    for (std::size_t i = 0; i < lines->size(); ++i) (*lines)[i].depth = shapes[i].depth;
-}
-
 std::vector<SphereReflection> GlitchReflections(const Crystal& crystal, const ScanFrame& frame, double eMax)
 {
     std::vector<SphereReflection> reflections;

@@ -45,7 +45,7 @@ struct GlitchLine {
     double cutoffEnergy;  // Ec = hc |G| / 2, keV
     double lowEnergyHalfWidth;  // where the line crosses eMin, 0 when Et >= eMin (degrees)
     bool always;
-    double depth = 0.0;  // share of the output X takes at the line's top (Et at its centre; SetLineDepths)
+    double depth = 0.0;  // the largest share of the output X takes inside the energy range (SetLineDepths)
 };
 
 // Every line inside the energy range that reaches into the window, one row per reflection and
@@ -63,10 +63,6 @@ std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const Scan
 void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax, const Beam& beam,
                    std::vector<Glitch>* glitches);
 
-// Sets each line's depth for the beam: at its top, the centre's energy Et (for a line of a
-// reflection on the sphere at every energy, at the lowest energy of the range at which G diffracts).
-void SetLineDepths(const Crystal& crystal, const ScanFrame& frame, double eMin, const Beam& beam,
-                   std::vector<GlitchLine>* lines);
 
 // The reflections of a glitch spectrum up to eMax that the structure does not forbid, kept for
 // spectra at many azimuths (FindGlitchesAmong): the sphere is surveyed once.

@@ -1,5 +1,7 @@
 #include "planning/scan_results.h"
 
+#include "glitches/line_profile.h"
+
 #include "setup/units.h"
 
 std::vector<Event> ShapedEvents(const ScanSetting& scan, const Band& band, const PsiWindow& window, const FoundCount& found)
@@ -26,6 +28,6 @@ std::vector<GlitchLine> ShapedGlitchMap(const ScanSetting& scan, const PsiWindow
 {
     std::vector<GlitchLine> lines = GlitchMap(*scan.crystal, scan.frame, window, eMin, eMax);
     if (found) found(lines.size());
-    SetLineDepths(*scan.crystal, scan.frame, eMin, scan.beam, &lines);
+    SetLineDepths(*scan.crystal, scan.frame, eMin, eMax, scan.beam, &lines);
     return lines;
 }

@@ -206,10 +206,17 @@ void WriteThreshold(TextWriter& out, const WindowSearch& search)
 {
     const double limit = search.threshold.limit;
     if (search.energies) {
-        if (search.threshold.byDepth) {
-            out.Print<"; no glitch deeper than %.6f of I0 from %.6f to %.6f keV">(limit, search.eMin, search.eMax);
-        } else {
-            out.Print<"; no glitch above %.4f of the strongest from %.6f to %.6f keV">(limit, search.eMin, search.eMax);
+        std::vector<EnergyRange> ranges{{search.eMin, search.eMax, search.threshold}};
+        ranges.insert(ranges.end(), search.others.begin(), search.others.end());
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            const EnergyRange& r = ranges[i];
+            if (r.threshold.byDepth) {
+                out.Print<"; %sno glitch deeper than %.6f of I0 from %.6f to %.6f keV">(i == 0 ? "" : "and ", r.threshold.limit, r.eMin,
+                                                                                      r.eMax);
+            } else {
+                out.Print<"; %sno glitch above %.4f of the strongest from %.6f to %.6f keV">(i == 0 ? "" : "and ", r.threshold.limit,
+                                                                                            r.eMin, r.eMax);
+            }
         }
         out.Print<"; windows at least %.6f degrees wide">(search.width);
     } else if (search.threshold.byDepth) {
@@ -220,13 +227,12 @@ void WriteThreshold(TextWriter& out, const WindowSearch& search)
 }
 
 // The same on the console, in parentheses.
-void PrintThreshold(TextWriter& out, const WindowSearch& search)
+void PrintThreshold(TextWriter& out, const char* what, const CleanThreshold& threshold)
 {
-    const char* what = search.energies ? "glitch" : "event";
-    if (search.threshold.byDepth) {
-        out.Print<" (no %s deeper than %.6f of I0)">(what, search.threshold.limit);
+    if (threshold.byDepth) {
+        out.Print<" (no %s deeper than %.6f of I0)">(what, threshold.limit);
     } else {
-        out.Print<" (no %s above %.4f of the strongest)">(what, search.threshold.limit);
+        out.Print<" (no %s above %.4f of the strongest)">(what, threshold.limit);
     }
 }
 
@@ -269,7 +275,9 @@ bool WholeWindowClean(const PsiWindow& window, const CleanWindows& found)
 void PrintNothingCounts(TextWriter& out, const PsiWindow& window, const WindowSearch& search)
 {
     if (search.energies) {
-        out.Print<"No glitch counts from %.3f to %.3f keV: ">(search.eMin, search.eMax);
+        out.Print<"No glitch counts from %.3f to %.3f keV">(search.eMin, search.eMax);
+        for (const EnergyRange& r : search.others) out.Print<" and from %.3f to %.3f keV">(r.eMin, r.eMax);
+        out.Print<": ">();
     } else {
         out.Print<"No event counts: ">();
     }
@@ -295,10 +303,15 @@ void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const Window
     const bool none = found.windows.empty();
     if (search.energies) {
         out.Print<"%s from %.3f to %.3f keV">(none ? "No azimuth window is clean" : "Azimuth windows clean", search.eMin, search.eMax);
+        PrintThreshold(out, "glitch", search.threshold);
+        for (const EnergyRange& r : search.others) {
+            out.Print<" and from %.3f to %.3f keV">(r.eMin, r.eMax);
+            PrintThreshold(out, "glitch", r.threshold);
+        }
     } else {
         out.Print<"%s at least %.3f degrees wide">(none ? "No clean azimuth window" : "Clean azimuth windows", search.width);
+        PrintThreshold(out, "event", search.threshold);
     }
-    PrintThreshold(out, search);
     out.Print<"%s\n">(none ? "" : search.energies ? ", widest first:" : ":");
     const std::size_t listed = search.shown == 0 ? found.windows.size() : std::min(search.shown, found.windows.size());
     for (std::size_t i = 0; i < listed; ++i) {
@@ -318,11 +331,18 @@ void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const Window
         out.Print<"Nothing is clean, and no stretch of the psi window is at least %.3f degrees wide\n">(search.width);
         return;
     }
-    out.Print<"Nothing is clean; the least bad stretches, best first, with the largest %s over each and its reflection:\n">(
-        search.threshold.byDepth ? "depth (share of I0)" : "relative strength");
+    const bool several = !search.others.empty();
+    out.Print<"Nothing is clean; the least bad stretches, best first, with the largest %s over each and its reflection%s:\n">(
+        search.threshold.byDepth ? "depth (share of I0)" : "relative strength", several ? " and range" : "");
     for (const LeastBadStretch& s : found.leastBad) {
-        out.Print<"  %9.3f to %9.3f degrees, %8.3f wide, largest %.4f (%d %d %d)\n">(
+        out.Print<"  %9.3f to %9.3f degrees, %8.3f wide, largest %.4f (%d %d %d">(
             AsTabled(s.stretch.start), AsTabled(s.stretch.end), AsTabled(s.stretch.Width()), AsTabled(s.largest), s.x.h, s.x.k, s.x.l);
+        if (several) {
+            const EnergyRange r = s.range == 0 ? EnergyRange{search.eMin, search.eMax, search.threshold}
+                                               : search.others[static_cast<std::size_t>(s.range - 1)];
+            out.Print<", %.3f to %.3f keV">(r.eMin, r.eMax);
+        }
+        out.Print<")\n">();
     }
 }
 

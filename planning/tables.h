@@ -60,6 +60,8 @@ struct WindowSearch {
     double eMin, eMax;         // keV: the energy range, or the band's energies
     GlitchBeam beam;           // the beam of the events' and lines' widths (its harmonics are not used)
     std::size_t shown;         // the most windows printed, the widest (energies) or the first (events); 0: all
+    // Further energy ranges searched at once beside the first (eMin to eMax with `threshold`).
+    std::vector<EnergyRange> others = {};
 };
 // The clean windows, one row each; when there is none, the least bad stretches in rows of the
 // same columns, marked not clean.

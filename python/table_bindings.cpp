@@ -145,31 +145,48 @@ try {
     throw EnergyScanRefusal(self, energies, refusal);
 }
 
-py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const Range& energies, const std::optional<double>& fraction,
+// One energy range, or several searched at once.
+using EnergyRanges = std::variant<Range, std::vector<Range>>;
+
+py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const EnergyRanges& energies, const std::optional<double>& fraction,
                          const Range& psi, const Divergence& divergence, const std::optional<Indices>& reference,
                          const std::optional<double>& maxDepth, double minWidth, const Spelling& polarisation, const Spelling& polarization,
                          const std::optional<Indices>& surface, const std::string& monochromator)
-try {
-    const auto [eMin, eMax] = Energies(energies);
-    // A line counts by its depth unless a fraction of the strongest is asked for.
-    const CleanThreshold threshold = fraction || maxDepth ? ThresholdOf(fraction, maxDepth) : CleanThreshold{true, kDefaultMaxDepth};
-    // One number is the spread across the primary's scattering plane, as --divergence ACROSS.
-    const Range spreads = std::holds_alternative<double>(divergence) ? Range{std::get<double>(divergence), 0.0}
-                                                                     : std::get<Range>(divergence);
-    RequireDivergence(std::get<0>(spreads));
-    if (!(minWidth >= 0.0 && std::isfinite(minWidth))) Refuse("min_width must be a finite number of degrees from 0 up");
-    const PsiWindow window = Window(psi);
-    const BeamRequest beam = BeamOf(OnePolarisation(polarisation, polarization), spreads, surface, monochromator);
-    const ScanSetting scan = EnergyScan(self, primary, reference, beam, eMin, eMax);
-    self.RequireRoom([&](const Crystal& crystal) {
-        return GlitchMapPart(crystal, scan.frame, eMin, eMax, window.max - window.min, kArgumentNames, "");
-    });
-    const CleanWindows found = Interruptible([&] {
-        return CleanEnergyWindows(self.crystal(), scan.frame, window, eMin, eMax, threshold, beam.acrossDegrees, scan.beam, minWidth);
-    });
-    return WindowArray(found, "energies");
-} catch (const py::value_error& refusal) {
-    throw EnergyScanRefusal(self, energies, refusal);
+{
+    const std::vector<Range> given = std::holds_alternative<Range>(energies) ? std::vector<Range>{std::get<Range>(energies)}
+                                                                             : std::get<std::vector<Range>>(energies);
+    Range highest{0.0, 0.0};
+    for (const Range& r : given) highest = std::get<1>(r) > std::get<1>(highest) ? r : highest;
+    try {
+        if (given.empty()) Refuse("energies must be (EMIN, EMAX) or a list of such ranges, in keV");
+        // A line counts by its depth unless a fraction of the strongest is asked for.
+        const CleanThreshold threshold = fraction || maxDepth ? ThresholdOf(fraction, maxDepth) : CleanThreshold{true, kDefaultMaxDepth};
+        std::vector<EnergyRange> ranges;
+        for (const Range& r : given) {
+            const auto [eMin, eMax] = Energies(r);
+            ranges.push_back({eMin, eMax, threshold});
+        }
+        // One number is the spread across the primary's scattering plane, as --divergence ACROSS.
+        const Range spreads = std::holds_alternative<double>(divergence) ? Range{std::get<double>(divergence), 0.0}
+                                                                         : std::get<Range>(divergence);
+        RequireDivergence(std::get<0>(spreads));
+        if (!(minWidth >= 0.0 && std::isfinite(minWidth))) Refuse("min_width must be a finite number of degrees from 0 up");
+        const PsiWindow window = Window(psi);
+        const BeamRequest beam = BeamOf(OnePolarisation(polarisation, polarization), spreads, surface, monochromator);
+        const ScanSetting scan = self.Scan(primary, reference, beam);
+        for (const EnergyRange& r : ranges) CheckEnergyScan(scan, r.eMin, r.eMax, 1);
+        for (const EnergyRange& r : ranges) {
+            self.RequireRoom([&](const Crystal& crystal) {
+                return GlitchMapPart(crystal, scan.frame, r.eMin, r.eMax, window.max - window.min, kArgumentNames, "");
+            });
+        }
+        const CleanWindows found = Interruptible([&] {
+            return CleanEnergyWindows(self.crystal(), scan.frame, window, ranges, beam.acrossDegrees, scan.beam, minWidth);
+        });
+        return WindowArray(found, "energies");
+    } catch (const py::value_error& refusal) {
+        throw EnergyScanRefusal(self, highest, refusal);
+    }
 }
 
 // Whether a structured array has the column.
@@ -276,7 +293,7 @@ energies (as --harmonic-content FILE).)")
 
 One row per reflection and turn: psi_centre, psi_from, psi_to, h, k, l, the coupling reflection, F,
 F_coupling, strength, relative_strength, energy_top_keV (Et), energy_cutoff_keV (Ec), kind and depth
-(at the line's top, for the beam as in glitches()). A 'line' is E = sqrt(Ec^2 + (Et^2 - Ec^2) /
+(the largest inside the energies, for the beam as in glitches()). A 'line' is E = sqrt(Ec^2 + (Et^2 - Ec^2) /
 cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map.)")
         .def("clean_energies", &CleanEnergies, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("fraction") = py::none(),
              py::arg("psi") = Range{-180.0, 180.0}, py::arg("divergence") = 0.0, py::arg("reference") = py::none(),
@@ -284,10 +301,12 @@ cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map
              py::arg("surface") = py::none(), py::arg("monochromator") = "single",
              R"(The azimuth windows of psi = (MIN, MAX), widest first, at least min_width degrees wide (default
 0.5; 0 lists every stretch), over which no glitch line inside energies = (EMIN, EMAX) keV is
-deeper at its top than max_depth (a share of I0 from 0 to 1, default 0.01), or, with fraction
-instead, none above that fraction of the strongest (|F(X)| |F(G - X)|). Every line's stretch is widened at its
-ends by half the width in azimuth of its glitch there for the beam (polarisation, divergence =
-ACROSS or (ACROSS, ALONG) in degrees, surface, as in glitch_map()), or by ACROSS / 2 where wider.
+deeper there than max_depth (a share of I0 from 0 to 1, default 0.01; lines that coincide count by
+their dips together), or, with fraction instead, none above that fraction of the strongest
+(|F(X)| |F(G - X)|); energies = [(EMIN, EMAX), ...] asks for the windows clean in every range at
+once. Each part of a line that counts is widened at its ends by half the width in azimuth of its
+glitch there for the beam (polarisation, divergence = ACROSS or (ACROSS, ALONG) in degrees,
+surface, as in glitch_map()), or by ACROSS / 2 where wider.
 Columns: search, psi_start, psi_end, width (degrees), clean (1), largest (0), h, k, l (0); when
 no window is clean, the five least bad stretches instead, best first, with clean 0, the largest
 relative strength (or depth) over each and h, k, l of the line that sets it: kelto

@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "glitches/glitches.h"
+#include "glitches/line_profile.h"
+#include "windows/line_crossings.h"
 #include "setup/units.h"
 
 namespace {
@@ -55,12 +57,6 @@ double StrongestEvent(const std::vector<Event>& events, const PsiWindow& window)
 
 }  // namespace
 
-double OccupiedHalfWidth(double divergence, double width)
-{
-    const double taken = std::isfinite(width) ? std::min(width, 360.0) : 360.0;
-    return std::max(divergence, taken) / 2.0;
-}
-
 PsiWindow CleanWindowReach(const PsiWindow& window)
 {
     return window.FullCircle() ? window : PsiWindow{window.min - 360.0, window.max + 360.0};
@@ -105,26 +101,37 @@ CleanWindows SearchCleanEventWindows(const Crystal& crystal, const ScanFrame& fr
     return CleanEventWindows(events, window, width, threshold, divergence);
 }
 
-CleanWindows CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window, double eMin,
-                                double eMax, const CleanThreshold& threshold, double divergence, const Beam& beam,
-                                double minWidth)
+namespace {
+
+// The azimuths of a line's stretch at which its dip (with those of the lines that coincide with it)
+// is deeper than `limit`: where the depth, taken as linear between the samples, exceeds it, each
+// part widened by half the widest width of its samples (or the divergence).
+void DeeperParts(const std::vector<LineSample>& samples, double limit, double divergence, Miller x, std::vector<Occupant>* counted)
 {
-    std::vector<GlitchLine> lines = GlitchMap(crystal, frame, window, eMin, eMax);
-    double strongest = 0.0;
-    for (const GlitchLine& line : lines) strongest = std::max(strongest, line.strength);
-    // Over a full circle the lines are taken modulo 360: those of the window are all there are.
-    if (!window.FullCircle()) lines = GlitchMap(crystal, frame, {window.min - kLineReach, window.max + kLineReach}, eMin, eMax);
-    if (threshold.byDepth) SetLineDepths(crystal, frame, eMin, beam, &lines);
-    std::vector<std::size_t> counting;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (Measure(lines[i].strength, lines[i].depth, strongest, threshold).counts) counting.push_back(i);
+    if (samples.empty()) return;
+    if (samples.front().psi == samples.back().psi) {  // a line on the sphere at every energy: one azimuth
+        double deepest = 0.0, widest = 0.0;
+        for (const LineSample& s : samples) deepest = std::max(deepest, s.together), widest = std::max(widest, s.widthDeg);
+        const double r = OccupiedHalfWidth(divergence, widest);
+        if (deepest > limit) counted->push_back({{samples.front().psi - r, samples.front().psi + r}, deepest, x});
+        return;
     }
-    // Each counted line's one or two stretches, their ends widened by the glitch's own width there:
-    // the widths of every end asked for at once.
-    struct Stretches {
-        AzimuthInterval part[2];
-        int count;
-    };
+    for (std::size_t k = 0; k + 1 < samples.size(); ++k) {
+        const LineSample &a = samples[k], &b = samples[k + 1];
+        if (!(a.together > limit || b.together > limit)) continue;
+        const double from = a.together > limit ? a.psi : a.psi + (b.psi - a.psi) * (limit - a.together) / (b.together - a.together);
+        const double to = b.together > limit ? b.psi : a.psi + (b.psi - a.psi) * (limit - a.together) / (b.together - a.together);
+        const double r = OccupiedHalfWidth(divergence, std::max(a.widthDeg, b.widthDeg));
+        counted->push_back({{from - r, to + r}, std::max(a.together, b.together), x});
+    }
+}
+
+// Each counted line's one or two stretches, by its strength: their ends widened by the glitch's own
+// width there, the widths of every end asked for at once.
+std::vector<Occupant> StrongLines(const Crystal& crystal, const ScanFrame& frame, const std::vector<GlitchLine>& lines,
+                                  const std::vector<std::size_t>& counting, const std::vector<double>& measures, double eMin, double eMax,
+                                  double divergence, const Beam& beam)
+{
     struct End {
         double psi, keV;
     };
@@ -139,29 +146,80 @@ CleanWindows CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, 
         for (const End& e : ends(lines[i])) requests.push_back({&frame, lines[i].x, e.psi, e.keV});
     }
     const std::vector<AzimuthDip> dips = DipsInAzimuth(crystal, requests, beam);
-    std::vector<Stretches> stretches(counting.size());
+    std::vector<Occupant> counted;
     std::size_t next = 0;
-    for (std::size_t i = 0; i < counting.size(); ++i) {
-        const GlitchLine& line = lines[counting[i]];
+    for (std::size_t k = 0; k < counting.size(); ++k) {
+        const GlitchLine& line = lines[counting[k]];
         const auto reach = [&] { return OccupiedHalfWidth(divergence, dips[next++].widthDeg); };
         const double low = line.lowEnergyHalfWidth;
         if (line.always) {
             const double r = reach();
-            stretches[i] = {{{line.centre - r, line.centre + r}}, 1};
+            counted.push_back({{line.centre - r, line.centre + r}, measures[k], line.x});
         } else if (low > 0.0) {  // the line dips below eMin around its centre
             const double from = line.from - reach(), belowLow = line.centre - low + reach();
             const double belowHigh = line.centre + low - reach(), to = line.to + reach();
-            stretches[i] = {{{from, belowLow}, {belowHigh, to}}, 2};
+            counted.push_back({{from, belowLow}, measures[k], line.x});
+            counted.push_back({{belowHigh, to}, measures[k], line.x});
         } else {
             const double from = line.from - reach(), to = line.to + reach();
-            stretches[i] = {{{from, to}}, 1};
+            counted.push_back({{from, to}, measures[k], line.x});
         }
     }
+    return counted;
+}
+
+}  // namespace
+
+namespace {
+
+// The occupants of one range, each marked with it.
+std::vector<Occupant> RangeOccupants(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window, const EnergyRange& range,
+                                     int index, double divergence, const Beam& beam)
+{
+    const double eMin = range.eMin, eMax = range.eMax;
+    std::vector<GlitchLine> lines = GlitchMap(crystal, frame, window, eMin, eMax);
+    double strongest = 0.0;
+    for (const GlitchLine& line : lines) strongest = std::max(strongest, line.strength);
+    // Over a full circle the lines are taken modulo 360: those of the window are all there are.
+    if (!window.FullCircle()) lines = GlitchMap(crystal, frame, {window.min - kLineReach, window.max + kLineReach}, eMin, eMax);
     std::vector<Occupant> counted;
-    for (std::size_t i = 0; i < counting.size(); ++i) {
-        const GlitchLine& line = lines[counting[i]];
-        const double measure = Measure(line.strength, line.depth, strongest, threshold).measure;
-        for (int k = 0; k < stretches[i].count; ++k) counted.push_back({stretches[i].part[k], measure, line.x});
+    if (range.threshold.byDepth) {
+        const std::vector<LineProfile> profiles = LineProfiles(crystal, frame, eMin, eMax, beam, lines);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            for (const std::vector<LineSample>& stretch : profiles[i].stretches) {
+                DeeperParts(stretch, range.threshold.limit, divergence, lines[i].x, &counted);
+            }
+        }
+        CrossingOccupants(lines, profiles, window, range.threshold.limit, divergence, &counted);
+    } else {
+        std::vector<std::size_t> counting;
+        std::vector<double> measures;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const Measured m = Measure(lines[i].strength, 0.0, strongest, range.threshold);
+            if (m.counts) counting.push_back(i), measures.push_back(m.measure);
+        }
+        counted = StrongLines(crystal, frame, lines, counting, measures, eMin, eMax, divergence, beam);
+    }
+    for (Occupant& o : counted) o.range = index;
+    return counted;
+}
+
+}  // namespace
+
+CleanWindows CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window, double eMin,
+                                double eMax, const CleanThreshold& threshold, double divergence, const Beam& beam,
+                                double minWidth)
+{
+    return CleanEnergyWindows(crystal, frame, window, {EnergyRange{eMin, eMax, threshold}}, divergence, beam, minWidth);
+}
+
+CleanWindows CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
+                                const std::vector<EnergyRange>& ranges, double divergence, const Beam& beam, double minWidth)
+{
+    std::vector<Occupant> counted;
+    for (std::size_t r = 0; r < ranges.size(); ++r) {
+        const std::vector<Occupant> of = RangeOccupants(crystal, frame, window, ranges[r], static_cast<int>(r), divergence, beam);
+        counted.insert(counted.end(), of.begin(), of.end());
     }
     CleanWindows result = Search(counted, window, minWidth);
     std::stable_sort(result.windows.begin(), result.windows.end(),

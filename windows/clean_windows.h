@@ -35,11 +35,6 @@ struct CleanWindows {
     std::vector<LeastBadStretch> leastBad;  // only when no window is clean: best first, at most kMostLeastBad
 };
 
-// How far beyond its own interval an event or line takes azimuths on each side (degrees): half its
-// width, or half the divergence where wider. A width that is not finite, or wider than a turn,
-// takes the whole turn.
-double OccupiedHalfWidth(double divergence, double width);
-
 // The azimuths of the events that can reach into the window: a turn on either side (a band
 // interval of at most 180 degrees widened by at most 180 on each side), or the window itself when
 // it spans a full circle, over which the events are taken modulo 360.
@@ -58,12 +53,27 @@ CleanWindows SearchCleanEventWindows(const Crystal& crystal, const ScanFrame& fr
                                      const PsiWindow& window, double width, const CleanThreshold& threshold, double divergence);
 
 // The stretches of the window at least `minWidth` wide, widest first, over which no counted glitch
-// line lies between eMin and eMax. A line's stretch in azimuth (GlitchMap) is widened at each end
-// by half the width in azimuth of X's glitch there, at that end's azimuth and energy (eMax where
-// the line leaves the range upwards, eMin where it dips below it about its centre); a line on the
-// sphere at every energy by half its width at the lowest energy of the range at which G diffracts.
-// A line's depth is that at its top (SetLineDepths); the strongest line inside the window sets the
-// relative strengths.
+// line lies between eMin and eMax. By depth, a line blocks the azimuths of its stretch inside the
+// range at which its glitch there (with those of the lines that coincide with it) is deeper than
+// the limit (glitches/line_profile.h: the depth taken as linear between the profile's samples),
+// each part widened by half the glitch's width in azimuth at its ends, or half the divergence. By
+// strength, a line's whole stretch in azimuth (GlitchMap) counts, widened at each end by half the
+// width in azimuth of X's glitch there, at that end's azimuth and energy (eMax where the line
+// leaves the range upwards, eMin where it dips below it about its centre); a line on the sphere at
+// every energy by half its width at the lowest energy of the range at which G diffracts. The
+// strongest line inside the window sets the relative strengths.
 CleanWindows CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window, double eMin,
                                 double eMax, const CleanThreshold& threshold, double divergence, const Beam& beam,
                                 double minWidth);
+
+// An energy range of a search, and what counts against a window in it.
+struct EnergyRange {
+    double eMin, eMax;  // keV
+    CleanThreshold threshold;
+};
+
+// The windows clean in every range at once (the absorption edges a beamline scans, for one azimuth
+// that serves them all); when none is, the least bad stretches by their worst range, which each
+// names (LeastBadStretch::range, the index of the range).
+CleanWindows CleanEnergyWindows(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window,
+                                const std::vector<EnergyRange>& ranges, double divergence, const Beam& beam, double minWidth);

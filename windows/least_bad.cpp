@@ -160,6 +160,12 @@ struct Runs {
 
 }  // namespace
 
+double OccupiedHalfWidth(double divergence, double width)
+{
+    const double taken = std::isfinite(width) ? std::min(width, 360.0) : 360.0;
+    return std::max(divergence, taken) / 2.0;
+}
+
 std::vector<LeastBadStretch> LeastBadStretches(const std::vector<Occupant>& occupants, const PsiWindow& window, double width,
                                                std::size_t most)
 {
@@ -167,24 +173,37 @@ std::vector<LeastBadStretch> LeastBadStretches(const std::vector<Occupant>& occu
     const Elements cut = Cut(occupants, Pieces(occupants, window, from, to), from, to, window.FullCircle());
     // The elements join their neighbours by measure, mildest first; among equal measures the
     // narrowest first, so that of stretches with the same largest measure the one whose worst
-    // parts are narrowest opens first.
-    std::vector<std::size_t> order(cut.Count());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return std::make_pair(cut.measure[a], cut.Width(a)) < std::make_pair(cut.measure[b], cut.Width(b));
+    // parts are narrowest opens first. Over a full circle the seam is no end of its own where the
+    // same measure covers it and both its sides: the two pieces it cuts and the seam join as one.
+    std::vector<std::vector<std::size_t>> units;
+    const std::size_t seam = cut.Count() - 1, beforeSeam = cut.Count() >= 3 ? cut.Count() - 2 : 0;
+    const bool seamless = cut.circle && cut.measure[0] == cut.measure[seam] && cut.measure[beforeSeam] == cut.measure[seam];
+    for (std::size_t e = 0; e < cut.Count(); ++e) {
+        if (seamless && (e == seam || e == beforeSeam)) continue;
+        units.push_back(seamless && e == 0 ? std::vector<std::size_t>{beforeSeam, seam, 0} : std::vector<std::size_t>{e});
+    }
+    if (seamless && beforeSeam == 0) units.front() = {seam, 0};
+    const auto unitWidth = [&](const std::vector<std::size_t>& unit) {
+        double w = 0.0;
+        for (const std::size_t e : unit) w += cut.Width(e);
+        return w;
+    };
+    std::stable_sort(units.begin(), units.end(), [&](const auto& a, const auto& b) {
+        return std::make_pair(cut.measure[a.front()], unitWidth(a)) < std::make_pair(cut.measure[b.front()], unitWidth(b));
     });
     Runs runs(cut);
     std::vector<LeastBadStretch> found;
-    for (std::size_t k = 0; k < order.size() && found.size() < most; ++k) {
-        // The run an element makes or widens is listed once it is wide enough, unless it holds a
-        // stretch listed before; the element sets its largest measure.
-        const std::size_t e = order[k];
-        runs.Activate(e);
+    for (std::size_t k = 0; k < units.size() && found.size() < most; ++k) {
+        // The run a unit makes or widens is listed once it is wide enough, unless it holds a
+        // stretch listed before; the unit sets its largest measure.
+        for (const std::size_t e : units[k]) runs.Activate(e);
+        const std::size_t e = units[k].back();
         const std::size_t root = runs.Root(e);
         const AzimuthInterval s = runs.Stretch(root);
         if (runs.listed[root] || !(s.Width() >= width && s.Width() > 0.0)) continue;
         runs.listed[root] = true;
-        found.push_back({s, cut.measure[e], cut.owner[e] == kNobody ? Miller{0, 0, 0} : occupants[cut.owner[e]].x});
+        const bool owned = cut.owner[e] != kNobody;
+        found.push_back({s, cut.measure[e], owned ? occupants[cut.owner[e]].x : Miller{0, 0, 0}, owned ? occupants[cut.owner[e]].range : 0});
     }
     return found;
 }

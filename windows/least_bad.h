@@ -14,7 +14,13 @@ struct Occupant {
     AzimuthInterval interval;
     double measure;
     Miller x;
+    int range = 0;  // of a search over several energy ranges, the one it counts in
 };
+
+// How far beyond its own interval an event or line takes azimuths on each side (degrees): half its
+// width, or half the divergence where wider. A width that is not finite, or wider than a turn,
+// takes the whole turn.
+double OccupiedHalfWidth(double divergence, double width);
 
 // A stretch of azimuths, the largest measure among the occupants that reach into it and the
 // reflection of that occupant.
@@ -22,6 +28,7 @@ struct LeastBadStretch {
     AzimuthInterval stretch;
     double largest;
     Miller x;
+    int range = 0;  // the energy range of that occupant
 };
 
 // The stretches of the window, wider than 0 and at least `width` wide, whose largest measure is
@@ -31,7 +38,8 @@ struct LeastBadStretch {
 // largest measure over them, and, where that is the same, the narrowest first, so that of two
 // stretches as bad as each other the one whose worst parts are narrower comes first; each is the
 // run of pieces at the moment it becomes wide enough, and the piece that joined last names the
-// occupant that sets its largest measure. An occupant's ends belong to it, as in FreeStretches;
+// occupant that sets its largest measure (the seam, where nothing ends, cuts no piece in two).
+// An occupant's ends belong to it, as in FreeStretches;
 // over a full circle the occupants are taken modulo 360 and a stretch may run over the seam.
 std::vector<LeastBadStretch> LeastBadStretches(const std::vector<Occupant>& occupants, const PsiWindow& window, double width,
                                                std::size_t most);

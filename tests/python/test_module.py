@@ -102,9 +102,10 @@ class SameAsTheProgram(unittest.TestCase):
             (kelto.clean_windows(silicon.events((0, 0, 2), wavelength=1.5406, band=0.02, psi=(-390, 420)), 8, psi=(-30, 60)),
              WINDOWS, "w.csv", SILICON + ["--primary", "0,0,2", "--wavelength", "1.5406", "--band", "0.02", "--clean", "8",
                                           "--psi", "-30,60", "--windows", "w.csv"]),
-            (silicon.clean_energies((1, 1, 1), energies=(8, 12), divergence=(0.001, 0.0005), polarisation="unpolarised"),
-             WINDOWS, "w.csv", SILICON + ["--primary", "1,1,1", "--clean-energies", "8,12", "--divergence", "0.001,0.0005",
-                                          "--polarisation", "unpolarised", "--windows", "w.csv"]),
+            # Two ranges at once: the windows clean in both.
+            (silicon.clean_energies((1, 1, 1), energies=[(8, 8.1), (8.9, 9.3)], divergence=(0.001, 0.0005), polarisation="unpolarised"),
+             WINDOWS, "w.csv", SILICON + ["--primary", "1,1,1", "--clean-energies", "8,8.1", "--clean-energies", "8.9,9.3",
+                                          "--divergence", "0.001,0.0005", "--polarisation", "unpolarised", "--windows", "w.csv"]),
             (silicon.clean_energies((1, 1, 1), energies=(8, 8.1), max_depth=0.5, min_width=1.5, surface=(1, 1, 0)), WINDOWS,
              "w.csv", SILICON + ["--primary", "1,1,1", "--clean-energies", "8,8.1", "--max-depth", "0.5", "--min-width",
                                  "1.5", "--surface", "1,1,0", "--windows", "w.csv"]),
