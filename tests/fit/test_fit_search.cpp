@@ -1,6 +1,6 @@
 // The search of a glitch fit over scans made in the test (tests/synthetic_scan.h): complete, so
 // that no azimuth and offset of the window, refined from a dense scan of starts, fits better than
-// its answer.
+// its answer; and what it cannot tell apart said, not chosen.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,11 +11,22 @@
 #include "fit/glitch_fit.h"
 #include "fit/measured_dips.h"
 #include "planning_cases.h"
+#include "scan/symmetric_azimuths.h"
 #include "synthetic_scan.h"
 
 namespace {
 
 constexpr double kWidestOffsetEV = 25.0;
+
+// The distance (degrees) from psi to the nearest azimuth with the spectrum of `truth`.
+double FromTruth(const Crystal& crystal, const ScanFrame& frame, double psi, double truth)
+{
+    double nearest = 360.0;
+    for (const double at : SymmetricAzimuths(AzimuthSymmetries(crystal, frame, 30.0), truth, {-180.0, 180.0})) {
+        nearest = std::min(nearest, std::fabs(std::remainder(psi - at, 360.0)));
+    }
+    return nearest;
+}
 
 }  // namespace
 
@@ -64,5 +75,34 @@ TEST(FitSearch, NothingADenseScanOfPsiFindsBeatsTheSearch)
         EXPECT_FALSE(dense->score > best->score + 1e-12 || (dense->score == best->score && dense->rms < best->rms - 1e-6))
             << "the search: psi " << best->psi << ", " << best->matched << " paired, rms " << best->rms << "; the dense scan: psi "
             << dense->psi << ", " << dense->matched << " paired, rms " << dense->rms;
+    }
+}
+
+// Silicon 1 1 1's psi and -psi share their glitches over a short range but are no images of each
+// other: the fit names both and takes neither, unless --at-psi lies clearly nearer one; the truth is
+// one of the two.
+TEST(FitSearch, SaysTheAzimuthsItCannotTellApart)
+{
+    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    const ScanRecipe recipe{12.857, 8.5, 9.5, 5.0, 0.003, 1.0, 7};
+    const DipSearch search = FindDips(SyntheticScan(silicon, frame, recipe), recipe.eMin, recipe.eMax);
+    FitRequest request;
+    const GlitchFit tied = FitGlitches(silicon, frame, {search}, request);
+    ASSERT_TRUE(tied.candidate) << tied.why;
+    EXPECT_FALSE(tied.found);
+    ASSERT_EQ(tied.ties.size(), 1u) << tied.why;
+    EXPECT_EQ(tied.ties[0].matched, tied.matched);
+    EXPECT_LT(std::min(FromTruth(silicon, frame, tied.psi, recipe.psi), FromTruth(silicon, frame, tied.ties[0].psi, recipe.psi)), 0.01);
+    EXPECT_LT(std::fabs(std::remainder(tied.psi + tied.ties[0].psi, 120.0)), 0.01);  // mirror images of each other
+    EXPECT_NE(tied.why.find("cannot tell them apart"), std::string::npos) << tied.why;
+    for (const double aim : {recipe.psi + 1.5, -recipe.psi - 1.5}) {
+        request.nominalPsi = aim;
+        const GlitchFit taken = FitGlitches(silicon, frame, {search}, request);
+        ASSERT_TRUE(taken.found) << taken.why;
+        EXPECT_TRUE(taken.nominalTook);
+        EXPECT_NEAR(taken.psi, aim > 0.0 ? recipe.psi : -recipe.psi, 0.01);
+        ASSERT_EQ(taken.ties.size(), 1u);
+        EXPECT_NEAR(taken.ties[0].psi, -taken.psi, 0.01);
     }
 }
