@@ -1,7 +1,7 @@
 // The three-beam reflection of a thick crystal and the dips it makes in a monochromator's output,
 // against cases worked out here by other means: the same plane-wave equations through a thick
 // slab built up by doubling a thin layer (scattering matrices stacked), the passband summed ray by
-// ray over directions and energies, and the crystal's symmetry.
+// ray over directions and energies, and profiles made by hand.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -228,41 +228,6 @@ TEST(ThickCrystal, AgreesWithASlabIntegratedThroughItsDepth)
     }
 }
 
-// Where X leaves parallel to the surface (gamma_X = 0 and on either side of it) the reflection
-// stays finite, sends out no more than it receives, changes smoothly with gamma_X and still
-// loses some of G's beam to X near X's condition.
-TEST(ThickCrystal, BeamAlongTheSurfaceIsFiniteAndTakesSomething)
-{
-    const std::unique_ptr<CifCrystal> si = Shipped("Si");
-    const ScanFrame frame = MatrixFrame(si->lattice(), {2, 2, 0});
-    const Glitched g = FirstGlitch(*si, frame, 7.0, 9.0, false);
-    const BeamSet base = CaseOf(*si, frame, g.x, 15, g.keV);
-    const double chi0 = base.chi[0][0].real(), band = std::abs(base.chi[1][0]);
-    const double alphaG = 2.0 * chi0;  // G's band centre
-    double previous = -1.0;
-    for (const double gammaX : {-2e-3, -5e-4, 0.0, 5e-4, 2e-3}) {
-        BeamSet set = base;
-        set.gamma[2] = gammaX;
-        ThickCrystal crystal(set);
-        const double without = ThickCrystal(TwoBeams(set)).Reflect(alphaG, 0.0).Power(0, 1);
-        double least = 1.0;
-        for (double alphaX = chi0 - 3.0 * band; alphaX < 3.0 * band; alphaX += band / 8.0) {
-            const Reflection r = crystal.Reflect(alphaG, alphaX);
-            for (int p = 0; p < 2; ++p) {
-                for (int m = 0; m < 3; ++m) EXPECT_TRUE(std::isfinite(r.Power(p, m)) && r.Power(p, m) >= 0.0);
-                EXPECT_LE(r.Power(p, 0) + r.Power(p, 1) + r.Power(p, 2), 1.0 + 1e-9);
-            }
-            least = std::min(least, r.Power(0, 1));
-        }
-        EXPECT_LT(least, without - 0.01) << "gamma_X " << gammaX;
-        EXPECT_EQ(crystal.Failures(), 0);
-        if (previous >= 0.0) {
-            EXPECT_NEAR(least, previous, 0.05) << "gamma_X " << gammaX;
-        }
-        previous = least;
-    }
-}
-
 // The dip against the setting, against the monochromator's output summed here ray by ray: each
 // ray's direction tilted along and across G's plane within the beam's spreads, its energy stepped
 // through G's band, its deviations from G's and X's conditions taken from its own wave vector. A
@@ -329,33 +294,6 @@ TEST(GlitchDepth, DipAgainstASumOverRaysAndEnergies)
     EXPECT_LT(depth(Polarisation::kUnpolarised), std::max(sigmaDepth, piDepth));
 }
 
-// Sampled more closely (more nodes in G's tails and band, more rays on X's resonances), a dip
-// changes by what the closer sampling resolves, not by orders of magnitude: rays far out in G's
-// tails or X's far field, whose losses are small differences of small reflectivities with large
-// quadrature weights, must not swamp it. Every 97th glitch of silicon 2 2 0 from 5 to 30 keV.
-TEST(GlitchDepth, CloserSamplingConverges)
-{
-    const std::unique_ptr<CifCrystal> si = Shipped("Si");
-    const ScanFrame frame = MatrixFrame(si->lattice(), {2, 2, 0});
-    Beam beam;
-    beam.across = 10e-6;
-    const std::vector<Glitch> glitches = FindGlitches(*si, frame, 15.0, 5.0, 30.0);
-    int compared = 0;
-    for (std::size_t i = 0; i < glitches.size(); i += 97) {
-        const Glitch& g = glitches[i];
-        SCOPED_TRACE(testing::Message() << g.x.h << " " << g.x.k << " " << g.x.l << " at " << g.energy << " keV");
-        const PassbandCase c = DescribePassband(*si, frame, g.x, 15.0, g.energy, beam);
-        const double along = std::fabs(c.alongRate) * c.along, across = std::fabs(c.acrossRate) * c.across;
-        const DipProfile usual = LossMap(c, kCloseSampling).Dip(along, across);
-        const DipProfile closer = LossMap(c, Sampling{12, 18, 20}).Dip(along, across);
-        if (closer.depth < 1e-6) continue;
-        ++compared;
-        EXPECT_NEAR(usual.depth, closer.depth, 0.3 * closer.depth);
-        EXPECT_NEAR(usual.peak, closer.peak, 0.5 * (closer.high - closer.low));
-    }
-    EXPECT_GE(compared, 15);
-}
-
 // Every glitch of silicon 2 2 0 has a finite depth from 0 to 1 and a finite width, 0 exactly where
 // its depth is; where X leaves parallel to the surface or runs into the crystal it takes
 // something. Every event of germanium 0 0 2 at 1.3826 angstrom (a forbidden primary: Umweg peaks)
@@ -402,33 +340,6 @@ TEST(GlitchDepth, BeamsAlongTheSurfaceAndIntoTheCrystalTakeSomething)
         along += std::fabs(Dot(x, geFrame.G) + Dot(geFrame.G, geFrame.G) / 2.0) < 1e-9 && e.widthDeg > 0.0;
     }
     EXPECT_GT(along, 0);  // 2 0 2 and its kin: X . G = -|G|^2 / 2, the beam along the surface
-}
-
-// Silicon 0 0 4 turns into itself by 90 degrees about the primary and mirrors psi to -psi: its
-// glitch spectra at those azimuths are the same, depths and widths too.
-TEST(GlitchDepth, EquivalentAzimuthsGiveTheSameDips)
-{
-    const std::unique_ptr<CifCrystal> si = Shipped("Si");
-    const ScanFrame frame = MatrixFrame(si->lattice(), {0, 0, 4});
-    const auto spectrum = [&](double psi) {
-        std::vector<Glitch> glitches = FindGlitches(*si, frame, psi, 8.0, 11.0);
-        ShapeGlitches(*si, frame, psi, 8.0, 11.0, Beam{Polarisation::kSigma, 10e-6}, &glitches);
-        std::sort(glitches.begin(), glitches.end(), [](const Glitch& a, const Glitch& b) {
-            return a.energy != b.energy ? a.energy < b.energy : a.depth < b.depth;
-        });
-        return glitches;
-    };
-    const std::vector<Glitch> reference = spectrum(17.0);
-    ASSERT_GT(reference.size(), 10u);
-    for (const double psi : {107.0, -17.0}) {
-        const std::vector<Glitch> other = spectrum(psi);
-        ASSERT_EQ(other.size(), reference.size()) << psi;
-        for (std::size_t i = 0; i < other.size(); ++i) {
-            EXPECT_NEAR(other[i].energy, reference[i].energy, 1e-9);
-            EXPECT_NEAR(other[i].depth, reference[i].depth, 1e-6 + 1e-6 * reference[i].depth) << psi;
-            EXPECT_NEAR(other[i].widthEV, reference[i].widthEV, 1e-6 + 1e-6 * reference[i].widthEV) << psi;
-        }
-    }
 }
 
 // The predicted output from profiles made by hand: a fundamental glitch whose dip rises and falls

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -102,42 +101,6 @@ TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
         EXPECT_NE((run.output + run.errors).find(c.message), std::string::npos) << run.output << run.errors;
         EXPECT_EQ(std::filesystem::exists(folder / "fit.csv"), c.table);
     }
-}
-
-TEST(FitCommand, FindsTheAzimuthTheExampleWasMadeAt)
-{
-    const std::filesystem::path folder = FreshFolder("fit_example");
-    const KeltoRun run = RunKelto("", folder, kSilicon220 + "--fit-glitches " + kExampleScan + " --scan-unit eV --energies 6,14 "
-                                              "--divergence 0.0012,0.0006 --at-psi 15 --fit-table fit.csv");
-    ASSERT_EQ(run.status, 0) << run.output << run.errors;
-    double psi = 0.0, psiError = 0.0, offset = 0.0, offsetError = 0.0;
-    int matched = 0, dips = 0;
-    ASSERT_EQ(std::sscanf(run.output.c_str(), "kelto: fitted psi %lf +/- %lf degrees, energy offset %lf +/- %lf eV (measured minus "
-                                              "predicted): %d of %d", &psi, &psiError, &offset, &offsetError, &matched, &dips), 6)
-        << run.output;
-    EXPECT_NEAR(psi, 15.2, 0.02);
-    EXPECT_NEAR(offset, 3.0, 0.5);
-    EXPECT_GT(psiError, 0.0);
-    EXPECT_LT(psiError, 0.02);
-    EXPECT_GE(matched, dips * 3 / 4);
-    // The symmetric azimuths of silicon 2 2 0 fit as well.
-    const std::size_t mirror = run.output.find(" -15.");
-    ASSERT_NE(mirror, std::string::npos) << run.output;
-    EXPECT_NEAR(std::atof(run.output.c_str() + mirror), -15.2, 0.02) << run.output;
-    const std::string table = run.File("fit.csv");
-    EXPECT_EQ(table.rfind("# kelto glitch fit: crystal Si; primary 2 2 0;", 0), 0u) << table;
-    EXPECT_NE(table.find("; p 0.0100 from 99 trials of the dips moved out of reach of any match, 0 as good (significant at 0.0100)"),
-              std::string::npos) << table;
-    EXPECT_EQ(Count(table, "\n"), dips + 2);
-    int matchedRows = 0;  // rows whose fourth field, matched, is 1
-    for (std::size_t at = table.find('\n', table.find('\n') + 1); at + 1 < table.size(); at = table.find('\n', at + 1)) {
-        double energy = 0.0, depth = 0.0, width = 0.0;
-        int flag = -1;
-        if (std::sscanf(table.c_str() + at + 1, "%lf,%lf,%lf,%d", &energy, &depth, &width, &flag) == 4) matchedRows += flag;
-    }
-    EXPECT_EQ(matchedRows, matched);
-    // The header line of the scan is no skipped line.
-    EXPECT_EQ(run.errors, "");
 }
 
 }  // namespace

@@ -236,21 +236,6 @@ TEST(GlitchFit, KeepsTheRulesOfWhatADipPairsWith)
     for (std::size_t i = 1; i < paired.size(); ++i) EXPECT_GT(paired[i] - paired[i - 1], 1e-6);
 }
 
-// Silicon written in P 1: its atoms keep m-3m, so -psi (an image by a mirror the file does not
-// state) has the spectrum of psi, and the fit names it instead of taking either.
-TEST(GlitchFit, NamesTheAzimuthsItCannotTellApart)
-{
-    const auto silicon = DiamondInP1("Si", 5.431);
-    const ScanFrame frame = MatrixFrame(silicon->lattice(), {2, 2, 0});
-    const GlitchFit fit = FitGlitches(*silicon, frame, {SyntheticDips(*silicon, frame, {15.2, 6.0, 12.0})}, Request());
-    ASSERT_TRUE(fit.candidate);
-    EXPECT_FALSE(fit.found);
-    EXPECT_LE(fit.p, kDefaultSignificance);
-    ASSERT_FALSE(fit.ties.empty());
-    for (const double psi : {fit.psi, fit.ties.front().psi}) EXPECT_NEAR(std::fabs(std::remainder(std::fabs(psi), 180.0)), 15.2, 0.01) << psi;
-    EXPECT_GT(std::fabs(std::remainder(fit.psi - fit.ties.front().psi, 180.0)), 1.0);
-}
-
 // The beam's spread read from the dips' widths: a scan made here from the glitches' profiles for a
 // beam 60 microradian wide across G's plane, sampled evenly, its dips found as a measured scan's
 // (neighbours' flanks, the search's baseline and the step all in play);

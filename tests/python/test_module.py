@@ -218,8 +218,6 @@ class Refusals(unittest.TestCase):
             (lambda: kelto.Crystal.from_cif(huge), ValueError, "its volume 1e+900 angstrom^3 is beyond what kelto can compute with"),
             (lambda: kelto.Crystal.cubic("diamond", 1e-300, "Si"), ValueError,
              "The lattice parameter a 1e-300 makes no cell: its volume 1e-900 angstrom^3 is beyond what kelto can compute with"),
-            (lambda: silicon.events((0, 0, 2), wavelength=1e-310, band=1e-311), ValueError,
-             "The limiting sphere holds more than 1e+308 reflections, beyond what kelto can compute with"),
             (lambda: silicon.events((0, 0, 0), energy=8, band=0.02), ValueError, "The primary reflection 0 0 0 has no reflection frame"),
             # The beam of a glitch spectrum's widths and depths.
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), polarisation="circular"), ValueError,
@@ -229,7 +227,6 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), divergence=(0.1, float("nan"))), ValueError,
              "divergence must be (ACROSS, ALONG)"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(0, 0, 0)), ValueError, "surface must be a direction"),
-            (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), harmonics=10), ValueError, "harmonics must be a whole number"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(-1, -1, -1)), ValueError,
              "surface -1 -1 -1 is 180.0 degrees from the primary reflection 1 1 1: its incident beam would meet the surface from "
              "inside the crystal"),
@@ -243,7 +240,6 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.glitch_map((1, 1, 1), energies=(5, 6), psi=(3590, 3610)), ValueError, "each from -3600 to 3600"),
             (lambda: silicon.events((0, 0, 2), band=0.02), ValueError, "give either energy"),
             (lambda: silicon.events((0, 0, 2), energy=8, wavelength=1.5, band=0.02), ValueError, "give either energy"),
-            (lambda: silicon.events((0, 0, 2), energy=8), ValueError, "band"),
             (lambda: silicon.events((0, 0, 2), energy=8, band=-1), ValueError, "band must be a positive number"),
             (lambda: silicon.events((0, 0, 2), energy=8, band=0.02, relative_band=0.002), ValueError,
              "give band (angstrom) or relative_band (a share of the wavelength), not both"),
@@ -251,8 +247,6 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.events((0, 0, 2), energy=8, relative_band=2), ValueError,
              "relative_band must be a share of the wavelength above 0 and below 2"),
             (lambda: silicon.events((0, 0, 2), energy=8, relative_band=float("nan")), ValueError, "relative_band must be"),
-            (lambda: silicon.events((0, 0, 9), energy=8.04778, band=0.02), ValueError,
-             "The primary reflection 0 0 9 cannot diffract at the wavelength 1.540601 angstrom"),
             (lambda: silicon.events((0, 0, 2), energy=8, band=0.02, psi=(10, 10)), ValueError, "psi must be (MIN, MAX)"),
             (lambda: silicon.events((0, 0, 2), energy=8, band=0.02, reference=(0, 0, 4)), ValueError, "reference: the reference"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(30, 5)), ValueError, "energies must be (EMIN, EMAX)"),
@@ -338,7 +332,8 @@ class UnitHints(unittest.TestCase):
             (lambda: silicon.events((0, 0, 2), wavelength=0.00015406, band=0.000002),
              "wavelength takes angstrom: is 0.00015406 in another unit? The run would need about"),
             (lambda: silicon.events((0, 0, 2), wavelength=1e-310, band=1e-311),
-             "wavelength takes angstrom: is 1e-310 in another unit? The limiting sphere holds more than 1e+308"),
+             "wavelength takes angstrom: is 1e-310 in another unit? The limiting sphere holds more than 1e+308 reflections, beyond what "
+             "kelto can compute with"),
             (lambda: kelto.Crystal.cubic("diamond", 5431, "Si").events((0, 0, 2), energy=8.048, band=0.02),
              "a takes angstrom: is 5431 in another unit? The run would need about"),
             (lambda: kelto.Crystal.cubic("diamond", 5431, "Si").events((0, 0, 2), energy=8048, band=0.00002),
@@ -351,7 +346,8 @@ class UnitHints(unittest.TestCase):
             (lambda: silicon.fit_glitches((2, 2, 0), [8000], [1], energies=(6000, 14000)),
              "energies takes keV: is 14000 in eV (14 keV)? "),
             # Nothing that looks like another unit: the refusal as it stands.
-            (lambda: silicon.events((0, 0, 9), energy=8.04778, band=0.02), "The primary reflection 0 0 9 cannot diffract"),
+            (lambda: silicon.events((0, 0, 9), energy=8.04778, band=0.02),
+             "The primary reflection 0 0 9 cannot diffract at the wavelength 1.540601 angstrom"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 999), harmonics=10), "harmonics must be a whole number"),
         ]
         for call, beginning in cases:

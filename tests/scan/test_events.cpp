@@ -1,6 +1,6 @@
 // The multiple-beam events of the planning engine against an Ewald-sphere model built from the
-// definitions in the test: every listed event is on the sphere as it says, and a brute-force scan
-// of the azimuth finds no crossing that the list misses.
+// definitions in the test: a brute-force scan of the azimuth finds no crossing that the list
+// misses, and the events a crystallographer finds by hand are named.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,58 +27,7 @@ const EventCase kCases[] = {
     {{4, 5.431, "Si", {-1, 3, 1}, true, {0, 0, 1}}, 1.2, 0.01},
 };
 
-// Whether X is on the sphere at some wavelength of [from, to] at psi: the excess is monotonic in
-// the wavelength at fixed psi, so it changes sign across the interval.
-bool OnSphereBetween(const ewald::Scan& model, ewald::V x, double psi, double from, double to)
-{
-    return model.Excess(x, psi, from) * model.Excess(x, psi, to) <= 0.0;
-}
-
 }  // namespace
-
-TEST(PlanningEvents, EveryEventIsOnTheSphereAsItSays)
-{
-    for (const EventCase& c : kCases) {
-        const CubicCrystal crystal = TableCrystal(c.scan.structure, c.scan.a, c.scan.symbol);
-        const ewald::Scan model = c.scan.Model();
-        const double lower = c.lambda - c.band / 2, upper = c.lambda + c.band / 2;
-        const std::vector<Event> events = FindEvents(crystal, c.scan.Frame(crystal), {c.lambda, c.band}, {-180, 180});
-        ASSERT_FALSE(events.empty()) << c.scan.Name();
-        for (const Event& e : events) {
-            const ewald::V x = Vector(e.x);
-            SCOPED_TRACE(testing::Message() << c.scan.Name() << ": " << e.x.h << " " << e.x.k << " " << e.x.l << " at " << e.psi
-                                            << " " << PassageWord(e.passage));
-            EXPECT_TRUE(e.psiMin <= e.psi && e.psi <= e.psiMax && -180 < e.psi && e.psi <= 180);  // the seam listed once
-            EXPECT_EQ(e.coupling, (Miller{c.scan.primary.h - e.x.h, c.scan.primary.k - e.x.k, c.scan.primary.l - e.x.l}));
-            EXPECT_DOUBLE_EQ(e.strength, e.F * e.couplingF);
-            switch (e.passage) {
-                case Passage::kIn:
-                case Passage::kOut: {
-                    EXPECT_NEAR(model.Excess(x, e.psi, c.lambda), 0.0, c.scan.ExcessTolerance());
-                    const double before = model.Excess(x, e.psi - 1e-3, c.lambda), after = model.Excess(x, e.psi + 1e-3, c.lambda);
-                    EXPECT_TRUE(e.passage == Passage::kIn ? before > 0 && after < 0 : before < 0 && after > 0);
-                    break;
-                }
-                case Passage::kTop:  // on the sphere between the short edge and lambda, never at lambda
-                    EXPECT_TRUE(OnSphereBetween(model, x, e.psi, lower, c.lambda));
-                    for (double d : {-1.0, -0.01, 0.01, 1.0}) EXPECT_GT(model.Excess(x, e.psi + d, c.lambda) * model.Excess(x, e.psi, lower), 0.0);
-                    break;
-                case Passage::kAlways:
-                    for (double lambda : {lower, c.lambda, upper, 0.7 * c.lambda}) {
-                        EXPECT_NEAR(model.Excess(x, e.psi, lambda), 0.0, c.scan.ExcessTolerance());
-                    }
-                    EXPECT_TRUE(e.psiMin == e.psi && e.psiMax == e.psi);
-                    continue;
-            }
-            // The band interval: inside the band throughout, and no further.
-            for (double t : {0.001, 0.25, 0.5, 0.75, 0.999}) {
-                EXPECT_TRUE(OnSphereBetween(model, x, e.psiMin + t * (e.psiMax - e.psiMin), lower, upper)) << t;
-            }
-            EXPECT_FALSE(OnSphereBetween(model, x, e.psiMin - 1e-4, lower, upper));
-            EXPECT_FALSE(OnSphereBetween(model, x, e.psiMax + 1e-4, lower, upper));
-        }
-    }
-}
 
 // Every reflection the structure allows, scanned in azimuth steps of 0.05 degree: each sign change
 // of the excess at lambda is an event, and a reflection that reaches the band's short edge but

@@ -72,18 +72,4 @@ TEST(SymmetricAzimuths, AreExactlyThoseWithTheSameSpectrum)
     }
 }
 
-TEST(SymmetricAzimuths, ListEveryTurnOfTheWindow)
-{
-    const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
-    const ScanFrame frame = MatrixFrame(silicon.lattice(), {2, 2, 0});
-    const std::vector<AzimuthMap> maps = AzimuthSymmetries(silicon, frame, 8.0);
-    // 2 2 0 keeps mm2 with the mirrors through e2 and e3: psi, -psi, 180 - psi, psi - 180.
-    EXPECT_EQ(SymmetricAzimuths(maps, 10.0, {-180.0, 180.0}).size(), 4u);
-    const std::vector<double> two = SymmetricAzimuths(maps, 10.0, {0.0, 720.0});
-    ASSERT_EQ(two.size(), 8u);
-    EXPECT_NEAR(two.front(), 10.0, 1e-9);
-    EXPECT_NEAR(two.back(), 710.0, 1e-9);
-    EXPECT_EQ(SymmetricAzimuths(maps, 10.0, {5.0, 15.0}), std::vector<double>{10.0});
-}
-
 }  // namespace
