@@ -52,26 +52,53 @@ std::vector<std::vector<std::pair<double, double>>> Points(const GlitchLine& lin
     return stretches;
 }
 
+// The point of a line's stretches of the lowest energy: its top, or where it first meets EMIN.
+std::pair<std::size_t, std::size_t> LowestPoint(const std::vector<std::vector<std::pair<double, double>>>& stretches)
+{
+    std::pair<std::size_t, std::size_t> lowest{0, 0};
+    for (std::size_t s = 0; s < stretches.size(); ++s) {
+        for (std::size_t k = 0; k < stretches[s].size(); ++k) {
+            if (stretches[s][k].second < stretches[lowest.first][lowest.second].second) lowest = {s, k};
+        }
+    }
+    return lowest;
+}
+
 }  // namespace
 
 std::vector<LineProfile> LineProfiles(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, const Beam& beam,
-                                      const std::vector<GlitchLine>& lines)
+                                      const std::vector<GlitchLine>& lines, double screen)
 {
-    std::vector<LineProfile> profiles(lines.size());
+    std::vector<std::vector<std::vector<std::pair<double, double>>>> points;
+    for (const GlitchLine& line : lines) points.push_back(Points(line, eMin, eMax));
+    // With a screen, each line's glitch at its lowest point first; the lines no deeper there than
+    // the screen keep that depth and width all along.
+    std::vector<AzimuthDip> low(lines.size(), AzimuthDip{INFINITY, 0.0});
+    if (screen > 0.0) {
+        std::vector<GlitchRequest> requests;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const auto [s, k] = LowestPoint(points[i]);
+            requests.push_back({&frame, lines[i].x, points[i][s][k].first, points[i][s][k].second});
+        }
+        low = DipsInAzimuth(crystal, requests, beam);
+    }
+    const auto whole = [&](std::size_t i) { return !(low[i].depth <= screen); };
     std::vector<GlitchRequest> requests;
-    for (const GlitchLine& line : lines) {
-        for (const auto& stretch : Points(line, eMin, eMax)) {
-            for (const auto& [psi, keV] : stretch) requests.push_back({&frame, line.x, psi, keV});
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!whole(i)) continue;
+        for (const auto& stretch : points[i]) {
+            for (const auto& [psi, keV] : stretch) requests.push_back({&frame, lines[i].x, psi, keV});
         }
     }
     const std::vector<AzimuthDip> dips = DipsInAzimuth(crystal, requests, beam);
+    std::vector<LineProfile> profiles(lines.size());
     std::size_t next = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        for (const auto& stretch : Points(lines[i], eMin, eMax)) {
+        for (const auto& stretch : points[i]) {
             std::vector<LineSample> samples;
             for (const auto& [psi, keV] : stretch) {
-                samples.push_back({psi, keV, dips[next].depth, dips[next].depth, dips[next].widthDeg});
-                ++next;
+                const AzimuthDip dip = whole(i) ? dips[next++] : low[i];
+                samples.push_back({psi, keV, dip.depth, dip.depth, dip.widthDeg});
             }
             profiles[i].stretches.push_back(std::move(samples));
         }

@@ -28,9 +28,12 @@ struct LineProfile {
 // The samples taken on either side of a line's top, its top and end among them.
 inline constexpr int kLineSamples = 2;
 
-// The profiles of `lines` (a glitch map over eMin to eMax keV), one for each, in order.
+// The profiles of `lines` (a glitch map over eMin to eMax keV), one for each, in order. Given a
+// screen (a share of I0), a line whose glitch at its lowest point inside the range (its top, or
+// where it meets EMIN) is no deeper than the screen is taken as that deep all along, unsampled
+// elsewhere: a search that asks for depths ten times larger needs no more of it.
 std::vector<LineProfile> LineProfiles(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, const Beam& beam,
-                                      const std::vector<GlitchLine>& lines);
+                                      const std::vector<GlitchLine>& lines, double screen = 0.0);
 
 // Sets each line's depth for the beam: the largest of its own glitch inside the range, wherever
 // along the line that is.

@@ -184,7 +184,9 @@ std::vector<Occupant> RangeOccupants(const Crystal& crystal, const ScanFrame& fr
     if (!window.FullCircle()) lines = GlitchMap(crystal, frame, {window.min - kLineReach, window.max + kLineReach}, eMin, eMax);
     std::vector<Occupant> counted;
     if (range.threshold.byDepth) {
-        const std::vector<LineProfile> profiles = LineProfiles(crystal, frame, eMin, eMax, beam, lines);
+        // Lines a tenth of the limit deep where they meet the range's lowest energy are sampled
+        // there alone: along a line a glitch's depth changes by far less than tenfold.
+        const std::vector<LineProfile> profiles = LineProfiles(crystal, frame, eMin, eMax, beam, lines, range.threshold.limit / 10.0);
         for (std::size_t i = 0; i < lines.size(); ++i) {
             for (const std::vector<LineSample>& stretch : profiles[i].stretches) {
                 DeeperParts(stretch, range.threshold.limit, divergence, lines[i].x, &counted);
