@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "scan/parallel_for.h"
 #include "setup/units.h"
 
 namespace {
@@ -127,8 +128,11 @@ void CrossingOccupants(const std::vector<GlitchLine>& lines, const std::vector<L
             }
         }
     }
-    for (std::size_t c = 0; c < columns.size(); ++c) {
+    // Each column's crossings on its own, on every core; gathered in the columns' order.
+    std::vector<std::vector<Occupant>> found(columns.size());
+    ParallelFor(columns.size(), [&](std::size_t c) {
         std::vector<Span>& spans = columns[c];
+        std::vector<Occupant>* const out = &found[c];
         const double c0 = start + static_cast<double>(c) * kColumnDegrees, c1 = c0 + kColumnDegrees;
         std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.lo < b.lo; });
         double longest = 0.0, most = 0.0;
@@ -167,9 +171,10 @@ void CrossingOccupants(const std::vector<GlitchLine>& lines, const std::vector<L
                     const double apart = std::fabs(pa.slope - pb.slope);
                     const double reach = apart > 0.0 ? (pa.widthDeg * std::fabs(pa.slope) + pb.widthDeg * std::fabs(pb.slope)) / (2.0 * apart) : widest;
                     const double r = std::min(reach, 180.0) + OccupiedHalfWidth(divergence, widest);
-                    counted->push_back({{psi - r, psi + r}, sum, p.x});
+                    out->push_back({{psi - r, psi + r}, sum, p.x});
                 }
             }
         }
-    }
+    }, 8);
+    for (const std::vector<Occupant>& f : found) counted->insert(counted->end(), f.begin(), f.end());
 }
