@@ -111,6 +111,14 @@ double DipProfile::At(double alphaC) const
     return samples[k] + t * (samples[k + 1] - samples[k]);
 }
 
+double DipProfile::Rise() const
+{
+    if (umweg) return 0.0;
+    double highest = 0.0;
+    for (const double v : samples) highest = std::max(highest, -v);
+    return highest;
+}
+
 LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
 {
     // One solver for the rays on the resonances and one for each far field: each keeps the roots

@@ -33,6 +33,10 @@ struct DipProfile {
     bool umweg = false;
     // The share taken at alpha_c, 0 outside the samples.
     double At(double alphaC) const;
+    // How far I0 rises above 1 at its highest beside the dip: the largest share X gives (where
+    // its wave sends back into G's beam more than it takes), 0 where it only takes; 0 for an
+    // Umweg peak, which has no I0 of its own to rise above.
+    double Rise() const;
 };
 
 // How closely the losses are sampled: nodes along alpha_G in each of G's tails and in its band,

@@ -155,6 +155,7 @@ void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, d
         shape.rate *= g.order;
         shape.offsetEV /= g.order;
         g.depth = shape.depth;
+        g.rise = shape.dip.Rise();
         g.widthEV = g.always || !std::isfinite(shape.widthEV) ? (eMax - eMin) * 1000.0 : shape.widthEV / g.order;
         shape.widthEV = g.widthEV;
         g.shape = std::move(shape);

@@ -24,6 +24,7 @@ struct Glitch {
     double widthEV = 0.0;  // full width at half depth along the scan (eV of the listed energy E)
     double depth = 0.0;    // share of that order's output X takes at the glitch's centre (ShapeGlitches)
     GlitchShape shape{};   // its profile along the scan, in eV of the listed energy
+    double rise = 0.0;     // how far I0 rises above 1 beside the dip, as a share of that order's output
 };
 
 // Every reflection X on the sphere at the azimuth `psi` between eMin and eMax (keV, both

@@ -54,7 +54,7 @@ py::object EventsArray(const std::vector<Event>& events)
 
 py::object GlitchArray(const std::vector<Glitch>& glitches)
 {
-    std::vector<double> energy, wavelength, width, depth;
+    std::vector<double> energy, wavelength, width, depth, rise;
     std::vector<int> order;
     std::vector<std::string> kind;
     PairColumns pairs;
@@ -62,10 +62,10 @@ py::object GlitchArray(const std::vector<Glitch>& glitches)
         energy.push_back(g.energy), wavelength.push_back(g.wavelength);
         pairs.Add(g);
         kind.push_back(g.always ? "always" : "glitch");
-        width.push_back(g.widthEV), depth.push_back(g.depth), order.push_back(g.order);
+        width.push_back(g.widthEV), depth.push_back(g.depth), order.push_back(g.order), rise.push_back(g.rise);
     }
     return StructuredArray(pairs.Around({{"energy_keV", energy}, {"wavelength", wavelength}},
-                                        {{"kind", kind}, {"width_eV", width}, {"depth", depth}, {"order", order}}));
+                                        {{"kind", kind}, {"width_eV", width}, {"depth", depth}, {"order", order}, {"rise", rise}}));
 }
 
 py::object MapArray(const std::vector<GlitchLine>& lines)

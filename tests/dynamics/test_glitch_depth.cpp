@@ -379,6 +379,14 @@ TEST(GlitchDepth, SpectrumFromTheProfiles)
             return a.energy < b.energy;
         }));
     }
+    // Three dips at one energy each take 0.6 of what the others leave: 0.4^3 is left, where a
+    // sum of dips would take the whole beam and more.
+    for (const SpectrumPoint& p : PredictSpectrum({fundamental, fundamental, fundamental}, 7.0, 9.0, std::vector<double>{1.0})) {
+        if (std::fabs(p.energy - 8.0) < 1e-12) {
+            EXPECT_NEAR(p.i0, 0.4 * 0.4 * 0.4, 1e-12);
+        }
+        EXPECT_GE(p.i0, 0.0);
+    }
 }
 
 // An event's depth and width in azimuth: the glitch's dip met as psi turns the beam about G, the
