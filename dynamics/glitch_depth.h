@@ -1,6 +1,6 @@
 // How deep and how wide a glitch or an event is: the dip that a secondary reflection X makes in
 // the monochromator's output (I0) against its setting, from the passband integral of the
-// three-beam reflectivity (dynamics/loss_map.h), for the beam's spread and polarisation.
+// three- or four-beam reflectivity (dynamics/loss_map.h), for the beam's spread and polarisation.
 //
 // Along an energy scan the central ray's deviation from X's condition moves as
 // alpha_c = rate (E - E_X) (rate from the geometry at the glitch); along an azimuthal scan it follows

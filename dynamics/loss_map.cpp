@@ -69,7 +69,8 @@ std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
     const std::vector<std::complex<double>> poles = ResonantDeviations(c, alphaG);
     // Each resonance is at least as wide as X's own two-beam widths; an X beam near the surface
     // (gamma_X^2 below |chi_0|) is refracted and reflected over a range of alpha_X of |chi_0|.
-    const double chi0 = std::abs(c.first.chi[0][0]), gammaX = c.first.gamma[2];
+    const double chi0 = std::abs(c.first.chi[0][0]);
+    const double gammaX = c.paired ? std::fmin(std::fabs(c.first.gamma[2]), std::fabs(c.first.gamma[3])) : c.first.gamma[2];
     const double floor = c.halfX + c.halfXG + chi0 / (1.0 + gammaX * gammaX / chi0) + 1e-3 * c.halfG;
     std::vector<Piece> pieces;
     for (std::size_t k = 0; k < poles.size(); ++k) pieces.push_back({poles[k].real(), std::fabs(poles[k].imag()) + floor, {static_cast<int>(k)}});
@@ -128,7 +129,9 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
     const double kappa = passband.kappa;
     const double half = passband.halfG > 0.0 ? passband.halfG : std::fmax(passband.halfX, 1e-9);
     const double step = 1e-3 * half;  // for the slopes of the resonances along alpha_G
-    const Quadrature gauss = GaussLegendre(sampling.resonance);
+    // A piece made of more than X's two resonances with G's waves (X''s, or the second wall's)
+    // has twice the rays.
+    const Quadrature single = GaussLegendre(sampling.resonance), doubled = GaussLegendre(2 * sampling.resonance);
     const struct { double from, to; int count; } parts[] = {
         {-kTailEnd, -kHalfPi / 2.0, sampling.tail}, {-kHalfPi / 2.0, kHalfPi / 2.0, sampling.band}, {kHalfPi / 2.0, kTailEnd, sampling.tail}};
     // A node's losses at the alpha_X of each of its rays on the pieces of the alpha_X line (the
@@ -190,6 +193,7 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
                 const double lower = k == 0 ? -kFarEnd : std::atan(((pieces[k - 1].centre + piece.centre) / 2.0 - piece.centre) / piece.width);
                 const double upper = k + 1 == pieces.size() ? kFarEnd : std::atan(((piece.centre + pieces[k + 1].centre) / 2.0 - piece.centre) / piece.width);
                 const std::size_t first = rays.size();
+                const Quadrature& gauss = piece.poles.size() > 2 ? doubled : single;
                 for (std::size_t j = 0; j < gauss.nodes.size(); ++j) {
                     const double psi = (lower + upper) / 2.0 + (upper - lower) / 2.0 * gauss.nodes[j], sec = 1.0 / std::cos(psi);
                     rays.push_back({piece.centre + piece.width * std::tan(psi), gauss.weights[j] * (upper - lower) / 2.0 * piece.width * sec * sec,

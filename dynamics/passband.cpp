@@ -63,33 +63,66 @@ double ExitAccommodation(double gammaG, double alphaG)
     return q != 0.0 ? -alphaG / q : 0.0;
 }
 
+std::optional<Miller> DipPartner(const Crystal& crystal, Miller primary, Miller x)
+{
+    const Vec3 g = crystal.lattice().Reciprocal(primary), xv = crystal.lattice().Reciprocal(x);
+    const double shift = 1.0 - 2.0 * Dot(xv, g) / Dot(g, g);
+    const double h = x.h + shift * primary.h, k = x.k + shift * primary.k, l = x.l + shift * primary.l;
+    const auto whole = [](double v) { return std::fabs(v - std::round(v)) < 1e-6 && std::fabs(v) < 1e6; };
+    if (!whole(h) || !whole(k) || !whole(l)) return std::nullopt;
+    const Miller partner{static_cast<int>(std::lround(h)), static_cast<int>(std::lround(k)), static_cast<int>(std::lround(l))};
+    if (partner == x || partner == primary || partner == Miller{0, 0, 0} || crystal.Extinct(partner)) return std::nullopt;
+    return partner;
+}
+
 std::vector<std::complex<double>> ResonantDeviations(const PassbandCase& c, double alphaG)
 {
     std::vector<std::complex<double>> poles;
-    // eps_X(delta) = delta^2 + 2 gamma_X delta + alpha_X - chi_0 = 0 for each root delta.
-    const auto add = [&](const BeamSet& set, double deviation, double shift) {
+    // eps_m(delta) = delta^2 + 2 gamma_m delta + alpha_m - chi_0 = 0 for each root delta, given as
+    // X's deviation (X''s less its shift times alpha_G).
+    const auto add = [&](const BeamSet& set, int m, double deviation, double shift) {
         for (const std::complex<double> delta : TwoBeamRoots(set, deviation)) {
-            poles.push_back(set.chi[0][0] - 2.0 * set.gamma[2] * delta - delta * delta - shift);
+            poles.push_back(set.chi[0][0] - 2.0 * set.gamma[static_cast<std::size_t>(m)] * delta - delta * delta - shift);
         }
     };
-    add(c.first, alphaG, 0.0);
+    add(c.first, 2, alphaG, 0.0);
+    if (c.paired) add(c.first, 3, alphaG, c.shift * alphaG);
     if (c.secondMeetsX) {
         const double x = ExitAccommodation(c.first.gamma[1], alphaG);
-        add(c.second, 2.0 * x * c.first.gamma[0] + x * x, 2.0 * x * c.first.gamma[2] + x * x);
+        const double alphaG2 = 2.0 * x * c.first.gamma[0] + x * x;
+        add(c.second, 2, alphaG2, 2.0 * x * c.first.gamma[2] + x * x);
+        if (c.paired) add(c.second, 3, alphaG2, c.shift * alphaG + 2.0 * x * c.first.gamma[3] + x * x);
     }
     return poles;
 }
 
-PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV,
+PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Miller given, double psi, double keV,
                               const Beam& beam)
 {
     const Lattice& lattice = crystal.lattice();
+    const std::unique_ptr<Scattering> scattering = crystal.At(keV);
+    // X and its mirror partner, the one that runs further into the crystal first (the cosines are
+    // the same at every azimuth that the crystal's symmetry makes equivalent, the indices are
+    // not; on a symmetric cut the two are each other's image in the surface), so that both and
+    // their images name one case.
+    Miller x = given, partner{};
+    const std::optional<Miller> mirror = DipPartner(crystal, frame.primary, given);
+    const bool paired = mirror.has_value();
+    const Vec3 inwardNormal = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : frame.G);
+    if (paired) {
+        partner = *mirror;
+        const double lambdaHere = kHcKeVAngstrom / keV;
+        const auto inwardness = [&](Miller m) { return Dot(lattice.Reciprocal(m), inwardNormal) * lambdaHere; };
+        const double mine = inwardness(x), theirs = inwardness(partner);
+        if (theirs > mine + 1e-12 || (std::fabs(theirs - mine) <= 1e-12 && MillerBefore(partner, x))) std::swap(partner, x);
+    }
     const double lambda = kHcKeVAngstrom / keV, radians = Radians(psi);
     const double across = frame.BeamAcross(lambda);
     const Vec3 k0 = (-frame.length / 2.0) * frame.along +
                     (frame.beam * (across > 0.0 ? across : 0.0)) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
     const Vec3 g = frame.G, xv = lattice.Reciprocal(x);
-    const Vec3 u0 = Unit(k0), uG = Unit(k0 + g), uX = Unit(k0 + xv);
+    const Vec3 pv = lattice.Reciprocal(partner);
+    const Vec3 u0 = Unit(k0), uG = Unit(k0 + g), uX = Unit(k0 + xv), uP = Unit(k0 + pv);
     // The normal to G's scattering plane: sigma, and the tilt across the plane. At G's cut-off the
     // beam runs back along G and every plane through G is one: the frame's psi = 90 direction
     // stands in.
@@ -99,23 +132,28 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
     const Vec3 xNormal = Cross(u0, uX);
     const Directions o = Along(u0, sigma), gBeam = Along(uG, sigma);
     const Directions xBeam = Along(uX, Length(xNormal) > 1e-12 ? Unit(xNormal) : sigma);
+    const Vec3 pNormal = Cross(u0, uP);
+    const Directions pBeam = Along(uP, Length(pNormal) > 1e-12 ? Unit(pNormal) : sigma);
     const Vec3 inward = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : g);
 
-    const std::unique_ptr<Scattering> scattering = crystal.At(keV);
     const double chiScale = -kElectronRadiusAngstrom * lambda * lambda / (std::numbers::pi * lattice.Volume());
     PassbandCase c;
-    const Directions firstBeams[3] = {o, gBeam, xBeam};
-    const Miller firstH[3] = {{0, 0, 0}, frame.primary, x};
-    c.first = Case(*scattering, chiScale, firstBeams, firstH, 3, inward);
+    const int beams = paired ? 4 : 3;
+    const Directions firstBeams[4] = {o, gBeam, xBeam, pBeam};
+    const Miller firstH[4] = {{0, 0, 0}, frame.primary, x, partner};
+    c.first = Case(*scattering, chiScale, firstBeams, firstH, beams, inward);
     c.cosines[0] = Dot(u0, uG), c.cosines[1] = Dot(u0, uX), c.cosines[2] = Dot(uG, uX);
+    c.paired = paired;
+    c.x = x, c.partner = partner;
+    c.shift = paired ? 1.0 - 2.0 * Dot(xv, g) / Dot(g, g) : 0.0;
     c.twoCrystals = beam.monochromator != Monochromator::kSingle;
     c.secondMeetsX = beam.monochromator == Monochromator::kChannelCut;
     // The second crystal faces the first: its inward normal is the first's outward one; its
     // incident beam is G's, its -G sends the beam back along O's direction.
-    const Directions secondBeams[3] = {gBeam, o, xBeam};
+    const Directions secondBeams[4] = {gBeam, o, xBeam, pBeam};
     const Miller minusG{-frame.primary.h, -frame.primary.k, -frame.primary.l};
-    const Miller secondH[3] = {{0, 0, 0}, minusG, Minus(x, frame.primary)};
-    c.second = Case(*scattering, chiScale, secondBeams, secondH, c.secondMeetsX ? 3 : 2, -1.0 * inward);
+    const Miller secondH[4] = {{0, 0, 0}, minusG, Minus(x, frame.primary), Minus(partner, frame.primary)};
+    c.second = Case(*scattering, chiScale, secondBeams, secondH, c.secondMeetsX ? beams : 2, -1.0 * inward);
 
     c.kappa = Dot(xv, xv) / Dot(g, g);
     const double alongG = 2.0 * lambda * Dot(tiltAlong, g);
@@ -135,9 +173,12 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
     c.centreG = f.chi[0][0].real() * (1.0 - ratioG);
     c.halfG = 2.0 * std::sqrt(std::fabs(ratioG) * std::abs(f.chi[1][0] * f.chi[0][1]));
     c.primaryForbidden = std::sqrt(std::abs(f.chi[1][0] * f.chi[0][1])) < 1e-6 * std::abs(f.chi[0][0]);
-    const double gammaX = std::fabs(f.gamma[2]);
-    c.halfX = 2.0 * std::sqrt(gammaX / gamma0 * std::abs(f.chi[2][0] * f.chi[0][2]));
-    c.halfXG = 2.0 * std::sqrt(gammaX / std::fmax(std::fabs(f.gamma[1]), 1e-3) * std::abs(f.chi[2][1] * f.chi[1][2]));
+    // X's widths; of a pair, the wider of the two's.
+    for (int m = 2; m < beams; ++m) {
+        const double gammaX = std::fabs(f.gamma[static_cast<std::size_t>(m)]);
+        c.halfX = std::fmax(c.halfX, 2.0 * std::sqrt(gammaX / gamma0 * std::abs(f.chi[m][0] * f.chi[0][m])));
+        c.halfXG = std::fmax(c.halfXG, 2.0 * std::sqrt(gammaX / std::fmax(std::fabs(f.gamma[1]), 1e-3) * std::abs(f.chi[m][1] * f.chi[1][m])));
+    }
     return c;
 }
 
@@ -174,7 +215,8 @@ double Through(const Reflection& first, const Reflection& second, int p)
 
 void RaySolver::ReflectWithX(double alphaG, double alphaX, double out[2])
 {
-    const Reflection with = first_.Reflect(alphaG, alphaX);
+    const double alphaPartner = alphaX + case_.shift * alphaG;
+    const Reflection with = first_.Reflect(alphaG, alphaX, alphaPartner);
     if (!case_.twoCrystals) {
         for (int p = 0; p < 2; ++p) out[p] = with.Power(p, 1);
         return;
@@ -182,7 +224,8 @@ void RaySolver::ReflectWithX(double alphaG, double alphaX, double out[2])
     const BeamSet& f = case_.first;
     const double x = ExitAccommodation(f.gamma[1], alphaG);
     const double alphaG2 = 2.0 * x * f.gamma[0] + x * x, alphaX2 = alphaX + 2.0 * x * f.gamma[2] + x * x;
-    const Reflection second = second_ ? second_->Reflect(alphaG2, alphaX2) : SecondTwoBeam(alphaG2);
+    const double alphaPartner2 = alphaPartner + 2.0 * x * f.gamma[3] + x * x;
+    const Reflection second = second_ ? second_->Reflect(alphaG2, alphaX2, alphaPartner2) : SecondTwoBeam(alphaG2);
     for (int p = 0; p < 2; ++p) out[p] = Through(with, second, p);
 }
 

@@ -27,11 +27,18 @@
 #include "dynamics/thick_crystal.h"
 
 struct PassbandCase {
-    BeamSet first;    // the monochromator's crystal: O, G, X
-    BeamSet second;   // a second crystal, incident along G's beam: O' = G's beam, -G, X - G
+    BeamSet first;    // the monochromator's crystal: O, G, X (and X')
+    BeamSet second;   // a second crystal, incident along G's beam: O' = G's beam, -G, X - G (and X' - G)
     bool twoCrystals = false;
     bool secondMeetsX = false;  // a channel-cut: X - G takes from the second crystal too
     double kappa = 0.0;         // |X|^2 / |G|^2
+    // X's mirror partner X' = X + shift G, shift = 1 - 2 X.G / |G|^2, where that is a reflection the
+    // structure allows: for every ray alpha_X' = alpha_X + shift alpha_G, so that X' is excited
+    // wherever X is and the case is one of four beams (X the one that runs further into the
+    // crystal, so that both, and their images by the crystal's symmetry, name the same case).
+    bool paired = false;
+    Miller x{}, partner{};      // the reflections of beams 2 and 3
+    double shift = 0.0;
     double alongRate = 0.0;     // A': how s moves with the tilt along G's plane
     double acrossRate = 0.0;    // B: the same across it
     double along = 0.0;         // rad: the beam's spread along the plane (G's Darwin width when not given)
@@ -50,7 +57,16 @@ struct PassbandCase {
     double cosines[3] = {};
 };
 
-// The case of X's glitch at `keV` and the azimuth psi (degrees) for the beam.
+// X's mirror partner X' = X + (1 - 2 X.G / |G|^2) G, when it is a lattice vector other than X, 0
+// and G that the structure allows: excited at the same setting as X at every azimuth and energy,
+// so that the two make one dip.
+std::optional<Miller> DipPartner(const Crystal& crystal, Miller primary, Miller x);
+// The order in which a pair is taken: by h, then k, then l. The dip of a pair is counted at the
+// first of the two.
+inline bool MillerBefore(Miller a, Miller b) { return a.h != b.h ? a.h < b.h : a.k != b.k ? a.k < b.k : a.l < b.l; }
+
+// The case of X's glitch at `keV` and the azimuth psi (degrees) for the beam: four beams where X's
+// mirror partner is a reflection the structure allows.
 PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV,
                               const Beam& beam);
 
@@ -68,11 +84,12 @@ std::vector<std::complex<double>> ResonantDeviations(const PassbandCase& passban
 double ExitAccommodation(double gammaG, double alphaG);
 
 // The monochromator's reflectivity into G's beam for one ray, for each incident polarisation
-// (sigma, pi), with X (three beams) or without it (two beams). One per thread: the solvers keep
+// (sigma, pi), with X (three beams, four with its partner) or without it (two beams). One per thread: the solvers keep
 // their last roots as the first guesses of the next ray.
 class RaySolver {
 public:
     explicit RaySolver(const PassbandCase& passband);
+    // alphaX: X's deviation (X''s follows from it and alphaG).
     void ReflectWithX(double alphaG, double alphaX, double out[2]);
     void ReflectTwoBeam(double alphaG, double out[2]);
 

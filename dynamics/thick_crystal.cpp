@@ -36,7 +36,7 @@ double Size(Complex a) { return a.real() * a.real() + a.imag() * a.imag(); }
 
 // Polynomials of low degree in delta: c[0] + c[1] delta + ...
 struct Poly {
-    std::array<Complex, 13> c{};
+    std::array<Complex, 17> c{};
     int degree = 0;
 };
 
@@ -177,17 +177,17 @@ ThickCrystal::ThickCrystal(const BeamSet& beams) : beams_(beams)
     // det(D - C) over the principal minors of C: sum over subsets S of (-1)^|S| det(C_S) times the
     // product of the diagonal entries outside S, grouped by how many of each beam's two lie outside.
     for (unsigned subset = 0; subset < (1u << n); ++subset) {
-        int index[6], size = 0, outside[3] = {2, 2, 2};
+        int index[kWaves], size = 0, outside[kMostBeams] = {};
+        for (int m = 0; m < beams_.count; ++m) outside[m] = 2;
         for (int i = 0; i < n; ++i) {
             if (subset & (1u << i)) index[size++] = i, --outside[i / 2];
         }
-        Complex minor[36];
+        Complex minor[kWaves * kWaves];
         for (int r = 0; r < size; ++r) {
             for (int c = 0; c < size; ++c) minor[r * size + c] = coupling_[index[r]][index[c]];
         }
         const Complex det = size == 0 ? Complex(1.0) : Determinant(minor, size);
-        if (beams_.count == 2) outside[2] = 0;
-        weight_[outside[0]][outside[1]][outside[2]] += (size % 2 == 0 ? 1.0 : -1.0) * det;
+        weight_[outside[0]][outside[1]][outside[2]][outside[3]] += (size % 2 == 0 ? 1.0 : -1.0) * det;
     }
     // O's diagonal term is the same for every ray (alpha_0 = 0): its sums are kept.
     Poly eps0;
@@ -201,10 +201,12 @@ ThickCrystal::ThickCrystal(const BeamSet& beams) : beams_(beams)
     const Poly powers[3] = {one, eps0, Multiply(eps0, eps0)};
     for (int b = 0; b < 3; ++b) {
         for (int c = 0; c < 3; ++c) {
-            Poly sum;
-            for (int a = 0; a < 3; ++a) AddScaled(&sum, powers[a], weight_[a][b][c]);
-            withO_[b][c] = sum.c;
-            withODegree_[b][c] = sum.degree;
+            for (int d = 0; d < 3; ++d) {
+                Poly sum;
+                for (int a = 0; a < 3; ++a) AddScaled(&sum, powers[a], weight_[a][b][c][d]);
+                withO_[b][c][d] = sum.c;
+                withODegree_[b][c][d] = sum.degree;
+            }
         }
     }
 }
@@ -213,8 +215,8 @@ void ThickCrystal::Roots(const Complex* c, int degree)
 {
     // Aberth-Ehrlich: all roots at once, each step Newton's corrected by the others' pull. A root
     // that has settled is left alone (most barely move from one ray to the next).
-    bool settled[12] = {};
-    double sizes[13];
+    bool settled[kMostRoots] = {};
+    double sizes[kMostRoots + 1];
     for (int i = 0; i <= degree; ++i) sizes[i] = std::sqrt(Size(c[i]));
     for (int iteration = 0; iteration < kMostIterations; ++iteration) {
         bool moving = false;
@@ -256,49 +258,53 @@ void ThickCrystal::Roots(const Complex* c, int degree)
     }
 }
 
-Reflection ThickCrystal::Solve(double alphaG, double alphaX)
+Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner)
 {
     const int count = beams_.count, n = 2 * count;
-    const double alpha[3] = {0.0, alphaG / scale_, alphaX / scale_};
+    const double alphas[kMostBeams] = {0.0, alphaG, alphaX, alphaPartner};
     // Each beam's diagonal term eps_m(delta) = [scale delta^2] + 2 gamma_m delta + alpha_m - chi_0,
     // delta in units of scale.
-    Poly eps[3];
+    Poly eps[kMostBeams];
     for (int m = 0; m < count; ++m) {
-        eps[m].c[0] = alpha[m] - chi0_;
+        eps[m].c[0] = alphas[m] / scale_ - chi0_;
         eps[m].c[1] = 2.0 * beams_.gamma[static_cast<std::size_t>(m)];
         eps[m].degree = 1;
         if (second_[m]) eps[m].c[2] = scale_, eps[m].degree = 2;
     }
-    Poly powers[3][3];
-    for (int m = 1; m < 3; ++m) {
+    Poly powers[kMostBeams][3];
+    for (int m = 1; m < kMostBeams; ++m) {
         powers[m][0].c[0] = 1.0;
         if (m >= count) continue;
         powers[m][1] = eps[m];
         powers[m][2] = Multiply(eps[m], eps[m]);
     }
-    // The sums over O's and G's diagonal terms for each power of X's depend on alpha_G alone: kept
-    // for the rays of one alpha_G, which a map takes one after another along alpha_X.
-    const int xPowers = count == 3 ? 3 : 1;
+    // The sums over O's and G's diagonal terms for each power of X's and X''s depend on alpha_G
+    // alone: kept for the rays of one alpha_G, which a map takes one after another along alpha_X.
+    const int xPowers = count >= 3 ? 3 : 1, partnerPowers = count >= 4 ? 3 : 1;
     if (!(keptAlphaG_ == alphaG)) {
         for (int c = 0; c < xPowers; ++c) {
-            Poly inner;
-            for (int b = 0; b < 3; ++b) {
-                Poly first;
-                first.c = withO_[b][c];
-                first.degree = withODegree_[b][c];
-                AddScaled(&inner, Multiply(first, powers[1][b]), 1.0);
+            for (int d = 0; d < partnerPowers; ++d) {
+                Poly inner;
+                for (int b = 0; b < 3; ++b) {
+                    Poly first;
+                    first.c = withO_[b][c][d];
+                    first.degree = withODegree_[b][c][d];
+                    AddScaled(&inner, Multiply(first, powers[1][b]), 1.0);
+                }
+                withOG_[c][d] = inner.c;
+                withOGDegree_[c][d] = inner.degree;
             }
-            withOG_[c] = inner.c;
-            withOGDegree_[c] = inner.degree;
         }
         keptAlphaG_ = alphaG;
     }
     Poly det;
     for (int c = 0; c < xPowers; ++c) {
-        Poly inner;
-        inner.c = withOG_[c];
-        inner.degree = withOGDegree_[c];
-        AddScaled(&det, Multiply(inner, powers[2][c]), 1.0);
+        for (int d = 0; d < partnerPowers; ++d) {
+            Poly inner;
+            inner.c = withOG_[c][d];
+            inner.degree = withOGDegree_[c][d];
+            AddScaled(&det, Multiply(Multiply(inner, powers[2][c]), powers[3][d]), 1.0);
+        }
     }
     const int degree = det.degree;
     // The first guesses: the last ray's roots, or each beam's own roots (two polarisations apart).
@@ -331,8 +337,8 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX)
     // Roots that (nearly) coincide, the sigma and pi waves of a beam that scarcely couples, are one
     // root met twice, decaying or not as a whole.
     int groups = 0;
-    Complex groupSum[12];
-    int groupSize[12];
+    Complex groupSum[kMostRoots];
+    int groupSize[kMostRoots];
     const auto apart = [&](Complex z, int g) {
         const Complex mean = groupSum[g] / static_cast<double>(groupSize[g]);
         return Size(z - mean) >= kSameRoot * kSameRoot * std::max(1.0, Size(z));
@@ -345,8 +351,8 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX)
         groupSum[g] += z, ++groupSize[g];
     }
     // The groups by their mean imaginary part, the most strongly decaying first (an insertion sort
-    // of at most twelve), taken until the decaying waves are as many as wanted.
-    int order[12];
+    // of at most sixteen), taken until the decaying waves are as many as wanted.
+    int order[kMostRoots];
     for (int g = 0; g < groups; ++g) order[g] = g;
     for (int k = 1; k < groups; ++k) {
         for (int j = k; j > 0 && (groupSum[order[j]] / static_cast<double>(groupSize[order[j]])).imag() <
@@ -355,19 +361,19 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX)
             std::swap(order[j], order[j - 1]);
         }
     }
-    Complex delta[6];
-    int clusterOf[6], taken = 0;
+    Complex delta[kWaves];
+    int clusterOf[kWaves], taken = 0;
     for (int g = 0; g < groups && taken < wanted; ++g) {
         const Complex mean = groupSum[order[g]] / static_cast<double>(groupSize[order[g]]);
         for (int k = 0; k < groupSize[order[g]] && taken < wanted; ++k) delta[taken] = mean, clusterOf[taken++] = groupSize[order[g]];
     }
     // Each wave's amplitudes: the null vectors of the fundamental equations at its delta, a root
     // met twice giving a plane of them.
-    Complex wave[6][6];  // wave[j][i], i = 2 m + s
+    Complex wave[kWaves][kWaves];  // wave[j][i], i = 2 m + s
     for (int j = 0; j < wanted;) {
         const int cluster = std::min(clusterOf[j], wanted - j);
         const Complex mean = delta[j];
-        Complex a[36];
+        Complex a[kWaves * kWaves];
         for (int r = 0; r < n; ++r) {
             for (int c = 0; c < n; ++c) {
                 a[r * n + c] = -coupling_[r][c];
@@ -377,11 +383,11 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX)
                 }
             }
         }
-        int column[6];
+        int column[kWaves];
         CompletePivoting(a, n, column);
         const int rank = n - cluster;
         for (int k = 0; k < cluster; ++k) {
-            Complex x[6] = {};
+            Complex x[kWaves] = {};
             x[rank + k] = 1.0;
             for (int r = rank - 1; r >= 0; --r) {
                 Complex s = 0.0;
@@ -398,8 +404,7 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX)
     // Physical units from here: the accommodation delta scale, the normal components q of the
     // vacuum waves of each beam, q+ going in, q- coming out (or, evanescent, decaying outwards).
     for (int j = 0; j < wanted; ++j) delta[j] *= scale_;
-    Complex out[3], in[3];
-    const double alphas[3] = {0.0, alphaG, alphaX};
+    Complex out[kMostBeams], in[kMostBeams];
     for (int m = 0; m < count; ++m) {
         const double g = beams_.gamma[static_cast<std::size_t>(m)];
         Complex root = std::sqrt(Complex(g * g - alphas[m], 0.0));
@@ -409,7 +414,7 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX)
     }
     // The boundary conditions, one row for each polarisation of each beam that has one, both
     // incident polarisations at once.
-    Complex system[36], rhs[12] = {};
+    Complex system[kWaves * kWaves], rhs[2 * kWaves] = {};
     int row = 0;
     for (int m = 0; m < count; ++m) {
         const double g = beams_.gamma[static_cast<std::size_t>(m)];
@@ -441,15 +446,16 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX)
     return r;
 }
 
-Reflection ThickCrystal::Reflect(double alphaG, double alphaX)
+Reflection ThickCrystal::Reflect(double alphaG, double alphaX, double alphaPartner)
 {
     // A thick crystal sends out no more than it receives: a solution that does has met roots that
     // the last ray's guesses led astray, and is found again from each beam's own roots.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        Reflection r = Solve(alphaG, alphaX);
+        Reflection r = Solve(alphaG, alphaX, alphaPartner);
         bool sound = true;
         for (int p = 0; p < 2; ++p) {
-            const double total = r.Power(p, 0) + r.Power(p, 1) + r.Power(p, 2);
+            double total = 0.0;
+            for (int m = 0; m < beams_.count; ++m) total += r.Power(p, m);
             sound = sound && total <= 1.0 + 1e-6;
         }
         if (sound) return r;

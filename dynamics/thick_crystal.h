@@ -1,6 +1,7 @@
-// Dynamical diffraction by a thick (semi-infinite), perfect, absorbing crystal of two or three
+// Dynamical diffraction by a thick (semi-infinite), perfect, absorbing crystal of two to four
 // beams at once: the incident beam O, the primary reflection G and, near a glitch or an event, the
-// secondary reflection X, both polarisations coupled.
+// secondary reflection X and its mirror partner X' (X' - X a multiple of G: both are excited at
+// the same setting), both polarisations coupled.
 //
 // Inside the crystal every beam m carries the wave vector K (u_m + delta n), u_m = s_0 + h_m / K the
 // beam's vacuum direction (h_0 = 0, h_1 = G, h_2 = X), n the inward surface normal and delta the
@@ -30,21 +31,22 @@ inline constexpr double kGrazing = 20.0;
 // One multiple-beam case, the same for every ray of a passband (the rays' directions differ by far
 // less than the angles that decide the geometry): the beams' cosines, the susceptibilities and the
 // polarisation directions.
+inline constexpr int kMostBeams = 4;
 struct BeamSet {
-    int count = 3;                                // 2: O and G; 3: O, G and X
-    std::array<double, 3> gamma{};                // u_m . n, n the inward normal (gamma_0 > 0)
-    std::complex<double> chi[3][3]{};             // chi[m][n]: chi of h_m - h_n (chi_0 on the diagonal)
-    double projection[3][2][3][2]{};              // e_{m,s} . e_{n,t}: the beams' sigma (0) and pi (1) directions
+    int count = 3;                                // 2: O and G; 3: O, G and X; 4: O, G, X and X'
+    std::array<double, kMostBeams> gamma{};       // u_m . n, n the inward normal (gamma_0 > 0)
+    std::complex<double> chi[kMostBeams][kMostBeams]{};  // chi[m][n]: chi of h_m - h_n (chi_0 on the diagonal)
+    double projection[kMostBeams][2][kMostBeams][2]{};   // e_{m,s} . e_{n,t}: the beams' sigma (0) and pi (1) directions
 };
 
 // What leaves the entrance surface for a unit incident wave of either polarisation.
 struct Reflection {
     // amplitude[p][m][s]: the wave leaving in beam m with polarisation s for a unit incident wave of
     // polarisation p of O's directions (m = 0: the specular reflection).
-    std::complex<double> amplitude[2][3][2]{};
+    std::complex<double> amplitude[2][kMostBeams][2]{};
     // The power carried by a unit amplitude in beam m, relative to the incident wave's: 0 where
     // the beam cannot leave (it runs into the crystal, or stays on the surface as an evanescent wave).
-    double flux[3]{};
+    double flux[kMostBeams]{};
     // The share of the incident power of polarisation p that leaves in beam m.
     double Power(int p, int m) const
     {
@@ -58,32 +60,36 @@ struct Reflection {
 class ThickCrystal {
 public:
     explicit ThickCrystal(const BeamSet& beams);
-    // The reflection for a ray whose deviations from G's and X's Bragg conditions are alphaG and
-    // alphaX (alphaX unused with two beams). Finite for every geometry and deviation; nothing
-    // (and a failure counted) where no solution that conserves energy is found.
-    Reflection Reflect(double alphaG, double alphaX);
+    // The reflection for a ray whose deviations from G's, X's and X''s Bragg conditions are alphaG,
+    // alphaX and alphaPartner (those of beams the set lacks unused). Finite for every geometry and
+    // deviation; nothing (and a failure counted) where no solution that conserves energy is found.
+    Reflection Reflect(double alphaG, double alphaX, double alphaPartner = 0.0);
     // The rays for which no sound solution was found.
     int Failures() const { return failures_; }
 
 private:
-    Reflection Solve(double alphaG, double alphaX);
+    static constexpr int kWaves = 2 * kMostBeams;     // two polarisations a beam
+    static constexpr int kMostRoots = 2 * kWaves;     // every beam keeping delta^2
+    using Coefficients = std::array<std::complex<double>, kMostRoots + 1>;
+
+    Reflection Solve(double alphaG, double alphaX, double alphaPartner);
     void Roots(const std::complex<double>* coefficients, int degree);
 
     BeamSet beams_;
     double scale_;                                // |chi_0|: deviations and delta in this unit
-    bool second_[3]{};                            // the beam keeps delta^2
+    bool second_[kMostBeams]{};                   // the beam keeps delta^2
     std::complex<double> chi0_;                   // chi_0 / scale, with the absorption it is given
-    std::complex<double> coupling_[6][6]{};       // the off-diagonal blocks, / scale
-    // det(diag(eps) - C) = sum over a, b, c of weight_[a][b][c] eps_O^a eps_G^b eps_X^c.
-    std::complex<double> weight_[3][3][3]{};
-    // The sums over a of weight_[a][b][c] eps_O^a, as polynomials in delta.
-    std::array<std::complex<double>, 13> withO_[3][3]{};
-    int withODegree_[3][3]{};
-    // The sums over O's and G's terms for each power of X's term at the alpha_G of keptAlphaG_.
-    std::array<std::complex<double>, 13> withOG_[3]{};
-    int withOGDegree_[3]{};
+    std::complex<double> coupling_[kWaves][kWaves]{};  // the off-diagonal blocks, / scale
+    // det(diag(eps) - C) = sum over a, b, c, d of weight_[a][b][c][d] eps_O^a eps_G^b eps_X^c eps_X'^d.
+    std::complex<double> weight_[3][3][3][3]{};
+    // The sums over a of weight_[a][b][c][d] eps_O^a, as polynomials in delta.
+    Coefficients withO_[3][3][3]{};
+    int withODegree_[3][3][3]{};
+    // The sums over O's and G's terms for each power of X's and X''s terms at the alpha_G of keptAlphaG_.
+    Coefficients withOG_[3][3]{};
+    int withOGDegree_[3][3]{};
     double keptAlphaG_ = std::numeric_limits<double>::quiet_NaN();
-    std::array<std::complex<double>, 12> roots_{};
+    std::array<std::complex<double>, kMostRoots> roots_{};
     int rootCount_ = 0;                           // 0: no guesses kept
     int failures_ = 0;
 };

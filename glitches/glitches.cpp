@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <optional>
 #include <tuple>
 
 #include "dynamics/glitch_depth.h"
+#include "dynamics/passband.h"
 #include "scan/harmonic_orders.h"
 #include "scan/parallel_for.h"
 #include "scan/sphere_reflections.h"
@@ -131,6 +134,29 @@ std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const Scan
     return glitches;
 }
 
+namespace {
+
+// Marks the pairs of mirror partners among the glitches: the same order, the same energy.
+void MarkSharedDips(const Crystal& crystal, const ScanFrame& frame, std::vector<Glitch>* glitches)
+{
+    std::map<std::tuple<int, int, int, int>, std::size_t> at;
+    for (std::size_t i = 0; i < glitches->size(); ++i) {
+        const Glitch& g = (*glitches)[i];
+        at.emplace(std::make_tuple(g.order, g.x.h, g.x.k, g.x.l), i);
+    }
+    for (Glitch& g : *glitches) {
+        const std::optional<Miller> partner = DipPartner(crystal, HarmonicFrame(frame, g.order).primary, g.x);
+        if (!partner) continue;
+        const auto found = at.find(std::make_tuple(g.order, partner->h, partner->k, partner->l));
+        if (found == at.end() || std::fabs((*glitches)[found->second].energy - g.energy) > 1e-9 * g.energy) continue;
+        g.sharesDip = true;
+        g.partner = *partner;
+        g.dipAtPartner = MillerBefore(*partner, g.x);
+    }
+}
+
+}  // namespace
+
 void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax, const Beam& beam,
                    std::vector<Glitch>* glitches)
 {
@@ -160,6 +186,7 @@ void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, d
         shape.widthEV = g.widthEV;
         g.shape = std::move(shape);
     }
+    MarkSharedDips(crystal, frame, glitches);
 }
 
 std::vector<SphereReflection> GlitchReflections(const Crystal& crystal, const ScanFrame& frame, double eMax)
@@ -260,5 +287,17 @@ std::vector<GlitchLine> GlitchMap(const Crystal& crystal, const ScanFrame& frame
     std::sort(lines.begin(), lines.end(), [](const GlitchLine& a, const GlitchLine& b) {
         return std::tie(a.centre, a.x.h, a.x.k, a.x.l) < std::tie(b.centre, b.x.h, b.x.k, b.x.l);
     });
+    // A mirror partner's line is the same curve E(psi), at the same centre.
+    std::map<std::tuple<int, int, int>, std::vector<std::size_t>> of;
+    for (std::size_t i = 0; i < lines.size(); ++i) of[std::make_tuple(lines[i].x.h, lines[i].x.k, lines[i].x.l)].push_back(i);
+    for (GlitchLine& line : lines) {
+        const std::optional<Miller> partner = DipPartner(crystal, frame.primary, line.x);
+        if (!partner || !MillerBefore(*partner, line.x)) continue;
+        const auto found = of.find(std::make_tuple(partner->h, partner->k, partner->l));
+        if (found == of.end()) continue;
+        for (const std::size_t j : found->second) {
+            if (std::fabs(lines[j].centre - line.centre) < 1e-6) line.dipAtPartner = true;
+        }
+    }
     return lines;
 }

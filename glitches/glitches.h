@@ -25,6 +25,12 @@ struct Glitch {
     double depth = 0.0;    // share of that order's output X takes at the glitch's centre (ShapeGlitches)
     GlitchShape shape{};   // its profile along the scan, in eV of the listed energy
     double rise = 0.0;     // how far I0 rises above 1 beside the dip, as a share of that order's output
+    // X's mirror partner listed beside it (same energy and order): the two are excited together
+    // and make one four-beam dip, which both rows give and which counts once, at the first of
+    // the two (MillerBefore); the second has dipAtPartner set.
+    bool sharesDip = false;
+    Miller partner{};
+    bool dipAtPartner = false;
 };
 
 // Every reflection X on the sphere at the azimuth `psi` between eMin and eMax (keV, both
@@ -47,6 +53,9 @@ struct GlitchLine {
     double lowEnergyHalfWidth;  // where the line crosses eMin, 0 when Et >= eMin (degrees)
     bool always;
     double depth = 0.0;  // the largest share of the output X takes inside the energy range (SetLineDepths)
+    // The line of X's mirror partner is this one (the same E(psi)): their one dip is counted at
+    // the first of the two, and the second has dipAtPartner set.
+    bool dipAtPartner = false;
 };
 
 // Every line inside the energy range that reaches into the window, one row per reflection and

@@ -12,7 +12,7 @@ std::vector<SpectrumPoint> PredictSpectrum(const std::vector<Glitch>& glitches, 
     std::vector<double> steady(content.Orders(), 1.0);  // the share left everywhere, per order
     double reach = 0.0;                                 // keV, the farthest any profile reaches
     for (const Glitch& g : glitches) {
-        if (g.order < 1 || g.order > static_cast<int>(content.Orders())) continue;
+        if (g.order < 1 || g.order > static_cast<int>(content.Orders()) || g.dipAtPartner) continue;
         if (g.shape.rate == 0.0) {
             steady[static_cast<std::size_t>(g.order - 1)] *= 1.0 - std::min(1.0, g.shape.At(0.0));
             continue;

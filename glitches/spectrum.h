@@ -1,6 +1,7 @@
 // The monochromator's output along an energy scan at one azimuth, relative to what it would be
 // without glitches: every glitch's profile (dynamics/glitch_depth.h) taken from the photons of its
-// order, the orders weighted by their share of the beam. Glitches that overlap each take their
+// order, the orders weighted by their share of the beam. A mirror pair's one four-beam dip counts
+// once; glitches that overlap otherwise each take their
 // share of what the others leave (the output is the product of what each leaves), so that I0
 // never falls below 0 nor overlapping dips take more than the beam holds.
 #pragma once

@@ -55,17 +55,20 @@ py::object EventsArray(const std::vector<Event>& events)
 py::object GlitchArray(const std::vector<Glitch>& glitches)
 {
     std::vector<double> energy, wavelength, width, depth, rise;
-    std::vector<int> order;
+    std::vector<int> order, sharesH, sharesK, sharesL;
     std::vector<std::string> kind;
     PairColumns pairs;
     for (const Glitch& g : glitches) {
+        const Miller shares = g.sharesDip ? g.partner : Miller{0, 0, 0};
+        sharesH.push_back(shares.h), sharesK.push_back(shares.k), sharesL.push_back(shares.l);
         energy.push_back(g.energy), wavelength.push_back(g.wavelength);
         pairs.Add(g);
         kind.push_back(g.always ? "always" : "glitch");
         width.push_back(g.widthEV), depth.push_back(g.depth), order.push_back(g.order), rise.push_back(g.rise);
     }
     return StructuredArray(pairs.Around({{"energy_keV", energy}, {"wavelength", wavelength}},
-                                        {{"kind", kind}, {"width_eV", width}, {"depth", depth}, {"order", order}, {"rise", rise}}));
+                                        {{"kind", kind}, {"width_eV", width}, {"depth", depth}, {"order", order}, {"rise", rise},
+                                         {"shares_h", sharesH}, {"shares_k", sharesK}, {"shares_l", sharesL}}));
 }
 
 py::object MapArray(const std::vector<GlitchLine>& lines)

@@ -180,6 +180,8 @@ std::vector<Occupant> RangeOccupants(const Crystal& crystal, const ScanFrame& fr
     if (!window.FullCircle()) lines = GlitchMap(crystal, frame, {window.min - kLineReach, window.max + kLineReach}, eMin, eMax);
     std::vector<Occupant> counted;
     if (range.threshold.byDepth) {
+        // A mirror pair's lines are one curve with one four-beam dip: counted once.
+        std::erase_if(lines, [](const GlitchLine& line) { return line.dipAtPartner; });
         // Lines a tenth of the limit deep where they meet the range's lowest energy are sampled
         // there alone, which spares most of the dips: along a line a glitch grows shallower with
         // energy, and nowhere tried tenfold deeper (a brute force of spectra checks the windows).

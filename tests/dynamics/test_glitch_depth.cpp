@@ -257,7 +257,7 @@ TEST(GlitchDepth, DipAgainstASumOverRaysAndEnergies)
         ASSERT_GT(shape.depth, 0.0);
         const PassbandCase passband = DescribePassband(*si, frame, deepest.x, psi, deepest.energy, b.beam);
         RaySolver solver(passband);
-        const Vec3 x = si->lattice().Reciprocal(deepest.x), g = frame.G;
+        const Vec3 x = si->lattice().Reciprocal(passband.x), g = frame.G;  // X's partner's deviation follows from it
         const double along = passband.along;
         for (const double k : {-1.0, -0.5, 0.0, 0.5, 1.0}) {
             const double eV = shape.offsetEV + k * shape.widthEV, lambda = hc / (deepest.energy + eV / 1000.0);
@@ -285,7 +285,10 @@ TEST(GlitchDepth, DipAgainstASumOverRaysAndEnergies)
                 }
             }
             const double direct = 1.0 - with / without;
-            EXPECT_NEAR(shape.At(eV), direct, 0.15 * std::fabs(direct) + 0.005) << k << " widths from the deepest";
+            // To 15 %, or on the flanks to some 6 % of the depth (the close sampling's error for a
+            // mirror pair's four beams, where a shift of the flank by a few percent of the width
+            // moves the share taken there by as much).
+            EXPECT_NEAR(shape.At(eV), direct, 0.15 * std::fabs(direct) + std::max(0.005, 0.06 * shape.depth)) << k << " widths from the deepest";
         }
     }
     const auto depth = [&](Polarisation p) { return ShapeOfGlitch(*si, frame, deepest.x, psi, deepest.energy, Beam{p}).depth; };

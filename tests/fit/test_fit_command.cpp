@@ -60,9 +60,9 @@ void WriteScans(const std::filesystem::path& folder)
         return text;
     }));
     WriteWholeFile(folder / "change.dat", ExamplePart(6000, 14000, 1, [](double energy, double i0) {
-        return Printed("%.1f %.4f\n", energy, 100.0 * (i0 / (150000.0 * (1.0 + 0.03 * (energy - 6000.0) / 1000.0)) - 1.0));
+        return Printed("%.1f %.4f\n", energy, 100.0 * (i0 / (175000.0 * (1.0 + 0.03 * (energy - 6000.0) / 1000.0)) - 1.0));
     }));
-    WriteWholeFile(folder / "coarse.dat", ExamplePart(6000, 14000, 6, Plain));
+    WriteWholeFile(folder / "coarse.dat", ExamplePart(6000, 14000, 5, Plain));
     WriteWholeFile(folder / "mixed.csv", "8000,5;100\n8001,5;99\n8002,98\n");
     WriteWholeFile(folder / "shifted.dat", ExamplePart(6000, 14000, 1, [](double energy, double i0) { return Plain(energy + 30.0, i0); }));
 }
@@ -77,7 +77,7 @@ TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
         {"decimal commas and CR line ends", "comma.csv" + beam, 0, "kelto: fitted psi 15.", false},
         {"a change of I0 in percent", "change.dat" + beam, 0, "read as the change of I0 in percent (I0 = 100 + value)", false},
         {"a coarse scan, fitted as its step allows", "coarse.dat" + eV, 0,
-         "kelto: the scan's points lie 6 eV apart: where they fall moves the paired dips' centres by +/- ", false},
+         "kelto: the scan's points lie 5 eV apart: where they fall moves the paired dips' centres by +/- ", false},
         {"commas of two kinds", "mixed.csv" + eV, 1,
          "The measured scan mixed.csv cannot be read: line 3: '8002,98' separates its numbers by commas, while line 1 writes "
          "decimal commas", false},
@@ -86,8 +86,8 @@ TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
         {"a scan in keV taken as eV", "flat.csv" + eV, 1, "are they in keV? Leave out --scan-unit eV", false},
         {"an offset beyond --max-offset", "shifted.dat" + beam, 1,
          "eV, beyond --max-offset 25, fits better and significantly: raise --max-offset to take it\n", false},
-        {"a chance fit at the bound of the offsets", kExamples + "si220_i0_part3.dat" + beam + " --max-offset 22", 1,
-         "eV of --max-offset 22: a larger one may fit; raise --max-offset to look further\n", false},
+        {"a chance fit at the bound of the offsets", kExamples + "si220_i0_part3.dat" + beam + " --max-offset 5", 1,
+         "eV of --max-offset 5: a larger one may fit; raise --max-offset to look further\n", false},
         {"no glitch in the scan", "flat.csv --energies 6,14 --fit-table fit.csv", 1,
          "kelto: No azimuth explains the dips of flat.csv from 6 to 14 keV: no dip is deeper than the detection threshold", true},
         {"no scan", "missing.csv --energies 6,14", 1, "The measured scan missing.csv cannot be opened: No such file or directory", false},

@@ -11,7 +11,7 @@ DARK = (10, 20, 100)
 RUN_FILES = ('kelto_spaghetti.dat', 'kelto_spaghetti.mac', 'kelto_unweg.dat', 'kelto_unweg.mac')
 EVENTS = 'psi,psi_min,psi_max,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,direction'
 GLITCHES = 'energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,kind'
-GLITCHES_SHAPED = GLITCHES + ',width_eV,depth,order,rise'  # the spectra of this version; earlier ones end at kind or order
+GLITCHES_SHAPED = GLITCHES + ',width_eV,depth,order,rise,shares_h,shares_k,shares_l'  # the spectra of this version; earlier ones end at kind or order
 MAP = ('psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,'
        'energy_top_keV,energy_cutoff_keV,kind')
 MAP_DEEP = MAP + ',depth'  # the glitch maps of this version
@@ -51,9 +51,9 @@ MALFORMED = [  # option, table, its header and rows, the message
      "way.csv:2: direction is 'up', not in, out, top or always"),
     ('--glitches', 'glitches.csv', GLITCHES, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1.5, 'glitch')],
      'glitches.csv:2: relative_strength is 1.5, outside 0 to 1'),
-    ('--glitches', 'deep.csv', GLITCHES_SHAPED, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1, 'glitch', 0.2, 1.5, 2, 0)],
+    ('--glitches', 'deep.csv', GLITCHES_SHAPED, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1, 'glitch', 0.2, 1.5, 2, 0, 0, 0, 0)],
      'deep.csv:2: depth is 1.5, outside 0 to 1'),
-    ('--glitches', 'order.csv', GLITCHES_SHAPED, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1, 'glitch', 0.2, 0.5, 1.5, 0)],
+    ('--glitches', 'order.csv', GLITCHES_SHAPED, [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1, 'glitch', 0.2, 0.5, 1.5, 0, 0, 0, 0)],
      "order.csv:2: order is '1.5', not a whole number"),
     ('--glitches', 'old glitches.csv', GLITCHES[:-5], [(10, 1.2, 1, 1, 1, 0, 0, 2, 9, 9, 9, 1)],
      'old glitches.csv is not a kelto glitch table: its header line must be energy_keV,'),
@@ -468,7 +468,7 @@ class KeltoPlot(unittest.TestCase):
             table(folder / 'kelto_spectrum.csv', 'energy_keV,i0', predicted, about)
             (folder / 'scan.txt').write_text('\n'.join(scan) + '\n')
             table(folder / 'kelto_glitches.csv', GLITCHES_SHAPED,
-                  [(e, 12.398 / e, 2, 2, 0, -1, 1, 1, 9, 9, 9, r, k, 0.5, d, n, 0) for e, r, d, k, n in deep])
+                  [(e, 12.398 / e, 2, 2, 0, -1, 1, 1, 9, 9, 9, r, k, 0.5, d, n, 0, 0, 0, 0) for e, r, d, k, n in deep])
             table(folder / 'kelto_glitch_map.csv', MAP_DEEP, [(*glitch_line(0, 10, 0, 1), 0.05),
                                                                (*glitch_line(90, 12, 0, 0.05), 1)])
             for name, text, options, points, message in MEASURED:  # read and drawn, or refused with no picture at all

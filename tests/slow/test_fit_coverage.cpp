@@ -51,6 +51,7 @@ TEST(FitCoverage, TheTruthLiesWithinTheStatedErrorAtItsRate)
     ASSERT_GE(fits, 100);
     const double one = static_cast<double>(within) / fits, two = static_cast<double>(within2) / fits;
     std::printf("psi within one error in %d of %d fits, within two in %d\n", within, fits, within2);
-    EXPECT_NEAR(one, 0.68, 0.05) << within << " of " << fits << " fits";
+    // Two standard deviations of a share of some 120 fits: 0.085 about 0.68, 0.04 about 0.95.
+    EXPECT_NEAR(one, 0.68, 0.085) << within << " of " << fits << " fits";
     EXPECT_NEAR(two, 0.95, 0.05) << within2 << " of " << fits << " fits";
 }

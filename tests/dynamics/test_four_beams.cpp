@@ -1,0 +1,201 @@
+// A mirror pair's four beams (O, G, X and X' = X + (1 - 2 X.G/|G|^2) G): the thick-crystal
+// solution against the linear dynamical theory solved here as an eigenvalue problem, its limits
+// with a coupling turned off, energy conservation, and the pair's dip against its beams' alone.
+#include <gtest/gtest.h>
+
+#include <Eigen/Dense>
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <map>
+#include <vector>
+
+#include "dynamics/loss_map.h"
+#include "dynamics/passband.h"
+#include "glitches/glitches.h"
+#include "planning_cases.h"
+#include "scan/symmetric_azimuths.h"
+
+namespace {
+
+using Complex = std::complex<double>;
+
+// The share of a unit incident wave of polarisation p that leaves in each beam of a thick crystal,
+// from the fundamental equations without the delta^2 term (no beam near the surface):
+// delta D = (2 Gamma)^-1 (C - diag(alpha - chi_0)) D; the waves that decay into the crystal
+// (Im delta < 0) carry the field, matched at the surface to the incident wave in O and to none in
+// the other beams that run into the crystal.
+std::vector<double> LinearTheory(const BeamSet& set, const double alpha[4], int p)
+{
+    const int n = 2 * set.count;
+    // Absorption of at least 1 % of |chi_0|, as the thick crystal is given.
+    const Complex chi0(set.chi[0][0].real(), std::min(set.chi[0][0].imag(), -0.01 * std::abs(set.chi[0][0])));
+    Eigen::MatrixXcd m = Eigen::MatrixXcd::Zero(n, n);
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            const int a = i / 2, b = j / 2;
+            if (a == b) {
+                m(i, j) = i == j ? -(alpha[a] - chi0) : Complex(0.0);
+            } else {
+                m(i, j) = set.chi[a][b] * set.projection[a][i % 2][b][j % 2];
+            }
+        }
+        m.row(i) /= 2.0 * set.gamma[static_cast<std::size_t>(i / 2)];
+    }
+    const Eigen::ComplexEigenSolver<Eigen::MatrixXcd> solved(m);
+    std::vector<int> decaying;
+    for (int j = 0; j < n; ++j) {
+        if (solved.eigenvalues()(j).imag() < 0.0) decaying.push_back(j);
+    }
+    std::vector<int> entering;  // the rows of the beams that run into the crystal
+    for (int i = 0; i < n; ++i) {
+        if (set.gamma[static_cast<std::size_t>(i / 2)] > 0.0) entering.push_back(i);
+    }
+    EXPECT_EQ(decaying.size(), entering.size());
+    const int k = static_cast<int>(entering.size());
+    Eigen::MatrixXcd boundary(k, k);
+    Eigen::VectorXcd incident = Eigen::VectorXcd::Zero(k);
+    for (int r = 0; r < k; ++r) {
+        for (int c = 0; c < k; ++c) boundary(r, c) = solved.eigenvectors()(entering[static_cast<std::size_t>(r)], decaying[static_cast<std::size_t>(c)]);
+        if (entering[static_cast<std::size_t>(r)] == p) incident(r) = 1.0;
+    }
+    const Eigen::VectorXcd weights = boundary.fullPivLu().solve(incident);
+    std::vector<double> power(static_cast<std::size_t>(set.count), 0.0);
+    for (int b = 1; b < set.count; ++b) {
+        if (set.gamma[static_cast<std::size_t>(b)] > 0.0) continue;  // absorbed in a thick crystal
+        for (int s = 0; s < 2; ++s) {
+            Complex amplitude = 0.0;
+            for (int c = 0; c < k; ++c) amplitude += weights(c) * solved.eigenvectors()(2 * b + s, decaying[static_cast<std::size_t>(c)]);
+            power[static_cast<std::size_t>(b)] += std::norm(amplitude) * std::fabs(set.gamma[static_cast<std::size_t>(b)]) / set.gamma[0];
+        }
+    }
+    return power;
+}
+
+// The case of X alone (which = 2) or of X' alone (which = 3) from a pair's.
+PassbandCase Alone(const PassbandCase& pair, int which)
+{
+    PassbandCase c = pair;
+    c.paired = false, c.shift = 0.0;
+    for (BeamSet* set : {&c.first, &c.second}) {
+        if (set->count < 4) continue;
+        if (which == 3) {
+            set->gamma[2] = set->gamma[3];
+            for (int m = 0; m < 4; ++m) {
+                set->chi[2][m] = set->chi[3][m], set->chi[m][2] = set->chi[m][3];
+                for (int s = 0; s < 2; ++s) {
+                    for (int t = 0; t < 2; ++t) set->projection[2][s][m][t] = set->projection[3][s][m][t], set->projection[m][t][2][s] = set->projection[m][t][3][s];
+                }
+            }
+            set->chi[2][2] = set->chi[3][3];
+        }
+        set->count = 3;
+    }
+    if (which == 3) c.kappa += pair.shift;  // zeta is the same for both: X''s kappa is X's plus the shift
+    return c;
+}
+
+struct Pair {
+    const char* what;
+    Miller primary, reference, x;
+    double psi, keV;
+};
+const Pair kPairs[] = {
+    {"silicon 2 2 0 at psi 7.3: 3 1 -1 with 1 -1 -1", {2, 2, 0}, {-1, 1, -2}, {3, 1, -1}, 7.3, 15.890751},
+    {"silicon 2 2 0 at psi 7.3: 1 -1 3 with 3 1 3", {2, 2, 0}, {-1, 1, -2}, {1, -1, 3}, 7.3, 5.113672},
+};
+
+}  // namespace
+
+TEST(FourBeams, AgainstTheLinearTheoryAndItsLimits)
+{
+    const std::unique_ptr<CifCrystal> si = Shipped("Si");
+    for (const Pair& pair : kPairs) {
+        SCOPED_TRACE(pair.what);
+        const ScanFrame frame = ReferenceFrame(si->lattice(), pair.primary, pair.reference);
+        // The energy where X is on the sphere at psi, from the glitch spectrum near the one given.
+        double keV = 0.0;
+        for (const Glitch& g : FindGlitches(*si, frame, pair.psi, pair.keV - 0.5, pair.keV + 0.5)) {
+            if (g.x == pair.x) keV = g.energy;
+        }
+        ASSERT_GT(keV, 0.0);
+        const PassbandCase c = DescribePassband(*si, frame, pair.x, pair.psi, keV, Beam{});
+        ASSERT_TRUE(c.paired);
+        ASSERT_EQ(c.first.count, 4);
+        EXPECT_NEAR(c.first.gamma[2], -c.first.gamma[3], 1e-12);  // each other's image in the surface
+        ThickCrystal four(c.first);
+        BeamSet withoutPartner = c.first, threeBeams = c.first;
+        for (int m = 0; m < 3; ++m) withoutPartner.chi[3][m] = withoutPartner.chi[m][3] = 0.0;
+        threeBeams.count = 3;
+        ThickCrystal uncoupled(withoutPartner), alone(threeBeams);
+        for (const double g : {-1.5, -0.5, 0.0, 0.7}) {
+            const double alphaG = c.centreG + g * c.halfG;
+            for (const std::complex<double> pole : ResonantDeviations(c, alphaG)) {
+                for (const double t : {-2.0, -0.3, 0.4, 3.0}) {
+                    const double alphaX = pole.real() + t * std::fabs(pole.imag()), alphaP = alphaX + c.shift * alphaG;
+                    const double alpha[4] = {0.0, alphaG, alphaX, alphaP};
+                    const Reflection r = four.Reflect(alphaG, alphaX, alphaP);
+                    for (int p = 0; p < 2; ++p) {
+                        const std::vector<double> expected = LinearTheory(c.first, alpha, p);
+                        EXPECT_NEAR(r.Power(p, 1), expected[1], 1e-7) << g << " " << t;
+                        EXPECT_NEAR(r.Power(p, 3), expected[3], 1e-7) << g << " " << t;
+                        EXPECT_LE(r.Power(p, 0) + r.Power(p, 1) + r.Power(p, 2) + r.Power(p, 3), 1.0 + 1e-9);
+                        // X' uncoupled: the three beams of X alone, and those against the theory here too.
+                        const double three[4] = {0.0, alphaG, alphaX, 0.0};
+                        EXPECT_NEAR(uncoupled.Reflect(alphaG, alphaX, alphaP).Power(p, 1), alone.Reflect(alphaG, alphaX).Power(p, 1), 1e-7);
+                        EXPECT_NEAR(alone.Reflect(alphaG, alphaX).Power(p, 1), LinearTheory(threeBeams, three, p)[1], 1e-7);
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(four.Failures(), 0);
+        // The pair's dip takes less than its beams' dips alone would together, more than either.
+        const double along = std::fabs(c.alongRate) * c.along;
+        const double both = LossMap(c, kCloseSampling).Dip(along, 0.0).depth;
+        const double x = LossMap(Alone(c, 2), kCloseSampling).Dip(along, 0.0).depth;
+        const double partner = LossMap(Alone(c, 3), kCloseSampling).Dip(along, 0.0).depth;
+        EXPECT_LT(both, x + partner);
+        EXPECT_GT(both, std::max(x, partner));
+    }
+}
+
+// Azimuths that the crystal's symmetry makes equivalent give the same glitches, a pair's shared
+// dip included, and each pair's rows name each other and count their dip once.
+TEST(FourBeams, EquivalentAzimuthsShareTheirDips)
+{
+    const std::unique_ptr<CifCrystal> si = Shipped("Si");
+    const ScanFrame frame = ReferenceFrame(si->lattice(), {2, 2, 0}, {-1, 1, -2});
+    const double psi = 7.3, eMin = 8.0, eMax = 12.0;
+    const std::vector<double> images = SymmetricAzimuths(AzimuthSymmetries(*si, frame, eMax), psi, {-180.0, 180.0});
+    ASSERT_GE(images.size(), 2u);
+    const auto depths = [&](double at) {
+        std::vector<Glitch> glitches = FindGlitches(*si, frame, at, eMin, eMax);
+        ShapeGlitches(*si, frame, at, eMin, eMax, Beam{}, &glitches);
+        std::map<long long, std::vector<double>> by;  // by energy, to a micro-electronvolt
+        int shared = 0;
+        std::map<std::tuple<int, int, int>, const Glitch*> rows;
+        for (const Glitch& g : glitches) rows[{g.x.h, g.x.k, g.x.l}] = &g;
+        for (const Glitch& g : glitches) {
+            by[std::llround(g.energy * 1e9)].push_back(g.depth);
+            if (!g.sharesDip) continue;
+            const Glitch* other = rows.at({g.partner.h, g.partner.k, g.partner.l});
+            EXPECT_EQ(other->depth, g.depth);
+            EXPECT_TRUE(other->sharesDip && other->partner == g.x);
+            EXPECT_NE(other->dipAtPartner, g.dipAtPartner);
+            ++shared;
+        }
+        EXPECT_GT(shared, 0);
+        for (auto& [energy, list] : by) std::sort(list.begin(), list.end());
+        return by;
+    };
+    const auto first = depths(images[0]);
+    for (std::size_t i = 1; i < images.size(); ++i) {
+        SCOPED_TRACE(images[i]);
+        const auto other = depths(images[i]);
+        ASSERT_EQ(other.size(), first.size());
+        for (auto a = first.begin(), b = other.begin(); a != first.end(); ++a, ++b) {
+            ASSERT_EQ(a->second.size(), b->second.size());
+            for (std::size_t k = 0; k < a->second.size(); ++k) EXPECT_NEAR(a->second[k], b->second[k], 1e-9 + 1e-6 * a->second[k]);
+        }
+    }
+}
