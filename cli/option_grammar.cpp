@@ -108,7 +108,10 @@ were computed for):
                         relative strength, or depth, over it) and h, k, l of
                         the reflection that sets it (0 for a clean window)
   --glitches FILE       instead of the four files, write the glitch spectrum of
-                        an energy scan at a fixed azimuth to the CSV table FILE;
+                        an energy scan at a fixed azimuth to the CSV table FILE
+                        (each glitch's energy in keV, width in eV, depth and
+                        rise of I0 beside it as shares of I0, harmonic order,
+                        and the mirror partner that shares its four-beam dip);
                         needs --at-psi and --energies
   --spectrum FILE       instead of the four files, write the predicted I0 of the
                         energy scan at --at-psi over --energies (relative: 1
