@@ -428,7 +428,7 @@ class KeltoPlot(unittest.TestCase):
             for name, options, drawn in (
                     ('events', ['--wavelength', '1.5406', '--band', '0.02', '--events', 'kelto_events.csv', '--clean', '1'],
                      'kelto_events.png'),
-                    ('energies', ['--clean-energies', '9,9.2'], 'kelto_glitch_map.png')):
+                    ('energies', ['--clean-energies', '9,9.3'], 'kelto_glitch_map.png')):
                 folder = Path(top, name)
                 folder.mkdir()
                 done = run([ARGS.kelto, '--crystal', 'Si', '--primary', '0,0,2' if name == 'events' else '2,2,0', *options,
