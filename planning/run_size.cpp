@@ -19,7 +19,7 @@ constexpr double kPi = std::numbers::pi;
 // What the process holds before any reflection: code, the crystal, the scattering tables.
 constexpr double kBaseMemory = 16.0 * 1024 * 1024;
 // Bytes per row of each table as written, and of its first lines (measured on silicon and GaAs).
-constexpr double kEventRowBytes = 103.0, kGlitchRowBytes = 95.0, kSpectrumRowBytes = 22.0, kLineRowBytes = 114.0;
+constexpr double kEventRowBytes = 103.0, kGlitchRowBytes = 111.0, kSpectrumRowBytes = 22.0, kLineRowBytes = 114.0;
 constexpr double kHeaderBytes = 1024.0;
 // Points the share of scattering reflections is sampled on: a few per cent of spread.
 constexpr int kSamples = 1024;
