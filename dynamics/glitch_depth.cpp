@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "dynamics/darwin_width.h"
+#include "dynamics/first_order.h"
 #include "scan/parallel_for.h"
 #include "setup/units.h"
 
@@ -76,10 +77,17 @@ DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* k
     std::optional<LossMap> local;
     std::optional<LossMap>& map = keep != nullptr ? *keep : local;
     const double along = std::fabs(c.alongRate) * c.along, spread = std::fabs(c.acrossRate) * across;
-    map.emplace(c, kCoarseSampling);
-    // Sorted by a dip of a quarter of the bins (binning costs a third of a coarse map); a faint
-    // dip keeps it: its width to some percent.
-    DipProfile dip = map->Dip(along, spread, kEstimateBins);
+    // A weak X clear of the surface is sorted by the first order of its loss, which solves no
+    // crystal; a faint dip keeps it. Elsewhere by a coarse map of the full solution (a dip of a
+    // quarter of the bins: binning costs a third of a coarse map), which a faint dip keeps: its
+    // width to some percent.
+    const bool firstOrder = FirstOrderHolds(c);
+    if (firstOrder) {
+        map.emplace(c, kCloseSampling, RayLoss::kFirstOrder);
+    } else {
+        map.emplace(c, kCoarseSampling);
+    }
+    DipProfile dip = map->Dip(along, spread, firstOrder ? kDipBins : kEstimateBins);
     // An Umweg peak (a forbidden primary) has depth 0 but a width worth the usual sampling.
     if (dip.depth < kFaintDepth && !dip.umweg) return dip;
     // A dip that the coarse sampling already finds far deeper than kCloseDepth (it errs by a

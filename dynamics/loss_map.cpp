@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
+#include "dynamics/first_order.h"
 #include "dynamics/gauss_legendre.h"
 
 namespace {
@@ -120,12 +122,15 @@ double DipProfile::Rise() const
     return highest;
 }
 
-LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
+LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
 {
     // One solver for the rays on the resonances and one for each far field: each keeps the roots
     // of its own last ray, which is the same kind of ray at the neighbouring node, as its first
     // guesses (a solver that jumped between the far rays and the resonances would start far off).
-    RaySolver solver(passband), below(passband), above(passband);
+    // (None for the first order, which solves no crystal.)
+    const bool firstOrder = rays == RayLoss::kFirstOrder;
+    std::optional<RaySolver> solver, below, above;
+    if (!firstOrder) solver.emplace(passband), below.emplace(passband), above.emplace(passband);
     const double kappa = passband.kappa;
     const double half = passband.halfG > 0.0 ? passband.halfG : std::fmax(passband.halfX, 1e-9);
     const double step = 1e-3 * half;  // for the slopes of the resonances along alpha_G
@@ -155,12 +160,18 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling)
             const double secant = 1.0 / std::cos(node.phi);
             node.alphaG = passband.centreG + half * std::tan(node.phi);
             node.weight = along.weights[static_cast<std::size_t>(i)] * (part.to - part.from) / 2.0 * half * secant * secant;
-            double twoBeam[2];
-            solver.ReflectTwoBeam(node.alphaG, twoBeam);
-            for (int p = 0; p < passband.polarisationCount; ++p) output += node.weight * twoBeam[passband.polarisations[p]];
-            const auto lossAt = [&](RaySolver& by, double alphaX) {
+            const std::optional<FirstOrderRay> closed = firstOrder ? std::optional<FirstOrderRay>(std::in_place, passband, node.alphaG) : std::nullopt;
+            double twoBeam[2] = {};
+            if (firstOrder) {
+                output += node.weight * closed->TwoBeam();
+            } else {
+                solver->ReflectTwoBeam(node.alphaG, twoBeam);
+                for (int p = 0; p < passband.polarisationCount; ++p) output += node.weight * twoBeam[passband.polarisations[p]];
+            }
+            const auto lossAt = [&](std::optional<RaySolver>& by, double alphaX) {
+                if (firstOrder) return closed->Loss(alphaX);
                 double withX[2];
-                by.ReflectWithX(node.alphaG, alphaX, withX);
+                by->ReflectWithX(node.alphaG, alphaX, withX);
                 double d = 0.0;
                 for (int p = 0; p < passband.polarisationCount; ++p) {
                     const int pol = passband.polarisations[p];

@@ -56,9 +56,13 @@ inline constexpr Sampling kRoughSampling{1, 2, 4};
 // every second bin edge.
 inline constexpr int kDipBins = 768;
 
+// How a ray's loss is worked out: the thick crystal's full solution, or its first order in X's
+// couplings (dynamics/first_order.h; for a weak X clear of the surface).
+enum class RayLoss { kFull, kFirstOrder };
+
 class LossMap {
 public:
-    explicit LossMap(const PassbandCase& passband, Sampling sampling = {});
+    explicit LossMap(const PassbandCase& passband, Sampling sampling = {}, RayLoss rays = RayLoss::kFull);
     // The dip for a beam whose rays spread over the trapezoid of widths `along` and `across` in zeta,
     // Lambda summed into some `bins` to twice that many bins over its reach.
     DipProfile Dip(double along, double across, int bins = kDipBins) const;
