@@ -73,18 +73,18 @@ std::unique_ptr<CifCrystal> CifCrystal::Parse(const std::string& text, const std
     const std::vector<CifAtom> sites = AsymmetricUnit(r, lattice, &notices);
     int column = -1;
     const int sitesLine = r.block->Loop("_atom_site_fract_x", &column)->line;
-    std::vector<CifAtom> atoms;
+    CellAtoms cell;
     std::vector<gemmi::Op> ops = symmetry.ops;  // those the atoms are expanded with
     std::string group = symmetry.name;
     try {
         if (symmetry.secondOrigin.empty()) {
-            atoms = UnitCellAtoms(sites, symmetry.ops, lattice);
+            cell = UnitCellAtoms(sites, symmetry.ops, lattice);
         } else {
             const std::string open = symmetry.given + " names a group of two origin choices and the file states neither";
             const std::vector<gemmi::Op> choices[2] = {symmetry.ops, symmetry.secondOrigin};
             try {
                 SettledOrigin settled = SettleOrigin(sites, choices, lattice, Composition(r));
-                atoms = std::move(settled.atoms);
+                cell = std::move(settled.cell);
                 ops = choices[settled.choice - 1];
                 const int other = 3 - settled.choice;
                 notices.push_back(r.At(symmetry.line) + open + ": kelto takes origin choice " + std::to_string(settled.choice) + " (" +
@@ -105,11 +105,20 @@ std::unique_ptr<CifCrystal> CifCrystal::Parse(const std::string& text, const std
     } catch (const ExpansionError& e) {
         r.Fail(e.what(), sitesLine);
     }
+    if (!cell.repeated.empty()) {
+        std::string repeated;
+        for (std::size_t i = 0; i < cell.repeated.size(); ++i) {
+            repeated += (i == 0 ? "" : i + 1 == cell.repeated.size() ? " and " : ", ") + cell.repeated[i].first + " as " +
+                        cell.repeated[i].second;
+        }
+        notices.push_back(r.At(sitesLine) + "sites on a symmetry image of an earlier site of the same element and occupancy are "
+                          "that site's atoms listed again: kelto reads " + repeated);
+    }
     if (notice != nullptr) {
         notice->clear();
         for (const std::string& line : notices) *notice += (notice->empty() ? "" : "\n") + line;
     }
-    std::unique_ptr<CifCrystal> crystal(new CifCrystal(lattice, r.block->name, group, std::move(atoms), ops));
+    std::unique_ptr<CifCrystal> crystal(new CifCrystal(lattice, r.block->name, group, std::move(cell.atoms), ops));
     crystal->pointGroup_ = PointGroupOf(ops);
     return crystal;
 }

@@ -9,6 +9,7 @@
 #include <numbers>
 #include <string>
 
+#include "crystal/chemical_formula.h"
 #include "io/run_error.h"
 #include "setup/units.h"
 
@@ -100,19 +101,81 @@ void RefuseCrowdedSites(const CifReader& r, const std::vector<CifAtom>& sites, c
     }
 }
 
-// The element a type symbol or a site's label begins with: its first two letters where they are
-// an element's symbol (in any case, as files write them: "Si", "SI"), else its first letter. Where
-// `label` and the label goes on in letters after the element taken ("OH2", "Ow1"), `guessed` is
-// set; a type symbol must be an element's symbol followed by no letter ("O2-", not "OH-").
-gemmi::Element ElementOf(const std::string& text, bool label, bool* guessed)
+// An element kelto has scattering factors for, from its symbol in any case ("Si", "SI"); X otherwise.
+gemmi::Element Scatterer(const std::string& symbol)
 {
-    const auto letter = [&](std::size_t i) { return i < text.size() && std::isalpha(static_cast<unsigned char>(text[i])); };
-    if (!letter(0)) return gemmi::Element(gemmi::El::X);
-    const gemmi::Element two(text.substr(0, 2));
-    if (letter(1) && two.elem != gemmi::El::X) return two;
-    if (letter(1) && !label) return gemmi::Element(gemmi::El::X);
-    *guessed = letter(1);
-    return gemmi::Element(text.substr(0, 1));
+    const gemmi::Element element(symbol);
+    return element.elem != gemmi::El::X && gemmi::IT92<double>::has(element.elem) ? element : gemmi::Element(gemmi::El::X);
+}
+
+bool IsLetter(const std::string& text, std::size_t i) { return i < text.size() && std::isalpha(static_cast<unsigned char>(text[i])); }
+
+// The element of a type symbol: an element's symbol in any case with no letter after it, at most a
+// charge ("Si", "SI", "O2-", "Fe3+"; not "H2O"); X where there is none.
+gemmi::Element TypedElement(const std::string& symbol)
+{
+    std::size_t letters = 0;
+    while (IsLetter(symbol, letters)) ++letters;
+    const bool charge = std::none_of(symbol.begin() + static_cast<std::ptrdiff_t>(letters), symbol.end(),
+                                     [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
+    return (letters == 1 || letters == 2) && charge ? Scatterer(symbol.substr(0, letters)) : gemmi::Element(gemmi::El::X);
+}
+
+// The one atom other than hydrogen of a type symbol that names a group of it with hydrogen or
+// deuterium, written as formulas are, each element's symbol with its count and a charge at the end
+// ('OH2', 'H2O', 'OH-', 'NH4+', 'D2O'); X where the symbol names no such group.
+gemmi::Element HeavyAtomOfGroup(const std::string& symbol)
+{
+    const auto is = [&](std::size_t i, int (*test)(int)) { return i < symbol.size() && test(static_cast<unsigned char>(symbol[i])) != 0; };
+    gemmi::Element heavy(gemmi::El::X);
+    bool hydrogen = false;
+    std::size_t i = 0;
+    while (is(i, std::isupper)) {
+        const std::size_t length = is(i + 1, std::islower) ? 2 : 1;
+        const gemmi::Element element(symbol.substr(i, length));
+        i += length;
+        const std::size_t digits = i;
+        while (is(i, std::isdigit)) ++i;
+        const bool one = digits == i || symbol.substr(digits, i - digits) == "1";
+        if (element.elem == gemmi::El::X) return gemmi::Element(gemmi::El::X);
+        if (element.is_hydrogen()) {
+            hydrogen = true;
+        } else if (heavy.elem != gemmi::El::X || !one) {
+            return gemmi::Element(gemmi::El::X);  // two atoms other than hydrogen
+        } else {
+            heavy = element;
+        }
+    }
+    if (i < symbol.size() && (symbol[i] == '+' || symbol[i] == '-')) {  // the charge
+        ++i;
+        while (is(i, std::isdigit)) ++i;
+    }
+    if (i != symbol.size() || !hydrogen || heavy.elem == gemmi::El::X || !gemmi::IT92<double>::has(heavy.elem)) {
+        return gemmi::Element(gemmi::El::X);
+    }
+    return heavy;
+}
+
+// The elements a site's label may name, the longer first: its first two letters where they are the
+// symbol of an element kelto has scattering factors for, then its first letter. `whole` is set where
+// the label's letters are that symbol and no more ("Si1", "CL2", "O12"; not "Sia1", "OH2" or "Wat1").
+std::vector<gemmi::Element> LabelElements(const std::string& label, bool* whole)
+{
+    std::size_t letters = 0;
+    while (IsLetter(label, letters)) ++letters;
+    std::vector<gemmi::Element> candidates;
+    for (const std::size_t length : {2, 1}) {
+        if (letters < length) continue;
+        const gemmi::Element element = Scatterer(label.substr(0, length));
+        if (element.elem == gemmi::El::X) continue;
+        if (length == letters) {
+            *whole = true;
+            return {element};
+        }
+        candidates.push_back(element);
+    }
+    *whole = false;
+    return candidates;
 }
 
 // The items joined with commas and a last "and", the first kMostNamed of them, then how many more.
@@ -156,19 +219,51 @@ std::vector<CifAtom> AsymmetricUnit(const CifReader& r, const Lattice& lattice, 
     // ICSD's files write '.' for a coordinate of 0; elsewhere '.' says the coordinate does not apply.
     const bool icsd = r.block->Item(kIcsdCodeTag) != nullptr;
     const Displacements aniso = Anisotropic(r, lattice);
+    // The file's formula, which an element read from a label that goes on in letters must be one of.
+    const CifItem* formulaItem = r.block->Item(kFormulaTag);
+    const std::string formulaText = formulaItem != nullptr && !CifNull(formulaItem->value) ? CifString(formulaItem->value) : "";
+    const auto formula = FormulaSum(formulaText);
+    const auto inFormula = [&](const gemmi::Element& e) {
+        return std::any_of(formula->begin(), formula->end(), [&](const auto& part) { return part.first == e.atomic_number(); });
+    };
     std::vector<CifAtom> sites;
-    std::vector<std::string> fromLabels, dotted, undisplaced;
+    std::vector<std::string> fromLabels, grouped, groupedLabels, outsideFormula, outsideElements, dotted, undisplaced;
     for (const auto& row : loop->rows) {
         CifAtom a{};
         a.label = CifString(column[kLabel] >= 0 ? value(row, kLabel) : value(row, kSymbol));
         const bool typed = !CifNull(value(row, kSymbol));
         const std::string symbol = typed ? CifString(value(row, kSymbol)) : a.label;
-        bool guessed = false;
-        const gemmi::Element element = ElementOf(symbol, !typed, &guessed);
-        if (element.elem == gemmi::El::X || !gemmi::IT92<double>::has(element.elem)) {
+        gemmi::Element element(gemmi::El::X);
+        if (typed) {
+            element = TypedElement(symbol);
+            if (element.elem == gemmi::El::X) {
+                element = HeavyAtomOfGroup(symbol);
+                if (element.elem != gemmi::El::X) {
+                    grouped.push_back(a.label + " ('" + symbol + "') as " + element.name());
+                    groupedLabels.push_back(a.label);
+                }
+            }
+        } else {
+            bool whole = false;
+            const std::vector<gemmi::Element> candidates = LabelElements(symbol, &whole);
+            if (whole) {
+                element = candidates.front();
+            } else if (!candidates.empty()) {
+                const auto held = formula ? std::find_if(candidates.begin(), candidates.end(), inFormula) : candidates.begin();
+                if (held == candidates.end()) {
+                    outsideFormula.push_back(a.label);
+                    const std::string would = candidates.front().name();
+                    if (std::find(outsideElements.begin(), outsideElements.end(), would) == outsideElements.end()) outsideElements.push_back(would);
+                    element = candidates.front();  // refused below, once every such site is known
+                } else {
+                    element = *held;
+                    fromLabels.push_back(a.label + " as " + element.name());
+                }
+            }
+        }
+        if (element.elem == gemmi::El::X) {
             r.Fail("site " + a.label + ": '" + symbol + "' is no element kelto has scattering factors for", line);
         }
-        if (guessed) fromLabels.push_back(a.label + " as " + element.name());
         a.element = element.atomic_number();
         double* coordinates[3] = {&a.x, &a.y, &a.z};
         bool dot = false;
@@ -203,10 +298,23 @@ std::vector<CifAtom> AsymmetricUnit(const CifReader& r, const Lattice& lattice, 
         sites.push_back(a);
     }
     if (sites.empty()) r.Fail("no atom sites", line);
+    if (!outsideFormula.empty()) {
+        const bool one = outsideFormula.size() == 1;
+        r.Fail(Sites(outsideFormula) + (one ? " gives" : " give") + " no _atom_site_type_symbol, and " + (one ? "its label begins" : "their labels begin") +
+                   " with no element of " + kFormulaTag + " '" + formulaText + "' (" + (one ? "the label" : "the labels") +
+                   " would give " + Listed(outsideElements) + "): give " + (one ? "its" : "their") + " _atom_site_type_symbol",
+               line);
+    }
     RefuseCrowdedSites(r, sites, lattice, line);
     if (!fromLabels.empty()) {
-        notices->push_back(r.At(line) + "kelto takes each element from its site's label where there is no _atom_site_type_symbol, "
-                           "here from the label's first letter alone: " + Listed(fromLabels));
+        notices->push_back(r.At(line) + "kelto takes each element from its site's label where there is no _atom_site_type_symbol; " +
+                           (fromLabels.size() == 1 ? "this label goes" : "these labels go") + " on in letters after the element's symbol" +
+                           (formula ? std::string(", which ") + kFormulaTag + " holds" : std::string()) + ": " + Listed(fromLabels));
+    }
+    if (!grouped.empty()) {
+        notices->push_back(r.At(line) + Sites(groupedLabels) + (grouped.size() == 1 ? " is" : " are") +
+                           " typed with a group of atoms, not an element: kelto reads " + (grouped.size() == 1 ? "it" : "each") +
+                           " as its atom other than hydrogen, leaving the hydrogen out: " + Listed(grouped));
     }
     if (!dotted.empty()) {
         notices->push_back(r.At(line) + Sites(dotted) + (dotted.size() == 1 ? " gives" : " give") +

@@ -27,7 +27,12 @@ inline double IntoUnitCell(double p)
 
 // The sites, refused (CrystalFileError) where a row has no element kelto knows, no position, an
 // occupancy outside 0 to 1, a displacement parameter outside 0 to 100 square angstrom, or where rows
-// closer than kSamePosition hold more than one atom. Lines for the user go to `notices`: sites
-// without a displacement parameter (taken with B = 0), elements read from labels that go on in
-// letters, an ICSD file's '.' read as a coordinate of 0.
+// closer than kSamePosition hold more than one atom. A site without a type symbol takes its element
+// from its label: the label's letters where they are an element's symbol, else the element its
+// label begins with, two letters or one, which must be one of the file's _chemical_formula_sum where
+// it gives one (a label "Wat1" is no tungsten in a mineral without it); such sites are refused
+// where the formula holds none. A type symbol that names a group with hydrogen ('OH2', 'H2O',
+// 'NH4+') is read as its atom other than hydrogen. Lines for the user go to `notices`: sites without
+// a displacement parameter (taken with B = 0), elements read from labels that go on in letters,
+// groups read as one atom, an ICSD file's '.' read as a coordinate of 0.
 std::vector<CifAtom> AsymmetricUnit(const CifReader& r, const Lattice& lattice, std::vector<std::string>* notices);

@@ -4,10 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
-#include "crystal/cif_sites.h"
-#include "crystal/unit_cell_atoms.h"
 #include "io/run_error.h"
 
 namespace {
@@ -69,54 +66,8 @@ std::string CompositionFault(const std::vector<std::pair<int, double>>& counts, 
     return "";
 }
 
-struct Clash {
-    std::size_t first, second;  // indices of the two atoms
-    double distance, limit;     // angstrom
-};
-
-// The least distance two atoms may stand apart when they hold more than one atom between them.
-double Limit(const CifAtom& a, const CifAtom& b)
-{
-    const double radii = gemmi::Element(a.element).covalent_r() + gemmi::Element(b.element).covalent_r();
-    return std::max(kShortestContact, kBondShare * radii);
-}
-
-// The two atoms closest to each other for their limit among those nearer than it, which no
-// structure holds; nullopt when there are none. Atoms are compared only with those whose x lies
-// close enough (|dx| <= |dr| |a*|), in the order of x.
-std::optional<Clash> FindClash(const std::vector<CifAtom>& atoms, const Lattice& lattice)
-{
-    const std::size_t n = atoms.size();
-    std::vector<std::size_t> order(n);
-    double farthest = kShortestContact;  // the largest limit of any pair
-    for (std::size_t i = 0; i < n; ++i) {
-        order[i] = i;
-        farthest = std::max(farthest, kBondShare * 2 * gemmi::Element(atoms[i].element).covalent_r());
-    }
-    std::sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) { return atoms[i].x < atoms[j].x; });
-    std::optional<Clash> closest;
-    const auto pair = [&](std::size_t i, std::size_t j) {
-        if (atoms[i].occupancy + atoms[j].occupancy <= 1.0 + kOccupancySlack) return;
-        const double apart = Apart(lattice, atoms[i], atoms[j]), limit = Limit(atoms[i], atoms[j]);
-        if (apart < limit && (!closest || apart / limit < closest->distance / closest->limit)) {
-            closest = Clash{std::min(i, j), std::max(i, j), apart, limit};
-        }
-    };
-    const double reach = farthest * Length(lattice.Reciprocal(1, 0, 0)) * (1.0 + 1e-9);
-    for (std::size_t a = 0; a < n; ++a) {
-        const std::size_t i = order[a];
-        if (reach >= 0.25) {  // a cell a few angstrom wide: every pair
-            for (std::size_t b = a + 1; b < n; ++b) pair(i, order[b]);
-            continue;
-        }
-        for (std::size_t b = a + 1; b < n && atoms[order[b]].x - atoms[i].x <= reach; ++b) pair(i, order[b]);
-        for (std::size_t b = n - 1; b > a && atoms[i].x + 1.0 - atoms[order[b]].x <= reach; --b) pair(i, order[b]);  // across x = 1
-    }
-    return closest;
-}
-
 struct Trial {
-    std::vector<CifAtom> atoms;
+    CellAtoms cell;
     std::string fault;  // empty when the choice is possible
 };
 
@@ -124,18 +75,12 @@ Trial Expand(const std::vector<CifAtom>& sites, const std::vector<gemmi::Op>& op
 {
     Trial t;
     try {
-        t.atoms = UnitCellAtoms(sites, ops, lattice);
+        t.cell = UnitCellAtoms(sites, ops, lattice);
     } catch (const ExpansionError& e) {
         t.fault = e.what();
         return t;
     }
-    if (const std::optional<Clash> clash = FindClash(t.atoms, lattice)) {
-        const CifAtom &a = t.atoms[clash->first], &b = t.atoms[clash->second];
-        t.fault = Printed("atoms of %s and %s would stand %.3g angstrom apart, closer than any bond between them allows (%.3g angstrom)",
-                          a.label.c_str(), b.label.c_str(), clash->distance, clash->limit);
-        return t;
-    }
-    t.fault = CompositionFault(Composition(t.atoms), stated);
+    t.fault = CompositionFault(Composition(t.cell.atoms), stated);
     return t;
 }
 
@@ -148,11 +93,11 @@ SettledOrigin SettleOrigin(const std::vector<CifAtom>& sites, const std::vector<
     const bool possible[2] = {trials[0].fault.empty(), trials[1].fault.empty()};
     if (possible[0] != possible[1]) {
         const int chosen = possible[0] ? 0 : 1;
-        return {chosen + 1, std::move(trials[chosen].atoms), std::move(trials[1 - chosen].fault)};
+        return {chosen + 1, std::move(trials[chosen].cell), std::move(trials[1 - chosen].fault)};
     }
     if (possible[0]) {
-        throw UnsettledOrigin("the structure fits both (choice 1: " + Listed(Composition(trials[0].atoms)) + "; choice 2: " +
-                              Listed(Composition(trials[1].atoms)) + ")", true);
+        throw UnsettledOrigin("the structure fits both (choice 1: " + Listed(Composition(trials[0].cell.atoms)) + "; choice 2: " +
+                              Listed(Composition(trials[1].cell.atoms)) + ")", true);
     }
     throw UnsettledOrigin("the structure fits neither (choice 1: " + trials[0].fault + "; choice 2: " + trials[1].fault + ")", false);
 }

@@ -1,9 +1,8 @@
 // A space group of two origin choices whose file settles neither: the structure decides when one
-// choice is impossible and the other not. A choice is impossible when its expansion fails (a site's
-// images in groups of different sizes), when it puts two atoms that hold more than one atom between
-// them closer than any bond allows (half the sum of their covalent radii, and at least
-// kShortestContact), or when its cell's composition contradicts the file's _cell_formula_units_Z
-// and _chemical_formula_sum.
+// choice is impossible and the other not. A choice is impossible when its cell is no structure
+// (UnitCellAtoms: a site's images in groups of different sizes, a place holding more than one atom,
+// two atoms closer than any bond allows), its sites listed again counted once, or when its cell's
+// composition contradicts the file's _cell_formula_units_Z and _chemical_formula_sum.
 #pragma once
 
 #include <gemmi/symmetry.hpp>
@@ -16,12 +15,8 @@
 
 #include "crystal/cif_atom.h"
 #include "crystal/lattice.h"
+#include "crystal/unit_cell_atoms.h"
 
-// Two atoms stand no closer than this share of the sum of their covalent radii (Cordero et al. 2008,
-// gemmi's table): the shortest bonds, triple ones, are about 0.77 of it.
-inline constexpr double kBondShare = 0.5;
-// Nor closer than this, whatever their radii (H-H in H2 is 0.74 angstrom).
-inline constexpr double kShortestContact = 0.5;
 // A cell's count of an element may differ from Z times the formula's by this share (rounded formulas).
 inline constexpr double kCompositionTolerance = 0.05;
 
@@ -34,7 +29,7 @@ struct StatedComposition {
 
 struct SettledOrigin {
     int choice;                   // 1 or 2
-    std::vector<CifAtom> atoms;   // the unit cell in that choice
+    CellAtoms cell;               // the unit cell in that choice
     std::string otherFault;       // why the other choice cannot be
 };
 

@@ -85,10 +85,10 @@ TEST(CifCrystal, StructureFactorsWorkedOutByHand)
     EXPECT_NEAR(std::abs(alloy->At(keV)->F({1, 1, 1})), 4 * std::sqrt(2.0) * std::abs(mean), 1e-9);
     EXPECT_NEAR(std::abs(pure->At(keV)->F({1, 1, 1})), 4 * std::sqrt(2.0) * std::abs(AtomFactor(gemmi::El::Si, n2, keV)), 1e-9);
     ASSERT_EQ(alloy->atoms().size(), 16u);  // eight sites, each two half atoms
-    // A site shared in rounded thirds holds one atom; two atoms 0.0554 angstrom apart are two sites.
+    // A site shared in rounded thirds holds one atom; two half atoms 0.0554 angstrom apart are two sites.
     const std::string thirds = "Si1 Si 0 0 0 0.3334 0\nGe1 Ge 0 0 0 0.3334 0\nC1 C 0 0 0 0.3334 0\n";
     EXPECT_EQ(FromText(CubicCif(5.54, "F d -3 m :1", thirds))->atoms().size(), 24u);
-    EXPECT_EQ(FromText(CubicCif(5.54, "P 1", "Si1 Si 0 0 0 1 0\nGe1 Ge 0.01 0 0 1 0\n"))->atoms().size(), 2u);
+    EXPECT_EQ(FromText(CubicCif(5.54, "P 1", "Si1 Si 0 0 0 0.5 0\nGe1 Ge 0.01 0 0 0.5 0\n"))->atoms().size(), 2u);
 
     for (const CifAtom& atom : pure->atoms()) EXPECT_TRUE(atom.x < 1.0 && atom.y < 1.0) << atom.x << " " << atom.y;
 }
@@ -142,8 +142,8 @@ TEST(CifCrystal, SetsOfEquivalentReflectionsAgainstDirectSums)
 {
     const double keV = 10.38;
     const auto crystal = FromText(CubicCif(12.0, "F -4 3 m",
-                                           "Ga1 Ga 0 0 0 1 0.6\nAs1 As 0.25 0.25 0.25 0.5 0.5\nFe1 Fe 0.1234 0.2718 0.3141 1 0.8\n"
-                                           "As2 As 0.4142 0.1618 0.0577 1 0.4\nGa2 Ga 0.31 0.31 0.0 1 0.7\n"));
+                                           "Ga1 Ga 0 0 0 1 0.6\nAs1 As 0.25 0.25 0.25 0.5 0.5\nFe1 Fe 0.1234 0.2718 0.3141 0.5 0.8\n"
+                                           "As2 As 0.4142 0.1618 0.0577 0.5 0.4\nGa2 Ga 0.31 0.31 0.0 1 0.7\n"));
     ASSERT_EQ(crystal->atoms().size(), 4u + 4 + 96 + 96 + 48);
     std::string sites;
     int n = 0;
@@ -316,6 +316,19 @@ TEST(CifCrystal, BrokenFilesAndOptionsAreRefused)
         {edited("Ga1 Ga 0 0 0 1 0.66\n", "Ga1 Ga 0 0 0 0.5 0.66\nGa2 Ga 0 0 0 0.502 0.66\n"), "hold a total occupancy of 1.002"},
         {edited("As1 As 0.25 0.25 0.25 1 0.56\n", Rows(7, [](int i) { return "As" + std::to_string(i) + " As 0.25 0.25 0.25 0.2 0.56\n"; })),
          "c.cif:19: sites As0, As1, As2, As3 and 3 more at 0.25 0.25 0.25 hold a total occupancy of 1.4, more than one atom"},
+        // Atoms closer than any bond allows: As2 on 24f of F -4 3 m, 0.1 a from Ga1 (a limit of 0.65 of
+        // the covalent radii 1.22 and 1.19 angstrom); an F-centring image of Ga1 listed with another
+        // occupancy, so that the place holds 1.6 atoms.
+        {edited("As1 As 0.25 0.25 0.25 1 0.56\n", "As1 As 0.25 0.25 0.25 1 0.56\nAs2 As 0.1 0 0 1 0.56\n"),
+         "c.cif:19: atoms of Ga1 and As2 would stand 0.565 angstrom apart, closer than any bond between them allows (1.57 angstrom)"},
+        {edited("Ga1 Ga 0 0 0 1 0.66\n", "Ga1 Ga 0 0 0 1 0.66\nGa2 Ga 0.5 0.5 0 0.6 0.66\n"),
+         "c.cif:19: the symmetry puts sites Ga1 and Ga2 on one place, 0 0 0, where they hold a total occupancy of 1.6, more than one atom"},
+        // Labels for elements, without type symbols: water sites Wat1 and Wat2 begin with no element of
+        // the formula (W, read from the first letter, is not in 'Ga As').
+        {edited("As1 As 0.25 0.25 0.25 1 0.56\n", "As1 As 0.25 0.25 0.25 1 0.56\nWat1 ? 0.5 0.5 0.5 1 2\nWat2 ? 0.75 0.75 0.75 1 2\n"),
+         "c.cif:19: sites Wat1 and Wat2 give no _atom_site_type_symbol, and their labels begin with no element of "
+         "_chemical_formula_sum 'Ga As' (the labels would give W): give their _atom_site_type_symbol"},
+        {edited("Ga1 Ga 0 0 0", "Ga1 HCO3- 0 0 0"), "c.cif:19: site Ga1: 'HCO3-' is no element"},  // a group of two atoms besides hydrogen
         {edited("_space_group_name_Hall 'F -4 2 3'", "_space_group_symop_operation_xyz 'x,y,q'"),
          "c.cif:18: _space_group_symop_operation_xyz 'x,y,q' is no symmetry operation"},
         // Every source of the symmetry unreadable; an unknown Hall symbol alone would be passed over.

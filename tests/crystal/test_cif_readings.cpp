@@ -138,6 +138,20 @@ TEST(CifReadings, SameCrystalAsTheListedOperations)
          "R -3 c:H", "", "kelto reads it as 'R -3 c:H', on hexagonal axes"},
         {"3.8403 3.8403 3.8403 60 60 60", "_symmetry_space_group_name_H-M 'F d -3 m :1'\n", "Si1 Si 0 0 0 0.46\n", "P 1",
          "Si1 Si 0 0 0 0.46\nSi2 Si 0.25 0.25 0.25 0.46\n", "kelto reads it in the primitive cell of its F lattice"},
+        // Sites that stand on symmetry images of an earlier one of the same element and occupancy
+        // are its atoms listed again, as exports that write out every atom of the cell list them:
+        // the primitive cell with both its atoms, the origin left open (choice 2 would put atoms of
+        // silicon 1.35 angstrom apart) and stated; the cube with all eight.
+        {"3.81 3.81 3.81 60 60 60", "_symmetry_space_group_name_H-M 'Fd-3m'\n", "Si1 Si 0 0 0 0.46\nSi2 Si 0.25 0.25 0.25 0.46\n", "P 1", "",
+         "kelto takes origin choice 1 (F d -3 m :1), since in choice 2 atoms of Si1 and Si2 would stand 1.35 angstrom apart, closer "
+         "than any bond between them allows (1.44 angstrom)\nt.cif:9: sites on a symmetry image of an earlier site of the same element "
+         "and occupancy are that site's atoms listed again: kelto reads Si2 as Si1"},
+        {"3.8403 3.8403 3.8403 60 60 60", "_symmetry_space_group_name_H-M 'F d -3 m :1'\n", "Si1 Si 0.25 0.25 0.25 0.46\nSi2 Si 1 0 0 0.46\n",
+         "P 1", "Si1 Si 0.25 0.25 0.25 0.46\nSi2 Si 0 0 0 0.46\n", "kelto reads Si2 as Si1"},
+        {silicon, "_symmetry_space_group_name_H-M 'F d -3 m'\n",
+         "Si1 Si 0 0 0 0.46\nSi2 Si 0 0.5 0.5 0.46\nSi3 Si 0.5 0 0.5 0.46\nSi4 Si 0.5 0.5 0 0.46\nSi5 Si 0.25 0.25 0.25 0.46\n"
+         "Si6 Si 0.25 0.75 0.75 0.46\nSi7 Si 0.75 0.25 0.75 0.46\nSi8 Si 0.75 0.75 0.25 0.46\n",
+         "F d -3 m:1", "Si1 Si 0 0 0 0.46\n", "kelto reads Si2 as Si1, Si3 as Si1, Si4 as Si1, Si5 as Si1, Si6 as Si1, Si7 as Si1 and Si8 as Si1"},
         {"5 6 7 90 90 100", "_space_group_IT_number 4\n", "Si1 Si 0.1 0.2 0.3 0.5\n", "P 1 1 21", "", "kelto reads it as 'P 1 1 21',"},
         {"10.6 7.2 12.4 90 117 90", "_symmetry_space_group_name_H-M C2:b1\n", "Pt1 Pt 0.1 0.2 0.3 0.5\n", "C 1 2 1", "", ""},
         // Exports as they are found: characters beyond ASCII in a value kelto does not read and
@@ -155,8 +169,21 @@ TEST(CifReadings, SameCrystalAsTheListedOperations)
          "Ga1 Ga . . . 0.66\nAs1 As 0.25 0.25 0.25 0.56\n", "F -4 3 m", gaAs, "site Ga1 gives '.' for a coordinate, which ICSD's files write for 0"},
         {"9.1 9.1 9.1 90 90 90", "_space_group_name_H-M_alt 'P m -3 m'\n", "OH2 ? 0 0 0 ?\nOw1 ? 0.5 0.5 0.5 0.8\nNa1 ? 0.5 0 0 ?\n",
          "P m -3 m", "O1 O 0 0 0 0\nO2 O 0.5 0.5 0.5 0.8\nNa1 Na 0.5 0 0 0\n",
-         "t.cif:9: kelto takes each element from its site's label where there is no _atom_site_type_symbol, here from the label's first "
-         "letter alone: OH2 as O and Ow1 as O\nt.cif:9: sites OH2 and Na1 (2 of 3) give no displacement parameter: kelto takes B = 0 for them"},
+         "t.cif:9: kelto takes each element from its site's label where there is no _atom_site_type_symbol; these labels go on in "
+         "letters after the element's symbol: OH2 as O and Ow1 as O\nt.cif:9: sites OH2 and Na1 (2 of 3) give no displacement "
+         "parameter: kelto takes B = 0 for them"},
+        // With a formula a label's element is one the formula holds: Nit1 is nitrogen, not nickel.
+        {"9.1 9.1 9.1 90 90 90", "_space_group_name_H-M_alt 'P m -3 m'\n_chemical_formula_sum 'N O3 Na4'\n",
+         "Nit1 ? 0 0 0 0.6\nOw1 ? 0 0.5 0.5 0.8\nNa1 ? 0.5 0 0 0.5\nNa2 ? 0.5 0.5 0.5 0.5\n", "P m -3 m",
+         "N1 N 0 0 0 0.6\nO1 O 0 0.5 0.5 0.8\nNa1 Na 0.5 0 0 0.5\nNa2 Na 0.5 0.5 0.5 0.5\n",
+         "t.cif:10: kelto takes each element from its site's label where there is no _atom_site_type_symbol; these labels go on in "
+         "letters after the element's symbol, which _chemical_formula_sum holds: Nit1 as N and Ow1 as O"},
+        // Type symbols of groups with hydrogen, as a Pauling File export writes them, read as their other atom.
+        {"9.1 9.1 9.1 90 90 90", "_space_group_name_H-M_alt 'P m -3 m'\n",
+         "Ow1 OH2 0 0 0 0.8\nOh2 OH- 0.5 0.5 0.5 0.8\nOw3 H2O 0 0.5 0.5 0.9\nN1 NH4+ 0.25 0 0 1.1\nNa1 Na 0.5 0 0 0.5\n", "P m -3 m",
+         "Ow1 O 0 0 0 0.8\nOh2 O 0.5 0.5 0.5 0.8\nOw3 O 0 0.5 0.5 0.9\nN1 N 0.25 0 0 1.1\nNa1 Na 0.5 0 0 0.5\n",
+         "t.cif:9: sites Ow1, Oh2, Ow3 and N1 are typed with a group of atoms, not an element: kelto reads each as its atom other "
+         "than hydrogen, leaving the hydrogen out: Ow1 ('OH2') as O, Oh2 ('OH-') as O, Ow3 ('H2O') as O and N1 ('NH4+') as N"},
         // A magnetic CIF: its operations and (anti)centrings without their time reversal.
         {"4.4457 4.4457 4.4457 90 90 90", MagneticOperations("F m -3 m"), "Mn1 Mn 0 0 0 0.3\nO1 O 0.5 0.5 0.5 0.4\n", "F m -3 m", "",
          "kelto reads the magnetic operations of _space_group_symop_magn_operation.xyz without their time reversal"},
@@ -202,27 +229,44 @@ TEST(CifReadings, SameCrystalAsTheListedOperations)
 // Silicon as most databases write it, on 8a of origin choice 2 at 1/8 1/8 1/8: four atoms of the
 // cube's fcc lattice and four a quarter of the diagonal on, so |F(1 1 1)| = 4 sqrt 2 |f|,
 // |F(2 2 0)| = 8 |f| and 2 2 2 is forbidden; expanded in origin choice 1 it would be 16 atoms.
+// And as a CASTEP export writes it: the primitive 60-degree cell (a = 3.81, the cube's a / sqrt 2)
+// with both its atoms, 0 0 0 and 1/4 1/4 1/4, its origin left open. Its indices h' = (k + l, h + l,
+// h + k) / 2 of the cube's, it holds a quarter of the cube's atoms: |F(1 1 1)| = sqrt 2 |f|,
+// |F(1 1 2)| (the cube's 2 2 0) = 2 |f|, and 2 2 2 is forbidden.
 TEST(CifReadings, SiliconInOriginChoiceTwo)
 {
-    const double a = 5.4307, b = 0.46, keV = 8.048;
+    const double b = 0.46, keV = 8.048;
+    const auto f = [&](double a, double n2) {
+        const double s2 = n2 / (4 * a * a);
+        double fpp = 0;
+        const double fp = gemmi::cromer_liberman(14, keV * 1000, &fpp);
+        return std::abs(gemmi::IT92<double>::get(gemmi::El::Si).calculate_sf(s2) + std::complex<double>(fp, fpp)) * std::exp(-b * s2);
+    };
     std::string notice;
+    const double a = 5.4307;
     const auto silicon = CifCrystal::Parse(Cif("5.4307 5.4307 5.4307 90 90 90",
                                                "_symmetry_space_group_name_H-M 'F d -3 m'\n_cell_formula_units_Z 8\n_chemical_formula_sum 'Si'\n",
                                                "Si1 Si 0.125 0.125 0.125 0.46\n"),
                                            "si.cif", &notice);
     ASSERT_EQ(silicon->atoms().size(), 8u);
     EXPECT_EQ(silicon->spaceGroup(), "F d -3 m :2");
-    const auto f = [&](double n2) {
-        const double s2 = n2 / (4 * a * a);
-        double fpp = 0;
-        const double fp = gemmi::cromer_liberman(14, keV * 1000, &fpp);
-        return std::abs(gemmi::IT92<double>::get(gemmi::El::Si).calculate_sf(s2) + std::complex<double>(fp, fpp)) * std::exp(-b * s2);
-    };
     const auto scattering = silicon->At(keV);
-    EXPECT_NEAR(scattering->Modulus({1, 1, 1}), 4 * std::sqrt(2.0) * f(3), 1e-9);
-    EXPECT_NEAR(scattering->Modulus({2, 2, 0}), 8 * f(8), 1e-9);
+    EXPECT_NEAR(scattering->Modulus({1, 1, 1}), 4 * std::sqrt(2.0) * f(a, 3), 1e-9);
+    EXPECT_NEAR(scattering->Modulus({2, 2, 0}), 8 * f(a, 8), 1e-9);
     EXPECT_EQ(scattering->Modulus({2, 2, 2}), 0.0);
     EXPECT_TRUE(silicon->Extinct({2, 2, 2}) && silicon->Extinct({2, 0, 0}));
+
+    const double cube = 3.81 * std::sqrt(2.0);
+    const auto primitive = CifCrystal::Parse(Cif("3.81 3.81 3.81 60 60 60", "_symmetry_space_group_name_H-M 'Fd-3m'\n",
+                                                 "Si1 Si 0 0 0 0.46\nSi2 Si 0.25 0.25 0.25 0.46\n"),
+                                             "castep.cif", &notice);
+    ASSERT_EQ(primitive->atoms().size(), 2u);
+    EXPECT_EQ(primitive->spaceGroup(), "F d -3 m :1");
+    const auto two = primitive->At(keV);
+    EXPECT_NEAR(two->Modulus({1, 1, 1}), std::sqrt(2.0) * f(cube, 3), 1e-9);
+    EXPECT_NEAR(two->Modulus({1, 1, 2}), 2 * f(cube, 8), 1e-9);
+    EXPECT_LT(two->Modulus({2, 2, 2}), 1e-12);
+    EXPECT_TRUE(primitive->Extinct({2, 2, 2}));
 }
 
 // Hermann-Mauguin names as files write them, each the group of gemmi's tables it means; an origin
