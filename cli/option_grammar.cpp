@@ -118,7 +118,7 @@ were computed for):
                         without glitches) to the CSV table FILE, on a grid that
                         draws the narrowest glitch
   --at-psi PSI          the azimuth of the energy scan, in degrees, from -3600
-                        to 3600
+                        to 3600 (370 gives the glitches of 10)
   --energies EMIN,EMAX  the energy range of --glitches and --glitch-map, in keV
   --polarisation P      the beam's polarisation relative to the primary's
                         scattering plane for the widths and depths (--events,
@@ -141,11 +141,12 @@ were computed for):
   --harmonic-content C or C2[,C3...] or FILE
                         with --spectrum or --fit-glitches: each harmonic's share
                         of the beam's photons against 1 for the fundamental,
-                        one share C for every order of --harmonics or one for
-                        each order the structure allows; a forbidden order
-                        takes none (default 0.01 each); or a table FILE of the
-                        shares against the setting: rows of the energy (keV)
-                        and its shares, covering --energies
+                        one share C for every order of --harmonics, one for
+                        each order the structure allows, or one for each order
+                        with 0 for a forbidden one, which takes none (default
+                        0.01 each); or a table FILE of the shares against the
+                        setting: rows of the energy (keV) and its shares,
+                        covering --energies
   --glitch-map FILE     instead of the four files, write every reflection's
                         glitch line E(psi) inside --energies over the psi window
                         to the CSV table FILE

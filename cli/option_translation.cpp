@@ -291,11 +291,17 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
         // One share for every harmonic, or one for each order the structure lets through: how many
         // those are is known once the crystal is (RunFromRecord).
         const std::string& text = words.Value("--harmonic-content");
-        // Anything but numbers and commas names a table of shares against the setting.
         std::vector<std::size_t> counts;
         for (std::size_t n = 1; n < static_cast<std::size_t>(plan->harmonics); ++n) counts.push_back(n);
-        // Anything but numbers and commas names a table of shares against the setting.
-        if (text.find_first_not_of("0123456789.,+-eE") != std::string::npos) {
+        // Numbers separated by commas are shares, nan and inf among them (to be refused as shares, not
+        // looked for as a file); anything else but digits, points, commas, signs and e names a table of
+        // shares against the setting.
+        const std::vector<std::string> parts = SplitList(text);
+        const bool numbers = std::all_of(parts.begin(), parts.end(), [](const std::string& part) {
+            double value = 0.0;
+            return ParseDouble(part, &value);
+        });
+        if (!numbers && text.find_first_not_of("0123456789.,+-eE") != std::string::npos) {
             plan->harmonicContentFile = text;  // read, not written: taken as it stands
         } else {
             plan->harmonicShares = Numbers<double>("--harmonic-content", text, counts, ParseDouble,
@@ -303,6 +309,7 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
                                                    "each), or FILE");
         }
         for (const double c : plan->harmonicShares) {
+            if (!std::isfinite(c)) throw UsageError{"--harmonic-content: '" + text + "' has a share that is not a finite number"};
             if (!(c >= 0.0 && c <= 1.0)) throw UsageError{"--harmonic-content: '" + text + "' has a share outside 0 to 1"};
         }
     }

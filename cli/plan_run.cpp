@@ -75,10 +75,14 @@ OrderShares HarmonicContentOf(const Planning& p, const PlanOptions& plan)
             const GivenShares::Row& row = given.rows[mismatch.row - 1];
             named = "the table " + plan.harmonicContentFile + " (line " + std::to_string(row.line) + ")", count = row.shares.size();
         }
+        // A share for every order, the forbidden ones too, was refused for what it gives those.
+        const std::string zero = count + 1 == static_cast<std::size_t>(plan.harmonics)
+                                     ? " (or 0 for " + OrderReflections(p.scan.frame, mismatch.forbidden) + ")"
+                                     : "";
         throw RunError::Refusal(Printed("--harmonic-content: %s has %zu shares, but %s forbidden: give one for every harmonic or "
-                                        "one for each of %s\n", named.c_str(), count,
+                                        "one for each of %s%s\n", named.c_str(), count,
                                         (OrderReflections(p.scan.frame, mismatch.forbidden) + (mismatch.forbidden.size() == 1 ? " is" : " are")).c_str(),
-                                        OrderReflections(p.scan.frame, mismatch.passing).c_str()));
+                                        OrderReflections(p.scan.frame, mismatch.passing).c_str(), zero.c_str()));
     }
 }
 
@@ -266,6 +270,11 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
         if (!plan.spectrumFile.empty()) {
             progress.Phase("predicted I0 spectrum");
             const std::vector<SpectrumPoint> spectrum = PredictSpectrum(glitches, plan.energyMin, plan.energyMax, p.content);
+            // Its energies are known now, and so its exact size, which no estimate before could tell.
+            const long long bytes =
+                SpectrumTableBytes(p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, p.content, spectrum);
+            RefuseTableBeyondFreeSpace(ComputedSpectrumPart(plan.spectrumFile, static_cast<double>(bytes), spectrum.size(),
+                                                            plan.energyMin, plan.energyMax, plan.harmonics, kOptionNames));
             progress.Phase("writing " + plan.spectrumFile);
             WriteTable(plan.spectrumFile, [&](std::FILE* f) {
                 WriteSpectrumTable(f, p.subject, plan.atPsi, plan.energyMin, plan.energyMax, described, p.content,

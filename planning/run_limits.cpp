@@ -57,6 +57,22 @@ std::string Duration(double seconds)
 // "(what): advice", or "(what)".
 std::string Described(const RunPart& part) { return "(" + part.what + ")" + (part.advice.empty() ? "" : ": " + part.advice); }
 
+// The folder a part writes into, as the run names it.
+std::string FolderOf(const RunPart& part)
+{
+    const std::filesystem::path folder = std::filesystem::path(part.path).parent_path();
+    return folder.empty() ? "." : folder.string();
+}
+
+// The bytes free to the user in the file system of `folder`; false when it cannot be asked.
+bool FreeSpace(const std::string& folder, double* free)
+{
+    struct statvfs space {};
+    if (::statvfs(folder.c_str(), &space) != 0) return false;
+    *free = static_cast<double>(space.f_bavail) * static_cast<double>(space.f_frsize);
+    return true;
+}
+
 }  // namespace
 
 std::string UnitHints(const TypedUnits& typed)
@@ -89,9 +105,7 @@ void RefuseRunaway(const std::vector<RunPart>& parts, const std::string& hints)
     std::vector<FileSystem> systems;
     for (const RunPart& part : parts) {
         if (part.path.empty()) continue;
-        const std::string folder = std::filesystem::path(part.path).parent_path().empty()
-                                       ? "."
-                                       : std::filesystem::path(part.path).parent_path().string();
+        const std::string folder = FolderOf(part);
         struct stat status {};
         const dev_t device = ::stat(folder.c_str(), &status) == 0 ? status.st_dev : 0;
         auto system = std::find_if(systems.begin(), systems.end(), [&](const FileSystem& s) { return s.device == device; });
@@ -103,11 +117,10 @@ void RefuseRunaway(const std::vector<RunPart>& parts, const std::string& hints)
         if (part.bytes > system->largest->bytes) system->largest = &part;
     }
     for (const FileSystem& system : systems) {
-        struct statvfs space {};
-        if (::statvfs(system.folders.front().c_str(), &space) != 0) continue;  // the first stands for its file system
+        double free = 0.0;
+        if (!FreeSpace(system.folders.front(), &free)) continue;  // the first stands for its file system
         std::string folders;
         for (const std::string& folder : system.folders) folders += (folders.empty() ? "" : " and ") + folder;
-        const double free = static_cast<double>(space.f_bavail) * static_cast<double>(space.f_frsize);
         if (!(system.bytes <= free)) {
             throw RunError::Refusal(Printed("%sThe run would write about %s into %s, more than the %s free there %s\n",
                                             hints.c_str(), Size(system.bytes).c_str(), folders.c_str(), Size(free).c_str(),
@@ -134,4 +147,14 @@ void RefuseRunaway(const std::vector<RunPart>& parts, const std::string& hints)
                                         hints.c_str(), Duration(visits * kSecondsPerVisit).c_str(),
                                         std::isfinite(visits) ? visits : 1e308, kMostVisits, Described(*longest).c_str()));
     }
+}
+
+void RefuseTableBeyondFreeSpace(const RunPart& table)
+{
+    const std::string folder = FolderOf(table);
+    double free = 0.0;
+    if (table.path.empty() || !FreeSpace(folder, &free) || table.bytes <= free) return;
+    throw RunError::Refusal(Printed("The %s would take %.0f bytes in %s, more than the %s free there%s\n", table.what.c_str(),
+                                    table.bytes, folder.c_str(), Size(free).c_str(),
+                                    table.advice.empty() ? "" : (": " + table.advice).c_str()));
 }

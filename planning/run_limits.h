@@ -43,3 +43,9 @@ inline constexpr double kMostVisits = 1e9;
 // kMostVisits reflections; `hints` begin the message, which names the largest part of what is
 // too large.
 void RefuseRunaway(const std::vector<RunPart>& parts, const std::string& hints);
+
+// Refuses (RunError) a table whose size is known exactly only once it is computed (the predicted
+// spectrum, whose energies its glitches decide), just before it is written: `table.bytes` beyond the
+// space free now in the file system of its folder, what the run has written there already taken.
+// "The <what> would take <n> bytes in <folder>, more than the <size> free there: <advice>".
+void RefuseTableBeyondFreeSpace(const RunPart& table);

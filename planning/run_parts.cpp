@@ -65,6 +65,13 @@ RunPart SpectrumPart(const Crystal& crystal, const ScanFrame& frame, double eMin
                 EnergyAdvice(harmonics, names));
 }
 
+RunPart ComputedSpectrumPart(const std::string& path, double bytes, std::size_t energies, double eMin, double eMax, int harmonics,
+                             const RequestNames& names)
+{
+    return {path, bytes, 0.0, Printed("predicted spectrum of %zu energies from %g to %g keV", energies, eMin, eMax),
+            EnergyAdvice(harmonics, names), 0.0};
+}
+
 RunPart GlitchMapPart(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, double windowWidth,
                       const RequestNames& names, const std::string& path)
 {

@@ -3,6 +3,7 @@
 // arguments) that make it smaller. Each first refuses a limiting sphere beyond the doubles.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "crystal/crystal.h"
@@ -18,6 +19,10 @@ RunPart GlitchesPart(const Crystal& crystal, const ScanFrame& frame, double eMin
                      const RequestNames& names, const std::string& path);
 RunPart SpectrumPart(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, int harmonics, bool keptSphere,
                      const RequestNames& names, const std::string& path);
+// The predicted spectrum once computed: its `energies` and the exact `bytes` of its table, for
+// RefuseTableBeyondFreeSpace.
+RunPart ComputedSpectrumPart(const std::string& path, double bytes, std::size_t energies, double eMin, double eMax, int harmonics,
+                             const RequestNames& names);
 RunPart GlitchMapPart(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, double windowWidth,
                       const RequestNames& names, const std::string& path);
 RunPart FitPart(const Crystal& crystal, const ScanFrame& frame, double eMax, int harmonics, const RequestNames& names,

@@ -19,7 +19,7 @@ constexpr double kPi = std::numbers::pi;
 // What the process holds before any reflection: code, the crystal, the scattering tables.
 constexpr double kBaseMemory = 16.0 * 1024 * 1024;
 // Bytes per row of each table as written, and of its first lines (measured on silicon and GaAs).
-constexpr double kEventRowBytes = 103.0, kGlitchRowBytes = 111.0, kSpectrumRowBytes = 22.0, kLineRowBytes = 114.0;
+constexpr double kEventRowBytes = 103.0, kGlitchRowBytes = 111.0, kLineRowBytes = 114.0;
 constexpr double kHeaderBytes = 1024.0;
 // Points the share of scattering reflections is sampled on: a few per cent of spread.
 constexpr int kSamples = 1024;
@@ -118,7 +118,10 @@ RunSize SpectrumSize(const RunSize& glitches)
 {
     RunSize size;
     size.rows = kSpectrumEvenPoints + kSpectrumPointsPerDip * glitches.rows;
-    size.bytes = kHeaderBytes + size.rows * kSpectrumRowBytes;
+    // Only the glitches that take something get their points, and which those are only their
+    // depths tell (a third of them, or all, as the orders and energies go): the table's bytes are
+    // weighed exactly once it is computed, before it is written (SpectrumTableBytes).
+    size.bytes = 0.0;
     size.memory = glitches.memory + size.rows * 4.0 * sizeof(double);
     size.visits = glitches.visits;
     return size;

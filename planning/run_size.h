@@ -33,7 +33,8 @@ RunSize EventsSize(const Crystal& crystal, const ScanFrame& frame, double lambda
 RunSize GlitchesSize(const Crystal& crystal, const ScanFrame& frame, double eMin, double eMax, int harmonics,
                      bool keptSphere = false);
 
-// The predicted I0 spectrum of those glitches: 2001 energies and 17 more around each glitch.
+// The predicted I0 spectrum of those glitches: 2001 energies and at most 17 more around each
+// glitch, and the memory they take; no bytes, which are known exactly only once it is computed.
 RunSize SpectrumSize(const RunSize& glitches);
 
 // The glitch lines from eMin to eMax keV over a window of `windowWidth` degrees (also those of the

@@ -1,8 +1,23 @@
 #include "planning/scan_results.h"
 
+#include <cmath>
+
 #include "glitches/line_profile.h"
 
 #include "setup/units.h"
+
+namespace {
+
+// psi brought into (-180, 180], the azimuths of the default window, before any trigonometry: an
+// azimuth a whole number of turns away (370 for 10) then gives the same glitches to the last digit.
+// The remainder and the turn added or taken are exact.
+double WithinOneTurn(double psi)
+{
+    const double d = std::fmod(psi, 360.0);
+    return d > 180.0 ? d - 360.0 : d <= -180.0 ? d + 360.0 : d;
+}
+
+}  // namespace
 
 std::vector<Event> ShapedEvents(const ScanSetting& scan, const Band& band, const PsiWindow& window, const FoundCount& found)
 {
@@ -15,6 +30,7 @@ std::vector<Event> ShapedEvents(const ScanSetting& scan, const Band& band, const
 std::vector<Glitch> ShapedGlitches(const ScanSetting& scan, double psi, double eMin, double eMax, int harmonics,
                                    const std::vector<SphereReflection>* kept, const FoundCount& found)
 {
+    psi = WithinOneTurn(psi);
     std::vector<Glitch> glitches = kept != nullptr && harmonics == 1
                                        ? FindGlitchesAmong(*scan.crystal, scan.frame, *kept, psi, eMin, eMax)
                                        : FindGlitchesWithHarmonics(*scan.crystal, scan.frame, psi, eMin, eMax, harmonics);

@@ -17,9 +17,10 @@ using FoundCount = std::function<void(std::size_t)>;
 // beam at the band's centre.
 std::vector<Event> ShapedEvents(const ScanSetting& scan, const Band& band, const PsiWindow& window, const FoundCount& found = {});
 
-// The glitches at the azimuth psi (degrees) from eMin to eMax keV with the harmonics up to
-// `harmonics`, with their widths and depths; `kept`, when given, holds the fundamental's reflections
-// surveyed once (GlitchReflections) for spectra at many azimuths.
+// The glitches at the azimuth psi (degrees, taken within -180 to 180: psi and psi + 360 give the
+// same) from eMin to eMax keV with the harmonics up to `harmonics`, with their widths and depths;
+// `kept`, when given, holds the fundamental's reflections surveyed once (GlitchReflections) for
+// spectra at many azimuths.
 std::vector<Glitch> ShapedGlitches(const ScanSetting& scan, double psi, double eMin, double eMax, int harmonics,
                                    const std::vector<SphereReflection>* kept = nullptr, const FoundCount& found = {});
 

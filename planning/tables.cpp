@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <numeric>
+#include <sys/types.h>
 
 #include "io/console.h"
 #include "io/run_error.h"
@@ -157,6 +159,28 @@ void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi
         RowWritten(progress, row, spectrum.size());
         std::fprintf(file, "%.9f,%.6f\n", spectrum[row].energy, spectrum[row].i0);
     }
+}
+
+namespace {
+
+// A stream that counts what is written to it and keeps nothing.
+ssize_t CountWritten(void* count, const char*, std::size_t size)
+{
+    *static_cast<long long*>(count) += static_cast<long long>(size);
+    return static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+long long SpectrumTableBytes(const TableSubject& subject, double psi, double eMin, double eMax, const GlitchBeam& beam,
+                             const OrderShares& content, const std::vector<SpectrumPoint>& spectrum)
+{
+    long long bytes = 0;
+    std::FILE* counted = ::fopencookie(&bytes, "w", cookie_io_functions_t{nullptr, CountWritten, nullptr, nullptr});
+    if (counted == nullptr) throw std::bad_alloc();
+    WriteSpectrumTable(counted, subject, psi, eMin, eMax, beam, content, spectrum);
+    std::fclose(counted);
+    return bytes;
 }
 
 void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,

@@ -47,6 +47,10 @@ void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, 
 void WriteSpectrumTable(std::FILE* file, const TableSubject& subject, double psi, double eMin, double eMax,
                         const GlitchBeam& beam, const OrderShares& content, const std::vector<SpectrumPoint>& spectrum,
                         PhaseLine* progress = nullptr);
+// The bytes WriteSpectrumTable writes for these arguments, counted as it writes them into nothing:
+// the spectrum's size before it is written.
+long long SpectrumTableBytes(const TableSubject& subject, double psi, double eMin, double eMax, const GlitchBeam& beam,
+                             const OrderShares& content, const std::vector<SpectrumPoint>& spectrum);
 void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
                     const std::vector<GlitchLine>& lines, PhaseLine* progress = nullptr);
 

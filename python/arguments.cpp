@@ -180,7 +180,8 @@ OrderShares ContentOf(const ScanSetting& scan, int harmonics, double eMin, doubl
         return SharesOfOrders(scan, harmonics, eMax, shares);
     } catch (const SharesMismatch&) {
         const std::vector<int> passing = OrdersOfHarmonics(*scan.crystal, scan.frame, harmonics, eMax).passing;
-        Refuse(Printed("harmonic_content must give one share for every harmonic or one for each order that passes (%s)",
+        Refuse(Printed("harmonic_content must give one share for every harmonic or one for each order that passes (%s), or one "
+                       "for each order with 0 for a forbidden one",
                        passing.empty() ? "none" : OrderReflections(scan.frame, passing).c_str()));
     } catch (const std::invalid_argument& e) {
         Refuse(Printed("harmonic_content rows: %s", e.what()));

@@ -24,6 +24,17 @@ HarmonicOrders OrdersOfHarmonics(const Crystal& crystal, const ScanFrame& frame,
 
 std::vector<double> HarmonicContent(const HarmonicOrders& orders, int harmonics, const std::vector<double>& given)
 {
+    // One share for each order from 2 up, the forbidden ones too: a share of 0 for a forbidden order
+    // says what leaving it out says; any other share for one is a mistake.
+    const std::size_t everyOrder = harmonics > 1 ? static_cast<std::size_t>(harmonics - 1) : 0;
+    if (given.size() > 1 && given.size() == everyOrder && given.size() != orders.passing.size()) {
+        for (const int n : orders.forbidden) {
+            if (given[static_cast<std::size_t>(n - 2)] != 0.0) return {};
+        }
+        std::vector<double> passing;
+        for (const int n : orders.passing) passing.push_back(given[static_cast<std::size_t>(n - 2)]);
+        return HarmonicContent(orders, harmonics, passing);
+    }
     if (!given.empty() && given.size() != 1 && given.size() != orders.passing.size()) return {};
     std::vector<double> content(static_cast<std::size_t>(harmonics > 1 ? harmonics : 1), 0.0);
     content[0] = 1.0;

@@ -28,7 +28,8 @@ inline constexpr double kDefaultHarmonicShare = 0.01;
 // Each order's share of the beam's photons, content[n - 1] for order n: 1 for the fundamental, 0
 // for a forbidden order (the monochromator passes none of it), and for the orders that pass
 // kDefaultHarmonicShare each when nothing is given, one share for all of them, or one for each in
-// turn. Empty when `given` has another number of shares.
+// turn; or one for every order from 2 to `harmonics`, 0 for each forbidden one. Empty when `given`
+// has another number of shares, or gives a forbidden order a share other than 0.
 std::vector<double> HarmonicContent(const HarmonicOrders& orders, int harmonics, const std::vector<double>& given);
 
 // "2 2 2", the reflection of order n; "3 3 3 and 5 5 5" for several.

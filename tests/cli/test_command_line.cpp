@@ -108,7 +108,12 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {"1,1,1 --harmonics 4 --harmonic-content 0.2", 0, "; harmonic content 1.000000, 0.000000, 0.200000, 0.200000\n", true},
         {"1,1,1 --harmonics 4 --harmonic-content 0.2,0.05", 0, "; harmonic content 1.000000, 0.000000, 0.200000, 0.050000\n", true},
         {"1,1,1 --harmonics 4 --harmonic-content 0.2,0.05,0.1", 1, "--harmonic-content: '0.2,0.05,0.1' has 3 shares, but 2 2 2 "
-         "is forbidden: give one for every harmonic or one for each of 3 3 3 and 4 4 4\n", false},
+         "is forbidden: give one for every harmonic or one for each of 3 3 3 and 4 4 4 (or 0 for 2 2 2)\n", false},
+        {"1,1,1 --harmonics 5 --harmonic-content 0.2,0.05", 1, "--harmonic-content: '0.2,0.05' has 2 shares, but 2 2 2 is forbidden: "
+         "give one for every harmonic or one for each of 3 3 3, 4 4 4 and 5 5 5\n", false},
+        // A share of 0 for the forbidden order says what leaving it out says.
+        {"1,1,1 --harmonics 4 --harmonic-content 0,0.2,0.05", 0, "; harmonic content 1.000000, 0.000000, 0.200000, 0.050000\n", true},
+        {"1,1,1 --harmonics 3 --harmonic-content 0,0", 0, "; harmonic content 1.000000, 0.000000, 0.000000\n", true},
         {"2,2,0 --harmonics 3 --harmonic-content 0.2,0.05", 0, "; harmonic content 1.000000, 0.200000, 0.050000\n", false},
         // A table of shares against the setting, interpolated to the ends of the scan.
         {"1,1,1 --harmonics 3 --harmonic-content " + table, 0,
@@ -121,6 +126,20 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         const std::string said = c.status == 0 ? done.File("s.csv") : done.errors;
         EXPECT_TRUE(done.status == c.status && Count(said, c.found) == 1 && Count(done.errors, note) == (c.noted ? 1 : 0))
             << c.options << "\n" << said << done.errors;
+    }
+    // An azimuth whole turns away from one within -180 to 180 writes its rows to the last digit; the
+    // first lines say the azimuth as given.
+    const std::string scan = "--crystal Si --primary 1,1,1 --reference 1,-1,0 --glitches g.csv --spectrum s.csv --energies 8,12 --at-psi ";
+    const std::pair<std::string, std::string> turns[] = {{"10", "370"}, {"10", "-350"}, {"-170", "190"}};
+    for (const auto& [within, beyond] : turns) {
+        const KeltoRun one = RunKelto("", FreshFolder("azimuth_turns"), scan + within);
+        const KeltoRun other = RunKelto("", FreshFolder("azimuth_turns"), scan + beyond);
+        ASSERT_TRUE(one.status == 0 && other.status == 0) << one.errors << other.errors;
+        for (const char* table : {"g.csv", "s.csv"}) {
+            const std::string a = one.File(table), b = other.File(table);
+            EXPECT_TRUE(a.size() > 1000 && a.substr(a.find('\n')) == b.substr(b.find('\n'))) << within << " and " << beyond << ": " << table;
+            EXPECT_NE(b.find("; at psi " + beyond + ".000000 degrees;"), std::string::npos) << b.substr(0, b.find('\n'));
+        }
     }
     const std::string run = kRequired + "--wavelength 1.5 --band 0.02 ", fit = "--crystal Si --primary 2,2,0 --fit-glitches f.csv ";
     const std::pair<std::string, std::string> refused[] = {
@@ -169,6 +188,11 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3 --harmonic-content 0.1,0.1,0.1",
          "--harmonic-content: '0.1,0.1,0.1' is not C or C2,...,CN"},
         {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 2 --harmonic-content 2", "--harmonic-content: '2' has a share outside 0 to 1"},
+        // Numbers that are no shares, not names of a table.
+        {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3 --harmonic-content nan,0.1",
+         "--harmonic-content: 'nan,0.1' has a share that is not a finite number"},
+        {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3 --harmonic-content inf,0",
+         "--harmonic-content: 'inf,0' has a share that is not a finite number"},
         {kRequired + "--spectrum s.csv --energies 5,30", "--spectrum needs --at-psi and --energies"},
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --polarisation circular",
          "--polarisation: 'circular' is not sigma, pi or unpolarised"},
@@ -310,12 +334,17 @@ TEST(CommandLine, MessagesOfRuns)
         {"--structure diamond --lattice 54310 --symbol Si --primary 0,0,2 --energy 8048 --band 0.02", 1, kErr,
          "--energy takes keV: is 8048 in eV (8.048 keV)? --lattice takes angstrom: is 54310 in another unit? The run would "},
         // The free space of every folder the tables go to, those on one file system counted together:
-        // a spectrum of some 470 kB fits into small, with the glitches' 110 kB it does not.
+        // a glitch map of some 490 kB fits into small, with the glitches' 80 kB it does not.
+        {"--crystal Si --primary 1,1,1 --glitches small/g.csv --glitch-map small/sub/m.csv --at-psi 10 --energies 5,21.8", 1, kErr,
+         "into small and small/sub, more than the 512 kB free there (about 4.3e+03 glitch lines of Si from 5 to 21.8 keV", "", small},
+        // The predicted spectrum weighed as written, once computed: some 420 kB fit into small, not beside
+        // the glitches written there first; some 250 kB of a spectrum with harmonics, in which an estimate
+        // before its glitches' depths saw 2.2 MB, fit.
         {"--crystal Si --primary 1,1,1 --spectrum small/s.csv --at-psi 10 --energies 5,26", 0, kErr, "", "", small},
         {"--crystal Si --primary 1,1,1 --glitches small/g.csv --spectrum small/sub/s.csv --at-psi 10 --energies 5,26", 1, kErr,
-         "into small and small/sub, more than the 512 kB free there (about 2.03e+04 energies of the predicted spectrum, 17 around", "", small},
-        {"-o small --crystal Si --primary 1,1,1 --spectrum s.csv --at-psi 10 --energies 5,30 --harmonics 3", 1, kErr,
-         "The run would write about 11.5 MB into small, more than the 512 kB free there", "", small},
+         "The predicted spectrum of ", "The run would write", small},
+        {"-o small --crystal Si --primary 1,1,1 --spectrum s.csv --at-psi 10 --energies 28,30 --harmonics 3", 0, kOut,
+         " energies from 28 to 30 keV at psi 10 degrees, lowest ", "", small},
         // A forbidden primary reflection, by the cubic options and by a CIF's symmetry; none for an allowed one.
         {si100 + "--events e.csv -q", 0, kErr, forbidden},
         {"--crystal Si --primary 2,2,2 --energy 8.048 --relative-band 1.4e-4 --clean 1", 0, kErr,

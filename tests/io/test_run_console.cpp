@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <numeric>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "io/console.h"
 #include "io/output_files.h"
@@ -208,47 +210,59 @@ TEST(Interrupts, SayWhatTheRunLeft)
 
 // A long planning run with standard error on a terminal (a pseudo-terminal here) and standard
 // output in a file shows its phase there; Ctrl-C takes the line away, says the run stopped and
-// leaves the earlier table.
+// leaves the earlier table: a glitch map at work, and a fit waiting for a scan from a fifo that no
+// one writes.
 TEST(Interrupts, ProgressLineAtATerminalThenStopped)
 {
-    const fs::path folder = FreshFolder("interrupt_terminal");
-    WriteWholeFile(folder / "m.csv", "earlier\n");
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const std::string terminal = ::ptsname(master);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
-        const int output = ::open((folder / "stdout.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (slave < 0 || output < 0 || ::chdir(folder.c_str()) != 0) ::_exit(127);
-        ::dup2(output, STDOUT_FILENO);
-        ::dup2(slave, STDERR_FILENO);
-        ::execl(KELTO_BINARY, "kelto", "--crystal", "LiNbO3", "--primary", "0,0,6", "--glitch-map", "m.csv", "--energies", "5,80",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    std::string shown;
-    const auto read = [&](int milliseconds) {  // false once the terminal has no writer left
-        pollfd ready{master, POLLIN, 0};
-        if (::poll(&ready, 1, milliseconds) <= 0) return true;
-        char buffer[4096];
-        const ssize_t got = ::read(master, buffer, sizeof buffer);
-        if (got <= 0) return false;
-        shown.append(buffer, static_cast<std::size_t>(got));
-        return true;
+    const struct { std::vector<std::string> arguments; std::string table, phase; } cases[] = {
+        {{"--crystal", "LiNbO3", "--primary", "0,0,6", "--glitch-map", "m.csv", "--energies", "5,80"}, "m.csv",
+         "\rkelto: glitch map: the lines from 5 to 80 keV, "},
+        {{"--crystal", "Si", "--primary", "2,2,0", "--fit-glitches", "scan.fifo", "--energies", "6,14", "--fit-table", "fit.csv"},
+         "fit.csv", "\rkelto: fit: reading scan.fifo, "},
     };
-    const std::string phase = "\rkelto: glitch map: the lines from 5 to 80 keV, ";
-    const bool drawn = Eventually([&] { return !read(10) || shown.find(phase) != std::string::npos; }, 120);
-    ::kill(pid, SIGINT);
-    while (read(10000)) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.table);
+        const fs::path folder = FreshFolder("interrupt_terminal");
+        WriteWholeFile(folder / c.table, "earlier\n");
+        ASSERT_EQ(::mkfifo((folder / "scan.fifo").c_str(), 0600), 0);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const std::string terminal = ::ptsname(master);
+        std::vector<char*> argv{const_cast<char*>("kelto")};
+        for (const std::string& argument : c.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+            const int output = ::open((folder / "stdout.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (slave < 0 || output < 0 || ::chdir(folder.c_str()) != 0) ::_exit(127);
+            ::dup2(output, STDOUT_FILENO);
+            ::dup2(slave, STDERR_FILENO);
+            ::execv(KELTO_BINARY, argv.data());
+            ::_exit(127);
+        }
+        std::string shown;
+        const auto read = [&](int milliseconds) {  // false once the terminal has no writer left
+            pollfd ready{master, POLLIN, 0};
+            if (::poll(&ready, 1, milliseconds) <= 0) return true;
+            char buffer[4096];
+            const ssize_t got = ::read(master, buffer, sizeof buffer);
+            if (got <= 0) return false;
+            shown.append(buffer, static_cast<std::size_t>(got));
+            return true;
+        };
+        const bool drawn = Eventually([&] { return !read(10) || shown.find(c.phase) != std::string::npos; }, 120);
+        ::kill(pid, SIGINT);
+        while (read(10000)) {
+        }
+        int raw = 0;
+        ::waitpid(pid, &raw, 0);
+        ::close(master);
+        EXPECT_TRUE(drawn && shown.starts_with(c.phase)) << shown;
+        EXPECT_TRUE(shown.ends_with("\033[K\r\033[Kkelto: stopped by SIGINT; no file was replaced\r\n")) << shown;
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + SIGINT) << raw;
+        EXPECT_EQ(ReadWholeFile(folder / c.table), "earlier\n");
+        EXPECT_EQ(ReadWholeFile(folder / "stdout.out"), "");
+        EXPECT_TRUE(TemporaryFiles(folder).empty());
     }
-    int raw = 0;
-    ::waitpid(pid, &raw, 0);
-    ::close(master);
-    EXPECT_TRUE(drawn && shown.starts_with(phase)) << shown;
-    EXPECT_TRUE(shown.ends_with("\033[K\r\033[Kkelto: stopped by SIGINT; no file was replaced\r\n")) << shown;
-    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + SIGINT) << raw;
-    EXPECT_EQ(ReadWholeFile(folder / "m.csv"), "earlier\n");
-    EXPECT_EQ(ReadWholeFile(folder / "stdout.out"), "");
-    EXPECT_TRUE(TemporaryFiles(folder).empty());
 }
