@@ -6,13 +6,6 @@ namespace {
 
 using Complex = std::complex<double>;
 
-// As the thick-crystal solution: a crystal without absorption is given 1 % of |chi_0|.
-Complex Absorbing(Complex chi0)
-{
-    const double scale = std::abs(chi0);
-    return chi0.imag() < -1e-2 * scale ? chi0 : Complex(chi0.real(), -1e-2 * scale);
-}
-
 // A beam whose direction cosine with the surface normal is at least this many times sqrt|chi_0|:
 // the linear theory's relative error |chi_0| / 2 gamma^2 is then below 1 %.
 constexpr double kClear = 7.1;
@@ -86,7 +79,8 @@ bool FirstOrderHolds(const PassbandCase& passband)
 FirstOrderRay::FirstOrderRay(const PassbandCase& c, double alphaG) : case_(c)
 {
     const BeamSet& first = c.first;
-    const Complex chi0 = Absorbing(first.chi[0][0]), chi0Second = Absorbing(c.second.chi[0][0]);
+    const Complex chi0 = Absorbing(first.chi[0][0], std::abs(first.chi[0][0]));
+    const Complex chi0Second = Absorbing(c.second.chi[0][0], std::abs(c.second.chi[0][0]));
     // The second crystal's deviations: -G's, and X - G's less the first's alpha_X.
     const double x = c.twoCrystals ? ExitAccommodation(first.gamma[1], alphaG) : 0.0;
     const double alphaG2 = 2.0 * x * first.gamma[0] + x * x;

@@ -8,10 +8,6 @@ namespace {
 
 using Complex = std::complex<double>;
 
-// The share of |chi_0| given as absorption to a crystal that has none (scattering factors without
-// f''), so that the waves of a thick crystal decay and the thick-crystal solution exists: about
-// silicon's own at 8 keV.
-constexpr double kLeastAbsorption = 1e-2;
 
 // Aberth's iteration stops when every root moves by less than this, relative to max(1, |root|).
 constexpr double kRootTolerance = 1e-10;
@@ -159,11 +155,9 @@ Complex Determinant(Complex* a, int n)
 ThickCrystal::ThickCrystal(const BeamSet& beams) : beams_(beams)
 {
     const int n = 2 * beams_.count;
-    Complex chi0 = beams_.chi[0][0];
-    scale_ = std::abs(chi0);
+    scale_ = std::abs(beams_.chi[0][0]);
     if (!(scale_ > 0.0)) scale_ = 1e-6;
-    // Absorption: Im chi_0 < 0 (chi = -r_e lambda^2 F / (pi V), f'' > 0).
-    if (!(chi0.imag() < -kLeastAbsorption * scale_)) chi0 = Complex(chi0.real(), -kLeastAbsorption * scale_);
+    const Complex chi0 = Absorbing(beams_.chi[0][0], scale_);
     chi0_ = chi0 / scale_;
     for (int m = 0; m < beams_.count; ++m) {
         second_[m] = std::fabs(beams_.gamma[static_cast<std::size_t>(m)]) < kGrazing * std::sqrt(scale_);

@@ -28,6 +28,16 @@
 // sqrt|chi_0| keeps the second-order term.
 inline constexpr double kGrazing = 20.0;
 
+// chi_0 with the absorption a thick crystal is given: its own (Im chi_0 < 0, chi = -r_e lambda^2 F
+// / (pi V), f'' > 0), or 1 % of |chi_0| where it has less (scattering factors without f''), so that
+// its waves decay and the thick-crystal solution exists: about silicon's own at 8 keV. `scale`
+// stands in for |chi_0| where that is 0.
+inline std::complex<double> Absorbing(std::complex<double> chi0, double scale)
+{
+    const double least = 1e-2 * scale;
+    return chi0.imag() < -least ? chi0 : std::complex<double>(chi0.real(), -least);
+}
+
 // One multiple-beam case, the same for every ray of a passband (the rays' directions differ by far
 // less than the angles that decide the geometry): the beams' cosines, the susceptibilities and the
 // polarisation directions.
