@@ -37,6 +37,8 @@ struct PlanOptions {
     // and the azimuths of a clean energy range.
     std::string glitchesFile;
     double atPsi = 0.0;
+    // A double monochromator's second crystal at its own azimuth (degrees); none: no glitches of its own.
+    std::optional<double> secondPsi;
     std::string mapFile;
     double energyMin = 0.0, energyMax = 0.0;  // keV, of --energies
     bool cleanEnergies = false;

@@ -18,7 +18,7 @@ namespace {
 constexpr const char* kValueOptions[] = {
     "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--primary", "--wavelength", "--energy", "--band", "--relative-band",
     "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
-    "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--monochromator", "--harmonics",
+    "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--monochromator", "--second-psi", "--harmonics",
     "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset", "--offsets",
     "--significance",
 };
@@ -134,6 +134,12 @@ were computed for):
                         single (default) crystal, double (a second crystal of
                         its own, parallel, without glitches at the first's) or
                         channel-cut (the second wall meets every glitch too)
+  --second-psi PSI2     with --monochromator double: the second crystal's own
+                        azimuth in degrees (from its reference, right-handed
+                        about its own primary to its own incident beam); its
+                        glitches join the first's in --glitches and --spectrum
+                        (column crystal 2) and count against --clean-energies.
+                        A channel-cut's second wall sits at PSI + 180
   --harmonics N         also the glitches of the harmonics n G at n E for n = 2
                         to N that the structure allows, listed at E with their
                         order (default 1: the fundamental only); a forbidden

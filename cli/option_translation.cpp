@@ -202,6 +202,12 @@ void CheckCombinations(const OptionWords& words)
     if (words.Has("--monochromator") && !energyRun) {
         throw UsageError{"--monochromator goes with --glitches, --spectrum, --glitch-map, --clean-energies or --fit-glitches"};
     }
+    if (words.Has("--second-psi")) {
+        if (!(atPsi || words.Has("--clean-energies"))) throw UsageError{"--second-psi goes with --glitches, --spectrum or --clean-energies"};
+        if (!words.Has("--monochromator") || words.Value("--monochromator") != "double") {
+            throw UsageError{"--second-psi is the azimuth of a double monochromator's second crystal: give --monochromator double"};
+        }
+    }
     // The threshold of a clean search is a depth or a FRACTION of the strongest, not both.
     if (words.Has("--max-depth") && !windows) throw UsageError{"--max-depth goes with --clean or --clean-energies"};
     for (const char* name : {"--clean", "--clean-energies"}) {
@@ -370,6 +376,12 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
             throw UsageError{"--at-psi: '" + words.Value("--at-psi") + "' is not an azimuth from -3600 to 3600 degrees"};
         }
         plan->fitNominalPsi = plan->atPsi;
+    }
+    if (words.Has("--second-psi")) {
+        plan->secondPsi = Double(words, "--second-psi");
+        if (!std::isfinite(*plan->secondPsi) || !AzimuthWithinBound(*plan->secondPsi)) {
+            throw UsageError{"--second-psi: '" + words.Value("--second-psi") + "' is not an azimuth from -3600 to 3600 degrees"};
+        }
     }
     if (words.Has("--energies")) EnergyRange(words.Value("--energies"), "--energies", false, &plan->energyMin, &plan->energyMax, nullptr);
     for (const std::string& text : words.Values("--clean-energies")) {

@@ -17,6 +17,7 @@
 #include "planning/run_parts.h"
 #include "planning/run_size.h"
 #include "planning/scan_results.h"
+#include "planning/second_crystal.h"
 #include "scan/harmonic_orders.h"
 #include "setup/factor_file.h"
 #include "setup/units.h"
@@ -96,7 +97,8 @@ GlitchBeam DescribedBeam(const PlanOptions& plan)
     const char* monochromator = beam.monochromator == Monochromator::kSingle   ? "single"
                                 : beam.monochromator == Monochromator::kDouble ? "double"
                                                                                : "channel-cut";
-    return GlitchBeam{polarisation, beam.acrossDegrees, beam.alongDegrees, beam.surface, plan.harmonics, monochromator};
+    return GlitchBeam{polarisation, beam.acrossDegrees, beam.alongDegrees, beam.surface, plan.harmonics, monochromator,
+                      plan.secondPsi};
 }
 
 // Writes a table through `write` into `path`, replacing it only once complete.
@@ -251,10 +253,22 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
 {
     if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty()) {
         progress.Phase(Printed("glitch spectrum: the reflections on the sphere from %g to %g keV", plan.energyMin, plan.energyMax));
-        const std::vector<Glitch> glitches = ShapedGlitches(p.scan, plan.atPsi, plan.energyMin, plan.energyMax, plan.harmonics,
-                                                            nullptr, [&](std::size_t found) {
+        const std::vector<Glitch> glitches = ShapedPairGlitches(p.scan, plan.atPsi, plan.secondPsi, plan.energyMin, plan.energyMax,
+                                                                plan.harmonics, nullptr, [&](std::size_t found) {
             progress.Phase(Printed("glitch spectrum: widths and depths of %zu glitches", found));
         });
+        if (plan.secondPsi) {
+            progress.Clear();
+            if (SecondAtChannelCut(p.scan, plan.atPsi, *plan.secondPsi, plan.energyMax)) {
+                std::fprintf(stderr, "kelto: the second crystal at psi %g degrees sits where a channel-cut's second wall does "
+                                     "(psi + 180, or an image of it by the crystal's symmetry): every glitch is met on both "
+                                     "crystals, as in a channel-cut\n", *plan.secondPsi);
+            } else {
+                const auto second = std::count_if(glitches.begin(), glitches.end(), [](const Glitch& g) { return g.crystal == 2; });
+                std::fprintf(stderr, "kelto: %zu of the glitches are the second crystal's, at psi %g degrees\n",
+                             static_cast<std::size_t>(second), *plan.secondPsi);
+            }
+        }
         const GlitchBeam described = DescribedBeam(plan);
         if (!plan.glitchesFile.empty()) {
             progress.Phase("writing " + plan.glitchesFile);
@@ -305,7 +319,10 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
         for (const EnergyRange& r : ranges) named += Printed("%s%g to %g keV", named.empty() ? "" : " and ", r.eMin, r.eMax);
         progress.Phase("clean windows from " + named);
         const double divergence = plan.beam.acrossDegrees;
-        const CleanWindows found = CleanEnergyWindows(*p.crystal, p.scan.frame, plan.window, ranges, divergence, p.scan.beam,
+        const PairSearch pair = CleanSearchOfPair(p.scan, plan.secondPsi, ranges);
+        if (!pair.notices.empty()) progress.Clear();
+        for (const std::string& notice : pair.notices) std::fprintf(stderr, "kelto: %s\n", notice.c_str());
+        const CleanWindows found = CleanEnergyWindows(*p.crystal, p.scan.frame, plan.window, ranges, divergence, pair.beam,
                                                       plan.cleanMinWidth);
         const WindowSearch search{true, plan.cleanMinWidth, ranges.front().threshold, divergence, ranges.front().eMin,
                                   ranges.front().eMax, DescribedBeam(plan), plan.windowsShown,

@@ -31,6 +31,7 @@ struct Glitch {
     bool sharesDip = false;
     Miller partner{};
     bool dipAtPartner = false;
+    int crystal = 1;  // the monochromator's crystal that meets X: 1, or 2 for the second of a double
 };
 
 // Every reflection X on the sphere at the azimuth `psi` between eMin and eMax (keV, both

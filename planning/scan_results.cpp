@@ -6,19 +6,6 @@
 
 #include "setup/units.h"
 
-namespace {
-
-// psi brought into (-180, 180], the azimuths of the default window, before any trigonometry: an
-// azimuth a whole number of turns away (370 for 10) then gives the same glitches to the last digit.
-// The remainder and the turn added or taken are exact.
-double WithinOneTurn(double psi)
-{
-    const double d = std::fmod(psi, 360.0);
-    return d > 180.0 ? d - 360.0 : d <= -180.0 ? d + 360.0 : d;
-}
-
-}  // namespace
-
 std::vector<Event> ShapedEvents(const ScanSetting& scan, const Band& band, const PsiWindow& window, const FoundCount& found)
 {
     std::vector<Event> events = FindEvents(*scan.crystal, scan.frame, band, window);

@@ -106,7 +106,9 @@ void WriteScanAndBeam(TextWriter& out, double psi, double eMin, double eMax, con
 {
     out.Print<"; at psi %.6f degrees; energies %.6f to %.6f keV">(psi, eMin, eMax);
     WriteBeam(out, beam);
-    out.Print<"; monochromator %s; harmonics to %d">(beam.monochromator, beam.harmonics);
+    out.Print<"; monochromator %s">(beam.monochromator);
+    if (beam.secondPsi) out.Print<"; second crystal at psi %.6f degrees">(*beam.secondPsi);
+    out.Print<"; harmonics to %d">(beam.harmonics);
 }
 
 }  // namespace
@@ -192,15 +194,15 @@ void WriteGlitchTable(std::FILE* file, const TableSubject& subject, double psi, 
     WriteScanAndBeam(out, psi, eMin, eMax, beam);
     out.Print<"\n">();
     out.Print<"energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
-              "relative_strength,kind,width_eV,depth,order,rise,shares_h,shares_k,shares_l\n">();
+              "relative_strength,kind,width_eV,depth,order,rise,shares_h,shares_k,shares_l,crystal\n">();
     for (std::size_t row = 0; row < glitches.size(); ++row) {
         RowWritten(progress, row, glitches.size());
         const Glitch& g = glitches[row];
         const Miller shares = g.sharesDip ? g.partner : Miller{0, 0, 0};
-        out.Print<"%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s,%.6f,%.6f,%d,%.6f,%d,%d,%d\n">(
+        out.Print<"%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%s,%.6f,%.6f,%d,%.6f,%d,%d,%d,%d\n">(
             g.energy, g.wavelength, g.x.h, g.x.k, g.x.l, g.coupling.h, g.coupling.k, g.coupling.l, g.F, g.couplingF,
             g.strength, g.relativeStrength, g.always ? static_cast<const char*>("always") : "glitch", g.widthEV, g.depth,
-            g.order, g.rise, shares.h, shares.k, shares.l);
+            g.order, g.rise, shares.h, shares.k, shares.l, g.crystal);
     }
 }
 

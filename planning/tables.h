@@ -35,6 +35,7 @@ struct GlitchBeam {
     std::optional<Miller> surface;         // none: a symmetric cut
     int harmonics;
     const char* monochromator = "single";  // "single", "double" or "channel-cut" (energy scans)
+    std::optional<double> secondPsi = {};  // a double monochromator's second crystal, degrees
 };
 // The writers of the long tables tell `progress`, when given, the share of their rows written.
 // The events with the beam their widths are for (its harmonics are not used).

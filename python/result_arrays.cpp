@@ -55,10 +55,11 @@ py::object EventsArray(const std::vector<Event>& events)
 py::object GlitchArray(const std::vector<Glitch>& glitches)
 {
     std::vector<double> energy, wavelength, width, depth, rise;
-    std::vector<int> order, sharesH, sharesK, sharesL;
+    std::vector<int> order, sharesH, sharesK, sharesL, crystal;
     std::vector<std::string> kind;
     PairColumns pairs;
     for (const Glitch& g : glitches) {
+        crystal.push_back(g.crystal);
         const Miller shares = g.sharesDip ? g.partner : Miller{0, 0, 0};
         sharesH.push_back(shares.h), sharesK.push_back(shares.k), sharesL.push_back(shares.l);
         energy.push_back(g.energy), wavelength.push_back(g.wavelength);
@@ -68,7 +69,8 @@ py::object GlitchArray(const std::vector<Glitch>& glitches)
     }
     return StructuredArray(pairs.Around({{"energy_keV", energy}, {"wavelength", wavelength}},
                                         {{"kind", kind}, {"width_eV", width}, {"depth", depth}, {"order", order}, {"rise", rise},
-                                         {"shares_h", sharesH}, {"shares_k", sharesK}, {"shares_l", sharesL}}));
+                                         {"shares_h", sharesH}, {"shares_k", sharesK}, {"shares_l", sharesL},
+                                         {"crystal", crystal}}));
 }
 
 py::object MapArray(const std::vector<GlitchLine>& lines)

@@ -7,6 +7,7 @@
 
 #include "bindings.h"
 #include "glitches/spectrum.h"
+#include "planning/second_crystal.h"
 #include "io/run_error.h"
 #include "numpy_tables.h"
 #include "planning/run_parts.h"
@@ -74,15 +75,37 @@ try {
 
 // The glitches of an energy scan at psi with their widths and depths, from the arguments that
 // glitches() and spectrum() share; the sphere's survey is kept for the fundamental alone.
-std::vector<Glitch> GlitchesOf(const PyCrystal& self, const ScanSetting& scan, double psi, double eMin, double eMax, int harmonics,
-                               bool spectrum)
+std::vector<Glitch> GlitchesOf(const PyCrystal& self, const ScanSetting& scan, double psi, std::optional<double> secondPsi,
+                               double eMin, double eMax, int harmonics, bool spectrum)
 {
     self.RequireRoom([&](const Crystal& crystal) {
         return (spectrum ? SpectrumPart : GlitchesPart)(crystal, scan.frame, eMin, eMax, harmonics, harmonics == 1, kArgumentNames, "");
     });
     return Interruptible([&] {
-        return ShapedGlitches(scan, psi, eMin, eMax, harmonics, harmonics == 1 ? self.GlitchSphere(scan.frame, eMax).get() : nullptr);
+        return ShapedPairGlitches(scan, psi, secondPsi, eMin, eMax, harmonics,
+                                  harmonics == 1 ? self.GlitchSphere(scan.frame, eMax).get() : nullptr);
     });
+}
+
+// A double monochromator's second crystal at its own azimuth, checked.
+void RequireSecondAzimuth(std::optional<double> secondPsi, const BeamRequest& beam)
+{
+    if (!secondPsi) return;
+    if (beam.monochromator != Monochromator::kDouble) {
+        Refuse("second_psi is the azimuth of a double monochromator's second crystal: give monochromator='double'");
+    }
+    if (!std::isfinite(*secondPsi)) Refuse("second_psi must be a finite number of degrees");
+    RequireAzimuth(*secondPsi, "second_psi");
+}
+
+// The azimuth at which a crystal of the kind meets what a channel-cut's second wall meets, its first
+// wall at psi.
+double SecondWallAzimuth(const PyCrystal& self, const Indices& primary, double psi, const std::optional<Indices>& reference)
+{
+    if (!std::isfinite(psi)) Refuse("psi must be a finite number of degrees");
+    RequireAzimuth(psi, "psi");
+    self.Scan(primary, reference, BeamRequest{});  // refuses a primary or reference that sets no frame
+    return ChannelCutSecondPsi(psi);
 }
 
 // The azimuth of a glitch spectrum, checked.
@@ -96,14 +119,15 @@ double ScanAzimuth(std::optional<double> psi, std::optional<double> atPsi)
 
 py::object Glitches(const PyCrystal& self, const Indices& primary, std::optional<double> psi, const Range& energies,
                     std::optional<double> atPsi, const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
-                    const std::optional<Indices>& surface, int harmonics, const std::string& monochromator)
+                    const std::optional<Indices>& surface, int harmonics, const std::string& monochromator, std::optional<double> secondPsi)
 try {
     const auto [eMin, eMax] = Energies(energies);
     const double azimuth = ScanAzimuth(psi, atPsi);
     RequireHarmonics(harmonics);
     const BeamRequest beam = BeamOf(OnePolarisation(polarisation, polarization), divergence, surface, monochromator);
+    RequireSecondAzimuth(secondPsi, beam);
     const ScanSetting scan = EnergyScan(self, primary, reference, beam, eMin, eMax, harmonics);
-    return GlitchArray(GlitchesOf(self, scan, azimuth, eMin, eMax, harmonics, false));
+    return GlitchArray(GlitchesOf(self, scan, azimuth, secondPsi, eMin, eMax, harmonics, false));
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
 }
@@ -111,16 +135,17 @@ try {
 py::object Spectrum(const PyCrystal& self, const Indices& primary, std::optional<double> psi, const Range& energies,
                     std::optional<double> atPsi, const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                     const std::optional<Indices>& surface, int harmonics, const ContentArgument& harmonicContent,
-                    const std::string& monochromator)
+                    const std::string& monochromator, std::optional<double> secondPsi)
 try {
     const auto [eMin, eMax] = Energies(energies);
     RequireHarmonics(harmonics);
     const BeamRequest beam = BeamOf(OnePolarisation(polarisation, polarization), divergence, surface, monochromator);
+    RequireSecondAzimuth(secondPsi, beam);
     const ScanSetting scan = self.Scan(primary, reference, beam);
     const OrderShares content = ContentOf(scan, harmonics, eMin, eMax, harmonicContent);
     const double azimuth = ScanAzimuth(psi, atPsi);
     CheckEnergyScan(scan, eMin, eMax, harmonics);
-    const std::vector<Glitch> glitches = GlitchesOf(self, scan, azimuth, eMin, eMax, harmonics, true);
+    const std::vector<Glitch> glitches = GlitchesOf(self, scan, azimuth, secondPsi, eMin, eMax, harmonics, true);
     const std::vector<SpectrumPoint> spectrum = Interruptible([&] { return PredictSpectrum(glitches, eMin, eMax, content); });
     std::vector<double> energy, i0;
     for (const SpectrumPoint& p : spectrum) energy.push_back(p.energy), i0.push_back(p.i0);
@@ -151,7 +176,7 @@ using EnergyRanges = std::variant<Range, std::vector<Range>>;
 py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const EnergyRanges& energies, const std::optional<double>& fraction,
                          const Range& psi, const Divergence& divergence, const std::optional<Indices>& reference,
                          const std::optional<double>& maxDepth, double minWidth, const Spelling& polarisation, const Spelling& polarization,
-                         const std::optional<Indices>& surface, const std::string& monochromator)
+                         const std::optional<Indices>& surface, const std::string& monochromator, std::optional<double> secondPsi)
 {
     const std::vector<Range> given = std::holds_alternative<Range>(energies) ? std::vector<Range>{std::get<Range>(energies)}
                                                                              : std::get<std::vector<Range>>(energies);
@@ -173,6 +198,7 @@ py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const En
         if (!(minWidth >= 0.0 && std::isfinite(minWidth))) Refuse("min_width must be a finite number of degrees from 0 up");
         const PsiWindow window = Window(psi);
         const BeamRequest beam = BeamOf(OnePolarisation(polarisation, polarization), spreads, surface, monochromator);
+        RequireSecondAzimuth(secondPsi, beam);
         const ScanSetting scan = self.Scan(primary, reference, beam);
         for (const EnergyRange& r : ranges) CheckEnergyScan(scan, r.eMin, r.eMax, 1);
         for (const EnergyRange& r : ranges) {
@@ -180,8 +206,10 @@ py::object CleanEnergies(const PyCrystal& self, const Indices& primary, const En
                 return GlitchMapPart(crystal, scan.frame, r.eMin, r.eMax, window.max - window.min, kArgumentNames, "");
             });
         }
+        const PairSearch pair = Interruptible([&] { return CleanSearchOfPair(scan, secondPsi, ranges); });
+        for (const std::string& notice : pair.notices) Warn(notice);
         const CleanWindows found = Interruptible([&] {
-            return CleanEnergyWindows(self.crystal(), scan.frame, window, ranges, beam.acrossDegrees, scan.beam, minWidth);
+            return CleanEnergyWindows(self.crystal(), scan.frame, window, ranges, beam.acrossDegrees, pair.beam, minWidth);
         });
         return WindowArray(found, "energies");
     } catch (const py::value_error& refusal) {
@@ -264,6 +292,7 @@ rows of kelto --events.)")
         .def("glitches", &Glitches, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
              py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("monochromator") = "single",
+             py::arg("second_psi") = py::none(),
              R"(The glitch spectrum at the azimuth psi (degrees; at_psi is the same) from energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV, wavelength, h, k, l, coupling_h, coupling_k, coupling_l, F, F_coupling,
@@ -273,11 +302,13 @@ widths and depths are for the beam's polarisation (or polarization: 'sigma', the
 the primary's scattering plane), its divergence = (ACROSS, ALONG) in degrees and the crystal's
 surface = (H, K, L) (None: a symmetric cut); harmonics = N adds the glitches of n G at n E up to N,
 as --harmonics (a forbidden order, such as silicon's 2 2 2, is a UserWarning, as a forbidden primary
-reflection is); monochromator = 'single' (the default), 'double' or 'channel-cut' as --monochromator. The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
+reflection is); monochromator = 'single' (the default), 'double' or 'channel-cut' as --monochromator; with 'double',
+second_psi (degrees, as --second-psi) sets the second crystal at its own azimuth and adds its
+glitches, marked crystal 2 (1: the first's). The sphere is surveyed once for spectra at many azimuths of one primary and range.)")
         .def("spectrum", &Spectrum, py::arg("primary"), py::arg("psi") = py::none(), py::kw_only(), py::arg("energies"),
              py::arg("at_psi") = py::none(), py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = ContentArgument{std::vector<double>{}},
-             py::arg("monochromator") = "single",
+             py::arg("monochromator") = "single", py::arg("second_psi") = py::none(),
              R"(The predicted I0 of the energy scan at the azimuth psi (degrees; at_psi is the same) over energies = (EMIN, EMAX) keV.
 
 Columns: energy_keV and i0, the output relative to what it would be without glitches: the rows of
@@ -286,6 +317,14 @@ harmonic's share of the photons against 1 for the fundamental: one share for eve
 one for each order the structure allows (a forbidden order takes none; default 0.01 each); or rows
 [[E, C...], ...] of a setting E (keV) and its shares, at rising E, linear between them, covering
 energies (as --harmonic-content FILE).)")
+        .def("channel_cut_second_psi", &SecondWallAzimuth, py::arg("primary"), py::kw_only(), py::arg("psi"),
+             py::arg("reference") = py::none(),
+             R"(The azimuth (degrees, within -180 to 180) at which a crystal of this kind, counted in the same
+convention (from its reference, right-handed about its own primary to its own incident beam),
+meets what the second wall of a channel-cut meets when its first wall is at psi: psi + 180. The
+second wall reflects -G with the beam the first sends it; inverted, that is the first's setting
+turned by 180 degrees about G, meeting G - X where the wall meets X - G. glitches(...,
+monochromator='double', second_psi=...) at this azimuth gives the channel-cut's glitches.)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
              py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("monochromator") = "single",
@@ -298,7 +337,7 @@ cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map
         .def("clean_energies", &CleanEnergies, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("fraction") = py::none(),
              py::arg("psi") = Range{-180.0, 180.0}, py::arg("divergence") = 0.0, py::arg("reference") = py::none(),
              py::arg("max_depth") = py::none(), py::arg("min_width") = 0.5, py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(),
-             py::arg("surface") = py::none(), py::arg("monochromator") = "single",
+             py::arg("surface") = py::none(), py::arg("monochromator") = "single", py::arg("second_psi") = py::none(),
              R"(The azimuth windows of psi = (MIN, MAX), widest first, at least min_width degrees wide (default
 0.5; 0 lists every stretch), over which no glitch line inside energies = (EMIN, EMAX) keV is
 deeper there than max_depth (a share of I0 from 0 to 1, default 0.01; lines that coincide count by
@@ -306,7 +345,9 @@ their dips together), or, with fraction instead, none above that fraction of the
 (|F(X)| |F(G - X)|); energies = [(EMIN, EMAX), ...] asks for the windows clean in every range at
 once. Each part of a line that counts is widened at its ends by half the width in azimuth of its
 glitch there for the beam (polarisation, divergence = ACROSS or (ACROSS, ALONG) in degrees,
-surface, as in glitch_map()), or by ACROSS / 2 where wider.
+surface, as in glitch_map()), or by ACROSS / 2 where wider. A 'double' monochromator's crystals are
+taken turned together (the second where a channel-cut's second wall would be) unless second_psi
+sets the second apart; a UserWarning then says whether it spoils a range whatever the first's azimuth.
 Columns: search, psi_start, psi_end, width (degrees), clean (1), largest (0), h, k, l (0); when
 no window is clean, the five least bad stretches instead, best first, with clean 0, the largest
 relative strength (or depth) over each and h, k, l of the line that sets it: kelto

@@ -16,6 +16,15 @@ struct PsiWindow {
     bool FullCircle() const { return max - min >= 360.0; }
 };
 
+// psi brought into (-180, 180] before any trigonometry: an azimuth a whole number of turns away
+// (370 for 10) then gives the same answers to the last digit. The remainder and the turn added or
+// taken are exact.
+inline double WithinOneTurn(double psi)
+{
+    const double d = std::fmod(psi, 360.0);
+    return d > 180.0 ? d - 360.0 : d <= -180.0 ? d + 360.0 : d;
+}
+
 struct AzimuthInterval {
     double start, end;  // start <= end; end may pass the window's end across the seam of a full circle
     double Width() const { return end - start; }

@@ -50,7 +50,7 @@ def printed(array, conversions):
 
 
 EVENTS = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s", "%.6f", "%.6f"]
-GLITCHES = ["%.6f"] * 2 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s", "%.6f", "%.6f", "%d", "%.6f"] + ["%d"] * 3
+GLITCHES = ["%.6f"] * 2 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s", "%.6f", "%.6f", "%d", "%.6f"] + ["%d"] * 4
 MAP = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f"] * 3 + ["%s", "%.6f"]
 WINDOWS = ["%s", "%.6f", "%.6f", "%.6f", "%d", "%.6f", "%d", "%d", "%d"]
 SPECTRUM = ["%.9f", "%.6f"]
@@ -71,6 +71,14 @@ class SameAsTheProgram(unittest.TestCase):
              SILICON + ["--primary", "0,0,4", "--energy", "8.048", "--relative-band", "0.003", "--events", "e.csv"]),
             (silicon.glitches((1, 1, 1), 10, energies=(5, 20)), GLITCHES, "g.csv",
              SILICON + ["--primary", "1,1,1", "--glitches", "g.csv", "--at-psi", "10", "--energies", "5,20"]),
+            # A double monochromator: its second crystal apart, and at a channel-cut's second wall.
+            (silicon.glitches((1, 1, 1), 10, energies=(8, 10), reference=(1, -1, 0), monochromator="double", second_psi=40),
+             GLITCHES, "g.csv", SILICON + ["--primary", "1,1,1", "--reference", "1,-1,0", "--glitches", "g.csv", "--at-psi", "10",
+                                           "--energies", "8,10", "--monochromator", "double", "--second-psi", "40"]),
+            (silicon.glitches((1, 1, 1), 10, energies=(8, 10), reference=(1, -1, 0), monochromator="double",
+                              second_psi=silicon.channel_cut_second_psi((1, 1, 1), psi=10, reference=(1, -1, 0))),
+             GLITCHES, "g.csv", SILICON + ["--primary", "1,1,1", "--reference", "1,-1,0", "--glitches", "g.csv", "--at-psi", "10",
+                                           "--energies", "8,10", "--monochromator", "channel-cut"]),
             (gaas.glitches((2, 2, 0), at_psi=15, energies=(6, 9), polarization="pi", divergence=(0.001, 0.0002), surface=(1, 1, 1),
                            harmonics=3), GLITCHES, "g.csv",
              ["--crystal", "GaAs", "--primary", "2,2,0", "--glitches", "g.csv", "--at-psi", "15", "--energies", "6,9",
@@ -227,6 +235,9 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), divergence=(0.1, float("nan"))), ValueError,
              "divergence must be (ACROSS, ALONG)"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(0, 0, 0)), ValueError, "surface must be a direction"),
+            (lambda: silicon.spectrum((1, 1, 1), 10, energies=(5, 6), second_psi=40), ValueError,
+             "second_psi is the azimuth of a double monochromator's second crystal: give monochromator='double'"),
+            (lambda: silicon.channel_cut_second_psi((1, 1, 1), psi=float("inf")), ValueError, "psi must be a finite number of degrees"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(-1, -1, -1)), ValueError,
              "surface -1 -1 -1 is 180.0 degrees from the primary reflection 1 1 1: its incident beam would meet the surface from "
              "inside the crystal"),
