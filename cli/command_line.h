@@ -78,6 +78,7 @@ struct PlanOptions {
     bool fitOneOffset = false;       // one offset for every scan, else one each
     double fitSignificance = kDefaultSignificance;  // the false-alarm probability a fit may have
     std::optional<double> fitNominalPsi;
+    bool fitSecond = false;  // the second crystal of a double monochromator fitted as well
 
     bool EnergyRun() const
     {

@@ -114,6 +114,41 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
     return answer;
 }
 
+std::string SecondFitAnswer(const GlitchFit& second, const GlitchFit& first, bool tieResolved)
+{
+    if (!second.candidate) return "kelto: second crystal: no fit: " + second.why + "\n";
+    const int left = second.matched + second.unmatched;
+    const std::string trials = Printed("p = %.3g (%d of %d trials of unrelated dips fit as well)", second.p, second.asGood, second.trials);
+    const std::string best = Printed("psi %.4f +/- %.4f degrees: %d of the %d dips the first crystal leaves paired with its glitches, "
+                                     "rms %.3f eV; %s", second.psi, second.psiError, second.matched, left, second.rmsEV, trials.c_str());
+    std::string answer;
+    if (second.found) {
+        answer = "kelto: second crystal: fitted " + best + "\n";
+    } else if (second.p > second.significance) {
+        answer = Printed("kelto: second crystal: no significant fit: at best %s: above --significance %g\n", best.c_str(),
+                         second.significance);
+    } else if (!second.ties.empty() && !second.nominalTook) {
+        answer = Printed("kelto: second crystal: no single fit: %s; but %s fit%s as well; --second-psi near one of them takes it\n",
+                         best.c_str(), TiesNamed(second).c_str(), second.ties.size() == 1 ? "s" : "");
+    } else {
+        answer = Printed("kelto: second crystal: no significant fit: at best %s (%s)\n", best.c_str(), second.why.c_str());
+    }
+    if (second.found && second.equivalents.size() > 1) {
+        std::string list;
+        for (const double psi : second.equivalents) {
+            if (std::fabs(psi - second.psi) > 1e-9) list += Printed("%s%.4f", list.empty() ? "" : ", ", psi);
+        }
+        answer += Printed("kelto: second crystal: psi %s degrees fit%s as well (the crystal's symmetry)%s\n", list.c_str(),
+                          second.equivalents.size() == 2 ? "s" : "", "; --second-psi takes the one nearest it");
+    }
+    if (tieResolved) {
+        answer += Printed("kelto: psi %.4f and %.4f each fit the scans as well as the other as one crystal; as two, each pairs the "
+                          "dips the other leaves: the first crystal is at %.4f, the second at %.4f\n", first.psi, second.psi,
+                          first.psi, second.psi);
+    }
+    return answer;
+}
+
 std::string SpreadAnswer(const SpreadEstimate& spread, const GlitchFit& fit, const PlanOptions& plan)
 {
     if (!spread.found) return Printed("kelto: no estimate of the beam's spread from the dip widths: %s\n", spread.why.c_str());

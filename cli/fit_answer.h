@@ -15,5 +15,9 @@ std::string DipsNamed(const PlanOptions& plan);
 // The fitted psi, offsets and significance as the console says them.
 std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan);
 
+// The second crystal's azimuth fitted to what the first left, or why there is none; and, where the
+// first fit's tie with it was resolved, that the two crystals explain the scans together.
+std::string SecondFitAnswer(const GlitchFit& second, const GlitchFit& first, bool tieResolved);
+
 // The beam's spread across that the dips' widths call for, as the option that predicts with it.
 std::string SpreadAnswer(const SpreadEstimate& spread, const GlitchFit& fit, const PlanOptions& plan);

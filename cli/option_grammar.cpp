@@ -208,6 +208,11 @@ were computed for):
                         (default) or one for all
   --significance P      with --fit-glitches: the false-alarm probability p a fit
                         may have, 0.001 to 0.5 (default 0.01; 1/P - 1 trials)
+  --fit-second          with --fit-glitches and --monochromator double: fit the
+                        second crystal's azimuth as well, to the dips the
+                        first's glitches leave, with its own p and ties
+                        (--second-psi: the symmetric azimuth nearest it is
+                        taken); the crystal that pairs more dips is the first
   The energy scans take no wavelength, band, --hmax, --events or --clean.
 Other:
   -h, --help            show this help and exit
@@ -271,6 +276,7 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
         }
     }
     app.add_flag("-q,--quiet", words->quiet);
+    app.add_flag("--fit-second", words->fitSecond);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -285,7 +291,7 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
     if (!app.remaining().empty()) {
         const std::string word = app.remaining().front();
         if (!word.starts_with("-")) throw UsageError{"unexpected argument '" + word + "'"};
-        std::vector<std::string> names{"--quiet", "--help", "--version"};
+        std::vector<std::string> names{"--quiet", "--fit-second", "--help", "--version"};
         for (const auto& [name, value] : typed) names.push_back(name);
         for (const auto& [name, values] : repeated) names.push_back(name);
         const std::string nearest = NearestOption(word, names);

@@ -20,6 +20,7 @@ public:
     // Every value of an option that may be given several times, in order.
     const std::vector<std::string>& Values(const std::string& name) const;
     bool quiet = false;
+    bool fitSecond = false;  // --fit-second
 
 private:
     friend bool ReadOptionWords(int, const char* const*, OptionWords*);

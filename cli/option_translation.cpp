@@ -202,8 +202,16 @@ void CheckCombinations(const OptionWords& words)
     if (words.Has("--monochromator") && !energyRun) {
         throw UsageError{"--monochromator goes with --glitches, --spectrum, --glitch-map, --clean-energies or --fit-glitches"};
     }
+    if (words.fitSecond) {
+        if (!fit) throw UsageError{"--fit-second goes with --fit-glitches"};
+        if (!words.Has("--monochromator") || words.Value("--monochromator") != "double") {
+            throw UsageError{"--fit-second fits a double monochromator's second crystal: give --monochromator double"};
+        }
+    }
     if (words.Has("--second-psi")) {
-        if (!(atPsi || words.Has("--clean-energies"))) throw UsageError{"--second-psi goes with --glitches, --spectrum or --clean-energies"};
+        if (!(atPsi || words.Has("--clean-energies") || words.fitSecond)) {
+            throw UsageError{"--second-psi goes with --glitches, --spectrum, --clean-energies or --fit-second"};
+        }
         if (!words.Has("--monochromator") || words.Value("--monochromator") != "double") {
             throw UsageError{"--second-psi is the azimuth of a double monochromator's second crystal: give --monochromator double"};
         }
@@ -340,6 +348,7 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
     plan->mapFile = table("--glitch-map");
     if (words.Has("--fit-glitches")) {
         plan->fitScanFiles = SplitList(words.Value("--fit-glitches"));  // read, not written: taken as they stand
+        plan->fitSecond = words.fitSecond;
         for (const std::string& file : plan->fitScanFiles) {
             if (file.empty()) throw UsageError{"--fit-glitches: '" + words.Value("--fit-glitches") + "' names an empty file"};
         }

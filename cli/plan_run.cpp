@@ -223,7 +223,7 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
     std::size_t count = 0;
     for (const DipSearch& d : dips) count += d.dips.size();
     progress.Phase(Printed("fit: psi and offsets to %zu dips, and trials of its significance", count));
-    const FitOutcome outcome = FitScans(p.scan, dips, request);
+    const FitOutcome outcome = FitScans(p.scan, dips, request, SecondFitRequest{plan.fitSecond, plan.secondPsi});
     const GlitchFit& fit = outcome.fit;
     if (!plan.fitTableFile.empty()) {
         WriteTable(plan.fitTableFile, [&](std::FILE* f) {
@@ -243,6 +243,7 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
         *written += FitAnswer(fit, plan);
         if (fit.found) *written += SpreadAnswer(outcome.spread, fit, plan);
     }
+    if (outcome.second) *written += SecondFitAnswer(*outcome.second, fit, outcome.tieResolved);
     if (!plan.fitTableFile.empty()) *written += Printed("kelto: wrote %s\n", plan.fitTableFile.c_str());
     return fit.found;
 }

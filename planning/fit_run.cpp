@@ -39,10 +39,19 @@ DipSearch DipsInRange(const std::vector<ScanPoint>& points, double eMin, double 
     }
 }
 
-FitOutcome FitScans(const ScanSetting& scan, const std::vector<DipSearch>& dips, FitRequest request)
+FitOutcome FitScans(const ScanSetting& scan, const std::vector<DipSearch>& dips, FitRequest request,
+                    const SecondFitRequest& second)
 {
     request.beam.beam = scan.beam;
-    FitOutcome outcome{FitGlitches(*scan.crystal, scan.frame, dips, request), {}};
+    FitOutcome outcome;
+    if (second.fit) {
+        PairFit pair = FitTwoCrystals(*scan.crystal, scan.frame, dips, request, second.nominalPsi);
+        outcome.fit = std::move(pair.first);
+        outcome.second = std::move(pair.second);
+        outcome.tieResolved = pair.tieResolved;
+    } else {
+        outcome.fit = FitGlitches(*scan.crystal, scan.frame, dips, request);
+    }
     outcome.spread = EstimateSpread(*scan.crystal, scan.frame, outcome.fit, dips, request);
     return outcome;
 }

@@ -3,11 +3,13 @@
 // significance, and the beam's spread their widths call for.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fit/beam_spread.h"
 #include "fit/glitch_fit.h"
+#include "fit/second_crystal_fit.h"
 #include "fit/measured_dips.h"
 #include "io/scan_file.h"
 #include "planning/scan_setting.h"
@@ -28,7 +30,18 @@ DipSearch DipsInRange(const std::vector<ScanPoint>& points, double eMin, double 
 struct FitOutcome {
     GlitchFit fit;
     SpreadEstimate spread;  // without a significant fit: none, and why
+    // A double monochromator's second crystal, when asked for: its fit to what the first left, and
+    // whether it resolved the first's tie with it (fit/second_crystal_fit.h).
+    std::optional<GlitchFit> second;
+    bool tieResolved = false;
+};
+
+// What a fit is asked to find beside the first crystal's azimuth.
+struct SecondFitRequest {
+    bool fit = false;                    // the second crystal's azimuth as well
+    std::optional<double> nominalPsi;    // its guess
 };
 
 // The fit of `request` (whose beam is the scan's) to the dips of every scan.
-FitOutcome FitScans(const ScanSetting& scan, const std::vector<DipSearch>& dips, FitRequest request);
+FitOutcome FitScans(const ScanSetting& scan, const std::vector<DipSearch>& dips, FitRequest request,
+                    const SecondFitRequest& second = {});

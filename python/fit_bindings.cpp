@@ -48,7 +48,8 @@ py::object FitScan(const PyCrystal& self, const Indices& primary, const ScanValu
                    const Range& energies, const Range& psi, std::optional<double> atPsi, std::optional<double> nominal,
                    const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                    const std::optional<Indices>& surface, int harmonics, const ContentArgument& harmonicContent,
-                   double maxOffset, const std::string& offsets, double significance, const std::string& monochromator)
+                   double maxOffset, const std::string& offsets, double significance, const std::string& monochromator,
+                   bool fitSecond, std::optional<double> secondPsi)
 try {
     const auto [eMin, eMax] = Energies(energies);
     const std::vector<std::vector<double>> energy = Scans(energyValues), intensity = Scans(intensityValues);
@@ -75,6 +76,12 @@ try {
     request.oneOffset = offsets == "one";
     request.significance = significance;
     const BeamRequest beam = BeamOf(OnePolarisation(polarisation, polarization), divergence, surface, monochromator);
+    if (fitSecond && beam.monochromator != Monochromator::kDouble) {
+        Refuse("fit_second fits a double monochromator's second crystal: give monochromator='double'");
+    }
+    if (secondPsi && !fitSecond) Refuse("second_psi goes with fit_second=True, as the guess of the second crystal's azimuth");
+    if (secondPsi && !std::isfinite(*secondPsi)) Refuse("second_psi must be a finite number of degrees");
+    if (secondPsi) RequireAzimuth(*secondPsi, "second_psi");
     const ScanSetting scan = EnergyScan(self, primary, reference, beam, eMin, eMax, harmonics);
     self.RequireRoom([&](const Crystal& crystal) { return FitPart(crystal, scan.frame, eMax, harmonics, kArgumentNames, ""); });
     request.beam.content = ContentOf(scan, harmonics, eMin, eMax, harmonicContent);
@@ -82,7 +89,7 @@ try {
     for (std::size_t s = 0; s < energy.size(); ++s) {
         searches.push_back(DipsOfScan(energy[s], intensity[s], eMin, eMax, energy.size() == 1 ? "the scan" : Printed("scan %zu", s + 1)));
     }
-    const FitOutcome outcome = Interruptible([&] { return FitScans(scan, searches, request); });
+    const FitOutcome outcome = Interruptible([&] { return FitScans(scan, searches, request, SecondFitRequest{fitSecond, secondPsi}); });
     const GlitchFit& fit = outcome.fit;
     const SpreadEstimate& spread = outcome.spread;
     const double nan = std::nan("");
@@ -126,6 +133,25 @@ try {
     result["divergence_why"] = spread.why;
     result["scans"] = scans;
     result["dips"] = DipRows(fit);
+    if (outcome.second) {
+        const GlitchFit& second = *outcome.second;
+        py::dict d;
+        d["found"] = second.found, d["why"] = second.why;
+        d["psi"] = second.psi, d["psi_error"] = second.psiError;
+        d["rms_eV"] = second.candidate ? second.rmsEV : nan;
+        d["matched"] = second.matched, d["unmatched"] = second.unmatched;
+        d["p"] = second.p, d["trials"] = second.trials, d["as_good"] = second.asGood;
+        d["equivalents"] = second.equivalents;
+        py::list secondTies;
+        for (const FitTie& tie : second.ties) {
+            py::dict t;
+            t["psi"] = tie.psi, t["matched"] = tie.matched, t["rms_eV"] = tie.rmsEV;
+            secondTies.append(t);
+        }
+        d["ties"] = secondTies;
+        d["resolved_tie"] = outcome.tieResolved;
+        result["second"] = d;
+    }
     return result;
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
@@ -141,6 +167,7 @@ void BindFit(CrystalClass& crystal)
              py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = ContentArgument{std::vector<double>{}},
              py::arg("max_offset") = 25.0, py::arg("offsets") = "each", py::arg("significance") = kDefaultSignificance, py::arg("monochromator") = "single",
+             py::arg("fit_second") = false, py::arg("second_psi") = py::none(),
              R"(The azimuth psi and energy offsets fitted to measured I0 scans, as kelto --fit-glitches.
 
 energy (keV; multiply eV by 0.001) and intensity (any scale) are one scan's points in any order, or
@@ -167,7 +194,11 @@ divergence= takes it; NaN when they do not fix it), divergence_range (LOW, HIGH 
 standard error; LOW 0 when the widths only bound it, HIGH then the widest within two), divergence_why
 (without an estimate: why not) and dips, the rows of
 --fit-table: energy_keV, depth, width_eV, matched, h, k, l, order, predicted_keV, residual_eV,
-line_depth (NaN where unmatched), scan (from 1).)");
+line_depth (NaN where unmatched), scan (from 1). With monochromator='double' and fit_second=True,
+the second crystal's azimuth is fitted as well, to the dips the first's glitches leave (second_psi:
+the guess of it), as --fit-second: the dict gains second, a dict of found, why, psi, psi_error,
+rms_eV, matched, unmatched, p, trials, as_good, equivalents, ties and resolved_tie (the two
+crystals paired about as many dips, and each explains what the other leaves).)");
 }
 
 }  // namespace kelto_python

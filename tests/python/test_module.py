@@ -238,6 +238,8 @@ class Refusals(unittest.TestCase):
             (lambda: silicon.spectrum((1, 1, 1), 10, energies=(5, 6), second_psi=40), ValueError,
              "second_psi is the azimuth of a double monochromator's second crystal: give monochromator='double'"),
             (lambda: silicon.channel_cut_second_psi((1, 1, 1), psi=float("inf")), ValueError, "psi must be a finite number of degrees"),
+            (lambda: silicon.fit_glitches((2, 2, 0), [8.0, 8.1], [1.0, 1.0], energies=(8, 9), fit_second=True), ValueError,
+             "fit_second fits a double monochromator's second crystal: give monochromator='double'"),
             (lambda: silicon.glitches((1, 1, 1), 10, energies=(5, 6), surface=(-1, -1, -1)), ValueError,
              "surface -1 -1 -1 is 180.0 degrees from the primary reflection 1 1 1: its incident beam would meet the surface from "
              "inside the crystal"),
