@@ -227,7 +227,8 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
     const GlitchFit& fit = outcome.fit;
     if (!plan.fitTableFile.empty()) {
         WriteTable(plan.fitTableFile, [&](std::FILE* f) {
-            WriteFitTable(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), fit, plan.fitOneOffset, plan.fitScanFiles);
+            WriteFitTable(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), fit, plan.fitOneOffset, plan.fitScanFiles,
+                          outcome.second ? &*outcome.second : nullptr);
         });
     }
     if (!fit.candidate) {

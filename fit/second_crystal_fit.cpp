@@ -43,6 +43,31 @@ GlitchFit FitSecondCrystal(const Crystal& crystal, const ScanFrame& frame, const
     return FitGlitches(crystal, frame, DipsLeftUnpaired(scans, first), request);
 }
 
+std::vector<PairedDip> DipsOfBothCrystals(const GlitchFit& first, const GlitchFit* second)
+{
+    std::vector<PairedDip> rows;
+    for (std::size_t s = 0; s < first.scans.size(); ++s) {
+        // The second fit took the dips the first left, in their order, on the first's energy scale.
+        const std::vector<DipMatch>* left =
+            second != nullptr && second->found && s < second->scans.size() && second->scans[s].used ? &second->scans[s].dips : nullptr;
+        const double offsetKeV = std::isfinite(first.scans[s].offsetError) ? first.scans[s].offsetEV / 1000.0 : 0.0;
+        std::size_t next = 0;
+        for (const DipMatch& d : first.scans[s].dips) {
+            PairedDip row{d.dip, static_cast<int>(s + 1), d.matched ? 1 : 0, d};
+            if (!d.matched && left != nullptr && next < left->size()) {
+                const DipMatch& other = (*left)[next++];
+                if (other.matched) {
+                    row.crystal = 2, row.match = other;
+                    row.match.dip = d.dip;
+                    row.match.predictedKeV += offsetKeV;
+                }
+            }
+            rows.push_back(row);
+        }
+    }
+    return rows;
+}
+
 namespace {
 
 // A best fit that is significant and no fit only because another azimuth fits as well.

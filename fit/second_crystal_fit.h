@@ -22,6 +22,17 @@ std::vector<DipSearch> DipsLeftUnpaired(const std::vector<DipSearch>& scans, con
 GlitchFit FitSecondCrystal(const Crystal& crystal, const ScanFrame& frame, const std::vector<DipSearch>& scans,
                            const GlitchFit& first, FitRequest request);
 
+// Every dip of every scan with what paired it: the first crystal's glitch, the second's (from
+// `second`, fitted to what the first left; its predicted energy put back onto the scan's scale)
+// or none. By scan, then as the first fit lists them.
+struct PairedDip {
+    MeasuredDip dip;
+    int scan;     // from 1
+    int crystal;  // 1 or 2; 0 unpaired
+    DipMatch match;  // the pair (matched false when unpaired), predictedKeV on the scan's scale
+};
+std::vector<PairedDip> DipsOfBothCrystals(const GlitchFit& first, const GlitchFit* second);
+
 // Both crystals fitted to the scans. Where the two crystals pair about as many dips, the first
 // fit finds both azimuths fit as well, and is no fit alone: when the second, fitted to what the
 // first left, lands on one of them (or an image of it by the crystal's symmetry), the pair

@@ -1,5 +1,7 @@
 #include "planning/tables.h"
 
+#include "fit/second_crystal_fit.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -374,7 +376,7 @@ void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const Window
 }
 
 void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
-                   const GlitchFit& fit, bool oneOffset, const std::vector<std::string>& scanNames)
+                   const GlitchFit& fit, bool oneOffset, const std::vector<std::string>& scanNames, const GlitchFit* second)
 {
     TextWriter out(file);
     out.Print<"# kelto glitch fit: ">();
@@ -408,17 +410,24 @@ void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, do
             }
         }
     }
+    if (second != nullptr && second->candidate) {
+        out.Print<"; second crystal psi %.6f +/- %.6f degrees; %d of %d dips left matched; rms %.4f eV; p %.4f (%s)">(
+            second->psi, second->psiError, second->matched, second->matched + second->unmatched, second->rmsEV, second->p,
+            second->found ? "significant" : "no significant fit");
+    } else if (second != nullptr) {
+        out.Print<"; second crystal: no fit: %s">(Printable(second->why).c_str());
+    }
     out.Print<"\n">();
-    out.Print<"energy_keV,depth,width_eV,matched,h,k,l,order,predicted_keV,residual_eV,line_depth,scan\n">();
-    for (std::size_t s = 0; s < fit.scans.size(); ++s) {
-        for (const DipMatch& d : fit.scans[s].dips) {
-            out.Print<"%.6f,%.6f,%.3f,%d,">(d.dip.energy, d.dip.depth, d.dip.widthEV, d.matched ? 1 : 0);
-            if (d.matched) {
-                out.Print<"%d,%d,%d,%d,%.6f,%.4f,%.6f,%d\n">(d.x.h, d.x.k, d.x.l, d.order, d.predictedKeV, d.residualEV, d.lineDepth,
-                                                           static_cast<int>(s + 1));
-            } else {
-                out.Print<",,,,,,,%d\n">(static_cast<int>(s + 1));
-            }
+    out.Print<"energy_keV,depth,width_eV,matched,h,k,l,order,predicted_keV,residual_eV,line_depth,scan,crystal\n">();
+    for (const PairedDip& row : DipsOfBothCrystals(fit, second)) {
+        const MeasuredDip& d = row.dip;
+        const DipMatch& m = row.match;
+        out.Print<"%.6f,%.6f,%.3f,%d,">(d.energy, d.depth, d.widthEV, m.matched ? 1 : 0);
+        if (m.matched) {
+            out.Print<"%d,%d,%d,%d,%.6f,%.4f,%.6f,%d,%d\n">(m.x.h, m.x.k, m.x.l, m.order, m.predictedKeV, m.residualEV, m.lineDepth,
+                                                          row.scan, row.crystal);
+        } else {
+            out.Print<",,,,,,,%d,0\n">(row.scan);
         }
     }
 }

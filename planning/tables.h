@@ -79,5 +79,9 @@ void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const Window
 // The fit of measured scans: every dip of every scan (named in the first line, numbered in the
 // last column) with the glitch it was paired with; the fitted psi with its significance and each
 // scan's offset (or why nothing fits) in the first line.
+// With `second`, a double monochromator's second crystal fitted to the dips the first left: its
+// azimuth in the first line, and the dips it paired in the rows (crystal 2, their predicted energy
+// on the scan's scale).
 void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
-                   const GlitchFit& fit, bool oneOffset, const std::vector<std::string>& scanNames);
+                   const GlitchFit& fit, bool oneOffset, const std::vector<std::string>& scanNames,
+                   const GlitchFit* second = nullptr);

@@ -132,7 +132,7 @@ try {
     result["divergence_range"] = spread.found ? py::make_tuple(spread.low / degree, spread.high / degree) : py::make_tuple(nan, nan);
     result["divergence_why"] = spread.why;
     result["scans"] = scans;
-    result["dips"] = DipRows(fit);
+    result["dips"] = DipRows(fit, outcome.second ? &*outcome.second : nullptr);
     if (outcome.second) {
         const GlitchFit& second = *outcome.second;
         py::dict d;

@@ -1,5 +1,7 @@
 #include "result_arrays.h"
 
+#include "fit/second_crystal_fit.h"
+
 #include <cmath>
 #include <string>
 
@@ -103,23 +105,22 @@ py::object WindowArray(const CleanWindows& found, const char* search)
                             {"largest", largest}, {"h", h}, {"k", k}, {"l", l}});
 }
 
-py::object DipRows(const GlitchFit& fit)
+py::object DipRows(const GlitchFit& fit, const GlitchFit* second)
 {
     std::vector<double> dipEnergy, depth, width, predicted, residual, lineDepth;
-    std::vector<int> matched, h, k, l, order, scan;
-    for (std::size_t s = 0; s < fit.scans.size(); ++s) {
-        for (const DipMatch& d : fit.scans[s].dips) {
-            dipEnergy.push_back(d.dip.energy), depth.push_back(d.dip.depth), width.push_back(d.dip.widthEV);
-            matched.push_back(d.matched ? 1 : 0), h.push_back(d.x.h), k.push_back(d.x.k), l.push_back(d.x.l), order.push_back(d.order);
-            predicted.push_back(d.matched ? d.predictedKeV : std::nan(""));
-            residual.push_back(d.matched ? d.residualEV : std::nan(""));
-            lineDepth.push_back(d.matched ? d.lineDepth : std::nan(""));
-            scan.push_back(static_cast<int>(s + 1));
-        }
+    std::vector<int> matched, h, k, l, order, scan, crystal;
+    for (const PairedDip& row : DipsOfBothCrystals(fit, second)) {
+        const DipMatch& d = row.match;
+        dipEnergy.push_back(row.dip.energy), depth.push_back(row.dip.depth), width.push_back(row.dip.widthEV);
+        matched.push_back(d.matched ? 1 : 0), h.push_back(d.x.h), k.push_back(d.x.k), l.push_back(d.x.l), order.push_back(d.order);
+        predicted.push_back(d.matched ? d.predictedKeV : std::nan(""));
+        residual.push_back(d.matched ? d.residualEV : std::nan(""));
+        lineDepth.push_back(d.matched ? d.lineDepth : std::nan(""));
+        scan.push_back(row.scan), crystal.push_back(row.crystal);
     }
     return StructuredArray({{"energy_keV", dipEnergy}, {"depth", depth}, {"width_eV", width}, {"matched", matched}, {"h", h},
                             {"k", k}, {"l", l}, {"order", order}, {"predicted_keV", predicted}, {"residual_eV", residual},
-                            {"line_depth", lineDepth}, {"scan", scan}});
+                            {"line_depth", lineDepth}, {"scan", scan}, {"crystal", crystal}});
 }
 
 }  // namespace kelto_python

@@ -19,6 +19,6 @@ pybind11::object MapArray(const std::vector<GlitchLine>& lines);
 // The clean windows, or the least bad stretches when there is none, as rows of the windows table.
 pybind11::object WindowArray(const CleanWindows& found, const char* search);
 // The rows of --fit-table for the dips of the scans.
-pybind11::object DipRows(const GlitchFit& fit);
+pybind11::object DipRows(const GlitchFit& fit, const GlitchFit* second = nullptr);
 
 }  // namespace kelto_python

@@ -316,6 +316,13 @@ TEST(GlitchFit, TellsTwoCrystalsAtTheirOwnAzimuths)
             EXPECT_LT(std::min(straight, crossed), 5.0);
             EXPECT_GE(one.matched, two.matched);
             EXPECT_EQ(pair.tieResolved, c.eMax == 14.0);
+            // The rows of the fit table: each crystal's pairs, every predicted energy on the scan's scale.
+            int paired[3] = {0, 0, 0};
+            for (const PairedDip& row : DipsOfBothCrystals(one, &two)) {
+                ++paired[row.crystal];
+                if (row.crystal > 0) EXPECT_NEAR((row.dip.energy - row.match.predictedKeV) * 1000.0, row.match.residualEV, 1e-6);
+            }
+            EXPECT_TRUE(paired[1] == one.matched && paired[2] == two.matched);
         }
     }
     // Without the first's significant fit there is no second.

@@ -161,7 +161,7 @@ class SameAsTheProgram(unittest.TestCase):
         for row, dip in zip(rows, fit["dips"].tolist()):
             self.assertEqual(row[:4], ["%.6f" % dip[0], "%.6f" % dip[1], "%.3f" % dip[2], "%d" % dip[3]])
             if dip[3]:
-                self.assertEqual(row[4:], ["%d" % v for v in dip[4:8]] + ["%.6f" % dip[8], "%.4f" % dip[9], "%.6f" % dip[10], "1"])
+                self.assertEqual(row[4:], ["%d" % v for v in dip[4:8]] + ["%.6f" % dip[8], "%.4f" % dip[9], "%.6f" % dip[10], "1", "1"])
 
         pieces = [(energy >= a) & (energy <= a + 0.8) for a in (7.0, 9.4, 10.8)]
         joint = silicon.fit_glitches((2, 2, 0), [energy[p] for p in pieces], [intensity[p] for p in pieces], energies=(6, 12),
