@@ -20,6 +20,9 @@
 // which holds the single-precision values the survey of the four files works with.
 struct PlanOptions {
     std::string cifFile;    // the crystal's CIF (--cif, or the shipped one of --crystal); empty: cubic
+    // --temperature: the shipped cell taken at this many kelvin, its lengths scaled by cellScale.
+    std::optional<double> temperatureK;
+    double cellScale = 1.0;
     Miller primary{};       // the primary reflection
     double latticeA = 0.0;  // angstrom
     double lambda = 0.0;    // angstrom, the band's centre (scan runs)

@@ -16,9 +16,10 @@ namespace {
 
 // Every option that takes a value, in the order --help lists them.
 constexpr const char* kValueOptions[] = {
-    "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--primary", "--wavelength", "--energy", "--band", "--relative-band",
-    "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
-    "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--monochromator", "--second-psi", "--harmonics",
+    "--structure", "--lattice", "--symbol", "--cif", "--crystal", "--temperature", "--primary", "--wavelength", "--energy", "--band",
+    "--relative-band", "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
+    "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--monochromator", "--second-psi",
+    "--harmonics",
     "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset", "--offsets",
     "--significance",
 };
@@ -39,7 +40,10 @@ fourteen questions on standard input.
 
 Required:
   --crystal NAME        a crystal that comes with kelto (--crystal list lists
-                        them: Si, GaAs, sapphire...), for planning, or
+                        them: Si, GaAs, sapphire...), for planning, with
+  --temperature K       optionally its cell at K kelvin from its published
+                        thermal expansion (Si, 120 to 1500 K; without it the
+                        shipped cell: Si at 295.65 K), or
   --cif FILE            the crystal of a small-molecule CIF: cell, space group,
                         atom sites (structure factors with f' and f'' at the
                         energy of each event or glitch), for planning, or

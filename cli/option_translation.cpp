@@ -14,6 +14,7 @@
 #include "cli/option_grammar.h"
 #include "crystal/cif_crystal.h"
 #include "crystal/shipped_crystals.h"
+#include "crystal/thermal_expansion.h"
 #include "io/run_error.h"
 #include "fit/glitch_fit.h"
 #include "planning/request_checks.h"
@@ -145,6 +146,9 @@ void CheckCombinations(const OptionWords& words)
                 throw UsageError{std::string(name) + " has no use with " + source + " (it writes the planning tables only)"};
             }
         }
+        if (words.Has("--cif") && words.Has("--temperature")) {
+            throw UsageError{"--temperature goes with --crystal (the shipped Si), not with --cif, whose cell is as the file gives it"};
+        }
         if (!words.Has("--primary")) throw UsageError{"--primary is required"};
         if (!energyRun && !words.Has("--events") && !words.Has("--clean")) {
             throw UsageError{std::string(source) + " writes planning tables only: give --events or --clean (with a "
@@ -152,6 +156,10 @@ void CheckCombinations(const OptionWords& words)
                              "--fit-glitches"};
         }
     } else {
+        if (words.Has("--temperature")) {
+            throw UsageError{"--temperature goes with --crystal (the shipped Si), not with --structure and --lattice, whose "
+                             "cell is as given"};
+        }
         for (const char* name : {"--structure", "--lattice", "--symbol", "--primary"}) {
             if (!words.Has(name)) throw UsageError{std::string(name) + " is required"};
         }
@@ -451,6 +459,14 @@ void TranslateAnswers(const OptionWords& words, InputStruct* record, RunOptions*
             plan.cifFile = ShippedCrystalPath(words.Value("--crystal"));
         } catch (const CrystalFileError& e) {
             throw UsageError{"--crystal: " + std::string(e.what())};
+        }
+        if (words.Has("--temperature")) {
+            try {
+                plan.temperatureK = Double(words, "--temperature");
+                plan.cellScale = LatticeRatioAt(words.Value("--crystal"), *plan.temperatureK);
+            } catch (const TemperatureError& e) {
+                throw UsageError{"--temperature " + words.Value("--temperature") + ": " + e.what()};
+            }
         }
     }
     const bool energyRun = words.Has("--glitches") || words.Has("--spectrum") || words.Has("--glitch-map") ||

@@ -37,7 +37,7 @@ std::unique_ptr<Crystal> CrystalOf(InputStruct* record, const RunOptions& option
     std::string notice;
     std::unique_ptr<Crystal> crystal;
     try {
-        crystal = CifCrystal::Read(plan.cifFile, &notice);
+        crystal = CifCrystal::Read(plan.cifFile, &notice, plan.cellScale);
     } catch (const CrystalFileError& e) {
         throw RunError::Refusal(std::string(e.what()) + "\n");
     }
@@ -344,7 +344,11 @@ Planning PreparePlanning(InputStruct* record, const RunOptions& options)
     const Miller& primary = plan.primary;
     p.scan = SetUpScan(*p.crystal, primary, plan.reference, plan.beam, kOptionNames);
     const ScanFrame& frame = p.scan.frame;
-    p.subject = TableSubject{p.crystal->name(), primary, nullptr, plan.window};
+    // A cell taken at a temperature is named with it, so that the table says which cell it is for.
+    const std::string crystal = plan.temperatureK ? Printed("%s at %g K (a %.6f angstrom)", p.crystal->name().c_str(),
+                                                             *plan.temperatureK, p.crystal->lattice().a())
+                                                   : p.crystal->name();
+    p.subject = TableSubject{crystal, primary, nullptr, plan.window};
     if (!plan.cifFile.empty() && !plan.EnergyRun() && !(plan.lambda <= frame.CutoffWavelength())) {
         // The cubic options have had this check with the dialogue's others.
         throw RunError::Refusal(Printed("The primary reflection %d %d %d%s cannot diffract at the wavelength %f angstrom%s: "

@@ -47,7 +47,7 @@ StatedComposition Composition(const CifReader& r)
 
 }  // namespace
 
-std::unique_ptr<CifCrystal> CifCrystal::Parse(const std::string& text, const std::string& source, std::string* notice)
+std::unique_ptr<CifCrystal> CifCrystal::Parse(const std::string& text, const std::string& source, std::string* notice, double cellScale)
 {
     std::vector<std::string> notices;
     std::vector<CifBlock> blocks = ReadCifBlocks(text, source, &notices);
@@ -58,7 +58,8 @@ std::unique_ptr<CifCrystal> CifCrystal::Parse(const std::string& text, const std
     const CifReader r{source, &block};
     Lattice lattice = Lattice::Cubic(1.0);
     {
-        const double a = r.Number("_cell_length_a"), b = r.Number("_cell_length_b"), c = r.Number("_cell_length_c");
+        const double a = cellScale * r.Number("_cell_length_a"), b = cellScale * r.Number("_cell_length_b"),
+                     c = cellScale * r.Number("_cell_length_c");
         const double alpha = r.Number("_cell_angle_alpha"), beta = r.Number("_cell_angle_beta"), gamma = r.Number("_cell_angle_gamma");
         try {
             lattice = Lattice(a, b, c, alpha, beta, gamma);
@@ -123,7 +124,7 @@ std::unique_ptr<CifCrystal> CifCrystal::Parse(const std::string& text, const std
     return crystal;
 }
 
-std::unique_ptr<CifCrystal> CifCrystal::Read(const std::string& path, std::string* notice)
+std::unique_ptr<CifCrystal> CifCrystal::Read(const std::string& path, std::string* notice, double cellScale)
 {
     std::string text;
     std::error_code error;
@@ -145,5 +146,5 @@ std::unique_ptr<CifCrystal> CifCrystal::Read(const std::string& path, std::strin
         std::fclose(file);
         if (failed) throw CrystalFileError(path + ": cannot be read");
     }
-    return Parse(text, path, notice);
+    return Parse(text, path, notice, cellScale);
 }

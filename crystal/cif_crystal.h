@@ -26,10 +26,12 @@ public:
     // taken with B = 0, a repeated tag, an unquoted value with blanks or with characters beyond
     // ASCII, typographic quotes, ICSD's '.' for 0, elements from labels, a symmetry source passed
     // over, a group read in the one setting of it the cell has, an origin choice settled from the
-    // structure. Throws CrystalFileError.
-    static std::unique_ptr<CifCrystal> Read(const std::string& path, std::string* notice);
+    // structure. Throws CrystalFileError. `cellScale` multiplies the cell's lengths before anything
+    // is built on them: the cell at another temperature (crystal/thermal_expansion.h).
+    static std::unique_ptr<CifCrystal> Read(const std::string& path, std::string* notice, double cellScale = 1.0);
     // The same from the text of a CIF; `source` names it in messages.
-    static std::unique_ptr<CifCrystal> Parse(const std::string& text, const std::string& source, std::string* notice);
+    static std::unique_ptr<CifCrystal> Parse(const std::string& text, const std::string& source, std::string* notice,
+                                             double cellScale = 1.0);
 
     const std::vector<CifAtom>& atoms() const { return atoms_; }
     const std::string& spaceGroup() const { return spaceGroup_; }

@@ -9,6 +9,7 @@
 #include "crystal/cif_crystal.h"
 #include "crystal/cubic_crystal.h"
 #include "crystal/shipped_crystals.h"
+#include "crystal/thermal_expansion.h"
 #include "io/run_error.h"
 #include "setup/factor_file.h"
 
@@ -54,12 +55,12 @@ std::shared_ptr<PyCrystal> Cubic(const py::object& structure, double a, const st
     }
 }
 
-std::shared_ptr<PyCrystal> FromCif(const std::string& path)
+std::shared_ptr<PyCrystal> FromCif(const std::string& path, double cellScale = 1.0)
 {
     RequireFile(WithoutNul(path, "path"), "The CIF file");
     std::string notice;
     try {
-        std::shared_ptr<const Crystal> crystal = CifCrystal::Read(path, &notice);
+        std::shared_ptr<const Crystal> crystal = CifCrystal::Read(path, &notice, cellScale);
         if (!notice.empty()) PyErr_WarnEx(PyExc_UserWarning, notice.c_str(), 1);
         return std::make_shared<PyCrystal>(std::move(crystal));
     } catch (const CrystalFileError& error) {
@@ -67,13 +68,24 @@ std::shared_ptr<PyCrystal> FromCif(const std::string& path)
     }
 }
 
-std::shared_ptr<PyCrystal> Shipped(const std::string& name)
+// A shipped crystal, its cell at `temperature` kelvin when given.
+std::shared_ptr<PyCrystal> Shipped(const std::string& name, std::optional<double> temperature)
 {
+    std::string path;
     try {
-        return FromCif(ShippedCrystalPath(WithoutNul(name, "name")));
+        path = ShippedCrystalPath(WithoutNul(name, "name"));
     } catch (const CrystalFileError& error) {
         Refuse(Message(error));
     }
+    double cellScale = 1.0;
+    if (temperature) {
+        try {
+            cellScale = LatticeRatioAt(name, *temperature);
+        } catch (const TemperatureError& error) {
+            Refuse(std::string("temperature: ") + error.what());
+        }
+    }
+    return FromCif(path, cellScale);
 }
 
 }  // namespace
@@ -89,13 +101,18 @@ structure: 'sc', 'bcc', 'fcc' or 'diamond' (or 1 to 4); a: the lattice parameter
 symbol: the element's key in the coefficient table (any case); table: the coefficient file
 (default the one that comes with kelto). F is that of kelto's reflection table: f0 from the table,
 the structure's factor and exp(-0.117 s^2); it does not depend on the energy.)")
-        .def_static("from_cif", &FromCif, py::arg("path"),
+        .def_static("from_cif", [](const std::string& path) { return FromCif(path); }, py::arg("path"),
                     R"(The crystal of a small-molecule CIF file: cell, space group, atom sites.
 
 F sums occupancy (f0 + f' + i f'') exp(-B s^2) exp(2 pi i h.x) over the unit cell, f' and f''
 (Cromer-Liberman) at the energy asked for. A CIF without displacement parameters is taken with
 B = 0, with a UserWarning.)")
-        .def_static("shipped", &Shipped, py::arg("name"), "A crystal that comes with kelto, by name (see shipped_crystals()).")
+        .def_static("shipped", &Shipped, py::arg("name"), py::arg("temperature") = py::none(),
+                    R"(A crystal that comes with kelto, by name (see shipped_crystals()).
+
+temperature: kelvin; the cell at that temperature from the crystal's published thermal expansion
+(Si: 120 to 1500 K, Y. Okada & Y. Tokumaru, J. Appl. Phys. 56, 314 (1984)). Without it, the
+shipped cell (Si: the CODATA 2018 value at 295.65 K). Refused for another crystal or temperature.)")
         .def_property_readonly("name", [](const PyCrystal& c) { return c.crystal().name(); }, "The crystal's name.")
         .def_property_readonly(
             "cell",

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "crystal/thermal_expansion.h"
+#include "csv_table.h"
 #include "setup/units.h"
 #include "kelto_run.h"
 
@@ -218,6 +220,14 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {"--crystal GaAs --lattice 5 --primary 0,0,2 --wavelength 1.54 --band 0.02 --events e.csv", "--lattice has no use with --crystal"},
         {"--crystal GaAs --primary 0,0,2 --wavelength 1.54 --band 0.02", "--crystal writes planning tables only"},
         {"--crystal Unobtainium --primary 0,0,2 --clean-energies 8,9", "--crystal: no shipped crystal is called 'Unobtainium' (there are 4H-SiC, diamond, GaAs"},
+        // The cell at a temperature: a shipped crystal of known thermal expansion, inside its range.
+        {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --temperature 77",
+         "--temperature 77: the thermal expansion of Si is known from 120 to 1500 K (Y. Okada & Y. Tokumaru"},
+        {"--crystal Ge --primary 1,1,1 --clean-energies 8,9 --temperature 100",
+         "--temperature 100: kelto knows the thermal expansion of Si only, not of 'Ge'"},
+        {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --temperature warm", "--temperature: 'warm' is not a number"},
+        {"--cif c.cif --primary 1,1,1 --clean-energies 8,9 --temperature 100", "--temperature goes with --crystal"},
+        {run + "--temperature 100", "--temperature goes with --crystal"},
         // The measured scan's fit.
         {fit, "kelto: --fit-glitches needs --energies"}, {fit + "--energies 6,14 --energy 8", "--energy has no use with --fit-glitches"},
         {kRequired + "--glitches g.csv --at-psi 1 --energies 6,14 --fit-table fit.csv", "--fit-table goes with --fit-glitches"},
@@ -383,4 +393,30 @@ TEST(CommandLine, MessagesOfRuns)
                     (c.absent.empty() || said.find(c.absent) == std::string::npos))
             << c.line << "\nstatus " << run.status << "\n" << run.output << run.errors;
     }
+}
+
+// --temperature scales the cell, so every glitch of a fixed geometry moves as 1/a: E(T) / E(T0) =
+// a(T0) / a(T); at the shipped cell's temperature the table is the one without the option.
+TEST(CommandLine, TemperatureMovesGlitchesAsTheCell)
+{
+    const std::string glitches = "--crystal Si --primary 1,1,1 --reference 1,-1,0 --glitches g.csv --at-psi 10 --energies 8,12";
+    const auto table = [&](const std::string& extra) {
+        const KeltoRun run = RunKelto("", FreshFolder("temperature"), glitches + extra);
+        EXPECT_EQ(run.status, 0) << extra << run.errors;
+        return run.File("g.csv");
+    };
+    const std::string shipped = table(""), anchored = table(" --temperature 295.65");
+    EXPECT_EQ(anchored.substr(anchored.find('\n')), shipped.substr(shipped.find('\n')));
+    EXPECT_NE(anchored.find("# kelto glitch spectrum: crystal Si at 295.65 K (a 5.431021 angstrom); "), std::string::npos) << anchored;
+    const double aRatio = LatticeRatioAt("Si", 120.0);  // a(120 K) / a(295.65 K), about 1 - 2.3e-4
+    std::map<std::string, double> warm;
+    const auto key = [](const CsvRow& row) { return row.Text("h") + "," + row.Text("k") + "," + row.Text("l") + "/" + row.Text("order"); };
+    for (const CsvRow& row : CsvRows(shipped)) warm[key(row)] = row.Number("energy_keV");
+    std::size_t matched = 0;
+    for (const CsvRow& row : CsvRows(table(" --temperature 120"))) {
+        if (!warm.contains(key(row))) continue;  // a glitch that moved across an end of the range
+        ++matched;
+        EXPECT_NEAR(row.Number("energy_keV") / warm[key(row)], 1.0 / aRatio, 1e-6) << key(row);
+    }
+    EXPECT_GT(matched, 10u);
 }

@@ -119,6 +119,10 @@ class SameAsTheProgram(unittest.TestCase):
                                  "1.5", "--surface", "1,1,0", "--windows", "w.csv"]),
             (kelto.Crystal.from_cif(cif).events((0, 0, 2), energy=8.048, band=0.02), EVENTS, "e.csv",
              ["--cif", cif, "--primary", "0,0,2", "--energy", "8.048", "--band", "0.02", "--events", "e.csv"]),
+            # A liquid-nitrogen-cooled silicon crystal: the cell at 120 K.
+            (kelto.Crystal.shipped("Si", temperature=120).glitches((1, 1, 1), 10, energies=(8, 12)), GLITCHES, "g.csv",
+             ["--crystal", "Si", "--temperature", "120", "--primary", "1,1,1", "--glitches", "g.csv", "--at-psi", "10",
+              "--energies", "8,12"]),
         ]
         for array, conversions, table, arguments in cases:
             with self.subTest(" ".join(arguments)):
@@ -201,6 +205,9 @@ class SameAsTheProgram(unittest.TestCase):
         self.assertIsInstance(f002, complex)
         self.assertLess(abs(f002), 0.1 * abs(gaas.structure_factor(0, 0, 4, 8.048)))  # quasi-forbidden
         self.assertIn("GaAs", kelto.shipped_crystals())
+        # Silicon at 273.2 K as Okada & Tokumaru state it (J. Appl. Phys. 56, 314 (1984)): 0.5430741 nm,
+        # their measurements within 1e-5 nm of it.
+        self.assertAlmostEqual(kelto.Crystal.shipped("si", temperature=273.2).cell[0], 5.430741, delta=1e-4)
 
 
 class Refusals(unittest.TestCase):
@@ -293,6 +300,10 @@ class Refusals(unittest.TestCase):
             (lambda: kelto.Crystal.from_cif("/no/such.cif"), FileNotFoundError, "does not exist"),
             (lambda: kelto.Crystal.from_cif(KELTO), ValueError, "(is it a CIF file?)"),  # the program, no CIF
             (lambda: kelto.Crystal.shipped("unobtainium"), ValueError, "no shipped crystal is called"),
+            (lambda: kelto.Crystal.shipped("Si", temperature=77), ValueError,
+             "temperature: the thermal expansion of Si is known from 120 to 1500 K"),
+            (lambda: kelto.Crystal.shipped("GaAs", temperature=200), ValueError,
+             "temperature: kelto knows the thermal expansion of Si only, not of 'GaAs'"),
             # Either spelling or keyword of one argument, not both.
             (lambda: silicon.glitch_map((1, 1, 1), energies=(8, 9), polarisation="pi", polarization="pi"), ValueError,
              "polarisation and polarization are one"),

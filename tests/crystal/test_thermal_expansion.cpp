@@ -1,0 +1,66 @@
+// The cell of a shipped crystal at another temperature: silicon's lattice parameter against the
+// values its sources state, the expansion against the published alpha(T) integrated step by step,
+// and the crystals and temperatures refused.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "crystal/thermal_expansion.h"
+
+namespace {
+
+// The shipped silicon cell: CODATA 2018, a = 5.431020511 angstrom at 22.5 C.
+constexpr double kShippedSiliconA = 5.431020511;
+
+// Okada & Tokumaru's alpha(T), 1/K, as their paper prints it (J. Appl. Phys. 56, 314 (1984)).
+double PublishedSiliconAlpha(double t) { return (3.725 * (1.0 - std::exp(-5.88e-3 * (t - 124.0))) + 5.548e-4 * t) * 1e-6; }
+
+// ln a(t) - ln a(from) by Simpson's rule on the published alpha.
+double IntegratedStrain(double from, double t)
+{
+    const int steps = 2000;
+    const double h = (t - from) / steps;
+    double sum = PublishedSiliconAlpha(from) + PublishedSiliconAlpha(t);
+    for (int i = 1; i < steps; ++i) sum += (i % 2 == 1 ? 4.0 : 2.0) * PublishedSiliconAlpha(from + i * h);
+    return sum * h / 3.0;
+}
+
+}  // namespace
+
+TEST(ThermalExpansion, SiliconAgainstItsSources)
+{
+    const struct { double kelvin, a, tolerance; const char* source; } stated[] = {
+        // The CODATA 2018 value at 22.5 C: the shipped cell is that temperature's.
+        {295.65, 5.431020511, 1e-9, "CODATA 2018 (Tiesinga et al., Rev. Mod. Phys. 93, 025010 (2021))"},
+        // Okada & Tokumaru's own a(273.2 K) = 0.5430741 nm, their measurements within +/- 1e-5 nm of it.
+        {273.2, 5.430741, 1e-4, "Okada & Tokumaru, J. Appl. Phys. 56, 314 (1984), abstract"},
+    };
+    for (const auto& row : stated) {
+        EXPECT_NEAR(kShippedSiliconA * LatticeRatioAt("Si", row.kelvin), row.a, row.tolerance) << row.kelvin << " K, " << row.source;
+    }
+    // Across the whole range, from liquid-nitrogen cooling's 120 K to 1500 K: the published
+    // alpha(T) summed step by step from the shipped cell's temperature.
+    for (const double kelvin : {120.0, 200.0, 1500.0}) {
+        EXPECT_NEAR(LatticeRatioAt("si", kelvin), std::exp(IntegratedStrain(295.65, kelvin)), 1e-10) << kelvin << " K";
+    }
+}
+
+TEST(ThermalExpansion, RefusesCrystalsAndTemperaturesItDoesNotKnow)
+{
+    const struct { const char* crystal; double kelvin; const char* message; } refused[] = {
+        {"Si", 119.0, "the thermal expansion of Si is known from 120 to 1500 K (Y. Okada & Y. Tokumaru, J. Appl. Phys. 56, 314 (1984))"},
+        {"Si", 1501.0, "known from 120 to 1500 K"},
+        {"Si", NAN, "known from 120 to 1500 K"},
+        {"Ge", 200.0, "kelto knows the thermal expansion of Si only, not of 'Ge'"},
+        {"diamond", 200.0, "not of 'diamond'"},
+    };
+    for (const auto& row : refused) {
+        try {
+            LatticeRatioAt(row.crystal, row.kelvin);
+            ADD_FAILURE() << row.crystal << " at " << row.kelvin << " K was not refused";
+        } catch (const TemperatureError& e) {
+            EXPECT_NE(std::string(e.what()).find(row.message), std::string::npos) << e.what();
+        }
+    }
+}
