@@ -42,6 +42,18 @@ DipSearch DipsOfScan(const std::vector<double>& energy, const std::vector<double
     }
 }
 
+// The azimuths, no images of the fitted one, that fit as well: each a dict of psi, matched and rms_eV.
+py::list TiesOf(const GlitchFit& fit)
+{
+    py::list ties;
+    for (const FitTie& tie : fit.ties) {
+        py::dict t;
+        t["psi"] = tie.psi, t["matched"] = tie.matched, t["rms_eV"] = tie.rmsEV;
+        ties.append(t);
+    }
+    return ties;
+}
+
 // The azimuth and energy offsets fitted to measured scans given as their energies (keV) and
 // intensities, as kelto --fit-glitches: a dict of the fit, its significance and the table of its dips.
 py::object FitScan(const PyCrystal& self, const Indices& primary, const ScanValues& energyValues, const ScanValues& intensityValues,
@@ -116,13 +128,7 @@ try {
     result["matched"] = fit.matched, result["unmatched"] = fit.unmatched;
     result["p"] = fit.p, result["trials"] = fit.trials, result["as_good"] = fit.asGood, result["threshold"] = fit.significance;
     result["equivalents"] = fit.equivalents;
-    py::list ties;
-    for (const FitTie& tie : fit.ties) {
-        py::dict t;
-        t["psi"] = tie.psi, t["matched"] = tie.matched, t["rms_eV"] = tie.rmsEV;
-        ties.append(t);
-    }
-    result["ties"] = ties;
+    result["ties"] = TiesOf(fit);
     result["taken_by_at_psi"] = fit.nominalTook;
     result["step_limited_eV"] = fit.stepLimitedEV;
     result["beyond_offset_eV"] = fit.beyondOffsetEV, result["beyond_psi"] = fit.beyondPsi;
@@ -142,13 +148,7 @@ try {
         d["matched"] = second.matched, d["unmatched"] = second.unmatched;
         d["p"] = second.p, d["trials"] = second.trials, d["as_good"] = second.asGood;
         d["equivalents"] = second.equivalents;
-        py::list secondTies;
-        for (const FitTie& tie : second.ties) {
-            py::dict t;
-            t["psi"] = tie.psi, t["matched"] = tie.matched, t["rms_eV"] = tie.rmsEV;
-            secondTies.append(t);
-        }
-        d["ties"] = secondTies;
+        d["ties"] = TiesOf(second);
         d["resolved_tie"] = outcome.tieResolved;
         result["second"] = d;
     }
