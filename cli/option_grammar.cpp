@@ -20,7 +20,7 @@ constexpr const char* kValueOptions[] = {
     "--hmax", "--psi", "--table", "-o,--output-dir", "--reference", "--events", "--clean", "--divergence",
     "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--monochromator", "--harmonics",
     "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset", "--offsets",
-    "--significance",
+    "--significance", "--calibration",
 };
 // The options that may be given several times, each value kept.
 constexpr const char* kRepeatedOptions[] = {"--clean-energies"};
@@ -202,6 +202,18 @@ were computed for):
                         (default) or one for all
   --significance P      with --fit-glitches: the false-alarm probability p a fit
                         may have, 0.001 to 0.5 (default 0.01; 1/P - 1 trials)
+  --calibrate           with --fit-glitches: fit, with psi, the monochromator's
+                        angle offset delta (degrees, within 0.3 in size) and
+                        d-spacing ratio d_ref / d (within 0.001 of 1), one for
+                        all scans, in place of energy offsets: the scans'
+                        energies are readbacks hc / (2 d_ref sin(theta +
+                        delta)), d that of the primary reflection; the shift,
+                        readback minus photon energy, stays within --max-offset
+                        over the scans; prints both with one standard error,
+                        their correlation and the rms before and after
+  --calibration FILE    with --calibrate: write the readback and photon energy
+                        (keV) and their difference and its error (eV) over the
+                        scans' energies to the CSV table FILE
   The energy scans take no wavelength, band, --hmax, --events or --clean.
 Other:
   -h, --help            show this help and exit
@@ -265,6 +277,8 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
         }
     }
     app.add_flag("-q,--quiet", words->quiet);
+    bool calibrate = false;
+    app.add_flag("--calibrate", calibrate);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -279,12 +293,13 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
     if (!app.remaining().empty()) {
         const std::string word = app.remaining().front();
         if (!word.starts_with("-")) throw UsageError{"unexpected argument '" + word + "'"};
-        std::vector<std::string> names{"--quiet", "--help", "--version"};
+        std::vector<std::string> names{"--quiet", "--help", "--version", "--calibrate"};
         for (const auto& [name, value] : typed) names.push_back(name);
         for (const auto& [name, values] : repeated) names.push_back(name);
         const std::string nearest = NearestOption(word, names);
         throw UsageError{"unknown option '" + word + "'" + (nearest.empty() ? "" : " (did you mean " + nearest + "?)")};
     }
+    if (calibrate) words->values_["--calibrate"] = "";
     for (auto& [name, value] : typed) {
         if (app.count(name) == 0) continue;
         if (value.empty()) throw UsageError{name + ": the value is empty"};

@@ -99,6 +99,9 @@ GlitchBeam DescribedBeam(const PlanOptions& plan)
     return GlitchBeam{polarisation, beam.acrossDegrees, beam.alongDegrees, beam.surface, plan.harmonics, monochromator};
 }
 
+// The calibration table's rows lie this many eV of readback apart.
+constexpr double kCalibrationStepEV = 10.0;
+
 // Writes a table through `write` into `path`, replacing it only once complete.
 template <typename Write>
 void WriteTable(const std::string& path, Write&& write)
@@ -218,15 +221,20 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
     request.widestOffsetEV = plan.widestOffsetEV;
     request.oneOffset = plan.fitOneOffset;
     request.significance = plan.fitSignificance;
+    request.calibrate = plan.fitCalibrate;
     std::size_t count = 0;
     for (const DipSearch& d : dips) count += d.dips.size();
-    progress.Phase(Printed("fit: psi and offsets to %zu dips, and trials of its significance", count));
+    progress.Phase(Printed("fit: psi and %s to %zu dips, and trials of its significance",
+                           plan.fitCalibrate ? "the monochromator's calibration" : "offsets", count));
     const FitOutcome outcome = FitScans(p.scan, dips, request);
     const GlitchFit& fit = outcome.fit;
     if (!plan.fitTableFile.empty()) {
         WriteTable(plan.fitTableFile, [&](std::FILE* f) {
             WriteFitTable(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), fit, plan.fitOneOffset, plan.fitScanFiles);
         });
+    }
+    if (!plan.calibrationFile.empty()) {
+        WriteTable(plan.calibrationFile, [&](std::FILE* f) { WriteCalibrationTable(f, p.subject, fit, kCalibrationStepEV); });
     }
     if (!fit.candidate) {
         *written += Printed("kelto: No azimuth explains %s: %s\n", DipsNamed(plan).c_str(), fit.why.c_str());
@@ -242,6 +250,11 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
         if (fit.found) *written += SpreadAnswer(outcome.spread, fit, plan);
     }
     if (!plan.fitTableFile.empty()) *written += Printed("kelto: wrote %s\n", plan.fitTableFile.c_str());
+    if (!plan.calibrationFile.empty()) {
+        *written += Printed("kelto: %s, wrote %s\n", fit.found && fit.calibrated ? "the readback against the photon energy"
+                                                                               : "no calibration",
+                            plan.calibrationFile.c_str());
+    }
     return fit.found;
 }
 
@@ -372,6 +385,10 @@ std::vector<RunPart> PlanningParts(const Planning& p, const RunOptions& options)
         parts.push_back(FitPart(crystal, frame, plan.energyMax, plan.harmonics, kOptionNames, plan.fitTableFile));
     }
     if (!plan.windowsFile.empty()) parts.push_back({plan.windowsFile, kSmallTableBytes, 0.0, "the clean windows", "", 0.0});
+    if (!plan.calibrationFile.empty()) {
+        const double rows = (plan.energyMax - plan.energyMin) * 1000.0 / kCalibrationStepEV + 2.0;
+        parts.push_back({plan.calibrationFile, kSmallTableBytes + 48.0 * rows, 0.0, "the calibration", "", 0.0});
+    }
     return parts;
 }
 
