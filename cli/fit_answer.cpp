@@ -120,8 +120,9 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
                           atTheBound->offsetEV, atTheBound->toleranceEV, plan.widestOffsetEV);
     }
     if (std::isfinite(fit.beyondOffsetEV)) {
-        answer += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits better and "
-                          "significantly: raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
+        answer += Printed("kelto: at psi %.4f degrees %s of %+.1f eV, beyond --max-offset %g, fits better and "
+                          "significantly: raise --max-offset to take it\n", fit.beyondPsi,
+                          plan.fitCalibrate ? "a shift of the readback" : "an energy offset", fit.beyondOffsetEV, plan.widestOffsetEV);
     }
     return answer;
 }

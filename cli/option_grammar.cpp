@@ -197,7 +197,8 @@ were computed for):
   --scan-unit U         with --fit-glitches: the scans' energies in keV
                         (default) or eV
   --max-offset EV       with --fit-glitches: the largest energy offset, in eV
-                        (default 25)
+                        (default 25); with --calibrate, the largest shift of
+                        the readback over the scans
   --offsets each|one    with --fit-glitches: an energy offset for each scan
                         (default) or one for all
   --significance P      with --fit-glitches: the false-alarm probability p a fit

@@ -242,8 +242,10 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
             if (!fit.scans[i].used) *written += Printed("kelto:   %s: left out, %s\n", plan.fitScanFiles[i].c_str(), fit.scans[i].why.c_str());
         }
         if (std::isfinite(fit.beyondOffsetEV)) {
-            *written += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits significantly: "
-                                "raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
+            *written += Printed("kelto: at psi %.4f degrees %s of %+.1f eV, beyond --max-offset %g, fits significantly: "
+                                "raise --max-offset to take it\n", fit.beyondPsi,
+                                plan.fitCalibrate ? "a shift of the readback" : "an energy offset", fit.beyondOffsetEV,
+                                plan.widestOffsetEV);
         }
     } else {
         *written += FitAnswer(fit, plan);

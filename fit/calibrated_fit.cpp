@@ -140,6 +140,11 @@ void Conclude(const std::vector<SearchScan>& scans, const std::vector<std::vecto
         const double lowShift = (scan.range.eMin - low) * 1000.0, highShift = (scan.range.eMax - high) * 1000.0;
         const double photon = std::fabs(highShift) >= std::fabs(lowShift) ? high : low;
         s->offsets[i] = std::fabs(highShift) >= std::fabs(lowShift) ? highShift : lowShift;
+        if (!std::isfinite(s->offsets[i])) {
+            // A readback no photon energy of the reflection gives (below its cut-off): no scale to take.
+            s->offsets[i] = 0.0, s->withinOffsets = false;
+            continue;
+        }
         const ReadbackScale::Slopes slopes = s->scale.SlopesAt(photon);
         const double g1 = slopes.perDegree * 1000.0 * kDeltaUnit, g2 = slopes.perRatio * 1000.0 * kRatioUnit;
         const double variance = g1 * g1 * n.covariance[1][1] + 2.0 * g1 * g2 * n.covariance[1][2] + g2 * g2 * n.covariance[2][2];
