@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "fit/glitch_fit.h"
 #include "fit/readback_scale.h"
@@ -104,6 +106,34 @@ TEST(Calibration, FitsTheAngleOffsetAndRatioWithinTheirErrors)
     }
     // One standard error holds the truth about 68 % of the time: of 2 fits checks, at least half.
     EXPECT_GE(within, fits);
+}
+
+TEST(Calibration, SeveralScansShareOneCalibration)
+{
+    // Two scans at either end of 5 to 20 keV, read back through one scale: each scan's largest
+    // shift is the readback's at its top, worked out here.
+    const CubicCrystal silicon = TableCrystal(4, kSiliconA, "Si");
+    const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
+    const Readback truth{kSilicon111, 0.004, 1.0 - 5e-5};
+    std::vector<DipSearch> scans;
+    for (const auto& [from, to] : {std::pair{5.0, 9.0}, std::pair{15.0, 20.0}}) {
+        scans.push_back(SyntheticDips(silicon, frame, {-33.3, from, to, 0.0, 0.2, 5, 0.015, 0.5, truth}));
+    }
+    FitRequest request = CalibratingRequest();
+    request.nominalPsi = -33.3;
+    const GlitchFit fit = FitGlitches(silicon, frame, scans, request);
+    ASSERT_TRUE(fit.found && fit.calibrated) << fit.why;
+    EXPECT_LT(std::fabs(fit.scale.angleOffsetDeg - truth.angleOffsetDeg), 3.0 * fit.angleOffsetError);
+    EXPECT_LT(std::fabs(fit.scale.dRatio - truth.dRatio), 3.0 * fit.dRatioError);
+    for (const ScanMatch& scan : fit.scans) {
+        ASSERT_TRUE(scan.used);
+        EXPECT_GT(scan.matched, 0);
+        // The shift at the top, where it is largest: E_read - E, E the photon energy read back as E_read.
+        const double top = scan.eMax;
+        double photon = top;
+        for (int i = 0; i < 50; ++i) photon += top - ReadBack(truth, photon);
+        EXPECT_LT(std::fabs(scan.offsetEV - (top - photon) * 1000.0), 3.0 * scan.offsetError + 0.02) << top;
+    }
 }
 
 TEST(Calibration, UnrelatedDipsFitNoCalibration)
