@@ -97,8 +97,11 @@ TEST(Calibration, FitsTheAngleOffsetAndRatioWithinTheirErrors)
             }
             EXPECT_NEAR(fit.correlation, -ab / std::sqrt(aa * bb), 0.02);
             EXPECT_LT(fit.angleOffsetError, 0.1 * std::fabs(c.delta));
-            // The scale pairs dips one offset cannot.
+            // The scale pairs dips one offset cannot, and to the noise (0.2 eV) where one offset
+            // left residuals of about an eV.
             EXPECT_GT(fit.matched, fit.matchedBefore);
+            EXPECT_NEAR(fit.rmsEV, 0.2, 0.08);
+            EXPECT_GT(fit.rmsBefore, 3.0 * fit.rmsEV);
             ++fits;
             within += std::fabs(fit.scale.angleOffsetDeg - c.delta) <= fit.angleOffsetError;
             within += std::fabs(fit.scale.dRatio - c.ratio) <= fit.dRatioError;
