@@ -9,10 +9,11 @@ namespace {
 
 // The offset search's best starts calibrated: azimuths no images of one another.
 constexpr std::size_t kStarts = 6;
-// A calibration may at most double the pairs of the offset fit it starts from (a start that pairs
-// fewer is a chance meeting of lines and dips): the trials of the significance then search only
-// the starts that pair half the fit's dips.
-constexpr int kMostGrowth = 2;
+// The trials of the significance calibrate only the starts that pair as many dips as the fit's own
+// start did, or half the fit's pairs where fewer: a trial that beats the fit from a start pairing
+// fewer would have to grow its pairs by more than the fit's did, which chance dips do not follow a
+// scale to do. Without this bound every trial would be a complete offset search.
+constexpr int kTrialGrowth = 2;
 // The offset search refines every candidate that could reach this share of its best score: where
 // the scale's shift runs away from any one offset, the right azimuth pairs fewer dips than it will.
 constexpr double kStartShare = 0.75;
@@ -20,6 +21,8 @@ constexpr double kStartShare = 0.75;
 // in delta and the ratio: a step or two converge).
 constexpr int kMostRounds = 30;
 constexpr int kStepsPerPairing = 3;
+// The least the energies paired widen by from one turn to the next, keV.
+constexpr double kLeastWideningKeV = 0.5;
 // Azimuths closer than this (degrees) are one start.
 constexpr double kSameStartDegrees = 0.05;
 // The parameters of the least squares, scaled to like sizes: psi in degrees, delta in
@@ -162,15 +165,22 @@ double PositionEV(const std::vector<SearchScan>& scans)
     return position;
 }
 
-// Every scan's dips paired at the solution's psi under its scale.
-void PairUnderScale(const std::vector<SearchScan>& scans, const std::vector<DipsByEnergy>& sorted, FitSolution* s)
+// Every scan's dips from `low` to `high` keV paired at the solution's psi under its scale.
+void PairUnderScale(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips,
+                    const std::vector<DipsByEnergy>& sorted, double low, double high, FitSolution* s)
 {
     for (std::size_t i = 0; i < scans.size(); ++i) {
-        s->pairs[i] = Pairs(scans[i], sorted[i], ActiveLines(scans[i], s->psi), s->psi, ReadAs{0.0, &s->scale}, 0.0);
+        std::vector<FitPair> pairs = Pairs(scans[i], sorted[i], ActiveLines(scans[i], s->psi), s->psi, ReadAs{0.0, &s->scale}, 0.0);
+        std::erase_if(pairs, [&](const FitPair& p) { return dips[i][p.dip].energy < low || dips[i][p.dip].energy > high; });
+        s->pairs[i] = std::move(pairs);
     }
 }
 
 // Turns of least squares on the pairs and re-pairing under the fitted scale until the pairs stay.
+// The dips are paired over the energies of the start's pairs first, widened each turn by a
+// quarter of their span (at least kLeastWideningKeV) on either side: a scale fitted over a
+// stretch predicts the shift a little beyond it well, far beyond it not (delta and the ratio are
+// told apart only over a wide range).
 FitSolution Calibrate(const std::vector<SearchScan>& scans, const std::vector<std::vector<MeasuredDip>>& dips, const SearchSetup& setup,
                       FitSolution s)
 {
@@ -178,6 +188,12 @@ FitSolution Calibrate(const std::vector<SearchScan>& scans, const std::vector<st
     for (const std::vector<MeasuredDip>& d : dips) sorted.emplace_back(d);
     s.calibrated = true;
     s.placements.clear();
+    double low = std::numeric_limits<double>::infinity(), high = -low, first = low, last = -low;
+    for (std::size_t i = 0; i < scans.size(); ++i) {
+        first = std::min(first, scans[i].range.eMin), last = std::max(last, scans[i].range.eMax);
+        for (const FitPair& p : s.pairs[i]) low = std::min(low, dips[i][p.dip].energy), high = std::max(high, dips[i][p.dip].energy);
+    }
+    if (!(low <= high)) low = first, high = last;
     Normal n;
     for (int round = 0; round < kMostRounds; ++round) {
         for (int step = 0; step < kStepsPerPairing; ++step) {
@@ -187,9 +203,12 @@ FitSolution Calibrate(const std::vector<SearchScan>& scans, const std::vector<st
             if (std::fabs(n.step[0]) < 1e-7 && std::fabs(n.step[1]) < 1e-4 && std::fabs(n.step[2]) < 1e-3) break;
         }
         if (!n.determined) break;
+        const bool whole = low <= first && high >= last;
+        const double widening = std::max(kLeastWideningKeV, (high - low) / 4.0);
+        low -= widening, high += widening;
         const std::vector<std::vector<FitPair>> before = s.pairs;
-        PairUnderScale(scans, sorted, &s);
-        if (s.pairs == before) break;
+        PairUnderScale(scans, dips, sorted, low, high, &s);
+        if (whole && s.pairs == before) break;
     }
     n = LeastSquares(scans, dips, nullptr, &s);
     Conclude(scans, dips, setup, PositionEV(scans), n, &s);
@@ -204,8 +223,9 @@ std::vector<FitSolution> SearchCalibratedFit(const std::vector<SearchScan>& scan
     SearchSetup plain = setup;
     plain.calibrateDSpacing = 0.0;
     plain.refineShare = kStartShare;
-    // Starts that pair fewer than half the dips `against` pairs cannot grow to as many: not searched.
-    if (against != nullptr) plain.leastPairs = (against->matched + kMostGrowth - 1) / kMostGrowth;
+    if (against != nullptr) {
+        plain.leastPairs = std::max(2, std::min(against->matchedBefore, (against->matched + kTrialGrowth - 1) / kTrialGrowth));
+    }
     const std::vector<FitSolution> starts = SearchFit(scans, dips, plain, grid);
     std::vector<double> taken;
     std::vector<FitSolution> solutions;
@@ -223,7 +243,6 @@ std::vector<FitSolution> SearchCalibratedFit(const std::vector<SearchScan>& scan
         s.scale = {setup.calibrateDSpacing, 0.0, 1.0};
         s.matchedBefore = start.matched, s.rmsBefore = start.rms;
         s = Calibrate(scans, dips, setup, std::move(s));
-        if (s.matched > kMostGrowth * start.matched) continue;
         if (against != nullptr && s.Usable(setup.window) && AtLeastAsGood(s, *against)) return {std::move(s)};
         solutions.push_back(std::move(s));
     }
@@ -249,7 +268,7 @@ FitSolution CalibratedFrom(const std::vector<SearchScan>& scans, const std::vect
     FitSolution s;
     s.psi = psi, s.scale = scale;
     s.pairs.resize(scans.size());
-    PairUnderScale(scans, sorted, &s);
+    PairUnderScale(scans, dips, sorted, -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(), &s);
     return Calibrate(scans, dips, setup, std::move(s));
 }
 

@@ -69,8 +69,10 @@ TEST(Calibration, FitsTheAngleOffsetAndRatioWithinTheirErrors)
 {
     const CubicCrystal silicon = TableCrystal(4, kSiliconA, "Si");
     const ScanFrame frame = MatrixFrame(silicon.lattice(), {1, 1, 1});
-    // Shifts at 20 keV of -11.5, +19.6 and -11.0 eV: more than one offset pairs over 5 to 20 keV.
-    const struct { double psi, delta, ratio; } cases[] = {{20.3, 0.003, 1.0 + 5e-5}, {-47.1, -0.005, 1.0 - 1e-4}, {7.7, 0.002, 1.0 + 2e-4}};
+    // Shifts at 20 keV of -11.5, +19.6 and -11.0 eV: more than one offset pairs over 5 to 20 keV;
+    // and -68 eV, where one offset pairs a third of the dips (--max-offset 100).
+    const struct { double psi, delta, ratio, widestOffsetEV = 25.0; } cases[] = {
+        {20.3, 0.003, 1.0 + 5e-5}, {-47.1, -0.005, 1.0 - 1e-4}, {7.7, 0.002, 1.0 + 2e-4}, {20.3, 0.02, 1.0 - 1e-4, 100.0}};
     int fits = 0, within = 0;
     for (const auto& c : cases) {
         for (unsigned seed = 1; seed <= 2; ++seed) {
@@ -78,6 +80,7 @@ TEST(Calibration, FitsTheAngleOffsetAndRatioWithinTheirErrors)
             const Synthetic made{c.psi, 5.0, 20.0, 0.0, 0.2, seed, 0.015, 0.5, {kSilicon111, c.delta, c.ratio}};
             FitRequest request = CalibratingRequest();
             request.nominalPsi = c.psi;
+            request.widestOffsetEV = c.widestOffsetEV;
             const DipSearch dips = SyntheticDips(silicon, frame, made);
             const GlitchFit fit = FitGlitches(silicon, frame, {dips}, request);
             ASSERT_TRUE(fit.found && fit.calibrated) << fit.why;
