@@ -76,6 +76,8 @@ struct PlanOptions {
     // given; the dip-by-dip table.
     std::vector<std::string> fitScanFiles;
     std::string fitTableFile;
+    bool fitCalibrate = false;       // the monochromator's angle offset and d-spacing ratio in place of offsets
+    std::string calibrationFile;     // its table of readback and photon energy
     double scanToKeV = 1.0;          // the scan's energies in keV (0.001: in eV)
     double widestOffsetEV = 25.0;    // the energy offsets tried
     bool fitOneOffset = false;       // one offset for every scan, else one each

@@ -38,7 +38,8 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
     const std::string trials = fit.asGood == 0 ? Printed("p = %.3g (none of %d trials of unrelated dips fit as well)", fit.p, fit.trials)
                                                : Printed("p = %.3g (%d of %d trials of unrelated dips fit as well)", fit.p, fit.asGood,
                                                          fit.trials);
-    const std::string offset = one || plan.fitOneOffset ? Printed(", energy offset %+.2f +/- %.2f eV (measured minus predicted)",
+    const std::string offset = fit.calibrated ? std::string(", calibrated")
+                               : one || plan.fitOneOffset ? Printed(", energy offset %+.2f +/- %.2f eV (measured minus predicted)",
                                                                   first.offsetEV, first.offsetError)
                                                         : std::string();
     const std::string paired = one ? Printed("%d of %zu dips within %.1f eV of a predicted glitch, %d unmatched", fit.matched,
@@ -65,6 +66,12 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
                          "it\n", DipsNamed(plan).c_str(), fit.psi, fit.psiError, offset.c_str(), paired.c_str(), fit.rmsEV,
                          trials.c_str(), TiesNamed(fit).c_str(), fit.ties.size() == 1 ? "s" : "");
     }
+    if (fit.found && fit.calibrated) {
+        answer += Printed("kelto: angle offset %+.5f +/- %.5f degrees, d-spacing ratio %.6f +/- %.6f, their correlation %+.2f (d of the "
+                          "primary reflection %.6f angstrom); rms %.3f eV over %d dips calibrated, %.3f eV over %d with energy offsets\n",
+                          fit.scale.angleOffsetDeg, fit.angleOffsetError, fit.scale.dRatio, fit.dRatioError, fit.correlation,
+                          fit.scale.dSpacing, fit.rmsEV, fit.matched, fit.rmsBefore, fit.matchedBefore);
+    }
     if (fit.found && std::isfinite(fit.stepLimitedEV)) {
         answer += Printed("kelto: the scan's points lie %.3g eV apart: where they fall moves the paired dips' centres by +/- %.2f eV, "
                           "more than the residuals scatter, and that sets psi's error\n", fit.stepLimitedEV, fit.placingEV);
@@ -81,6 +88,10 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
         } else if (!std::isfinite(scan.offsetError)) {
             answer += Printed("kelto:   %s (%g to %g keV): none of its %zu dips pairs with a predicted glitch within %.1f eV\n", name,
                               scan.eMin, scan.eMax, scan.dips.size(), scan.toleranceEV);
+        } else if (fit.calibrated) {
+            answer += Printed("kelto:   %s (%g to %g keV): shift %+.2f +/- %.2f eV at its widest (readback minus photon energy), %d "
+                              "of %zu dips within %.1f eV\n", name, scan.eMin, scan.eMax, scan.offsetEV, scan.offsetError, scan.matched,
+                              scan.dips.size(), scan.toleranceEV);
         } else if (plan.fitOneOffset) {
             answer += Printed("kelto:   %s (%g to %g keV): %d of %zu dips within %.1f eV\n", name, scan.eMin, scan.eMax, scan.matched,
                               scan.dips.size(), scan.toleranceEV);
@@ -104,12 +115,14 @@ std::string FitAnswer(const GlitchFit& fit, const PlanOptions& plan)
         return scan.used && std::isfinite(scan.offsetError) && std::fabs(scan.offsetEV) + scan.toleranceEV >= plan.widestOffsetEV;
     });
     if (!fit.found && !std::isfinite(fit.beyondOffsetEV) && atTheBound != fit.scans.end()) {
-        answer += Printed("kelto: the energy offset %+.2f eV lies within %.1f eV of --max-offset %g: a larger one may fit; raise "
-                          "--max-offset to look further\n", atTheBound->offsetEV, atTheBound->toleranceEV, plan.widestOffsetEV);
+        answer += Printed("kelto: the %s %+.2f eV lies within %.1f eV of --max-offset %g: a larger one may fit; raise "
+                          "--max-offset to look further\n", fit.calibrated ? "shift of the readback" : "energy offset",
+                          atTheBound->offsetEV, atTheBound->toleranceEV, plan.widestOffsetEV);
     }
     if (std::isfinite(fit.beyondOffsetEV)) {
-        answer += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits better and "
-                          "significantly: raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
+        answer += Printed("kelto: at psi %.4f degrees %s of %+.1f eV, beyond --max-offset %g, fits better and "
+                          "significantly: raise --max-offset to take it\n", fit.beyondPsi,
+                          plan.fitCalibrate ? "a shift of the readback" : "an energy offset", fit.beyondOffsetEV, plan.widestOffsetEV);
     }
     return answer;
 }

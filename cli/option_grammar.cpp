@@ -21,7 +21,7 @@ constexpr const char* kValueOptions[] = {
     "--windows", "--glitches", "--spectrum", "--at-psi", "--energies", "--polarisation", "--surface", "--monochromator", "--second-psi",
     "--harmonics",
     "--harmonic-content", "--glitch-map", "--clean-energies", "--max-depth", "--min-width", "--windows-shown", "--fit-glitches", "--fit-table", "--scan-unit", "--max-offset", "--offsets",
-    "--significance",
+    "--significance", "--calibration",
 };
 // The options that may be given several times, each value kept.
 constexpr const char* kRepeatedOptions[] = {"--clean-energies"};
@@ -207,7 +207,8 @@ were computed for):
   --scan-unit U         with --fit-glitches: the scans' energies in keV
                         (default) or eV
   --max-offset EV       with --fit-glitches: the largest energy offset, in eV
-                        (default 25)
+                        (default 25); with --calibrate, the largest shift of
+                        the readback over the scans
   --offsets each|one    with --fit-glitches: an energy offset for each scan
                         (default) or one for all
   --significance P      with --fit-glitches: the false-alarm probability p a fit
@@ -217,6 +218,18 @@ were computed for):
                         first's glitches leave, with its own p and ties
                         (--second-psi: the symmetric azimuth nearest it is
                         taken); the crystal that pairs more dips is the first
+  --calibrate           with --fit-glitches: fit, with psi, the monochromator's
+                        angle offset delta (degrees, within 0.3 in size) and
+                        d-spacing ratio d_ref / d (within 0.001 of 1), one for
+                        all scans, in place of energy offsets: the scans'
+                        energies are readbacks hc / (2 d_ref sin(theta +
+                        delta)), d that of the primary reflection; the shift,
+                        readback minus photon energy, stays within --max-offset
+                        over the scans; prints both with one standard error,
+                        their correlation and the rms before and after
+  --calibration FILE    with --calibrate: write the readback and photon energy
+                        (keV) and their difference and its error (eV) over the
+                        scans' energies to the CSV table FILE
   The energy scans take no wavelength, band, --hmax, --events or --clean.
 Other:
   -h, --help            show this help and exit
@@ -281,6 +294,8 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
     }
     app.add_flag("-q,--quiet", words->quiet);
     app.add_flag("--fit-second", words->fitSecond);
+    bool calibrate = false;
+    app.add_flag("--calibrate", calibrate);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -295,12 +310,13 @@ bool ReadOptionWords(int argc, const char* const* argv, OptionWords* words)
     if (!app.remaining().empty()) {
         const std::string word = app.remaining().front();
         if (!word.starts_with("-")) throw UsageError{"unexpected argument '" + word + "'"};
-        std::vector<std::string> names{"--quiet", "--fit-second", "--help", "--version"};
+        std::vector<std::string> names{"--quiet", "--fit-second", "--help", "--version", "--calibrate"};
         for (const auto& [name, value] : typed) names.push_back(name);
         for (const auto& [name, values] : repeated) names.push_back(name);
         const std::string nearest = NearestOption(word, names);
         throw UsageError{"unknown option '" + word + "'" + (nearest.empty() ? "" : " (did you mean " + nearest + "?)")};
     }
+    if (calibrate) words->values_["--calibrate"] = "";
     for (auto& [name, value] : typed) {
         if (app.count(name) == 0) continue;
         if (value.empty()) throw UsageError{name + ": the value is empty"};

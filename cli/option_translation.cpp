@@ -244,8 +244,15 @@ void CheckCombinations(const OptionWords& words)
     if (words.Has("--harmonic-content") && !words.Has("--spectrum") && !fit) {
         throw UsageError{"--harmonic-content goes with --spectrum or --fit-glitches"};
     }
-    for (const char* name : {"--fit-table", "--scan-unit", "--max-offset", "--offsets", "--significance"}) {
+    for (const char* name : {"--fit-table", "--scan-unit", "--max-offset", "--offsets", "--significance", "--calibrate"}) {
         if (words.Has(name) && !fit) throw UsageError{std::string(name) + " goes with --fit-glitches"};
+    }
+    if (words.Has("--calibration") && !words.Has("--calibrate")) {
+        throw UsageError{"--calibration goes with --calibrate (the table of the readback and photon energy it fits)"};
+    }
+    if (words.Has("--calibrate") && words.Has("--offsets")) {
+        throw UsageError{"--offsets has no use with --calibrate, which fits an angle offset and a d-spacing ratio in place of "
+                         "energy offsets"};
     }
     if (words.Has("--reference") && !energyRun && !words.Has("--events") && !words.Has("--clean")) {
         throw UsageError{"--reference has no use without a planning option (--events, --clean, --glitches, "
@@ -374,6 +381,8 @@ void TranslatePlanning(const OptionWords& words, const std::string& outputFolder
         }
     }
     plan->fitTableFile = table("--fit-table");
+    plan->fitCalibrate = words.Has("--calibrate");
+    plan->calibrationFile = table("--calibration");
     if (words.Has("--scan-unit")) {
         const std::string& unit = words.Value("--scan-unit");
         if (unit != "keV" && unit != "eV") throw UsageError{"--scan-unit: '" + unit + "' is not keV or eV"};

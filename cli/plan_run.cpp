@@ -101,6 +101,9 @@ GlitchBeam DescribedBeam(const PlanOptions& plan)
                       plan.secondPsi};
 }
 
+// The calibration table's rows lie this many eV of readback apart.
+constexpr double kCalibrationStepEV = 10.0;
+
 // Writes a table through `write` into `path`, replacing it only once complete.
 template <typename Write>
 void WriteTable(const std::string& path, Write&& write)
@@ -220,9 +223,11 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
     request.widestOffsetEV = plan.widestOffsetEV;
     request.oneOffset = plan.fitOneOffset;
     request.significance = plan.fitSignificance;
+    request.calibrate = plan.fitCalibrate;
     std::size_t count = 0;
     for (const DipSearch& d : dips) count += d.dips.size();
-    progress.Phase(Printed("fit: psi and offsets to %zu dips, and trials of its significance", count));
+    progress.Phase(Printed("fit: psi and %s to %zu dips, and trials of its significance",
+                           plan.fitCalibrate ? "the monochromator's calibration" : "offsets", count));
     const FitOutcome outcome = FitScans(p.scan, dips, request, SecondFitRequest{plan.fitSecond, plan.secondPsi});
     const GlitchFit& fit = outcome.fit;
     if (!plan.fitTableFile.empty()) {
@@ -231,14 +236,19 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
                           outcome.second ? &*outcome.second : nullptr);
         });
     }
+    if (!plan.calibrationFile.empty()) {
+        WriteTable(plan.calibrationFile, [&](std::FILE* f) { WriteCalibrationTable(f, p.subject, fit, kCalibrationStepEV); });
+    }
     if (!fit.candidate) {
         *written += Printed("kelto: No azimuth explains %s: %s\n", DipsNamed(plan).c_str(), fit.why.c_str());
         for (std::size_t i = 0; i < fit.scans.size() && fit.scans.size() > 1; ++i) {
             if (!fit.scans[i].used) *written += Printed("kelto:   %s: left out, %s\n", plan.fitScanFiles[i].c_str(), fit.scans[i].why.c_str());
         }
         if (std::isfinite(fit.beyondOffsetEV)) {
-            *written += Printed("kelto: at psi %.4f degrees an energy offset of %+.1f eV, beyond --max-offset %g, fits significantly: "
-                                "raise --max-offset to take it\n", fit.beyondPsi, fit.beyondOffsetEV, plan.widestOffsetEV);
+            *written += Printed("kelto: at psi %.4f degrees %s of %+.1f eV, beyond --max-offset %g, fits significantly: "
+                                "raise --max-offset to take it\n", fit.beyondPsi,
+                                plan.fitCalibrate ? "a shift of the readback" : "an energy offset", fit.beyondOffsetEV,
+                                plan.widestOffsetEV);
         }
     } else {
         *written += FitAnswer(fit, plan);
@@ -246,6 +256,11 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
     }
     if (outcome.second) *written += SecondFitAnswer(*outcome.second, fit, outcome.tieResolved);
     if (!plan.fitTableFile.empty()) *written += Printed("kelto: wrote %s\n", plan.fitTableFile.c_str());
+    if (!plan.calibrationFile.empty()) {
+        *written += Printed("kelto: %s, wrote %s\n", fit.found && fit.calibrated ? "the readback against the photon energy"
+                                                                               : "no calibration",
+                            plan.calibrationFile.c_str());
+    }
     return fit.found;
 }
 
@@ -395,6 +410,10 @@ std::vector<RunPart> PlanningParts(const Planning& p, const RunOptions& options)
         parts.push_back(FitPart(crystal, frame, plan.energyMax, plan.harmonics, kOptionNames, plan.fitTableFile));
     }
     if (!plan.windowsFile.empty()) parts.push_back({plan.windowsFile, kSmallTableBytes, 0.0, "the clean windows", "", 0.0});
+    if (!plan.calibrationFile.empty()) {
+        const double rows = (plan.energyMax - plan.energyMin) * 1000.0 / kCalibrationStepEV + 2.0;
+        parts.push_back({plan.calibrationFile, kSmallTableBytes + 48.0 * rows, 0.0, "the calibration", "", 0.0});
+    }
     return parts;
 }
 

@@ -76,7 +76,8 @@ void PrepareRunOutputs(const InputStruct* record, const RunOptions& options, boo
     std::vector<std::string> outputs;
     if (survey) outputs = SurveyFilesInOutputFolder();
     for (const std::string* table :
-         {&plan.eventsFile, &plan.glitchesFile, &plan.spectrumFile, &plan.mapFile, &plan.windowsFile, &plan.fitTableFile}) {
+         {&plan.eventsFile, &plan.glitchesFile, &plan.spectrumFile, &plan.mapFile, &plan.windowsFile, &plan.fitTableFile,
+          &plan.calibrationFile}) {
         if (!table->empty()) outputs.push_back(*table);
     }
     std::vector<RunInput> inputs;

@@ -7,7 +7,8 @@
 #   share/kelto/examples/*.py           the same planning from Python
 #   share/kelto/examples/*.dat          a measured I0 scan to fit the azimuth to, and three
 #                                       short pieces of it to fit as one, and a table of
-#                                       harmonic shares against the setting
+#                                       harmonic shares against the setting, and a scan of a
+#                                       monochromator's readback to calibrate it from
 #   share/kelto/plot/*.pro              the GDL routines of kelto-plot (it looks for them there)
 #   share/man/man1/kelto.1, kelto-plot.1
 #   share/doc/kelto/README.md           the README, and beside it the pages it links:
@@ -26,7 +27,7 @@ install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/silicon_options.sh ${PROJECT_SOU
         DESTINATION ${KELTO_SHARE_DIR}/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/si220_i0_scan.dat ${PROJECT_SOURCE_DIR}/examples/si220_i0_part1.dat
               ${PROJECT_SOURCE_DIR}/examples/si220_i0_part2.dat ${PROJECT_SOURCE_DIR}/examples/si220_i0_part3.dat
-              ${PROJECT_SOURCE_DIR}/examples/harmonic_content.dat
+              ${PROJECT_SOURCE_DIR}/examples/harmonic_content.dat ${PROJECT_SOURCE_DIR}/examples/si111_readback_scan.dat
         DESTINATION ${KELTO_SHARE_DIR}/examples)
 install(FILES ${PROJECT_BINARY_DIR}/man/kelto.1 ${PROJECT_BINARY_DIR}/man/kelto-plot.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

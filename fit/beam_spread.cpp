@@ -94,7 +94,9 @@ SpreadEstimate EstimateSpread(const Crystal& crystal, const ScanFrame& frame, co
     std::vector<Resolved> dips(candidates.size());
     ParallelFor(candidates.size(), [&](std::size_t i) {
         const DipMatch& m = *candidates[i].match;
-        const double keV = m.order * (m.predictedKeV - candidates[i].offsetEV / 1000.0);
+        // The glitch's photon energy: the predicted one less its offset, or read back through the calibration.
+        const double photon = fit.calibrated ? fit.scale.Photon(m.predictedKeV) : m.predictedKeV - candidates[i].offsetEV / 1000.0;
+        const double keV = m.order * photon;
         dips[i] = {m.dip.widthEV, candidates[i].stepEV, m.order,
                    std::make_unique<GlitchLoss>(crystal, HarmonicFrame(frame, m.order), m.x, fit.psi, keV, request.beam.beam)};
     }, 1);

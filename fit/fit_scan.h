@@ -32,6 +32,15 @@ struct SearchSetup {
     // The crystal's maps of azimuths with one spectrum: the candidates refined are no images of
     // one another.
     std::vector<AzimuthMap> symmetries{{1, 0.0}};
+    // A calibrating search (above 0): the dips are read back through the monochromator's angle
+    // offset and d-spacing ratio, fitted for every scan together, with the primary reflection's
+    // d-spacing (angstrom), in place of energy offsets (fit/calibrated_fit.h).
+    double calibrateDSpacing = 0.0;
+    // The search refines every candidate whose bound reaches this share of the best score found
+    // (1: those that could tie with it; less: more starts, for a calibrating search).
+    double refineShare = 1.0;
+    // Only candidates that may pair this many dips or more are refined.
+    int leastPairs = 2;
 };
 
 // The scans that share an offset: each alone, or all together.

@@ -12,29 +12,6 @@ namespace {
 constexpr double kDriftDegrees = 0.1;
 // The refinement's least-squares steps at most.
 constexpr int kMostSteps = 6;
-// Predicted glitches closer than this (keV) are one glitch: a harmonic's line on the
-// fundamental's, two reflections met together on a mirror of the crystal.
-constexpr double kCoincidentKeV = 1e-6;
-
-// A scan's dips by energy, for the pairing's look-ups.
-struct DipsByEnergy {
-    std::vector<double> energy;     // keV, ascending
-    std::vector<std::size_t> index;  // the dip of each
-
-    explicit DipsByEnergy(const std::vector<MeasuredDip>& dips) : index(dips.size())
-    {
-        for (std::size_t i = 0; i < dips.size(); ++i) index[i] = i;
-        std::sort(index.begin(), index.end(), [&](std::size_t a, std::size_t b) { return dips[a].energy < dips[b].energy; });
-        for (const std::size_t i : index) energy.push_back(dips[i].energy);
-    }
-};
-
-// The pairing lines of the scan active at psi.
-const std::vector<std::uint32_t>& ActiveLines(const SearchScan& scan, double psi)
-{
-    const double turn = psi - 360.0 * std::floor(psi / 360.0);
-    return scan.active[std::min<std::size_t>(359, static_cast<std::size_t>(turn))];
-}
 
 // The lines of the scan at psi that come within `reach` eV, and `driftDegrees` of their slope, of
 // one of its dips: those a refinement that stays so near psi and moves the offset no further can pair.
@@ -54,63 +31,14 @@ std::vector<std::uint32_t> LinesNearDips(const SearchScan& scan, const DipsByEne
     return near;
 }
 
-// Each dip of the scan paired with the nearest predicted glitch at psi within its tolerance
-// (widened by `widenDegrees` times the line's slope), each glitch with at most one dip, the
-// closest pairs first. Coincident glitches are one, which the deepest line stands for.
-std::vector<FitPair> Pairs(const SearchScan& scan, const DipsByEnergy& dips, const std::vector<std::uint32_t>& near, double psi,
-                           double offsetEV, double widenDegrees)
+}  // namespace
+
+double IntoWindow(double psi, const PsiWindow& window)
 {
-    struct Option {
-        double keV;  // the glitch, offset added
-        std::uint32_t line;
-        std::uint32_t dip;
-        double residualEV;
-    };
-    std::vector<Option> options;
-    for (const std::uint32_t i : near) {
-        const FitLine& line = scan.pairing[i];
-        const double d = AzimuthOffset(psi, line.centre);
-        if (!(std::fabs(d) < 90.0)) continue;
-        const double e = line.EnergyAt(d) + offsetEV / 1000.0;
-        const double reach = (scan.toleranceEV + (widenDegrees > 0.0 ? widenDegrees * std::fabs(line.Slope(d)) : 0.0)) / 1000.0;
-        auto at = std::lower_bound(dips.energy.begin(), dips.energy.end(), e - reach);
-        for (; at != dips.energy.end() && *at <= e + reach; ++at) {
-            const auto k = static_cast<std::size_t>(at - dips.energy.begin());
-            options.push_back({e, i, static_cast<std::uint32_t>(dips.index[k]), (*at - e) * 1000.0});
-        }
-    }
-    std::sort(options.begin(), options.end(), [](const Option& a, const Option& b) {
-        return a.keV != b.keV ? a.keV < b.keV : a.line < b.line;
-    });
-    // Of coincident glitches the deepest line (the lowest index) is kept: it is met by the same
-    // dips as the others.
-    std::vector<Option> kept;
-    for (std::size_t i = 0; i < options.size();) {
-        std::size_t j = i + 1;
-        std::uint32_t deepest = options[i].line;
-        for (; j < options.size() && options[j].keV - options[i].keV < kCoincidentKeV; ++j) deepest = std::min(deepest, options[j].line);
-        for (std::size_t k = i; k < j; ++k) {
-            if (options[k].line == deepest) kept.push_back(options[k]);
-        }
-        i = j;
-    }
-    std::stable_sort(kept.begin(), kept.end(), [](const Option& a, const Option& b) {
-        return std::fabs(a.residualEV) < std::fabs(b.residualEV);
-    });
-    std::vector<bool> dipTaken(dips.index.size()), lineTaken(scan.pairing.size());
-    std::vector<FitPair> pairs;
-    for (const Option& o : kept) {
-        if (dipTaken[o.dip] || lineTaken[o.line]) continue;
-        dipTaken[o.dip] = lineTaken[o.line] = true;
-        const FitLine& line = scan.pairing[o.line];
-        pairs.push_back({o.dip, o.line, o.residualEV, line.Slope(AzimuthOffset(psi, line.centre))});
-    }
-    std::sort(pairs.begin(), pairs.end(), [](const FitPair& a, const FitPair& b) { return a.dip < b.dip; });
-    return pairs;
+    if (!window.FullCircle()) return psi;
+    return window.min + (psi - window.min - 360.0 * std::floor((psi - window.min) / 360.0));
 }
 
-// The factor that widens a standard error whose scatter was estimated from `freedom` degrees of
-// freedom so that it holds 68.27 % of Student's t distribution; none left counts as one.
 double StudentFactor(int freedom)
 {
     static constexpr double kFactors[] = {1.8373, 1.3213, 1.1969, 1.1416, 1.1105, 1.0906, 1.0767, 1.0665, 1.0587, 1.0526,
@@ -119,6 +47,8 @@ double StudentFactor(int freedom)
     if (freedom <= 30) return kFactors[std::max(freedom, 1) - 1];
     return 1.0 + 0.5 / freedom;
 }
+
+namespace {
 
 // The least-squares step of psi and of the offsets for the pairs (the offsets shared within each
 // group), with their standard errors for the residuals' scatter.
@@ -181,13 +111,6 @@ void Solve(const std::vector<std::vector<std::size_t>>& groups, double positionE
         const double error = sigma * std::sqrt(1.0 / means[g].count + means[g].slope * means[g].slope / sxx);
         for (const std::size_t scan : groups[g]) s->offsetErrors[scan] = error;
     }
-}
-
-// psi brought into the window: a full circle's first turn, or left where it is.
-double IntoWindow(double psi, const PsiWindow& window)
-{
-    if (!window.FullCircle()) return psi;
-    return window.min + (psi - window.min - 360.0 * std::floor((psi - window.min) / 360.0));
 }
 
 // Each group's offset at psi that the most dips of its scans can pair at, within the tolerance
@@ -277,7 +200,7 @@ FitSolution Refine(const std::vector<SearchScan>& scans, const std::vector<std::
         bool moved = std::fabs(AzimuthOffset(s.psi, listedPsi)) > kDriftDegrees;
         for (std::size_t i = 0; i < scans.size() && !moved; ++i) moved = std::fabs(s.offsets[i] - listedOffsets[i]) > tolerance;
         if (moved) list();
-        for (std::size_t i = 0; i < scans.size(); ++i) s.pairs[i] = Pairs(scans[i], sorted[i], near[i], s.psi, s.offsets[i], widen);
+        for (std::size_t i = 0; i < scans.size(); ++i) s.pairs[i] = Pairs(scans[i], sorted[i], near[i], s.psi, ReadAs{s.offsets[i]}, widen);
     };
     list();
     std::vector<std::vector<FitPair>> previous;
@@ -309,18 +232,7 @@ FitSolution Refine(const std::vector<SearchScan>& scans, const std::vector<std::
         s.dips += static_cast<int>(dips[i].size());
         s.matched += static_cast<int>(s.pairs[i].size());
         if (!s.pairs[i].empty() && std::fabs(s.offsets[i]) > setup.widestOffsetEV) s.withinOffsets = false;
-        // The deep predicted glitches inside the scan's range, coincident ones once.
-        std::vector<double> predicted;
-        for (const std::uint32_t k : ActiveLines(scan, s.psi)) {
-            const FitLine& line = scan.pairing[k];
-            if (line.weight < scan.visible) break;  // the lines by index are deepest first
-            const double d = AzimuthOffset(s.psi, line.centre);
-            if (!(std::fabs(d) < 90.0)) continue;
-            const double e = line.EnergyAt(d);
-            if (e >= scan.range.eMin && e <= scan.range.eMax) predicted.push_back(e);
-        }
-        std::sort(predicted.begin(), predicted.end());
-        for (std::size_t k = 0; k < predicted.size(); ++k) s.predicted += k == 0 || predicted[k] - predicted[k - 1] >= kCoincidentKeV;
+        s.predicted += PredictedGlitches(scan, s.psi, ReadAs{});
     }
     const int against = s.dips + std::max(s.matched, s.predicted);
     s.score = against > 0 ? 2.0 * s.matched / against : 0.0;
@@ -342,7 +254,7 @@ std::vector<FitSolution> SearchFit(const std::vector<SearchScan>& scans, const s
     // A solution pairs two dips at least; m paired dips score at most 2 m / (dips + m), which must
     // reach the score of `against` where it is given.
     const auto reach = [&](int bound) { return 2.0 * bound / (dipCount + bound); };
-    int least = 2;
+    int least = std::max(2, setup.leastPairs);
     if (against != nullptr) {
         while (least < dipCount && reach(least) < against->score - 1e-12) ++least;
     }
@@ -355,7 +267,7 @@ std::vector<FitSolution> SearchFit(const std::vector<SearchScan>& scans, const s
     std::unordered_set<std::uint64_t> refined;
     const auto key = [](std::uint32_t bin, int offset) { return (static_cast<std::uint64_t>(bin) << 16) | static_cast<std::uint64_t>(offset + 1); };
     for (std::size_t i = 0; i < ballot.Size(); ++i) {
-        if (reach(ballot.Bound(i)) < needed - 1e-12) break;
+        if (reach(ballot.Bound(i)) < needed * setup.refineShare - 1e-12) break;
         const FitCandidate c = ballot.Candidate(i);
         if (refined.count(key(c.bin, c.offset)) > 0) continue;
         for (const AzimuthMap& map : setup.symmetries) refined.insert(key(ballot.BinOf(map(c.psi)), c.offset));

@@ -16,16 +16,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "fit/fit_pairs.h"
 #include "fit/fit_scan.h"
 #include "fit/fit_vote.h"
-
-struct FitPair {
-    std::size_t dip, line;  // the dip of its scan, the line among the scan's pairing lines
-    double residualEV;      // measured minus predicted, offset included
-    double slope;           // dE/dpsi of the line there, eV per degree
-    // The same dip and line.
-    friend bool operator==(const FitPair& a, const FitPair& b) { return a.dip == b.dip && a.line == b.line; }
-};
 
 struct FitSolution {
     double psi = 0.0;
@@ -47,9 +40,23 @@ struct FitSolution {
     double placingEV = 0.0;               // how well the scans place a dip: the floor of the errors' scatter
     bool determined = false;              // the pairs fix psi
     bool withinOffsets = false;           // every scan's offset within the widest offset
+    // A calibrated solution: the dips read back through `scale` in place of offsets (the offsets
+    // then hold each scan's largest shift, readback minus photon energy, and its error).
+    bool calibrated = false;
+    ReadbackScale scale;
+    double angleOffsetError = 0.0, dRatioError = 0.0, correlation = 0.0;  // degrees, 1, and their correlation
+    int matchedBefore = 0;                // the offset fit it started from: its dips paired and rms
+    double rmsBefore = 0.0;
 
     bool Usable(const PsiWindow& window) const { return determined && withinOffsets && window.Contains(psi); }
 };
+
+// The factor that widens a standard error whose scatter was estimated from `freedom` degrees of
+// freedom so that it holds 68.27 % of Student's t distribution; none left counts as one.
+double StudentFactor(int freedom);
+
+// psi brought into the window: a full circle's first turn, or left where it is.
+double IntoWindow(double psi, const PsiWindow& window);
 
 // True when `a` fits at least as well as `b`: a higher score, or the same with an rms no larger.
 bool AtLeastAsGood(const FitSolution& a, const FitSolution& b);

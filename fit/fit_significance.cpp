@@ -6,6 +6,7 @@
 #include <random>
 #include <thread>
 
+#include "fit/calibrated_fit.h"
 #include "scan/parallel_for.h"
 
 namespace {
@@ -69,7 +70,7 @@ Significance TestSignificance(const std::vector<SearchScan>& scans, const std::v
                 for (std::size_t i = share * count / shares; i < (share + 1) * count / shares; ++i) {
                     const int trial = first + static_cast<int>(i);
                     const std::vector<FitSolution> solutions =
-                        SearchFit(scans, TrialDips(scans, dips, setup.widestOffsetEV, trial), setup, &grid, &fit);
+                        SearchGlitchFit(scans, TrialDips(scans, dips, setup.widestOffsetEV, trial), setup, &grid, &fit);
                     const FitSolution* best = BestUsable(solutions, setup.window);
                     asGood[i] = best != nullptr && AtLeastAsGood(*best, fit);
                 }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "io/run_error.h"
+#include "fit/calibrated_fit.h"
 #include "fit/fit_search.h"
 #include "fit/fit_significance.h"
 #include "fit/model_dip.h"
@@ -44,7 +45,8 @@ void DescribeScan(const SearchScan& scan, const std::vector<MeasuredDip>& dips, 
         row.x = line.x;
         row.order = line.order;
         const double placement = s.placements.empty() ? 0.0 : s.placements[index][static_cast<std::size_t>(&p - s.pairs[index].data())];
-        row.predictedKeV = line.EnergyAt(AzimuthOffset(s.psi, line.centre)) + (s.offsets[index] + placement) / 1000.0;
+        const double photon = line.EnergyAt(AzimuthOffset(s.psi, line.centre));
+        row.predictedKeV = s.calibrated ? s.scale.Read(photon + placement / 1000.0) : photon + (s.offsets[index] + placement) / 1000.0;
         row.residualEV = (row.dip.energy - row.predictedKeV) * 1000.0;
         row.lineDepth = line.weight;
     }
@@ -188,7 +190,7 @@ void NoteBeyondTheOffsets(const std::vector<SearchScan>& scans, const std::vecto
     if (beyond == solutions.end() || (best != nullptr && !(beyond->score > best->score))) return;
     SearchSetup wider = setup;
     wider.widestOffsetEV = std::ceil(std::fabs(LargestOffset(*beyond)) + kFinestToleranceEV);
-    const std::vector<FitSolution> reached = SearchFit(scans, dips, wider, grid);
+    const std::vector<FitSolution> reached = SearchGlitchFit(scans, dips, wider, grid);
     const auto there = std::find_if(reached.begin(), reached.end(), [&](const FitSolution& s) { return s.Usable(request.window); });
     // As many pairs as psi and the offsets, or fewer, are fitted exactly wherever lines of their
     // spacings meet: no fit to name.
@@ -271,9 +273,10 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
     }
     dipCount = 0;
     for (const std::vector<MeasuredDip>& d : dips) dipCount += d.size();
-    const SearchSetup setup{request.window, request.widestOffsetEV, request.oneOffset, AzimuthSymmetries(crystal, frame, eMax)};
+    SearchSetup setup{request.window, request.widestOffsetEV, request.oneOffset, AzimuthSymmetries(crystal, frame, eMax)};
+    if (request.calibrate) setup.calibrateDSpacing = 1.0 / frame.length;
     VoteGrid grid;
-    const std::vector<FitSolution> solutions = SearchFit(scans, dips, setup, &grid);
+    const std::vector<FitSolution> solutions = SearchGlitchFit(scans, dips, setup, &grid);
     const auto best = std::find_if(solutions.begin(), solutions.end(), [&](const FitSolution& s) { return s.Usable(request.window); });
     NoteBeyondTheOffsets(scans, dips, setup, solutions, best == solutions.end() ? nullptr : &*best, request, &grid, &fit);
     if (best == solutions.end()) {
@@ -304,12 +307,15 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
     const FitSolution& chosenFamily = *families[taken];
     const double chosen = nearest[taken];
     // Refined at the chosen azimuth: the same pairs, the reflections the symmetry's images.
-    FitSolution answer = std::fabs(AzimuthOffset(chosen, chosenFamily.psi)) < 1e-9 ? chosenFamily
-                                                                                    : RefineFit(scans, dips, setup, chosen, chosenFamily.offsets);
+    const bool same = std::fabs(AzimuthOffset(chosen, chosenFamily.psi)) < 1e-9;
+    FitSolution answer = same ? chosenFamily
+                              : chosenFamily.calibrated ? CalibratedFrom(scans, dips, setup, chosen, chosenFamily.scale)
+                                                        : RefineFit(scans, dips, setup, chosen, chosenFamily.offsets);
     if (!answer.determined) answer = chosenFamily;
     if (answer.determined) {
         const Placements placed = PlaceDips(crystal, frame, request.beam.beam, scans, answer);
-        FitSolution replaced = Replaced(scans, dips, setup, answer, placed.shifts, placed.spreadEV);
+        FitSolution replaced = answer.calibrated ? CalibratedReplaced(scans, dips, setup, answer, placed.shifts, placed.spreadEV)
+                                                 : Replaced(scans, dips, setup, answer, placed.shifts, placed.spreadEV);
         if (replaced.determined) answer = std::move(replaced);
     }
     fit.equivalents = SymmetricAzimuths(setup.symmetries, answer.psi, request.window);
@@ -333,14 +339,21 @@ GlitchFit FitGlitches(const Crystal& crystal, const ScanFrame& frame, const std:
         for (const SearchScan& scan : scans) fit.stepLimitedEV = std::max(fit.stepLimitedEV, scan.range.stepEV);
     }
     fit.matched = answer.matched, fit.unmatched = answer.dips - answer.matched, fit.predicted = answer.predicted;
+    if (answer.calibrated) {
+        fit.calibrated = true;
+        fit.scale = answer.scale;
+        fit.angleOffsetError = answer.angleOffsetError, fit.dRatioError = answer.dRatioError, fit.correlation = answer.correlation;
+        fit.matchedBefore = chosenFamily.matchedBefore, fit.rmsBefore = chosenFamily.rmsBefore;
+    }
     for (std::size_t i = 0; i < used.size(); ++i) DescribeScan(scans[i], dips[i], answer, i, &fit.scans[used[i]]);
     if (fit.p > request.significance) {
         fit.why = Printed("at best psi %.3f degrees pairs %d of the %d dips (rms %.2f eV), but %d of %d trials of dips moved "
                           "out of reach of any match fit as well: p = %.3g", fit.psi, fit.matched, answer.dips, fit.rmsEV,
                           fit.asGood, fit.trials, fit.p);
     } else if (exact) {
-        fit.why = Printed("psi %.3f degrees pairs %d of the %d dips, no more than psi and the offsets fit exactly wherever lines of "
-                          "their spacings meet", fit.psi, fit.matched, answer.dips);
+        fit.why = Printed("psi %.3f degrees pairs %d of the %d dips, no more than psi and the %s fit exactly wherever lines of "
+                          "their spacings meet", fit.psi, fit.matched, answer.dips,
+                          answer.calibrated ? "angle offset and d-spacing ratio" : "offsets");
     } else if (beaten) {
         fit.why = Printed("psi %.3f degrees pairs %d of the %d dips (rms %.2f eV), but at psi %.3f degrees an offset of %+.1f eV, "
                           "beyond the widest offset, fits better and significantly", fit.psi, fit.matched, answer.dips, fit.rmsEV,

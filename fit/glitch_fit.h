@@ -16,6 +16,7 @@
 #include "scan/azimuths.h"
 #include "fit/fit_lines.h"
 #include "fit/measured_dips.h"
+#include "fit/readback_scale.h"
 #include "scan/scan_frame.h"
 
 // The pairing tolerance is two scan steps, at least this many eV. A scan whose tolerance spans the
@@ -33,6 +34,9 @@ struct FitRequest {
     double widestOffsetEV = 25.0;      // the offsets: within -/+ this many eV
     bool oneOffset = false;            // one offset for every scan, else one each
     double significance = kDefaultSignificance;
+    // Fit the monochromator's angle offset and d-spacing ratio, for every scan together, in place
+    // of energy offsets (fit/calibrated_fit.h).
+    bool calibrate = false;
 };
 
 struct DipMatch {
@@ -92,6 +96,16 @@ struct GlitchFit {
     // and psi; NaN when there is none.
     double beyondOffsetEV = std::numeric_limits<double>::quiet_NaN(), beyondPsi = std::numeric_limits<double>::quiet_NaN();
     std::vector<ScanMatch> scans;
+    // With a calibration: the readback scale fitted (its d-spacing that of the primary reflection),
+    // the errors of delta (degrees) and the ratio, their correlation, and the offset fit it started
+    // from (its dips paired and rms, eV). A scan's offset is then its largest shift, readback
+    // minus photon energy, over its range.
+    bool calibrated = false;
+    ReadbackScale scale;
+    double angleOffsetError = std::numeric_limits<double>::quiet_NaN(), dRatioError = std::numeric_limits<double>::quiet_NaN();
+    double correlation = std::numeric_limits<double>::quiet_NaN();
+    int matchedBefore = 0;
+    double rmsBefore = std::numeric_limits<double>::quiet_NaN();
 };
 
 // The fit of one azimuth to the dips of every scan (each found over its own points' energies).

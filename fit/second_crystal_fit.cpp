@@ -15,7 +15,7 @@ std::vector<DipSearch> DipsLeftUnpaired(const std::vector<DipSearch>& scans, con
         for (const DipMatch& d : scan.dips) {
             if (d.matched) continue;
             MeasuredDip dip = d.dip;
-            dip.energy -= offsetKeV;
+            dip.energy = first.calibrated ? first.scale.Photon(dip.energy) : dip.energy - offsetKeV;
             left[s].dips.push_back(dip);
         }
     }
@@ -39,6 +39,7 @@ GlitchFit FitSecondCrystal(const Crystal& crystal, const ScanFrame& frame, const
     for (const DipSearch& scan : scans) spread = std::max(spread, scan.stepEV);
     request.widestOffsetEV = std::min(request.widestOffsetEV, spread);
     request.oneOffset = true;
+    request.calibrate = false;  // the dips are photon energies already, by the first's calibration
     request.window = PsiWindow{-180.0, 180.0};
     return FitGlitches(crystal, frame, DipsLeftUnpaired(scans, first), request);
 }
@@ -59,7 +60,7 @@ std::vector<PairedDip> DipsOfBothCrystals(const GlitchFit& first, const GlitchFi
                 if (other.matched) {
                     row.crystal = 2, row.match = other;
                     row.match.dip = d.dip;
-                    row.match.predictedKeV += offsetKeV;
+                    row.match.predictedKeV = first.calibrated ? first.scale.Read(other.predictedKeV) : other.predictedKeV + offsetKeV;
                 }
             }
             rows.push_back(row);

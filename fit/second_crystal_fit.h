@@ -12,7 +12,8 @@
 #include "fit/glitch_fit.h"
 
 // The dips of each scan that the first fit left unpaired, their energies less the scan's fitted
-// offset; a scan the first fit left out keeps no dips.
+// offset (or, for a calibrated fit, the photon energies its scale reads back there); a scan the
+// first fit left out keeps no dips.
 std::vector<DipSearch> DipsLeftUnpaired(const std::vector<DipSearch>& scans, const GlitchFit& first);
 
 // The second crystal's azimuth fitted to what the first left (FitGlitches, with its significance

@@ -375,6 +375,57 @@ void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const Window
     }
 }
 
+namespace {
+
+// The calibrated readback scale of a fit, for the first line of its tables.
+void WriteCalibration(TextWriter& out, const GlitchFit& fit)
+{
+    out.Print<"; readback hc / (2 d_ref sin(theta + delta)) of photons hc / (2 d sin theta), d %.6f angstrom">(fit.scale.dSpacing);
+    out.Print<"; angle offset delta %.6f +/- %.6f degrees; d-spacing ratio d_ref / d %.6f +/- %.6f (d_ref / d - 1 %.4f +/- %.4f "
+              "parts per million); their correlation %.3f">(fit.scale.angleOffsetDeg, fit.angleOffsetError, fit.scale.dRatio,
+                                                            fit.dRatioError, (fit.scale.dRatio - 1.0) * 1e6, fit.dRatioError * 1e6,
+                                                            fit.correlation);
+    out.Print<"; with energy offsets %d dips matched, rms %.4f eV">(fit.matchedBefore, fit.rmsBefore);
+}
+
+}  // namespace
+
+void WriteCalibrationTable(std::FILE* file, const TableSubject& subject, const GlitchFit& fit, double stepEV)
+{
+    TextWriter out(file);
+    out.Print<"# kelto monochromator calibration: ">();
+    WriteSubject(out, subject);
+    double eMin = 0.0, eMax = 0.0;
+    bool any = false;
+    for (const ScanMatch& scan : fit.scans) {
+        if (!scan.used) continue;
+        eMin = any ? std::min(eMin, scan.eMin) : scan.eMin, eMax = any ? std::max(eMax, scan.eMax) : scan.eMax;
+        any = true;
+    }
+    const bool rows = fit.found && fit.calibrated && any;
+    if (rows) {
+        out.Print<"; fitted psi %.6f +/- %.6f degrees (one standard error); p %.4f from %d trials">(fit.psi, fit.psiError, fit.p, fit.trials);
+        WriteCalibration(out, fit);
+        out.Print<"; readbacks %.6f to %.6f keV every %.0f eV; error_eV one standard error of the difference, to first order">(eMin, eMax,
+                                                                                                                           stepEV);
+    } else {
+        out.Print<"; no calibration: %s">(Printable(fit.why.empty() ? std::string("no calibrated fit") : fit.why).c_str());
+    }
+    out.Print<"\n">();
+    out.Print<"readback_keV,photon_keV,readback_minus_photon_eV,error_eV\n">();
+    if (!rows) return;
+    const ReadbackScale& scale = fit.scale;
+    const int steps = static_cast<int>(std::ceil((eMax - eMin) * 1000.0 / stepEV - 1e-9));
+    for (int i = 0; i <= steps; ++i) {
+        const double read = i == steps ? eMax : eMin + i * stepEV / 1000.0;
+        const double photon = scale.Photon(read);
+        const ReadbackScale::Slopes slopes = scale.SlopesAt(photon);
+        const double a = slopes.perDegree * 1000.0 * fit.angleOffsetError, b = slopes.perRatio * 1000.0 * fit.dRatioError;
+        const double error = std::sqrt(std::max(0.0, a * a + 2.0 * fit.correlation * a * b + b * b));
+        out.Print<"%.6f,%.6f,%.4f,%.4f\n">(read, photon, (read - photon) * 1000.0, error);
+    }
+}
+
 void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
                    const GlitchFit& fit, bool oneOffset, const std::vector<std::string>& scanNames, const GlitchFit* second)
 {
@@ -382,7 +433,8 @@ void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, do
     out.Print<"# kelto glitch fit: ">();
     WriteSubject(out, subject);
     WriteWindowEnergiesAndBeam(out, subject.window, eMin, eMax, beam);
-    out.Print<"; harmonics to %d; %s">(beam.harmonics, oneOffset ? "one offset for all scans" : "an offset for each scan");
+    out.Print<"; harmonics to %d; %s">(beam.harmonics, fit.calibrated ? "calibrated: one angle offset and d-spacing ratio for all scans"
+                                                       : oneOffset ? "one offset for all scans" : "an offset for each scan");
     if (!fit.candidate) {
         out.Print<"; no fit: %s">(Printable(fit.why).c_str());
     } else {
@@ -392,6 +444,7 @@ void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, do
             fit.p, fit.trials, fit.asGood, fit.found ? "significant" : "no significant fit", fit.significance);
         out.Print<"; symmetric azimuths">();
         for (std::size_t i = 0; i < fit.equivalents.size(); ++i) out.Print<"%s%.6f">(i == 0 ? " " : ", ", fit.equivalents[i]);
+        if (fit.calibrated) WriteCalibration(out, fit);
     }
     for (std::size_t s = 0; s < fit.scans.size(); ++s) {
         const ScanMatch& scan = fit.scans[s];
@@ -401,8 +454,9 @@ void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, do
         } else if (!fit.candidate) {
             out.Print<" from %.6f to %.6f keV">(scan.eMin, scan.eMax);
         } else {
-            out.Print<" from %.6f to %.6f keV: %d of %d dips within %.2f eV, offset %.4f">(
-                scan.eMin, scan.eMax, scan.matched, scan.matched + scan.unmatched, scan.toleranceEV, scan.offsetEV);
+            out.Print<" from %.6f to %.6f keV: %d of %d dips within %.2f eV, %s %.4f">(
+                scan.eMin, scan.eMax, scan.matched, scan.matched + scan.unmatched, scan.toleranceEV,
+                fit.calibrated ? "largest shift (readback minus photon energy)" : "offset", scan.offsetEV);
             if (std::isfinite(scan.offsetError)) {
                 out.Print<" +/- %.4f eV">(scan.offsetError);
             } else {

@@ -85,3 +85,8 @@ void PrintCleanWindows(std::FILE* console, const PsiWindow& window, const Window
 void WriteFitTable(std::FILE* file, const TableSubject& subject, double eMin, double eMax, const GlitchBeam& beam,
                    const GlitchFit& fit, bool oneOffset, const std::vector<std::string>& scanNames,
                    const GlitchFit* second = nullptr);
+
+// The calibration of a significant calibrated fit: every `stepEV` of readback over the scans'
+// energies (and at their top), the photon energy read back there, their difference and its error;
+// without one, the first line says why and no row follows.
+void WriteCalibrationTable(std::FILE* file, const TableSubject& subject, const GlitchFit& fit, double stepEV);

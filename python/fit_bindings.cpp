@@ -61,7 +61,7 @@ py::object FitScan(const PyCrystal& self, const Indices& primary, const ScanValu
                    const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
                    const std::optional<Indices>& surface, int harmonics, const ContentArgument& harmonicContent,
                    double maxOffset, const std::string& offsets, double significance, const std::string& monochromator,
-                   bool fitSecond, std::optional<double> secondPsi)
+                   bool fitSecond, std::optional<double> secondPsi, bool calibrate)
 try {
     const auto [eMin, eMax] = Energies(energies);
     const std::vector<std::vector<double>> energy = Scans(energyValues), intensity = Scans(intensityValues);
@@ -85,8 +85,9 @@ try {
     request.beam.harmonics = harmonics;
     request.nominalPsi = aim;
     request.widestOffsetEV = maxOffset;
-    request.oneOffset = offsets == "one";
+    request.oneOffset = !calibrate && offsets == "one";
     request.significance = significance;
+    request.calibrate = calibrate;
     const BeamRequest beam = BeamOf(OnePolarisation(polarisation, polarization), divergence, surface, monochromator);
     if (fitSecond && beam.monochromator != Monochromator::kDouble) {
         Refuse("fit_second fits a double monochromator's second crystal: give monochromator='double'");
@@ -132,6 +133,16 @@ try {
     result["taken_by_at_psi"] = fit.nominalTook;
     result["step_limited_eV"] = fit.stepLimitedEV;
     result["beyond_offset_eV"] = fit.beyondOffsetEV, result["beyond_psi"] = fit.beyondPsi;
+    if (calibrate) {
+        // The monochromator's calibration, only where it is a significant fit's.
+        const bool calibrated = fit.found && fit.calibrated;
+        result["angle_offset_deg"] = calibrated ? fit.scale.angleOffsetDeg : nan;
+        result["angle_offset_error_deg"] = calibrated ? fit.angleOffsetError : nan;
+        result["d_ratio"] = calibrated ? fit.scale.dRatio : nan, result["d_ratio_error"] = calibrated ? fit.dRatioError : nan;
+        result["calibration_correlation"] = calibrated ? fit.correlation : nan;
+        result["d_spacing"] = fit.calibrated ? fit.scale.dSpacing : nan;
+        result["rms_before_eV"] = calibrated ? fit.rmsBefore : nan, result["matched_before"] = calibrated ? fit.matchedBefore : 0;
+    }
     // The beam's spread across from the dips' widths, in degrees as --divergence takes it.
     const double degree = kRadiansPerDegree;
     result["divergence_across"] = spread.found && spread.low > 0.0 ? spread.across / degree : nan;
@@ -167,7 +178,7 @@ void BindFit(CrystalClass& crystal)
              py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
              py::arg("surface") = py::none(), py::arg("harmonics") = 1, py::arg("harmonic_content") = ContentArgument{std::vector<double>{}},
              py::arg("max_offset") = 25.0, py::arg("offsets") = "each", py::arg("significance") = kDefaultSignificance, py::arg("monochromator") = "single",
-             py::arg("fit_second") = false, py::arg("second_psi") = py::none(),
+             py::arg("fit_second") = false, py::arg("second_psi") = py::none(), py::arg("calibrate") = false,
              R"(The azimuth psi and energy offsets fitted to measured I0 scans, as kelto --fit-glitches.
 
 energy (keV; multiply eV by 0.001) and intensity (any scale) are one scan's points in any order, or
@@ -198,7 +209,15 @@ line_depth (NaN where unmatched), scan (from 1). With monochromator='double' and
 the second crystal's azimuth is fitted as well, to the dips the first's glitches leave (second_psi:
 the guess of it), as --fit-second: the dict gains second, a dict of found, why, psi, psi_error,
 rms_eV, matched, unmatched, p, trials, as_good, equivalents, ties and resolved_tie (the two
-crystals paired about as many dips, and each explains what the other leaves).)");
+crystals paired about as many dips, and each explains what the other leaves).
+
+calibrate=True fits, with psi, the monochromator's angle offset delta and d-spacing ratio d_ref / d
+(one for all scans) in place of energy offsets, the energies being readbacks hc / (2 d_ref
+sin(theta + delta)) (as kelto --calibrate; offsets is then not used); the dict then holds
+angle_offset_deg and angle_offset_error_deg (degrees), d_ratio and d_ratio_error,
+calibration_correlation (of delta and the ratio), d_spacing (d of the primary reflection, angstrom),
+rms_before_eV and matched_before (the fit with energy offsets it started from), NaN without a
+significant fit; each scan's offset_eV is then its largest shift, readback minus photon energy.)");
 }
 
 }  // namespace kelto_python

@@ -235,6 +235,9 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {fit + "--energies 6,14 --max-offset 600", "--max-offset: '600' is not a number of eV from 0 to 500"},
         {fit + "--energies 6,14 --offsets both", "--offsets: 'both' is not each or one"},
         {fit + "--energies 6,14 --significance 0.9", "--significance: '0.9' is not a probability from 0.001 to 0.5"},
+        {fit + "--energies 6,14 --calibration c.csv", "--calibration goes with --calibrate"},
+        {kRequired + "--glitches g.csv --at-psi 1 --energies 6,14 --calibrate", "--calibrate goes with --fit-glitches"},
+        {fit + "--energies 6,14 --calibrate --offsets one", "--offsets has no use with --calibrate"},
         // Azimuths beyond ten turns, which the doubles resolve no longer to the degree.
         {kRequired + "--spectrum s.csv --at-psi -1e308 --energies 5,30", "--at-psi: '-1e308' is not an azimuth from -3600 to 3600 degrees"},
         {kRequired + "--glitch-map m.csv --energies 5,30 --psi 3590,3610", "--psi: '3590,3610' must be MIN,MAX with MIN below MAX, at most 3600 degrees apart, each from -3600 to 3600, for planning"},

@@ -38,6 +38,8 @@ mkdir -p tables && cd tables
 {kelto} --crystal Si --primary 1,1,1 --clean-energies 8,8.1 --windows energy_windows.csv >/dev/null
 {kelto} --crystal Si --primary 2,2,0 --fit-glitches ../examples/si220_i0_scan.dat --scan-unit eV --energies 6,14 \\
     --divergence 0.0012,0.0006 --at-psi 15 --fit-table fit.csv >/dev/null
+{kelto} --crystal Si --primary 1,1,1 --fit-glitches ../examples/si111_readback_scan.dat --scan-unit eV --energies 5,20 \\
+    --at-psi 20 --calibrate --calibration calibration.csv >/dev/null
 """
 # A recipe for a table as the README and the pages give it, FILE the table's name.
 TABLE_RECIPE = re.compile(r"^(numpy|pandas)\.\w+\(FILE\b")

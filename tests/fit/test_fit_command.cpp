@@ -103,4 +103,54 @@ TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
     }
 }
 
+// The example made for the calibration (tools/make-calibration-scan): silicon 1 1 1 at psi 20.3,
+// read back with an angle offset of 0.003 degree and d_ref / d = 1 + 5e-5.
+TEST(FitCommand, CalibratesTheExampleScan)
+{
+    const std::filesystem::path folder = FreshFolder("fit_calibration");
+    const std::string scan = kExamples + "si111_readback_scan.dat --scan-unit eV --energies 5,20 --at-psi 20 --calibrate";
+    const KeltoRun run = RunKelto("", folder, "--crystal Si --primary 1,1,1 --fit-glitches " + scan + " --calibration cal.csv");
+    ASSERT_EQ(run.status, 0) << run.output << run.errors;
+    double delta = 0.0, deltaError = 0.0, ratio = 0.0, ratioError = 0.0;
+    const std::size_t at = run.output.find("kelto: angle offset ");
+    ASSERT_NE(at, std::string::npos) << run.output;
+    ASSERT_EQ(std::sscanf(run.output.c_str() + at, "kelto: angle offset %lf +/- %lf degrees, d-spacing ratio %lf +/- %lf", &delta,
+                          &deltaError, &ratio, &ratioError), 4) << run.output;
+    EXPECT_LT(std::fabs(delta - 0.003), 3.0 * deltaError);
+    EXPECT_LT(std::fabs(ratio - (1.0 + 5e-5)), 3.0 * ratioError);
+    // Every row's photon energy is the readback's under the printed scale, worked out here: sin(theta
+    // + delta) = hc / (2 d_ref E_read), E = hc / (2 d sin theta), d = 5.431020511 / sqrt(3).
+    const double d = 5.431020511 / std::sqrt(3.0), hc = 12.398419843320026, radian = std::acos(-1.0) / 180.0;
+    const std::string table = ReadWholeFile(folder / "cal.csv");
+    const std::size_t header = table.find("readback_keV,photon_keV,readback_minus_photon_eV,error_eV\n");
+    ASSERT_NE(header, std::string::npos) << table.substr(0, 400);
+    int rows = 0;
+    double last = 0.0;
+    for (std::size_t line = table.find('\n', header) + 1; line < table.size(); line = table.find('\n', line) + 1) {
+        double read = 0.0, photon = 0.0, shift = 0.0, error = 0.0;
+        ASSERT_EQ(std::sscanf(table.c_str() + line, "%lf,%lf,%lf,%lf", &read, &photon, &shift, &error), 4);
+        const double expected = hc / (2.0 * d * std::sin(std::asin(hc / (2.0 * d * ratio * read)) - delta * radian));
+        EXPECT_NEAR(photon, expected, 5e-5) << read;
+        EXPECT_NEAR(shift, (read - photon) * 1000.0, 2e-3);
+        EXPECT_GT(error, 0.0);
+        if (rows > 0) {
+            EXPECT_NEAR(read - last, 0.010, 1e-9);
+        }
+        last = read, ++rows;
+    }
+    EXPECT_EQ(rows, 1501);  // 5 to 20 keV every 10 eV
+}
+
+TEST(FitCommand, NoCalibrationWithoutASignificantFit)
+{
+    const std::filesystem::path folder = FreshFolder("fit_no_calibration");
+    const KeltoRun run = RunKelto("", folder, kSilicon220 + "--fit-glitches " + kExamples + "si220_i0_part1.dat --scan-unit eV "
+                                  "--energies 6,14 --calibrate --calibration cal.csv");
+    EXPECT_EQ(run.status, 1) << run.output << run.errors;
+    EXPECT_EQ(run.output.find("angle offset"), std::string::npos) << run.output;
+    const std::string table = ReadWholeFile(folder / "cal.csv");
+    EXPECT_NE(table.find("; no calibration: "), std::string::npos) << table;
+    EXPECT_TRUE(table.ends_with("readback_keV,photon_keV,readback_minus_photon_eV,error_eV\n")) << table;
+}
+
 }  // namespace

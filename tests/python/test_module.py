@@ -197,6 +197,28 @@ class SameAsTheProgram(unittest.TestCase):
         self.assertIn("no dip is deeper than the detection threshold", flat["why"])
         self.assertTrue(numpy.isnan(flat["psi"]))
 
+    def test_calibrate(self):
+        """The example read back with an angle offset of 0.003 degree and d_ref / d = 1 + 5e-5
+        (tools/make-calibration-scan): the module finds both within their errors, and the same
+        calibration as the program."""
+        import numpy
+        example = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                               "examples", "si111_readback_scan.dat")
+        scan = numpy.loadtxt(example, skiprows=4)  # eV, read as the program reads --scan-unit eV
+        silicon = kelto.Crystal.shipped("Si")
+        fit = silicon.fit_glitches((1, 1, 1), scan[:, 0] * 0.001, scan[:, 1], energies=(5, 20), at_psi=20, calibrate=True)
+        self.assertTrue(fit["found"], fit["why"])
+        self.assertAlmostEqual(fit["angle_offset_deg"], 0.003, delta=3 * fit["angle_offset_error_deg"])
+        self.assertAlmostEqual(fit["d_ratio"], 1 + 5e-5, delta=3 * fit["d_ratio_error"])
+        self.assertLess(abs(fit["calibration_correlation"]), 0.99)
+        self.assertGreater(fit["matched"], fit["matched_before"])
+        _, stdout = run_kelto("--crystal", "Si", "--primary", "1,1,1", "--fit-glitches", example, "--scan-unit", "eV",
+                              "--energies", "5,20", "--at-psi", "20", "--calibrate")
+        self.assertIn("angle offset %+.5f +/- %.5f degrees, d-spacing ratio %.6f +/- %.6f" % (
+            fit["angle_offset_deg"], fit["angle_offset_error_deg"], fit["d_ratio"], fit["d_ratio_error"]), stdout)
+        plain = silicon.fit_glitches((1, 1, 1), scan[:, 0] * 0.001, scan[:, 1], energies=(5, 20), at_psi=20)
+        self.assertNotIn("angle_offset_deg", plain)
+
     def test_structure_factor(self):
         # Diamond 1 1 1: 4 sqrt(2) f0 exp(-0.117 s^2), as the reflection table prints it (59.42).
         self.assertAlmostEqual(abs(kelto.Crystal.cubic(4, 5.431, "si").structure_factor(1, 1, 1, 8.0)), 59.42, places=2)
