@@ -2,6 +2,7 @@
 // (tests/glitch_energies.h), not from the fit's own lines.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <numbers>
@@ -13,6 +14,7 @@
 #include "fit/measured_dips.h"
 #include "fit/sampled_dip.h"
 #include "glitch_energies.h"
+#include "scan/symmetric_azimuths.h"
 #include "setup/units.h"
 
 // A measured scan's dips: the glitches of the Ewald construction at psi deeper than `deepest`
@@ -75,3 +77,12 @@ inline DipSearch SyntheticDips(const Crystal& crystal, const ScanFrame& frame, c
     return search;
 }
 
+// The distance from psi to the nearest azimuth with the spectrum of `truth`.
+inline double DistanceToTruth(const Crystal& crystal, const ScanFrame& frame, double psi, double truth)
+{
+    double nearest = 360.0;
+    for (const double at : SymmetricAzimuths(AzimuthSymmetries(crystal, frame, 30.0), truth, {-180.0, 180.0})) {
+        nearest = std::min(nearest, std::fabs(std::remainder(psi - at, 360.0)));
+    }
+    return nearest;
+}

@@ -106,6 +106,10 @@ def page_commands(text):
     return blocks
 
 
+# The page of the pictures kelto-plot draws.
+PICTURES = os.path.join("docs", "pictures.md")
+
+
 def documented_pages(source):
     """The README and the pages of docs/, as paths from the top of the source tree: the README first."""
     return ["README.md"] + sorted(os.path.join("docs", name) for name in os.listdir(os.path.join(source, "docs"))
@@ -300,8 +304,9 @@ def main():
     which.add_argument("--skip-pip", action="store_true")
     which.add_argument("--only-pip", action="store_true")
     # The recipes of the README and the pages of docs/, and the manual pages', run as two tests, side
-    # by side on two cores.
-    parser.add_argument("--part", choices=("readme", "manuals", "all"), default="all")
+    # by side on two cores; the pictures' page, whose recipes draw with GDL for seconds each, runs
+    # as a third, with the slow tests.
+    parser.add_argument("--part", choices=("readme", "pictures", "manuals", "all"), default="all")
     ARGS = parser.parse_args()
     source, build = os.path.abspath(ARGS.source), os.path.abspath(ARGS.build)
     results = []
@@ -319,6 +324,8 @@ def main():
         os.symlink(build, os.path.join(tree, "build"))
         pages = {page: page_commands(read(source, page)) for page in documented_pages(source)}
         page_blocks = {(kind, block.strip()) for blocks in pages.values() for kind, block in blocks}
+        if ARGS.part in ("readme", "pictures"):
+            pages = {page: blocks for page, blocks in pages.items() if (page == PICTURES) == (ARGS.part == "pictures")}
         if ARGS.only_pip:
             pages = {page: [(kind, block) for kind, block in blocks if "pip install" in block]
                      for page, blocks in pages.items()}
@@ -328,6 +335,8 @@ def main():
             done_before = {}
             for page, blocks in pages.items():
                 run_blocks(blocks, tree, base, page, results, scratch, done_before)
+        if ARGS.part == "pictures":
+            return report(results, least=1)
         if ARGS.part != "manuals" and not ARGS.only_pip:
             for page in pages:
                 check_links(source, page, results)

@@ -55,16 +55,6 @@ FitRequest CalibratingRequest()
     return request;
 }
 
-// The distance from psi to the nearest azimuth with the spectrum of `truth`.
-double DistanceToTruth(const Crystal& crystal, const ScanFrame& frame, double psi, double truth)
-{
-    double nearest = 360.0;
-    for (const double at : SymmetricAzimuths(AzimuthSymmetries(crystal, frame, 30.0), truth, {-180.0, 180.0})) {
-        nearest = std::min(nearest, std::fabs(std::remainder(psi - at, 360.0)));
-    }
-    return nearest;
-}
-
 TEST(Calibration, FitsTheAngleOffsetAndRatioWithinTheirErrors)
 {
     const CubicCrystal silicon = TableCrystal(4, kSiliconA, "Si");

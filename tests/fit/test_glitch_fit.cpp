@@ -1,6 +1,6 @@
 // The fit of the azimuth to measured dips made in the test from the Ewald construction's glitch
 // energies (tests/glitch_energies.h), not from the fit's own lines: the azimuth found within its
-// stated error at the stated rate, dips without relation to the crystal found no significant fit
+// stated error (the rate at which it holds is the slow tests'), dips without relation to the crystal found no significant fit
 // at the stated rate, several short scans fitted as one, and the rules of what a dip pairs with.
 #include <gtest/gtest.h>
 
@@ -24,16 +24,6 @@
 
 namespace {
 
-// The distance from psi to the nearest azimuth with the spectrum of `truth`.
-double DistanceToTruth(const Crystal& crystal, const ScanFrame& frame, double psi, double truth)
-{
-    double nearest = 360.0;
-    for (const double at : SymmetricAzimuths(AzimuthSymmetries(crystal, frame, 30.0), truth, {-180.0, 180.0})) {
-        nearest = std::min(nearest, std::fabs(std::remainder(psi - at, 360.0)));
-    }
-    return nearest;
-}
-
 FitRequest Request(double significance = kDefaultSignificance)
 {
     FitRequest request;
@@ -42,17 +32,17 @@ FitRequest Request(double significance = kDefaultSignificance)
     return request;
 }
 
-TEST(GlitchFit, FindsTheAzimuthWithinItsStatedErrorAtTheStatedRate)
+// The rate at which the stated error holds the truth is the slow tests' (FitCoverage).
+TEST(GlitchFit, FindsTheAzimuthWithinItsStatedError)
 {
     const CubicCrystal silicon = TableCrystal(4, 5.431, "Si");
     const struct { Miller primary; double psi, eMin, eMax, offsetEV, sigmaEV; } cases[] = {
         {{2, 2, 0}, 15.2, 6.0, 12.0, 3.0, 0.2},  {{2, 2, 0}, -47.3, 8.0, 14.0, -12.0, 0.4}, {{1, 1, 1}, 33.3, 6.0, 11.0, 0.0, 0.3},
         {{1, 1, 1}, 2.05, 9.0, 14.0, 7.5, 0.2},  {{3, 1, 1}, -160.2, 7.0, 12.0, -20.0, 0.3}, {{4, 0, 0}, 101.7, 8.0, 13.0, 11.0, 0.5},
     };
-    int within = 0, within2 = 0, fits = 0;
     for (const auto& c : cases) {
         const ScanFrame frame = MatrixFrame(silicon.lattice(), c.primary);
-        for (unsigned seed = 1; seed <= 6; ++seed) {
+        for (unsigned seed = 1; seed <= 2; ++seed) {
             SCOPED_TRACE(testing::Message() << c.primary.h << c.primary.k << c.primary.l << " at " << c.psi << ", seed " << seed);
             const DipSearch dips = SyntheticDips(silicon, frame, {c.psi, c.eMin, c.eMax, c.offsetEV, c.sigmaEV, seed});
             // With a guess, the azimuth of the symmetric ones nearest it; without, the nearest 0.
@@ -78,15 +68,8 @@ TEST(GlitchFit, FindsTheAzimuthWithinItsStatedErrorAtTheStatedRate)
             EXPECT_LE(static_cast<std::size_t>(fit.predicted), ewald::Glitches(silicon, frame, c.psi, c.eMin, c.eMax).size());
             EXPECT_GE(fit.predicted, fit.matched / 2);
             EXPECT_LT(std::fabs(fit.scans[0].offsetEV - c.offsetEV), 5.0 * fit.scans[0].offsetError + 0.1);
-            ++fits;
-            within += distance <= fit.psiError;
-            within2 += distance <= 2.0 * fit.psiError;
         }
     }
-    // One standard error holds the truth about 68 % of the time, two about 95 %.
-    EXPECT_GE(within, 0.5 * fits);
-    EXPECT_LE(within, 0.86 * fits);
-    EXPECT_GE(within2, 0.85 * fits);
 }
 
 // Dips with no relation to the crystal: the right crystal's moved out of reach of any match,
