@@ -17,13 +17,53 @@ double SiliconStrainIntegral(double kelvin)
     return 1e-6 * (kA * (kelvin + std::exp(-kC * (kelvin - kT0)) / kC) + kB * kelvin * kelvin / 2.0);
 }
 
+}  // namespace
+
+// Below 120 K, where a liquid-nitrogen-cooled crystal sits (77-100 K), silicon's alpha(T) of the
+// NIST Cryogenic Technologies Group's material properties (Silicon, linear expansion coefficient,
+// trc.nist.gov/cryogenics/materials/Silicon/Silicon.htm), in 1e-8 / K: a low-temperature power
+// series, a middle term about silicon's negative minimum near 80 K and a high-temperature series,
+// joined by error-function steps at 52 K and 200 K. Between 77 and 120 K only the middle term
+// counts (the steps' other terms are below 1e-20 of it).
+double SiliconCryogenicAlpha(double kelvin)
+{
+    const double x = kelvin, u = x - 76.0;
+    const double low = 4.8e-5 * x * x * x +
+                       (1.005e-5 * std::pow(x, 5.0) - 5.99688e-6 * std::pow(x, 5.5) + 1.25574e-6 * std::pow(x, 6.0) -
+                        1.12086e-7 * std::pow(x, 6.5) + 3.63225e-9 * std::pow(x, 7.0)) * (1.0 + std::erf(x - 15.0)) / 2.0;
+    const double middle = -47.6 + 2.67708e-2 * u * u - 1.22829e-4 * u * u * u + 1.62544e-18 * std::pow(u, 9.0);
+    const double high = 4.72374e2 - 3.58796e4 / x - 1.24191e7 / (x * x) + 1.25972e9 / (x * x * x);
+    const double pastLow = (1.0 + std::erf(0.2 * (x - 52.0))) / 2.0, pastMiddle = (1.0 + std::erf(0.1 * (x - 200.0))) / 2.0;
+    return 1e-8 * (low * (1.0 - pastLow) + middle * pastLow * (1.0 - pastMiddle) + high * pastMiddle);
+}
+
+namespace {
+
+// Where the two sources meet: Okada & Tokumaru's law from 120 K up, NIST's below.
+constexpr double kSiliconJoinK = 120.0;
+
+// The antiderivative of silicon's alpha over both ranges: Okada & Tokumaru's closed form, less
+// NIST's alpha integrated from T up to the join (Simpson's rule; the integrand is smooth there).
+double SiliconStrainFromBothSources(double kelvin)
+{
+    if (kelvin >= kSiliconJoinK) return SiliconStrainIntegral(kelvin);
+    const int steps = 400;
+    const double h = (kSiliconJoinK - kelvin) / steps;
+    double sum = SiliconCryogenicAlpha(kelvin) + SiliconCryogenicAlpha(kSiliconJoinK);
+    for (int i = 1; i < steps; ++i) sum += (i % 2 == 1 ? 4.0 : 2.0) * SiliconCryogenicAlpha(kelvin + i * h);
+    return SiliconStrainIntegral(kSiliconJoinK) - sum * h / 3.0;
+}
+
 struct Law {
     ThermalExpansion expansion;
     double (*strainIntegral)(double kelvin);  // an antiderivative of alpha(T), 1/K times K
 };
 
 const Law kLaws[] = {
-    {{"Si", 120.0, 1500.0, 295.65, "Y. Okada & Y. Tokumaru, J. Appl. Phys. 56, 314 (1984)"}, SiliconStrainIntegral},
+    {{"Si", 77.0, 1500.0, 295.65,
+      "Y. Okada & Y. Tokumaru, J. Appl. Phys. 56, 314 (1984), from 120 K; below, the NIST Cryogenic Technologies Group's "
+      "silicon"},
+     SiliconStrainFromBothSources},
 };
 
 std::string Lower(std::string text)
@@ -51,10 +91,9 @@ double LatticeRatioAt(const std::string& name, double kelvin)
     const Law& law = LawOf(name);
     const ThermalExpansion& e = law.expansion;
     if (!(kelvin >= e.lowestK && kelvin <= e.highestK)) {
-        char range[160];
-        std::snprintf(range, sizeof range, "the thermal expansion of %s is known from %g to %g K (%s)", e.crystal, e.lowestK,
-                      e.highestK, e.source);
-        throw TemperatureError(range);
+        char range[80];
+        std::snprintf(range, sizeof range, "the thermal expansion of %s is known from %g to %g K", e.crystal, e.lowestK, e.highestK);
+        throw TemperatureError(std::string(range) + " (" + e.source + ")");
     }
     return std::exp(law.strainIntegral(kelvin) - law.strainIntegral(e.shippedK));
 }

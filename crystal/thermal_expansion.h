@@ -31,3 +31,7 @@ const ThermalExpansion& ThermalExpansionOf(const std::string& name);
 // is scaled by. Throws TemperatureError for a crystal without a law or a temperature outside its
 // range (or not finite).
 double LatticeRatioAt(const std::string& name, double kelvin);
+
+// Silicon's linear thermal expansion coefficient alpha (1/K) below 120 K, from the NIST Cryogenic
+// Technologies Group's fit (silicon's cell there is that law's integral).
+double SiliconCryogenicAlpha(double kelvin);

@@ -111,7 +111,8 @@ B = 0, with a UserWarning.)")
                     R"(A crystal that comes with kelto, by name (see shipped_crystals()).
 
 temperature: kelvin; the cell at that temperature from the crystal's published thermal expansion
-(Si: 120 to 1500 K, Y. Okada & Y. Tokumaru, J. Appl. Phys. 56, 314 (1984)). Without it, the
+(Si: 77 to 1500 K, Y. Okada & Y. Tokumaru, J. Appl. Phys. 56, 314 (1984), from 120 K, and below
+it the NIST Cryogenic Technologies Group's silicon fit). Without it, the
 shipped cell (Si: the CODATA 2018 value at 295.65 K). Refused for another crystal or temperature.)")
         .def_property_readonly("name", [](const PyCrystal& c) { return c.crystal().name(); }, "The crystal's name.")
         .def_property_readonly(

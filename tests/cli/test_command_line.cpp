@@ -221,8 +221,8 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {"--crystal GaAs --primary 0,0,2 --wavelength 1.54 --band 0.02", "--crystal writes planning tables only"},
         {"--crystal Unobtainium --primary 0,0,2 --clean-energies 8,9", "--crystal: no shipped crystal is called 'Unobtainium' (there are 4H-SiC, diamond, GaAs"},
         // The cell at a temperature: a shipped crystal of known thermal expansion, inside its range.
-        {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --temperature 77",
-         "--temperature 77: the thermal expansion of Si is known from 120 to 1500 K (Y. Okada & Y. Tokumaru"},
+        {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --temperature 76",
+         "--temperature 76: the thermal expansion of Si is known from 77 to 1500 K (Y. Okada & Y. Tokumaru"},
         {"--crystal Ge --primary 1,1,1 --clean-energies 8,9 --temperature 100",
          "--temperature 100: kelto knows the thermal expansion of Si only, not of 'Ge'"},
         {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --temperature warm", "--temperature: 'warm' is not a number"},
