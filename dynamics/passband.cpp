@@ -216,8 +216,12 @@ double Through(const Reflection& first, const Reflection& second, int p)
 void RaySolver::ReflectWithX(double alphaG, double alphaX, double out[2])
 {
     const double alphaPartner = alphaX + case_.shift * alphaG;
+    // A ray no solution is found for (none has been met since roots are polished) is given G's
+    // two-beam reflection: X takes nothing there, where an empty solution would take it all.
+    const int failures = first_.Failures() + (second_ ? second_->Failures() : 0);
     const Reflection with = first_.Reflect(alphaG, alphaX, alphaPartner);
     if (!case_.twoCrystals) {
+        if (first_.Failures() > failures) return ReflectTwoBeam(alphaG, out);
         for (int p = 0; p < 2; ++p) out[p] = with.Power(p, 1);
         return;
     }
@@ -226,6 +230,7 @@ void RaySolver::ReflectWithX(double alphaG, double alphaX, double out[2])
     const double alphaG2 = 2.0 * x * f.gamma[0] + x * x, alphaX2 = alphaX + 2.0 * x * f.gamma[2] + x * x;
     const double alphaPartner2 = alphaPartner + 2.0 * x * f.gamma[3] + x * x;
     const Reflection second = second_ ? second_->Reflect(alphaG2, alphaX2, alphaPartner2) : SecondTwoBeam(alphaG2);
+    if (first_.Failures() + (second_ ? second_->Failures() : 0) > failures) return ReflectTwoBeam(alphaG, out);
     for (int p = 0; p < 2; ++p) out[p] = Through(with, second, p);
 }
 

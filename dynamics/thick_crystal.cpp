@@ -12,6 +12,10 @@ using Complex = std::complex<double>;
 // Aberth's iteration stops when every root moves by less than this, relative to max(1, |root|).
 constexpr double kRootTolerance = 1e-10;
 constexpr int kMostIterations = 80;
+// Roots are polished against the matrix by at most kPolishSweeps sweeps of Aberth's steps (each
+// root moved in turn, the others as they stand), until every step is below this tolerance.
+constexpr int kPolishSweeps = 40;
+constexpr double kPolishTolerance = 1e-12;
 // A value within this many units of rounding of the terms' sizes is a root's.
 constexpr double kRoundingLevel = 64.0 * std::numeric_limits<double>::epsilon();
 
@@ -252,7 +256,42 @@ void ThickCrystal::Roots(const Complex* c, int degree)
     }
 }
 
-Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner)
+void ThickCrystal::PolishRoots(const std::array<Complex, 3>* diagonal, int degree)
+{
+    const int n = 2 * beams_.count;
+    for (int sweep = 0; sweep < kPolishSweeps; ++sweep) {
+        bool settled = true;
+        for (int k = 0; k < degree; ++k) {
+            Complex& z = roots_[static_cast<std::size_t>(k)];
+            Complex m[kWaves * kWaves], inverse[kWaves * kWaves] = {};
+            for (int r = 0; r < n; ++r) {
+                for (int c = 0; c < n; ++c) m[r * n + c] = r == c ? Complex(0.0) : -coupling_[r][c];
+                const std::array<Complex, 3>& e = diagonal[r / 2];
+                m[r * n + r] = e[0] + z * (e[1] + z * e[2]);
+                inverse[r * n + r] = 1.0;
+            }
+            SolveLinear(m, n, inverse, n);
+            Complex slope = 0.0;
+            for (int r = 0; r < n; ++r) {
+                const std::array<Complex, 3>& e = diagonal[r / 2];
+                slope += (e[1] + 2.0 * z * e[2]) * inverse[r * n + r];
+            }
+            Complex pull = 0.0;
+            for (int j = 0; j < degree; ++j) {
+                const Complex other = roots_[static_cast<std::size_t>(j)];
+                if (j != k && z != other) pull += Over(1.0, z - other);
+            }
+            const Complex denominator = slope - pull;
+            if (!(std::isfinite(denominator.real()) && std::isfinite(denominator.imag())) || denominator == 0.0) continue;
+            const Complex step = Over(1.0, denominator);
+            z -= step;
+            settled = settled && Size(step) < kPolishTolerance * kPolishTolerance * std::max(1.0, Size(z));
+        }
+        if (settled) return;
+    }
+}
+
+Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner, bool polish)
 {
     const int count = beams_.count, n = 2 * count;
     const double alphas[kMostBeams] = {0.0, alphaG, alphaX, alphaPartner};
@@ -322,7 +361,16 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
         rootCount_ = degree;
     }
     Roots(det.c.data(), degree);
-
+    // A ray whose solution failed the energy check from the last ray's guesses and from fresh
+    // ones (where a wave of X crosses one of G the expanded determinant's roots are ill-conditioned,
+    // and two guesses can be drawn to one root while another is missed) has every root polished
+    // against the fundamental equations' matrix M itself, whose determinant's logarithmic
+    // derivative is trace(M^-1 M'), by Aberth's steps, which part them.
+    if (polish) {
+        std::array<Complex, 3> diagonal[kMostBeams];
+        for (int m = 0; m < count; ++m) diagonal[m] = {eps[m].c[0], eps[m].c[1], eps[m].c[2]};
+        PolishRoots(diagonal, degree);
+    }
     // The waves that decay into the crystal: as many as the beams that bring no wave of their own
     // out of the crystal, for each polarisation (a Laue beam's wave, and both waves of a beam that
     // keeps delta^2, of which one decays).
@@ -443,9 +491,10 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
 Reflection ThickCrystal::Reflect(double alphaG, double alphaX, double alphaPartner)
 {
     // A thick crystal sends out no more than it receives: a solution that does has met roots that
-    // the last ray's guesses led astray, and is found again from each beam's own roots.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        Reflection r = Solve(alphaG, alphaX, alphaPartner);
+    // the last ray's guesses led astray, and is found again from each beam's own roots, and then
+    // with every root polished against the matrix.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Reflection r = Solve(alphaG, alphaX, alphaPartner, attempt == 2);
         bool sound = true;
         for (int p = 0; p < 2; ++p) {
             double total = 0.0;

@@ -82,8 +82,11 @@ private:
     static constexpr int kMostRoots = 2 * kWaves;     // every beam keeping delta^2
     using Coefficients = std::array<std::complex<double>, kMostRoots + 1>;
 
-    Reflection Solve(double alphaG, double alphaX, double alphaPartner);
+    Reflection Solve(double alphaG, double alphaX, double alphaPartner, bool polish);
     void Roots(const std::complex<double>* coefficients, int degree);
+    // The ray's roots made exact against the matrix of the fundamental equations (each beam's
+    // diagonal term c0 + c1 delta + c2 delta^2), all together.
+    void PolishRoots(const std::array<std::complex<double>, 3>* diagonal, int degree);
 
     BeamSet beams_;
     double scale_;                                // |chi_0|: deviations and delta in this unit

@@ -263,7 +263,9 @@ TEST(GlitchFit, TellsTwoCrystalsAtTheirOwnAzimuths)
             int paired[3] = {0, 0, 0};
             for (const PairedDip& row : DipsOfBothCrystals(one, &two)) {
                 ++paired[row.crystal];
-                if (row.crystal > 0) EXPECT_NEAR((row.dip.energy - row.match.predictedKeV) * 1000.0, row.match.residualEV, 1e-6);
+                if (row.crystal > 0) {
+                    EXPECT_NEAR((row.dip.energy - row.match.predictedKeV) * 1000.0, row.match.residualEV, 1e-6);
+                }
             }
             EXPECT_TRUE(paired[1] == one.matched && paired[2] == two.matched);
         }
