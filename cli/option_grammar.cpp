@@ -142,8 +142,11 @@ were computed for):
                         azimuth in degrees (from its reference, right-handed
                         about its own primary to its own incident beam); its
                         glitches join the first's in --glitches and --spectrum
-                        (column crystal 2) and count against --clean-energies.
-                        A channel-cut's second wall sits at PSI + 180
+                        (column crystal 2), are level lines across the psi
+                        window on --glitch-map (kind level, crystal 2, at
+                        energy_top_keV in keV) and count against
+                        --clean-energies. A channel-cut's second wall sits at
+                        PSI + 180
   --harmonics N         also the glitches of the harmonics n G at n E for n = 2
                         to N that the structure allows, listed at E with their
                         order (default 1: the fundamental only); a forbidden
@@ -159,7 +162,11 @@ were computed for):
                         covering --energies
   --glitch-map FILE     instead of the four files, write every reflection's
                         glitch line E(psi) inside --energies over the psi window
-                        to the CSV table FILE
+                        to the CSV table FILE (psi in degrees, energies in keV,
+                        each line's largest depth as a share of I0, its kind,
+                        line or always, and crystal 1; with --second-psi the
+                        second crystal's glitches as rows of kind level, or
+                        everywhere, and crystal 2)
   --clean-energies EMIN,EMAX[,FRACTION]
                         instead of the four files, print the azimuth windows of
                         the psi window, widest first, in which no glitch deeper

@@ -217,8 +217,8 @@ void CheckCombinations(const OptionWords& words)
         }
     }
     if (words.Has("--second-psi")) {
-        if (!(atPsi || words.Has("--clean-energies") || words.fitSecond)) {
-            throw UsageError{"--second-psi goes with --glitches, --spectrum, --clean-energies or --fit-second"};
+        if (!(atPsi || words.Has("--glitch-map") || words.Has("--clean-energies") || words.fitSecond)) {
+            throw UsageError{"--second-psi goes with --glitches, --spectrum, --glitch-map, --clean-energies or --fit-second"};
         }
         if (!words.Has("--monochromator") || words.Value("--monochromator") != "double") {
             throw UsageError{"--second-psi is the azimuth of a double monochromator's second crystal: give --monochromator double"};

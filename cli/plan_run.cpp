@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "cli/fit_answer.h"
 #include "crystal/cif_crystal.h"
@@ -264,10 +265,22 @@ bool FitMeasuredScans(const Planning& p, const PlanOptions& plan, PhaseLine& pro
     return fit.found;
 }
 
+// Says that the second crystal makes the pair a channel-cut, its glitches the first's.
+void NoteChannelCutPair(double secondPsi)
+{
+    std::fprintf(stderr, "kelto: the second crystal at psi %g degrees sits where a channel-cut's second wall does "
+                         "(psi + 180, or an image of it by the crystal's symmetry): every glitch is met on both "
+                         "crystals, as in a channel-cut\n", secondPsi);
+}
+
 // Energy scans instead of the four files: the glitch spectrum, the glitch map and the clean
 // energy range. False when a fit explains nothing.
 bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, std::string* written)
 {
+    // The first crystal's azimuth is set by --at-psi, which the scans at one azimuth take.
+    const std::optional<double> firstPsi =
+        !plan.glitchesFile.empty() || !plan.spectrumFile.empty() ? std::optional<double>(plan.atPsi) : std::nullopt;
+    const bool channelCutPair = plan.secondPsi && firstPsi && SecondAtChannelCut(p.scan, *firstPsi, *plan.secondPsi, plan.energyMax);
     if (!plan.glitchesFile.empty() || !plan.spectrumFile.empty()) {
         progress.Phase(Printed("glitch spectrum: the reflections on the sphere from %g to %g keV", plan.energyMin, plan.energyMax));
         const std::vector<Glitch> glitches = ShapedPairGlitches(p.scan, plan.atPsi, plan.secondPsi, plan.energyMin, plan.energyMax,
@@ -276,10 +289,8 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
         });
         if (plan.secondPsi) {
             progress.Clear();
-            if (SecondAtChannelCut(p.scan, plan.atPsi, *plan.secondPsi, plan.energyMax)) {
-                std::fprintf(stderr, "kelto: the second crystal at psi %g degrees sits where a channel-cut's second wall does "
-                                     "(psi + 180, or an image of it by the crystal's symmetry): every glitch is met on both "
-                                     "crystals, as in a channel-cut\n", *plan.secondPsi);
+            if (channelCutPair) {
+                NoteChannelCutPair(*plan.secondPsi);
             } else {
                 const auto second = std::count_if(glitches.begin(), glitches.end(), [](const Glitch& g) { return g.crystal == 2; });
                 std::fprintf(stderr, "kelto: %zu of the glitches are the second crystal's, at psi %g degrees\n",
@@ -320,15 +331,28 @@ bool PlanEnergyScans(Planning& p, const PlanOptions& plan, PhaseLine& progress, 
     }
     if (!plan.mapFile.empty()) {
         progress.Phase(Printed("glitch map: the lines from %g to %g keV", plan.energyMin, plan.energyMax));
-        const std::vector<GlitchLine> lines = ShapedGlitchMap(p.scan, plan.window, plan.energyMin, plan.energyMax, [&](std::size_t found) {
+        const std::vector<GlitchLine> lines = ShapedPairGlitchMap(p.scan, plan.window, firstPsi, plan.secondPsi, plan.energyMin,
+                                                                  plan.energyMax, plan.harmonics, [&](std::size_t found) {
             progress.Phase(Printed("glitch map: depths of %zu lines", found));
         });
+        // The glitch table has said it already when the run writes one.
+        if (channelCutPair && plan.glitchesFile.empty() && plan.spectrumFile.empty()) {
+            progress.Clear();
+            NoteChannelCutPair(*plan.secondPsi);
+        }
         progress.Phase("writing " + plan.mapFile);
         WriteTable(plan.mapFile, [&](std::FILE* f) {
             WriteGlitchMap(f, p.subject, plan.energyMin, plan.energyMax, DescribedBeam(plan), lines, &progress);
         });
-        *written += Printed("kelto: %zu glitch lines from %g to %g keV over psi %g to %g degrees, wrote %s\n", lines.size(),
-                            plan.energyMin, plan.energyMax, plan.window.min, plan.window.max, plan.mapFile.c_str());
+        const auto levels = static_cast<std::size_t>(
+            std::count_if(lines.begin(), lines.end(), [](const GlitchLine& g) { return g.crystal == 2; }));
+        *written += Printed("kelto: %zu glitch lines from %g to %g keV over psi %g to %g degrees", lines.size() - levels,
+                            plan.energyMin, plan.energyMax, plan.window.min, plan.window.max);
+        if (plan.secondPsi && !channelCutPair) {
+            *written += Printed(" and %s of the second crystal at psi %g degrees", Counted(levels, "level", "levels").c_str(),
+                                *plan.secondPsi);
+        }
+        *written += Printed(", wrote %s\n", plan.mapFile.c_str());
     }
     if (plan.cleanEnergies) {
         const std::vector<EnergyRange> ranges = CleanRangesOf(plan);

@@ -279,6 +279,12 @@ std::vector<GlitchLine> LinesInside(const Crystal& crystal, const ScanFrame& fra
 
 }  // namespace
 
+const char* LineKindWord(const GlitchLine& line)
+{
+    if (line.crystal == 2) return line.always ? "everywhere" : "level";
+    return line.always ? "always" : "line";
+}
+
 std::vector<GlitchLine> GlitchMap(const Crystal& crystal, const ScanFrame& frame, const PsiWindow& window, double eMin,
                                   double eMax)
 {

@@ -57,7 +57,14 @@ struct GlitchLine {
     // The line of X's mirror partner is this one (the same E(psi)): their one dip is counted at
     // the first of the two, and the second has dipAtPartner set.
     bool dipAtPartner = false;
+    // 2: a glitch of a double monochromator's second crystal, held at its azimuth (centre) as the
+    // first turns: a level at topEnergy from `from` to `to` (with `always`, at every energy).
+    int crystal = 1;
 };
+
+// A map row's kind as its table names it: "line" or "always" (the first crystal's), "level" or
+// "everywhere" (the second's, met at every energy).
+const char* LineKindWord(const GlitchLine& line);
 
 // Every line inside the energy range that reaches into the window, one row per reflection and
 // turn, by centre, then h, k, l; `reach` widens the window on both sides.

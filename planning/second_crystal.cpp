@@ -27,6 +27,51 @@ bool SecondAtChannelCut(const ScanSetting& scan, double psi, double secondPsi, d
     return near(wall) || std::any_of(images.begin(), images.end(), near);
 }
 
+std::vector<Glitch> SecondCrystalGlitches(const ScanSetting& scan, double secondPsi, double eMin, double eMax, int harmonics,
+                                          const std::vector<SphereReflection>* kept)
+{
+    std::vector<Glitch> second = ShapedGlitches(scan, secondPsi, eMin, eMax, harmonics, kept);
+    for (Glitch& g : second) g.crystal = 2;
+    return second;
+}
+
+namespace {
+
+// A glitch of the second crystal as a row of the first's map: it stays at one energy (or, met at
+// every energy, at all of them) whatever the first's azimuth across the window.
+GlitchLine LevelOf(const Glitch& g, double secondPsi, const PsiWindow& window, double cutoffKeV)
+{
+    GlitchLine level{};
+    level.centre = secondPsi;
+    level.from = window.min, level.to = window.max;
+    level.x = g.x, level.coupling = g.coupling;
+    level.F = g.F, level.couplingF = g.couplingF, level.strength = g.strength, level.relativeStrength = g.relativeStrength;
+    level.topEnergy = g.energy, level.cutoffEnergy = cutoffKeV;
+    level.always = g.always, level.depth = g.depth, level.dipAtPartner = g.dipAtPartner;
+    level.crystal = 2;
+    return level;
+}
+
+}  // namespace
+
+std::vector<GlitchLine> ShapedPairGlitchMap(const ScanSetting& scan, const PsiWindow& window, std::optional<double> firstPsi,
+                                            std::optional<double> secondPsi, double eMin, double eMax, int harmonics,
+                                            const FoundCount& found)
+{
+    if (secondPsi && firstPsi && SecondAtChannelCut(scan, *firstPsi, *secondPsi, eMax)) {
+        ScanSetting channelCut = scan;
+        channelCut.beam.monochromator = Monochromator::kChannelCut;
+        return ShapedGlitchMap(channelCut, window, eMin, eMax, found);
+    }
+    std::vector<GlitchLine> lines = ShapedGlitchMap(scan, window, eMin, eMax, found);
+    if (!secondPsi) return lines;
+    const double cutoff = CutoffEnergy(scan.frame);
+    for (const Glitch& g : SecondCrystalGlitches(scan, *secondPsi, eMin, eMax, harmonics)) {
+        lines.push_back(LevelOf(g, *secondPsi, window, cutoff));
+    }
+    return lines;
+}
+
 std::vector<Glitch> ShapedPairGlitches(const ScanSetting& scan, double psi, std::optional<double> secondPsi, double eMin,
                                        double eMax, int harmonics, const std::vector<SphereReflection>* kept,
                                        const FoundCount& found)
@@ -38,8 +83,7 @@ std::vector<Glitch> ShapedPairGlitches(const ScanSetting& scan, double psi, std:
         return ShapedGlitches(channelCut, psi, eMin, eMax, harmonics, kept, found);
     }
     std::vector<Glitch> first = ShapedGlitches(scan, psi, eMin, eMax, harmonics, kept);
-    std::vector<Glitch> second = ShapedGlitches(scan, *secondPsi, eMin, eMax, harmonics, kept);
-    for (Glitch& g : second) g.crystal = 2;
+    std::vector<Glitch> second = SecondCrystalGlitches(scan, *secondPsi, eMin, eMax, harmonics, kept);
     if (found) found(first.size() + second.size());
     std::vector<Glitch> both;
     both.reserve(first.size() + second.size());

@@ -41,6 +41,22 @@ std::vector<Glitch> ShapedPairGlitches(const ScanSetting& scan, double psi, std:
                                        double eMax, int harmonics, const std::vector<SphereReflection>* kept = nullptr,
                                        const FoundCount& found = {});
 
+// The glitches of a double monochromator's second crystal at secondPsi, marked crystal 2: those of
+// one crystal at its azimuth, their dips worked out for the band the first passes.
+std::vector<Glitch> SecondCrystalGlitches(const ScanSetting& scan, double secondPsi, double eMin, double eMax, int harmonics,
+                                          const std::vector<SphereReflection>* kept = nullptr);
+
+// The glitch map of the first crystal over the window and, when secondPsi is given (a double
+// monochromator), the second's glitches with the harmonics up to `harmonics`: the second stays at
+// secondPsi as the first turns, so each is a level across the window (crystal 2, centre secondPsi,
+// from and to the window's ends, topEnergy its energy, cutoffEnergy G's), after the first's lines,
+// by energy. When firstPsi, where the first is set, puts the second where a channel-cut's second
+// wall would be, the pair is a channel-cut turned as one: the map is the channel-cut's, each
+// line met on both crystals, without levels.
+std::vector<GlitchLine> ShapedPairGlitchMap(const ScanSetting& scan, const PsiWindow& window, std::optional<double> firstPsi,
+                                            std::optional<double> secondPsi, double eMin, double eMax, int harmonics,
+                                            const FoundCount& found = {});
+
 // The beam a clean-energy search takes for the monochromator, and what it says about the second
 // crystal (each notice one line, without a line end). A double monochromator without secondPsi is
 // taken turned together, its second crystal where a channel-cut's second wall would be: every

@@ -215,16 +215,18 @@ void WriteGlitchMap(std::FILE* file, const TableSubject& subject, double eMin, d
     out.Print<"# kelto glitch map: ">();
     WriteSubject(out, subject);
     WriteWindowEnergiesAndBeam(out, subject.window, eMin, eMax, beam);
+    if (beam.secondPsi) {
+        out.Print<"; second crystal at psi %.6f degrees, its glitches with the harmonics to %d">(*beam.secondPsi, beam.harmonics);
+    }
     out.Print<"\n">();
     out.Print<"psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,"
-              "relative_strength,energy_top_keV,energy_cutoff_keV,kind,depth\n">();
+              "relative_strength,energy_top_keV,energy_cutoff_keV,kind,depth,crystal\n">();
     for (std::size_t row = 0; row < lines.size(); ++row) {
         RowWritten(progress, row, lines.size());
         const GlitchLine& g = lines[row];
-        out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%.6f,%.6f,%s,%.6f\n">(
+        out.Print<"%.6f,%.6f,%.6f,%d,%d,%d,%d,%d,%d,%.4f,%.4f,%.4f,%.6f,%.6f,%.6f,%s,%.6f,%d\n">(
             g.centre, g.from, g.to, g.x.h, g.x.k, g.x.l, g.coupling.h, g.coupling.k, g.coupling.l, g.F, g.couplingF,
-            g.strength, g.relativeStrength, g.topEnergy, g.cutoffEnergy, g.always ? static_cast<const char*>("always") : "line",
-            g.depth);
+            g.strength, g.relativeStrength, g.topEnergy, g.cutoffEnergy, LineKindWord(g), g.depth, g.crystal);
     }
 }
 

@@ -79,15 +79,17 @@ py::object MapArray(const std::vector<GlitchLine>& lines)
 {
     std::vector<double> centre, from, to, top, cutoff, depth;
     std::vector<std::string> kind;
+    std::vector<int> crystal;
     PairColumns pairs;
     for (const GlitchLine& g : lines) {
         centre.push_back(g.centre), from.push_back(g.from), to.push_back(g.to);
         pairs.Add(g);
-        top.push_back(g.topEnergy), cutoff.push_back(g.cutoffEnergy), kind.push_back(g.always ? "always" : "line");
-        depth.push_back(g.depth);
+        top.push_back(g.topEnergy), cutoff.push_back(g.cutoffEnergy), kind.push_back(LineKindWord(g));
+        depth.push_back(g.depth), crystal.push_back(g.crystal);
     }
     return StructuredArray(pairs.Around({{"psi_centre", centre}, {"psi_from", from}, {"psi_to", to}},
-                                        {{"energy_top_keV", top}, {"energy_cutoff_keV", cutoff}, {"kind", kind}, {"depth", depth}}));
+                                        {{"energy_top_keV", top}, {"energy_cutoff_keV", cutoff}, {"kind", kind}, {"depth", depth},
+                                         {"crystal", crystal}}));
 }
 
 py::object WindowArray(const CleanWindows& found, const char* search)

@@ -156,16 +156,18 @@ try {
 
 py::object GlitchLines(const PyCrystal& self, const Indices& primary, const Range& energies, const Range& psi,
                        const std::optional<Indices>& reference, const Spelling& polarisation, const Spelling& polarization, const Range& divergence,
-                       const std::optional<Indices>& surface, const std::string& monochromator)
+                       const std::optional<Indices>& surface, const std::string& monochromator, std::optional<double> secondPsi)
 try {
     const auto [eMin, eMax] = Energies(energies);
     const PsiWindow window = Window(psi);
     const BeamRequest beam = BeamOf(OnePolarisation(polarisation, polarization), divergence, surface, monochromator);
+    RequireSecondAzimuth(secondPsi, beam);
     const ScanSetting scan = EnergyScan(self, primary, reference, beam, eMin, eMax);
     self.RequireRoom([&](const Crystal& crystal) {
         return GlitchMapPart(crystal, scan.frame, eMin, eMax, window.max - window.min, kArgumentNames, "");
     });
-    return MapArray(Interruptible([&] { return ShapedGlitchMap(scan, window, eMin, eMax); }));
+    // The first crystal turns over the window: no azimuth of its own to make the pair a channel-cut.
+    return MapArray(Interruptible([&] { return ShapedPairGlitchMap(scan, window, std::nullopt, secondPsi, eMin, eMax, 1); }));
 } catch (const py::value_error& refusal) {
     throw EnergyScanRefusal(self, energies, refusal);
 }
@@ -327,13 +329,16 @@ turned by 180 degrees about G, meeting G - X where the wall meets X - G. glitche
 monochromator='double', second_psi=...) at this azimuth gives the channel-cut's glitches.)")
         .def("glitch_map", &GlitchLines, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("psi") = Range{-180.0, 180.0},
              py::arg("reference") = py::none(), py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(), py::arg("divergence") = Range{0.0, 0.0},
-             py::arg("surface") = py::none(), py::arg("monochromator") = "single",
+             py::arg("surface") = py::none(), py::arg("monochromator") = "single", py::arg("second_psi") = py::none(),
              R"(Every reflection's glitch line E(psi) inside energies = (EMIN, EMAX) keV over psi = (MIN, MAX).
 
 One row per reflection and turn: psi_centre, psi_from, psi_to, h, k, l, the coupling reflection, F,
-F_coupling, strength, relative_strength, energy_top_keV (Et), energy_cutoff_keV (Ec), kind and depth
-(the largest inside the energies, for the beam as in glitches()). A 'line' is E = sqrt(Ec^2 + (Et^2 - Ec^2) /
-cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map.)")
+F_coupling, strength, relative_strength, energy_top_keV (Et), energy_cutoff_keV (Ec), kind, depth
+(the largest inside the energies, for the beam as in glitches()) and crystal. A 'line' is E = sqrt(Ec^2 + (Et^2 - Ec^2) /
+cos^2(psi - psi_centre)) from psi_from to psi_to: the rows of kelto --glitch-map. With monochromator='double',
+second_psi (degrees, as --second-psi) holds the second crystal there as the first turns: each of
+its glitches is a 'level' row (crystal 2, 1 for the first's lines) at energy_top_keV from psi_from
+to psi_to, the window's ends, psi_centre second_psi ('everywhere': met at every energy).)")
         .def("clean_energies", &CleanEnergies, py::arg("primary"), py::kw_only(), py::arg("energies"), py::arg("fraction") = py::none(),
              py::arg("psi") = Range{-180.0, 180.0}, py::arg("divergence") = 0.0, py::arg("reference") = py::none(),
              py::arg("max_depth") = py::none(), py::arg("min_width") = 0.5, py::arg("polarisation") = py::none(), py::arg("polarization") = py::none(),

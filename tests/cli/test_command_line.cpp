@@ -204,7 +204,7 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --surface 0,0,0", "--surface: '0,0,0' is no direction"},
         // The second crystal's azimuth belongs to a double monochromator's energy scans.
         {kRequired + "--glitches g.csv --at-psi 10 --energies 5,30 --second-psi 40", "--second-psi is the azimuth of a double monochromator's second crystal: give --monochromator double"},
-        {kRequired + "--glitch-map m.csv --energies 5,30 --monochromator double --second-psi 40", "--second-psi goes with --glitches, --spectrum, --clean-energies or --fit-second"},
+        {fit + "--energies 6,14 --monochromator double --second-psi 40", "--second-psi goes with --glitches, --spectrum, --glitch-map, --clean-energies or --fit-second"},
         {fit + "--energies 6,14 --fit-second", "--fit-second fits a double monochromator's second crystal: give --monochromator double"},
         {kRequired + "--spectrum s.csv --at-psi 10 --energies 5,30 --monochromator double --second-psi nan", "--second-psi: 'nan' is not an azimuth from -3600 to 3600 degrees"},
         {run + "--events e.csv --windows w.csv", "--windows goes with --clean or --clean-energies"},

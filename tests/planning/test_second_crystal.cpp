@@ -1,10 +1,11 @@
-// A double monochromator's second crystal at its own azimuth: its glitches against the Ewald
-// construction of the test, and the azimuth of a channel-cut's second wall against that wall
+// A double monochromator's second crystal at its own azimuth: its glitches, and its levels on the
+// glitch map, against the Ewald construction of the test, and the azimuth of a channel-cut's second wall against that wall
 // worked out as it stands, reflecting -G with the beam the first wall sends it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "glitch_energies.h"
@@ -106,22 +107,63 @@ TEST(SecondCrystal, EachCrystalMeetsItsOwnGlitches)
     EXPECT_FALSE(SecondAtChannelCut(scan, c.psi, c.psi, c.eMax));
 }
 
+// On the glitch map the second crystal stays put as the first turns: its glitches, with their
+// harmonics, are levels across the window at the energies of one crystal at its azimuth; when the
+// first's azimuth puts it where a channel-cut's wall would be, the pair is a channel-cut and adds none.
+TEST(SecondCrystal, MapHoldsTheSecondsGlitchesAsLevels)
+{
+    const struct { const PairCase& pair; double second; int harmonics; } cases[] = {
+        {kPairs[0], 41.0, 1},
+        {kPairs[1], -100.0, 2},  // silicon 4 4 0 passes the second harmonic
+    };
+    const PsiWindow window{0.0, 20.0};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second);
+        const std::unique_ptr<Crystal> crystal = Shipped(c.pair.crystal);
+        BeamRequest beam;
+        beam.monochromator = Monochromator::kDouble;
+        const ScanSetting scan = SetUpScan(*crystal, c.pair.primary, c.pair.reference, beam, kOptionNames);
+        const std::vector<GlitchLine> lines =
+            ShapedPairGlitchMap(scan, window, std::nullopt, c.second, c.pair.eMin, c.pair.eMax, c.harmonics);
+        std::vector<double> levels;
+        for (const GlitchLine& g : lines) {
+            if (g.crystal != 2) continue;
+            levels.push_back(g.topEnergy);
+            EXPECT_TRUE(g.from == window.min && g.to == window.max && g.centre == c.second) << g.topEnergy;
+        }
+        const std::vector<ewald::TrueGlitch> expected =
+            ewald::Glitches(*crystal, scan.frame, c.second, c.pair.eMin, c.pair.eMax, c.harmonics);
+        EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [&](const ewald::TrueGlitch& g) { return g.order == c.harmonics; }));
+        ExpectSameEnergies(levels, EnergiesOf(expected));
+        if (c.harmonics > 1) continue;  // the channel-cut's case once: the map takes its time
+
+        for (const double wall : {ChannelCutSecondPsi(c.pair.psi), ChannelCutSecondPsi(c.pair.psi) + 0.5}) {
+            const std::vector<GlitchLine> pair =
+                ShapedPairGlitchMap(scan, window, c.pair.psi, wall, c.pair.eMin, c.pair.eMax, c.harmonics);
+            const bool cut = wall == ChannelCutSecondPsi(c.pair.psi);
+            EXPECT_EQ(std::none_of(pair.begin(), pair.end(), [](const GlitchLine& g) { return g.crystal == 2; }), cut) << wall;
+        }
+    }
+}
+
 // The command line: a double monochromator whose second crystal sits at the channel-cut's azimuth
-// predicts the channel-cut's glitches and spectrum, row for row; and a clean-energy search says
+// predicts the channel-cut's glitches, spectrum and glitch map, row for row; and a clean-energy search says
 // whether the second crystal, which the first's turning does not move, spoils the range.
 TEST(SecondCrystal, ChannelCutIsTheDoubleAtItsWallsAzimuth)
 {
     const std::string si111 = "--crystal Si --primary 1,1,1 --reference 1,-1,0 --energies 8,12 ";
     const auto tables = [&](const std::string& name, const std::string& monochromator) {
         const KeltoRun run = RunKelto("", FreshFolder("second_crystal_" + name),
-                                      si111 + "--at-psi 10 --glitches g.csv --spectrum s.csv --monochromator " + monochromator);
+                                      si111 + "--at-psi 10 --glitches g.csv --spectrum s.csv --glitch-map m.csv --psi 0,60 "
+                                              "--monochromator " + monochromator);
         EXPECT_EQ(run.status, 0) << run.errors;
         const auto body = [](const std::string& text) { return text.substr(text.find('\n') + 1); };
-        return std::make_pair(body(run.File("g.csv")), body(run.File("s.csv")));
+        return std::make_tuple(body(run.File("g.csv")), body(run.File("s.csv")), body(run.File("m.csv")));
     };
     const auto channelCut = tables("cut", "channel-cut");
     EXPECT_EQ(tables("wall", "double --second-psi " + std::to_string(ChannelCutSecondPsi(10.0))), channelCut);
-    EXPECT_NE(tables("apart", "double --second-psi 40"), channelCut);
+    const auto apart = tables("apart", "double --second-psi 40");
+    EXPECT_TRUE(std::get<0>(apart) != std::get<0>(channelCut) && std::get<2>(apart) != std::get<2>(channelCut));
 
     const struct { std::string second, says; } clean[] = {
         {"", "the clean windows take the two crystals turned together"},

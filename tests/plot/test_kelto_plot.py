@@ -14,7 +14,8 @@ GLITCHES = 'energy_keV,wavelength,h,k,l,coupling_h,coupling_k,coupling_l,F,F_cou
 GLITCHES_SHAPED = GLITCHES + ',width_eV,depth,order,rise,shares_h,shares_k,shares_l'  # the spectra of this version; earlier ones end at kind or order
 MAP = ('psi_centre,psi_from,psi_to,h,k,l,coupling_h,coupling_k,coupling_l,F,F_coupling,strength,relative_strength,'
        'energy_top_keV,energy_cutoff_keV,kind')
-MAP_DEEP = MAP + ',depth'  # the glitch maps of this version
+MAP_DEEP = MAP + ',depth'  # the glitch maps of earlier versions, without the crystal
+MAP_CRYSTAL = MAP_DEEP + ',crystal'  # the glitch maps of this version
 WINDOWS = 'search,psi_start,psi_end,width'
 FIT = 'energy_keV,depth,width_eV,matched,h,k,l,order,predicted_keV,residual_eV,line_depth,scan'
 BLUE, ORANGE = COLOUR['out'], (240, 140, 30)  # the predicted spectrum, the measured scan behind it
@@ -469,8 +470,10 @@ class KeltoPlot(unittest.TestCase):
             (folder / 'scan.txt').write_text('\n'.join(scan) + '\n')
             table(folder / 'kelto_glitches.csv', GLITCHES_SHAPED,
                   [(e, 12.398 / e, 2, 2, 0, -1, 1, 1, 9, 9, 9, r, k, 0.5, d, n, 0, 0, 0, 0) for e, r, d, k, n in deep])
-            table(folder / 'kelto_glitch_map.csv', MAP_DEEP, [(*glitch_line(0, 10, 0, 1), 0.05),
-                                                               (*glitch_line(90, 12, 0, 0.05), 1)])
+            # A double monochromator's second crystal at psi 200, outside the map: a level at 20 keV across it.
+            table(folder / 'kelto_glitch_map.csv', MAP_CRYSTAL, [(*glitch_line(0, 10, 0, 1), 0.05, 1),
+                                                                  (*glitch_line(90, 12, 0, 0.05), 1, 1),
+                                                                  (200, -180, 180, *glitch_line(0, 20, 0, 0.5)[3:15], 'level', 0.5, 2)])
             for name, text, options, points, message in MEASURED:  # read and drawn, or refused with no picture at all
                 if text is not None:
                     (folder / name).write_bytes(text.encode())
@@ -549,6 +552,9 @@ class KeltoPlot(unittest.TestCase):
             strong, weak = (f.near(f.column(c + 30), f.row(top / math.cos(math.radians(30))), 1, 1) for c, top in
                             ((0, 10), (90, 12)))
             self.assertEqual((len(strong), luminance(*strong) > 0.5, weak), (1, True, {DARK}), strong)
+            level = [f.near(f.column(psi), f.row(energy), 0, 1) for psi in (-150, -100, 170) for energy in (20, 22)]
+            self.assertEqual((len(level[0]), level[0] == level[2] == level[4], level[1] | level[3] | level[5]), (1, True, set()), level)
+            self.assertTrue(0.02 < luminance(*level[0]) < 0.5, level[0])  # half as deep as the darkest
             # The dips of a fit: dark green where paired with a glitch, dark red where not; the title from its first line.
             (folder / 'fit').mkdir()
             table(folder / 'fit/kelto_fit.csv', FIT, [(8, 0.5, 1, 1, 2, 2, 0, 1, 8.0001, -0.1, 0.4, 1),

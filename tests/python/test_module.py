@@ -51,7 +51,7 @@ def printed(array, conversions):
 
 EVENTS = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s", "%.6f", "%.6f"]
 GLITCHES = ["%.6f"] * 2 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f", "%s", "%.6f", "%.6f", "%d", "%.6f"] + ["%d"] * 4
-MAP = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f"] * 3 + ["%s", "%.6f"]
+MAP = ["%.6f"] * 3 + ["%d"] * 6 + ["%.4f"] * 3 + ["%.6f"] * 3 + ["%s", "%.6f", "%d"]
 WINDOWS = ["%s", "%.6f", "%.6f", "%.6f", "%d", "%.6f", "%d", "%d", "%d"]
 SPECTRUM = ["%.9f", "%.6f"]
 
@@ -97,6 +97,10 @@ class SameAsTheProgram(unittest.TestCase):
                                                            "harmonic_content.dat")]),
             (gaas.glitch_map((0, 0, 2), energies=(8, 12), psi=(0, 90)), MAP, "m.csv",
              ["--crystal", "GaAs", "--primary", "0,0,2", "--glitch-map", "m.csv", "--energies", "8,12", "--psi", "0,90"]),
+            # The second crystal held at its azimuth as the first turns: its glitches as levels.
+            (silicon.glitch_map((1, 1, 1), energies=(8, 10), psi=(0, 60), monochromator="double", second_psi=40), MAP, "m.csv",
+             SILICON + ["--primary", "1,1,1", "--glitch-map", "m.csv", "--energies", "8,10", "--psi", "0,60",
+                        "--monochromator", "double", "--second-psi", "40"]),
             (silicon.clean_energies((1, 1, 1), energies=(8, 8.1), fraction=0.05, divergence=0.1), WINDOWS, "w.csv",
              SILICON + ["--primary", "1,1,1", "--clean-energies", "8,8.1,0.05", "--divergence", "0.1", "--windows", "w.csv"]),
             (kelto.clean_windows(silicon.events((0, 0, 2), wavelength=1.5406, band=0.02), 2, fraction=0.02), WINDOWS,
