@@ -42,8 +42,9 @@ Required:
   --crystal NAME        a crystal that comes with kelto (--crystal list lists
                         them: Si, GaAs, sapphire...), for planning, with
   --temperature K       optionally its cell at K kelvin from its published
-                        thermal expansion (Si, 77 to 1500 K; without it the
-                        shipped cell: Si at 295.65 K), or
+                        thermal expansion (Si 77 to 1500 K, Ge 10 to 1085 K,
+                        diamond 10 to 1000 K; without it the shipped cell: Si
+                        at 295.65 K, Ge and diamond at 298 K), or
   --cif FILE            the crystal of a small-molecule CIF: cell, space group,
                         atom sites (structure factors with f' and f'' at the
                         energy of each event or glitch), for planning, or

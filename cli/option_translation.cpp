@@ -147,7 +147,7 @@ void CheckCombinations(const OptionWords& words)
             }
         }
         if (words.Has("--cif") && words.Has("--temperature")) {
-            throw UsageError{"--temperature goes with --crystal (the shipped Si), not with --cif, whose cell is as the file gives it"};
+            throw UsageError{"--temperature goes with --crystal (the shipped Si, Ge or diamond), not with --cif, whose cell is as the file gives it"};
         }
         if (!words.Has("--primary")) throw UsageError{"--primary is required"};
         if (!energyRun && !words.Has("--events") && !words.Has("--clean")) {
@@ -157,7 +157,7 @@ void CheckCombinations(const OptionWords& words)
         }
     } else {
         if (words.Has("--temperature")) {
-            throw UsageError{"--temperature goes with --crystal (the shipped Si), not with --structure and --lattice, whose "
+            throw UsageError{"--temperature goes with --crystal (the shipped Si, Ge or diamond), not with --structure and --lattice, whose "
                              "cell is as given"};
         }
         for (const char* name : {"--structure", "--lattice", "--symbol", "--primary"}) {

@@ -54,6 +54,35 @@ double SiliconStrainFromBothSources(double kelvin)
     return SiliconStrainIntegral(kSiliconJoinK) - sum * h / 3.0;
 }
 
+// Germanium: T. Manjo & A. Q. R. Baron's fit (SPring-8, 2022) of the lattice parameters of
+// R. Colella et al. below 70 K and of H. P. Singh, Acta Cryst. A24, 469 (1968), above 300 K, in
+// the Einstein form of T. Middelmann et al., Phys. Rev. B 92, 174113 (2015):
+//   a(T) = l0 + sum_i a_i theta_i / (exp(theta_i / T) - 1),  l0 = 5.6523642 angstrom,
+// whose logarithm is the strain integral. Between 70 and 300 K the form interpolates.
+double GermaniumStrainIntegral(double kelvin)
+{
+    constexpr double kL0 = 5.6523642;
+    constexpr double kA[] = {3.8323969e-5, -1.1478089e-6, 1.8409071e-5};  // angstrom / K
+    constexpr double kTheta[] = {368.89770, 105.43187, 2564.3340};         // K
+    double a = kL0;
+    for (int i = 0; i < 3; ++i) a += kA[i] * kTheta[i] / std::expm1(kTheta[i] / kelvin);
+    return std::log(a);
+}
+
+// Diamond: P. Jacobson & S. Stoupin, Diamond Relat. Mater. 97, 107469 (2019), four Einstein
+// oscillators fitted to the data from 10 to 1000 K:
+//   alpha(T) = sum_i X_i E(theta_i / T),  E(x) = x^2 e^x / (e^x - 1)^2,
+// and theta / (exp(theta / T) - 1) has the derivative E(theta / T) in T: the strain integral is
+//   sum_i X_i theta_i / (exp(theta_i / T) - 1).
+double DiamondStrainIntegral(double kelvin)
+{
+    constexpr double kX[] = {0.0096e-6, 0.2656e-6, 2.6799e-6, 2.3303e-6};  // 1 / K
+    constexpr double kTheta[] = {159.3, 548.5, 1237.9, 2117.8};            // K
+    double sum = 0.0;
+    for (int i = 0; i < 4; ++i) sum += kX[i] * kTheta[i] / std::expm1(kTheta[i] / kelvin);
+    return sum;
+}
+
 struct Law {
     ThermalExpansion expansion;
     double (*strainIntegral)(double kelvin);  // an antiderivative of alpha(T), 1/K times K
@@ -64,6 +93,12 @@ const Law kLaws[] = {
       "Y. Okada & Y. Tokumaru, J. Appl. Phys. 56, 314 (1984), from 120 K; below, the NIST Cryogenic Technologies Group's "
       "silicon"},
      SiliconStrainFromBothSources},
+    // The shipped germanium and diamond cells are those of 298 K.
+    {{"Ge", 10.0, 1085.0, 298.0,
+      "T. Manjo & A. Q. R. Baron's fit of R. Colella et al. (below 70 K) and H. P. Singh, Acta Cryst. A24, 469 (1968) "
+      "(above 300 K)"},
+     GermaniumStrainIntegral},
+    {{"diamond", 10.0, 1000.0, 298.0, "P. Jacobson & S. Stoupin, Diamond Relat. Mater. 97, 107469 (2019)"}, DiamondStrainIntegral},
 };
 
 std::string Lower(std::string text)

@@ -1,7 +1,6 @@
 // The lattice parameter of a shipped crystal at a temperature, from a published thermal expansion,
 // so that a cooled monochromator's crystal (liquid nitrogen, about 80-120 K) or a warm one has its
-// own d-spacings. Only silicon is known here so far: germanium and diamond have no law kelto could
-// check against its source.
+// own d-spacings: silicon, germanium and diamond, the monochromators' crystals.
 #pragma once
 
 #include <stdexcept>

@@ -112,8 +112,10 @@ B = 0, with a UserWarning.)")
 
 temperature: kelvin; the cell at that temperature from the crystal's published thermal expansion
 (Si: 77 to 1500 K, Y. Okada & Y. Tokumaru, J. Appl. Phys. 56, 314 (1984), from 120 K, and below
-it the NIST Cryogenic Technologies Group's silicon fit). Without it, the
-shipped cell (Si: the CODATA 2018 value at 295.65 K). Refused for another crystal or temperature.)")
+it the NIST Cryogenic Technologies Group's silicon fit; Ge: 10 to 1085 K, T. Manjo & A. Q. R.
+Baron's fit of R. Colella et al. and H. P. Singh (1968); diamond: 10 to 1000 K, P. Jacobson & S.
+Stoupin, Diamond Relat. Mater. 97, 107469 (2019)). Without it, the shipped cell (Si: the CODATA
+2018 value at 295.65 K; Ge and diamond: 298 K). Refused for another crystal or temperature.)")
         .def_property_readonly("name", [](const PyCrystal& c) { return c.crystal().name(); }, "The crystal's name.")
         .def_property_readonly(
             "cell",

@@ -223,8 +223,8 @@ TEST(CommandLine, OptionsFillTheRecordOrAreRefused)
         // The cell at a temperature: a shipped crystal of known thermal expansion, inside its range.
         {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --temperature 76",
          "--temperature 76: the thermal expansion of Si is known from 77 to 1500 K (Y. Okada & Y. Tokumaru"},
-        {"--crystal Ge --primary 1,1,1 --clean-energies 8,9 --temperature 100",
-         "--temperature 100: kelto knows the thermal expansion of Si only, not of 'Ge'"},
+        {"--crystal GaAs --primary 1,1,1 --clean-energies 8,9 --temperature 100",
+         "--temperature 100: kelto knows the thermal expansion of Si, Ge, diamond only, not of 'GaAs'"},
         {"--crystal Si --primary 1,1,1 --clean-energies 8,9 --temperature warm", "--temperature: 'warm' is not a number"},
         {"--cif c.cif --primary 1,1,1 --clean-energies 8,9 --temperature 100", "--temperature goes with --crystal"},
         {run + "--temperature 100", "--temperature goes with --crystal"},

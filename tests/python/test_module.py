@@ -329,7 +329,7 @@ class Refusals(unittest.TestCase):
             (lambda: kelto.Crystal.shipped("Si", temperature=76), ValueError,
              "temperature: the thermal expansion of Si is known from 77 to 1500 K"),
             (lambda: kelto.Crystal.shipped("GaAs", temperature=200), ValueError,
-             "temperature: kelto knows the thermal expansion of Si only, not of 'GaAs'"),
+             "temperature: kelto knows the thermal expansion of Si, Ge, diamond only, not of 'GaAs'"),
             # Either spelling or keyword of one argument, not both.
             (lambda: silicon.glitch_map((1, 1, 1), energies=(8, 9), polarisation="pi", polarization="pi"), ValueError,
              "polarisation and polarization are one"),
