@@ -20,6 +20,9 @@ namespace {
 // point a quarter of a width off to one side and the width a tenth wider).
 constexpr double kFaintDepth = 1e-4;
 constexpr double kCloseDepth = 1e-3, kSurelyClose = 4.0 * kCloseDepth;
+// The usual sampling puts a dip up to a fifth too deep: one it finds above half kCloseDepth may
+// be one a scan shows, and is sampled closely too.
+constexpr double kCloseGate = kCloseDepth / 2.0;
 // An estimate's dip is sampled at a quarter of the usual bins: its deepest point to some tenths of
 // its width.
 constexpr int kEstimateBins = kDipBins / 4;
@@ -98,7 +101,7 @@ DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* k
     }
     map.emplace(c);
     dip = map->Dip(along, spread);
-    if (dip.depth > kCloseDepth) {
+    if (dip.depth > kCloseGate) {
         map.emplace(c, kCloseSampling);
         dip = map->Dip(along, spread);
     }
