@@ -228,16 +228,54 @@ TEST(ThickCrystal, AgreesWithASlabIntegratedThroughItsDepth)
     }
 }
 
-// The dip against the setting, against the monochromator's output summed here ray by ray: each
-// ray's direction tilted along and across G's plane within the beam's spreads, its energy stepped
-// through G's band, its deviations from G's and X's conditions taken from its own wave vector. A
+namespace {
+
+// The share of the monochromator's output X takes at keV, summed here ray by ray: each ray's
+// direction tilted along and across G's plane within the beam's spreads, its energy stepped through
+// G's band and tails, its deviations from G's and X's conditions taken from its own wave vector.
+struct RaySum {
+    int directions, energies, spreadAcross;
+};
+double DirectShare(const Crystal& crystal, const ScanFrame& frame, double psi, double keV, const PassbandCase& passband,
+                   RaySolver& solver, const Beam& beam, RaySum sum)
+{
+    const double lambda = kHcKeVAngstrom / keV;
+    const Vec3 x = crystal.lattice().Reciprocal(passband.x), g = frame.G;  // X's partner's deviation follows from it
+    const Vec3 k0 = ewald::IncidentBeam(frame, psi, lambda);
+    const Vec3 across = Unit(Cross(k0, g)), tilt = Unit(Cross(across, Unit(k0)));
+    double with = 0.0, without = 0.0;
+    const double reach = 40.0 * passband.halfG / (lambda * lambda * Dot(g, g));  // G's band and tails in eps
+    for (int i = 0; i < sum.directions; ++i) {
+        for (int j = 0; j < sum.spreadAcross; ++j) {
+            const Vec3 s = Unit(Unit(k0) + (passband.along * ((i + 0.5) / sum.directions - 0.5)) * tilt +
+                                (beam.across * ((j + 0.5) / sum.spreadAcross - 0.5)) * across);
+            for (int e = 0; e < sum.energies; ++e) {
+                const double wavenumber = (1.0 + reach * ((e + 0.5) / sum.energies - 0.5)) / lambda;
+                const Vec3 ray = wavenumber * s;
+                const double k2 = wavenumber * wavenumber;
+                const double alphaG = (Dot(ray + g, ray + g) - k2) / k2, alphaX = (Dot(ray + x, ray + x) - k2) / k2;
+                double w[2], wo[2];
+                solver.ReflectWithX(alphaG, alphaX, w);
+                solver.ReflectTwoBeam(alphaG, wo);
+                for (int p = 0; p < passband.polarisationCount; ++p) {
+                    with += w[passband.polarisations[p]], without += wo[passband.polarisations[p]];
+                }
+            }
+        }
+    }
+    return 1.0 - with / without;
+}
+
+}  // namespace
+
+// The dip against the setting, against the monochromator's output summed here ray by ray: a
 // single crystal with sigma and a collimated beam, a channel-cut, and an unpolarised beam spread
 // across G's plane; an unpolarised beam's dip lies between its sigma and pi dips.
 TEST(GlitchDepth, DipAgainstASumOverRaysAndEnergies)
 {
     const std::unique_ptr<CifCrystal> si = Shipped("Si");
     const ScanFrame frame = MatrixFrame(si->lattice(), {2, 2, 0});
-    const double psi = 15.0, hc = kHcKeVAngstrom;
+    const double psi = 15.0;
     Glitch deepest{};
     const Beam sigma{};
     std::vector<Glitch> glitches = FindGlitches(*si, frame, psi, 7.8, 8.2);
@@ -257,34 +295,9 @@ TEST(GlitchDepth, DipAgainstASumOverRaysAndEnergies)
         ASSERT_GT(shape.depth, 0.0);
         const PassbandCase passband = DescribePassband(*si, frame, deepest.x, psi, deepest.energy, b.beam);
         RaySolver solver(passband);
-        const Vec3 x = si->lattice().Reciprocal(passband.x), g = frame.G;  // X's partner's deviation follows from it
-        const double along = passband.along;
         for (const double k : {-1.0, -0.5, 0.0, 0.5, 1.0}) {
-            const double eV = shape.offsetEV + k * shape.widthEV, lambda = hc / (deepest.energy + eV / 1000.0);
-            const Vec3 k0 = ewald::IncidentBeam(frame, psi, lambda);
-            const Vec3 across = Unit(Cross(k0, g)), tilt = Unit(Cross(across, Unit(k0)));
-            double with = 0.0, without = 0.0;
-            const int directions = 20, energies = 600;
-            const double reach = 40.0 * passband.halfG / (lambda * lambda * Dot(g, g));  // G's band and tails in eps
-            for (int i = 0; i < directions; ++i) {
-                for (int j = 0; j < b.spreadAcross; ++j) {
-                    const Vec3 s = Unit(Unit(k0) + (along * ((i + 0.5) / directions - 0.5)) * tilt +
-                                        (b.beam.across * ((j + 0.5) / b.spreadAcross - 0.5)) * across);
-                    for (int e = 0; e < energies; ++e) {
-                        const double wavenumber = (1.0 + reach * ((e + 0.5) / energies - 0.5)) / lambda;
-                        const Vec3 ray = wavenumber * s;
-                        const double k2 = wavenumber * wavenumber;
-                        const double alphaG = (Dot(ray + g, ray + g) - k2) / k2, alphaX = (Dot(ray + x, ray + x) - k2) / k2;
-                        double w[2], wo[2];
-                        solver.ReflectWithX(alphaG, alphaX, w);
-                        solver.ReflectTwoBeam(alphaG, wo);
-                        for (int p = 0; p < passband.polarisationCount; ++p) {
-                            with += w[passband.polarisations[p]], without += wo[passband.polarisations[p]];
-                        }
-                    }
-                }
-            }
-            const double direct = 1.0 - with / without;
+            const double eV = shape.offsetEV + k * shape.widthEV;
+            const double direct = DirectShare(*si, frame, psi, deepest.energy + eV / 1000.0, passband, solver, b.beam, {20, 600, b.spreadAcross});
             // To 15 %, or on the flanks to some 6 % of the depth (the close sampling's error for a
             // mirror pair's four beams, where a shift of the flank by a few percent of the width
             // moves the share taken there by as much).
@@ -295,6 +308,24 @@ TEST(GlitchDepth, DipAgainstASumOverRaysAndEnergies)
     const double sigmaDepth = depth(Polarisation::kSigma), piDepth = depth(Polarisation::kPi);
     EXPECT_GT(depth(Polarisation::kUnpolarised), std::min(sigmaDepth, piDepth));
     EXPECT_LT(depth(Polarisation::kUnpolarised), std::max(sigmaDepth, piDepth));
+}
+
+// A faint dip that a scan can still show, which a sparser sampling puts a fifth too deep: silicon
+// 1 1 1 at psi 17 from 1 -1 0, -9 -1 -1 near 16.97 keV, at its deepest against a dense ray sum.
+TEST(GlitchDepth, FaintDipSampledClosely)
+{
+    const std::unique_ptr<CifCrystal> si = Shipped("Si");
+    const ScanFrame frame = ReferenceFrame(si->lattice(), {1, 1, 1}, {1, -1, 0});
+    double keV = 0.0;
+    for (const Glitch& g : FindGlitches(*si, frame, 17.0, 16.9, 17.0)) {
+        if (g.x == Miller{-9, -1, -1}) keV = g.energy;
+    }
+    ASSERT_GT(keV, 0.0);
+    const GlitchShape shape = ShapeOfGlitch(*si, frame, {-9, -1, -1}, 17.0, keV, Beam{});
+    const PassbandCase passband = DescribePassband(*si, frame, {-9, -1, -1}, 17.0, keV, Beam{});
+    RaySolver solver(passband);
+    const double direct = DirectShare(*si, frame, 17.0, keV + shape.offsetEV / 1000.0, passband, solver, Beam{}, {40, 2400, 1});
+    EXPECT_NEAR(shape.depth, direct, 0.1 * direct);
 }
 
 // Every glitch of silicon 2 2 0 has a finite depth from 0 to 1 and a finite width, 0 exactly where
