@@ -18,6 +18,9 @@ constexpr int kPolishSweeps = 40;
 constexpr double kPolishTolerance = 1e-12;
 // A value within this many units of rounding of the terms' sizes is a root's.
 constexpr double kRoundingLevel = 64.0 * std::numeric_limits<double>::epsilon();
+// A root that the expanded determinant's rounding may move by more than this (relative to
+// max(1, |root|)) is fixed too loosely to take: all roots are then polished against the matrix.
+constexpr double kLooseRoot = 1e-4;
 
 // Roots closer than this (relative to max(1, |root|)) are taken as one root met twice, whose
 // waves span a plane of amplitudes: closer than that, a near-double root's waves cannot be told
@@ -76,6 +79,25 @@ void Evaluate(const Complex* c, int degree, Complex z, Complex* value, Complex* 
     }
     *value = v;
     *slope = d;
+}
+
+// Whether the polynomial fixes any of the roots only loosely: the rounding of its value there
+// (kRoundingLevel of its terms' sizes) over its slope, the distance a root may stand off and still
+// look like one, is more than kLooseRoot of the root. Where the waves of X and its mirror partner
+// (or X's and G's) nearly meet, the expanded determinant's roots are that loose, and the guesses a
+// ray inherits from its neighbour settle wherever the value drowns in rounding: the solution then
+// follows the path the rays took, not the ray.
+bool LooselyFixed(const Poly& p, const Complex* roots)
+{
+    double sizes[std::tuple_size_v<decltype(p.c)>];
+    for (int i = 0; i <= p.degree; ++i) sizes[i] = std::sqrt(Size(p.c[static_cast<std::size_t>(i)]));
+    for (int k = 0; k < p.degree; ++k) {
+        Complex value, slope;
+        Evaluate(p.c.data(), p.degree, roots[k], &value, &slope);
+        const double loose = kRoundingLevel * Bound(sizes, p.degree, roots[k]);
+        if (!(loose <= kLooseRoot * std::sqrt(Size(slope)) * std::max(1.0, std::abs(roots[k])))) return true;
+    }
+    return false;
 }
 
 // Gaussian elimination with complete pivoting of the n x n matrix a (row-major), in place; the
@@ -361,12 +383,12 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
         rootCount_ = degree;
     }
     Roots(det.c.data(), degree);
-    // A ray whose solution failed the energy check from the last ray's guesses and from fresh
-    // ones (where a wave of X crosses one of G the expanded determinant's roots are ill-conditioned,
-    // and two guesses can be drawn to one root while another is missed) has every root polished
+    // A ray whose roots the expanded determinant fixes loosely, or whose solution failed the
+    // energy check from the last ray's guesses and from fresh ones (where a wave of X crosses one
+    // of G, two guesses can be drawn to one root while another is missed), has every root polished
     // against the fundamental equations' matrix M itself, whose determinant's logarithmic
     // derivative is trace(M^-1 M'), by Aberth's steps, which part them.
-    if (polish) {
+    if (polish || LooselyFixed(det, roots_.data())) {
         std::array<Complex, 3> diagonal[kMostBeams];
         for (int m = 0; m < count; ++m) diagonal[m] = {eps[m].c[0], eps[m].c[1], eps[m].c[2]};
         PolishRoots(diagonal, degree);
