@@ -213,7 +213,7 @@ public:
     }
     void Keep(const std::vector<long long>& key, const DipProfile& dip)
     {
-        const std::size_t bytes = sizeof(DipProfile) + dip.samples.size() * sizeof(double) + key.size() * sizeof(long long) + 64;
+        const std::size_t bytes = sizeof(DipProfile) + (dip.samples.size() + dip.fine.size()) * sizeof(double) + key.size() * sizeof(long long) + 64;
         const std::lock_guard<std::mutex> held(lock_);
         if (bytes_ + bytes > kBytes) dips_.clear(), bytes_ = 0;
         if (dips_.emplace(key, dip).second) bytes_ += bytes;

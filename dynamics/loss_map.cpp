@@ -104,14 +104,28 @@ double CentreOf(const PassbandCase& c, double alphaG, const std::vector<int>& po
 
 }  // namespace
 
-double DipProfile::At(double alphaC) const
+namespace {
+
+// Samples start + k step interpolated at alpha_c; 0 outside them (and *within false).
+double Interpolated(const std::vector<double>& samples, double start, double step, double alphaC, bool* within)
 {
+    *within = false;
     if (samples.size() < 2 || !(step > 0.0)) return 0.0;
     const double position = (alphaC - start) / step;
     if (!(position >= 0.0) || position > static_cast<double>(samples.size() - 1)) return 0.0;
+    *within = true;
     const std::size_t k = std::min(static_cast<std::size_t>(position), samples.size() - 2);
     const double t = position - static_cast<double>(k);
     return samples[k] + t * (samples[k + 1] - samples[k]);
+}
+
+}  // namespace
+
+double DipProfile::At(double alphaC) const
+{
+    bool within = false;
+    const double close = Interpolated(fine, fineStart, fineStep, alphaC, &within);
+    return within ? close : Interpolated(samples, start, step, alphaC, &within);
 }
 
 double DipProfile::Rise() const
@@ -119,6 +133,7 @@ double DipProfile::Rise() const
     if (umweg) return 0.0;
     double highest = 0.0;
     for (const double v : samples) highest = std::max(highest, -v);
+    for (const double v : fine) highest = std::max(highest, -v);
     return highest;
 }
 
@@ -279,18 +294,91 @@ DipProfile LossMap::Dip(double along, double across, int binCount) const
     // Bins of a power of two in width, on a grid of their own width: alike cases (the same case
     // seen from an equivalent azimuth, its vectors rounded otherwise) bin alike and agree.
     const double bin = std::exp2(std::floor(std::log2((high_ - low_ + 2.0 * (a + b)) / binCount)));
-    const double from = std::floor((low_ - (a + b)) / bin) * bin;
-    const int bins = 2 * (static_cast<int>(std::ceil((high_ + (a + b) - from) / bin)) / 2 + 1);
+    dip.samples = Binned(a, b, bin, low_, high_, &dip.start);
+    dip.step = 2.0 * bin;
+    dip.umweg = umweg_;
+    // The share taken, or for a forbidden primary the gain.
+    const double sign = umweg_ ? -1.0 : 1.0;
+    Measure(dip.samples, dip.start, dip.step, sign, &dip);
+    if (dip.depth == 0.0 && !umweg_) return dip;
+    // The far rays set the reach, which may be hundreds of times the dip's width: a dip of a few
+    // bins loses its depth to them (a mirror pair's 0.34 came out 0.19 where denser nodes reached
+    // further and the bins doubled). Summed again about its deepest point, finer: the half-depth
+    // points lie within a width of it, where the coarse bins put them.
+    const double width = dip.high - dip.low;
+    if (!(width > 0.0) || width >= kBinsPerDip * bin) return dip;
+    const double finer = std::exp2(std::floor(std::log2(width / kBinsPerDip)));
+    const double reach = 2.0 * width + 2.0 * bin;
+    DipProfile fine;
+    fine.samples = Binned(a, b, finer, dip.peak - reach, dip.peak + reach, &fine.start);
+    fine.step = 2.0 * finer;
+    // Only the samples whose trapezoid lies within the bins (Lambda beyond them is not summed).
+    const std::size_t skip = static_cast<std::size_t>(std::max(0.0, std::ceil((dip.peak - reach - fine.start) / fine.step)));
+    const std::size_t keep = static_cast<std::size_t>(std::max(0.0, std::floor((dip.peak + reach - fine.start) / fine.step))) + 1;
+    if (keep <= skip + 1 || keep > fine.samples.size()) return dip;
+    fine.samples = std::vector<double>(fine.samples.begin() + static_cast<std::ptrdiff_t>(skip), fine.samples.begin() + static_cast<std::ptrdiff_t>(keep));
+    fine.start += static_cast<double>(skip) * fine.step;
+    Measure(fine.samples, fine.start, fine.step, sign, &fine);
+    const bool inside = fine.low > fine.start && fine.high < fine.start + fine.step * static_cast<double>(fine.samples.size() - 1);
+    if (!(fine.depth > 0.0 || umweg_) || !inside) return dip;
+    dip.depth = fine.depth, dip.peak = fine.peak, dip.low = fine.low, dip.high = fine.high;
+    dip.fineStart = fine.start, dip.fineStep = fine.step, dip.fine = std::move(fine.samples);
+    return dip;
+}
+
+void LossMap::Measure(const std::vector<double>& samples, double start, double step, double sign, DipProfile* dip) const
+{
+    std::size_t deepest = 0;
+    for (std::size_t k = 1; k < samples.size(); ++k) {
+        if (sign * samples[k] > sign * samples[deepest]) deepest = k;
+    }
+    const double top = samples.empty() ? 0.0 : std::max(0.0, sign * samples[deepest]);
+    dip->depth = umweg_ ? 0.0 : top;
+    dip->peak = dip->low = dip->high = start + static_cast<double>(deepest) * step;
+    if (top < (umweg_ ? 1e-300 : kShallowest)) {
+        dip->depth = 0.0;
+        return;
+    }
+    // Half the top on either side, between the samples that straddle it.
+    const double level = top / 2.0;
+    std::size_t left = deepest, right = deepest;
+    while (left > 0 && sign * samples[left - 1] > level) --left;
+    while (right + 1 < samples.size() && sign * samples[right + 1] > level) ++right;
+    const auto crossing = [&](std::size_t inside, std::size_t outside) {
+        const double di = sign * samples[inside], dout = sign * samples[outside];
+        const double t = di != dout ? (di - level) / (di - dout) : 0.0;
+        return start + (static_cast<double>(inside) + t * (static_cast<double>(outside) - static_cast<double>(inside))) * step;
+    };
+    const double end = start + step * static_cast<double>(samples.size() - 1);
+    dip->low = left > 0 ? crossing(left, left - 1) : start;
+    dip->high = right + 1 < samples.size() ? crossing(right, right + 1) : end;
+}
+
+std::vector<double> LossMap::Binned(double a, double b, double bin, double low, double high, double* start) const
+{
+    const double from = std::floor((low - (a + b)) / bin) * bin;
+    const int bins = 2 * (static_cast<int>(std::ceil((high + (a + b) - from) / bin)) / 2 + 1);
     const double to = from + bins * bin;
-    // Lambda in bins: each cell's loss spread evenly over its zeta and over the resonance.
+    // The bin of zeta, -1 below the bins and `bins` above them.
+    const auto binOf = [&](double z) {
+        const double position = std::floor((z - from) / bin);
+        return position < 0.0 ? -1 : position >= bins ? bins : static_cast<int>(position);
+    };
+    // The same rounded up, within 0 and `bins`.
+    const auto edgeOf = [&](double z) {
+        const double position = std::ceil((z - from) / bin);
+        return position < 0.0 ? 0 : position >= bins ? bins : static_cast<int>(position);
+    };
+    // Lambda in bins: each cell's loss spread evenly over its zeta and over the resonance (the
+    // share of it that falls within the bins).
     std::vector<double> lambda(static_cast<std::size_t>(bins), 0.0);
     for (const Cell& c : cells_) {
         const double mid = (c.from + c.to) / 2.0, u = c.to - c.from, v = c.resonance;
-        const int first = std::clamp(static_cast<int>(std::floor((mid - (u + v) / 2.0 - from) / bin)), 0, bins - 1);
-        const int last = std::clamp(static_cast<int>(std::floor((mid + (u + v) / 2.0 - from) / bin)), 0, bins - 1);
+        const int first = std::max(binOf(mid - (u + v) / 2.0), 0), end = binOf(mid + (u + v) / 2.0);
+        const int last = std::min(end, bins - 1);
         double below = SumBelow(from + first * bin - mid, u, v);
         for (int j = first; j <= last && c.loss != 0.0; ++j) {
-            const double next = j == last ? 1.0 : SumBelow(from + (j + 1) * bin - mid, u, v);
+            const double next = j == end ? 1.0 : SumBelow(from + (j + 1) * bin - mid, u, v);
             lambda[static_cast<std::size_t>(j)] += c.loss * (next - below) / bin;
             below = next;
         }
@@ -306,8 +394,8 @@ DipProfile LossMap::Dip(double along, double across, int binCount) const
             const double t = z - mid;
             return 0.5 * std::log(t * t + w * w);
         };
-        const int firstNear = std::clamp(static_cast<int>(std::floor((mid - near - from) / bin)), 0, bins);
-        const int lastNear = std::clamp(static_cast<int>(std::ceil((mid + near - from) / bin)), 0, bins);
+        const int firstNear = std::max(binOf(mid - near), 0);
+        const int lastNear = edgeOf(mid + near);
         for (int j = 0; j < firstNear; ++j) lambda[static_cast<std::size_t>(j)] += c.tail / (from + (j + 0.5) * bin - mid);
         for (int j = lastNear; j < bins; ++j) lambda[static_cast<std::size_t>(j)] += c.tail / (from + (j + 0.5) * bin - mid);
         // Within that reach but far from the cell's edges (by kExactTail times the resonance's and
@@ -332,7 +420,8 @@ DipProfile LossMap::Dip(double along, double across, int binCount) const
             previous = next;
         }
     }
-    // The first and second integrals of Lambda at the bin edges, exact for a Lambda even within a bin.
+    // The first and second integrals of Lambda at the bin edges, exact for a Lambda even within a
+    // bin (from the first bin: the trapezoid's differences of them do not see where they start).
     std::vector<double> first(static_cast<std::size_t>(bins) + 1, 0.0), second(static_cast<std::size_t>(bins) + 1, 0.0);
     for (std::size_t j = 0; j < static_cast<std::size_t>(bins); ++j) {
         first[j + 1] = first[j] + lambda[j] * bin;
@@ -359,36 +448,9 @@ DipProfile LossMap::Dip(double along, double across, int binCount) const
         const double position = (c - from) / bin;
         return position >= 0.0 && position < bins ? lambda[static_cast<std::size_t>(position)] : 0.0;
     };
-    dip.start = from;
-    dip.step = 2.0 * bin;
-    dip.umweg = umweg_;
-    const int count = bins / 2 + 1;
-    dip.samples.resize(static_cast<std::size_t>(count));
-    // The share taken, or for a forbidden primary the gain.
-    const double sign = umweg_ ? -1.0 : 1.0;
-    std::size_t deepest = 0;
-    for (int k = 0; k < count; ++k) {
-        dip.samples[static_cast<std::size_t>(k)] = depth(from + k * dip.step);
-        if (sign * dip.samples[static_cast<std::size_t>(k)] > sign * dip.samples[deepest]) deepest = static_cast<std::size_t>(k);
-    }
-    const double top = std::max(0.0, sign * dip.samples[deepest]);
-    dip.depth = umweg_ ? 0.0 : top;
-    dip.peak = dip.low = dip.high = from + static_cast<double>(deepest) * dip.step;
-    if (top < (umweg_ ? 1e-300 : kShallowest)) {
-        dip.depth = 0.0;
-        return dip;
-    }
-    // Half the top on either side, between the samples that straddle it.
-    const double level = top / 2.0;
-    std::size_t left = deepest, right = deepest;
-    while (left > 0 && sign * dip.samples[left - 1] > level) --left;
-    while (right + 1 < dip.samples.size() && sign * dip.samples[right + 1] > level) ++right;
-    const auto crossing = [&](std::size_t inside, std::size_t outside) {
-        const double di = sign * dip.samples[inside], dout = sign * dip.samples[outside];
-        const double t = di != dout ? (di - level) / (di - dout) : 0.0;
-        return from + (static_cast<double>(inside) + t * (static_cast<double>(outside) - static_cast<double>(inside))) * dip.step;
-    };
-    dip.low = left > 0 ? crossing(left, left - 1) : from;
-    dip.high = right + 1 < dip.samples.size() ? crossing(right, right + 1) : to;
-    return dip;
+    // Every second bin edge.
+    *start = from;
+    std::vector<double> samples(static_cast<std::size_t>(bins / 2 + 1));
+    for (std::size_t k = 0; k < samples.size(); ++k) samples[k] = depth(from + static_cast<double>(k) * 2.0 * bin);
+    return samples;
 }

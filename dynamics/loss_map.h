@@ -27,6 +27,9 @@ struct DipProfile {
     double low = 0.0, high = 0.0;  // alpha_c where the loss is half the depth, on either side of the peak
     double start = 0.0, step = 0.0;
     std::vector<double> samples;   // the share taken at alpha_c = start + k step (negative: I0 gains)
+    // The same about the deepest point, sampled finely (empty where the samples above resolve it).
+    double fineStart = 0.0, fineStep = 0.0;
+    std::vector<double> fine;
     // A primary that the structure forbids reflects only what X brings it (Umweg): nothing to take
     // from, depth 0, and peak, low and high describe that gain instead (samples: the gain, per unit
     // of the passband's span of alpha_G, negative).
@@ -53,8 +56,11 @@ inline constexpr Sampling kCloseSampling{5, 9, 10};
 inline constexpr Sampling kRoughSampling{1, 2, 4};
 
 // Lambda is summed into bins some 768 to 1536 over the reach of the losses, and the dip sampled at
-// every second bin edge.
+// every second bin edge. The far rays set that reach, which may be hundreds of times a dip's
+// width: a dip that spans fewer than kBinsPerDip bins at half depth is summed again about its
+// deepest point into bins of that share of its width.
 inline constexpr int kDipBins = 768;
+inline constexpr int kBinsPerDip = 32;
 
 // How a ray's loss is worked out: the thick crystal's full solution, or its first order in X's
 // couplings (dynamics/first_order.h; for a weak X clear of the surface).
@@ -64,13 +70,22 @@ class LossMap {
 public:
     explicit LossMap(const PassbandCase& passband, Sampling sampling = {}, RayLoss rays = RayLoss::kFull);
     // The dip for a beam whose rays spread over the trapezoid of widths `along` and `across` in zeta,
-    // Lambda summed into some `bins` to twice that many bins over its reach.
+    // Lambda summed into some `bins` to twice that many bins over its reach, and again about the
+    // deepest point into finer bins where the dip spans fewer than kBinsPerDip of them.
     DipProfile Dip(double along, double across, int bins = kDipBins) const;
     // The integral of Lambda over zeta: the loss of a beam much wider than the glitch, per unit
     // of its spread in zeta.
     double Integrated() const { return integrated_; }
 
 private:
+    // The share taken at every second edge of bins `bin` wide (a power of two, on a grid of their
+    // own width) that reach from low to high and the trapezoid beyond, from Lambda summed into them;
+    // the first sample's alpha_c in *start.
+    std::vector<double> Binned(double a, double b, double bin, double low, double high, double* start) const;
+    // The deepest share of the samples (the gain, sign -1, for an Umweg peak), where it is taken
+    // and its half-depth points, into dip.
+    void Measure(const std::vector<double>& samples, double start, double step, double sign, DipProfile* dip) const;
+
     // One node's loss (summed over the beam's polarisations, over F) spread over [from, to] in zeta
     // and over X's resonance, `resonance` wide, and the odd tail tail t / (t^2 + width^2) about it.
     struct Cell {
