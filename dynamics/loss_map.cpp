@@ -307,7 +307,9 @@ DipProfile LossMap::Dip(double along, double across, int binCount) const
     // points lie within a width of it, where the coarse bins put them.
     const double width = dip.high - dip.low;
     if (!(width > 0.0) || width >= kBinsPerDip * bin) return dip;
-    const double finer = std::exp2(std::floor(std::log2(width / kBinsPerDip)));
+    // (At most 64 times finer: a half-depth point beside a steep rise of I0 can put the width at
+    // a small part of a bin, and the window at millions of bins.)
+    const double finer = std::max(std::exp2(std::floor(std::log2(width / kBinsPerDip))), bin / 64.0);
     const double reach = 2.0 * width + 2.0 * bin;
     DipProfile fine;
     fine.samples = Binned(a, b, finer, dip.peak - reach, dip.peak + reach, &fine.start);
