@@ -313,9 +313,9 @@ TEST(GlitchDepth, DipAgainstASumOverRaysAndEnergies)
 // Dips at their deepest against a dense ray sum: a faint one that a scan can still show (silicon
 // 1 1 1 at psi 17 from 1 -1 0, -9 -1 -1 near 16.97 keV, which a sparser sampling puts a quarter too
 // deep) and a mirror pair's (silicon 2 2 0 at psi 7.3 from -1 1 -2, 3 1 -1 with 1 -1 -1 near
-// 15.89 keV), at the close sampling and at one four times denser, which must come closer: a dip
-// narrower than a few of the bins that the far rays' reach sets came out 0.19 deep for the pair
-// where the ray sum is 0.34, its bins doubled by the denser nodes' reach.
+// 15.89 keV), at the close sampling and at one of four times its nodes and rays, which must come
+// closer: a dip narrower than a few of the bins that the far rays' reach sets came out 0.19 deep
+// for the pair where the ray sum is 0.34, its bins doubled by the denser nodes' reach.
 TEST(GlitchDepth, DipsConvergeOnTheRaySum)
 {
     const std::unique_ptr<CifCrystal> si = Shipped("Si");
@@ -346,6 +346,10 @@ TEST(GlitchDepth, DipsConvergeOnTheRaySum)
     }
 }
 
+// Every glitch of silicon 2 2 0 has a finite depth from 0 to 1 and a finite width, 0 exactly where
+// its depth is; where X leaves parallel to the surface or runs into the crystal it takes
+// something. Every event of germanium 0 0 2 at 1.3826 angstrom (a forbidden primary: Umweg peaks)
+// has a finite width below a turn, those whose beam runs along the surface too.
 TEST(GlitchDepth, BeamsAlongTheSurfaceAndIntoTheCrystalTakeSomething)
 {
     const std::unique_ptr<CifCrystal> si = Shipped("Si");
