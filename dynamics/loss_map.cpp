@@ -142,10 +142,11 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
     // One solver for the rays on the resonances and one for each far field: each keeps the roots
     // of its own last ray, which is the same kind of ray at the neighbouring node, as its first
     // guesses (a solver that jumped between the far rays and the resonances would start far off).
-    // (None for the first order, which solves no crystal.)
+    // The far fields' are copies of the first made before it solves a ray: the case's expansion
+    // is worked out once. (None for the first order, which solves no crystal.)
     const bool firstOrder = rays == RayLoss::kFirstOrder;
     std::optional<RaySolver> solver, below, above;
-    if (!firstOrder) solver.emplace(passband), below.emplace(passband), above.emplace(passband);
+    if (!firstOrder) solver.emplace(passband), below.emplace(*solver), above.emplace(*solver);
     const double kappa = passband.kappa;
     const double half = passband.halfG > 0.0 ? passband.halfG : std::fmax(passband.halfX, 1e-9);
     const double step = 1e-3 * half;  // for the slopes of the resonances along alpha_G
