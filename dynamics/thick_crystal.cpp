@@ -126,9 +126,13 @@ void CompletePivoting(Complex* a, int n, int* column)
     }
 }
 
-// Solves a x = b (n x n, row-major, `count` right-hand sides in b's columns of width `count`) by
-// partial pivoting; a pivot of 0 is taken as the smallest number, so that the answer stays finite.
-void SolveLinear(Complex* a, int n, Complex* b, int count)
+// At most as many right-hand sides as waves: an inverse's columns.
+constexpr int kMostRightHandSides = 2 * kMostBeams;
+
+// The elimination of a x = b (n x n, row-major, `count` right-hand sides in b's columns of width
+// `count`) by partial pivoting, which leaves a upper triangular; a pivot of 0 is taken as the
+// smallest number, so that the answer stays finite.
+void Eliminate(Complex* a, int n, Complex* b, int count)
 {
     for (int k = 0; k < n; ++k) {
         int pr = k;
@@ -138,18 +142,48 @@ void SolveLinear(Complex* a, int n, Complex* b, int count)
         for (int j = 0; j < n; ++j) std::swap(a[k * n + j], a[pr * n + j]);
         for (int j = 0; j < count; ++j) std::swap(b[k * count + j], b[pr * count + j]);
         if (a[k * n + k] == 0.0) a[k * n + k] = std::numeric_limits<double>::min();
+        // The right-hand sides whose entry in the pivot's row is 0 are left as they are (most of
+        // an identity's, whose inverse is sought).
+        int live[kMostRightHandSides], lives = 0;
+        for (int j = 0; j < count; ++j) {
+            if (b[k * count + j] != 0.0) live[lives++] = j;
+        }
         for (int i = k + 1; i < n; ++i) {
             const Complex f = Over(a[i * n + k], a[k * n + k]);
             for (int j = k + 1; j < n; ++j) a[i * n + j] -= f * a[k * n + j];
-            for (int j = 0; j < count; ++j) b[i * count + j] -= f * b[k * count + j];
+            for (int t = 0; t < lives; ++t) b[i * count + live[t]] -= f * b[k * count + live[t]];
         }
     }
+}
+
+// Solves a x = b as Eliminate takes them (a and b destroyed, x in b).
+void SolveLinear(Complex* a, int n, Complex* b, int count)
+{
+    Eliminate(a, n, b, count);
     for (int k = n - 1; k >= 0; --k) {
         for (int j = 0; j < count; ++j) {
             Complex s = b[k * count + j];
             for (int i = k + 1; i < n; ++i) s -= a[k * n + i] * b[i * count + j];
             b[k * count + j] = Over(s, a[k * n + k]);
         }
+    }
+}
+
+// The diagonal of the inverse of the n x n matrix a (row-major, destroyed): each column of the
+// inverse is solved back from its last row only as far as its diagonal entry, which needs no row
+// above it (the entries it takes are those SolveLinear gives, to the bit).
+void InverseDiagonal(Complex* a, int n, Complex* diagonal)
+{
+    Complex b[kMostRightHandSides * kMostRightHandSides] = {};
+    for (int r = 0; r < n; ++r) b[r * n + r] = 1.0;
+    Eliminate(a, n, b, n);
+    for (int j = 0; j < n; ++j) {
+        for (int k = n - 1; k >= j; --k) {
+            Complex s = b[k * n + j];
+            for (int i = k + 1; i < n; ++i) s -= a[k * n + i] * b[i * n + j];
+            b[k * n + j] = Over(s, a[k * n + k]);
+        }
+        diagonal[j] = b[j * n + j];
     }
 }
 
@@ -285,18 +319,17 @@ void ThickCrystal::PolishRoots(const std::array<Complex, 3>* diagonal, int degre
         bool settled = true;
         for (int k = 0; k < degree; ++k) {
             Complex& z = roots_[static_cast<std::size_t>(k)];
-            Complex m[kWaves * kWaves], inverse[kWaves * kWaves] = {};
+            Complex m[kWaves * kWaves], inverse[kWaves];
             for (int r = 0; r < n; ++r) {
                 for (int c = 0; c < n; ++c) m[r * n + c] = r == c ? Complex(0.0) : -coupling_[r][c];
                 const std::array<Complex, 3>& e = diagonal[r / 2];
                 m[r * n + r] = e[0] + z * (e[1] + z * e[2]);
-                inverse[r * n + r] = 1.0;
             }
-            SolveLinear(m, n, inverse, n);
+            InverseDiagonal(m, n, inverse);  // M' is diagonal: the trace takes only M^-1's diagonal
             Complex slope = 0.0;
             for (int r = 0; r < n; ++r) {
                 const std::array<Complex, 3>& e = diagonal[r / 2];
-                slope += (e[1] + 2.0 * z * e[2]) * inverse[r * n + r];
+                slope += (e[1] + 2.0 * z * e[2]) * inverse[r];
             }
             Complex pull = 0.0;
             for (int j = 0; j < degree; ++j) {
