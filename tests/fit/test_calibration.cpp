@@ -65,40 +65,38 @@ TEST(Calibration, FitsTheAngleOffsetAndRatioWithinTheirErrors)
         {20.3, 0.003, 1.0 + 5e-5}, {-47.1, -0.005, 1.0 - 1e-4}, {7.7, 0.002, 1.0 + 2e-4}, {20.3, 0.02, 1.0 - 1e-4, 100.0}};
     int fits = 0, within = 0;
     for (const auto& c : cases) {
-        for (unsigned seed = 1; seed <= 2; ++seed) {
-            SCOPED_TRACE(testing::Message() << "psi " << c.psi << ", seed " << seed);
-            const Synthetic made{c.psi, 5.0, 20.0, 0.0, 0.2, seed, 0.015, 0.5, {kSilicon111, c.delta, c.ratio}};
-            FitRequest request = CalibratingRequest();
-            request.nominalPsi = c.psi;
-            request.widestOffsetEV = c.widestOffsetEV;
-            const DipSearch dips = SyntheticDips(silicon, frame, made);
-            const GlitchFit fit = FitGlitches(silicon, frame, {dips}, request);
-            ASSERT_TRUE(fit.found && fit.calibrated) << fit.why;
-            EXPECT_NEAR(fit.scale.dSpacing, kSilicon111, 1e-9);
-            EXPECT_LT(DistanceToTruth(silicon, frame, fit.psi, c.psi), 4.0 * fit.psiError);
-            EXPECT_LT(std::fabs(fit.scale.angleOffsetDeg - c.delta), 3.0 * fit.angleOffsetError);
-            EXPECT_LT(std::fabs(fit.scale.dRatio - c.ratio), 3.0 * fit.dRatioError);
-            // Told apart: the errors bound each to a share of its size, not the two together only;
-            // their correlation that of the readback's derivatives at the dips (psi, fitted too, is
-            // nearly independent of them): -E cot theta by delta and -E by the ratio.
-            EXPECT_LT(std::fabs(fit.correlation), 0.99);
-            double aa = 0.0, ab = 0.0, bb = 0.0;
-            for (const MeasuredDip& dip : dips.dips) {
-                const double sine = kHcKeVAngstrom / (2.0 * kSilicon111 * dip.energy);
-                const double a = dip.energy * std::sqrt(1.0 - sine * sine) / sine, b = dip.energy;
-                aa += a * a, ab += a * b, bb += b * b;
-            }
-            EXPECT_NEAR(fit.correlation, -ab / std::sqrt(aa * bb), 0.02);
-            EXPECT_LT(fit.angleOffsetError, 0.1 * std::fabs(c.delta));
-            // The scale pairs dips one offset cannot, and to the noise (0.2 eV) where one offset
-            // left residuals of about an eV.
-            EXPECT_GT(fit.matched, fit.matchedBefore);
-            EXPECT_NEAR(fit.rmsEV, 0.2, 0.08);
-            EXPECT_GT(fit.rmsBefore, 3.0 * fit.rmsEV);
-            ++fits;
-            within += std::fabs(fit.scale.angleOffsetDeg - c.delta) <= fit.angleOffsetError;
-            within += std::fabs(fit.scale.dRatio - c.ratio) <= fit.dRatioError;
+        SCOPED_TRACE(testing::Message() << "psi " << c.psi);
+        const Synthetic made{c.psi, 5.0, 20.0, 0.0, 0.2, 1, 0.015, 0.5, {kSilicon111, c.delta, c.ratio}};
+        FitRequest request = CalibratingRequest();
+        request.nominalPsi = c.psi;
+        request.widestOffsetEV = c.widestOffsetEV;
+        const DipSearch dips = SyntheticDips(silicon, frame, made);
+        const GlitchFit fit = FitGlitches(silicon, frame, {dips}, request);
+        ASSERT_TRUE(fit.found && fit.calibrated) << fit.why;
+        EXPECT_NEAR(fit.scale.dSpacing, kSilicon111, 1e-9);
+        EXPECT_LT(DistanceToTruth(silicon, frame, fit.psi, c.psi), 4.0 * fit.psiError);
+        EXPECT_LT(std::fabs(fit.scale.angleOffsetDeg - c.delta), 3.0 * fit.angleOffsetError);
+        EXPECT_LT(std::fabs(fit.scale.dRatio - c.ratio), 3.0 * fit.dRatioError);
+        // Told apart: the errors bound each to a share of its size, not the two together only;
+        // their correlation that of the readback's derivatives at the dips (psi, fitted too, is
+        // nearly independent of them): -E cot theta by delta and -E by the ratio.
+        EXPECT_LT(std::fabs(fit.correlation), 0.99);
+        double aa = 0.0, ab = 0.0, bb = 0.0;
+        for (const MeasuredDip& dip : dips.dips) {
+            const double sine = kHcKeVAngstrom / (2.0 * kSilicon111 * dip.energy);
+            const double a = dip.energy * std::sqrt(1.0 - sine * sine) / sine, b = dip.energy;
+            aa += a * a, ab += a * b, bb += b * b;
         }
+        EXPECT_NEAR(fit.correlation, -ab / std::sqrt(aa * bb), 0.02);
+        EXPECT_LT(fit.angleOffsetError, 0.1 * std::fabs(c.delta));
+        // The scale pairs dips one offset cannot, and to the noise (0.2 eV) where one offset
+        // left residuals of about an eV.
+        EXPECT_GT(fit.matched, fit.matchedBefore);
+        EXPECT_NEAR(fit.rmsEV, 0.2, 0.08);
+        EXPECT_GT(fit.rmsBefore, 3.0 * fit.rmsEV);
+        ++fits;
+        within += std::fabs(fit.scale.angleOffsetDeg - c.delta) <= fit.angleOffsetError;
+        within += std::fabs(fit.scale.dRatio - c.ratio) <= fit.dRatioError;
     }
     // One standard error holds the truth about 68 % of the time: of 2 fits checks, at least half.
     EXPECT_GE(within, fits);
