@@ -97,15 +97,17 @@ DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* k
     DipProfile dip = map->Dip(along, spread, firstOrder ? kDipBins : kEstimateBins);
     // An Umweg peak (a forbidden primary) has depth 0 but a width worth the usual sampling.
     if (dip.depth < kFaintDepth && !dip.umweg) return dip;
+    // X's beam along the surface converges only at a sampling of its own.
+    const Sampling close = map->AlongSurface() ? kSurfaceSampling : kCloseSampling;
     // A dip that the coarse sampling already finds deeper than kSurelyClose is sampled closely at once.
     if (dip.depth > kSurelyClose) {
-        map.emplace(c, kCloseSampling);
+        map.emplace(c, close);
         return map->Dip(along, spread);
     }
     map.emplace(c);
     dip = map->Dip(along, spread);
     if (dip.depth > kCloseGate) {
-        map.emplace(c, kCloseSampling);
+        map.emplace(c, close);
         dip = map->Dip(along, spread);
     }
     return dip;
@@ -162,6 +164,7 @@ GlitchLoss::GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x,
     // Closely sampled whatever the spread: the widths of one glitch for many spreads come from one
     // map, and a dip's sampling error (some percent) would otherwise change with the spread.
     map_.emplace(case_, kCloseSampling);
+    if (map_->AlongSurface()) map_.emplace(case_, kSurfaceSampling);
     const ScanRate scan = ScanRateOf(frame, crystal.lattice(), x, psi, keV);
     rate_ = scan.rate, cutoff_ = scan.cutoff, cutoffRoot_ = scan.root;
 }

@@ -153,6 +153,16 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
     // A piece made of more than X's two resonances with G's waves (X''s, or the second wall's)
     // has twice the rays.
     const Quadrature single = GaussLegendre(sampling.resonance), doubled = GaussLegendre(2 * sampling.resonance);
+    // X's beam along the surface (it keeps delta^2) leaves the crystal only where alpha_X exceeds
+    // gamma_X^2, at which the normal component of its vacuum wave, sqrt(gamma_X^2 - alpha_X), turns
+    // real; below, X's grazing wave reflects much of what reaches it, up to its resonance, where
+    // the loss rises within a few hundredths of |chi_0|. Gauss nodes across that root's kink and
+    // that edge converge on the plateau between them only as the rays grow many (40 a piece left
+    // depths a quarter off): a piece that holds the kink is integrated from its centre to the kink,
+    // and beyond each, as three stretches of smooth loss.
+    const double gammaX = passband.first.gamma[2];
+    const bool grazingX = std::fabs(gammaX) < kGrazing * std::sqrt(std::abs(passband.first.chi[0][0]));
+    const double kink = gammaX * gammaX;
     const struct { double from, to; int count; } parts[] = {
         {-kTailEnd, -kHalfPi / 2.0, sampling.tail}, {-kHalfPi / 2.0, kHalfPi / 2.0, sampling.band}, {kHalfPi / 2.0, kTailEnd, sampling.tail}};
     // A node's losses at the alpha_X of each of its rays on the pieces of the alpha_X line (the
@@ -221,10 +231,20 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
                 const double upper = k + 1 == pieces.size() ? kFarEnd : std::atan(((piece.centre + pieces[k + 1].centre) / 2.0 - piece.centre) / piece.width);
                 const std::size_t first = rays.size();
                 const Quadrature& gauss = piece.poles.size() > 2 ? doubled : single;
-                for (std::size_t j = 0; j < gauss.nodes.size(); ++j) {
-                    const double psi = (lower + upper) / 2.0 + (upper - lower) / 2.0 * gauss.nodes[j], sec = 1.0 / std::cos(psi);
-                    rays.push_back({piece.centre + piece.width * std::tan(psi), gauss.weights[j] * (upper - lower) / 2.0 * piece.width * sec * sec,
-                                    0.0, slope, 0.0});
+                std::vector<double> ends{lower, upper};
+                const double atKink = std::atan((kink - piece.centre) / piece.width);
+                if (grazingX && atKink > lower && atKink < upper) {
+                    ends = {lower, atKink, upper};
+                    if (lower < 0.0 && upper > 0.0 && atKink != 0.0) ends.insert(ends.begin() + (atKink > 0.0 ? 1 : 2), 0.0);
+                    alongSurface_ = true;
+                }
+                for (std::size_t e = 0; e + 1 < ends.size(); ++e) {
+                    const double from = ends[e], to = ends[e + 1];
+                    for (std::size_t j = 0; j < gauss.nodes.size(); ++j) {
+                        const double psi = (from + to) / 2.0 + (to - from) / 2.0 * gauss.nodes[j], sec = 1.0 / std::cos(psi);
+                        rays.push_back({piece.centre + piece.width * std::tan(psi), gauss.weights[j] * (to - from) / 2.0 * piece.width * sec * sec,
+                                        0.0, slope, 0.0});
+                    }
                 }
                 for (std::size_t j = first; j < rays.size(); ++j) {
                     const double before = j > first ? (rays[j - 1].alphaX + rays[j].alphaX) / 2.0 : rays[j].alphaX - (rays[j + 1].alphaX - rays[j].alphaX) / 2.0;
