@@ -97,8 +97,13 @@ DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* k
     DipProfile dip = map->Dip(along, spread, firstOrder ? kDipBins : kEstimateBins);
     // An Umweg peak (a forbidden primary) has depth 0 but a width worth the usual sampling.
     // X's beam along the surface: the coarse sampling puts its dip up to four times too shallow, the
-    // close one within some 15 %; one a scan may show converges at a sampling of its own.
+    // close one within some 15 %; one a scan may show converges at a sampling of its own (at once
+    // where the coarse sampling already finds it deeper than kSurelyClose).
     if (map->AlongSurface()) {
+        if (dip.depth > kSurelyClose) {
+            map.emplace(c, kSurfaceSampling);
+            return map->Dip(along, spread);
+        }
         map.emplace(c, kCloseSampling);
         dip = map->Dip(along, spread);
         if (dip.depth > kCloseGate) {
