@@ -95,7 +95,6 @@ DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* k
         map.emplace(c, kCoarseSampling);
     }
     DipProfile dip = map->Dip(along, spread, firstOrder ? kDipBins : kEstimateBins);
-    // An Umweg peak (a forbidden primary) has depth 0 but a width worth the usual sampling.
     // X's beam along the surface: the coarse sampling puts its dip up to four times too shallow, the
     // close one within some 15 %; one a scan may show converges at a sampling of its own (at once
     // where the coarse sampling already finds it deeper than kSurelyClose).
@@ -112,6 +111,7 @@ DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* k
         }
         return dip;
     }
+    // An Umweg peak (a forbidden primary) has depth 0 but a width worth the usual sampling.
     if (dip.depth < kFaintDepth && !dip.umweg) return dip;
     // A dip that the coarse sampling already finds deeper than kSurelyClose is sampled closely at once.
     if (dip.depth > kSurelyClose) {

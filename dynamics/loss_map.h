@@ -54,8 +54,8 @@ inline constexpr Sampling kCoarseSampling{2, 3, 4};
 inline constexpr Sampling kCloseSampling{5, 9, 10};
 // A dip of X's beam along the surface, whose loss has the edges of X's grazing reflection: its
 // nodes along alpha_G resolve how the resonance's edge moves across G's band, its rays the plateau
-// (its depth within 3 % of a sampling four times denser, where the close sampling erred by up to
-// 60 %).
+// (its depth within 3 % of a sampling of twice its nodes and rays, where the close sampling put it
+// up to three times too deep).
 inline constexpr Sampling kSurfaceSampling{20, 36, 20};
 // Enough to tell which of many glitches are deep enough to matter (to a factor of two or three).
 inline constexpr Sampling kRoughSampling{1, 2, 4};
