@@ -427,9 +427,9 @@ class KeltoPlot(unittest.TestCase):
         more = re.compile(r'^  \(([0-9]+) more windows from ([0-9.]+) to ([0-9.]+) degrees wide not shown')
         with tempfile.TemporaryDirectory() as top:
             for name, options, drawn in (
-                    ('events', ['--wavelength', '1.5406', '--band', '0.02', '--events', 'kelto_events.csv', '--clean', '1'],
+                    ('events', ['--wavelength', '1.5406', '--band', '0.01', '--events', 'kelto_events.csv', '--clean', '1'],
                      'kelto_events.png'),
-                    ('energies', ['--clean-energies', '9,9.3'], 'kelto_glitch_map.png')):
+                    ('energies', ['--clean-energies', '8.9,9.3'], 'kelto_glitch_map.png')):
                 folder = Path(top, name)
                 folder.mkdir()
                 done = run([ARGS.kelto, '--crystal', 'Si', '--primary', '0,0,2' if name == 'events' else '2,2,0', *options,
