@@ -133,9 +133,14 @@ std::vector<std::vector<FitLine>> LinesOfRanges(const Crystal& crystal, const Sc
         if (lines[s][i].weight >= rough[s] / 4.0 && lines[s][i].weight >= share * kUnseen) again.push_back(item);
     }
     ParallelFor(again.size(), [&](std::size_t k) { weigh(again[k], false); }, 1);
+    // Deepest first. The two lines of a mirror pair share one dip, whose last bits depend on which
+    // of them met the store of dips first (on the threads' timing, and on what the process
+    // computed before): weighed in single precision, they keep the order of the reflections, so
+    // that a dip is always matched to the same one of them.
     for (std::vector<FitLine>& of : lines) {
         std::erase_if(of, [](const FitLine& line) { return !(line.weight > 0.0); });
-        std::stable_sort(of.begin(), of.end(), [](const FitLine& a, const FitLine& b) { return a.weight > b.weight; });
+        std::stable_sort(of.begin(), of.end(),
+                         [](const FitLine& a, const FitLine& b) { return static_cast<float>(a.weight) > static_cast<float>(b.weight); });
     }
     return lines;
 }

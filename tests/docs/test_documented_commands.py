@@ -32,9 +32,9 @@ TABLES = """
 mkdir -p tables && cd tables
 {kelto} --structure diamond --lattice 5.431 --symbol Si --primary 0,0,2 --wavelength 1.5406 --band 0.02 -q \\
     --events events.csv --clean 5 --windows windows.csv >/dev/null
-{kelto} --crystal Si --primary 1,1,1 --glitches glitches.csv --at-psi 10 --energies 5,30 >/dev/null
-{kelto} --crystal Si --primary 2,2,0 --spectrum spectrum.csv --at-psi 15 --energies 6,9 --harmonics 2 >/dev/null
-{kelto} --crystal GaAs --primary 0,0,2 --glitch-map map.csv --energies 8,12 --psi 0,90 >/dev/null
+{kelto} --crystal Si --primary 1,1,1 --glitches glitches.csv --at-psi 10 --energies 5,12 >/dev/null
+{kelto} --crystal Si --primary 2,2,0 --spectrum spectrum.csv --at-psi 15 --energies 6,7 --harmonics 2 >/dev/null
+{kelto} --crystal GaAs --primary 0,0,2 --glitch-map map.csv --energies 8,9 --psi 0,45 >/dev/null
 {kelto} --crystal Si --primary 1,1,1 --clean-energies 8,8.1 --windows energy_windows.csv >/dev/null
 {kelto} --crystal Si --primary 2,2,0 --fit-glitches ../examples/si220_i0_scan.dat --scan-unit eV --energies 6,14 \\
     --divergence 0.0012,0.0006 --at-psi 15 --fit-table fit.csv >/dev/null
@@ -303,10 +303,10 @@ def main():
     which = parser.add_mutually_exclusive_group()
     which.add_argument("--skip-pip", action="store_true")
     which.add_argument("--only-pip", action="store_true")
-    # The recipes of the README and the pages of docs/, and the manual pages', run as two tests, side
-    # by side on two cores; the pictures' page, whose recipes draw with GDL for seconds each, runs
-    # as a third, with the slow tests.
-    parser.add_argument("--part", choices=("readme", "pictures", "manuals", "all"), default="all")
+    # The recipes of the README run with the quick tests; the pages of docs/, the manual pages' and
+    # the pictures' page (whose recipes draw with GDL for seconds each) run as tests of their own,
+    # with the slow tests.
+    parser.add_argument("--part", choices=("readme", "pages", "pictures", "manuals", "all"), default="all")
     ARGS = parser.parse_args()
     source, build = os.path.abspath(ARGS.source), os.path.abspath(ARGS.build)
     results = []
@@ -324,8 +324,9 @@ def main():
         os.symlink(build, os.path.join(tree, "build"))
         pages = {page: page_commands(read(source, page)) for page in documented_pages(source)}
         page_blocks = {(kind, block.strip()) for blocks in pages.values() for kind, block in blocks}
-        if ARGS.part in ("readme", "pictures"):
-            pages = {page: blocks for page, blocks in pages.items() if (page == PICTURES) == (ARGS.part == "pictures")}
+        if ARGS.part in ("readme", "pages", "pictures"):
+            part = {page: "readme" if page == "README.md" else "pictures" if page == PICTURES else "pages" for page in pages}
+            pages = {page: blocks for page, blocks in pages.items() if part[page] == ARGS.part}
         if ARGS.only_pip:
             pages = {page: [(kind, block) for kind, block in blocks if "pip install" in block]
                      for page, blocks in pages.items()}
@@ -347,7 +348,7 @@ def main():
                                 "ok" if not missing else f"no such page: {', '.join(missing)}"))
         if ARGS.only_pip:
             return report(results, least=1)
-        if ARGS.part == "readme":
+        if ARGS.part in ("readme", "pages"):
             return report(results, least=10)
 
         # The manual pages and --help, against an installation.

@@ -18,7 +18,6 @@ const std::string kSilicon220 = "--crystal Si --primary 2,2,0 ";
 // short pieces of it, each too short to fix psi.
 const std::string kExamples = KELTO_SOURCE_DIR "/examples/";
 const std::string kExampleScan = kExamples + "si220_i0_scan.dat";
-const std::string kParts = kExamples + "si220_i0_part1.dat," + kExamples + "si220_i0_part2.dat," + kExamples + "si220_i0_part3.dat";
 
 // A scan of an I0 that only slopes, from 6 to 14 keV.
 std::string FlatScan()
@@ -72,7 +71,6 @@ TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
     const std::string eV = " --scan-unit eV --energies 6,14", beam = eV + " --divergence 0.0012,0.0006 --at-psi 15";
     const std::string shortBeam = " --scan-unit eV --energies 6,10 --divergence 0.0012,0.0006 --at-psi 15";
     const struct { const char* name; std::string arguments; int status; std::string message; bool table; } cases[] = {  // table: fit.csv written
-        {"three short scans with one offset", kParts + beam + " --offsets one --fit-table fit.csv", 0, "kelto: fitted psi 15.", true},
         {"one short scan", kExamples + "si220_i0_part1.dat" + eV + " --divergence 0.0012,0.0006 --fit-table fit.csv", 1,
          "kelto: No significant fit to the dips of " + kExamples + "si220_i0_part1.dat from 6 to 14 keV: at best psi", true},
         {"decimal commas and CR line ends, read from a pipe", "<(cat comma.csv)" + shortBeam, 0, "kelto: fitted psi 15.", false},
