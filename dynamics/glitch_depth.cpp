@@ -27,6 +27,12 @@ constexpr double kCloseGate = kCloseDepth / 2.0;
 // twice kCloseGate is sampled closely at once, without the usual pass between (which sent all but
 // one of 1386 such dips of eleven tables on to the close pass: a third of its work, spared).
 constexpr double kSurelyClose = 2.0 * kCloseGate;
+// The close sampling puts a dip deeper than this up to a fifth off (a strong X, a mirror pair;
+// those from 1e-2 to 0.05 within 5 %): it is sampled again at kDeepSampling.
+constexpr double kDeepDip = 0.05;
+// One that the coarse sampling finds deeper than this (it errs by a factor of two or three) is
+// deep: sampled so at once.
+constexpr double kSurelyDeep = 3.0 * kDeepDip;
 // An estimate's dip is sampled at a quarter of the usual bins: its deepest point to some tenths of
 // its width.
 constexpr int kEstimateBins = kDipBins / 4;
@@ -113,18 +119,24 @@ DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* k
     }
     // An Umweg peak (a forbidden primary) has depth 0 but a width worth the usual sampling.
     if (dip.depth < kFaintDepth && !dip.umweg) return dip;
-    // A dip that the coarse sampling already finds deeper than kSurelyClose is sampled closely at once.
-    if (dip.depth > kSurelyClose) {
+    // Sampled closely, and a deep dip again at its own sampling.
+    const auto closely = [&] {
         map.emplace(c, kCloseSampling);
+        DipProfile close = map->Dip(along, spread);
+        if (!(close.depth > kDeepDip)) return close;
+        map.emplace(c, kDeepSampling);
+        return map->Dip(along, spread);
+    };
+    // A dip that the coarse sampling already finds deeper than kSurelyClose is sampled closely at
+    // once, one deeper than kSurelyDeep as deep.
+    if (dip.depth > kSurelyDeep) {
+        map.emplace(c, kDeepSampling);
         return map->Dip(along, spread);
     }
+    if (dip.depth > kSurelyClose) return closely();
     map.emplace(c);
     dip = map->Dip(along, spread);
-    if (dip.depth > kCloseGate) {
-        map.emplace(c, kCloseSampling);
-        dip = map->Dip(along, spread);
-    }
-    return dip;
+    return dip.depth > kCloseGate ? closely() : dip;
 }
 
 }  // namespace
@@ -176,7 +188,10 @@ GlitchLoss::GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x,
     : case_(DescribePassband(crystal, frame, x, psi, keV, beam)), rate_(0.0), cutoff_(false), cutoffRoot_(0.0)
 {
     // Closely sampled whatever the spread: the widths of one glitch for many spreads come from one
-    // map, and a dip's sampling error (some percent) would otherwise change with the spread.
+    // map, and a dip's sampling error (some percent) would otherwise change with the spread. Deep
+    // dips too: the spread is read from how little it widens them (a few percent), and maps
+    // sampled as the tables sample deep dips read the spread of a scan made from them a quarter too
+    // wide, where close maps read it within a tenth.
     map_.emplace(case_, kCloseSampling);
     if (map_->AlongSurface()) map_.emplace(case_, kSurfaceSampling);
     const ScanRate scan = ScanRateOf(frame, crystal.lattice(), x, psi, keV);

@@ -33,6 +33,9 @@ const double kFarEnd = std::atan(kFar);
 // resonance, its cell or a bin) and taken as A / t beyond.
 constexpr double kExactTail = 30.0;
 
+// The narrowest stretch of a piece's mapped angle (of pi) that sampling at the resonances makes.
+constexpr double kNarrowestStretch = 1e-3;
+
 // A dip shallower than this rounds to 0 in the tables (six decimals): it has no width.
 constexpr double kShallowest = 5e-7;
 
@@ -206,6 +209,8 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
                 return d;
             };
             const std::vector<Piece> pieces = PiecesAt(passband, node.alphaG);
+            const std::vector<std::complex<double>> resonances =
+                sampling.atResonances ? ResonantDeviations(passband, node.alphaG) : std::vector<std::complex<double>>{};
             const auto slopeOf = [&](const std::vector<int>& poles) {
                 return (CentreOf(passband, node.alphaG + step, poles) - CentreOf(passband, node.alphaG - step, poles)) / (2.0 * step);
             };
@@ -237,6 +242,15 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
                     ends = {lower, atKink, upper};
                     if (lower < 0.0 && upper > 0.0 && atKink != 0.0) ends.insert(ends.begin() + (atKink > 0.0 ? 1 : 2), 0.0);
                     alongSurface_ = true;
+                } else if (sampling.atResonances) {
+                    // Stretches no narrower than kNarrowestStretch of the mapped angle: resonances
+                    // closer than that are one.
+                    for (const int k : piece.poles) {
+                        const double at = std::atan((resonances[static_cast<std::size_t>(k)].real() - piece.centre) / piece.width);
+                        if (at > lower + kNarrowestStretch && at < upper - kNarrowestStretch) ends.push_back(at);
+                    }
+                    std::sort(ends.begin(), ends.end());
+                    ends.erase(std::unique(ends.begin(), ends.end(), [](double a, double b) { return b - a < kNarrowestStretch; }), ends.end());
                 }
                 for (std::size_t e = 0; e + 1 < ends.size(); ++e) {
                     const double from = ends[e], to = ends[e + 1];
