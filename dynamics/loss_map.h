@@ -64,7 +64,8 @@ inline constexpr Sampling kCloseSampling{5, 9, 10};
 inline constexpr Sampling kSurfaceSampling{20, 36, 20};
 // A deep dip clear of the surface: more nodes along alpha_G (a strong X's resonances move across
 // G's band), and rays between the resonances; its depth within 3 % of a sampling of 2.5 times its
-// nodes and four times its rays, where the close sampling put a tenth of them 5 to 19 % off.
+// nodes and four times its rays, where the close sampling put those deeper than 0.1 up to a fifth
+// off.
 inline constexpr Sampling kDeepSampling{8, 14, 10, true};
 // Enough to tell which of many glitches are deep enough to matter (to a factor of two or three).
 inline constexpr Sampling kRoughSampling{1, 2, 4};
