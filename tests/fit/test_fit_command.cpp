@@ -63,7 +63,7 @@ void WriteScans(const std::filesystem::path& folder)
     }));
     WriteWholeFile(folder / "coarse.dat", ExamplePart(6000, 14000, 5, Plain));
     WriteWholeFile(folder / "mixed.csv", "8000,5;100\n8001,5;99\n8002,98\n");
-    WriteWholeFile(folder / "shifted.dat", ExamplePart(6000, 14000, 1, [](double energy, double i0) { return Plain(energy + 30.0, i0); }));
+    WriteWholeFile(folder / "shifted.dat", ExamplePart(6000, 10000, 1, [](double energy, double i0) { return Plain(energy + 30.0, i0); }));
 }
 
 TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
@@ -83,7 +83,7 @@ TEST(FitCommand, FitsTheExampleScanOrSaysWhyNot)
         {"its energies taken as keV", kExampleScan + " --energies 6,14 --fit-table fit.csv", 1,
          "its energies run from 6000 to 14000 keV; are they in eV? Give --scan-unit eV", false},
         {"a scan in keV taken as eV", "flat.csv" + eV, 1, "are they in keV? Leave out --scan-unit eV", false},
-        {"an offset beyond --max-offset", "shifted.dat" + beam, 1,
+        {"an offset beyond --max-offset", "shifted.dat" + shortBeam, 1,
          "eV, beyond --max-offset 25, fits better and significantly: raise --max-offset to take it\n", false},
         {"a chance fit at the bound of the offsets", kExamples + "si220_i0_part3.dat" + beam + " --max-offset 5", 1,
          "eV of --max-offset 5: a larger one may fit; raise --max-offset to look further\n", false},

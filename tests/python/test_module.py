@@ -83,9 +83,9 @@ class SameAsTheProgram(unittest.TestCase):
                            harmonics=3), GLITCHES, "g.csv",
              ["--crystal", "GaAs", "--primary", "2,2,0", "--glitches", "g.csv", "--at-psi", "15", "--energies", "6,6.2",
               "--polarisation", "pi", "--divergence", "0.001,0.0002", "--surface", "1,1,1", "--harmonics", "3"]),
-            (silicon.spectrum((2, 2, 0), 15, energies=(6, 6.8), divergence=(0.0006, 0), harmonics=2, harmonic_content=[0.05],
+            (silicon.spectrum((2, 2, 0), 15, energies=(6, 6.4), divergence=(0.0006, 0), harmonics=2, harmonic_content=[0.05],
                               monochromator="channel-cut"),
-             SPECTRUM, "s.csv", SILICON + ["--primary", "2,2,0", "--spectrum", "s.csv", "--at-psi", "15", "--energies", "6,6.8",
+             SPECTRUM, "s.csv", SILICON + ["--primary", "2,2,0", "--spectrum", "s.csv", "--at-psi", "15", "--energies", "6,6.4",
                                            "--divergence", "0.0006", "--harmonics", "2", "--harmonic-content", "0.05",
                                            "--monochromator", "channel-cut"]),
             # Silicon 1 1 1 forbids 2 2 2: one share for the one harmonic that passes, 3 3 3, from rows of a
