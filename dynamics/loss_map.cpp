@@ -64,10 +64,12 @@ double SumBelow(double t, double su, double sv)
 }
 
 // The pieces of the alpha_X line about X's resonances at one alpha_G: each pole of
-// ResonantDeviations, poles closer than a few widths merged, with the poles each was made of.
+// ResonantDeviations, poles closer than a few widths merged, with the poles each was made of and
+// their centres.
 struct Piece {
     double centre, width;
     std::vector<int> poles;
+    std::vector<double> centres;
 };
 std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
 {
@@ -78,7 +80,7 @@ std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
     const double gammaX = c.paired ? std::fmin(std::fabs(c.first.gamma[2]), std::fabs(c.first.gamma[3])) : c.first.gamma[2];
     const double floor = c.halfX + c.halfXG + chi0 / (1.0 + gammaX * gammaX / chi0) + 1e-3 * c.halfG;
     std::vector<Piece> pieces;
-    for (std::size_t k = 0; k < poles.size(); ++k) pieces.push_back({poles[k].real(), std::fabs(poles[k].imag()) + floor, {static_cast<int>(k)}});
+    for (std::size_t k = 0; k < poles.size(); ++k) pieces.push_back({poles[k].real(), std::fabs(poles[k].imag()) + floor, {static_cast<int>(k)}, {poles[k].real()}});
     std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.centre < b.centre; });
     for (std::size_t k = 1; k < pieces.size();) {
         Piece& before = pieces[k - 1];
@@ -91,6 +93,7 @@ std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
         const double high = std::max(before.centre + before.width, next.centre + next.width);
         before.centre = (low + high) / 2.0, before.width = (high - low) / 2.0;
         before.poles.insert(before.poles.end(), next.poles.begin(), next.poles.end());
+        before.centres.insert(before.centres.end(), next.centres.begin(), next.centres.end());
         pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(k));
     }
     return pieces;
@@ -209,8 +212,6 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
                 return d;
             };
             const std::vector<Piece> pieces = PiecesAt(passband, node.alphaG);
-            const std::vector<std::complex<double>> resonances =
-                sampling.atResonances ? ResonantDeviations(passband, node.alphaG) : std::vector<std::complex<double>>{};
             const auto slopeOf = [&](const std::vector<int>& poles) {
                 return (CentreOf(passband, node.alphaG + step, poles) - CentreOf(passband, node.alphaG - step, poles)) / (2.0 * step);
             };
@@ -245,8 +246,8 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
                 } else if (sampling.atResonances) {
                     // Stretches no narrower than kNarrowestStretch of the mapped angle: resonances
                     // closer than that are one.
-                    for (const int k : piece.poles) {
-                        const double at = std::atan((resonances[static_cast<std::size_t>(k)].real() - piece.centre) / piece.width);
+                    for (const double resonance : piece.centres) {
+                        const double at = std::atan((resonance - piece.centre) / piece.width);
                         if (at > lower + kNarrowestStretch && at < upper - kNarrowestStretch) ends.push_back(at);
                     }
                     std::sort(ends.begin(), ends.end());
