@@ -409,16 +409,24 @@ class UnitHints(unittest.TestCase):
 
 class Threads(unittest.TestCase):
     def test_calculation_releases_the_interpreter(self):
-        """While one thread computes a large glitch map, another runs Python all the time."""
+        """While one thread computes a large glitch map, another runs Python all the time: its steps
+        of 2 ms never wait a quarter of a second (some hundredths at most, under load), where a
+        calculation that held the interpreter stopped them for a second (a count of steps alone
+        does not tell: they run before the worker takes the interpreter, and after)."""
         gaas = kelto.Crystal.shipped("GaAs")
         done = threading.Event()
         worker = threading.Thread(target=lambda: (gaas.glitch_map((0, 0, 2), energies=(8, 10)), done.set()))
+        start = last = time.monotonic()
+        longest = 0.0
         worker.start()
-        steps = 0
         while not done.is_set():
-            steps += 1
+            time.sleep(0.002)  # a busy loop would take a core from the calculation
+            now = time.monotonic()
+            longest, last = max(longest, now - last), now
         worker.join()
-        self.assertGreater(steps, 10000)
+        took = time.monotonic() - start
+        self.assertGreater(took, 0.5)  # long enough for a held interpreter to show
+        self.assertLess(longest, 0.25)
 
 
     def test_interrupt_stops_a_long_call(self):
