@@ -83,6 +83,9 @@ private:
     using Coefficients = std::array<std::complex<double>, kMostRoots + 1>;
 
     Reflection Solve(double alphaG, double alphaX, double alphaPartner, bool polish);
+    // Beam m's own roots delta (in units of |chi_0|) at deviation alpha, uncoupled from the others:
+    // one, or two for a beam that keeps delta^2. Returns how many.
+    int OwnRoots(int m, double alpha, std::complex<double>* roots) const;
     void Roots(const std::complex<double>* coefficients, int degree);
     // The ray's roots made exact against the matrix of the fundamental equations (each beam's
     // diagonal term c0 + c1 delta + c2 delta^2), all together.
@@ -104,5 +107,6 @@ private:
     double keptAlphaG_ = std::numeric_limits<double>::quiet_NaN();
     std::array<std::complex<double>, kMostRoots> roots_{};
     int rootCount_ = 0;                           // 0: no guesses kept
+    double lastAlphas_[kMostBeams]{};             // the deviations the kept roots are for
     int failures_ = 0;
 };
