@@ -356,13 +356,13 @@ TEST(CommandLine, MessagesOfRuns)
         {"--crystal Si --primary 1,1,1 --glitches small/g.csv --glitch-map small/sub/m.csv --at-psi 10 --energies 5,21.8", 1, kErr,
          "into small and small/sub, more than the 512 kB free there (about 4.3e+03 glitch lines of Si from 5 to 21.8 keV", "", small},
         // The predicted spectrum weighed as written, once computed: some 420 kB fit into small, not beside
-        // the glitches written there first; some 250 kB of a spectrum with harmonics, in which an estimate
-        // before its glitches' depths saw 2.2 MB, fit.
+        // the glitches written there first; some 160 kB of a spectrum with harmonics, in which an estimate
+        // before its glitches' depths saw 1.3 MB, fit.
         {"--crystal Si --primary 1,1,1 --spectrum small/s.csv --at-psi 10 --energies 5,26", 0, kErr, "", "", small},
         {"--crystal Si --primary 1,1,1 --glitches small/g.csv --spectrum small/sub/s.csv --at-psi 10 --energies 5,26", 1, kErr,
          "The predicted spectrum of ", "The run would write", small},
-        {"-o small --crystal Si --primary 1,1,1 --spectrum s.csv --at-psi 10 --energies 28,30 --harmonics 3", 0, kOut,
-         " energies from 28 to 30 keV at psi 10 degrees, lowest ", "", small},
+        {"-o small --crystal Si --primary 1,1,1 --spectrum s.csv --at-psi 10 --energies 28,29 --harmonics 3", 0, kOut,
+         " energies from 28 to 29 keV at psi 10 degrees, lowest ", "", small},
         // A forbidden primary reflection, by the cubic options and by a CIF's symmetry; none for an allowed one.
         {si100 + "--events e.csv -q", 0, kErr, forbidden},
         {"--crystal Si --primary 2,2,2 --energy 8.048 --relative-band 1.4e-4 --clean 1", 0, kErr,

@@ -70,7 +70,9 @@ TEST(ThickCrystal, GrazingBeamMeetsTheLinearTheory)
 // A mirror pair's rays taken one after another along alpha_X, as a loss map takes them, each
 // starting from the last one's roots: where the waves of X and X' nearly meet, the expanded
 // determinant fixes its roots only loosely, and a solution that kept the inherited roots followed
-// the path of the rays (up to a quarter of G's reflection off in its tails).
+// the path of the rays (up to a quarter of G's reflection off in its tails). Every ray agrees with
+// the linear theory to 1e-7 of its power: roots left 1e-4 of their size off put a fifth of these
+// rays beyond that.
 TEST(ThickCrystal, MirrorPairRaysDoNotDependOnTheirPath)
 {
     const std::unique_ptr<CifCrystal> si = Shipped("Si");
@@ -91,7 +93,7 @@ TEST(ThickCrystal, MirrorPairRaysDoNotDependOnTheirPath)
             const double alpha[4] = {0.0, alphaG, alphaX, alphaX + c.shift * alphaG};
             const Reflection r = crystal.Reflect(alpha[1], alpha[2], alpha[3]);
             const std::vector<double> expected = LinearTheory(c.first, alpha, 0);
-            ASSERT_NEAR(r.Power(0, 1), expected[1], 1e-5 + 1e-3 * expected[1]) << g << " " << j;
+            ASSERT_NEAR(r.Power(0, 1), expected[1], 1e-9 + 1e-7 * expected[1]) << g << " " << j;
         }
     }
 }
