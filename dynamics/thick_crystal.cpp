@@ -40,6 +40,12 @@ Complex Over(Complex a, Complex b)
     return {(a.real() * b.real() + a.imag() * b.imag()) / d, (a.imag() * b.real() - a.real() * b.imag()) / d};
 }
 double Size(Complex a) { return a.real() * a.real() + a.imag() * a.imag(); }
+// The product as the library forms it, without its recovery of infinities from a NaN result,
+// which costs a third of each product in the loops below and which finite operands never need.
+Complex Times(Complex a, Complex b)
+{
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
 
 // Polynomials of low degree in delta: c[0] + c[1] delta + ...
 struct Poly {
@@ -52,7 +58,7 @@ Poly Multiply(const Poly& a, const Poly& b)
     Poly p;
     p.degree = a.degree + b.degree;
     for (int i = 0; i <= a.degree; ++i) {
-        for (int j = 0; j <= b.degree; ++j) p.c[static_cast<std::size_t>(i + j)] += a.c[static_cast<std::size_t>(i)] * b.c[static_cast<std::size_t>(j)];
+        for (int j = 0; j <= b.degree; ++j) p.c[static_cast<std::size_t>(i + j)] += Times(a.c[static_cast<std::size_t>(i)], b.c[static_cast<std::size_t>(j)]);
     }
     return p;
 }
@@ -60,7 +66,7 @@ Poly Multiply(const Poly& a, const Poly& b)
 void AddScaled(Poly* sum, const Poly& p, Complex factor)
 {
     sum->degree = std::max(sum->degree, p.degree);
-    for (int i = 0; i <= p.degree; ++i) sum->c[static_cast<std::size_t>(i)] += factor * p.c[static_cast<std::size_t>(i)];
+    for (int i = 0; i <= p.degree; ++i) sum->c[static_cast<std::size_t>(i)] += Times(factor, p.c[static_cast<std::size_t>(i)]);
 }
 
 // The value and the derivative of the polynomial at z (Horner).
@@ -78,8 +84,8 @@ void Evaluate(const Complex* c, int degree, Complex z, Complex* value, Complex* 
 {
     Complex v = c[degree], d = 0.0;
     for (int i = degree - 1; i >= 0; --i) {
-        d = d * z + v;
-        v = v * z + c[i];
+        d = Times(d, z) + v;
+        v = Times(v, z) + c[i];
     }
     *value = v;
     *slope = d;
@@ -125,7 +131,7 @@ void CompletePivoting(Complex* a, int n, int* column)
         for (int i = k + 1; i < n; ++i) {
             const Complex f = Over(a[i * n + k], a[k * n + k]);
             a[i * n + k] = f;
-            for (int j = k + 1; j < n; ++j) a[i * n + j] -= f * a[k * n + j];
+            for (int j = k + 1; j < n; ++j) a[i * n + j] -= Times(f, a[k * n + j]);
         }
     }
 }
@@ -154,8 +160,8 @@ void Eliminate(Complex* a, int n, Complex* b, int count)
         }
         for (int i = k + 1; i < n; ++i) {
             const Complex f = Over(a[i * n + k], a[k * n + k]);
-            for (int j = k + 1; j < n; ++j) a[i * n + j] -= f * a[k * n + j];
-            for (int t = 0; t < lives; ++t) b[i * count + live[t]] -= f * b[k * count + live[t]];
+            for (int j = k + 1; j < n; ++j) a[i * n + j] -= Times(f, a[k * n + j]);
+            for (int t = 0; t < lives; ++t) b[i * count + live[t]] -= Times(f, b[k * count + live[t]]);
         }
     }
 }
@@ -167,7 +173,7 @@ void SolveLinear(Complex* a, int n, Complex* b, int count)
     for (int k = n - 1; k >= 0; --k) {
         for (int j = 0; j < count; ++j) {
             Complex s = b[k * count + j];
-            for (int i = k + 1; i < n; ++i) s -= a[k * n + i] * b[i * count + j];
+            for (int i = k + 1; i < n; ++i) s -= Times(a[k * n + i], b[i * count + j]);
             b[k * count + j] = Over(s, a[k * n + k]);
         }
     }
@@ -184,7 +190,7 @@ void InverseDiagonal(Complex* a, int n, Complex* diagonal)
     for (int j = 0; j < n; ++j) {
         for (int k = n - 1; k >= j; --k) {
             Complex s = b[k * n + j];
-            for (int i = k + 1; i < n; ++i) s -= a[k * n + i] * b[i * n + j];
+            for (int i = k + 1; i < n; ++i) s -= Times(a[k * n + i], b[i * n + j]);
             b[k * n + j] = Over(s, a[k * n + k]);
         }
         diagonal[j] = b[j * n + j];
@@ -304,7 +310,7 @@ void ThickCrystal::Roots(const Complex* c, int degree)
                 step = Complex(1e-3, 1e-3) * std::max(1.0, std::abs(z));  // off a stationary point
             } else {
                 const Complex ratio = Over(value, slope);
-                const Complex denominator = 1.0 - ratio * pull;
+                const Complex denominator = 1.0 - Times(ratio, pull);
                 step = denominator == 0.0 ? ratio : Over(ratio, denominator);
             }
             if (!(std::isfinite(step.real()) && std::isfinite(step.imag()))) continue;
@@ -327,13 +333,13 @@ void ThickCrystal::PolishRoots(const std::array<Complex, 3>* diagonal, int degre
             for (int r = 0; r < n; ++r) {
                 for (int c = 0; c < n; ++c) m[r * n + c] = r == c ? Complex(0.0) : -coupling_[r][c];
                 const std::array<Complex, 3>& e = diagonal[r / 2];
-                m[r * n + r] = e[0] + z * (e[1] + z * e[2]);
+                m[r * n + r] = e[0] + Times(z, e[1] + Times(z, e[2]));
             }
             InverseDiagonal(m, n, inverse);  // M' is diagonal: the trace takes only M^-1's diagonal
             Complex slope = 0.0;
             for (int r = 0; r < n; ++r) {
                 const std::array<Complex, 3>& e = diagonal[r / 2];
-                slope += (e[1] + 2.0 * z * e[2]) * inverse[r];
+                slope += Times(e[1] + Times(2.0 * z, e[2]), inverse[r]);
             }
             Complex pull = 0.0;
             for (int j = 0; j < degree; ++j) {
@@ -507,7 +513,7 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
                 a[r * n + c] = -coupling_[r][c];
                 if (r == c) {
                     const Poly& e = eps[r / 2];
-                    a[r * n + c] = e.c[0] + mean * (e.c[1] + mean * e.c[2]);
+                    a[r * n + c] = e.c[0] + Times(mean, e.c[1] + Times(mean, e.c[2]));
                 }
             }
         }
@@ -519,7 +525,7 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
             x[rank + k] = 1.0;
             for (int r = rank - 1; r >= 0; --r) {
                 Complex s = 0.0;
-                for (int c = r + 1; c < n; ++c) s += a[r * n + c] * x[c];
+                for (int c = r + 1; c < n; ++c) s += Times(a[r * n + c], x[c]);
                 x[r] = a[r * n + r] == 0.0 ? Complex(0.0) : -Over(s, a[r * n + r]);
             }
             double norm = 0.0;
@@ -564,7 +570,7 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
         for (int p = 0; p < 2; ++p) {
             for (int s = 0; s < 2; ++s) {
                 Complex sum = 0.0;
-                for (int j = 0; j < wanted; ++j) sum += rhs[j * 2 + p] * wave[j][2 * m + s];
+                for (int j = 0; j < wanted; ++j) sum += Times(rhs[j * 2 + p], wave[j][2 * m + s]);
                 if (m == 0 && s == p && second_[0]) sum -= 1.0;  // less the incident wave: the specular one
                 if (m == 0 && !second_[0]) sum = 0.0;
                 r.amplitude[p][m][s] = std::isfinite(sum.real()) && std::isfinite(sum.imag()) ? sum : Complex(0.0);
