@@ -23,7 +23,8 @@ constexpr double kRoundingLevel = 64.0 * std::numeric_limits<double>::epsilon();
 // Where four waves crowd together (the sigma and pi waves of two beams), roots fixed to 1e-4 were
 // off by 1e-5 of the root, and by a few per cent in their imaginary parts: a ray's power by 1e-5,
 // and a faint dip's depth by a per cent, as the path of the guesses went. Polishing at 1e-5 takes
-// about one ray in fifty and holds every depth of the glitch tables to 1e-4 of its polished value.
+// about one ray in forty and holds the depths and widths of the silicon glitch tables within 1.5e-4
+// of those with every ray polished.
 constexpr double kLooseRoot = 1e-5;
 
 // Roots closer than this (relative to max(1, |root|)) are taken as one root met twice, whose
