@@ -1,7 +1,8 @@
 // The thick crystal against the linear theory where the linear theory holds: rays at which the root
 // finder misses a root from every set of guesses (a wave of X crossing one of G), and an X beam
 // close enough to the surface to be solved with delta^2 and its specular wave, yet far enough
-// from it (gamma^2 some 200 |chi_0|) that the linear theory still describes it.
+// from it (gamma^2 some 200 |chi_0|) that the linear theory still describes it; and, where no
+// linear theory holds, an incident beam at grazing incidence against Fresnel's reflectivity.
 #include <gtest/gtest.h>
 
 #include "dynamics/passband.h"
@@ -64,6 +65,25 @@ TEST(ThickCrystal, GrazingBeamMeetsTheLinearTheory)
                 }
             }
         }
+    }
+}
+
+// An incident beam below, near and above the critical angle, G far from its Bragg condition: the
+// specular reflection is Fresnel's, |(gamma - q) / (gamma + q)|^2 with q = sqrt(gamma^2 + chi_0)
+// the refracted wave's normal component, for either polarisation.
+TEST(ThickCrystal, GrazingIncidenceReflectsAsFresnelSays)
+{
+    BeamSet set = Silicon111Case().first;
+    set.count = 2;
+    const std::complex<double> chi0 = Absorbing(set.chi[0][0], std::abs(set.chi[0][0]));
+    const double critical = std::sqrt(std::abs(chi0));
+    for (const double gamma : {0.5 * critical, 1.2 * critical, 6.0 * critical}) {
+        set.gamma[0] = gamma;
+        ThickCrystal crystal(set);
+        const Reflection r = crystal.Reflect(1e5 * std::abs(chi0), 0.0);
+        const std::complex<double> q = std::sqrt(gamma * gamma + chi0);
+        const double fresnel = std::norm((gamma - q) / (gamma + q));
+        for (int p = 0; p < 2; ++p) EXPECT_NEAR(r.Power(p, 0), fresnel, 1e-6 + 1e-4 * fresnel) << gamma / critical << " " << p;
     }
 }
 
