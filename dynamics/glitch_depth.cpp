@@ -15,20 +15,20 @@ namespace {
 
 // A dip is sampled coarsely first: one shallower than kFaintDepth is left at that (its depth to a
 // few percent, its deepest point to a quarter of its width: no scan shows it); one deeper than
-// kCloseDepth at the usual sampling, a dip a scan can show, is sampled again, closely (its deepest
-// point to a tenth of its width, its width to a few percent, where the usual sampling puts the
-// point a quarter of a width off to one side and the width a tenth wider).
+// kCloseDepth at the usual sampling, a dip a scan can show, is sampled again at kShownSampling
+// (its depth to some percent, its deepest point to a tenth of its width, where the usual sampling
+// puts the point a quarter of a width off to one side and the width a tenth wider).
 constexpr double kFaintDepth = 1e-4;
 constexpr double kCloseDepth = 1e-3;
 // The usual sampling puts a dip up to a fifth too deep: one it finds above half kCloseDepth may
-// be one a scan shows, and is sampled closely too.
+// be one a scan shows, and is sampled so too.
 constexpr double kCloseGate = kCloseDepth / 2.0;
 // The coarse sampling errs by a factor of two or three either way: a dip it finds deeper than
-// twice kCloseGate is sampled closely at once, without the usual pass between (which sent all but
-// one of 1386 such dips of eleven tables on to the close pass: a third of its work, spared).
+// twice kCloseGate is sampled as shown at once, without the usual pass between (which sent all but
+// one of 1386 such dips of eleven tables on: a third of its work, spared).
 constexpr double kSurelyClose = 2.0 * kCloseGate;
-// The close sampling puts a dip deeper than this up to a fifth off (a strong X, a mirror pair;
-// those from 1e-2 to 0.05 within 5 %): it is sampled again at kDeepSampling.
+// A dip deeper than this (a strong X, a mirror pair) is sampled again at kDeepSampling, which
+// puts it within 2 % of a sampling of twice its nodes and rays (kShownSampling within 3 %).
 constexpr double kDeepDip = 0.05;
 // One that the coarse sampling finds deeper than this (it errs by a factor of two or three) is
 // deep: sampled so at once.
@@ -119,15 +119,15 @@ DipProfile DipOf(const PassbandCase& c, double across, std::optional<LossMap>* k
     }
     // An Umweg peak (a forbidden primary) has depth 0 but a width worth the usual sampling.
     if (dip.depth < kFaintDepth && !dip.umweg) return dip;
-    // Sampled closely, and a deep dip again at its own sampling.
+    // Sampled as a dip a scan shows, and a deep dip again at its own sampling.
     const auto closely = [&] {
-        map.emplace(c, kCloseSampling);
+        map.emplace(c, kShownSampling);
         DipProfile close = map->Dip(along, spread);
         if (!(close.depth > kDeepDip)) return close;
         map.emplace(c, kDeepSampling);
         return map->Dip(along, spread);
     };
-    // A dip that the coarse sampling already finds deeper than kSurelyClose is sampled closely at
+    // A dip that the coarse sampling already finds deeper than kSurelyClose is sampled as shown at
     // once, one deeper than kSurelyDeep as deep.
     if (dip.depth > kSurelyDeep) {
         map.emplace(c, kDeepSampling);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 #include <optional>
+#include <utility>
 
 #include "dynamics/first_order.h"
 #include "dynamics/gauss_legendre.h"
@@ -32,6 +33,12 @@ const double kFarEnd = std::atan(kFar);
 // The odd far field of a resonance is integrated exactly within this many widths (of the
 // resonance, its cell or a bin) and taken as A / t beyond.
 constexpr double kExactTail = 30.0;
+
+// Sampled at the resonances, those whose centres lie closer than this share of the narrower's own
+// width (the pole's imaginary part) split the piece once, at their middle: the sigma and pi
+// resonances of one of G's waves inside its band (a tenth of their widths apart) make no notch
+// of their own, and a stretch between them costs a piece's rays for nothing.
+constexpr double kJoined = 0.5;
 
 // The narrowest stretch of a piece's mapped angle (of pi) that sampling at the resonances makes.
 constexpr double kNarrowestStretch = 1e-3;
@@ -64,12 +71,12 @@ double SumBelow(double t, double su, double sv)
 }
 
 // The pieces of the alpha_X line about X's resonances at one alpha_G: each pole of
-// ResonantDeviations, poles closer than a few widths merged, with the poles each was made of and
-// their centres.
+// ResonantDeviations, poles closer than a few widths merged, with the poles each was made of, their
+// centres and their own widths.
 struct Piece {
     double centre, width;
     std::vector<int> poles;
-    std::vector<double> centres;
+    std::vector<double> centres, widths;
 };
 std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
 {
@@ -80,7 +87,7 @@ std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
     const double gammaX = c.paired ? std::fmin(std::fabs(c.first.gamma[2]), std::fabs(c.first.gamma[3])) : c.first.gamma[2];
     const double floor = c.halfX + c.halfXG + chi0 / (1.0 + gammaX * gammaX / chi0) + 1e-3 * c.halfG;
     std::vector<Piece> pieces;
-    for (std::size_t k = 0; k < poles.size(); ++k) pieces.push_back({poles[k].real(), std::fabs(poles[k].imag()) + floor, {static_cast<int>(k)}, {poles[k].real()}});
+    for (std::size_t k = 0; k < poles.size(); ++k) pieces.push_back({poles[k].real(), std::fabs(poles[k].imag()) + floor, {static_cast<int>(k)}, {poles[k].real()}, {std::fabs(poles[k].imag())}});
     std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.centre < b.centre; });
     for (std::size_t k = 1; k < pieces.size();) {
         Piece& before = pieces[k - 1];
@@ -94,6 +101,7 @@ std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
         before.centre = (low + high) / 2.0, before.width = (high - low) / 2.0;
         before.poles.insert(before.poles.end(), next.poles.begin(), next.poles.end());
         before.centres.insert(before.centres.end(), next.centres.begin(), next.centres.end());
+        before.widths.insert(before.widths.end(), next.widths.begin(), next.widths.end());
         pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(k));
     }
     return pieces;
@@ -178,7 +186,8 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
         double centre, slope, width, loss;
     };
     struct Node {
-        double phi, alphaG, weight;
+        double alphaG, weight;
+        double from, to;  // the node's share of alpha_G
         std::vector<Spot> spots;  // centre: the ray's alpha_X; width: its stretch of alpha_X
         Spot tail;                // centre: the resonances' middle; width: their half-span W; loss: A
     };
@@ -186,12 +195,22 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
     double output = 0.0;
     for (const auto& part : parts) {
         const Quadrature along = GaussLegendre(part.count);
+        // Each node's share of phi is its weight, laid end to end from the part's start: the
+        // shares' edges fall between the nodes (the weights' partial sums separate Gauss nodes),
+        // and a node's loss spread over its share in zeta then has the density its weight gives
+        // it (shares from midpoints between the nodes differ from the weights by up to a tenth
+        // where the parts meet, and put that much more or less loss into the cells there).
+        double edge = part.from;
         for (int i = 0; i < part.count; ++i) {
             Node node;
-            node.phi = (part.from + part.to) / 2.0 + (part.to - part.from) / 2.0 * along.nodes[static_cast<std::size_t>(i)];
-            const double secant = 1.0 / std::cos(node.phi);
-            node.alphaG = passband.centreG + half * std::tan(node.phi);
-            node.weight = along.weights[static_cast<std::size_t>(i)] * (part.to - part.from) / 2.0 * half * secant * secant;
+            const double share = along.weights[static_cast<std::size_t>(i)] * (part.to - part.from) / 2.0;
+            const double phi = (part.from + part.to) / 2.0 + (part.to - part.from) / 2.0 * along.nodes[static_cast<std::size_t>(i)];
+            const double secant = 1.0 / std::cos(phi);
+            node.alphaG = passband.centreG + half * std::tan(phi);
+            node.weight = share * half * secant * secant;
+            node.from = passband.centreG + half * std::tan(edge);
+            edge = i + 1 == part.count ? part.to : edge + share;
+            node.to = passband.centreG + half * std::tan(edge);
             const std::optional<FirstOrderRay> closed = firstOrder ? std::optional<FirstOrderRay>(std::in_place, passband, node.alphaG) : std::nullopt;
             double twoBeam[2] = {};
             if (firstOrder) {
@@ -246,7 +265,22 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
                 } else if (sampling.atResonances) {
                     // Stretches no narrower than kNarrowestStretch of the mapped angle: resonances
                     // closer than that are one.
-                    for (const double resonance : piece.centres) {
+                    // Resonances closer than kJoined of the narrower's own width are one.
+                    std::vector<std::pair<double, double>> own;  // centre, width
+                    for (std::size_t r = 0; r < piece.centres.size(); ++r) own.emplace_back(piece.centres[r], piece.widths[r]);
+                    std::sort(own.begin(), own.end());
+                    std::vector<double> joined;
+                    for (std::size_t r = 0; r < own.size();) {
+                        double sum = own[r].first, narrowest = own[r].second;
+                        std::size_t next = r + 1;
+                        while (next < own.size() && own[next].first - own[next - 1].first < kJoined * std::min(narrowest, own[next].second)) {
+                            sum += own[next].first, narrowest = std::min(narrowest, own[next].second);
+                            ++next;
+                        }
+                        joined.push_back(sum / static_cast<double>(next - r));
+                        r = next;
+                    }
+                    for (const double resonance : joined) {
                         const double at = std::atan((resonance - piece.centre) / piece.width);
                         if (at > lower + kNarrowestStretch && at < upper - kNarrowestStretch) ends.push_back(at);
                     }
@@ -292,16 +326,11 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
         for (const Node& n : nodes) output += n.weight;
     }
     if (!(output > 0.0)) return;
-    // Each node's share of alpha_G, from the midpoints between its neighbours' phi to theirs (the
-    // outermost as far beyond as the midpoint within), mapped to zeta = alpha_X - kappa alpha_G
-    // for each of its rays, the ray's alpha_X moving with its resonance along alpha_G.
+    // Each node's share of alpha_G mapped to zeta = alpha_X - kappa alpha_G for each of its rays,
+    // the ray's alpha_X moving with its resonance along alpha_G.
     double total = 0.0;
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-        const Node& n = nodes[i];
-        const double before = i > 0 ? (nodes[i - 1].phi + n.phi) / 2.0 : n.phi - (nodes[i + 1].phi - n.phi) / 2.0;
-        const double after = i + 1 < nodes.size() ? (n.phi + nodes[i + 1].phi) / 2.0 : n.phi + (n.phi - nodes[i - 1].phi) / 2.0;
-        const double lower = passband.centreG + half * std::tan(before) - n.alphaG;
-        const double upper = passband.centreG + half * std::tan(after) - n.alphaG;
+    for (const Node& n : nodes) {
+        const double lower = n.from - n.alphaG, upper = n.to - n.alphaG;
         const auto cell = [&](const Spot& spot, double stretch, double loss, double tail) {
             const double zeta = spot.centre - kappa * n.alphaG, slope = spot.slope - kappa;
             const double a = zeta + slope * lower, b = zeta + slope * upper;

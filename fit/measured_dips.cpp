@@ -18,6 +18,10 @@ namespace {
 // side leaves the dip's own slopes out, and this many eV beyond it give the surrounding level.
 constexpr double kGapEV = 2.0;
 constexpr double kSideEV = 40.0;
+// A side shorter than this share of its length (the scan's first and last stretch) gives no level.
+constexpr double kShortestSide = 0.25;
+double GapEV(double stepEV) { return std::max(kGapEV, 2.0 * stepEV); }
+double SideEV(double stepEV) { return std::max(kSideEV, 10.0 * stepEV); }
 // The level of a side: its upper quartile, above the dips and the noise that share it.
 constexpr double kLevelQuantile = 0.75;
 // A dip is deeper than this many noise deviations, and than this share of I0.
@@ -134,7 +138,7 @@ std::vector<double> Levels(const std::vector<ScanPoint>& p, double gap, double s
         moveTo(right, rightFrom, std::max(rightFrom, rightTo));
         double level = std::numeric_limits<double>::infinity();
         for (Side* s : {&left, &right}) {
-            if (s->to < s->from + 3 || p[s->to - 1].energy - p[s->from].energy < side / 4.0) {
+            if (s->to < s->from + 3 || p[s->to - 1].energy - p[s->from].energy < side * kShortestSide) {
                 level = 0.0;
                 break;
             }
@@ -208,8 +212,8 @@ DipSearch FindDips(std::vector<ScanPoint> points, double eMin, double eMax)
         for (std::size_t i = 1; i < n; ++i) steps.push_back((p[i].energy - p[i - 1].energy) * 1000.0);
         search.stepEV = Quantile(steps, 0.5);
     }
-    const double gap = std::max(kGapEV, 2.0 * search.stepEV) / 1000.0;
-    const double side = std::max(kSideEV, 10.0 * search.stepEV) / 1000.0;
+    const double gap = GapEV(search.stepEV) / 1000.0;
+    const double side = SideEV(search.stepEV) / 1000.0;
     const std::vector<double> levels = Levels(p, gap, side);
     std::vector<double> depth(n);
     for (std::size_t i = 0; i < n; ++i) depth[i] = levels[i] > 0.0 ? 1.0 - p[i].intensity / levels[i] : 0.0;
@@ -273,3 +277,5 @@ DipSearch FindDips(std::vector<ScanPoint> points, double eMin, double eMax)
               [](const MeasuredDip& a, const MeasuredDip& b) { return a.energy < b.energy; });
     return search;
 }
+
+double SearchReachEV(double stepEV) { return GapEV(stepEV) + SideEV(stepEV) * kShortestSide; }

@@ -36,3 +36,7 @@ struct DipSearch {
 // current) are no I0: when all of them lie from -100 to 100 they are read as the change
 // of I0 in percent (I0 = 100 + value); otherwise std::domain_error says what they are.
 DipSearch FindDips(std::vector<ScanPoint> points, double eMin, double eMax);
+
+// How much scan (eV) the search needs on either side of a point to weigh it, for a scan of that
+// step: the gap that leaves the dip out and the shortest side it reads a level from.
+double SearchReachEV(double stepEV);

@@ -22,7 +22,10 @@ SampledDip SampleDip(const GlitchShape& shape, double stepEV)
 {
     SampledDip sampled;
     if (!(stepEV > 0.0) || !(shape.depth > 0.0) || !(shape.widthEV > 0.0) || !std::isfinite(shape.widthEV)) return sampled;
-    const double reach = std::min(shape.Reach(), kReachWidths * shape.widthEV + 4.0 * stepEV);
+    // The search weighs each point against some eV of scan on either side, which a narrow dip's
+    // twenty widths, or a profile cut short where its loss map's reach ends, may not give: a scan
+    // too short to weigh its dip finds none.
+    const double reach = std::max(kReachWidths * shape.widthEV, SearchReachEV(stepEV) + stepEV) + 4.0 * stepEV;
     const int points = static_cast<int>(std::min<double>(kMostSamples, std::ceil(reach / stepEV)));
     double centre = 0.0, width = 0.0;
     int found = 0;

@@ -384,8 +384,8 @@ TEST(CommandLine, MessagesOfRuns)
          "\nkelto: 5 least bad stretches, wrote w.csv\n"},
         // The widest windows, and how many more the table holds.
         {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1", 0, kOut,
-         "  (92 more windows from 0.533 to 4.903 degrees wide not shown: --windows-shown 0 prints every one)\n"
-         "  (42 clean stretches narrower than 0.500 degrees left out)\n"},
+         "  (98 more windows from 0.527 to 4.902 degrees wide not shown: --windows-shown 0 prints every one)\n"
+         "  (36 clean stretches narrower than 0.500 degrees left out)\n"},
         {"--crystal Si --primary 1,1,1 --clean-energies 8,8.1 --windows-shown 0", 0, kOut, "", "not shown"},
     };
     for (const auto& c : cases) {

@@ -105,7 +105,7 @@ std::vector<std::string> Contents(const Layout& layout)
 KeltoRun NextRun(const fs::path& folder)
 {
     return RunKelto("", folder, "--structure diamond --lattice 5.431 --symbol Si --primary 1,1,1 --glitches other.csv --at-psi 10 "
-                                "--energies 5,6");
+                                "--energies 5,5.2");
 }
 
 }  // namespace
