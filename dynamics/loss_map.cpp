@@ -263,9 +263,9 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
                     if (lower < 0.0 && upper > 0.0 && atKink != 0.0) ends.insert(ends.begin() + (atKink > 0.0 ? 1 : 2), 0.0);
                     alongSurface_ = true;
                 } else if (sampling.atResonances) {
-                    // Stretches no narrower than kNarrowestStretch of the mapped angle: resonances
-                    // closer than that are one.
-                    // Resonances closer than kJoined of the narrower's own width are one.
+                    // Stretches split at the resonances' centres, those closer than kJoined of the
+                    // narrower's own width taken as one, and no narrower than kNarrowestStretch of
+                    // the mapped angle.
                     std::vector<std::pair<double, double>> own;  // centre, width
                     for (std::size_t r = 0; r < piece.centres.size(); ++r) own.emplace_back(piece.centres[r], piece.widths[r]);
                     std::sort(own.begin(), own.end());
