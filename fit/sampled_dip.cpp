@@ -10,8 +10,9 @@ namespace {
 
 // The samples placed at this many phases of the step.
 constexpr int kPhases = 4;
-// A profile sampled at no more than this many points on either side of its deepest, over at most
-// this many of its widths (and a few steps), about an energy of no consequence.
+// A profile sampled at no more than this many points on either side of its deepest, over this
+// many of its widths or the dip search's reach, the longer (and a few steps), about an energy of
+// no consequence.
 constexpr int kMostSamples = 2000;
 constexpr double kReachWidths = 20.0;
 constexpr double kBaseKeV = 10.0;
