@@ -71,12 +71,12 @@ double SumBelow(double t, double su, double sv)
 }
 
 // The pieces of the alpha_X line about X's resonances at one alpha_G: each pole of
-// ResonantDeviations, poles closer than a few widths merged, with the poles each was made of, their
-// centres and their own widths.
+// ResonantDeviations, poles closer than a few widths merged, with the poles each was made of and
+// their resonances (each pole's centre and own width).
 struct Piece {
     double centre, width;
     std::vector<int> poles;
-    std::vector<double> centres, widths;
+    std::vector<std::pair<double, double>> resonances;
 };
 std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
 {
@@ -87,7 +87,7 @@ std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
     const double gammaX = c.paired ? std::fmin(std::fabs(c.first.gamma[2]), std::fabs(c.first.gamma[3])) : c.first.gamma[2];
     const double floor = c.halfX + c.halfXG + chi0 / (1.0 + gammaX * gammaX / chi0) + 1e-3 * c.halfG;
     std::vector<Piece> pieces;
-    for (std::size_t k = 0; k < poles.size(); ++k) pieces.push_back({poles[k].real(), std::fabs(poles[k].imag()) + floor, {static_cast<int>(k)}, {poles[k].real()}, {std::fabs(poles[k].imag())}});
+    for (std::size_t k = 0; k < poles.size(); ++k) pieces.push_back({poles[k].real(), std::fabs(poles[k].imag()) + floor, {static_cast<int>(k)}, {{poles[k].real(), std::fabs(poles[k].imag())}}});
     std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.centre < b.centre; });
     for (std::size_t k = 1; k < pieces.size();) {
         Piece& before = pieces[k - 1];
@@ -100,8 +100,7 @@ std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
         const double high = std::max(before.centre + before.width, next.centre + next.width);
         before.centre = (low + high) / 2.0, before.width = (high - low) / 2.0;
         before.poles.insert(before.poles.end(), next.poles.begin(), next.poles.end());
-        before.centres.insert(before.centres.end(), next.centres.begin(), next.centres.end());
-        before.widths.insert(before.widths.end(), next.widths.begin(), next.widths.end());
+        before.resonances.insert(before.resonances.end(), next.resonances.begin(), next.resonances.end());
         pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(k));
     }
     return pieces;
@@ -266,8 +265,7 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
                     // Stretches split at the resonances' centres, those closer than kJoined of the
                     // narrower's own width taken as one, and no narrower than kNarrowestStretch of
                     // the mapped angle.
-                    std::vector<std::pair<double, double>> own;  // centre, width
-                    for (std::size_t r = 0; r < piece.centres.size(); ++r) own.emplace_back(piece.centres[r], piece.widths[r]);
+                    std::vector<std::pair<double, double>> own = piece.resonances;  // centre, width
                     std::sort(own.begin(), own.end());
                     std::vector<double> joined;
                     for (std::size_t r = 0; r < own.size();) {

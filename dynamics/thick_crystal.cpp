@@ -41,6 +41,13 @@ Complex Over(Complex a, Complex b)
     return {(a.real() * b.real() + a.imag() * b.imag()) / d, (a.imag() * b.real() - a.real() * b.imag()) / d};
 }
 double Size(Complex a) { return a.real() * a.real() + a.imag() * a.imag(); }
+// 1 / a as Over forms it, without its products by 1 and 0 (the same bits, but for the sign of a
+// zero part, which a sum of reciprocals loses).
+Complex Reciprocal(Complex a)
+{
+    const double d = a.real() * a.real() + a.imag() * a.imag();
+    return {a.real() / d, -a.imag() / d};
+}
 // The product as the library forms it, without its recovery of infinities from a NaN result,
 // which costs a third of each product in the loops below and which finite operands never need.
 Complex Times(Complex a, Complex b)
@@ -54,21 +61,31 @@ struct Poly {
     int degree = 0;
 };
 
+// p = a b, of degrees da and db: p's first da + db + 1 coefficients are written, and its degree
+// returned. (A ray forms its determinant from coefficient arrays in place: a Poly's copies and
+// zeroed coefficients cost more than the products.)
+int MultiplyInto(const Complex* a, int da, const Complex* b, int db, Complex* p)
+{
+    for (int k = 0; k <= da + db; ++k) p[k] = 0.0;
+    for (int i = 0; i <= da; ++i) {
+        for (int j = 0; j <= db; ++j) p[i + j] += Times(a[i], b[j]);
+    }
+    return da + db;
+}
+
 Poly Multiply(const Poly& a, const Poly& b)
 {
     Poly p;
-    p.degree = a.degree + b.degree;
-    for (int i = 0; i <= a.degree; ++i) {
-        for (int j = 0; j <= b.degree; ++j) p.c[static_cast<std::size_t>(i + j)] += Times(a.c[static_cast<std::size_t>(i)], b.c[static_cast<std::size_t>(j)]);
-    }
+    p.degree = MultiplyInto(a.c.data(), a.degree, b.c.data(), b.degree, p.c.data());
     return p;
 }
 
-void AddScaled(Poly* sum, const Poly& p, Complex factor)
+void AddScaled(Poly* sum, const Complex* p, int degree, Complex factor)
 {
-    sum->degree = std::max(sum->degree, p.degree);
-    for (int i = 0; i <= p.degree; ++i) sum->c[static_cast<std::size_t>(i)] += Times(factor, p.c[static_cast<std::size_t>(i)]);
+    sum->degree = std::max(sum->degree, degree);
+    for (int i = 0; i <= degree; ++i) sum->c[static_cast<std::size_t>(i)] += Times(factor, p[i]);
 }
+void AddScaled(Poly* sum, const Poly& p, Complex factor) { AddScaled(sum, p.c.data(), p.degree, factor); }
 
 // The value and the derivative of the polynomial at z (Horner).
 // The sum of the sizes of the polynomial's terms at z: the scale of the rounding in its value.
@@ -80,6 +97,20 @@ double Bound(const double* sizes, int degree, Complex z)
     return b;
 }
 double Square(double a) { return a * a; }
+
+// Evaluate and Bound in one pass over the coefficients, as Aberth's steps take both.
+void EvaluateBounded(const Complex* c, const double* sizes, int degree, Complex z, Complex* value, Complex* slope, double* bound)
+{
+    const double r = std::sqrt(z.real() * z.real() + z.imag() * z.imag());
+    Complex v = c[degree], d = 0.0;
+    double b = sizes[degree];
+    for (int i = degree - 1; i >= 0; --i) {
+        d = Times(d, z) + v;
+        v = Times(v, z) + c[i];
+        b = b * r + sizes[i];
+    }
+    *value = v, *slope = d, *bound = b;
+}
 
 void Evaluate(const Complex* c, int degree, Complex z, Complex* value, Complex* slope)
 {
@@ -116,23 +147,42 @@ bool LooselyFixed(const Poly& p, const Complex* roots)
 void CompletePivoting(Complex* a, int n, int* column)
 {
     for (int i = 0; i < n; ++i) column[i] = i;
-    for (int k = 0; k < n; ++k) {
-        int pr = k, pc = k;
-        double best = -1.0;
+    // The largest entry (the first in row order) of the block from row and column k on: searched
+    // for over the whole block, or noted as the step before updates it.
+    int pr = 0, pc = 0;
+    double best = -1.0;
+    const auto search = [&](int k) {
+        pr = k, pc = k, best = -1.0;
         for (int i = k; i < n; ++i) {
             for (int j = k; j < n; ++j) {
                 const double size = Size(a[i * n + j]);
                 if (size > best) best = size, pr = i, pc = j;
             }
         }
-        for (int j = 0; j < n; ++j) std::swap(a[k * n + j], a[pr * n + j]);
-        for (int i = 0; i < n; ++i) std::swap(a[i * n + k], a[i * n + pc]);
-        std::swap(column[k], column[pc]);
-        if (!(best > 0.0)) continue;
+    };
+    search(0);
+    for (int k = 0; k < n; ++k) {
+        if (pr != k) {
+            for (int j = 0; j < n; ++j) std::swap(a[k * n + j], a[pr * n + j]);
+        }
+        if (pc != k) {
+            for (int i = 0; i < n; ++i) std::swap(a[i * n + k], a[i * n + pc]);
+            std::swap(column[k], column[pc]);
+        }
+        if (!(best > 0.0)) {
+            search(k + 1);
+            continue;
+        }
+        const int pivotRow = k * n;
+        pr = k + 1, pc = k + 1, best = -1.0;
         for (int i = k + 1; i < n; ++i) {
-            const Complex f = Over(a[i * n + k], a[k * n + k]);
+            const Complex f = Over(a[i * n + k], a[pivotRow + k]);
             a[i * n + k] = f;
-            for (int j = k + 1; j < n; ++j) a[i * n + j] -= Times(f, a[k * n + j]);
+            for (int j = k + 1; j < n; ++j) {
+                a[i * n + j] -= Times(f, a[pivotRow + j]);
+                const double size = Size(a[i * n + j]);
+                if (size > best) best = size, pr = i, pc = j;
+            }
         }
     }
 }
@@ -288,12 +338,13 @@ void ThickCrystal::Roots(const Complex* c, int degree)
         for (int k = 0; k < degree; ++k) {
             if (settled[k]) continue;
             Complex value, slope;
+            double bound;
             const Complex z = roots_[static_cast<std::size_t>(k)];
-            Evaluate(c, degree, z, &value, &slope);
+            EvaluateBounded(c, sizes, degree, z, &value, &slope, &bound);
             // At a root the value is rounding noise, bounded by the sum of the terms' sizes: no
             // step can then improve it (a double root, the sigma and pi waves of a beam that
             // scarcely couples, converges only linearly and would otherwise take tens of steps).
-            if (Size(value) <= kRoundingLevel * kRoundingLevel * Square(Bound(sizes, degree, z))) {
+            if (Size(value) <= kRoundingLevel * kRoundingLevel * Square(bound)) {
                 settled[k] = true;
                 continue;
             }
@@ -304,7 +355,7 @@ void ThickCrystal::Roots(const Complex* c, int degree)
             Complex pull = 0.0;
             for (int j = 0; j < degree; ++j) {
                 const Complex d = z - roots_[static_cast<std::size_t>(j)];
-                if (j != k && d != 0.0) pull += Over(1.0, d);
+                if (j != k && d != 0.0) pull += Reciprocal(d);
             }
             Complex step;
             if (slope == 0.0) {
@@ -345,7 +396,7 @@ void ThickCrystal::PolishRoots(const std::array<Complex, 3>* diagonal, int degre
             Complex pull = 0.0;
             for (int j = 0; j < degree; ++j) {
                 const Complex other = roots_[static_cast<std::size_t>(j)];
-                if (j != k && z != other) pull += Over(1.0, z - other);
+                if (j != k && z != other) pull += Reciprocal(z - other);
             }
             const Complex denominator = slope - pull;
             if (!(std::isfinite(denominator.real()) && std::isfinite(denominator.imag())) || denominator == 0.0) continue;
@@ -376,33 +427,30 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
     const int count = beams_.count, n = 2 * count;
     const double alphas[kMostBeams] = {0.0, alphaG, alphaX, alphaPartner};
     // Each beam's diagonal term eps_m(delta) = [scale delta^2] + 2 gamma_m delta + alpha_m - chi_0,
-    // delta in units of scale.
-    Poly eps[kMostBeams];
+    // delta in units of scale, and its powers (coefficients and degree).
+    Complex eps[kMostBeams][3] = {}, squared[kMostBeams][5];
+    int epsDegree[kMostBeams] = {}, squaredDegree[kMostBeams] = {};
     for (int m = 0; m < count; ++m) {
-        eps[m].c[0] = alphas[m] / scale_ - chi0_;
-        eps[m].c[1] = 2.0 * beams_.gamma[static_cast<std::size_t>(m)];
-        eps[m].degree = 1;
-        if (second_[m]) eps[m].c[2] = scale_, eps[m].degree = 2;
+        eps[m][0] = alphas[m] / scale_ - chi0_;
+        eps[m][1] = 2.0 * beams_.gamma[static_cast<std::size_t>(m)];
+        epsDegree[m] = 1;
+        if (second_[m]) eps[m][2] = scale_, epsDegree[m] = 2;
+        squaredDegree[m] = MultiplyInto(eps[m], epsDegree[m], eps[m], epsDegree[m], squared[m]);
     }
-    Poly powers[kMostBeams][3];
-    for (int m = 1; m < kMostBeams; ++m) {
-        powers[m][0].c[0] = 1.0;
-        if (m >= count) continue;
-        powers[m][1] = eps[m];
-        powers[m][2] = Multiply(eps[m], eps[m]);
-    }
+    static const Complex kOne[1] = {1.0};
+    const auto power = [&](int m, int a) -> const Complex* { return a == 0 ? kOne : a == 1 ? eps[m] : squared[m]; };
+    const auto powerDegree = [&](int m, int a) { return a == 0 ? 0 : a == 1 ? epsDegree[m] : squaredDegree[m]; };
     // The sums over O's and G's diagonal terms for each power of X's and X''s depend on alpha_G
     // alone: kept for the rays of one alpha_G, which a map takes one after another along alpha_X.
     const int xPowers = count >= 3 ? 3 : 1, partnerPowers = count >= 4 ? 3 : 1;
+    Complex product[kMostRoots + 1], twice[kMostRoots + 1];
     if (!(keptAlphaG_ == alphaG)) {
         for (int c = 0; c < xPowers; ++c) {
             for (int d = 0; d < partnerPowers; ++d) {
                 Poly inner;
                 for (int b = 0; b < 3; ++b) {
-                    Poly first;
-                    first.c = withO_[b][c][d];
-                    first.degree = withODegree_[b][c][d];
-                    AddScaled(&inner, Multiply(first, powers[1][b]), 1.0);
+                    const int degree = MultiplyInto(withO_[b][c][d].data(), withODegree_[b][c][d], power(1, b), powerDegree(1, b), product);
+                    AddScaled(&inner, product, degree, 1.0);
                 }
                 withOG_[c][d] = inner.c;
                 withOGDegree_[c][d] = inner.degree;
@@ -413,10 +461,8 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
     Poly det;
     for (int c = 0; c < xPowers; ++c) {
         for (int d = 0; d < partnerPowers; ++d) {
-            Poly inner;
-            inner.c = withOG_[c][d];
-            inner.degree = withOGDegree_[c][d];
-            AddScaled(&det, Multiply(Multiply(inner, powers[2][c]), powers[3][d]), 1.0);
+            const int once = MultiplyInto(withOG_[c][d].data(), withOGDegree_[c][d], power(2, c), powerDegree(2, c), product);
+            AddScaled(&det, twice, MultiplyInto(product, once, power(3, d), powerDegree(3, d), twice), 1.0);
         }
     }
     const int degree = det.degree;
@@ -461,7 +507,7 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
     // derivative is trace(M^-1 M'), by Aberth's steps, which part them.
     if (polish || LooselyFixed(det, roots_.data())) {
         std::array<Complex, 3> diagonal[kMostBeams];
-        for (int m = 0; m < count; ++m) diagonal[m] = {eps[m].c[0], eps[m].c[1], eps[m].c[2]};
+        for (int m = 0; m < count; ++m) diagonal[m] = {eps[m][0], eps[m][1], eps[m][2]};
         PolishRoots(diagonal, degree);
     }
     // The waves that decay into the crystal: as many as the beams that bring no wave of their own
@@ -488,13 +534,10 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
     // The groups by their mean imaginary part, the most strongly decaying first (an insertion sort
     // of at most sixteen), taken until the decaying waves are as many as wanted.
     int order[kMostRoots];
-    for (int g = 0; g < groups; ++g) order[g] = g;
+    double decay[kMostRoots];
+    for (int g = 0; g < groups; ++g) order[g] = g, decay[g] = groupSum[g].imag() / static_cast<double>(groupSize[g]);
     for (int k = 1; k < groups; ++k) {
-        for (int j = k; j > 0 && (groupSum[order[j]] / static_cast<double>(groupSize[order[j]])).imag() <
-                                     (groupSum[order[j - 1]] / static_cast<double>(groupSize[order[j - 1]])).imag();
-             --j) {
-            std::swap(order[j], order[j - 1]);
-        }
+        for (int j = k; j > 0 && decay[order[j]] < decay[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
     }
     Complex delta[kWaves];
     int clusterOf[kWaves], taken = 0;
@@ -505,18 +548,14 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
     // Each wave's amplitudes: the null vectors of the fundamental equations at its delta, a root
     // met twice giving a plane of them.
     Complex wave[kWaves][kWaves];  // wave[j][i], i = 2 m + s
+    Complex a[kWaves * kWaves];
     for (int j = 0; j < wanted;) {
         const int cluster = std::min(clusterOf[j], wanted - j);
         const Complex mean = delta[j];
-        Complex a[kWaves * kWaves];
         for (int r = 0; r < n; ++r) {
-            for (int c = 0; c < n; ++c) {
-                a[r * n + c] = -coupling_[r][c];
-                if (r == c) {
-                    const Poly& e = eps[r / 2];
-                    a[r * n + c] = e.c[0] + Times(mean, e.c[1] + Times(mean, e.c[2]));
-                }
-            }
+            for (int c = 0; c < n; ++c) a[r * n + c] = -coupling_[r][c];
+            const Complex* e = eps[r / 2];
+            a[r * n + r] = e[0] + Times(mean, e[1] + Times(mean, e[2]));
         }
         int column[kWaves];
         CompletePivoting(a, n, column);
