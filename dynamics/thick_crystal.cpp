@@ -87,7 +87,6 @@ void AddScaled(Poly* sum, const Complex* p, int degree, Complex factor)
 }
 void AddScaled(Poly* sum, const Poly& p, Complex factor) { AddScaled(sum, p.c.data(), p.degree, factor); }
 
-// The value and the derivative of the polynomial at z (Horner).
 // The sum of the sizes of the polynomial's terms at z: the scale of the rounding in its value.
 double Bound(const double* sizes, int degree, Complex z)
 {
@@ -97,6 +96,18 @@ double Bound(const double* sizes, int degree, Complex z)
     return b;
 }
 double Square(double a) { return a * a; }
+
+// The value and the derivative of the polynomial at z (Horner).
+void Evaluate(const Complex* c, int degree, Complex z, Complex* value, Complex* slope)
+{
+    Complex v = c[degree], d = 0.0;
+    for (int i = degree - 1; i >= 0; --i) {
+        d = Times(d, z) + v;
+        v = Times(v, z) + c[i];
+    }
+    *value = v;
+    *slope = d;
+}
 
 // Evaluate and Bound in one pass over the coefficients, as Aberth's steps take both.
 void EvaluateBounded(const Complex* c, const double* sizes, int degree, Complex z, Complex* value, Complex* slope, double* bound)
@@ -110,17 +121,6 @@ void EvaluateBounded(const Complex* c, const double* sizes, int degree, Complex 
         b = b * r + sizes[i];
     }
     *value = v, *slope = d, *bound = b;
-}
-
-void Evaluate(const Complex* c, int degree, Complex z, Complex* value, Complex* slope)
-{
-    Complex v = c[degree], d = 0.0;
-    for (int i = degree - 1; i >= 0; --i) {
-        d = Times(d, z) + v;
-        v = Times(v, z) + c[i];
-    }
-    *value = v;
-    *slope = d;
 }
 
 // Whether the polynomial fixes any of the roots only loosely: the rounding of its value there
