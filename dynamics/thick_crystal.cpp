@@ -87,29 +87,10 @@ void AddScaled(Poly* sum, const Complex* p, int degree, Complex factor)
 }
 void AddScaled(Poly* sum, const Poly& p, Complex factor) { AddScaled(sum, p.c.data(), p.degree, factor); }
 
-// The sum of the sizes of the polynomial's terms at z: the scale of the rounding in its value.
-double Bound(const double* sizes, int degree, Complex z)
-{
-    const double r = std::sqrt(z.real() * z.real() + z.imag() * z.imag());
-    double b = sizes[degree];
-    for (int i = degree - 1; i >= 0; --i) b = b * r + sizes[i];
-    return b;
-}
 double Square(double a) { return a * a; }
 
-// The value and the derivative of the polynomial at z (Horner).
-void Evaluate(const Complex* c, int degree, Complex z, Complex* value, Complex* slope)
-{
-    Complex v = c[degree], d = 0.0;
-    for (int i = degree - 1; i >= 0; --i) {
-        d = Times(d, z) + v;
-        v = Times(v, z) + c[i];
-    }
-    *value = v;
-    *slope = d;
-}
-
-// Evaluate and Bound in one pass over the coefficients, as Aberth's steps take both.
+// The value and the derivative of the polynomial at z (Horner), and the sum of the sizes of its
+// terms there (`sizes`: the coefficients' moduli), the scale of the rounding in its value.
 void EvaluateBounded(const Complex* c, const double* sizes, int degree, Complex z, Complex* value, Complex* slope, double* bound)
 {
     const double r = std::sqrt(z.real() * z.real() + z.imag() * z.imag());
@@ -135,8 +116,9 @@ bool LooselyFixed(const Poly& p, const Complex* roots)
     for (int i = 0; i <= p.degree; ++i) sizes[i] = std::sqrt(Size(p.c[static_cast<std::size_t>(i)]));
     for (int k = 0; k < p.degree; ++k) {
         Complex value, slope;
-        Evaluate(p.c.data(), p.degree, roots[k], &value, &slope);
-        const double loose = kRoundingLevel * Bound(sizes, p.degree, roots[k]);
+        double bound;
+        EvaluateBounded(p.c.data(), sizes, p.degree, roots[k], &value, &slope, &bound);
+        const double loose = kRoundingLevel * bound;
         if (!(loose <= kLooseRoot * std::sqrt(Size(slope)) * std::max(1.0, std::abs(roots[k])))) return true;
     }
     return false;
