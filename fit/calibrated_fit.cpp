@@ -154,8 +154,7 @@ void Conclude(const std::vector<SearchScan>& scans, const std::vector<std::vecto
         s->offsetErrors[i] = n.determined && !s->pairs[i].empty() ? sigma * std::sqrt(std::max(0.0, variance)) : nan;
         if (!s->pairs[i].empty() && !(std::fabs(s->offsets[i]) <= setup.widestOffsetEV)) s->withinOffsets = false;
     }
-    const int against = s->dips + std::max(s->matched, s->predicted);
-    s->score = against > 0 ? 2.0 * s->matched / against : 0.0;
+    s->score = ScoreOf(*s, scans);
 }
 
 double PositionEV(const std::vector<SearchScan>& scans)

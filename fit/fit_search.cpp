@@ -234,12 +234,24 @@ FitSolution Refine(const std::vector<SearchScan>& scans, const std::vector<std::
         if (!s.pairs[i].empty() && std::fabs(s.offsets[i]) > setup.widestOffsetEV) s.withinOffsets = false;
         s.predicted += PredictedGlitches(scan, s.psi, ReadAs{});
     }
-    const int against = s.dips + std::max(s.matched, s.predicted);
-    s.score = against > 0 ? 2.0 * s.matched / against : 0.0;
+    s.score = ScoreOf(s, scans);
     return s;
 }
 
 }  // namespace
+
+double ScoreOf(const FitSolution& s, const std::vector<SearchScan>& scans)
+{
+    double misfit = 0.0;
+    for (std::size_t i = 0; i < scans.size(); ++i) {
+        for (const FitPair& p : s.pairs[i]) {
+            const double r = p.residualEV / scans[i].toleranceEV;
+            misfit += std::min(1.0, r * r);
+        }
+    }
+    const int against = s.dips + std::max(s.matched, s.predicted);
+    return against > 0 ? 2.0 * (s.matched - misfit) / against : 0.0;
+}
 
 bool AtLeastAsGood(const FitSolution& a, const FitSolution& b)
 {

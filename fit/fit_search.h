@@ -6,8 +6,8 @@
 //      dips and predicted glitches (each dip paired with the nearest glitch within the tolerance,
 //      each glitch with one dip, the closest pairs first), until no candidate left could pair as
 //      large a share as the best: the search is complete over the window and the offsets.
-//   3. Rank: by the share of dips and deep predicted glitches that pair up, then by the rms of the
-//      residuals.
+//   3. Rank: by the share of dips and deep predicted glitches that pair up, each pair counted less
+//      the further it lies within the tolerance, then by the rms of the residuals.
 // The same search scores the trials of the fit's significance, so it is kept cheap: the lines and
 // their index are made once, a trial only moves the dips.
 #pragma once
@@ -28,7 +28,10 @@ struct FitSolution {
     // dip re-placed at its matched energy (Replaced); empty before.
     std::vector<std::vector<double>> placements;
     int matched = 0, dips = 0, predicted = 0;  // over every scan
-    double score = 0.0;   // 2 matched / (dips + the larger of matched and predicted)
+    // 2 (matched - misfit) / (dips + the larger of matched and predicted), where the misfit sums
+    // each pair's (residual / tolerance)^2: a pair at the edge of its tolerance counts as little
+    // as a dip left unpaired, so that loose pairs of every dip do not outrank close pairs of most.
+    double score = 0.0;
     double rms = 0.0;     // eV
     double scatter = 0.0; // the residuals' standard deviation about the fit, eV (rms when nothing is left to fit)
     // The standard errors, for the scatter (or the scans' placing of a dip where larger), widened
@@ -57,6 +60,10 @@ double StudentFactor(int freedom);
 
 // psi brought into the window: a full circle's first turn, or left where it is.
 double IntoWindow(double psi, const PsiWindow& window);
+
+// The solution's score from its pairs, dips and predicted glitches (the scans' tolerances weigh
+// the residuals).
+double ScoreOf(const FitSolution& s, const std::vector<SearchScan>& scans);
 
 // True when `a` fits at least as well as `b`: a higher score, or the same with an rms no larger.
 bool AtLeastAsGood(const FitSolution& a, const FitSolution& b);
