@@ -116,7 +116,7 @@ were computed for):
                         an energy scan at a fixed azimuth to the CSV table FILE
                         (each glitch's energy in keV, width in eV, depth and
                         rise of I0 beside it as shares of I0, harmonic order,
-                        and the mirror partner that shares its four-beam dip);
+                        and the partner that shares its four-beam dip);
                         needs --at-psi and --energies
   --spectrum FILE       instead of the four files, write the predicted I0 of the
                         energy scan at --at-psi over --energies (relative: 1

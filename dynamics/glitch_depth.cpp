@@ -73,6 +73,30 @@ Measured MeasureSamples(const std::vector<double>& depth, const std::vector<doub
     return {depth[deepest], std::fabs(high - low), at[deepest]};
 }
 
+// A pair's dip, worked out in the deviation of X (the one of the two that runs further in), as
+// the given reflection sees it: the partner's deviation at the central ray (alpha_G = 0) is
+// `ratio` times X's, so that its profile is X's stretched by the ratio (and turned round where
+// the ratio is negative). A mirror partner's (ratio 1) is X's.
+DipProfile AsSeenBy(DipProfile dip, const PassbandCase& c, Miller given)
+{
+    const double ratio = c.ratio;
+    if (!c.paired || given == c.x || ratio == 1.0) return dip;
+    const auto stretch = [&](double* start, double* step, std::vector<double>* samples) {
+        if (ratio > 0.0 || samples->empty()) {
+            *start *= ratio, *step *= std::fabs(ratio);
+            return;
+        }
+        *start = ratio * (*start + *step * static_cast<double>(samples->size() - 1)), *step *= -ratio;
+        std::reverse(samples->begin(), samples->end());
+    };
+    stretch(&dip.start, &dip.step, &dip.samples);
+    stretch(&dip.fineStart, &dip.fineStep, &dip.fine);
+    dip.peak *= ratio;
+    const double low = ratio * dip.low, high = ratio * dip.high;
+    dip.low = std::min(low, high), dip.high = std::max(low, high);
+    return dip;
+}
+
 }  // namespace
 
 double GlitchShape::Reach() const
@@ -185,7 +209,7 @@ GlitchShape ShapeAlongScan(DipProfile dip, const ScanRate& scan)
 }
 
 GlitchLoss::GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
-    : case_(DescribePassband(crystal, frame, x, psi, keV, beam)), rate_(0.0), cutoff_(false), cutoffRoot_(0.0)
+    : case_(DescribePassband(crystal, frame, x, psi, keV, beam)), x_(x), rate_(0.0), cutoff_(false), cutoffRoot_(0.0)
 {
     // Closely sampled whatever the spread: the widths of one glitch for many spreads come from one
     // map, and a dip's sampling error (some percent) would otherwise change with the spread. Deep
@@ -200,7 +224,7 @@ GlitchLoss::GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x,
 
 GlitchShape GlitchLoss::Shape(double across) const
 {
-    return ShapeAlongScan(map_->Dip(std::fabs(case_.alongRate) * case_.along, std::fabs(case_.acrossRate) * across),
+    return ShapeAlongScan(AsSeenBy(map_->Dip(std::fabs(case_.alongRate) * case_.along, std::fabs(case_.acrossRate) * across), case_, x_),
                           ScanRate{rate_, cutoff_, cutoffRoot_});
 }
 
@@ -230,6 +254,7 @@ std::vector<long long> KeyOf(const PassbandCase& c, double across)
     add(c.along, 1e-15), add(across, 1e-15);
     key.push_back(c.polarisationCount);
     key.push_back(c.polarisations[0]);
+    if (c.paired) add(c.ratio, 1e-9), add(c.shift, 1e-9);
     return key;
 }
 
@@ -311,6 +336,7 @@ std::vector<DipProfile> DipsOf(const Crystal& crystal, const std::vector<GlitchR
     for (std::size_t i = 0; i < dips.size(); ++i) {
         if (of[i] != i) dips[i] = dips[of[i]];
     }
+    for (std::size_t i = 0; i < dips.size(); ++i) dips[i] = AsSeenBy(std::move(dips[i]), cases[i], requests[i].x);
     return dips;
 }
 
@@ -333,14 +359,14 @@ DipEstimate EstimateDip(const Crystal& crystal, const ScanFrame& frame, Miller x
                         Sampling sampling)
 {
     const PassbandCase c = DescribePassband(crystal, frame, x, psi, keV, beam);
-    const DipProfile dip = LossMap(c, sampling).Dip(std::fabs(c.alongRate) * c.along, std::fabs(c.acrossRate) * beam.across, kEstimateBins);
+    const DipProfile dip = AsSeenBy(LossMap(c, sampling).Dip(std::fabs(c.alongRate) * c.along, std::fabs(c.acrossRate) * beam.across, kEstimateBins), c, x);
     return {dip.depth, dip.peak};
 }
 
 GlitchShape ShapeOfGlitch(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
 {
-    return ShapeAlongScan(StoredDipOf(DescribePassband(crystal, frame, x, psi, keV, beam), beam.across),
-                          ScanRateOf(frame, crystal.lattice(), x, psi, keV));
+    const PassbandCase c = DescribePassband(crystal, frame, x, psi, keV, beam);
+    return ShapeAlongScan(AsSeenBy(StoredDipOf(c, beam.across), c, x), ScanRateOf(frame, crystal.lattice(), x, psi, keV));
 }
 
 namespace {

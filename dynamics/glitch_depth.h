@@ -87,6 +87,7 @@ public:
 
 private:
     PassbandCase case_;
+    Miller x_;  // the reflection asked for: X of the case, or its partner
     std::optional<LossMap> map_;
     double rate_;
     bool cutoff_;

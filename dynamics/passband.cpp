@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <numeric>
 #include <numbers>
 
 #include "dynamics/darwin_width.h"
@@ -65,24 +66,73 @@ double ExitAccommodation(double gammaG, double alphaG)
 
 std::optional<Miller> DipPartner(const Crystal& crystal, Miller primary, Miller x)
 {
-    const Vec3 g = crystal.lattice().Reciprocal(primary), xv = crystal.lattice().Reciprocal(x);
+    const Lattice& lattice = crystal.lattice();
+    const Vec3 g = lattice.Reciprocal(primary), xv = lattice.Reciprocal(x);
     const double shift = 1.0 - 2.0 * Dot(xv, g) / Dot(g, g);
     const double h = x.h + shift * primary.h, k = x.k + shift * primary.k, l = x.l + shift * primary.l;
     const auto whole = [](double v) { return std::fabs(v - std::round(v)) < 1e-6 && std::fabs(v) < 1e6; };
-    if (!whole(h) || !whole(k) || !whole(l)) return std::nullopt;
-    const Miller partner{static_cast<int>(std::lround(h)), static_cast<int>(std::lround(k)), static_cast<int>(std::lround(l))};
-    if (partner == x || partner == primary || partner == Miller{0, 0, 0} || crystal.Extinct(partner)) return std::nullopt;
-    return partner;
+    const auto usable = [&](Miller m) { return m != x && m != primary && m != Miller{0, 0, 0} && !crystal.Extinct(m); };
+    if (whole(h) && whole(k) && whole(l)) {
+        const Miller mirror{static_cast<int>(std::lround(h)), static_cast<int>(std::lround(k)), static_cast<int>(std::lround(l))};
+        if (usable(mirror)) return mirror;
+    }
+    // Beyond the mirror partner, the reflections Y = n X + m G of the lattice plane through O, G
+    // and X that lie on the circle through the three: their index cross product with G is n times
+    // X's, so n = p / c for c the common divisor of X x G's indices, and the circle fixes m:
+    // |G|^2 m^2 + (2 n X.G - |G|^2) m + (n^2 - n) |X|^2 = 0. The circle's points lie within its
+    // diameter D of O, so that |n| |X x G| <= D |G|.
+    const long long cx = static_cast<long long>(x.k) * primary.l - static_cast<long long>(x.l) * primary.k;
+    const long long cy = static_cast<long long>(x.l) * primary.h - static_cast<long long>(x.h) * primary.l;
+    const long long cz = static_cast<long long>(x.h) * primary.k - static_cast<long long>(x.k) * primary.h;
+    const long long divisor = std::gcd(std::gcd(std::llabs(cx), std::llabs(cy)), std::llabs(cz));
+    const double crossed = Length(Cross(xv, g)), gg = Dot(g, g), xx = Dot(xv, xv), xg = Dot(xv, g);
+    if (divisor == 0 || !(crossed > 1e-9 * std::sqrt(gg * xx))) return std::nullopt;
+    const double diameter = std::sqrt(xx) * std::sqrt(gg) * Length(xv - g) / crossed;
+    const double most = static_cast<double>(divisor) * diameter * std::sqrt(gg) / crossed + 1.0;
+    if (!(most < 1e4)) return std::nullopt;
+    std::optional<Miller> found;
+    for (long long p = -static_cast<long long>(most); p <= static_cast<long long>(most); ++p) {
+        const double n = static_cast<double>(p) / static_cast<double>(divisor);
+        if (p == 0 || p == divisor) continue;  // O and G's line; n = 1 holds X and its mirror partner
+        const double b = 2.0 * n * xg - gg, c = (n * n - n) * xx, disc = b * b - 4.0 * gg * c;
+        if (disc < 0.0) continue;
+        for (const double sign : {-1.0, 1.0}) {
+            const double m = (-b + sign * std::sqrt(disc)) / (2.0 * gg);
+            const double yh = n * x.h + m * primary.h, yk = n * x.k + m * primary.k, yl = n * x.l + m * primary.l;
+            if (!whole(yh) || !whole(yk) || !whole(yl)) continue;
+            const Miller y{static_cast<int>(std::lround(yh)), static_cast<int>(std::lround(yk)), static_cast<int>(std::lround(yl))};
+            if (!usable(y) || (found && *found == y)) continue;
+            if (found) return std::nullopt;  // two or more besides X: more beams than four
+            found = y;
+        }
+    }
+    return found;
+}
+
+PartnerRelation RelationOf(const Lattice& lattice, Miller primary, Miller x, Miller partner)
+{
+    const Vec3 g = lattice.Reciprocal(primary), xv = lattice.Reciprocal(x);
+    const Miller d{partner.h - x.h, partner.k - x.k, partner.l - x.l};
+    const bool mirror = static_cast<long long>(d.k) * primary.l == static_cast<long long>(d.l) * primary.k &&
+                        static_cast<long long>(d.l) * primary.h == static_cast<long long>(d.h) * primary.l &&
+                        static_cast<long long>(d.h) * primary.k == static_cast<long long>(d.k) * primary.h;
+    if (mirror) return {1.0, 1.0 - 2.0 * Dot(xv, g) / Dot(g, g)};
+    const Vec3 yv = lattice.Reciprocal(partner), xg = Cross(xv, g);
+    const double n = Dot(Cross(yv, g), xg) / Dot(xg, xg);
+    const Vec3 rest = yv - n * xv;
+    return {n, Dot(rest, g) / Dot(g, g)};
 }
 
 std::vector<std::complex<double>> ResonantDeviations(const PassbandCase& c, double alphaG)
 {
     std::vector<std::complex<double>> poles;
     // eps_m(delta) = delta^2 + 2 gamma_m delta + alpha_m - chi_0 = 0 for each root delta, given as
-    // X's deviation (X''s less its shift times alpha_G).
+    // X's deviation (X''s less its shift times alpha_G, over its ratio).
     const auto add = [&](const BeamSet& set, int m, double deviation, double shift) {
+        const double ratio = m == 3 ? c.ratio : 1.0;
         for (const std::complex<double> delta : TwoBeamRoots(set, deviation)) {
-            poles.push_back(set.chi[0][0] - 2.0 * set.gamma[static_cast<std::size_t>(m)] * delta - delta * delta - shift);
+            const std::complex<double> own = set.chi[0][0] - 2.0 * set.gamma[static_cast<std::size_t>(m)] * delta - delta * delta - shift;
+            poles.push_back(ratio == 1.0 ? own : own / ratio);
         }
     };
     add(c.first, 2, alphaG, 0.0);
@@ -145,7 +195,10 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
     c.cosines[0] = Dot(u0, uG), c.cosines[1] = Dot(u0, uX), c.cosines[2] = Dot(uG, uX);
     c.paired = paired;
     c.x = x, c.partner = partner;
-    c.shift = paired ? 1.0 - 2.0 * Dot(xv, g) / Dot(g, g) : 0.0;
+    if (paired) {
+        const PartnerRelation relation = RelationOf(lattice, frame.primary, x, partner);
+        c.ratio = relation.ratio, c.shift = relation.shift;
+    }
     c.twoCrystals = beam.monochromator != Monochromator::kSingle;
     c.secondMeetsX = beam.monochromator == Monochromator::kChannelCut;
     // The second crystal faces the first: its inward normal is the first's outward one; its
@@ -173,11 +226,11 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
     c.centreG = f.chi[0][0].real() * (1.0 - ratioG);
     c.halfG = 2.0 * std::sqrt(std::fabs(ratioG) * std::abs(f.chi[1][0] * f.chi[0][1]));
     c.primaryForbidden = std::sqrt(std::abs(f.chi[1][0] * f.chi[0][1])) < 1e-6 * std::abs(f.chi[0][0]);
-    // X's widths; of a pair, the wider of the two's.
+    // X's widths; of a pair, the wider of the two's (the partner's in X's deviation).
     for (int m = 2; m < beams; ++m) {
-        const double gammaX = std::fabs(f.gamma[static_cast<std::size_t>(m)]);
-        c.halfX = std::fmax(c.halfX, 2.0 * std::sqrt(gammaX / gamma0 * std::abs(f.chi[m][0] * f.chi[0][m])));
-        c.halfXG = std::fmax(c.halfXG, 2.0 * std::sqrt(gammaX / std::fmax(std::fabs(f.gamma[1]), 1e-3) * std::abs(f.chi[m][1] * f.chi[1][m])));
+        const double gammaX = std::fabs(f.gamma[static_cast<std::size_t>(m)]), scale = m == 3 ? std::fabs(c.ratio) : 1.0;
+        c.halfX = std::fmax(c.halfX, 2.0 * std::sqrt(gammaX / gamma0 * std::abs(f.chi[m][0] * f.chi[0][m])) / scale);
+        c.halfXG = std::fmax(c.halfXG, 2.0 * std::sqrt(gammaX / std::fmax(std::fabs(f.gamma[1]), 1e-3) * std::abs(f.chi[m][1] * f.chi[1][m])) / scale);
     }
     return c;
 }
@@ -215,7 +268,7 @@ double Through(const Reflection& first, const Reflection& second, int p)
 
 void RaySolver::ReflectWithX(double alphaG, double alphaX, double out[2])
 {
-    const double alphaPartner = alphaX + case_.shift * alphaG;
+    const double alphaPartner = (case_.ratio == 1.0 ? alphaX : case_.ratio * alphaX) + case_.shift * alphaG;
     // A ray no solution is found for (none has been met since roots are polished) is given G's
     // two-beam reflection: X takes nothing there, where an empty solution would take it all.
     const int failures = first_.Failures() + (second_ ? second_->Failures() : 0);

@@ -32,13 +32,14 @@ struct PassbandCase {
     bool twoCrystals = false;
     bool secondMeetsX = false;  // a channel-cut: X - G takes from the second crystal too
     double kappa = 0.0;         // |X|^2 / |G|^2
-    // X's mirror partner X' = X + shift G, shift = 1 - 2 X.G / |G|^2, where that is a reflection the
-    // structure allows: for every ray alpha_X' = alpha_X + shift alpha_G, so that X' is excited
-    // wherever X is and the case is one of four beams (X the one that runs further into the
-    // crystal, so that both, and their images by the crystal's symmetry, name the same case).
+    // X's partner X' = ratio X + shift G on the circle through O, G and X (DipPartner): for every
+    // ray alpha_X' = ratio alpha_X + shift alpha_G, so that X' is excited wherever X is and the
+    // case is one of four beams (X the one that runs further into the crystal, so that both, and
+    // their images by the crystal's symmetry, name the same case). The mirror partner has ratio 1
+    // and shift 1 - 2 X.G / |G|^2.
     bool paired = false;
     Miller x{}, partner{};      // the reflections of beams 2 and 3
-    double shift = 0.0;
+    double ratio = 1.0, shift = 0.0;
     double alongRate = 0.0;     // A': how s moves with the tilt along G's plane
     double acrossRate = 0.0;    // B: the same across it
     double along = 0.0;         // rad: the beam's spread along the plane (G's Darwin width when not given)
@@ -57,10 +58,17 @@ struct PassbandCase {
     double cosines[3] = {};
 };
 
-// X's mirror partner X' = X + (1 - 2 X.G / |G|^2) G, when it is a lattice vector other than X, 0
-// and G that the structure allows: excited at the same setting as X at every azimuth and energy,
-// so that the two make one dip.
+// The reflection excited with X at every azimuth and energy, so that the two make one dip: X's
+// mirror partner X' = X + (1 - 2 X.G / |G|^2) G where the structure allows it, else the one other
+// allowed reflection on the circle through O, G and X (every Y = n X + m G on it has
+// alpha_Y = n alpha_X + m alpha_G for every ray), where there is exactly one. Each of a pair
+// names the other.
 std::optional<Miller> DipPartner(const Crystal& crystal, Miller primary, Miller x);
+// How a partner's deviation follows X's: alpha_partner = ratio alpha_X + shift alpha_G.
+struct PartnerRelation {
+    double ratio, shift;
+};
+PartnerRelation RelationOf(const Lattice& lattice, Miller primary, Miller x, Miller partner);
 // The order in which a pair is taken: by h, then k, then l. The dip of a pair is counted at the
 // first of the two.
 inline bool MillerBefore(Miller a, Miller b) { return a.h != b.h ? a.h < b.h : a.k != b.k ? a.k < b.k : a.l < b.l; }

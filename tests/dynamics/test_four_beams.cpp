@@ -1,12 +1,15 @@
-// A mirror pair's four beams (O, G, X and X' = X + (1 - 2 X.G/|G|^2) G): the thick-crystal
-// solution against the linear dynamical theory solved here as an eigenvalue problem, its limits
-// with a coupling turned off, energy conservation, and the pair's dip against its beams' alone.
+// A pair's four beams (O, G, X and X' on the circle through O, G and X: the mirror partner
+// X + (1 - 2 X.G/|G|^2) G, or another reflection of that circle): the thick-crystal solution
+// against the linear dynamical theory solved here as an eigenvalue problem, its limits with a
+// coupling turned off, energy conservation, the pair's dip against its beams' alone, and the
+// partners naming each other.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "dynamics/loss_map.h"
@@ -20,11 +23,12 @@ namespace {
 
 using Complex = std::complex<double>;
 
-// The case of X alone (which = 2) or of X' alone (which = 3) from a pair's.
+// The case of X alone (which = 2) or of X' alone (which = 3) from a pair's, in the deviation of
+// the one kept.
 PassbandCase Alone(const PassbandCase& pair, int which)
 {
     PassbandCase c = pair;
-    c.paired = false, c.shift = 0.0;
+    c.paired = false, c.ratio = 1.0, c.shift = 0.0;
     for (BeamSet* set : {&c.first, &c.second}) {
         if (set->count < 4) continue;
         if (which == 3) {
@@ -39,7 +43,12 @@ PassbandCase Alone(const PassbandCase& pair, int which)
         }
         set->count = 3;
     }
-    if (which == 3) c.kappa += pair.shift;  // zeta is the same for both: X''s kappa is X's plus the shift
+    if (which == 3) {
+        // zeta is the same for both: on the circle |X'|^2 = ratio |X|^2 + shift |G|^2.
+        c.kappa = pair.ratio * pair.kappa + pair.shift;
+        c.alongRate *= pair.ratio, c.acrossRate *= pair.ratio;
+        c.halfX *= std::fabs(pair.ratio), c.halfXG *= std::fabs(pair.ratio);
+    }
     return c;
 }
 
@@ -51,6 +60,8 @@ struct Pair {
 const Pair kPairs[] = {
     {"silicon 2 2 0 at psi 7.3: 3 1 -1 with 1 -1 -1", {2, 2, 0}, {-1, 1, -2}, {3, 1, -1}, 7.3, 15.890751},
     {"silicon 2 2 0 at psi 7.3: 1 -1 3 with 3 1 3", {2, 2, 0}, {-1, 1, -2}, {1, -1, 3}, 7.3, 5.113672},
+    // No mirror partner (0 -2 0 is forbidden): 0 4 0 = 2 (1 3 1) - 2 G on X's circle.
+    {"silicon 1 1 1 at psi 17: 1 3 1 with 0 4 0", {1, 1, 1}, {1, -1, 0}, {1, 3, 1}, 17.0, 6.459474},
 };
 
 }  // namespace
@@ -61,16 +72,26 @@ TEST(FourBeams, AgainstTheLinearTheoryAndItsLimits)
     for (const Pair& pair : kPairs) {
         SCOPED_TRACE(pair.what);
         const ScanFrame frame = ReferenceFrame(si->lattice(), pair.primary, pair.reference);
-        // The energy where X is on the sphere at psi, from the glitch spectrum near the one given.
+        // The energy where X is on the sphere at psi, from the glitch spectrum near the one given;
+        // both rows of the pair give its one dip, at one width.
+        std::vector<Glitch> glitches = FindGlitches(*si, frame, pair.psi, pair.keV - 0.01, pair.keV + 0.01);
+        ShapeGlitches(*si, frame, pair.psi, pair.keV - 0.01, pair.keV + 0.01, Beam{}, &glitches);
         double keV = 0.0;
-        for (const Glitch& g : FindGlitches(*si, frame, pair.psi, pair.keV - 0.5, pair.keV + 0.5)) {
-            if (g.x == pair.x) keV = g.energy;
+        const Glitch *row = nullptr, *partnerRow = nullptr;
+        for (const Glitch& g : glitches) {
+            if (g.x == pair.x) keV = g.energy, row = &g;
         }
-        ASSERT_GT(keV, 0.0);
+        ASSERT_TRUE(row != nullptr && row->sharesDip);
+        for (const Glitch& g : glitches) {
+            if (g.x == row->partner) partnerRow = &g;
+        }
+        ASSERT_TRUE(partnerRow != nullptr);
+        EXPECT_EQ(partnerRow->depth, row->depth);
+        EXPECT_NEAR(partnerRow->widthEV, row->widthEV, 1e-9 * row->widthEV);
         const PassbandCase c = DescribePassband(*si, frame, pair.x, pair.psi, keV, Beam{});
         ASSERT_TRUE(c.paired);
         ASSERT_EQ(c.first.count, 4);
-        EXPECT_NEAR(c.first.gamma[2], -c.first.gamma[3], 1e-12);  // each other's image in the surface
+        if (c.ratio == 1.0) EXPECT_NEAR(c.first.gamma[2], -c.first.gamma[3], 1e-12);  // each other's image in the surface
         ThickCrystal four(c.first);
         BeamSet withoutPartner = c.first, threeBeams = c.first;
         for (int m = 0; m < 3; ++m) withoutPartner.chi[3][m] = withoutPartner.chi[m][3] = 0.0;
@@ -80,7 +101,7 @@ TEST(FourBeams, AgainstTheLinearTheoryAndItsLimits)
             const double alphaG = c.centreG + g * c.halfG;
             for (const std::complex<double> pole : ResonantDeviations(c, alphaG)) {
                 for (const double t : {-2.0, -0.3, 0.4, 3.0}) {
-                    const double alphaX = pole.real() + t * std::fabs(pole.imag()), alphaP = alphaX + c.shift * alphaG;
+                    const double alphaX = pole.real() + t * std::fabs(pole.imag()), alphaP = c.ratio * alphaX + c.shift * alphaG;
                     const double alpha[4] = {0.0, alphaG, alphaX, alphaP};
                     const Reflection r = four.Reflect(alphaG, alphaX, alphaP);
                     for (int p = 0; p < 2; ++p) {
@@ -101,7 +122,7 @@ TEST(FourBeams, AgainstTheLinearTheoryAndItsLimits)
         const double along = std::fabs(c.alongRate) * c.along;
         const double both = LossMap(c, kCloseSampling).Dip(along, 0.0).depth;
         const double x = LossMap(Alone(c, 2), kCloseSampling).Dip(along, 0.0).depth;
-        const double partner = LossMap(Alone(c, 3), kCloseSampling).Dip(along, 0.0).depth;
+        const double partner = LossMap(Alone(c, 3), kCloseSampling).Dip(std::fabs(c.ratio) * along, 0.0).depth;
         EXPECT_LT(both, x + partner);
         EXPECT_GT(both, std::max(x, partner));
     }
@@ -144,6 +165,41 @@ TEST(FourBeams, EquivalentAzimuthsShareTheirDips)
         for (auto a = first.begin(), b = other.begin(); a != first.end(); ++a, ++b) {
             ASSERT_EQ(a->second.size(), b->second.size());
             for (std::size_t k = 0; k < a->second.size(); ++k) EXPECT_NEAR(a->second[k], b->second[k], 1e-9 + 1e-6 * a->second[k]);
+        }
+    }
+}
+
+// A pair's rows name each other: a mirror partner, and a partner on X's circle where the mirror
+// partner is forbidden; every partner of the reflections to index 7 names X back, one step along
+// the circle's relation and back again giving X.
+TEST(FourBeams, PartnersNameEachOther)
+{
+    const std::unique_ptr<CifCrystal> si = Shipped("Si");
+    const struct { Miller primary, x; std::optional<Miller> partner; } rows[] = {
+        {{2, 2, 0}, {3, 1, -1}, Miller{1, -1, -1}},  // the mirror partner
+        {{1, 1, 1}, {1, 3, 1}, Miller{0, 4, 0}},     // 0 -2 0, the mirror partner, is forbidden
+        {{1, 1, 1}, {-5, -1, -1}, Miller{-9, 3, 3}},
+        {{1, 1, 1}, {2, 2, 0}, std::nullopt},        // no other allowed reflection on its circle
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.x.h << " " << r.x.k << " " << r.x.l);
+        EXPECT_EQ(DipPartner(*si, r.primary, r.x), r.partner);
+    }
+    for (const Miller primary : {Miller{1, 1, 1}, Miller{2, 2, 0}, Miller{0, 0, 4}}) {
+        for (int h = -7; h <= 7; ++h) {
+            for (int k = -7; k <= 7; ++k) {
+                for (int l = -7; l <= 7; ++l) {
+                    const Miller x{h, k, l};
+                    if (si->Extinct(x) || x == Miller{0, 0, 0} || x == primary) continue;
+                    const std::optional<Miller> y = DipPartner(*si, primary, x);
+                    if (!y) continue;
+                    SCOPED_TRACE(testing::Message() << h << " " << k << " " << l << " with " << y->h << " " << y->k << " " << y->l);
+                    EXPECT_EQ(DipPartner(*si, primary, *y), x);
+                    const PartnerRelation there = RelationOf(si->lattice(), primary, x, *y), back = RelationOf(si->lattice(), primary, *y, x);
+                    EXPECT_NEAR(there.ratio * back.ratio, 1.0, 1e-12);
+                    EXPECT_NEAR(back.ratio * there.shift + back.shift, 0.0, 1e-9);
+                }
+            }
         }
     }
 }

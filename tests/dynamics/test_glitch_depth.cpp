@@ -315,7 +315,8 @@ TEST(GlitchDepth, DipAgainstASumOverRaysAndEnergies)
 // edges: the usual sampling puts it a quarter too deep, the close one 15 %), two deep ones of
 // mirror pairs (silicon 2 2 0 at psi 7.3 from -1 1 -2: 3 1 -1 with 1 -1 -1 near 15.89 keV, which
 // the close sampling put 8 % too deep, and 2 4 2 with -2 0 2 near 26.72 keV, one Laue beam and one
-// Bragg, which it put a fifth too shallow) and three whose X beam runs along the surface, as the
+// Bragg, which it put a fifth too shallow), the pair of silicon 1 1 1's 1 3 1 with 0 4 0 on one
+// circle through O and G, and three whose X beam runs along the surface, as the
 // tables sample them and at a sampling of four times the close nodes and rays, which must come as
 // close: a dip narrower than a few of the bins that the far rays' reach sets came out 0.19 deep for
 // the pair where the ray sum is 0.34, its bins doubled by the denser nodes' reach.
@@ -332,6 +333,8 @@ TEST(GlitchDepth, DipsConvergeOnTheRaySum)
         {{1, 1, 1}, {1, -1, 0}, 17.0, 16.9, 17.0, {-9, -1, -1}, 0.04},
         {{2, 2, 0}, {-1, 1, -2}, 7.3, 15.88, 15.90, {3, 1, -1}, 0.03},
         {{2, 2, 0}, {-1, 1, -2}, 7.3, 26.71, 26.73, {2, 4, 2}, 0.03},
+        // A pair on X's circle with no mirror partner: 0 4 0 = 2 (1 3 1) - 2 G.
+        {{1, 1, 1}, {1, -1, 0}, 17.0, 6.45, 6.47, {0, 4, 0}, 0.03},
         // X's beam along the surface, where the close sampling put the dip 1.7, 1.5 and 2.9 times too
         // deep; the last a dip beside a rise of I0 by 5 % a tenth of its width away, which the bins
         // blur by some percent.
