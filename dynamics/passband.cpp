@@ -14,6 +14,14 @@ Vec3 Unit(Vec3 v) { return (1.0 / Length(v)) * v; }
 
 Miller Minus(Miller a, Miller b) { return {a.h - b.h, a.k - b.k, a.l - b.l}; }
 
+// The cross product of two index triples, exact.
+std::array<long long, 3> IndexCross(Miller a, Miller b)
+{
+    return {static_cast<long long>(a.k) * b.l - static_cast<long long>(a.l) * b.k,
+            static_cast<long long>(a.l) * b.h - static_cast<long long>(a.h) * b.l,
+            static_cast<long long>(a.h) * b.k - static_cast<long long>(a.k) * b.h};
+}
+
 // A beam's sigma and pi directions: sigma given (normal to a scattering plane), pi = u x sigma.
 struct Directions {
     Vec3 u, sigma, pi;
@@ -81,10 +89,8 @@ std::optional<Miller> DipPartner(const Crystal& crystal, Miller primary, Miller 
     // X's, so n = p / c for c the common divisor of X x G's indices, and the circle fixes m:
     // |G|^2 m^2 + (2 n X.G - |G|^2) m + (n^2 - n) |X|^2 = 0. The circle's points lie within its
     // diameter D of O, so that |n| |X x G| <= D |G|.
-    const long long cx = static_cast<long long>(x.k) * primary.l - static_cast<long long>(x.l) * primary.k;
-    const long long cy = static_cast<long long>(x.l) * primary.h - static_cast<long long>(x.h) * primary.l;
-    const long long cz = static_cast<long long>(x.h) * primary.k - static_cast<long long>(x.k) * primary.h;
-    const long long divisor = std::gcd(std::gcd(std::llabs(cx), std::llabs(cy)), std::llabs(cz));
+    const std::array<long long, 3> xCrossG = IndexCross(x, primary);
+    const long long divisor = std::gcd(std::gcd(std::llabs(xCrossG[0]), std::llabs(xCrossG[1])), std::llabs(xCrossG[2]));
     const double crossed = Length(Cross(xv, g)), gg = Dot(g, g), xx = Dot(xv, xv), xg = Dot(xv, g);
     if (divisor == 0 || !(crossed > 1e-9 * std::sqrt(gg * xx))) return std::nullopt;
     const double diameter = std::sqrt(xx) * std::sqrt(gg) * Length(xv - g) / crossed;
@@ -112,11 +118,8 @@ std::optional<Miller> DipPartner(const Crystal& crystal, Miller primary, Miller 
 PartnerRelation RelationOf(const Lattice& lattice, Miller primary, Miller x, Miller partner)
 {
     const Vec3 g = lattice.Reciprocal(primary), xv = lattice.Reciprocal(x);
-    const Miller d{partner.h - x.h, partner.k - x.k, partner.l - x.l};
-    const bool mirror = static_cast<long long>(d.k) * primary.l == static_cast<long long>(d.l) * primary.k &&
-                        static_cast<long long>(d.l) * primary.h == static_cast<long long>(d.h) * primary.l &&
-                        static_cast<long long>(d.h) * primary.k == static_cast<long long>(d.k) * primary.h;
-    if (mirror) return {1.0, 1.0 - 2.0 * Dot(xv, g) / Dot(g, g)};
+    // A mirror partner differs from X by a multiple of G.
+    if (IndexCross(Minus(partner, x), primary) == std::array<long long, 3>{}) return {1.0, 1.0 - 2.0 * Dot(xv, g) / Dot(g, g)};
     const Vec3 yv = lattice.Reciprocal(partner), xg = Cross(xv, g);
     const double n = Dot(Cross(yv, g), xg) / Dot(xg, xg);
     const Vec3 rest = yv - n * xv;
@@ -131,8 +134,7 @@ std::vector<std::complex<double>> ResonantDeviations(const PassbandCase& c, doub
     const auto add = [&](const BeamSet& set, int m, double deviation, double shift) {
         const double ratio = m == 3 ? c.ratio : 1.0;
         for (const std::complex<double> delta : TwoBeamRoots(set, deviation)) {
-            const std::complex<double> own = set.chi[0][0] - 2.0 * set.gamma[static_cast<std::size_t>(m)] * delta - delta * delta - shift;
-            poles.push_back(ratio == 1.0 ? own : own / ratio);
+            poles.push_back((set.chi[0][0] - 2.0 * set.gamma[static_cast<std::size_t>(m)] * delta - delta * delta - shift) / ratio);
         }
     };
     add(c.first, 2, alphaG, 0.0);
@@ -268,7 +270,7 @@ double Through(const Reflection& first, const Reflection& second, int p)
 
 void RaySolver::ReflectWithX(double alphaG, double alphaX, double out[2])
 {
-    const double alphaPartner = (case_.ratio == 1.0 ? alphaX : case_.ratio * alphaX) + case_.shift * alphaG;
+    const double alphaPartner = case_.ratio * alphaX + case_.shift * alphaG;
     // A ray no solution is found for (none has been met since roots are polished) is given G's
     // two-beam reflection: X takes nothing there, where an empty solution would take it all.
     const int failures = first_.Failures() + (second_ ? second_->Failures() : 0);
