@@ -70,7 +70,7 @@ Term TermOf(const BeamSet& set, Complex chi0, const TwoBeamWave* waves, int p, i
 bool FirstOrderHolds(const PassbandCase& passband)
 {
     const BeamSet& f = passband.first;
-    if (passband.primaryForbidden || passband.paired || !ClearOfSurface(f)) return false;
+    if (passband.primaryForbidden || passband.Shared() || !ClearOfSurface(f)) return false;
     const double g = std::abs(f.chi[1][0]);
     if (!(std::abs(f.chi[2][0]) <= kWeak * g && std::abs(f.chi[2][1]) <= kWeak * g)) return false;
     return !passband.twoCrystals || ClearOfSurface(passband.second);

@@ -73,14 +73,17 @@ Measured MeasureSamples(const std::vector<double>& depth, const std::vector<doub
     return {depth[deepest], std::fabs(high - low), at[deepest]};
 }
 
-// A pair's dip, worked out in the deviation of X (the one of the two that runs further in), as
-// the given reflection sees it: the partner's deviation at the central ray (alpha_G = 0) is
-// `ratio` times X's, so that its profile is X's stretched by the ratio (and turned round where
-// the ratio is negative). A mirror partner's (ratio 1) is X's.
+// A circle's dip, worked out in the deviation of X (the one of them that runs furthest in), as
+// the given reflection sees it: a member's deviation at the central ray (alpha_G = 0) is `ratio`
+// times X's, so that its profile is X's stretched by the ratio (and turned round where the ratio
+// is negative). A mirror partner's (ratio 1) is X's.
 DipProfile AsSeenBy(DipProfile dip, const PassbandCase& c, Miller given)
 {
-    const double ratio = c.ratio;
-    if (!c.paired || given == c.x || ratio == 1.0) return dip;
+    double ratio = 1.0;
+    for (const PassbandCase::Member& y : c.members) {
+        if (y.h == given) ratio = y.ratio;
+    }
+    if (ratio == 1.0) return dip;
     const auto stretch = [&](double* start, double* step, std::vector<double>* samples) {
         if (ratio > 0.0 || samples->empty()) {
             *start *= ratio, *step *= std::fabs(ratio);
@@ -254,7 +257,7 @@ std::vector<long long> KeyOf(const PassbandCase& c, double across)
     add(c.along, 1e-15), add(across, 1e-15);
     key.push_back(c.polarisationCount);
     key.push_back(c.polarisations[0]);
-    if (c.paired) add(c.ratio, 1e-9), add(c.shift, 1e-9);
+    for (const PassbandCase::Member& y : c.members) add(y.ratio, 1e-9), add(y.shift, 1e-9);
     return key;
 }
 

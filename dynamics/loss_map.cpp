@@ -84,12 +84,13 @@ std::vector<Piece> PiecesAt(const PassbandCase& c, double alphaG)
     // Each resonance is at least as wide as X's own two-beam widths; an X beam near the surface
     // (gamma_X^2 below |chi_0|) is refracted and reflected over a range of alpha_X of |chi_0|.
     const double chi0 = std::abs(c.first.chi[0][0]);
-    // Of a pair, the wider of the two's, the partner's in X's deviation.
+    // Of a circle, the widest of its reflections', each in X's deviation.
     const auto surface = [&](int m, double scale) {
         const double gamma = c.first.gamma[static_cast<std::size_t>(m)];
         return chi0 / (1.0 + gamma * gamma / chi0) / scale;
     };
-    const double nearSurface = c.paired ? std::fmax(surface(2, 1.0), surface(3, std::fabs(c.ratio))) : surface(2, 1.0);
+    double nearSurface = surface(2, 1.0);
+    for (std::size_t k = 0; k < c.members.size(); ++k) nearSurface = std::fmax(nearSurface, surface(3 + static_cast<int>(k), std::fabs(c.members[k].ratio)));
     const double floor = c.halfX + c.halfXG + nearSurface + 1e-3 * c.halfG;
     std::vector<Piece> pieces;
     for (std::size_t k = 0; k < poles.size(); ++k) pieces.push_back({poles[k].real(), std::fabs(poles[k].imag()) + floor, {static_cast<int>(k)}, {{poles[k].real(), std::fabs(poles[k].imag())}}});

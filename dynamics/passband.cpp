@@ -1,5 +1,6 @@
 #include "dynamics/passband.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <numeric>
@@ -72,34 +73,28 @@ double ExitAccommodation(double gammaG, double alphaG)
     return q != 0.0 ? -alphaG / q : 0.0;
 }
 
-std::optional<Miller> DipPartner(const Crystal& crystal, Miller primary, Miller x)
+std::vector<Miller> CircleMembers(const Crystal& crystal, Miller primary, Miller x)
 {
     const Lattice& lattice = crystal.lattice();
     const Vec3 g = lattice.Reciprocal(primary), xv = lattice.Reciprocal(x);
-    const double shift = 1.0 - 2.0 * Dot(xv, g) / Dot(g, g);
-    const double h = x.h + shift * primary.h, k = x.k + shift * primary.k, l = x.l + shift * primary.l;
     const auto whole = [](double v) { return std::fabs(v - std::round(v)) < 1e-6 && std::fabs(v) < 1e6; };
     const auto usable = [&](Miller m) { return m != x && m != primary && m != Miller{0, 0, 0} && !crystal.Extinct(m); };
-    if (whole(h) && whole(k) && whole(l)) {
-        const Miller mirror{static_cast<int>(std::lround(h)), static_cast<int>(std::lround(k)), static_cast<int>(std::lround(l))};
-        if (usable(mirror)) return mirror;
-    }
-    // Beyond the mirror partner, the reflections Y = n X + m G of the lattice plane through O, G
-    // and X that lie on the circle through the three: their index cross product with G is n times
-    // X's, so n = p / c for c the common divisor of X x G's indices, and the circle fixes m:
+    // The reflections Y = n X + m G of the lattice plane through O, G and X that lie on the circle
+    // through the three: their index cross product with G is n times X's, so n = p / c for c the
+    // common divisor of X x G's indices, and the circle fixes m:
     // |G|^2 m^2 + (2 n X.G - |G|^2) m + (n^2 - n) |X|^2 = 0. The circle's points lie within its
-    // diameter D of O, so that |n| |X x G| <= D |G|.
+    // diameter D of O, so that |n| |X x G| <= D |G|. n = 1 gives the mirror partner.
     const std::array<long long, 3> xCrossG = IndexCross(x, primary);
     const long long divisor = std::gcd(std::gcd(std::llabs(xCrossG[0]), std::llabs(xCrossG[1])), std::llabs(xCrossG[2]));
     const double crossed = Length(Cross(xv, g)), gg = Dot(g, g), xx = Dot(xv, xv), xg = Dot(xv, g);
-    if (divisor == 0 || !(crossed > 1e-9 * std::sqrt(gg * xx))) return std::nullopt;
+    if (divisor == 0 || !(crossed > 1e-9 * std::sqrt(gg * xx))) return {};
     const double diameter = std::sqrt(xx) * std::sqrt(gg) * Length(xv - g) / crossed;
     const double most = static_cast<double>(divisor) * diameter * std::sqrt(gg) / crossed + 1.0;
-    if (!(most < 1e4)) return std::nullopt;
-    std::optional<Miller> found;
+    if (!(most < 1e4)) return {};
+    std::vector<Miller> found;
     for (long long p = -static_cast<long long>(most); p <= static_cast<long long>(most); ++p) {
         const double n = static_cast<double>(p) / static_cast<double>(divisor);
-        if (p == 0 || p == divisor) continue;  // O and G's line; n = 1 holds X and its mirror partner
+        if (p == 0) continue;  // O and G's line
         const double b = 2.0 * n * xg - gg, c = (n * n - n) * xx, disc = b * b - 4.0 * gg * c;
         if (disc < 0.0) continue;
         for (const double sign : {-1.0, 1.0}) {
@@ -107,11 +102,19 @@ std::optional<Miller> DipPartner(const Crystal& crystal, Miller primary, Miller 
             const double yh = n * x.h + m * primary.h, yk = n * x.k + m * primary.k, yl = n * x.l + m * primary.l;
             if (!whole(yh) || !whole(yk) || !whole(yl)) continue;
             const Miller y{static_cast<int>(std::lround(yh)), static_cast<int>(std::lround(yk)), static_cast<int>(std::lround(yl))};
-            if (!usable(y) || (found && *found == y)) continue;
-            if (found) return std::nullopt;  // two or more besides X: more beams than four
-            found = y;
+            if (usable(y) && std::find(found.begin(), found.end(), y) == found.end()) found.push_back(y);
         }
     }
+    constexpr std::size_t kMost = kMostBeams - 3;
+    if (found.size() > kMost) {
+        const auto length = [&](Miller m) { return Dot(lattice.Reciprocal(m), lattice.Reciprocal(m)); };
+        std::sort(found.begin(), found.end(), [&](Miller a, Miller b) {
+            const double la = length(a), lb = length(b);
+            return la != lb ? la < lb : MillerBefore(a, b);
+        });
+        found.resize(kMost);
+    }
+    std::sort(found.begin(), found.end(), MillerBefore);
     return found;
 }
 
@@ -130,20 +133,20 @@ std::vector<std::complex<double>> ResonantDeviations(const PassbandCase& c, doub
 {
     std::vector<std::complex<double>> poles;
     // eps_m(delta) = delta^2 + 2 gamma_m delta + alpha_m - chi_0 = 0 for each root delta, given as
-    // X's deviation (X''s less its shift times alpha_G, over its ratio).
+    // X's deviation (a member's less its shift times alpha_G, over its ratio).
     const auto add = [&](const BeamSet& set, int m, double deviation, double shift) {
-        const double ratio = m == 3 ? c.ratio : 1.0;
+        const double ratio = m >= 3 ? c.members[static_cast<std::size_t>(m - 3)].ratio : 1.0;
         for (const std::complex<double> delta : TwoBeamRoots(set, deviation)) {
             poles.push_back((set.chi[0][0] - 2.0 * set.gamma[static_cast<std::size_t>(m)] * delta - delta * delta - shift) / ratio);
         }
     };
-    add(c.first, 2, alphaG, 0.0);
-    if (c.paired) add(c.first, 3, alphaG, c.shift * alphaG);
+    const int beams = 3 + static_cast<int>(c.members.size());
+    const auto shiftOf = [&](int m) { return m >= 3 ? c.members[static_cast<std::size_t>(m - 3)].shift : 0.0; };
+    for (int m = 2; m < beams; ++m) add(c.first, m, alphaG, shiftOf(m) * alphaG);
     if (c.secondMeetsX) {
         const double x = ExitAccommodation(c.first.gamma[1], alphaG);
         const double alphaG2 = 2.0 * x * c.first.gamma[0] + x * x;
-        add(c.second, 2, alphaG2, 2.0 * x * c.first.gamma[2] + x * x);
-        if (c.paired) add(c.second, 3, alphaG2, c.shift * alphaG + 2.0 * x * c.first.gamma[3] + x * x);
+        for (int m = 2; m < beams; ++m) add(c.second, m, alphaG2, shiftOf(m) * alphaG + 2.0 * x * c.first.gamma[static_cast<std::size_t>(m)] + x * x);
     }
     return poles;
 }
@@ -153,61 +156,63 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
 {
     const Lattice& lattice = crystal.lattice();
     const std::unique_ptr<Scattering> scattering = crystal.At(keV);
-    // X and its mirror partner, the one that runs further into the crystal first (the cosines are
-    // the same at every azimuth that the crystal's symmetry makes equivalent, the indices are
-    // not; on a symmetric cut the two are each other's image in the surface), so that both and
-    // their images name one case.
-    Miller x = given, partner{};
-    const std::optional<Miller> mirror = DipPartner(crystal, frame.primary, given);
-    const bool paired = mirror.has_value();
+    // X and the reflections of its circle through O and G, the one that runs furthest into the
+    // crystal first (the cosines are the same at every azimuth that the crystal's symmetry makes
+    // equivalent, the indices are not; on a symmetric cut a mirror pair are each other's image in
+    // the surface), so that every one of them and their images name one case; the others by how
+    // far they run in.
+    std::vector<Miller> circle = CircleMembers(crystal, frame.primary, given);
+    circle.push_back(given);
     const Vec3 inwardNormal = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : frame.G);
-    if (paired) {
-        partner = *mirror;
-        const double lambdaHere = kHcKeVAngstrom / keV;
-        const auto inwardness = [&](Miller m) { return Dot(lattice.Reciprocal(m), inwardNormal) * lambdaHere; };
-        const double mine = inwardness(x), theirs = inwardness(partner);
-        if (theirs > mine + 1e-12 || (std::fabs(theirs - mine) <= 1e-12 && MillerBefore(partner, x))) std::swap(partner, x);
-    }
+    const auto inwardness = [&](Miller m) { return Dot(lattice.Reciprocal(m), inwardNormal) * (kHcKeVAngstrom / keV); };
+    std::sort(circle.begin(), circle.end(), [&](Miller a, Miller b) {
+        const double ia = inwardness(a), ib = inwardness(b);
+        return std::fabs(ia - ib) > 1e-12 ? ia > ib : MillerBefore(a, b);
+    });
+    const Miller x = circle.front();
+    const int beams = std::min(2 + static_cast<int>(circle.size()), kMostBeams);
     const double lambda = kHcKeVAngstrom / keV, radians = Radians(psi);
     const double across = frame.BeamAcross(lambda);
     const Vec3 k0 = (-frame.length / 2.0) * frame.along +
                     (frame.beam * (across > 0.0 ? across : 0.0)) * (std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3);
     const Vec3 g = frame.G, xv = lattice.Reciprocal(x);
-    const Vec3 pv = lattice.Reciprocal(partner);
-    const Vec3 u0 = Unit(k0), uG = Unit(k0 + g), uX = Unit(k0 + xv), uP = Unit(k0 + pv);
+    const Vec3 u0 = Unit(k0), uG = Unit(k0 + g);
     // The normal to G's scattering plane: sigma, and the tilt across the plane. At G's cut-off the
     // beam runs back along G and every plane through G is one: the frame's psi = 90 direction
     // stands in.
     const Vec3 normal = Cross(k0, g);
     const Vec3 sigma = Length(normal) > 0.0 ? Unit(normal) : Unit(Cross(frame.along, frame.e2));
     const Vec3 tiltAlong = Unit(Cross(sigma, u0));
-    const Vec3 xNormal = Cross(u0, uX);
-    const Directions o = Along(u0, sigma), gBeam = Along(uG, sigma);
-    const Directions xBeam = Along(uX, Length(xNormal) > 1e-12 ? Unit(xNormal) : sigma);
-    const Vec3 pNormal = Cross(u0, uP);
-    const Directions pBeam = Along(uP, Length(pNormal) > 1e-12 ? Unit(pNormal) : sigma);
+    Directions firstBeams[kMostBeams], secondBeams[kMostBeams];
+    Miller firstH[kMostBeams], secondH[kMostBeams];
+    const Miller minusG{-frame.primary.h, -frame.primary.k, -frame.primary.l};
+    firstBeams[0] = Along(u0, sigma), firstBeams[1] = Along(uG, sigma);
+    firstH[0] = {0, 0, 0}, firstH[1] = frame.primary;
+    // The second crystal faces the first: its incident beam is G's, its -G sends the beam back
+    // along O's direction.
+    secondBeams[0] = firstBeams[1], secondBeams[1] = firstBeams[0];
+    secondH[0] = {0, 0, 0}, secondH[1] = minusG;
+    for (int m = 2; m < beams; ++m) {
+        const Miller y = circle[static_cast<std::size_t>(m - 2)];
+        const Vec3 uY = Unit(k0 + lattice.Reciprocal(y)), yNormal = Cross(u0, uY);
+        firstBeams[m] = secondBeams[m] = Along(uY, Length(yNormal) > 1e-12 ? Unit(yNormal) : sigma);
+        firstH[m] = y, secondH[m] = Minus(y, frame.primary);
+    }
+    const Vec3 uX = firstBeams[2].u;
     const Vec3 inward = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : g);
 
     const double chiScale = -kElectronRadiusAngstrom * lambda * lambda / (std::numbers::pi * lattice.Volume());
     PassbandCase c;
-    const int beams = paired ? 4 : 3;
-    const Directions firstBeams[4] = {o, gBeam, xBeam, pBeam};
-    const Miller firstH[4] = {{0, 0, 0}, frame.primary, x, partner};
     c.first = Case(*scattering, chiScale, firstBeams, firstH, beams, inward);
     c.cosines[0] = Dot(u0, uG), c.cosines[1] = Dot(u0, uX), c.cosines[2] = Dot(uG, uX);
-    c.paired = paired;
-    c.x = x, c.partner = partner;
-    if (paired) {
-        const PartnerRelation relation = RelationOf(lattice, frame.primary, x, partner);
-        c.ratio = relation.ratio, c.shift = relation.shift;
+    c.x = x;
+    for (int m = 3; m < beams; ++m) {
+        const PartnerRelation relation = RelationOf(lattice, frame.primary, x, firstH[m]);
+        c.members.push_back({firstH[m], relation.ratio, relation.shift});
     }
     c.twoCrystals = beam.monochromator != Monochromator::kSingle;
     c.secondMeetsX = beam.monochromator == Monochromator::kChannelCut;
-    // The second crystal faces the first: its inward normal is the first's outward one; its
-    // incident beam is G's, its -G sends the beam back along O's direction.
-    const Directions secondBeams[4] = {gBeam, o, xBeam, pBeam};
-    const Miller minusG{-frame.primary.h, -frame.primary.k, -frame.primary.l};
-    const Miller secondH[4] = {{0, 0, 0}, minusG, Minus(x, frame.primary), Minus(partner, frame.primary)};
+    // The second crystal's inward normal is the first's outward one.
     c.second = Case(*scattering, chiScale, secondBeams, secondH, c.secondMeetsX ? beams : 2, -1.0 * inward);
 
     c.kappa = Dot(xv, xv) / Dot(g, g);
@@ -228,9 +233,10 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
     c.centreG = f.chi[0][0].real() * (1.0 - ratioG);
     c.halfG = 2.0 * std::sqrt(std::fabs(ratioG) * std::abs(f.chi[1][0] * f.chi[0][1]));
     c.primaryForbidden = std::sqrt(std::abs(f.chi[1][0] * f.chi[0][1])) < 1e-6 * std::abs(f.chi[0][0]);
-    // X's widths; of a pair, the wider of the two's (the partner's in X's deviation).
+    // X's widths; of a circle, the widest of its reflections' (each in X's deviation).
     for (int m = 2; m < beams; ++m) {
-        const double gammaX = std::fabs(f.gamma[static_cast<std::size_t>(m)]), scale = m == 3 ? std::fabs(c.ratio) : 1.0;
+        const double gammaX = std::fabs(f.gamma[static_cast<std::size_t>(m)]);
+        const double scale = m >= 3 ? std::fabs(c.members[static_cast<std::size_t>(m - 3)].ratio) : 1.0;
         c.halfX = std::fmax(c.halfX, 2.0 * std::sqrt(gammaX / gamma0 * std::abs(f.chi[m][0] * f.chi[0][m])) / scale);
         c.halfXG = std::fmax(c.halfXG, 2.0 * std::sqrt(gammaX / std::fmax(std::fabs(f.gamma[1]), 1e-3) * std::abs(f.chi[m][1] * f.chi[1][m])) / scale);
     }
@@ -270,11 +276,16 @@ double Through(const Reflection& first, const Reflection& second, int p)
 
 void RaySolver::ReflectWithX(double alphaG, double alphaX, double out[2])
 {
-    const double alphaPartner = case_.ratio * alphaX + case_.shift * alphaG;
+    double alphas[kMostBeams] = {0.0, alphaG, alphaX};
+    const int beams = case_.first.count;
+    for (int m = 3; m < beams; ++m) {
+        const PassbandCase::Member& y = case_.members[static_cast<std::size_t>(m - 3)];
+        alphas[m] = y.ratio * alphaX + y.shift * alphaG;
+    }
     // A ray no solution is found for (none has been met since roots are polished) is given G's
     // two-beam reflection: X takes nothing there, where an empty solution would take it all.
     const int failures = first_.Failures() + (second_ ? second_->Failures() : 0);
-    const Reflection with = first_.Reflect(alphaG, alphaX, alphaPartner);
+    const Reflection with = first_.Reflect(alphas);
     if (!case_.twoCrystals) {
         if (first_.Failures() > failures) return ReflectTwoBeam(alphaG, out);
         for (int p = 0; p < 2; ++p) out[p] = with.Power(p, 1);
@@ -282,9 +293,9 @@ void RaySolver::ReflectWithX(double alphaG, double alphaX, double out[2])
     }
     const BeamSet& f = case_.first;
     const double x = ExitAccommodation(f.gamma[1], alphaG);
-    const double alphaG2 = 2.0 * x * f.gamma[0] + x * x, alphaX2 = alphaX + 2.0 * x * f.gamma[2] + x * x;
-    const double alphaPartner2 = alphaPartner + 2.0 * x * f.gamma[3] + x * x;
-    const Reflection second = second_ ? second_->Reflect(alphaG2, alphaX2, alphaPartner2) : SecondTwoBeam(alphaG2);
+    double alphas2[kMostBeams] = {0.0, 2.0 * x * f.gamma[0] + x * x};
+    for (int m = 2; m < beams; ++m) alphas2[m] = alphas[m] + 2.0 * x * f.gamma[static_cast<std::size_t>(m)] + x * x;
+    const Reflection second = second_ ? second_->Reflect(alphas2) : SecondTwoBeam(alphas2[1]);
     if (first_.Failures() + (second_ ? second_->Failures() : 0) > failures) return ReflectTwoBeam(alphaG, out);
     for (int p = 0; p < 2; ++p) out[p] = Through(with, second, p);
 }

@@ -27,19 +27,23 @@
 #include "dynamics/thick_crystal.h"
 
 struct PassbandCase {
-    BeamSet first;    // the monochromator's crystal: O, G, X (and X')
-    BeamSet second;   // a second crystal, incident along G's beam: O' = G's beam, -G, X - G (and X' - G)
+    BeamSet first;    // the monochromator's crystal: O, G, X (and its circle's Y)
+    BeamSet second;   // a second crystal, incident along G's beam: O' = G's beam, -G, X - G (and Y - G)
     bool twoCrystals = false;
     bool secondMeetsX = false;  // a channel-cut: X - G takes from the second crystal too
     double kappa = 0.0;         // |X|^2 / |G|^2
-    // X's partner X' = ratio X + shift G on the circle through O, G and X (DipPartner): for every
-    // ray alpha_X' = ratio alpha_X + shift alpha_G, so that X' is excited wherever X is and the
-    // case is one of four beams (X the one that runs further into the crystal, so that both, and
-    // their images by the crystal's symmetry, name the same case). The mirror partner has ratio 1
-    // and shift 1 - 2 X.G / |G|^2.
-    bool paired = false;
-    Miller x{}, partner{};      // the reflections of beams 2 and 3
-    double ratio = 1.0, shift = 0.0;
+    // The reflections besides X on the circle through O, G and X (CircleMembers), beams 3, 4, ...:
+    // each Y = ratio X + shift G has alpha_Y = ratio alpha_X + shift alpha_G for every ray, so that
+    // all are excited wherever X is and the case is one of 3 + members.size() beams (X the one that
+    // runs furthest into the crystal, so that every member, and their images by the crystal's
+    // symmetry, name the same case). X's mirror partner has ratio 1 and shift 1 - 2 X.G / |G|^2.
+    struct Member {
+        Miller h;
+        double ratio = 1.0, shift = 0.0;
+    };
+    std::vector<Member> members;
+    Miller x{};                 // the reflection of beam 2
+    bool Shared() const { return !members.empty(); }
     double alongRate = 0.0;     // A': how s moves with the tilt along G's plane
     double acrossRate = 0.0;    // B: the same across it
     double along = 0.0;         // rad: the beam's spread along the plane (G's Darwin width when not given)
@@ -58,23 +62,24 @@ struct PassbandCase {
     double cosines[3] = {};
 };
 
-// The reflection excited with X at every azimuth and energy, so that the two make one dip: X's
-// mirror partner X' = X + (1 - 2 X.G / |G|^2) G where the structure allows it, else the one other
-// allowed reflection on the circle through O, G and X (every Y = n X + m G on it has
-// alpha_Y = n alpha_X + m alpha_G for every ray), where there is exactly one. Each of a pair
-// names the other.
-std::optional<Miller> DipPartner(const Crystal& crystal, Miller primary, Miller x);
-// How a partner's deviation follows X's: alpha_partner = ratio alpha_X + shift alpha_G.
+// The reflections excited with X at every azimuth and energy, so that all make one dip: the
+// allowed reflections Y = n X + m G of the lattice plane through O, G and X that lie on the circle
+// through the three (every such Y has alpha_Y = n alpha_X + m alpha_G for every ray), X's mirror
+// partner X + (1 - 2 X.G / |G|^2) G among them. By MillerBefore; the circle is the same from each
+// of them, so that each one's list holds the others. Of a circle of more than kMostBeams - 2
+// reflections (none up to 27.5 keV in the crystals that come with kelto) the shortest are kept.
+std::vector<Miller> CircleMembers(const Crystal& crystal, Miller primary, Miller x);
+// How a member's deviation follows X's: alpha_Y = ratio alpha_X + shift alpha_G.
 struct PartnerRelation {
     double ratio, shift;
 };
 PartnerRelation RelationOf(const Lattice& lattice, Miller primary, Miller x, Miller partner);
-// The order in which a pair is taken: by h, then k, then l. The dip of a pair is counted at the
-// first of the two.
+// The order in which the reflections of one circle are taken: by h, then k, then l. Their dip is
+// counted at the first of them.
 inline bool MillerBefore(Miller a, Miller b) { return a.h != b.h ? a.h < b.h : a.k != b.k ? a.k < b.k : a.l < b.l; }
 
-// The case of X's glitch at `keV` and the azimuth psi (degrees) for the beam: four beams where X's
-// mirror partner is a reflection the structure allows.
+// The case of X's glitch at `keV` and the azimuth psi (degrees) for the beam: three beams, and
+// one more for each allowed reflection on X's circle through O and G.
 PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV,
                               const Beam& beam);
 
@@ -92,12 +97,12 @@ std::vector<std::complex<double>> ResonantDeviations(const PassbandCase& passban
 double ExitAccommodation(double gammaG, double alphaG);
 
 // The monochromator's reflectivity into G's beam for one ray, for each incident polarisation
-// (sigma, pi), with X (three beams, four with its partner) or without it (two beams). One per thread: the solvers keep
+// (sigma, pi), with X (three beams, more with its circle's) or without it (two beams). One per thread: the solvers keep
 // their last roots as the first guesses of the next ray.
 class RaySolver {
 public:
     explicit RaySolver(const PassbandCase& passband);
-    // alphaX: X's deviation (X''s follows from it and alphaG).
+    // alphaX: X's deviation (its circle's follow from it and alphaG).
     void ReflectWithX(double alphaG, double alphaX, double out[2]);
     void ReflectTwoBeam(double alphaG, double out[2]);
 

@@ -1,5 +1,6 @@
 #include "dynamics/thick_crystal.h"
 
+#include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -110,14 +111,14 @@ void EvaluateBounded(const Complex* c, const double* sizes, int degree, Complex 
 // (or X's and G's) nearly meet, the expanded determinant's roots are that loose, and the guesses a
 // ray inherits from its neighbour settle wherever the value drowns in rounding: the solution then
 // follows the path the rays took, not the ray.
-bool LooselyFixed(const Poly& p, const Complex* roots)
+bool LooselyFixed(const Complex* c, int degree, const Complex* roots)
 {
-    double sizes[std::tuple_size_v<decltype(p.c)>];
-    for (int i = 0; i <= p.degree; ++i) sizes[i] = std::sqrt(Size(p.c[static_cast<std::size_t>(i)]));
-    for (int k = 0; k < p.degree; ++k) {
+    double sizes[4 * kMostBeams + 1];
+    for (int i = 0; i <= degree; ++i) sizes[i] = std::sqrt(Size(c[i]));
+    for (int k = 0; k < degree; ++k) {
         Complex value, slope;
         double bound;
-        EvaluateBounded(p.c.data(), sizes, p.degree, roots[k], &value, &slope, &bound);
+        EvaluateBounded(c, sizes, degree, roots[k], &value, &slope, &bound);
         const double loose = kRoundingLevel * bound;
         if (!(loose <= kLooseRoot * std::sqrt(Size(slope)) * std::max(1.0, std::abs(roots[k])))) return true;
     }
@@ -271,15 +272,16 @@ ThickCrystal::ThickCrystal(const BeamSet& beams) : beams_(beams)
             coupling_[i][j] = m == q ? Complex(0.0) : beams_.chi[m][q] * beams_.projection[m][i % 2][q][j % 2] / scale_;
         }
     }
+    if (beams_.count > kExpandedBeams) return;  // solved as an eigenvalue problem
     // det(D - C) over the principal minors of C: sum over subsets S of (-1)^|S| det(C_S) times the
     // product of the diagonal entries outside S, grouped by how many of each beam's two lie outside.
     for (unsigned subset = 0; subset < (1u << n); ++subset) {
-        int index[kWaves], size = 0, outside[kMostBeams] = {};
+        int index[2 * kExpandedBeams], size = 0, outside[kExpandedBeams] = {};
         for (int m = 0; m < beams_.count; ++m) outside[m] = 2;
         for (int i = 0; i < n; ++i) {
             if (subset & (1u << i)) index[size++] = i, --outside[i / 2];
         }
-        Complex minor[kWaves * kWaves];
+        Complex minor[4 * kExpandedBeams * kExpandedBeams];
         for (int r = 0; r < size; ++r) {
             for (int c = 0; c < size; ++c) minor[r * size + c] = coupling_[index[r]][index[c]];
         }
@@ -404,28 +406,21 @@ int ThickCrystal::OwnRoots(int m, double alpha, Complex* roots) const
     return 2;
 }
 
-Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner, bool polish)
+int ThickCrystal::ExpandedRoots(const Complex (*eps)[3], const int* epsDegree, const double* alphas, bool polish)
 {
-    const int count = beams_.count, n = 2 * count;
-    const double alphas[kMostBeams] = {0.0, alphaG, alphaX, alphaPartner};
-    // Each beam's diagonal term eps_m(delta) = [scale delta^2] + 2 gamma_m delta + alpha_m - chi_0,
-    // delta in units of scale, and its powers (coefficients and degree).
-    Complex eps[kMostBeams][3] = {}, squared[kMostBeams][5];
-    int epsDegree[kMostBeams] = {}, squaredDegree[kMostBeams] = {};
-    for (int m = 0; m < count; ++m) {
-        eps[m][0] = alphas[m] / scale_ - chi0_;
-        eps[m][1] = 2.0 * beams_.gamma[static_cast<std::size_t>(m)];
-        epsDegree[m] = 1;
-        if (second_[m]) eps[m][2] = scale_, epsDegree[m] = 2;
-        squaredDegree[m] = MultiplyInto(eps[m], epsDegree[m], eps[m], epsDegree[m], squared[m]);
-    }
+    const int count = beams_.count;
+    // The powers of each beam's diagonal term (coefficients and degree).
+    Complex squared[kExpandedBeams][5];
+    int squaredDegree[kExpandedBeams] = {};
+    for (int m = 0; m < count; ++m) squaredDegree[m] = MultiplyInto(eps[m], epsDegree[m], eps[m], epsDegree[m], squared[m]);
     static const Complex kOne[1] = {1.0};
     const auto power = [&](int m, int a) -> const Complex* { return a == 0 ? kOne : a == 1 ? eps[m] : squared[m]; };
     const auto powerDegree = [&](int m, int a) { return a == 0 ? 0 : a == 1 ? epsDegree[m] : squaredDegree[m]; };
     // The sums over O's and G's diagonal terms for each power of X's and X''s depend on alpha_G
     // alone: kept for the rays of one alpha_G, which a map takes one after another along alpha_X.
     const int xPowers = count >= 3 ? 3 : 1, partnerPowers = count >= 4 ? 3 : 1;
-    Complex product[kMostRoots + 1], twice[kMostRoots + 1];
+    Complex product[4 * kExpandedBeams + 1], twice[4 * kExpandedBeams + 1];
+    const double alphaG = alphas[1];
     if (!(keptAlphaG_ == alphaG)) {
         for (int c = 0; c < xPowers; ++c) {
             for (int d = 0; d < partnerPowers; ++d) {
@@ -447,7 +442,12 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
             AddScaled(&det, twice, MultiplyInto(product, once, power(3, d), powerDegree(3, d), twice), 1.0);
         }
     }
-    const int degree = det.degree;
+    return FindRoots(det.c.data(), det.degree, eps, alphas, polish);
+}
+
+int ThickCrystal::FindRoots(const Complex* c, int degree, const Complex (*eps)[3], const double* alphas, bool polish)
+{
+    const int count = beams_.count;
     // The first guesses: each beam's own roots (two polarisations apart), or the last ray's roots,
     // each moved as the beam's own root nearest it moves from the last ray's deviations to this
     // one's. A beam near the surface has a far root (about -2 gamma / |chi_0|) that moves by the
@@ -480,18 +480,63 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
             z += after[nearest] - before[nearest];
         }
     }
-    std::copy(alphas, alphas + kMostBeams, lastAlphas_);
-    Roots(det.c.data(), degree);
+    std::copy(alphas, alphas + count, lastAlphas_);
+    Roots(c, degree);
     // A ray whose roots the expanded determinant fixes loosely, or whose solution failed the
     // energy check from the last ray's guesses and from fresh ones (where a wave of X crosses one
     // of G, two guesses can be drawn to one root while another is missed), has every root polished
     // against the fundamental equations' matrix M itself, whose determinant's logarithmic
     // derivative is trace(M^-1 M'), by Aberth's steps, which part them.
-    if (polish || LooselyFixed(det, roots_.data())) {
+    if (polish || LooselyFixed(c, degree, roots_.data())) {
         std::array<Complex, 3> diagonal[kMostBeams];
         for (int m = 0; m < count; ++m) diagonal[m] = {eps[m][0], eps[m][1], eps[m][2]};
         PolishRoots(diagonal, degree);
     }
+    return degree;
+}
+
+int ThickCrystal::EigenRoots(const Complex (*eps)[3], bool polish)
+{
+    // The fundamental equations eps_m(delta) D_i = sum over j of C_ij D_j (i a wave of beam m) made
+    // linear in delta: a beam without delta^2 gives delta D_i = (C D - eps_m(0) D)_i / 2 gamma_m; one
+    // with it takes E_i = delta D_i beside D_i, and scale delta E_i = (C D - eps_m(0) D)_i - 2 gamma_m E_i.
+    const int count = beams_.count, n = 2 * count;
+    int extra[kWaves], size = n;
+    for (int i = 0; i < n; ++i) extra[i] = second_[i / 2] ? size++ : -1;
+    Eigen::MatrixXcd a = Eigen::MatrixXcd::Zero(size, size);
+    for (int i = 0; i < n; ++i) {
+        const Complex* e = eps[i / 2];
+        const int row = extra[i] < 0 ? i : extra[i];
+        const Complex over = extra[i] < 0 ? e[1] : e[2];
+        for (int j = 0; j < n; ++j) a(row, j) = coupling_[i][j] / over;
+        a(row, i) = -e[0] / over;
+        if (extra[i] >= 0) a(i, extra[i]) = 1.0, a(row, row) = -e[1] / over;
+    }
+    const Eigen::ComplexEigenSolver<Eigen::MatrixXcd> solved(a, false);
+    for (int k = 0; k < size; ++k) roots_[static_cast<std::size_t>(k)] = solved.eigenvalues()(k);
+    rootCount_ = 0;  // the eigenvalues need no guesses
+    if (polish) {
+        std::array<Complex, 3> diagonal[kMostBeams];
+        for (int m = 0; m < count; ++m) diagonal[m] = {eps[m][0], eps[m][1], eps[m][2]};
+        PolishRoots(diagonal, size);
+    }
+    return size;
+}
+
+Reflection ThickCrystal::Solve(const double* alphas, bool polish)
+{
+    const int count = beams_.count, n = 2 * count;
+    // Each beam's diagonal term eps_m(delta) = [scale delta^2] + 2 gamma_m delta + alpha_m - chi_0,
+    // delta in units of scale.
+    Complex eps[kMostBeams][3] = {};
+    int epsDegree[kMostBeams] = {};
+    for (int m = 0; m < count; ++m) {
+        eps[m][0] = alphas[m] / scale_ - chi0_;
+        eps[m][1] = 2.0 * beams_.gamma[static_cast<std::size_t>(m)];
+        epsDegree[m] = 1;
+        if (second_[m]) eps[m][2] = scale_, epsDegree[m] = 2;
+    }
+    const int degree = count <= kExpandedBeams ? ExpandedRoots(eps, epsDegree, alphas, polish) : EigenRoots(eps, polish);
     // The waves that decay into the crystal: as many as the beams that bring no wave of their own
     // out of the crystal, for each polarisation (a Laue beam's wave, and both waves of a beam that
     // keeps delta^2, of which one decays).
@@ -602,13 +647,13 @@ Reflection ThickCrystal::Solve(double alphaG, double alphaX, double alphaPartner
     return r;
 }
 
-Reflection ThickCrystal::Reflect(double alphaG, double alphaX, double alphaPartner)
+Reflection ThickCrystal::Reflect(const double* alphas)
 {
     // A thick crystal sends out no more than it receives: a solution that does has met roots that
     // the last ray's guesses led astray, and is found again from each beam's own roots, and then
     // with every root polished against the matrix.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        Reflection r = Solve(alphaG, alphaX, alphaPartner, attempt == 2);
+        Reflection r = Solve(alphas, attempt == 2);
         bool sound = true;
         for (int p = 0; p < 2; ++p) {
             double total = 0.0;

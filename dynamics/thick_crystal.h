@@ -1,7 +1,8 @@
-// Dynamical diffraction by a thick (semi-infinite), perfect, absorbing crystal of two to four
+// Dynamical diffraction by a thick (semi-infinite), perfect, absorbing crystal of two or more
 // beams at once: the incident beam O, the primary reflection G and, near a glitch or an event, the
-// secondary reflection X and its mirror partner X' (X' - X a multiple of G: both are excited at
-// the same setting), both polarisations coupled.
+// secondary reflection X and the reflections on the circle through O, G and X (its mirror partner
+// X', X' - X a multiple of G, and the others of that lattice plane on the circle: all are excited
+// at the same setting), both polarisations coupled.
 //
 // Inside the crystal every beam m carries the wave vector K (u_m + delta n), u_m = s_0 + h_m / K the
 // beam's vacuum direction (h_0 = 0, h_1 = G, h_2 = X), n the inward surface normal and delta the
@@ -40,10 +41,11 @@ inline std::complex<double> Absorbing(std::complex<double> chi0, double scale)
 
 // One multiple-beam case, the same for every ray of a passband (the rays' directions differ by far
 // less than the angles that decide the geometry): the beams' cosines, the susceptibilities and the
-// polarisation directions.
-inline constexpr int kMostBeams = 4;
+// polarisation directions. The largest circles through O, G and X of the crystals that come with
+// kelto hold nine reflections besides X up to 27.5 keV (silicon 2 2 0's 0 -8 8 and its eight).
+inline constexpr int kMostBeams = 12;
 struct BeamSet {
-    int count = 3;                                // 2: O and G; 3: O, G and X; 4: O, G, X and X'
+    int count = 3;                                // 2: O and G; 3: O, G and X; more: X's circle too
     std::array<double, kMostBeams> gamma{};       // u_m . n, n the inward normal (gamma_0 > 0)
     std::complex<double> chi[kMostBeams][kMostBeams]{};  // chi[m][n]: chi of h_m - h_n (chi_0 on the diagonal)
     double projection[kMostBeams][2][kMostBeams][2]{};   // e_{m,s} . e_{n,t}: the beams' sigma (0) and pi (1) directions
@@ -70,19 +72,40 @@ struct Reflection {
 class ThickCrystal {
 public:
     explicit ThickCrystal(const BeamSet& beams);
-    // The reflection for a ray whose deviations from G's, X's and X''s Bragg conditions are alphaG,
-    // alphaX and alphaPartner (those of beams the set lacks unused). Finite for every geometry and
-    // deviation; nothing (and a failure counted) where no solution that conserves energy is found.
-    Reflection Reflect(double alphaG, double alphaX, double alphaPartner = 0.0);
+    // The reflection for a ray whose deviations from the beams' Bragg conditions are alphas[m]
+    // (alphas[0] = 0, O's; as many as the set's beams). Finite for every geometry and deviation;
+    // nothing (and a failure counted) where no solution that conserves energy is found.
+    Reflection Reflect(const double* alphas);
+    // The same for a ray whose deviations from G's, X's and X''s conditions are alphaG, alphaX and
+    // alphaPartner (those of beams the set lacks unused).
+    Reflection Reflect(double alphaG, double alphaX, double alphaPartner = 0.0)
+    {
+        const double alphas[kMostBeams] = {0.0, alphaG, alphaX, alphaPartner};
+        return Reflect(alphas);
+    }
     // The rays for which no sound solution was found.
     int Failures() const { return failures_; }
 
 private:
     static constexpr int kWaves = 2 * kMostBeams;     // two polarisations a beam
     static constexpr int kMostRoots = 2 * kWaves;     // every beam keeping delta^2
-    using Coefficients = std::array<std::complex<double>, kMostRoots + 1>;
+    // Beams up to kExpandedBeams are solved from their determinant expanded in each beam's diagonal
+    // term (3^4 weights, a polynomial of degree 16 at most); more, as an eigenvalue problem: the
+    // expanded determinant of six beams fixes its roots so loosely that a third of a map's rays
+    // had to be polished against the matrix (slower than the eigenvalues, and still 1e-6 off in
+    // power where the eigenvalues are 1e-13 off).
+    static constexpr int kExpandedBeams = 4;
+    using Coefficients = std::array<std::complex<double>, 4 * kExpandedBeams + 1>;
 
-    Reflection Solve(double alphaG, double alphaX, double alphaPartner, bool polish);
+    Reflection Solve(const double* alphas, bool polish);
+    // The roots delta of the ray into roots_ (eps[m]: beam m's diagonal term's coefficients), from
+    // the expanded determinant or as the eigenvalues of the fundamental equations made linear in
+    // delta. Return how many.
+    int ExpandedRoots(const std::complex<double> (*eps)[3], const int* epsDegree, const double* alphas, bool polish);
+    int EigenRoots(const std::complex<double> (*eps)[3], bool polish);
+    // The roots of the determinant c (of the given degree) from the last ray's or each beam's own
+    // as first guesses, polished against the matrix where the polynomial fixes them loosely.
+    int FindRoots(const std::complex<double>* c, int degree, const std::complex<double> (*eps)[3], const double* alphas, bool polish);
     // Beam m's own roots delta (in units of |chi_0|) at deviation alpha, uncoupled from the others:
     // one, or two for a beam that keeps delta^2. Returns how many.
     int OwnRoots(int m, double alpha, std::complex<double>* roots) const;
@@ -96,7 +119,8 @@ private:
     bool second_[kMostBeams]{};                   // the beam keeps delta^2
     std::complex<double> chi0_;                   // chi_0 / scale, with the absorption it is given
     std::complex<double> coupling_[kWaves][kWaves]{};  // the off-diagonal blocks, / scale
-    // det(diag(eps) - C) = sum over a, b, c, d of weight_[a][b][c][d] eps_O^a eps_G^b eps_X^c eps_X'^d.
+    // det(diag(eps) - C) = sum over a, b, c, d of weight_[a][b][c][d] eps_O^a eps_G^b eps_X^c eps_X'^d
+    // (for sets of kExpandedBeams at most).
     std::complex<double> weight_[3][3][3][3]{};
     // The sums over a of weight_[a][b][c][d] eps_O^a, as polynomials in delta.
     Coefficients withO_[3][3][3]{};

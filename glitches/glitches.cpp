@@ -136,7 +136,9 @@ std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const Scan
 
 namespace {
 
-// Marks the pairs of mirror partners among the glitches: the same order, the same energy.
+// Marks the glitches that share one dip: X and the reflections of its circle through O and G
+// listed beside it (the same order, the same energy). Each names the next of them by MillerBefore,
+// the last the first, so that the rows of a dip name one another in a ring (two name each other).
 void MarkSharedDips(const Crystal& crystal, const ScanFrame& frame, std::vector<Glitch>* glitches)
 {
     std::map<std::tuple<int, int, int, int>, std::size_t> at;
@@ -145,13 +147,17 @@ void MarkSharedDips(const Crystal& crystal, const ScanFrame& frame, std::vector<
         at.emplace(std::make_tuple(g.order, g.x.h, g.x.k, g.x.l), i);
     }
     for (Glitch& g : *glitches) {
-        const std::optional<Miller> partner = DipPartner(crystal, HarmonicFrame(frame, g.order).primary, g.x);
-        if (!partner) continue;
-        const auto found = at.find(std::make_tuple(g.order, partner->h, partner->k, partner->l));
-        if (found == at.end() || std::fabs((*glitches)[found->second].energy - g.energy) > 1e-9 * g.energy) continue;
+        std::vector<Miller> sharing{g.x};
+        for (const Miller y : CircleMembers(crystal, HarmonicFrame(frame, g.order).primary, g.x)) {
+            const auto found = at.find(std::make_tuple(g.order, y.h, y.k, y.l));
+            if (found != at.end() && std::fabs((*glitches)[found->second].energy - g.energy) <= 1e-9 * g.energy) sharing.push_back(y);
+        }
+        if (sharing.size() < 2) continue;
+        std::sort(sharing.begin(), sharing.end(), MillerBefore);
+        const std::size_t mine = static_cast<std::size_t>(std::find(sharing.begin(), sharing.end(), g.x) - sharing.begin());
         g.sharesDip = true;
-        g.partner = *partner;
-        g.dipAtPartner = MillerBefore(*partner, g.x);
+        g.partner = sharing[(mine + 1) % sharing.size()];
+        g.dipAtPartner = mine > 0;
     }
 }
 
@@ -293,16 +299,18 @@ std::vector<GlitchLine> GlitchMap(const Crystal& crystal, const ScanFrame& frame
     std::sort(lines.begin(), lines.end(), [](const GlitchLine& a, const GlitchLine& b) {
         return std::tie(a.centre, a.x.h, a.x.k, a.x.l) < std::tie(b.centre, b.x.h, b.x.k, b.x.l);
     });
-    // A mirror partner's line is the same curve E(psi), at the same centre.
+    // The lines of X's circle through O and G are the same curve E(psi), at the same centre: their
+    // dip is counted at the first of them.
     std::map<std::tuple<int, int, int>, std::vector<std::size_t>> of;
     for (std::size_t i = 0; i < lines.size(); ++i) of[std::make_tuple(lines[i].x.h, lines[i].x.k, lines[i].x.l)].push_back(i);
     for (GlitchLine& line : lines) {
-        const std::optional<Miller> partner = DipPartner(crystal, frame.primary, line.x);
-        if (!partner || !MillerBefore(*partner, line.x)) continue;
-        const auto found = of.find(std::make_tuple(partner->h, partner->k, partner->l));
-        if (found == of.end()) continue;
-        for (const std::size_t j : found->second) {
-            if (std::fabs(lines[j].centre - line.centre) < 1e-6) line.dipAtPartner = true;
+        for (const Miller y : CircleMembers(crystal, frame.primary, line.x)) {
+            if (!MillerBefore(y, line.x)) continue;
+            const auto found = of.find(std::make_tuple(y.h, y.k, y.l));
+            if (found == of.end()) continue;
+            for (const std::size_t j : found->second) {
+                if (std::fabs(lines[j].centre - line.centre) < 1e-6) line.dipAtPartner = true;
+            }
         }
     }
     return lines;

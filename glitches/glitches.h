@@ -25,9 +25,10 @@ struct Glitch {
     double depth = 0.0;    // share of that order's output X takes at the glitch's centre (ShapeGlitches)
     GlitchShape shape{};   // its profile along the scan, in eV of the listed energy
     double rise = 0.0;     // how far I0 rises above 1 beside the dip, as a share of that order's output
-    // X's mirror partner listed beside it (same energy and order): the two are excited together
-    // and make one four-beam dip, which both rows give and which counts once, at the first of
-    // the two (MillerBefore); the second has dipAtPartner set.
+    // The reflections of X's circle through O and G listed beside it (same energy and order): all
+    // are excited together and make one multiple-beam dip, which every row gives and which counts
+    // once, at the first of them (MillerBefore); the others have dipAtPartner set. partner names
+    // the next of them, the last the first: two name each other.
     bool sharesDip = false;
     Miller partner{};
     bool dipAtPartner = false;
@@ -54,8 +55,8 @@ struct GlitchLine {
     double lowEnergyHalfWidth;  // where the line crosses eMin, 0 when Et >= eMin (degrees)
     bool always;
     double depth = 0.0;  // the largest share of the output X takes inside the energy range (SetLineDepths)
-    // The line of X's mirror partner is this one (the same E(psi)): their one dip is counted at
-    // the first of the two, and the second has dipAtPartner set.
+    // The lines of X's circle through O and G are this one (the same E(psi)): their one dip is
+    // counted at the first of them, and the others have dipAtPartner set.
     bool dipAtPartner = false;
     // 2: a glitch of a double monochromator's second crystal, held at its azimuth (centre) as the
     // first turns: a level at topEnergy from `from` to `to` (with `always`, at every energy).

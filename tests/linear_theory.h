@@ -17,7 +17,7 @@
 // delta D = (2 Gamma)^-1 (C - diag(alpha - chi_0)) D; the waves that decay into the crystal
 // (Im delta < 0) carry the field, matched at the surface to the incident wave in O and to none in
 // the other beams that run into the crystal.
-inline std::vector<double> LinearTheory(const BeamSet& set, const double alpha[4], int p)
+inline std::vector<double> LinearTheory(const BeamSet& set, const double* alpha, int p)
 {
     const int n = 2 * set.count;
     // Absorption of at least 1 % of |chi_0|, as the thick crystal is given.

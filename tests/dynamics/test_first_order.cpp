@@ -141,7 +141,7 @@ TEST(FirstOrder, NotTakenWhereItsTheoryFails)
             found = true;
             const PassbandCase c = DescribePassband(*si, frame, g.x, row.psi, g.energy, Beam{});
             EXPECT_FALSE(FirstOrderHolds(c));
-            if (c.paired || std::fabs(c.first.gamma[2]) < 0.05) continue;
+            if (c.Shared() || std::fabs(c.first.gamma[2]) < 0.05) continue;
             const double along = std::fabs(c.alongRate) * c.along;
             const double full = LossMap(c, kCloseSampling).Dip(along, 0.0).depth;
             EXPECT_LT(LossMap(c, kCloseSampling, RayLoss::kFirstOrder).Dip(along, 0.0).depth, 0.5 * full);

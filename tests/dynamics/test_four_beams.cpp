@@ -1,8 +1,8 @@
-// A pair's four beams (O, G, X and X' on the circle through O, G and X: the mirror partner
-// X + (1 - 2 X.G/|G|^2) G, or another reflection of that circle): the thick-crystal solution
-// against the linear dynamical theory solved here as an eigenvalue problem, its limits with a
-// coupling turned off, energy conservation, the pair's dip against its beams' alone, and the
-// partners naming each other.
+// The beams of X's circle through O and G solved together (O, G, X and the other reflections on
+// that circle: the mirror partner X + (1 - 2 X.G/|G|^2) G, and the rest of the circle's lattice
+// plane): the thick-crystal solution against the linear dynamical theory solved here as an
+// eigenvalue problem, its limits with a coupling turned off, energy conservation, the shared dip
+// against its beams' alone, and the circle's rows naming one another.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,33 +23,43 @@ namespace {
 
 using Complex = std::complex<double>;
 
-// The case of X alone (which = 2) or of X' alone (which = 3) from a pair's, in the deviation of
+// The case of X alone (which = 2) or of beam `which` alone from a circle's, in the deviation of
 // the one kept.
-PassbandCase Alone(const PassbandCase& pair, int which)
+PassbandCase Alone(const PassbandCase& circle, int which)
 {
-    PassbandCase c = pair;
-    c.paired = false, c.ratio = 1.0, c.shift = 0.0;
+    PassbandCase c = circle;
+    c.members.clear();
     for (BeamSet* set : {&c.first, &c.second}) {
         if (set->count < 4) continue;
-        if (which == 3) {
-            set->gamma[2] = set->gamma[3];
-            for (int m = 0; m < 4; ++m) {
-                set->chi[2][m] = set->chi[3][m], set->chi[m][2] = set->chi[m][3];
+        if (which > 2) {
+            set->gamma[2] = set->gamma[static_cast<std::size_t>(which)];
+            for (int m = 0; m < set->count; ++m) {
+                set->chi[2][m] = set->chi[which][m], set->chi[m][2] = set->chi[m][which];
                 for (int s = 0; s < 2; ++s) {
-                    for (int t = 0; t < 2; ++t) set->projection[2][s][m][t] = set->projection[3][s][m][t], set->projection[m][t][2][s] = set->projection[m][t][3][s];
+                    for (int t = 0; t < 2; ++t) set->projection[2][s][m][t] = set->projection[which][s][m][t], set->projection[m][t][2][s] = set->projection[m][t][which][s];
                 }
             }
-            set->chi[2][2] = set->chi[3][3];
+            set->chi[2][2] = set->chi[which][which];
         }
         set->count = 3;
     }
-    if (which == 3) {
-        // zeta is the same for both: on the circle |X'|^2 = ratio |X|^2 + shift |G|^2.
-        c.kappa = pair.ratio * pair.kappa + pair.shift;
-        c.alongRate *= pair.ratio, c.acrossRate *= pair.ratio;
-        c.halfX *= std::fabs(pair.ratio), c.halfXG *= std::fabs(pair.ratio);
+    if (which > 2) {
+        // zeta is the same for all: on the circle |Y|^2 = ratio |X|^2 + shift |G|^2.
+        const PassbandCase::Member& y = circle.members[static_cast<std::size_t>(which - 3)];
+        c.kappa = y.ratio * circle.kappa + y.shift;
+        c.alongRate *= y.ratio, c.acrossRate *= y.ratio;
+        c.halfX *= std::fabs(y.ratio), c.halfXG *= std::fabs(y.ratio);
     }
     return c;
+}
+
+// A ray's deviations for every beam of the case.
+std::vector<double> Deviations(const PassbandCase& c, double alphaG, double alphaX)
+{
+    std::vector<double> alpha{0.0, alphaG, alphaX};
+    for (const PassbandCase::Member& y : c.members) alpha.push_back(y.ratio * alphaX + y.shift * alphaG);
+    alpha.resize(kMostBeams, 0.0);
+    return alpha;
 }
 
 struct Pair {
@@ -62,6 +72,10 @@ const Pair kPairs[] = {
     {"silicon 2 2 0 at psi 7.3: 1 -1 3 with 3 1 3", {2, 2, 0}, {-1, 1, -2}, {1, -1, 3}, 7.3, 5.113672},
     // No mirror partner (0 -2 0 is forbidden): 0 4 0 = 2 (1 3 1) - 2 G on X's circle.
     {"silicon 1 1 1 at psi 17: 1 3 1 with 0 4 0", {1, 1, 1}, {1, -1, 0}, {1, 3, 1}, 17.0, 6.459474},
+    // Six beams: two mirror pairs on one circle.
+    {"silicon 2 2 0 at psi 7.3: 0 -2 2 with 4 2 2, 2 -2 4 and 4 0 4", {2, 2, 0}, {-1, 1, -2}, {0, -2, 2}, 7.3, 6.496601},
+    // Eight beams, the mirror partner 2 -6 0 one of them.
+    {"silicon 2 2 0 at psi 7.3: 0 -4 0 and five more", {2, 2, 0}, {-1, 1, -2}, {0, -4, 0}, 7.3, 14.678},
 };
 
 }  // namespace
@@ -73,58 +87,73 @@ TEST(FourBeams, AgainstTheLinearTheoryAndItsLimits)
         SCOPED_TRACE(pair.what);
         const ScanFrame frame = ReferenceFrame(si->lattice(), pair.primary, pair.reference);
         // The energy where X is on the sphere at psi, from the glitch spectrum near the one given;
-        // both rows of the pair give its one dip, at one width.
+        // every row of the circle gives its one dip, at one width.
         std::vector<Glitch> glitches = FindGlitches(*si, frame, pair.psi, pair.keV - 0.01, pair.keV + 0.01);
         ShapeGlitches(*si, frame, pair.psi, pair.keV - 0.01, pair.keV + 0.01, Beam{}, &glitches);
         double keV = 0.0;
-        const Glitch *row = nullptr, *partnerRow = nullptr;
         for (const Glitch& g : glitches) {
-            if (g.x == pair.x) keV = g.energy, row = &g;
+            if (g.x == pair.x) keV = g.energy;
         }
-        ASSERT_TRUE(row != nullptr && row->sharesDip);
-        for (const Glitch& g : glitches) {
-            if (g.x == row->partner) partnerRow = &g;
-        }
-        ASSERT_TRUE(partnerRow != nullptr);
-        EXPECT_EQ(partnerRow->depth, row->depth);
-        EXPECT_NEAR(partnerRow->widthEV, row->widthEV, 1e-9 * row->widthEV);
         const PassbandCase c = DescribePassband(*si, frame, pair.x, pair.psi, keV, Beam{});
-        ASSERT_TRUE(c.paired);
-        ASSERT_EQ(c.first.count, 4);
-        if (c.ratio == 1.0) EXPECT_NEAR(c.first.gamma[2], -c.first.gamma[3], 1e-12);  // each other's image in the surface
-        ThickCrystal four(c.first);
-        BeamSet withoutPartner = c.first, threeBeams = c.first;
-        for (int m = 0; m < 3; ++m) withoutPartner.chi[3][m] = withoutPartner.chi[m][3] = 0.0;
-        threeBeams.count = 3;
-        ThickCrystal uncoupled(withoutPartner), alone(threeBeams);
-        for (const double g : {-1.5, -0.5, 0.0, 0.7}) {
+        ASSERT_TRUE(c.Shared());
+        const int beams = c.first.count;
+        ASSERT_EQ(beams, 3 + static_cast<int>(c.members.size()));
+        std::vector<const Glitch*> rows;
+        for (const Glitch& g : glitches) {
+            if (g.x == c.x || std::any_of(c.members.begin(), c.members.end(), [&](const PassbandCase::Member& y) { return y.h == g.x; })) rows.push_back(&g);
+        }
+        ASSERT_EQ(static_cast<int>(rows.size()), beams - 2);
+        for (const Glitch* row : rows) {
+            EXPECT_TRUE(row->sharesDip);
+            EXPECT_EQ(row->depth, rows.front()->depth);
+        }
+        // A mirror pair's beams are each other's image in the surface.
+        for (int m = 3; m < beams; ++m) {
+            if (c.members[static_cast<std::size_t>(m - 3)].ratio == 1.0) {
+                EXPECT_NEAR(c.first.gamma[2], -c.first.gamma[static_cast<std::size_t>(m)], 1e-12);
+            }
+        }
+        ThickCrystal all(c.first);
+        // The last beam uncoupled: the others alone, and those against the theory here too.
+        BeamSet withoutLast = c.first, fewer = c.first;
+        for (int m = 0; m < beams - 1; ++m) withoutLast.chi[beams - 1][m] = withoutLast.chi[m][beams - 1] = 0.0;
+        fewer.count = beams - 1;
+        ThickCrystal uncoupled(withoutLast), others(fewer);
+        for (const double g : {-1.5, 0.0, 0.7}) {
             const double alphaG = c.centreG + g * c.halfG;
-            for (const std::complex<double> pole : ResonantDeviations(c, alphaG)) {
-                for (const double t : {-2.0, -0.3, 0.4, 3.0}) {
-                    const double alphaX = pole.real() + t * std::fabs(pole.imag()), alphaP = c.ratio * alphaX + c.shift * alphaG;
-                    const double alpha[4] = {0.0, alphaG, alphaX, alphaP};
-                    const Reflection r = four.Reflect(alphaG, alphaX, alphaP);
+            const std::vector<std::complex<double>> poles = ResonantDeviations(c, alphaG);
+            for (std::size_t k = 0; k < poles.size(); k += beams > 4 ? 3 : 1) {
+                for (const double t : {-2.0, -0.3, 3.0}) {
+                    const std::vector<double> alpha = Deviations(c, alphaG, poles[k].real() + t * std::fabs(poles[k].imag()));
+                    const Reflection r = all.Reflect(alpha.data());
                     for (int p = 0; p < 2; ++p) {
-                        const std::vector<double> expected = LinearTheory(c.first, alpha, p);
-                        EXPECT_NEAR(r.Power(p, 1), expected[1], 1e-7) << g << " " << t;
-                        EXPECT_NEAR(r.Power(p, 3), expected[3], 1e-7) << g << " " << t;
-                        EXPECT_LE(r.Power(p, 0) + r.Power(p, 1) + r.Power(p, 2) + r.Power(p, 3), 1.0 + 1e-9);
-                        // X' uncoupled: the three beams of X alone, and those against the theory here too.
-                        const double three[4] = {0.0, alphaG, alphaX, 0.0};
-                        EXPECT_NEAR(uncoupled.Reflect(alphaG, alphaX, alphaP).Power(p, 1), alone.Reflect(alphaG, alphaX).Power(p, 1), 1e-7);
-                        EXPECT_NEAR(alone.Reflect(alphaG, alphaX).Power(p, 1), LinearTheory(threeBeams, three, p)[1], 1e-7);
+                        const std::vector<double> expected = LinearTheory(c.first, alpha.data(), p);
+                        double total = 0.0;
+                        for (int m = 0; m < beams; ++m) {
+                            total += r.Power(p, m);
+                            if (m == 0) continue;
+                            EXPECT_NEAR(r.Power(p, m), expected[static_cast<std::size_t>(m)], 1e-7) << g << " " << t << " beam " << m;
+                        }
+                        EXPECT_LE(total, 1.0 + 1e-9);
+                        const double rest = others.Reflect(alpha.data()).Power(p, 1);
+                        EXPECT_NEAR(uncoupled.Reflect(alpha.data()).Power(p, 1), rest, 1e-7) << g << " " << t;
+                        EXPECT_NEAR(rest, LinearTheory(fewer, alpha.data(), p)[1], 1e-7) << g << " " << t;
                     }
                 }
             }
         }
-        EXPECT_EQ(four.Failures(), 0);
-        // The pair's dip takes less than its beams' dips alone would together, more than either.
+        EXPECT_EQ(all.Failures(), 0);
+        // The circle's dip takes less than its beams' dips alone would together, more than any one.
         const double along = std::fabs(c.alongRate) * c.along;
-        const double both = LossMap(c, kCloseSampling).Dip(along, 0.0).depth;
-        const double x = LossMap(Alone(c, 2), kCloseSampling).Dip(along, 0.0).depth;
-        const double partner = LossMap(Alone(c, 3), kCloseSampling).Dip(std::fabs(c.ratio) * along, 0.0).depth;
-        EXPECT_LT(both, x + partner);
-        EXPECT_GT(both, std::max(x, partner));
+        const double together = LossMap(c, kCloseSampling).Dip(along, 0.0).depth;
+        double sum = 0.0, most = 0.0;
+        for (int m = 2; m < beams; ++m) {
+            const double ratio = m == 2 ? 1.0 : std::fabs(c.members[static_cast<std::size_t>(m - 3)].ratio);
+            const double alone = LossMap(Alone(c, m), kCloseSampling).Dip(ratio * along, 0.0).depth;
+            sum += alone, most = std::max(most, alone);
+        }
+        EXPECT_LT(together, sum);
+        EXPECT_GT(together, most);
     }
 }
 
@@ -147,10 +176,17 @@ TEST(FourBeams, EquivalentAzimuthsShareTheirDips)
         for (const Glitch& g : glitches) {
             by[std::llround(g.energy * 1e9)].push_back(g.depth);
             if (!g.sharesDip) continue;
-            const Glitch* other = rows.at({g.partner.h, g.partner.k, g.partner.l});
-            EXPECT_EQ(other->depth, g.depth);
-            EXPECT_TRUE(other->sharesDip && other->partner == g.x);
-            EXPECT_NE(other->dipAtPartner, g.dipAtPartner);
+            // The ring of rows the dip's rows make: each names the next, all give one depth, and
+            // one of them counts it.
+            int counted = g.dipAtPartner ? 0 : 1, steps = 1;
+            for (const Glitch* other = rows.at({g.partner.h, g.partner.k, g.partner.l}); !(other->x == g.x) && steps < kMostBeams; ++steps) {
+                EXPECT_EQ(other->depth, g.depth);
+                EXPECT_TRUE(other->sharesDip);
+                counted += other->dipAtPartner ? 0 : 1;
+                other = rows.at({other->partner.h, other->partner.k, other->partner.l});
+            }
+            EXPECT_LT(steps, kMostBeams);
+            EXPECT_EQ(counted, 1);
             ++shared;
         }
         EXPECT_GT(shared, 0);
@@ -169,21 +205,24 @@ TEST(FourBeams, EquivalentAzimuthsShareTheirDips)
     }
 }
 
-// A pair's rows name each other: a mirror partner, and a partner on X's circle where the mirror
-// partner is forbidden; every partner of the reflections to index 7 names X back, one step along
-// the circle's relation and back again giving X.
-TEST(FourBeams, PartnersNameEachOther)
+// A circle's reflections name one another: a mirror partner, a partner on X's circle where the
+// mirror partner is forbidden, and circles of more; every member of the circles of the reflections
+// to index 7 names X and the others back, one step along the circle's relation and back again
+// giving X.
+TEST(FourBeams, CirclesNameTheirMembers)
 {
     const std::unique_ptr<CifCrystal> si = Shipped("Si");
-    const struct { Miller primary, x; std::optional<Miller> partner; } rows[] = {
-        {{2, 2, 0}, {3, 1, -1}, Miller{1, -1, -1}},  // the mirror partner
-        {{1, 1, 1}, {1, 3, 1}, Miller{0, 4, 0}},     // 0 -2 0, the mirror partner, is forbidden
-        {{1, 1, 1}, {-5, -1, -1}, Miller{-9, 3, 3}},
-        {{1, 1, 1}, {2, 2, 0}, std::nullopt},        // no other allowed reflection on its circle
+    const struct { Miller primary, x; std::vector<Miller> members; } rows[] = {
+        {{2, 2, 0}, {3, 1, -1}, {{1, -1, -1}}},  // the mirror partner
+        {{1, 1, 1}, {1, 3, 1}, {{0, 4, 0}}},     // 0 -2 0, the mirror partner, is forbidden
+        {{1, 1, 1}, {-5, -1, -1}, {{-9, 3, 3}}},
+        {{1, 1, 1}, {2, 2, 0}, {}},              // no other allowed reflection on its circle
+        {{2, 2, 0}, {0, -2, 2}, {{2, -2, 4}, {4, 0, 4}, {4, 2, 2}}},
+        {{1, 1, 1}, {-5, 5, 5}, {{-7, 1, 1}, {-1, 5, 5}}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << r.x.h << " " << r.x.k << " " << r.x.l);
-        EXPECT_EQ(DipPartner(*si, r.primary, r.x), r.partner);
+        EXPECT_EQ(CircleMembers(*si, r.primary, r.x), r.members);
     }
     for (const Miller primary : {Miller{1, 1, 1}, Miller{2, 2, 0}, Miller{0, 0, 4}}) {
         for (int h = -7; h <= 7; ++h) {
@@ -191,13 +230,19 @@ TEST(FourBeams, PartnersNameEachOther)
                 for (int l = -7; l <= 7; ++l) {
                     const Miller x{h, k, l};
                     if (si->Extinct(x) || x == Miller{0, 0, 0} || x == primary) continue;
-                    const std::optional<Miller> y = DipPartner(*si, primary, x);
-                    if (!y) continue;
-                    SCOPED_TRACE(testing::Message() << h << " " << k << " " << l << " with " << y->h << " " << y->k << " " << y->l);
-                    EXPECT_EQ(DipPartner(*si, primary, *y), x);
-                    const PartnerRelation there = RelationOf(si->lattice(), primary, x, *y), back = RelationOf(si->lattice(), primary, *y, x);
-                    EXPECT_NEAR(there.ratio * back.ratio, 1.0, 1e-12);
-                    EXPECT_NEAR(back.ratio * there.shift + back.shift, 0.0, 1e-9);
+                    std::vector<Miller> circle = CircleMembers(*si, primary, x);
+                    circle.push_back(x);
+                    std::sort(circle.begin(), circle.end(), MillerBefore);
+                    for (const Miller y : CircleMembers(*si, primary, x)) {
+                        SCOPED_TRACE(testing::Message() << h << " " << k << " " << l << " with " << y.h << " " << y.k << " " << y.l);
+                        std::vector<Miller> back = CircleMembers(*si, primary, y);
+                        back.push_back(y);
+                        std::sort(back.begin(), back.end(), MillerBefore);
+                        EXPECT_EQ(back, circle);
+                        const PartnerRelation there = RelationOf(si->lattice(), primary, x, y), returned = RelationOf(si->lattice(), primary, y, x);
+                        EXPECT_NEAR(there.ratio * returned.ratio, 1.0, 1e-12);
+                        EXPECT_NEAR(returned.ratio * there.shift + returned.shift, 0.0, 1e-9);
+                    }
                 }
             }
         }

@@ -54,14 +54,22 @@ TEST(ThickCrystal, GrazingBeamMeetsTheLinearTheory)
         set.gamma[2] = gammaX;
         ASSERT_LT(std::fabs(gammaX), kGrazing * std::sqrt(std::abs(set.chi[0][0])));
         ThickCrystal crystal(set);
+        // The same with two beams that couple to none (one of them leaving along the surface):
+        // more beams than the expanded determinant takes, solved as an eigenvalue problem.
+        BeamSet padded = set;
+        padded.count = 5;
+        padded.gamma[3] = 0.3, padded.gamma[4] = -0.03;
+        for (int m = 3; m < 5; ++m) padded.chi[m][m] = set.chi[0][0];
+        ThickCrystal more(padded);
         for (const double g : {-1.0, 0.0, 0.8}) {
             for (const double t : {-4.0, -1.0, 0.0, 1.0, 5.0}) {  // across X's resonance, in |chi_0|
-                const double alpha[4] = {0.0, c.centreG + g * c.halfG, t * std::abs(set.chi[0][0]), 0.0};
-                const Reflection r = crystal.Reflect(alpha[1], alpha[2]);
+                const double alpha[5] = {0.0, c.centreG + g * c.halfG, t * std::abs(set.chi[0][0]), 1e-4, -2e-5};
+                const Reflection r = crystal.Reflect(alpha[1], alpha[2]), withMore = more.Reflect(alpha);
                 for (int p = 0; p < 2; ++p) {
                     const std::vector<double> expected = LinearTheory(set, alpha, p);
                     EXPECT_NEAR(r.Power(p, 1), expected[1], 5e-4) << gammaX << " " << g << " " << t;
                     EXPECT_NEAR(r.Power(p, 2), expected[2], 5e-4) << gammaX << " " << g << " " << t;
+                    for (int m = 0; m < 3; ++m) EXPECT_NEAR(withMore.Power(p, m), r.Power(p, m), 1e-9) << gammaX << " " << g << " " << t;
                 }
             }
         }
@@ -110,7 +118,7 @@ TEST(ThickCrystal, MirrorPairRaysDoNotDependOnTheirPath)
         const double centre = ResonantDeviations(c, alphaG).front().real();
         for (int j = -100; j <= 100; ++j) {
             const double alphaX = centre + 0.05 * j * c.halfX;
-            const double alpha[4] = {0.0, alphaG, alphaX, alphaX + c.shift * alphaG};
+            const double alpha[4] = {0.0, alphaG, alphaX, alphaX + c.members[0].shift * alphaG};
             const Reflection r = crystal.Reflect(alpha[1], alpha[2], alpha[3]);
             const std::vector<double> expected = LinearTheory(c.first, alpha, 0);
             ASSERT_NEAR(r.Power(0, 1), expected[1], 1e-9 + 1e-7 * expected[1]) << g << " " << j;
