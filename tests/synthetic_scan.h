@@ -1,14 +1,17 @@
 // A measured I0 scan made in the test: the glitches of the Ewald construction at psi
-// (tests/glitch_energies.h), each with the depth model's profile, taken from a flat I0 sampled
+// (tests/glitch_energies.h), each with the depth model's profile (a circle's reflections' one
+// dip once), taken from a flat I0 sampled
 // every `stepEV` from eMin to eMax, the energies read `offsetEV` high and the intensities with a
 // normal error of `noise` (a share of I0).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
 
 #include "dynamics/glitch_depth.h"
+#include "dynamics/passband.h"
 #include "glitch_energies.h"
 #include "io/scan_file.h"
 
@@ -21,6 +24,20 @@ struct ScanRecipe {
     unsigned seed = 1;
 };
 
+// Whether X's dip at `keV` is one that a reflection of its circle through O and G listed before it
+// (MillerBefore) among `glitches` (each with x and its energy) makes: the circle's one dip, taken once.
+template <typename Listed>
+bool SharesAnEarlierDip(const Crystal& crystal, const ScanFrame& frame, Miller x, double keV, const std::vector<Listed>& glitches)
+{
+    const std::vector<Miller> circle = CircleMembers(crystal, frame.primary, x);
+    return std::any_of(glitches.begin(), glitches.end(), [&](const Listed& h) {
+        const double energy = [&] {
+            if constexpr (requires { h.keV; }) return h.keV; else return h.energy;
+        }();
+        return MillerBefore(h.x, x) && std::fabs(energy - keV) < 1e-9 * keV && std::find(circle.begin(), circle.end(), h.x) != circle.end();
+    });
+}
+
 inline std::vector<ScanPoint> SyntheticScan(const Crystal& crystal, const ScanFrame& frame, const ScanRecipe& recipe,
                                             const Beam& beam = {})
 {
@@ -29,7 +46,9 @@ inline std::vector<ScanPoint> SyntheticScan(const Crystal& crystal, const ScanFr
         GlitchShape shape;
     };
     std::vector<Profile> profiles;
-    for (const ewald::TrueGlitch& g : ewald::Glitches(crystal, frame, recipe.psi, recipe.eMin - 0.05, recipe.eMax + 0.05)) {
+    const std::vector<ewald::TrueGlitch> glitches = ewald::Glitches(crystal, frame, recipe.psi, recipe.eMin - 0.05, recipe.eMax + 0.05);
+    for (const ewald::TrueGlitch& g : glitches) {
+        if (SharesAnEarlierDip(crystal, frame, g.x, g.keV, glitches)) continue;
         GlitchShape shape = ShapeOfGlitch(crystal, frame, g.x, recipe.psi, g.keV, beam);
         if (shape.depth > 1e-4) profiles.push_back({g.keV * 1000.0, std::move(shape)});
     }
