@@ -1,10 +1,13 @@
 #include "dynamics/glitch_depth.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <condition_variable>
 #include <mutex>
+#include <set>
 
 #include "dynamics/darwin_width.h"
 #include "dynamics/first_order.h"
@@ -236,10 +239,10 @@ namespace {
 // A case's numbers rounded to a billionth of their scale (the cosines and rates to 1e-9, the
 // susceptibilities to 1e-9 of |chi_0|): cases alike but for the rounding of their vectors agree
 // to far better.
-std::vector<long long> KeyOf(const PassbandCase& c, double across)
+std::vector<long long> KeyOf(const PassbandCase& c, double across, bool exact = false)
 {
     std::vector<long long> key;
-    const auto add = [&](double v, double unit) { key.push_back(std::llround(v / unit)); };
+    const auto add = [&](double v, double unit) { key.push_back(exact ? std::bit_cast<long long>(v) : std::llround(v / unit)); };
     const double chi = std::max(std::abs(c.first.chi[0][0]), 1e-30);
     const auto addSet = [&](const BeamSet& set) {
         key.push_back(set.count);
@@ -276,10 +279,40 @@ public:
     }
     void Keep(const std::vector<long long>& key, const DipProfile& dip)
     {
-        const std::size_t bytes = sizeof(DipProfile) + (dip.samples.size() + dip.fine.size()) * sizeof(double) + key.size() * sizeof(long long) + 64;
         const std::lock_guard<std::mutex> held(lock_);
-        if (bytes_ + bytes > kBytes) dips_.clear(), bytes_ = 0;
-        if (dips_.emplace(key, dip).second) bytes_ += bytes;
+        KeepHeld(key, dip);
+    }
+    // The dip of the key, from the store, or worked out by `work` and kept; a thread that asks for
+    // a dip another is working out waits for it (the reflections of one circle, weighed side by
+    // side on two cores, would otherwise work out their costly dip twice).
+    template <typename Work>
+    DipProfile Obtain(const std::vector<long long>& key, Work work)
+    {
+        std::unique_lock<std::mutex> held(lock_);
+        for (;;) {
+            const auto found = dips_.find(key);
+            if (found != dips_.end()) return found->second;
+            if (working_.insert(key).second) break;
+            done_.wait(held);
+        }
+        held.unlock();
+        // Whatever happens to the work, the key is released and the waiters woken.
+        struct Release {
+            DipStore* store;
+            const std::vector<long long>& key;
+            ~Release()
+            {
+                {
+                    const std::lock_guard<std::mutex> again(store->lock_);
+                    store->working_.erase(key);
+                }
+                store->done_.notify_all();
+            }
+        } release{this, key};
+        DipProfile dip = work();
+        const std::lock_guard<std::mutex> again(lock_);
+        KeepHeld(key, dip);
+        return dip;
     }
 
     void Forget()
@@ -289,9 +322,18 @@ public:
     }
 
 private:
+    void KeepHeld(const std::vector<long long>& key, const DipProfile& dip)
+    {
+        const std::size_t bytes = sizeof(DipProfile) + (dip.samples.size() + dip.fine.size()) * sizeof(double) + key.size() * sizeof(long long) + 64;
+        if (bytes_ + bytes > kBytes) dips_.clear(), bytes_ = 0;
+        if (dips_.emplace(key, dip).second) bytes_ += bytes;
+    }
+
     static constexpr std::size_t kBytes = std::size_t{64} << 20;
     std::mutex lock_;
+    std::condition_variable done_;
     std::map<std::vector<long long>, DipProfile> dips_;
+    std::set<std::vector<long long>> working_;  // keys a thread is working out
     std::size_t bytes_ = 0;
 };
 
@@ -304,12 +346,7 @@ DipStore& Store()
 // A case's dip, from the store or worked out and kept.
 DipProfile StoredDipOf(const PassbandCase& c, double across)
 {
-    const std::vector<long long> key = KeyOf(c, across);
-    DipProfile dip;
-    if (Store().Find(key, &dip)) return dip;
-    dip = DipOf(c, across);
-    Store().Keep(key, dip);
-    return dip;
+    return Store().Obtain(KeyOf(c, across), [&] { return DipOf(c, across); });
 }
 
 // The dips of many requests: each request's case, the distinct ones (the first of each kind)
@@ -362,7 +399,14 @@ DipEstimate EstimateDip(const Crystal& crystal, const ScanFrame& frame, Miller x
                         Sampling sampling)
 {
     const PassbandCase c = DescribePassband(crystal, frame, x, psi, keV, beam);
-    const DipProfile dip = AsSeenBy(LossMap(c, sampling).Dip(std::fabs(c.alongRate) * c.along, std::fabs(c.acrossRate) * beam.across, kEstimateBins), c, x);
+    // Kept too: the reflections of one circle, whose lines a fit weighs one by one, share it. Only
+    // for the very same case (to the bit): an estimate taken from an alike one would carry the
+    // last bits of whichever came first into the weights a fit ranks its lines by.
+    std::vector<long long> key = KeyOf(c, beam.across, true);
+    key.insert(key.end(), {-1, sampling.tail, sampling.band, sampling.resonance, sampling.atResonances});
+    const DipProfile dip = AsSeenBy(Store().Obtain(key, [&] {
+        return LossMap(c, sampling).Dip(std::fabs(c.alongRate) * c.along, std::fabs(c.acrossRate) * beam.across, kEstimateBins);
+    }), c, x);
     return {dip.depth, dip.peak};
 }
 
