@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "dynamics/hessenberg_qr.h"
+
 namespace {
 
 using Complex = std::complex<double>;
@@ -503,17 +505,24 @@ int ThickCrystal::EigenRoots(const Complex (*eps)[3], bool polish)
     const int count = beams_.count, n = 2 * count;
     int extra[kWaves], size = n;
     for (int i = 0; i < n; ++i) extra[i] = second_[i / 2] ? size++ : -1;
-    Eigen::MatrixXcd a = Eigen::MatrixXcd::Zero(size, size);
+    Complex a[4 * kWaves * kWaves];
+    std::fill(a, a + size * size, Complex(0.0));
     for (int i = 0; i < n; ++i) {
         const Complex* e = eps[i / 2];
         const int row = extra[i] < 0 ? i : extra[i];
-        const Complex over = extra[i] < 0 ? e[1] : e[2];
-        for (int j = 0; j < n; ++j) a(row, j) = coupling_[i][j] / over;
-        a(row, i) = -e[0] / over;
-        if (extra[i] >= 0) a(i, extra[i]) = 1.0, a(row, row) = -e[1] / over;
+        const Complex over = Reciprocal(extra[i] < 0 ? e[1] : e[2]);
+        for (int j = 0; j < n; ++j) a[row * size + j] = Times(coupling_[i][j], over);
+        a[row * size + i] = -Times(e[0], over);
+        if (extra[i] >= 0) a[i * size + extra[i]] = 1.0, a[row * size + row] = -Times(e[1], over);
     }
-    const Eigen::ComplexEigenSolver<Eigen::MatrixXcd> solved(a, false);
-    for (int k = 0; k < size; ++k) roots_[static_cast<std::size_t>(k)] = solved.eigenvalues()(k);
+    // Eigen's solver where the plain QR steps do not converge.
+    Complex kept[4 * kWaves * kWaves];
+    std::copy(a, a + size * size, kept);
+    if (!HessenbergEigenvalues(a, size, roots_.data())) {
+        const Eigen::MatrixXcd matrix = Eigen::Map<const Eigen::Matrix<Complex, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(kept, size, size);
+        const Eigen::ComplexEigenSolver<Eigen::MatrixXcd> solved(matrix, false);
+        for (int k = 0; k < size; ++k) roots_[static_cast<std::size_t>(k)] = solved.eigenvalues()(k);
+    }
     rootCount_ = 0;  // the eigenvalues need no guesses
     if (polish) {
         std::array<Complex, 3> diagonal[kMostBeams];
