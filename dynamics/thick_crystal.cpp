@@ -233,6 +233,33 @@ void InverseDiagonal(Complex* a, int n, Complex* diagonal)
     }
 }
 
+// The null vectors of the n x n matrix a (row-major, destroyed), singular to rounding at a root
+// met `cluster` times, into wave[0] on: one step of inverse iteration from fixed vectors (the
+// solution grows along the null space by the inverse of the rounding), the second of a plane made
+// orthogonal to the first; each scaled to a largest entry of 1. Partial pivoting costs half the
+// complete pivoting that the expanded determinant's few waves are parted by.
+void InverseIteration(Complex* a, int n, int cluster, Complex (*wave)[2 * kMostBeams])
+{
+    Complex b[4 * kMostBeams * kMostBeams];  // n rows of `cluster`, at most n, right-hand sides
+    for (int i = 0; i < n; ++i) {
+        for (int k = 0; k < cluster; ++k) b[i * cluster + k] = Complex(1.0 + 0.1 * ((3 * i + 5 * k) % 7), 0.1 * ((2 * i + 3 * k) % 5));
+    }
+    SolveLinear(a, n, b, cluster);
+    for (int k = 0; k < cluster; ++k) {
+        Complex* x = wave[k];
+        for (int i = 0; i < n; ++i) x[i] = b[i * cluster + k];
+        for (int previous = 0; previous < k; ++previous) {
+            Complex overlap = 0.0;
+            double size = 0.0;
+            for (int i = 0; i < n; ++i) overlap += Times(std::conj(wave[previous][i]), x[i]), size += Size(wave[previous][i]);
+            for (int i = 0; i < n; ++i) x[i] -= Times(overlap / size, wave[previous][i]);
+        }
+        double norm = 0.0;
+        for (int i = 0; i < n; ++i) norm = std::max(norm, std::sqrt(Size(x[i])));
+        for (int i = 0; i < n; ++i) x[i] /= norm;
+    }
+}
+
 // The determinant of the n x n matrix a (row-major, destroyed).
 Complex Determinant(Complex* a, int n)
 {
@@ -592,6 +619,11 @@ Reflection ThickCrystal::Solve(const double* alphas, bool polish)
             for (int c = 0; c < n; ++c) a[r * n + c] = -coupling_[r][c];
             const Complex* e = eps[r / 2];
             a[r * n + r] = e[0] + Times(mean, e[1] + Times(mean, e[2]));
+        }
+        if (count > kExpandedBeams) {
+            InverseIteration(a, n, cluster, &wave[j]);
+            j += cluster;
+            continue;
         }
         int column[kWaves];
         CompletePivoting(a, n, column);
