@@ -1,5 +1,6 @@
 #include "dynamics/hessenberg_qr.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -15,13 +16,14 @@ double Rough(Complex a) { return std::fabs(a.real()) + std::fabs(a.imag()); }
 // Each eigenvalue is given at most this many QR steps.
 constexpr int kMostSteps = 60;
 
-void ToHessenberg(Complex* a, int n)
+void ToHessenberg(Complex* a, int n, Hessenberg* kept)
 {
-    Complex v[64];
+    Complex v[kMostHessenberg];
     for (int k = 0; k + 2 < n; ++k) {
         double norm = 0.0;
         for (int i = k + 1; i < n; ++i) norm += Size(a[i * n + k]);
         norm = std::sqrt(norm);
+        if (kept != nullptr) kept->twice[static_cast<std::size_t>(k)] = 0.0;
         if (norm == 0.0) continue;
         const Complex first = a[(k + 1) * n + k];
         const double firstSize = Modulus(first);
@@ -31,6 +33,10 @@ void ToHessenberg(Complex* a, int n)
         v[k + 1] += phase * norm;
         for (int i = k + 1; i < n; ++i) vv += Size(v[i]);
         const double twice = 2.0 / vv;
+        if (kept != nullptr) {
+            kept->twice[static_cast<std::size_t>(k)] = twice;
+            for (int i = k + 1; i < n; ++i) kept->reflection[static_cast<std::size_t>(k * n + i)] = v[i];
+        }
         // From the left: rows k+1 on, columns k on.
         for (int j = k; j < n; ++j) {
             Complex s = 0.0;
@@ -51,13 +57,17 @@ void ToHessenberg(Complex* a, int n)
 
 }  // namespace
 
-bool HessenbergEigenvalues(Complex* a, int n, Complex* values)
+bool HessenbergEigenvalues(Complex* a, int n, Complex* values, Hessenberg* kept)
 {
-    if (n > 64) return false;
-    ToHessenberg(a, n);
+    if (n > kMostHessenberg) return false;
+    ToHessenberg(a, n, kept);
+    if (kept != nullptr) {
+        kept->n = n;
+        std::copy(a, a + n * n, kept->h.begin());
+    }
     const double epsilon = std::numeric_limits<double>::epsilon();
-    double c[64];
-    Complex s[64];
+    double c[kMostHessenberg];
+    Complex s[kMostHessenberg];
     int hi = n - 1, steps = 0;
     while (hi >= 0) {
         if (hi == 0) {
@@ -121,4 +131,66 @@ bool HessenbergEigenvalues(Complex* a, int n, Complex* values)
         if (!(std::isfinite(values[k].real()) && std::isfinite(values[k].imag()))) return false;
     }
     return true;
+}
+
+void HessenbergEigenvectors(const Hessenberg& form, Complex lambda, int count, Complex* vectors)
+{
+    const int n = form.n;
+    Complex m[kMostHessenberg * kMostHessenberg], y[kMostHessenberg][2];
+    std::copy(form.h.begin(), form.h.begin() + n * n, m);
+    for (int i = 0; i < n; ++i) {
+        m[i * n + i] -= lambda;
+        for (int k = 0; k < count; ++k) y[i][k] = Complex(1.0 + 0.1 * ((3 * i + 5 * k) % 7), 0.1 * ((2 * i + 3 * k) % 5));
+    }
+    // (H - lambda) y = b, eliminating each column's one subdiagonal entry, the larger of the two
+    // rows as the pivot; a pivot below the rounding of H's entries (at an eigenvalue, the last one
+    // may be 0) taken as that rounding, so that y grows along the eigenvector and stays finite.
+    double largest = 0.0;
+    for (int i = 0; i < n * n; ++i) largest = std::max(largest, Rough(m[i]));
+    const double floor = std::max(std::numeric_limits<double>::epsilon() * largest, std::numeric_limits<double>::min());
+    const auto lifted = [&](Complex& pivot) {
+        if (Rough(pivot) < floor) pivot = floor;
+    };
+    for (int k = 0; k + 1 < n; ++k) {
+        if (Size(m[(k + 1) * n + k]) > Size(m[k * n + k])) {
+            for (int j = k; j < n; ++j) std::swap(m[k * n + j], m[(k + 1) * n + j]);
+            std::swap(y[k], y[k + 1]);
+        }
+        lifted(m[k * n + k]);
+        const Complex f = m[(k + 1) * n + k] / m[k * n + k];
+        for (int j = k + 1; j < n; ++j) m[(k + 1) * n + j] -= Times(f, m[k * n + j]);
+        for (int c = 0; c < count; ++c) y[k + 1][c] -= Times(f, y[k][c]);
+    }
+    lifted(m[(n - 1) * n + n - 1]);
+    for (int k = n - 1; k >= 0; --k) {
+        for (int c = 0; c < count; ++c) {
+            Complex sum = y[k][c];
+            for (int j = k + 1; j < n; ++j) sum -= Times(m[k * n + j], y[j][c]);
+            y[k][c] = sum / m[k * n + k];
+        }
+    }
+    for (int c = 0; c < count; ++c) {
+        Complex* x = vectors + c * n;
+        for (int i = 0; i < n; ++i) x[i] = y[i][c];
+        // Taken back: x = Q y, the reflections applied last to first.
+        for (int k = n - 3; k >= 0; --k) {
+            const double twice = form.twice[static_cast<std::size_t>(k)];
+            if (twice == 0.0) continue;
+            const Complex* v = &form.reflection[static_cast<std::size_t>(k * n)];
+            Complex along = 0.0;
+            for (int i = k + 1; i < n; ++i) along += Times(std::conj(v[i]), x[i]);
+            along *= twice;
+            for (int i = k + 1; i < n; ++i) x[i] -= Times(along, v[i]);
+        }
+        for (int previous = 0; previous < c; ++previous) {
+            const Complex* p = vectors + previous * n;
+            Complex overlap = 0.0;
+            double size = 0.0;
+            for (int i = 0; i < n; ++i) overlap += Times(std::conj(p[i]), x[i]), size += Size(p[i]);
+            for (int i = 0; i < n; ++i) x[i] -= Times(overlap / size, p[i]);
+        }
+        double most = 0.0;
+        for (int i = 0; i < n; ++i) most = std::max(most, Modulus(x[i]));
+        for (int i = 0; i < n; ++i) x[i] /= most;
+    }
 }

@@ -5,8 +5,6 @@
 #include <cmath>
 #include <limits>
 
-#include "dynamics/hessenberg_qr.h"
-
 namespace {
 
 using Complex = std::complex<double>;
@@ -545,7 +543,7 @@ int ThickCrystal::EigenRoots(const Complex (*eps)[3], bool polish)
     // Eigen's solver where the plain QR steps do not converge.
     Complex kept[4 * kWaves * kWaves];
     std::copy(a, a + size * size, kept);
-    if (!HessenbergEigenvalues(a, size, roots_.data())) {
+    if (!HessenbergEigenvalues(a, size, roots_.data(), &form_)) {
         const Eigen::MatrixXcd matrix = Eigen::Map<const Eigen::Matrix<Complex, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(kept, size, size);
         const Eigen::ComplexEigenSolver<Eigen::MatrixXcd> solved(matrix, false);
         for (int k = 0; k < size; ++k) roots_[static_cast<std::size_t>(k)] = solved.eigenvalues()(k);
@@ -619,6 +617,18 @@ Reflection ThickCrystal::Solve(const double* alphas, bool polish)
             for (int c = 0; c < n; ++c) a[r * n + c] = -coupling_[r][c];
             const Complex* e = eps[r / 2];
             a[r * n + r] = e[0] + Times(mean, e[1] + Times(mean, e[2]));
+        }
+        if (count > kExpandedBeams && cluster <= 2) {
+            // The eigenvectors of the equations made linear: their first n entries are the waves'.
+            Complex vectors[2 * kMostHessenberg];
+            HessenbergEigenvectors(form_, mean, cluster, vectors);
+            for (int k = 0; k < cluster; ++k) {
+                double norm = 0.0;
+                for (int i = 0; i < n; ++i) norm = std::max(norm, std::sqrt(Size(vectors[k * form_.n + i])));
+                for (int i = 0; i < n; ++i) wave[j + k][i] = vectors[k * form_.n + i] / norm;
+            }
+            j += cluster;
+            continue;
         }
         if (count > kExpandedBeams) {
             InverseIteration(a, n, cluster, &wave[j]);

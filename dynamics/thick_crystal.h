@@ -25,6 +25,8 @@
 #include <complex>
 #include <limits>
 
+#include "dynamics/hessenberg_qr.h"
+
 // A beam whose direction cosine with the surface normal is smaller than this many times
 // sqrt|chi_0| keeps the second-order term.
 inline constexpr double kGrazing = 20.0;
@@ -128,6 +130,9 @@ private:
     // The sums over O's and G's terms for each power of X's and X''s terms at the alpha_G of keptAlphaG_.
     Coefficients withOG_[3][3]{};
     int withOGDegree_[3][3]{};
+    // The Hessenberg form of the last ray's matrix (more than kExpandedBeams beams): its waves'
+    // amplitudes come from it.
+    Hessenberg form_;
     double keptAlphaG_ = std::numeric_limits<double>::quiet_NaN();
     std::array<std::complex<double>, kMostRoots> roots_{};
     int rootCount_ = 0;                           // 0: no guesses kept

@@ -55,7 +55,8 @@ TEST(ThickCrystal, GrazingBeamMeetsTheLinearTheory)
         ASSERT_LT(std::fabs(gammaX), kGrazing * std::sqrt(std::abs(set.chi[0][0])));
         ThickCrystal crystal(set);
         // The same with two beams that couple to none (one of them leaving along the surface):
-        // more beams than the expanded determinant takes, solved as an eigenvalue problem.
+        // more beams than the expanded determinant takes, solved as an eigenvalue problem (its
+        // waves from one step of inverse iteration, to 2e-8 of a ray's power here).
         BeamSet padded = set;
         padded.count = 5;
         padded.gamma[3] = 0.3, padded.gamma[4] = -0.03;
@@ -69,7 +70,7 @@ TEST(ThickCrystal, GrazingBeamMeetsTheLinearTheory)
                     const std::vector<double> expected = LinearTheory(set, alpha, p);
                     EXPECT_NEAR(r.Power(p, 1), expected[1], 5e-4) << gammaX << " " << g << " " << t;
                     EXPECT_NEAR(r.Power(p, 2), expected[2], 5e-4) << gammaX << " " << g << " " << t;
-                    for (int m = 0; m < 3; ++m) EXPECT_NEAR(withMore.Power(p, m), r.Power(p, m), 1e-9) << gammaX << " " << g << " " << t;
+                    for (int m = 0; m < 3; ++m) EXPECT_NEAR(withMore.Power(p, m), r.Power(p, m), 1e-7) << gammaX << " " << g << " " << t;
                 }
             }
         }
