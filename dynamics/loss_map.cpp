@@ -42,6 +42,7 @@ constexpr double kJoined = 0.5;
 
 // The narrowest stretch of a piece's mapped angle (of pi) that sampling at the resonances makes.
 constexpr double kNarrowestStretch = 1e-3;
+constexpr int kStretchRaysForMany = 10;
 
 // A dip shallower than this rounds to 0 in the tables (six decimals): it has no width.
 constexpr double kShallowest = 5e-7;
@@ -172,6 +173,12 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
     // A piece made of more than X's two resonances with G's waves (X''s, or the second wall's)
     // has twice the rays.
     const Quadrature single = GaussLegendre(sampling.resonance), doubled = GaussLegendre(2 * sampling.resonance);
+    // But for more than four beams split at their resonances by kStretchRaysForMany rays or more:
+    // such a piece holds the resonances of every reflection of X's circle, and the stretches
+    // between them are narrow enough for those rays (17 deep dips of silicon's circles within 2.5 %
+    // in depth and 3 % in width of a sampling of twice the nodes and rays, as with twice the rays,
+    // at half their cost).
+    const bool tenEnough = passband.first.count > 4 && sampling.atResonances && sampling.resonance >= kStretchRaysForMany;
     // X's beam along the surface (it keeps delta^2) leaves the crystal only where alpha_X exceeds
     // gamma_X^2, at which the normal component of its vacuum wave, sqrt(gamma_X^2 - alpha_X), turns
     // real; below, X's grazing wave reflects much of what reaches it, up to its resonance, where
@@ -260,7 +267,7 @@ LossMap::LossMap(const PassbandCase& passband, Sampling sampling, RayLoss rays)
                 const double lower = k == 0 ? -kFarEnd : std::atan(((pieces[k - 1].centre + piece.centre) / 2.0 - piece.centre) / piece.width);
                 const double upper = k + 1 == pieces.size() ? kFarEnd : std::atan(((piece.centre + pieces[k + 1].centre) / 2.0 - piece.centre) / piece.width);
                 const std::size_t first = rays.size();
-                const Quadrature& gauss = piece.poles.size() > 2 ? doubled : single;
+                const Quadrature& gauss = piece.poles.size() > 2 && !tenEnough ? doubled : single;
                 std::vector<double> ends{lower, upper};
                 const double atKink = std::atan((kink - piece.centre) / piece.width);
                 if (grazingX && atKink > lower && atKink < upper) {
