@@ -1,6 +1,7 @@
 // The eigenvalues of the plain QR steps against Eigen's solver: random complex matrices of the
 // sizes five to twelve beams make, entries spread over six orders as a ray far from its Bragg
-// conditions makes them, and a matrix of nearly equal eigenvalues (a beam's sigma and pi waves).
+// conditions makes them, and a matrix of nearly equal eigenvalues (a beam's sigma and pi waves);
+// the eigenvectors against the matrix itself, and at an eigenvalue that leaves a pivot of 0.
 #include <gtest/gtest.h>
 
 #include <Eigen/Eigenvalues>
@@ -53,5 +54,34 @@ TEST(HessenbergQr, EigenvaluesAsEigenFindsThem)
         const Eigen::ComplexEigenSolver<Eigen::MatrixXcd> solved(m, false);
         const std::vector<Complex> expected(solved.eigenvalues().data(), solved.eigenvalues().data() + c.n);
         EXPECT_LT(WorstMismatch(found, expected), 1e-9);
+    }
+}
+
+TEST(HessenbergQr, EigenvectorsSolveTheMatrix)
+{
+    std::mt19937 random(11);
+    std::normal_distribution<double> normal;
+    for (const bool triangular : {false, true}) {  // triangular: (A - lambda) has a pivot of exactly 0
+        SCOPED_TRACE(triangular);
+        const int n = 12;
+        std::vector<Complex> a(n * n), work, values(n), vector(n);
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) a[static_cast<std::size_t>(i * n + j)] = triangular && j < i ? Complex(0.0) : Complex(normal(random), normal(random));
+        }
+        work = a;
+        Hessenberg form;
+        ASSERT_TRUE(HessenbergEigenvalues(work.data(), n, values.data(), &form));
+        for (const Complex lambda : values) {
+            HessenbergEigenvectors(form, lambda, 1, vector.data());
+            double residual = 0.0, size = 0.0;
+            for (int i = 0; i < n; ++i) {
+                Complex row = -lambda * vector[static_cast<std::size_t>(i)];
+                for (int j = 0; j < n; ++j) row += a[static_cast<std::size_t>(i * n + j)] * vector[static_cast<std::size_t>(j)];
+                residual = std::max(residual, std::abs(row));
+                size = std::max(size, std::abs(vector[static_cast<std::size_t>(i)]));
+            }
+            EXPECT_NEAR(size, 1.0, 1e-12);
+            EXPECT_LT(residual, 1e-10) << lambda;
+        }
     }
 }

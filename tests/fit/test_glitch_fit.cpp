@@ -168,7 +168,7 @@ TEST(GlitchFit, KeepsTheRulesOfWhatADipPairsWith)
     EXPECT_FALSE(tooCoarse.candidate);
     EXPECT_NE(tooCoarse.why.find("every azimuth pairs its dips alike"), std::string::npos) << tooCoarse.why;
 
-    DipSearch twins = SyntheticDips(silicon, si111, {31.1, 7.0, 12.0, 0.0, 0.1, 2, 0.03});
+    DipSearch twins = SyntheticDips(silicon, si111, {31.1, 7.0, 10.0, 0.0, 0.1, 2, 0.03});
     const std::size_t real = twins.dips.size();
     for (std::size_t i = 0; i < real; ++i) twins.dips.push_back({twins.dips[i].energy + 0.0015, twins.dips[i].depth / 2.0, 1.0});
     std::sort(twins.dips.begin(), twins.dips.end(), [](const MeasuredDip& a, const MeasuredDip& b) { return a.energy < b.energy; });
