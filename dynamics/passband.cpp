@@ -164,10 +164,12 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
     std::vector<Miller> circle = CircleMembers(crystal, frame.primary, given);
     circle.push_back(given);
     const Vec3 inwardNormal = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : frame.G);
-    const auto inwardness = [&](Miller m) { return Dot(lattice.Reciprocal(m), inwardNormal) * (kHcKeVAngstrom / keV); };
+    // How far each runs in, to a trillionth (images in the surface run in alike): a strict order,
+    // the same whichever of them is given.
+    const auto inwardness = [&](Miller m) { return std::llround(Dot(lattice.Reciprocal(m), inwardNormal) * (kHcKeVAngstrom / keV) * 1e12); };
     std::sort(circle.begin(), circle.end(), [&](Miller a, Miller b) {
-        const double ia = inwardness(a), ib = inwardness(b);
-        return std::fabs(ia - ib) > 1e-12 ? ia > ib : MillerBefore(a, b);
+        const long long ia = inwardness(a), ib = inwardness(b);
+        return ia != ib ? ia > ib : MillerBefore(a, b);
     });
     const Miller x = circle.front();
     const int beams = std::min(2 + static_cast<int>(circle.size()), kMostBeams);
