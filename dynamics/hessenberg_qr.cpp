@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "dynamics/unset_storage.h"
+
 namespace {
 
 using Complex = std::complex<double>;
@@ -136,8 +138,9 @@ bool HessenbergEigenvalues(Complex* a, int n, Complex* values, Hessenberg* kept)
 void HessenbergEigenvectors(const Hessenberg& form, Complex lambda, int count, Complex* vectors)
 {
     const int n = form.n;
-    Complex m[kMostHessenberg * kMostHessenberg], y[kMostHessenberg][2];
-    std::copy(form.h.begin(), form.h.begin() + n * n, m);
+    UnsetComplex<kMostHessenberg * kMostHessenberg> m;
+    Complex y[kMostHessenberg][2];
+    std::copy(form.h.begin(), form.h.begin() + n * n, m.data());
     for (int i = 0; i < n; ++i) {
         m[i * n + i] -= lambda;
         for (int k = 0; k < count; ++k) y[i][k] = Complex(1.0 + 0.1 * ((3 * i + 5 * k) % 7), 0.1 * ((2 * i + 3 * k) % 5));

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "dynamics/unset_storage.h"
+
 namespace {
 
 using Complex = std::complex<double>;
@@ -218,9 +220,10 @@ void SolveLinear(Complex* a, int n, Complex* b, int count)
 // above it (the entries it takes are those SolveLinear gives, to the bit).
 void InverseDiagonal(Complex* a, int n, Complex* diagonal)
 {
-    Complex b[kMostRightHandSides * kMostRightHandSides] = {};
+    UnsetComplex<kMostRightHandSides * kMostRightHandSides> b;
+    std::fill(b.data(), b.data() + n * n, Complex(0.0));
     for (int r = 0; r < n; ++r) b[r * n + r] = 1.0;
-    Eliminate(a, n, b, n);
+    Eliminate(a, n, b.data(), n);
     for (int j = 0; j < n; ++j) {
         for (int k = n - 1; k >= j; --k) {
             Complex s = b[k * n + j];
@@ -238,11 +241,11 @@ void InverseDiagonal(Complex* a, int n, Complex* diagonal)
 // complete pivoting that the expanded determinant's few waves are parted by.
 void InverseIteration(Complex* a, int n, int cluster, Complex (*wave)[2 * kMostBeams])
 {
-    Complex b[4 * kMostBeams * kMostBeams];  // n rows of `cluster`, at most n, right-hand sides
+    UnsetComplex<4 * kMostBeams * kMostBeams> b;  // n rows of `cluster`, at most n, right-hand sides
     for (int i = 0; i < n; ++i) {
         for (int k = 0; k < cluster; ++k) b[i * cluster + k] = Complex(1.0 + 0.1 * ((3 * i + 5 * k) % 7), 0.1 * ((2 * i + 3 * k) % 5));
     }
-    SolveLinear(a, n, b, cluster);
+    SolveLinear(a, n, b.data(), cluster);
     for (int k = 0; k < cluster; ++k) {
         Complex* x = wave[k];
         for (int i = 0; i < n; ++i) x[i] = b[i * cluster + k];
@@ -392,13 +395,14 @@ void ThickCrystal::PolishRoots(const std::array<Complex, 3>* diagonal, int degre
         bool settled = true;
         for (int k = 0; k < degree; ++k) {
             Complex& z = roots_[static_cast<std::size_t>(k)];
-            Complex m[kWaves * kWaves], inverse[kWaves];
+            UnsetComplex<kWaves * kWaves> m;
+            Complex inverse[kWaves];
             for (int r = 0; r < n; ++r) {
                 for (int c = 0; c < n; ++c) m[r * n + c] = r == c ? Complex(0.0) : -coupling_[r][c];
                 const std::array<Complex, 3>& e = diagonal[r / 2];
                 m[r * n + r] = e[0] + Times(z, e[1] + Times(z, e[2]));
             }
-            InverseDiagonal(m, n, inverse);  // M' is diagonal: the trace takes only M^-1's diagonal
+            InverseDiagonal(m.data(), n, inverse);  // M' is diagonal: the trace takes only M^-1's diagonal
             Complex slope = 0.0;
             for (int r = 0; r < n; ++r) {
                 const std::array<Complex, 3>& e = diagonal[r / 2];
@@ -530,8 +534,8 @@ int ThickCrystal::EigenRoots(const Complex (*eps)[3], bool polish)
     const int count = beams_.count, n = 2 * count;
     int extra[kWaves], size = n;
     for (int i = 0; i < n; ++i) extra[i] = second_[i / 2] ? size++ : -1;
-    Complex a[4 * kWaves * kWaves];
-    std::fill(a, a + size * size, Complex(0.0));
+    UnsetComplex<4 * kWaves * kWaves> a;
+    std::fill(a.data(), a.data() + size * size, Complex(0.0));
     for (int i = 0; i < n; ++i) {
         const Complex* e = eps[i / 2];
         const int row = extra[i] < 0 ? i : extra[i];
@@ -541,10 +545,10 @@ int ThickCrystal::EigenRoots(const Complex (*eps)[3], bool polish)
         if (extra[i] >= 0) a[i * size + extra[i]] = 1.0, a[row * size + row] = -Times(e[1], over);
     }
     // Eigen's solver where the plain QR steps do not converge.
-    Complex kept[4 * kWaves * kWaves];
-    std::copy(a, a + size * size, kept);
-    if (!HessenbergEigenvalues(a, size, roots_.data(), &form_)) {
-        const Eigen::MatrixXcd matrix = Eigen::Map<const Eigen::Matrix<Complex, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(kept, size, size);
+    UnsetComplex<4 * kWaves * kWaves> kept;
+    std::copy(a.data(), a.data() + size * size, kept.data());
+    if (!HessenbergEigenvalues(a.data(), size, roots_.data(), &form_)) {
+        const Eigen::MatrixXcd matrix = Eigen::Map<const Eigen::Matrix<Complex, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>(kept.data(), size, size);
         const Eigen::ComplexEigenSolver<Eigen::MatrixXcd> solved(matrix, false);
         for (int k = 0; k < size; ++k) roots_[static_cast<std::size_t>(k)] = solved.eigenvalues()(k);
     }
@@ -608,8 +612,9 @@ Reflection ThickCrystal::Solve(const double* alphas, bool polish)
     }
     // Each wave's amplitudes: the null vectors of the fundamental equations at its delta, a root
     // met twice giving a plane of them.
-    Complex wave[kWaves][kWaves];  // wave[j][i], i = 2 m + s
-    Complex a[kWaves * kWaves];
+    UnsetComplex<kWaves * kWaves> waves;  // wave[j][i], i = 2 m + s
+    Complex (*wave)[kWaves] = reinterpret_cast<Complex (*)[kWaves]>(waves.data());
+    UnsetComplex<kWaves * kWaves> a;
     for (int j = 0; j < wanted;) {
         const int cluster = std::min(clusterOf[j], wanted - j);
         const Complex mean = delta[j];
@@ -620,8 +625,8 @@ Reflection ThickCrystal::Solve(const double* alphas, bool polish)
         }
         if (count > kExpandedBeams && cluster <= 2) {
             // The eigenvectors of the equations made linear: their first n entries are the waves'.
-            Complex vectors[2 * kMostHessenberg];
-            HessenbergEigenvectors(form_, mean, cluster, vectors);
+            UnsetComplex<2 * kMostHessenberg> vectors;
+            HessenbergEigenvectors(form_, mean, cluster, vectors.data());
             for (int k = 0; k < cluster; ++k) {
                 double norm = 0.0;
                 for (int i = 0; i < n; ++i) norm = std::max(norm, std::sqrt(Size(vectors[k * form_.n + i])));
@@ -631,12 +636,12 @@ Reflection ThickCrystal::Solve(const double* alphas, bool polish)
             continue;
         }
         if (count > kExpandedBeams) {
-            InverseIteration(a, n, cluster, &wave[j]);
+            InverseIteration(a.data(), n, cluster, &wave[j]);
             j += cluster;
             continue;
         }
         int column[kWaves];
-        CompletePivoting(a, n, column);
+        CompletePivoting(a.data(), n, column);
         const int rank = n - cluster;
         for (int k = 0; k < cluster; ++k) {
             Complex x[kWaves] = {};
@@ -666,7 +671,8 @@ Reflection ThickCrystal::Solve(const double* alphas, bool polish)
     }
     // The boundary conditions, one row for each polarisation of each beam that has one, both
     // incident polarisations at once.
-    Complex system[kWaves * kWaves], rhs[2 * kWaves] = {};
+    UnsetComplex<kWaves * kWaves> system;
+    Complex rhs[2 * kWaves] = {};
     int row = 0;
     for (int m = 0; m < count; ++m) {
         const double g = beams_.gamma[static_cast<std::size_t>(m)];
@@ -678,7 +684,7 @@ Reflection ThickCrystal::Solve(const double* alphas, bool polish)
             if (m == 0) rhs[row * 2 + s] = second_[0] ? in[0] - out[0] : Complex(1.0);
         }
     }
-    SolveLinear(system, wanted, rhs, 2);
+    SolveLinear(system.data(), wanted, rhs, 2);
 
     Reflection r;
     for (int m = 0; m < count; ++m) {
