@@ -64,6 +64,21 @@ std::array<std::complex<double>, 2> TwoBeamRoots(const BeamSet& f, double alphaG
     return {(chi0 + f.chi[0][1] * x1) / (2.0 * gamma0), (chi0 + f.chi[0][1] * x2) / (2.0 * gamma0)};
 }
 
+// Of more reflections than kMostBeams - 3 besides X, the shortest; by MillerBefore.
+void KeepShortest(const Lattice& lattice, std::vector<Miller>* found)
+{
+    constexpr std::size_t kMost = kMostBeams - 3;
+    if (found->size() > kMost) {
+        const auto length = [&](Miller m) { return Dot(lattice.Reciprocal(m), lattice.Reciprocal(m)); };
+        std::sort(found->begin(), found->end(), [&](Miller a, Miller b) {
+            const double la = length(a), lb = length(b);
+            return la != lb ? la < lb : MillerBefore(a, b);
+        });
+        found->resize(kMost);
+    }
+    std::sort(found->begin(), found->end(), MillerBefore);
+}
+
 }  // namespace
 
 double ExitAccommodation(double gammaG, double alphaG)
@@ -105,16 +120,39 @@ std::vector<Miller> CircleMembers(const Crystal& crystal, Miller primary, Miller
             if (usable(y) && std::find(found.begin(), found.end(), y) == found.end()) found.push_back(y);
         }
     }
-    constexpr std::size_t kMost = kMostBeams - 3;
-    if (found.size() > kMost) {
-        const auto length = [&](Miller m) { return Dot(lattice.Reciprocal(m), lattice.Reciprocal(m)); };
-        std::sort(found.begin(), found.end(), [&](Miller a, Miller b) {
-            const double la = length(a), lb = length(b);
-            return la != lb ? la < lb : MillerBefore(a, b);
-        });
-        found.resize(kMost);
+    KeepShortest(lattice, &found);
+    return found;
+}
+
+std::optional<Miller> MirrorInBeamPlane(const Lattice& lattice, const ScanFrame& frame, double psi, Miller h)
+{
+    const double radians = Radians(psi);
+    const Vec3 normal = Unit(Cross(frame.along, std::cos(radians) * frame.e2 + std::sin(radians) * frame.e3));
+    const Vec3 hv = lattice.Reciprocal(h);
+    const double off = Dot(hv, normal);
+    if (!(std::fabs(off) > 1e-9 * Length(hv))) return std::nullopt;
+    // The image's indices are its products with the direct cell's axes.
+    const Vec3 image = hv - (2.0 * off) * normal;
+    const double indices[3] = {Dot(image, lattice.Direct(1, 0, 0)), Dot(image, lattice.Direct(0, 1, 0)), Dot(image, lattice.Direct(0, 0, 1))};
+    for (const double v : indices) {
+        if (!(std::fabs(v - std::round(v)) < 1e-6 && std::fabs(v) < 1e6)) return std::nullopt;
     }
-    std::sort(found.begin(), found.end(), MillerBefore);
+    return Miller{static_cast<int>(std::lround(indices[0])), static_cast<int>(std::lround(indices[1])), static_cast<int>(std::lround(indices[2]))};
+}
+
+std::vector<Miller> SharedMembers(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, bool mirrors)
+{
+    std::vector<Miller> found = CircleMembers(crystal, frame.primary, x);
+    if (!mirrors) return found;
+    std::vector<Miller> images;
+    for (const Miller y : found) images.push_back(y);
+    images.push_back(x);
+    for (const Miller y : images) {
+        const std::optional<Miller> image = MirrorInBeamPlane(crystal.lattice(), frame, psi, y);
+        if (!image || *image == x || *image == frame.primary || crystal.Extinct(*image)) continue;
+        if (std::find(found.begin(), found.end(), *image) == found.end()) found.push_back(*image);
+    }
+    KeepShortest(crystal.lattice(), &found);
     return found;
 }
 
@@ -161,7 +199,10 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
     // equivalent, the indices are not; on a symmetric cut a mirror pair are each other's image in
     // the surface), so that every one of them and their images name one case; the others by how
     // far they run in.
-    std::vector<Miller> circle = CircleMembers(crystal, frame.primary, given);
+    // A beam without spread across G's plane meets X's mirror images in the plane through G and
+    // the beam together with X, ray by ray.
+    const bool mirrors = !(beam.across > 0.0);
+    std::vector<Miller> circle = SharedMembers(crystal, frame, given, psi, mirrors);
     circle.push_back(given);
     const Vec3 inwardNormal = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : frame.G);
     // How far each runs in, to a trillionth (images in the surface run in alike): a strict order,
@@ -208,9 +249,15 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
     c.first = Case(*scattering, chiScale, firstBeams, firstH, beams, inward);
     c.cosines[0] = Dot(u0, uG), c.cosines[1] = Dot(u0, uX), c.cosines[2] = Dot(uG, uX);
     c.x = x;
+    // A member off X's circle is the mirror image of X or of one on it, and its deviation that of
+    // its image for every ray in the beam's plane.
+    const std::vector<Miller> xCircle = CircleMembers(crystal, frame.primary, x);
+    const auto onCircle = [&](Miller y) { return std::find(xCircle.begin(), xCircle.end(), y) != xCircle.end(); };
     for (int m = 3; m < beams; ++m) {
-        const PartnerRelation relation = RelationOf(lattice, frame.primary, x, firstH[m]);
-        c.members.push_back({firstH[m], relation.ratio, relation.shift});
+        const bool mirror = !onCircle(firstH[m]);
+        const Miller y = mirror ? MirrorInBeamPlane(lattice, frame, psi, firstH[m]).value_or(x) : firstH[m];
+        const PartnerRelation relation = y == x ? PartnerRelation{1.0, 0.0} : RelationOf(lattice, frame.primary, x, y);
+        c.members.push_back({firstH[m], relation.ratio, relation.shift, mirror});
     }
     c.twoCrystals = beam.monochromator != Monochromator::kSingle;
     c.secondMeetsX = beam.monochromator == Monochromator::kChannelCut;

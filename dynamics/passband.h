@@ -40,6 +40,7 @@ struct PassbandCase {
     struct Member {
         Miller h;
         double ratio = 1.0, shift = 0.0;
+        bool mirror = false;  // off X's circle: the mirror image of X or of a member in the beam's plane
     };
     std::vector<Member> members;
     Miller x{};                 // the reflection of beam 2
@@ -69,6 +70,17 @@ struct PassbandCase {
 // of them, so that each one's list holds the others. Of a circle of more than kMostBeams - 2
 // reflections (none up to 27.5 keV in the crystals that come with kelto) the shortest are kept.
 std::vector<Miller> CircleMembers(const Crystal& crystal, Miller primary, Miller x);
+// The reflection whose reciprocal vector is h's mirror image in the plane through G and the beam
+// at the azimuth psi (degrees): its deviation is h's for every ray in that plane, at every energy,
+// so that a beam without spread across G's plane excites the two together. None where h lies in
+// the plane or its image is not a lattice point. (At azimuths where the plane is one of the
+// crystal's mirrors every reflection off it has one; elsewhere the lattice may still give some.)
+std::optional<Miller> MirrorInBeamPlane(const Lattice& lattice, const ScanFrame& frame, double psi, Miller h);
+// The reflections that share X's dip at the azimuth psi: those of its circle (CircleMembers) and,
+// where `mirrors` (a beam without spread across G's plane), the allowed mirror images of X and of
+// them (MirrorInBeamPlane) with their circles. By MillerBefore, the same from each of them; of
+// more than kMostBeams - 3 the shortest kept.
+std::vector<Miller> SharedMembers(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, bool mirrors);
 // How a member's deviation follows X's: alpha_Y = ratio alpha_X + shift alpha_G.
 struct PartnerRelation {
     double ratio, shift;
@@ -79,7 +91,8 @@ PartnerRelation RelationOf(const Lattice& lattice, Miller primary, Miller x, Mil
 inline bool MillerBefore(Miller a, Miller b) { return a.h != b.h ? a.h < b.h : a.k != b.k ? a.k < b.k : a.l < b.l; }
 
 // The case of X's glitch at `keV` and the azimuth psi (degrees) for the beam: three beams, and
-// one more for each allowed reflection on X's circle through O and G.
+// one more for each allowed reflection on X's circle through O and G, and for a beam without
+// spread across G's plane one for each of their mirror images in the plane of G and the beam.
 PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV,
                               const Beam& beam);
 

@@ -136,10 +136,11 @@ std::vector<Glitch> FindGlitchesWithHarmonics(const Crystal& crystal, const Scan
 
 namespace {
 
-// Marks the glitches that share one dip: X and the reflections of its circle through O and G
+// Marks the glitches that share one dip: X and the reflections of its circle through O and G (and,
+// for a beam without spread across G's plane, their mirror images in the plane of G and the beam)
 // listed beside it (the same order, the same energy). Each names the next of them by MillerBefore,
 // the last the first, so that the rows of a dip name one another in a ring (two name each other).
-void MarkSharedDips(const Crystal& crystal, const ScanFrame& frame, std::vector<Glitch>* glitches)
+void MarkSharedDips(const Crystal& crystal, const ScanFrame& frame, double psi, const Beam& beam, std::vector<Glitch>* glitches)
 {
     std::map<std::tuple<int, int, int, int>, std::size_t> at;
     for (std::size_t i = 0; i < glitches->size(); ++i) {
@@ -148,7 +149,7 @@ void MarkSharedDips(const Crystal& crystal, const ScanFrame& frame, std::vector<
     }
     for (Glitch& g : *glitches) {
         std::vector<Miller> sharing{g.x};
-        for (const Miller y : CircleMembers(crystal, HarmonicFrame(frame, g.order).primary, g.x)) {
+        for (const Miller y : SharedMembers(crystal, HarmonicFrame(frame, g.order), g.x, psi, !(beam.across > 0.0))) {
             const auto found = at.find(std::make_tuple(g.order, y.h, y.k, y.l));
             if (found != at.end() && std::fabs((*glitches)[found->second].energy - g.energy) <= 1e-9 * g.energy) sharing.push_back(y);
         }
@@ -192,7 +193,7 @@ void ShapeGlitches(const Crystal& crystal, const ScanFrame& frame, double psi, d
         shape.widthEV = g.widthEV;
         g.shape = std::move(shape);
     }
-    MarkSharedDips(crystal, frame, glitches);
+    MarkSharedDips(crystal, frame, psi, beam, glitches);
 }
 
 std::vector<SphereReflection> GlitchReflections(const Crystal& crystal, const ScanFrame& frame, double eMax)

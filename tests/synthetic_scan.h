@@ -24,12 +24,14 @@ struct ScanRecipe {
     unsigned seed = 1;
 };
 
-// Whether X's dip at `keV` is one that a reflection of its circle through O and G listed before it
-// (MillerBefore) among `glitches` (each with x and its energy) makes: the circle's one dip, taken once.
+// Whether X's dip at `keV` and psi is one that a reflection sharing it (its circle's through O and
+// G, and for a beam without spread across G's plane their mirror images in the beam's plane) listed
+// before it (MillerBefore) among `glitches` (each with x and its energy) makes: one dip, taken once.
 template <typename Listed>
-bool SharesAnEarlierDip(const Crystal& crystal, const ScanFrame& frame, Miller x, double keV, const std::vector<Listed>& glitches)
+bool SharesAnEarlierDip(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
+                        const std::vector<Listed>& glitches)
 {
-    const std::vector<Miller> circle = CircleMembers(crystal, frame.primary, x);
+    const std::vector<Miller> circle = SharedMembers(crystal, frame, x, psi, !(beam.across > 0.0));
     return std::any_of(glitches.begin(), glitches.end(), [&](const Listed& h) {
         const double energy = [&] {
             if constexpr (requires { h.keV; }) return h.keV; else return h.energy;
@@ -48,7 +50,7 @@ inline std::vector<ScanPoint> SyntheticScan(const Crystal& crystal, const ScanFr
     std::vector<Profile> profiles;
     const std::vector<ewald::TrueGlitch> glitches = ewald::Glitches(crystal, frame, recipe.psi, recipe.eMin - 0.05, recipe.eMax + 0.05);
     for (const ewald::TrueGlitch& g : glitches) {
-        if (SharesAnEarlierDip(crystal, frame, g.x, g.keV, glitches)) continue;
+        if (SharesAnEarlierDip(crystal, frame, g.x, recipe.psi, g.keV, beam, glitches)) continue;
         GlitchShape shape = ShapeOfGlitch(crystal, frame, g.x, recipe.psi, g.keV, beam);
         if (shape.depth > 1e-4) profiles.push_back({g.keV * 1000.0, std::move(shape)});
     }

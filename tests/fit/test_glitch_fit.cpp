@@ -198,7 +198,7 @@ TEST(GlitchFit, ReadsTheBeamSpreadFromTheDipWidths)
     std::vector<std::pair<double, GlitchShape>> glitches;  // keV, profile
     const std::vector<Glitch> found = FindGlitches(silicon, frame, psi, eMin, eMax);
     for (const Glitch& g : found) {
-        if (SharesAnEarlierDip(silicon, frame, g.x, g.energy, found)) continue;
+        if (SharesAnEarlierDip(silicon, frame, g.x, psi, g.energy, Beam{}, found)) continue;
         glitches.push_back({g.energy, GlitchLoss(silicon, frame, g.x, psi, g.energy, Beam{}).Shape(truth)});
     }
     for (const double stepEV : {0.1, 2.0}) {
