@@ -185,15 +185,20 @@ void HessenbergEigenvectors(const Hessenberg& form, Complex lambda, int count, C
             along *= twice;
             for (int i = k + 1; i < n; ++i) x[i] -= Times(along, v[i]);
         }
-        for (int previous = 0; previous < c; ++previous) {
-            const Complex* p = vectors + previous * n;
-            Complex overlap = 0.0;
-            double size = 0.0;
-            for (int i = 0; i < n; ++i) overlap += Times(std::conj(p[i]), x[i]), size += Size(p[i]);
-            for (int i = 0; i < n; ++i) x[i] -= Times(overlap / size, p[i]);
-        }
-        double most = 0.0;
-        for (int i = 0; i < n; ++i) most = std::max(most, Modulus(x[i]));
-        for (int i = 0; i < n; ++i) x[i] /= most;
+        OrthogonalToEarlier(x, n, vectors, c, n);
     }
+}
+
+void OrthogonalToEarlier(Complex* x, int n, const Complex* earlier, int count, int stride)
+{
+    for (int previous = 0; previous < count; ++previous) {
+        const Complex* p = earlier + previous * stride;
+        Complex overlap = 0.0;
+        double size = 0.0;
+        for (int i = 0; i < n; ++i) overlap += Times(std::conj(p[i]), x[i]), size += Size(p[i]);
+        for (int i = 0; i < n; ++i) x[i] -= Times(overlap / size, p[i]);
+    }
+    double most = 0.0;
+    for (int i = 0; i < n; ++i) most = std::max(most, Modulus(x[i]));
+    for (int i = 0; i < n; ++i) x[i] /= most;
 }

@@ -30,3 +30,8 @@ bool HessenbergEigenvalues(std::complex<double>* a, int n, std::complex<double>*
 // count times): inverse iteration from fixed vectors, the second made orthogonal to the first, each
 // scaled to a largest entry of 1.
 void HessenbergEigenvectors(const Hessenberg& form, std::complex<double> lambda, int count, std::complex<double>* vectors);
+
+// x (n entries) made orthogonal to the `count` vectors before it (n entries each, the first at
+// `earlier`, `stride` apart) and scaled to a largest entry of 1: the vectors of a root met more
+// than once, which span a plane of them.
+void OrthogonalToEarlier(std::complex<double>* x, int n, const std::complex<double>* earlier, int count, int stride);

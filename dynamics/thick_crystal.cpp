@@ -249,15 +249,7 @@ void InverseIteration(Complex* a, int n, int cluster, Complex (*wave)[2 * kMostB
     for (int k = 0; k < cluster; ++k) {
         Complex* x = wave[k];
         for (int i = 0; i < n; ++i) x[i] = b[i * cluster + k];
-        for (int previous = 0; previous < k; ++previous) {
-            Complex overlap = 0.0;
-            double size = 0.0;
-            for (int i = 0; i < n; ++i) overlap += Times(std::conj(wave[previous][i]), x[i]), size += Size(wave[previous][i]);
-            for (int i = 0; i < n; ++i) x[i] -= Times(overlap / size, wave[previous][i]);
-        }
-        double norm = 0.0;
-        for (int i = 0; i < n; ++i) norm = std::max(norm, std::sqrt(Size(x[i])));
-        for (int i = 0; i < n; ++i) x[i] /= norm;
+        OrthogonalToEarlier(x, n, wave[0], k, 2 * kMostBeams);
     }
 }
 
