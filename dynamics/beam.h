@@ -23,3 +23,7 @@ struct Beam {
     Vec3 surface{};       // the crystal surface's normal as a reciprocal vector; 0: G's (a symmetric cut)
     Monochromator monochromator = Monochromator::kSingle;
 };
+
+// Whether every ray of the beam lies in the plane of G and its mean direction (no spread across):
+// such a beam meets a reflection and its mirror image in that plane together, ray by ray.
+inline bool RaysInOnePlane(const Beam& beam) { return !(beam.across > 0.0); }

@@ -215,7 +215,7 @@ GlitchShape ShapeAlongScan(DipProfile dip, const ScanRate& scan)
 }
 
 GlitchLoss::GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam)
-    : case_(DescribePassband(crystal, frame, x, psi, keV, beam)), x_(x), rate_(0.0), cutoff_(false), cutoffRoot_(0.0)
+    : case_(DescribePassband(crystal, frame, x, psi, keV, beam, false)), x_(x), rate_(0.0), cutoff_(false), cutoffRoot_(0.0)
 {
     // Closely sampled whatever the spread: the widths of one glitch for many spreads come from one
     // map, and a dip's sampling error (some percent) would otherwise change with the spread. Deep

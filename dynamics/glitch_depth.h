@@ -75,7 +75,8 @@ DipEstimate EstimateDip(const Crystal& crystal, const ScanFrame& frame, Miller x
                         Sampling sampling = kCoarseSampling);
 
 // One glitch's loss, kept to give its dip for beams of several spreads across G's scattering
-// plane (the fit of a measured scan estimates the beam's spread from the dips' widths).
+// plane (the fit of a measured scan estimates the beam's spread from the dips' widths): X's
+// circle's, without the mirror images that only a beam without spread across meets with it.
 class GlitchLoss {
 public:
     GlitchLoss(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam);

@@ -144,10 +144,9 @@ std::vector<Miller> SharedMembers(const Crystal& crystal, const ScanFrame& frame
 {
     std::vector<Miller> found = CircleMembers(crystal, frame.primary, x);
     if (!mirrors) return found;
-    std::vector<Miller> images;
-    for (const Miller y : found) images.push_back(y);
-    images.push_back(x);
-    for (const Miller y : images) {
+    std::vector<Miller> imaged = found;
+    imaged.push_back(x);
+    for (const Miller y : imaged) {
         const std::optional<Miller> image = MirrorInBeamPlane(crystal.lattice(), frame, psi, y);
         if (!image || *image == x || *image == frame.primary || crystal.Extinct(*image)) continue;
         if (std::find(found.begin(), found.end(), *image) == found.end()) found.push_back(*image);
@@ -190,7 +189,7 @@ std::vector<std::complex<double>> ResonantDeviations(const PassbandCase& c, doub
 }
 
 PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Miller given, double psi, double keV,
-                              const Beam& beam)
+                              const Beam& beam, bool images)
 {
     const Lattice& lattice = crystal.lattice();
     const std::unique_ptr<Scattering> scattering = crystal.At(keV);
@@ -201,8 +200,7 @@ PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Mi
     // far they run in.
     // A beam without spread across G's plane meets X's mirror images in the plane through G and
     // the beam together with X, ray by ray.
-    const bool mirrors = !(beam.across > 0.0);
-    std::vector<Miller> circle = SharedMembers(crystal, frame, given, psi, mirrors);
+    std::vector<Miller> circle = SharedMembers(crystal, frame, given, psi, images && RaysInOnePlane(beam));
     circle.push_back(given);
     const Vec3 inwardNormal = -1.0 * Unit(Length(beam.surface) > 0.0 ? beam.surface : frame.G);
     // How far each runs in, to a trillionth (images in the surface run in alike): a strict order,

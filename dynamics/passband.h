@@ -78,8 +78,8 @@ std::vector<Miller> CircleMembers(const Crystal& crystal, Miller primary, Miller
 std::optional<Miller> MirrorInBeamPlane(const Lattice& lattice, const ScanFrame& frame, double psi, Miller h);
 // The reflections that share X's dip at the azimuth psi: those of its circle (CircleMembers) and,
 // where `mirrors` (a beam without spread across G's plane), the allowed mirror images of X and of
-// them (MirrorInBeamPlane) with their circles. By MillerBefore, the same from each of them; of
-// more than kMostBeams - 3 the shortest kept.
+// them (MirrorInBeamPlane). By MillerBefore, the same from each of them; of more than
+// kMostBeams - 3 the shortest kept.
 std::vector<Miller> SharedMembers(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, bool mirrors);
 // How a member's deviation follows X's: alpha_Y = ratio alpha_X + shift alpha_G.
 struct PartnerRelation {
@@ -92,9 +92,10 @@ inline bool MillerBefore(Miller a, Miller b) { return a.h != b.h ? a.h < b.h : a
 
 // The case of X's glitch at `keV` and the azimuth psi (degrees) for the beam: three beams, and
 // one more for each allowed reflection on X's circle through O and G, and for a beam without
-// spread across G's plane one for each of their mirror images in the plane of G and the beam.
+// spread across G's plane one for each of their mirror images in the plane of G and the beam
+// (unless `images` is false: a case to be given several spreads).
 PassbandCase DescribePassband(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV,
-                              const Beam& beam);
+                              const Beam& beam, bool images = true);
 
 // Where X takes from a ray of deviation alphaG: the alpha_X at which X's wave is in step with one
 // of the two waves of G's two-beam field (the linear theory's roots, sigma), in each crystal that

@@ -149,7 +149,7 @@ void MarkSharedDips(const Crystal& crystal, const ScanFrame& frame, double psi, 
     }
     for (Glitch& g : *glitches) {
         std::vector<Miller> sharing{g.x};
-        for (const Miller y : SharedMembers(crystal, HarmonicFrame(frame, g.order), g.x, psi, !(beam.across > 0.0))) {
+        for (const Miller y : SharedMembers(crystal, HarmonicFrame(frame, g.order), g.x, psi, RaysInOnePlane(beam))) {
             const auto found = at.find(std::make_tuple(g.order, y.h, y.k, y.l));
             if (found != at.end() && std::fabs((*glitches)[found->second].energy - g.energy) <= 1e-9 * g.energy) sharing.push_back(y);
         }

@@ -31,7 +31,7 @@ template <typename Listed>
 bool SharesAnEarlierDip(const Crystal& crystal, const ScanFrame& frame, Miller x, double psi, double keV, const Beam& beam,
                         const std::vector<Listed>& glitches)
 {
-    const std::vector<Miller> circle = SharedMembers(crystal, frame, x, psi, !(beam.across > 0.0));
+    const std::vector<Miller> circle = SharedMembers(crystal, frame, x, psi, RaysInOnePlane(beam));
     return std::any_of(glitches.begin(), glitches.end(), [&](const Listed& h) {
         const double energy = [&] {
             if constexpr (requires { h.keV; }) return h.keV; else return h.energy;
