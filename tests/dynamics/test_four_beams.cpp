@@ -2,7 +2,8 @@
 // that circle: the mirror partner X + (1 - 2 X.G/|G|^2) G, and the rest of the circle's lattice
 // plane): the thick-crystal solution against the linear dynamical theory solved here as an
 // eigenvalue problem, its limits with a coupling turned off, energy conservation, the shared dip
-// against its beams' alone, and the circle's rows naming one another.
+// against its beams' alone, and the circle's rows naming one another; with them, at a mirror
+// azimuth, the mirror images in the plane of G and the beam.
 #include <gtest/gtest.h>
 
 #include <algorithm>
