@@ -260,7 +260,8 @@ std::vector<long long> KeyOf(const PassbandCase& c, double across, bool exact = 
     add(c.along, 1e-15), add(across, 1e-15);
     key.push_back(c.polarisationCount);
     key.push_back(c.polarisations[0]);
-    for (const PassbandCase::Member& y : c.members) add(y.ratio, 1e-9), add(y.shift, 1e-9);
+    // A mirror image's map keeps more rays than a circle member's of the same relation.
+    for (const PassbandCase::Member& y : c.members) add(y.ratio, 1e-9), add(y.shift, 1e-9), key.push_back(y.mirror);
     return key;
 }
 
