@@ -148,7 +148,7 @@ std::vector<Miller> SharedMembers(const Crystal& crystal, const ScanFrame& frame
     imaged.push_back(x);
     for (const Miller y : imaged) {
         const std::optional<Miller> image = MirrorInBeamPlane(crystal.lattice(), frame, psi, y);
-        if (!image || *image == x || *image == frame.primary || crystal.Extinct(*image)) continue;
+        if (!image || *image == x || crystal.Extinct(*image)) continue;
         if (std::find(found.begin(), found.end(), *image) == found.end()) found.push_back(*image);
     }
     KeepShortest(crystal.lattice(), &found);
