@@ -5,6 +5,7 @@
 #include <map>
 #include <tuple>
 
+#include "glitches/spectrum.h"
 #include "setup/units.h"
 
 namespace {
@@ -104,7 +105,7 @@ std::vector<LineProfile> LineProfiles(const Crystal& crystal, const ScanFrame& f
         }
     }
     // Lines of one geometry (the same centre, top and cut-off, to a billionth: met together all
-    // along) add up.
+    // along) take their dips together as the spectrum takes them.
     const auto rounded = [](double value) { return std::llround(value * 1e9); };
     std::map<std::tuple<long long, long long, long long, bool>, std::vector<std::size_t>> alike;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -114,13 +115,13 @@ std::vector<LineProfile> LineProfiles(const Crystal& crystal, const ScanFrame& f
         if (members.size() < 2) continue;
         for (std::size_t s = 0; s < profiles[members.front()].stretches.size(); ++s) {
             for (std::size_t k = 0; k < profiles[members.front()].stretches[s].size(); ++k) {
-                double together = 0.0, width = 0.0;
+                double left = 1.0, width = 0.0;
                 for (const std::size_t j : members) {
-                    together += profiles[j].stretches[s][k].depth;
+                    left = LeftAfter(left, profiles[j].stretches[s][k].depth);
                     width = std::max(width, profiles[j].stretches[s][k].widthDeg);
                 }
                 for (const std::size_t j : members) {
-                    profiles[j].stretches[s][k].together = together, profiles[j].stretches[s][k].widthDeg = width;
+                    profiles[j].stretches[s][k].together = 1.0 - left, profiles[j].stretches[s][k].widthDeg = width;
                 }
             }
         }

@@ -1,8 +1,8 @@
 // A glitch line's glitch along its stretch inside an energy range: the depth and the width in
 // azimuth it has at points of the line from where it enters the range (or its top, where that lies
-// inside) to where it leaves, evenly in energy. Lines that coincide (the mirror pairs of a
-// symmetric cut, met together at every azimuth) make one dip: their depths add, as the spectrum
-// adds them.
+// inside) to where it leaves, evenly in energy. Lines that coincide (met together at every azimuth)
+// take their dips together as the spectrum takes them, each its share of what the others leave (the
+// lines of a circle share one dip: a caller leaves out those marked dipAtPartner).
 #pragma once
 
 #include <vector>
@@ -13,7 +13,7 @@
 struct LineSample {
     double psi, keV;
     double depth;     // share of I0 the line's glitch takes
-    double together;  // the same summed over the lines that coincide with it
+    double together;  // the share taken with the lines that coincide with it
     double widthDeg;  // in azimuth, the widest of theirs
 };
 

@@ -14,7 +14,8 @@ std::vector<SpectrumPoint> PredictSpectrum(const std::vector<Glitch>& glitches, 
     for (const Glitch& g : glitches) {
         if (g.order < 1 || g.order > static_cast<int>(content.Orders()) || g.dipAtPartner) continue;
         if (g.shape.rate == 0.0) {
-            steady[static_cast<std::size_t>(g.order - 1)] *= 1.0 - std::min(1.0, g.shape.At(0.0));
+            double& left = steady[static_cast<std::size_t>(g.order - 1)];
+            left = LeftAfter(left, g.shape.At(0.0));
             continue;
         }
         sloped.push_back(&g);
@@ -36,7 +37,8 @@ std::vector<SpectrumPoint> PredictSpectrum(const std::vector<Glitch>& glitches, 
         const auto first = std::lower_bound(sloped.begin(), sloped.end(), e - reach,
                                             [](const Glitch* g, double energy) { return g->energy < energy; });
         for (auto it = first; it != sloped.end() && (*it)->energy <= e + reach; ++it) {
-            kept[static_cast<std::size_t>((*it)->order - 1)] *= 1.0 - std::min(1.0, (*it)->shape.At((e - (*it)->energy) * 1000.0));
+            double& left = kept[static_cast<std::size_t>((*it)->order - 1)];
+            left = LeftAfter(left, (*it)->shape.At((e - (*it)->energy) * 1000.0));
         }
         content.At(e, &shares);
         double left = 0.0, total = 0.0;

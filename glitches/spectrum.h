@@ -6,10 +6,15 @@
 // never falls below 0 nor overlapping dips take more than the beam holds.
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "glitches/glitches.h"
 #include "glitches/order_shares.h"
+
+// What is left of the output where a dip taking `share` of it meets others that left `left`: each
+// takes its share of what the others leave, at most all of it.
+inline double LeftAfter(double left, double share) { return left * (1.0 - std::min(1.0, share)); }
 
 struct SpectrumPoint {
     double energy;  // keV

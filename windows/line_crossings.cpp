@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "glitches/spectrum.h"
 #include "scan/parallel_for.h"
 #include "setup/units.h"
 
@@ -137,17 +138,18 @@ void CrossingOccupants(const std::vector<GlitchLine>& lines, const std::vector<L
         std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.lo < b.lo; });
         double longest = 0.0, most = 0.0;
         for (const Span& s : spans) longest = std::max(longest, s.hi - s.lo), most = std::max(most, s.most);
-        // The dips of every line within its half width of a crossing, added up.
+        // The dips of every line within its half width of a crossing taken together as the spectrum
+        // takes them, each its share of what the others leave.
         const auto together = [&](double psi, const LinePoint& at, double* widest) {
-            double sum = 0.0;
+            double left = 1.0;
             const auto first = std::lower_bound(spans.begin(), spans.end(), at.keV - at.halfKeV - longest,
                                                 [](const Span& s, double lo) { return s.lo < lo; });
             for (auto k = first; k != spans.end() && k->lo <= at.keV + at.halfKeV; ++k) {
                 LinePoint pk{};
                 if (k->hi < at.keV - at.halfKeV || !PointAt(lines[k->line], profiles[k->line], psi - k->shift, &pk)) continue;
-                if (std::fabs(pk.keV - at.keV) <= pk.halfKeV + at.halfKeV) sum += pk.depth, *widest = std::max(*widest, pk.widthDeg);
+                if (std::fabs(pk.keV - at.keV) <= pk.halfKeV + at.halfKeV) left = LeftAfter(left, pk.depth), *widest = std::max(*widest, pk.widthDeg);
             }
-            return sum;
+            return 1.0 - left;
         };
         for (std::size_t m = 0; m < spans.size(); ++m) {
             const Span& a = spans[m];
@@ -166,12 +168,12 @@ void CrossingOccupants(const std::vector<GlitchLine>& lines, const std::vector<L
                     if (std::fabs(pa.keV - pb.keV) > 1e-6 * pa.keV + 1e-12) continue;  // the other branch of |cos|
                     if (pa.depth > limit || pb.depth > limit) continue;
                     double widest = 0.0;
-                    const double sum = together(psi, pa, &widest);
-                    if (!(sum > limit)) continue;
+                    const double taken = together(psi, pa, &widest);
+                    if (!(taken > limit)) continue;
                     const double apart = std::fabs(pa.slope - pb.slope);
                     const double reach = apart > 0.0 ? (pa.widthDeg * std::fabs(pa.slope) + pb.widthDeg * std::fabs(pb.slope)) / (2.0 * apart) : widest;
                     const double r = std::min(reach, 180.0) + OccupiedHalfWidth(divergence, widest);
-                    out->push_back({{psi - r, psi + r}, sum, p.x});
+                    out->push_back({{psi - r, psi + r}, taken, p.x});
                 }
             }
         }

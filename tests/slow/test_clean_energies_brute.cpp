@@ -16,18 +16,19 @@
 namespace {
 
 // The deepest dip inside [eMin, eMax] at psi: each glitch's depth, those that lie within each
-// other's half widths added (a mirror pair's one dip once).
+// other's half widths taken together, each its share of what the others leave (a circle's one dip
+// once).
 double DeepestInside(const Crystal& crystal, const ScanFrame& frame, double psi, double eMin, double eMax, const Beam& beam)
 {
     std::vector<Glitch> glitches = FindGlitches(crystal, frame, psi, eMin, eMax);
     ShapeGlitches(crystal, frame, psi, eMin, eMax, beam, &glitches);
     double deepest = 0.0;
     for (const Glitch& g : glitches) {
-        double together = 0.0;
+        double left = 1.0;
         for (const Glitch& h : glitches) {
-            if (!h.dipAtPartner && std::fabs(h.energy - g.energy) * 1000.0 <= (g.widthEV + h.widthEV) / 2.0) together += h.depth;
+            if (!h.dipAtPartner && std::fabs(h.energy - g.energy) * 1000.0 <= (g.widthEV + h.widthEV) / 2.0) left *= 1.0 - h.depth;
         }
-        deepest = std::max(deepest, together);
+        deepest = std::max(deepest, 1.0 - left);
     }
     return deepest;
 }

@@ -1,4 +1,5 @@
-// The least bad azimuths of an energy range over a full circle, whatever its ends: joined over the seam.
+// The least bad azimuths of an energy range over a full circle, whatever its ends: joined over the
+// seam; and hand-made lines crossing, whose dips meet as the spectrum takes them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,8 +7,10 @@
 #include <vector>
 
 #include "glitches/glitches.h"
+#include "glitches/line_profile.h"
 #include "planning_cases.h"
 #include "windows/clean_windows.h"
+#include "windows/line_crossings.h"
 
 // Over a full circle the least bad stretches, as the windows, run over the seam: none ends at it.
 TEST(CleanEnergies, TheSeamJoinsTheLeastBadStretches)
@@ -21,5 +24,38 @@ TEST(CleanEnergies, TheSeamJoinsTheLeastBadStretches)
         for (const LeastBadStretch& s : found.leastBad) {
             EXPECT_FALSE(s.stretch.start == window.min || s.stretch.end == window.max) << s.stretch.start << " to " << s.stretch.end;
         }
+    }
+}
+
+// Two lines from a cut-off of 4 keV to tops of 6 keV, centred at 0 and 60 degrees, cross at 30
+// (6.53 keV), each as deep as given all along and 2 degrees wide: at the crossing each takes its
+// share of what the other leaves, 1 - (1 - a)(1 - b), never their sum, and they occupy the
+// azimuths about it only where that is deeper than the limit.
+TEST(CleanEnergies, CrossingLinesTakeTheirShareOfWhatTheOthersLeave)
+{
+    const struct { double a, b, limit; bool occupied; } cases[] = {
+        {0.3, 0.3, 0.5, true}, {0.3, 0.3, 0.55, false}, {0.3, 0.4, 0.55, true}, {0.3, 0.4, 0.65, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.a << " and " << c.b << " against " << c.limit);
+        std::vector<GlitchLine> lines(2);
+        std::vector<LineProfile> profiles(2);
+        for (int i = 0; i < 2; ++i) {
+            GlitchLine& line = lines[static_cast<std::size_t>(i)];
+            line.centre = 60.0 * i, line.from = line.centre - 60.0, line.to = line.centre + 60.0;
+            line.x = {1, i, 0};
+            line.topEnergy = 6.0, line.cutoffEnergy = 4.0, line.always = false;
+            const double depth = i == 0 ? c.a : c.b;
+            std::vector<LineSample> stretch;
+            for (const double d : {-60.0, 0.0, 60.0}) stretch.push_back({line.centre + d, 0.0, depth, depth, 2.0});
+            profiles[static_cast<std::size_t>(i)].stretches.push_back(stretch);
+            profiles[static_cast<std::size_t>(i)].deepest = depth;
+        }
+        std::vector<Occupant> counted;
+        CrossingOccupants(lines, profiles, {-90.0, 150.0}, c.limit, 0.0, &counted);
+        ASSERT_EQ(counted.size(), c.occupied ? 1u : 0u);
+        if (!c.occupied) continue;
+        EXPECT_NEAR(counted[0].measure, 1.0 - (1.0 - c.a) * (1.0 - c.b), 1e-12);
+        EXPECT_TRUE(counted[0].interval.start < 30.0 && counted[0].interval.end > 30.0);
     }
 }
